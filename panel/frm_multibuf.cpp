@@ -1,0 +1,223 @@
+#include "frm_multibuf.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <utility>
+
+namespace adcard {
+
+namespace {
+
+QString qstr(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+QString objectKey(std::string_view name, int index) { return qstr(objectNameFor(name, index)); }
+
+using Handler = void (Acquisition::*)();
+
+Handler clickHandler(std::string_view name)
+{
+    if (name == "cmdStart")
+        return &Acquisition::onStart;
+    if (name == "cmdStop")
+        return &Acquisition::onStop;
+    if (name == "cmdExit")
+        return &Acquisition::onExit;
+    if (name == "cmdSWO")
+        return &Acquisition::onDigitalOutput;
+    return nullptr;
+}
+
+const QColor kReadoutBackground(255, 192, 128);
+const QColor kInputProblemBackground(255, 200, 200);
+
+} // namespace
+
+FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *parent)
+    : QWidget(parent), acquisition_(dll, *this, std::move(decimalSeparator))
+{
+    const QScreen *scr = screen() ? screen() : QGuiApplication::primaryScreen();
+    dpiX_ = scr ? scr->logicalDotsPerInchX() : 96.0;
+    dpiY_ = scr ? scr->logicalDotsPerInchY() : 96.0;
+
+    setWindowTitle(QStringLiteral("多缓冲区采集方式"));
+    // Every position is fixed in twips, so nothing may re-lay out on resize.
+    setFixedSize(twipsToPixels(kClientWidthTwips, dpiX_), twipsToPixels(kClientHeightTwips, dpiY_));
+
+    createControls();
+    setUpTabOrder();
+}
+
+FrmMultiBuf::~FrmMultiBuf() = default;
+
+QRect FrmMultiBuf::pixelRect(const ControlSpec &spec) const
+{
+    return {twipsToPixels(spec.left, dpiX_), twipsToPixels(spec.top, dpiY_),
+            twipsToPixels(spec.width, dpiX_), twipsToPixels(spec.height, dpiY_)};
+}
+
+void FrmMultiBuf::createControls()
+{
+    for (const ControlSpec &spec : controlTable()) {
+        const QString key = objectKey(spec.name, spec.index);
+        QWidget *owner = spec.parent.empty() ? this : widgets_.value(qstr(spec.parent));
+        Q_ASSERT(owner);
+        QWidget *w = nullptr;
+
+        switch (spec.kind) {
+        case ControlKind::Button: {
+            auto *b = new QPushButton(qstr(spec.text), owner);
+            // Enter must not press a button the operator did not choose.
+            b->setAutoDefault(false);
+            b->setDefault(false);
+            if (Handler h = clickHandler(spec.name))
+                connect(b, &QPushButton::clicked, this, [this, h] { (acquisition_.*h)(); });
+            b->setGeometry(pixelRect(spec));
+            w = b;
+            break;
+        }
+        case ControlKind::TextBox: {
+            auto *e = new QLineEdit(qstr(spec.text), owner);
+            e->setGeometry(pixelRect(spec));
+            w = e;
+            break;
+        }
+        case ControlKind::Frame: {
+            auto *g = new QGroupBox(qstr(spec.text), owner);
+            g->setFocusPolicy(Qt::NoFocus);
+            g->setGeometry(pixelRect(spec));
+            w = g;
+            break;
+        }
+        case ControlKind::Label:
+        case ControlKind::FixedLabel: {
+            auto *l = new QLabel(owner);
+            l->setTextFormat(Qt::PlainText);
+            l->setWordWrap(false);
+            l->setFocusPolicy(Qt::NoFocus);
+            l->setText(qstr(spec.text));
+            const bool autoSize = spec.kind == ControlKind::Label;
+            if (autoSize) {
+                l->move(pixelRect(spec).topLeft());
+                l->adjustSize();
+            } else {
+                const QRect r = pixelRect(spec);
+                l->setGeometry(r);
+                l->setFixedSize(r.size());
+                l->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+                l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+                l->setAutoFillBackground(true);
+                QPalette pal = l->palette();
+                pal.setColor(QPalette::Window, kReadoutBackground);
+                l->setPalette(pal);
+            }
+            labels_.insert(key, {l, autoSize});
+            w = l;
+            break;
+        }
+        case ControlKind::Timer:
+            timer_ = new QTimer(this);
+            timer_->setObjectName(key);
+            timer_->setInterval(kTimerIntervalMs);
+            connect(timer_, &QTimer::timeout, this, [this] { acquisition_.onTick(); });
+            break;
+        }
+
+        if (w) {
+            w->setObjectName(key);
+            widgets_.insert(key, w);
+        }
+    }
+}
+
+void FrmMultiBuf::setUpTabOrder()
+{
+    const char *order[] = {"cmdExit", "cmdStart", "cmdSWO", "txtSWO_0", "cmdStop", "txtswChn"};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(control(QLatin1String(order[i - 1])), control(QLatin1String(order[i])));
+    // The chain is circular and every other control refuses focus, so Tab
+    // from txtswChn comes back to cmdExit.
+    control(QStringLiteral("cmdExit"))->setFocus();
+}
+
+void FrmMultiBuf::load() { acquisition_.onLoad(); }
+
+void FrmMultiBuf::addDriverProblem(const QString &text)
+{
+    QWidget *block = control(QStringLiteral("lblBlock"));
+    const QString tip = block->toolTip();
+    block->setToolTip(tip.isEmpty() ? text : tip + QLatin1Char('\n') + text);
+}
+
+void FrmMultiBuf::setCaption(std::string_view control, int index, std::string_view utf8)
+{
+    const auto it = labels_.constFind(objectKey(control, index));
+    if (it == labels_.constEnd()) {
+        qWarning("FrmMultiBuf: no label %s", objectNameFor(control, index).c_str());
+        return;
+    }
+    const QString text = qstr(utf8);
+    if (it->label->text() == text)
+        return; // the timer sets the same captions again and again
+    it->label->setText(text);
+    if (it->autoSize)
+        it->label->adjustSize();
+}
+
+QLineEdit *FrmMultiBuf::textBox(std::string_view control) const
+{
+    return qobject_cast<QLineEdit *>(widgets_.value(qstr(control)));
+}
+
+std::string FrmMultiBuf::text(std::string_view control) const
+{
+    const QLineEdit *e = textBox(control);
+    return e ? e->text().toStdString() : std::string();
+}
+
+void FrmMultiBuf::setTimerEnabled(bool enabled)
+{
+    if (!enabled)
+        timer_->stop();
+    else if (!timer_->isActive())
+        timer_->start(); // enabling a running timer must not restart its interval
+}
+
+bool FrmMultiBuf::timerEnabled() const { return timer_->isActive(); }
+
+void FrmMultiBuf::unload() { close(); }
+
+void FrmMultiBuf::setInputProblem(std::string_view control, std::string_view utf8Message)
+{
+    QLineEdit *e = textBox(control);
+    if (!e)
+        return;
+    if (utf8Message.empty()) {
+        e->setPalette(QPalette()); // back to the inherited colours
+        e->setToolTip(QString());
+        return;
+    }
+    QPalette pal = e->palette();
+    pal.setColor(QPalette::Base, kInputProblemBackground);
+    e->setPalette(pal);
+    e->setToolTip(qstr(utf8Message));
+}
+
+void FrmMultiBuf::closeEvent(QCloseEvent *event)
+{
+    // Exit closes the window too; the unload step must still run only once.
+    if (!unloaded_) {
+        unloaded_ = true;
+        acquisition_.onUnload();
+    }
+    event->accept();
+}
+
+} // namespace adcard

@@ -1,0 +1,3 @@
+#include "panel_app.h"
+
+int main(int argc, char **argv) { return adcard::runPanel(argc, argv); }

@@ -1,0 +1,64 @@
+#include "panel_app.h"
+
+#include "dlldef.h"
+#include "frm_multibuf.h"
+#include "loader.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QLocale>
+#include <QStyleFactory>
+
+namespace adcard {
+
+void prepareApplication()
+{
+    QApplication::setApplicationName(QStringLiteral("adcard-panel"));
+    // Lets the desktop match the window to adcard-panel.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("adcard-panel"));
+}
+
+void applyApplicationLook()
+{
+    // The same look on every desktop, whatever the user's theme.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QFont font;
+    font.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPointSizeF(kPanelFontPointSize);
+    QApplication::setFont(font);
+}
+
+PanelProgram::PanelProgram(const PanelOptions &options)
+{
+    CardDriver *driver = options.driver;
+    if (!driver) {
+        loader_ = std::make_unique<DriverLoader>(options.library);
+        driver = loader_.get();
+    }
+    dll_ = std::make_unique<DllDef>(*driver);
+    window_ = std::make_unique<FrmMultiBuf>(*dll_, QLocale().decimalPoint().toStdString());
+    if (loader_) {
+        // Before load: the load step is the first to call the driver.
+        loader_->setFailureSink(
+            [w = window_.get()](const std::string &text) { w->addDriverProblem(QString::fromStdString(text)); });
+    }
+    window_->load();
+    window_->show();
+}
+
+PanelProgram::~PanelProgram()
+{
+    if (loader_)
+        loader_->setFailureSink({});
+}
+
+int runPanel(int argc, char **argv)
+{
+    prepareApplication();
+    QApplication app(argc, argv);
+    applyApplicationLook();
+    PanelProgram program;
+    return QApplication::exec();
+}
+
+} // namespace adcard

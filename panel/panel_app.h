@@ -1,0 +1,52 @@
+#pragma once
+// The program's whole start-up path, shared by main and by the tests so
+// that both run exactly the same code.
+#include "card_driver.h"
+#include "entries.h"
+
+#include <memory>
+#include <string>
+
+namespace adcard {
+
+class DriverLoader;
+class FrmMultiBuf;
+struct DllDef;
+
+// The window's font size in points.
+inline constexpr double kPanelFontPointSize = 9.0;
+
+// Call before the QApplication is constructed.
+void prepareApplication();
+// Call once the QApplication exists, before any widget is made.
+void applyApplicationLook();
+
+struct PanelOptions {
+    // Null: open the card's driver library through a DriverLoader.
+    CardDriver *driver = nullptr;
+    std::string library = kLibraryName;
+};
+
+// Owns the driver loader, the program-wide state and the window; creating it
+// wires the loader's failures to the window, runs the load step and shows
+// the window.
+class PanelProgram {
+public:
+    explicit PanelProgram(const PanelOptions &options = {});
+    ~PanelProgram();
+    PanelProgram(const PanelProgram &) = delete;
+    PanelProgram &operator=(const PanelProgram &) = delete;
+
+    FrmMultiBuf &window() { return *window_; }
+    DriverLoader *loader() { return loader_.get(); }
+
+private:
+    std::unique_ptr<DriverLoader> loader_;
+    std::unique_ptr<DllDef> dll_;
+    std::unique_ptr<FrmMultiBuf> window_;
+};
+
+// What main does: returns the program's exit status.
+int runPanel(int argc, char **argv);
+
+} // namespace adcard
