@@ -1,0 +1,67 @@
+#pragma once
+// The simulated card behind the exported entries: one instance per process,
+// as with a real card. Initial, StartIntr and StopIntr are serialised among
+// themselves; everything the acquisition thread shares sits under `mu_`.
+#include "block_generator.h"
+#include "block_queue.h"
+#include "config.h"
+#include "pacing.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace adcard::sim {
+
+class SimCard {
+public:
+    SimCard() = default;
+    ~SimCard();
+    SimCard(const SimCard &) = delete;
+    SimCard &operator=(const SimCard &) = delete;
+
+    int32_t initial();
+    int32_t startIntr(int32_t scansPerBlock, int32_t channelCount, int32_t scanRate);
+    int32_t stopIntr();
+    int16_t queryBuf();
+    int32_t adResult(int16_t *buffer);
+    int32_t lastError();
+    int16_t readDI(int32_t count, int16_t *states);
+    int16_t writeDO(int16_t group, int16_t value);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Counters {
+        uint64_t produced = 0;  // blocks made since StartIntr, overruns included
+        uint64_t delivered = 0; // handed to the caller by ADResult
+        uint64_t discarded = 0; // lost by a failed ADResult
+        uint64_t overruns = 0;  // dropped because the queue was full
+        uint64_t flushed = 0;   // still waiting when acquisition stopped
+    };
+
+    int32_t fail(int32_t code);     // needs mu_
+    bool stopAcquisition();         // needs controlMu_, not mu_; true if it stopped a run
+    void writeStats();              // needs controlMu_, not mu_
+    void produce(Pacing pacing, SimBlockParams params, Clock::time_point start);
+
+    std::mutex controlMu_;
+    std::thread thread_;
+
+    std::mutex mu_;
+    std::condition_variable wake_;
+    SimConfig config_;
+    bool initialised_ = false;
+    bool running_ = false;
+    bool stopRequested_ = false;
+    int32_t lastError_ = 0;
+    BlockQueue queue_;
+    Counters counters_;
+    uint64_t transfers_ = 0;   // ADResult calls that found a block, since StartIntr
+    uint64_t blocksEver_ = 0;  // drives the input-port counter; never reset
+    int16_t outputs_[2] = {0, 0};
+};
+
+} // namespace adcard::sim
