@@ -1,0 +1,18 @@
+# Fails unless LIB's dynamic symbol table defines exactly the card's 17 entries.
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${out}")
+set(found)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  list(APPEND found ${name})
+endforeach()
+list(SORT found)
+set(want ADResult ADResultRecent ChannelFrq ConfigInfo GetLastADError GetSnapshot IOCtl Initial
+         QueryBuf RegisterNotify StartIntr StartSnapshot StopIntr Tvo_ADResult Tvo_DI Tvo_DO Tvo_Init)
+list(SORT want)
+if(NOT found STREQUAL want)
+  message(FATAL_ERROR "exported: ${found}\nwanted:   ${want}")
+endif()
