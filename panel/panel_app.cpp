@@ -3,11 +3,15 @@
 #include "dlldef.h"
 #include "frm_multibuf.h"
 #include "loader.h"
+#include "panel_style.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QLocale>
-#include <QStyleFactory>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
 
 namespace adcard {
 
@@ -18,13 +22,20 @@ void prepareApplication()
     QGuiApplication::setDesktopFileName(QStringLiteral("adcard-panel"));
 }
 
+int panelFontPixels(double dpi)
+{
+    // Rounded down: one pixel more and "开关量输入0：" runs into lblDI_0.
+    return std::max(1, static_cast<int>(std::floor(kPanelFontTwips * dpi / 1440.0)));
+}
+
 void applyApplicationLook()
 {
     // The same look on every desktop, whatever the user's theme.
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new PanelStyle);
+    const QScreen *screen = QGuiApplication::primaryScreen();
     QFont font;
     font.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC")});
-    font.setPointSizeF(kPanelFontPointSize);
+    font.setPixelSize(panelFontPixels(screen ? screen->logicalDotsPerInchY() : 96.0));
     QApplication::setFont(font);
 }
 

@@ -13,8 +13,12 @@ class DriverLoader;
 class FrmMultiBuf;
 struct DllDef;
 
-// The window's font size in points.
-inline constexpr double kPanelFontPointSize = 9.0;
+// The window's font: 165 twips (8.25 pt, 11 px at 96 dpi), the largest
+// whole-pixel size at which the longest captions in the frames still end
+// before the fixed positions of the texts beside them.
+inline constexpr int kPanelFontTwips = 165;
+// The font's pixel size at a logical dpi.
+int panelFontPixels(double dpi);
 
 // Call before the QApplication is constructed.
 void prepareApplication();
