@@ -1,0 +1,35 @@
+// Two deliberately odd driver libraries for the fault tests, built from this
+// one source:
+//   ADPANEL_WITHOUT_STARTINTR: a driver that lacks the StartIntr entry.
+//   ADPANEL_WIDE_QUERYBUF:     a driver whose QueryBuf leaves 0x10000 in the
+//                              32-bit return register; only the low 16 bits
+//                              are the result, so the panel must see 0.
+#include <cstdint>
+#include <cstdlib>
+
+#define ENTRY extern "C" __attribute__((visibility("default")))
+
+ENTRY int32_t Initial(int32_t, int32_t, int32_t, int32_t) { return 1; }
+ENTRY int32_t StopIntr() { return 1; }
+ENTRY int32_t GetLastADError() { return 5; }
+ENTRY int16_t Tvo_DO(int16_t, int16_t) { return 1; }
+
+#ifndef ADPANEL_WITHOUT_STARTINTR
+ENTRY int32_t StartIntr(int16_t, int32_t, int16_t, int16_t, int32_t, int32_t, int16_t) { return 1; }
+#endif
+
+#ifdef ADPANEL_WIDE_QUERYBUF
+ENTRY int32_t QueryBuf() { return 0x10000; }
+// Reaching either of these means the upper bits were taken for a count.
+ENTRY int32_t ADResult(int16_t *) { std::abort(); }
+ENTRY int16_t Tvo_DI(int32_t, int16_t *) { std::abort(); }
+#else
+ENTRY int16_t QueryBuf() { return 0; }
+ENTRY int32_t ADResult(int16_t *) { return 0; }
+ENTRY int16_t Tvo_DI(int32_t, int16_t *states)
+{
+    states[0] = 0;
+    states[1] = 0;
+    return 1;
+}
+#endif
