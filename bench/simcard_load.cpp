@@ -7,6 +7,8 @@
 // Measure with: /usr/bin/time -v simcard_load build/default/simcard/libadcard.so 30
 #include "loader.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,7 +48,16 @@ int main(int argc, char **argv)
             (drv.ADResult(buf.data()) == 1 ? received : failed) += 1;
     }
     drv.StopIntr();
-    std::printf("blocks received %ld, failed %ld, most waiting at a tick %d, in %d s\n", received, failed,
-                mostWaiting, seconds);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("blocks received %ld, failed %ld, most waiting at a tick %d, in %.3f s\n", received, failed,
+                mostWaiting, wall);
+
+    // The same figures as time -v, with microsecond CPU times.
+    rusage ru{};
+    ::getrusage(RUSAGE_SELF, &ru);
+    const double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                       static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    std::printf("cpu %.6f s (user+sys) = %.4f %% of one core; max rss %ld KiB\n", cpu, 100 * cpu / wall,
+                ru.ru_maxrss);
     return 0;
 }
