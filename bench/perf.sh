@@ -1,0 +1,190 @@
+#!/usr/bin/env bash
+# Side-by-side figures: the tick against a plain loop, the CPU used while
+# acquiring, and the panel's peak memory and start-up time against a
+# one-label Qt program (bench/minimal_qt.cpp), all under one Xvfb server.
+#
+#   bash bench/perf.sh [build dir]        default build/perf
+#
+# PERF_RUNS (15) start-ups per program, PERF_CPU_SECONDS (30) of acquisition,
+# PERF_RSS_SECONDS (5) of running for the memory figure.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(realpath -m "${1:-$ROOT/build/perf}")
+export PERF_RUNS=${PERF_RUNS:-15}
+export PERF_CPU_SECONDS=${PERF_CPU_SECONDS:-30}
+export PERF_RSS_SECONDS=${PERF_RSS_SECONDS:-5}
+
+# Tests are left out: they are not measured, and a build of only what is
+# measured does not depend on test code being edited elsewhere.
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DADPANEL_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --target tick_bench panel_probe minimal_qt exec_timed adcard >/dev/null
+
+WORK=$(mktemp -d)
+XVFB_PID=
+cleanup() {
+    if [[ -n $XVFB_PID ]]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# One X server for every measurement, on a display nobody else holds.
+DISP=
+for n in $(seq 90 250); do
+    if [[ ! -e /tmp/.X$n-lock && ! -e /tmp/.X11-unix/X$n ]]; then
+        DISP=$n
+        break
+    fi
+done
+[[ -n $DISP ]] || { echo "perf.sh: no free X display number" >&2; exit 1; }
+Xvfb ":$DISP" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do
+    [[ -S /tmp/.X11-unix/X$DISP ]] && break
+    kill -0 "$XVFB_PID" 2>/dev/null || { cat "$WORK/xvfb.log" >&2; exit 1; }
+    sleep 0.1
+done
+[[ -S /tmp/.X11-unix/X$DISP ]] || { echo "perf.sh: Xvfb did not start" >&2; exit 1; }
+
+export DISPLAY=":$DISP" QT_QPA_PLATFORM=xcb XVFB_PID BUILD WORK
+export XDG_RUNTIME_DIR="$WORK/xdg"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+# The panel finds the simulated card by the loader's ordinary search.
+export LD_LIBRARY_PATH="$BUILD/simcard${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+
+python3 - <<'PY'
+import json, os, statistics, subprocess, sys
+
+build = os.environ["BUILD"]
+work = os.environ["WORK"]
+xvfb_pid = int(os.environ["XVFB_PID"])
+runs = int(os.environ["PERF_RUNS"])
+cpu_seconds = float(os.environ["PERF_CPU_SECONDS"])
+rss_seconds = float(os.environ["PERF_RSS_SECONDS"])
+bench = os.path.join(build, "bench")
+panel = os.path.join(bench, "panel_probe")
+minimal = os.path.join(bench, "minimal_qt")
+
+
+def verdict(ok):
+    return "met" if ok else "MISSED"
+
+
+def probe_env(**extra):
+    env = dict(os.environ)
+    env["ADPANEL_PROBE_SHOWN"] = "1"
+    env.update({k: str(v) for k, v in extra.items()})
+    return env
+
+
+def fields(text):
+    out = {}
+    threads = []
+    for line in text.splitlines():
+        parts = line.split()
+        if not parts:
+            continue
+        if parts[0] == "thread" and len(parts) == 5:
+            threads.append((parts[2], parts[3], int(parts[4])))
+        elif parts[0] == "label":
+            out["label"] = line[len("label "):]
+        elif len(parts) == 2:
+            try:
+                out[parts[0]] = int(parts[1])
+            except ValueError:
+                pass
+    out["threads"] = threads
+    return out
+
+
+def run(cmd, env, timeout):
+    p = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=timeout)
+    if p.returncode != 0:
+        sys.exit(f"perf.sh: {' '.join(cmd)} exited with {p.returncode}\n{p.stderr}")
+    return fields(p.stdout), p.stderr
+
+
+def task_cpu_ns(pid):
+    total = 0
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{tid}/schedstat") as f:
+            total += int(f.read().split()[0])
+    return total
+
+
+# Tick: medians over repetitions of Google Benchmark's own timing.
+p = subprocess.run([os.path.join(bench, "tick_bench"), "--benchmark_format=json",
+                    "--benchmark_repetitions=15", "--benchmark_report_aggregates_only=true"],
+                   stdout=subprocess.PIPE, text=True, check=True)
+medians = {b["run_name"]: b for b in json.loads(p.stdout)["benchmarks"] if b.get("aggregate_name") == "median"}
+scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}
+tick = medians["BM_Tick"]["real_time"] * scale[medians["BM_Tick"]["time_unit"]]
+base = medians["BM_Baseline"]["real_time"] * scale[medians["BM_Baseline"]["time_unit"]]
+r = tick / base
+print(f"tick         {tick:8.0f} ns   baseline {base:6.0f} ns   ratio {r:4.2f}  (target <= 1.5)   {verdict(r <= 1.5)}")
+sys.stdout.flush()
+
+# CPU while acquiring: Start pressed through the window's own button, then
+# the event loop runs; the probe counts CPU from just before the click.
+stats = os.path.join(work, "sim_stats")
+xvfb_before = task_cpu_ns(xvfb_pid)
+cmd = ["/usr/bin/time", "-f", "%U %S %e", "-o", os.path.join(work, "cpu_time"), panel]
+cpu, _ = run(cmd, probe_env(ADPANEL_PROBE_CLICK="cmdStart", ADPANEL_PROBE_TIMER="TimerAD",
+                            ADPANEL_PROBE_LABEL="lblBlock", ADPANEL_PROBE_RUN_MS=int(cpu_seconds * 1000),
+                            ADCARD_SIM_STATS=stats), cpu_seconds + 60)
+xvfb_used = task_cpu_ns(xvfb_pid) - xvfb_before
+wall = cpu["run_wall_ns"]
+share = 100.0 * cpu["run_cpu_ns"] / wall
+card = sum(ns for age, _, ns in cpu["threads"] if age == "new")
+names = {}
+for age, name, ns in cpu["threads"]:
+    if age == "old":
+        names[name] = names.get(name, 0) + ns
+with open(os.path.join(work, "cpu_time")) as f:
+    user, system, elapsed = (float(x) for x in f.read().split()[-3:])
+sim = dict(line.split() for line in open(stats))
+print(f"cpu          {share:8.2f} %    of one core, {wall / 1e9:.1f} s acquiring      (target <= 0.5 %)   {verdict(share <= 0.5)}")
+print(f"               panel threads {100.0 * (cpu['run_cpu_ns'] - card) / wall:.2f} %, simulated card's thread {100.0 * card / wall:.2f} %")
+print("               by thread: " + ", ".join(f"{n} {100.0 * ns / wall:.3f} %" for n, ns in names.items()))
+print(f"               whole process with start-up (time): {100.0 * (user + system) / elapsed:.2f} % of {elapsed:.1f} s;"
+      f" Xvfb meanwhile {100.0 * xvfb_used / 1e9 / elapsed:.2f} %")
+print(f"               ticks {cpu['ticks']}, lblBlock '{cpu.get('label', '').strip()}',"
+      f" card: produced {sim['produced']} delivered {sim['delivered']} overruns {sim['overruns']}")
+sys.stdout.flush()
+
+# Peak resident memory: the panel a few seconds into an acquisition, the
+# reference a few seconds after showing; median of three each.
+def peak_kib(prog, **extra):
+    out = os.path.join(work, "rss_time")
+    run(["/usr/bin/time", "-f", "%M", "-o", out, prog], probe_env(ADPANEL_PROBE_RUN_MS=int(rss_seconds * 1000), **extra),
+        rss_seconds + 60)
+    with open(out) as f:
+        return int(f.read().split()[-1])
+
+panel_rss = statistics.median(peak_kib(panel, ADPANEL_PROBE_CLICK="cmdStart") for _ in range(3))
+minimal_rss = statistics.median(peak_kib(minimal) for _ in range(3))
+r = panel_rss / minimal_rss
+print(f"peak RSS     {panel_rss / 1024:8.1f} MiB  minimal {minimal_rss / 1024:6.1f} MiB  ratio {r:4.2f}  (target <= 1.1)   {verdict(r <= 1.1)}")
+sys.stdout.flush()
+
+# Start-up: from exec to the first expose handled (window painted), the
+# two programs taking turns so that drift hits both alike; the first two of
+# each only warm the caches.
+times = {panel: [], minimal: []}
+exposes = {panel: [], minimal: []}
+for i in range(runs + 2):
+    for prog in (panel, minimal):
+        f, _ = run([os.path.join(bench, "exec_timed"), prog], probe_env(), 60)
+        if i >= 2:
+            times[prog].append((f["shown"] - f["start"]) / 1e6)
+            exposes[prog].append((f["expose"] - f["start"]) / 1e6)
+tp, tm = statistics.median(times[panel]), statistics.median(times[minimal])
+r = tp / tm
+print(f"start-up     {tp:8.1f} ms   minimal {tm:6.1f} ms   ratio {r:4.2f}  (target <= 1.2)   {verdict(r <= 1.2)}")
+print(f"               medians of {runs}; first expose at {statistics.median(exposes[panel]):.1f} ms vs"
+      f" {statistics.median(exposes[minimal]):.1f} ms; panel range {min(times[panel]):.1f}..{max(times[panel]):.1f},"
+      f" minimal {min(times[minimal]):.1f}..{max(times[minimal]):.1f}")
+PY

@@ -1,0 +1,186 @@
+// Measuring hook linked into panel_probe and minimal_qt. It installs itself
+// when the QApplication is constructed, so neither program's main carries a
+// line for it, and it does nothing unless ADPANEL_PROBE_SHOWN is set:
+//   ADPANEL_PROBE_SHOWN=1     print "expose <ns>" at the first expose of a
+//                             top-level window and "shown <ns>" once that
+//                             expose, which paints the window, is handled
+//   ADPANEL_PROBE_CLICK=name  then click the window's QPushButton of that name
+//   ADPANEL_PROBE_TIMER=name  count the timeouts of the window's QTimer of that name
+//   ADPANEL_PROBE_LABEL=name  print the text of that QLabel at the end
+//   ADPANEL_PROBE_RUN_MS=n    keep running n ms after the click and print the
+//                             CPU time used meanwhile, by thread too
+// then close the window, the way an operator ends the program.
+// Times are CLOCK_MONOTONIC nanoseconds.
+#include <QApplication>
+#include <QByteArray>
+#include <QEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <string>
+#include <sys/resource.h>
+
+namespace {
+
+long long monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+long long processCpuNs()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    const auto ns = [](const timeval &tv) { return static_cast<long long>(tv.tv_sec) * 1000000000LL + tv.tv_usec * 1000LL; };
+    return ns(ru.ru_utime) + ns(ru.ru_stime);
+}
+
+struct ThreadCpu {
+    std::string name;
+    long long ns = 0;
+};
+
+// schedstat counts nanoseconds; stat's clock ticks are too coarse for a
+// thread that wakes ten times a second.
+std::map<long, ThreadCpu> threadCpu()
+{
+    std::map<long, ThreadCpu> out;
+    DIR *dir = opendir("/proc/self/task");
+    if (!dir)
+        return out;
+    while (dirent *d = readdir(dir)) {
+        if (d->d_name[0] == '.')
+            continue;
+        const std::string base = std::string("/proc/self/task/") + d->d_name;
+        ThreadCpu t;
+        std::ifstream(base + "/comm") >> t.name;
+        std::ifstream(base + "/schedstat") >> t.ns;
+        out[std::stol(d->d_name)] = t;
+    }
+    closedir(dir);
+    return out;
+}
+
+long vmHwmKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = -1;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            status >> value;
+            break;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return value;
+}
+
+QString envText(const char *name) { return QString::fromLocal8Bit(qgetenv(name)); }
+
+class Probe final : public QObject {
+public:
+    explicit Probe(QObject *parent) : QObject(parent) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!done_ && event->type() == QEvent::Expose) {
+            auto *window = qobject_cast<QWindow *>(watched);
+            if (window && window->isExposed()) {
+                for (QWidget *w : QApplication::topLevelWidgets()) {
+                    if (w->windowHandle() == window) {
+                        done_ = true;
+                        std::printf("expose %lld\n", monotonicNs());
+                        // Off the event path for the rest of the run.
+                        qApp->removeEventFilter(this);
+                        // Queued: runs once this expose, and the paint it
+                        // triggers, has been handled.
+                        QMetaObject::invokeMethod(this, [this, w] { afterFirstPaint(w); }, Qt::QueuedConnection);
+                        break;
+                    }
+                }
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void afterFirstPaint(QWidget *w)
+    {
+        std::printf("shown %lld\n", monotonicNs());
+        std::fflush(stdout);
+
+        if (const QString name = envText("ADPANEL_PROBE_TIMER"); !name.isEmpty()) {
+            if (auto *timer = w->findChild<QTimer *>(name))
+                connect(timer, &QTimer::timeout, this, [this] { ++ticks_; });
+            else
+                std::fprintf(stderr, "probe: no timer %s\n", qPrintable(name));
+        }
+
+        threadsBefore_ = threadCpu();
+        cpuBefore_ = processCpuNs();
+        wallBefore_ = monotonicNs();
+        if (const QString name = envText("ADPANEL_PROBE_CLICK"); !name.isEmpty()) {
+            if (auto *button = w->findChild<QPushButton *>(name))
+                button->click();
+            else
+                std::fprintf(stderr, "probe: no button %s\n", qPrintable(name));
+        }
+
+        const int runMs = qEnvironmentVariableIntValue("ADPANEL_PROBE_RUN_MS");
+        if (runMs <= 0) {
+            w->close();
+            return;
+        }
+        QTimer::singleShot(runMs, Qt::PreciseTimer, this, [this, w] {
+            report(w);
+            w->close();
+        });
+    }
+
+    void report(QWidget *w)
+    {
+        const long long wall = monotonicNs() - wallBefore_;
+        const long long cpu = processCpuNs() - cpuBefore_;
+        std::printf("run_wall_ns %lld\nrun_cpu_ns %lld\nticks %d\nvmhwm_kib %ld\n", wall, cpu, ticks_, vmHwmKiB());
+        for (const auto &[tid, t] : threadCpu()) {
+            const auto before = threadsBefore_.find(tid);
+            const bool fresh = before == threadsBefore_.end();
+            std::printf("thread %ld %s %s %lld\n", tid, fresh ? "new" : "old", t.name.c_str(),
+                        t.ns - (fresh ? 0 : before->second.ns));
+        }
+        if (const QString name = envText("ADPANEL_PROBE_LABEL"); !name.isEmpty()) {
+            const auto *label = w->findChild<QLabel *>(name);
+            std::printf("label %s\n", label ? qPrintable(label->text()) : "(none)");
+        }
+        std::fflush(stdout);
+    }
+
+    bool done_ = false;
+    int ticks_ = 0;
+    long long cpuBefore_ = 0;
+    long long wallBefore_ = 0;
+    std::map<long, ThreadCpu> threadsBefore_;
+};
+
+void installProbe()
+{
+    if (qEnvironmentVariableIsEmpty("ADPANEL_PROBE_SHOWN"))
+        return;
+    qApp->installEventFilter(new Probe(qApp));
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installProbe)
