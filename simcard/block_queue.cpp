@@ -6,13 +6,13 @@
 namespace adcard::sim {
 
 BlockQueue::BlockQueue(std::size_t capacity, std::size_t blockSamples)
-    : storage_(std::make_unique_for_overwrite<int16_t[]>(capacity * blockSamples)), capacity_(capacity), blockSamples_(blockSamples)
+    : storage_(capacity * blockSamples), capacity_(capacity), blockSamples_(blockSamples)
 {
 }
 
 std::span<int16_t> BlockQueue::slot(std::size_t index)
 {
-    return {storage_.get() + index * blockSamples_, blockSamples_};
+    return std::span<int16_t>(storage_).subspan(index * blockSamples_, blockSamples_);
 }
 
 std::span<int16_t> BlockQueue::pushSlot()

@@ -7,8 +7,8 @@
 // card's lock.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
+#include <vector>
 
 namespace adcard::sim {
 
@@ -38,8 +38,9 @@ public:
 private:
     std::span<int16_t> slot(std::size_t index);
 
-    // Left uninitialised: pages of slots never filled stay out of memory.
-    std::unique_ptr<int16_t[]> storage_;
+    // Zeroed at construction, so every page is resident before acquisition
+    // starts and filling a slot never faults a page in.
+    std::vector<int16_t> storage_;
     std::size_t capacity_ = 0;
     std::size_t blockSamples_ = 0;
     std::size_t head_ = 0;
