@@ -1,4 +1,5 @@
 # Fails unless LIB's dynamic symbol table defines exactly the card's 17 entries.
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
