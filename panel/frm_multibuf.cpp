@@ -47,6 +47,7 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
     dpiX_ = scr ? scr->logicalDotsPerInchX() : 96.0;
     dpiY_ = scr ? scr->logicalDotsPerInchY() : 96.0;
 
+    setObjectName(QStringLiteral("FrmMultiBuf"));
     setWindowTitle(QStringLiteral("多缓冲区采集方式"));
     // Every position is fixed in twips, so nothing may re-lay out on resize.
     setFixedSize(twipsToPixels(kClientWidthTwips, dpiX_), twipsToPixels(kClientHeightTwips, dpiY_));

@@ -1,0 +1,85 @@
+# Installs the panel component into a scratch prefix and checks what lands
+# there: the program without a driver dependency or search path, the desktop
+# entry, and the launcher putting <prefix>/<libdir>/adcard-sim first.
+# Needs -DBUILD_DIR, -DWORK_DIR, -DLIBDIR, -DBINDIR, -DBUILT_PANEL.
+cmake_minimum_required(VERSION 3.25)
+
+function(fail msg)
+  message(FATAL_ERROR "${msg}")
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --component panel --prefix ${prefix}
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  fail("cmake --install of the panel component failed")
+endif()
+
+set(bin ${prefix}/${BINDIR})
+foreach(f ${bin}/adcard-panel ${bin}/adcard-panel-sim)
+  execute_process(COMMAND test -x ${f} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    fail("${f} is missing or not executable")
+  endif()
+endforeach()
+
+file(READ ${prefix}/share/applications/adcard-panel.desktop desktop)
+foreach(line "[Desktop Entry]" "Type=Application" "Exec=adcard-panel"
+             "Name[zh_CN]=多缓冲区采集方式")
+  string(FIND "\n${desktop}" "\n${line}\n" at)
+  if(at EQUAL -1)
+    fail("desktop entry lacks the line ${line}")
+  endif()
+endforeach()
+string(FIND "${desktop}" "\nCategories=Science;Engineering;\n" at)
+if(at EQUAL -1)
+  fail("desktop entry lacks Categories=Science;Engineering;")
+endif()
+if(NOT desktop MATCHES "\nName=[^\n]")
+  fail("desktop entry has no Name")
+endif()
+
+# Neither the installed nor the built program may need the driver library
+# or carry a search path to the simulated card.
+foreach(exe ${bin}/adcard-panel ${BUILT_PANEL})
+  execute_process(COMMAND readelf -d ${exe} OUTPUT_VARIABLE dyn RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    fail("readelf -d ${exe} failed")
+  endif()
+  if(dyn MATCHES "libadcard\\.so")
+    fail("${exe} links the driver library")
+  endif()
+  if(dyn MATCHES "(RPATH|RUNPATH)[^\n]*(simcard|adcard-sim)")
+    fail("${exe} has a library search path to the simulated card")
+  endif()
+endforeach()
+
+# The launcher, run through a symbolic link from elsewhere, in front of a
+# stand-in program that prints its library path.
+file(WRITE ${bin}/adcard-panel "#!/bin/sh\nprintf '%s' \"$LD_LIBRARY_PATH\"\n")
+file(CREATE_LINK ${bin}/adcard-panel-sim ${WORK_DIR}/linked-sim SYMBOLIC)
+file(REAL_PATH ${prefix}/${LIBDIR}/adcard-sim simdir)
+foreach(case "with_path;/opt/x" "without_path;")
+  list(GET case 0 name)
+  list(LENGTH case n)
+  set(old "")
+  if(n GREATER 1)
+    list(GET case 1 old)
+  endif()
+  if(old STREQUAL "")
+    set(env --unset=LD_LIBRARY_PATH)
+    set(tail "")
+  else()
+    set(env LD_LIBRARY_PATH=${old})
+    set(tail ":${old}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${env} ${WORK_DIR}/linked-sim
+                  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  string(REGEX REPLACE ":.*" "" first "${out}")
+  string(REGEX MATCH ":.*" rest "${out}")
+  file(REAL_PATH "${first}" first)
+  if(NOT rc EQUAL 0 OR NOT first STREQUAL simdir OR NOT "${rest}" STREQUAL "${tail}")
+    fail("launcher ${name}: LD_LIBRARY_PATH was '${out}', wanted ${simdir}${tail}")
+  endif()
+endforeach()
