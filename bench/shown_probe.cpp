@@ -9,6 +9,7 @@
 //   ADPANEL_PROBE_LABEL=name  print the text of that QLabel at the end
 //   ADPANEL_PROBE_RUN_MS=n    keep running n ms after the click and print the
 //                             CPU time used meanwhile, by thread too
+//   ADPANEL_PROBE_SMAPS=path  at the end, copy /proc/self/smaps there
 // then close the window, the way an operator ends the program.
 // Times are CLOCK_MONOTONIC nanoseconds.
 #include <QApplication>
@@ -118,7 +119,10 @@ protected:
 private:
     void afterFirstPaint(QWidget *w)
     {
-        std::printf("shown %lld\n", monotonicNs());
+        const long long shown = monotonicNs();
+        // CPU to the first paint: unlike the wall time, not inflated by other
+        // programs competing for the processor.
+        std::printf("shown %lld\nshown_cpu_ns %lld\n", shown, processCpuNs());
         std::fflush(stdout);
 
         if (const QString name = envText("ADPANEL_PROBE_TIMER"); !name.isEmpty()) {
@@ -164,6 +168,8 @@ private:
             const auto *label = w->findChild<QLabel *>(name);
             std::printf("label %s\n", label ? qPrintable(label->text()) : "(none)");
         }
+        if (const QByteArray path = qgetenv("ADPANEL_PROBE_SMAPS"); !path.isEmpty())
+            std::ofstream(path.constData()) << std::ifstream("/proc/self/smaps").rdbuf();
         std::fflush(stdout);
     }
 
