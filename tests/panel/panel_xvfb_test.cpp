@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -135,6 +136,13 @@ TEST(PanelOnX, ProgramWindowFitsAndNoCaptionCollides)
     const QPixmap shot = window.screen()->grabWindow(window.winId());
     EXPECT_EQ(shot.size(), QSize(384, 385));
     EXPECT_TRUE(shot.save(QStringLiteral(ADPANEL_SCREENSHOT))) << ADPANEL_SCREENSHOT;
+
+    // Exit closes the window, which ends the program's event loop with status 0.
+    QTimer::singleShot(0, &window, [&window] {
+        QTest::mouseClick(window.control(QStringLiteral("cmdExit")), Qt::LeftButton);
+    });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(window.isVisible());
 }
 
 } // namespace
