@@ -22,12 +22,14 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <dirent.h>
-#include <fstream>
+#include <fcntl.h>
 #include <map>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +46,22 @@ long long processCpuNs()
     getrusage(RUSAGE_SELF, &ru);
     const auto ns = [](const timeval &tv) { return static_cast<long long>(tv.tv_sec) * 1000000000LL + tv.tv_usec * 1000LL; };
     return ns(ru.ru_utime) + ns(ru.ru_stime);
+}
+
+// Plain reads: iostreams would map about 300 KiB of libstdc++ that neither
+// program otherwise touches, into the very memory being measured.
+std::string readFile(const std::string &path)
+{
+    std::string out;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    return out;
 }
 
 struct ThreadCpu {
@@ -64,9 +82,11 @@ std::map<long, ThreadCpu> threadCpu()
             continue;
         const std::string base = std::string("/proc/self/task/") + d->d_name;
         ThreadCpu t;
-        std::ifstream(base + "/comm") >> t.name;
-        std::ifstream(base + "/schedstat") >> t.ns;
-        out[std::stol(d->d_name)] = t;
+        t.name = readFile(base + "/comm");
+        while (!t.name.empty() && t.name.back() == '\n')
+            t.name.pop_back();
+        t.ns = std::strtoll(readFile(base + "/schedstat").c_str(), nullptr, 10);
+        out[std::strtol(d->d_name, nullptr, 10)] = t;
     }
     closedir(dir);
     return out;
@@ -74,17 +94,9 @@ std::map<long, ThreadCpu> threadCpu()
 
 long vmHwmKiB()
 {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = -1;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            status >> value;
-            break;
-        }
-        status.ignore(1 << 12, '\n');
-    }
-    return value;
+    const std::string status = readFile("/proc/self/status");
+    const auto at = status.find("VmHWM:");
+    return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + 6, nullptr, 10);
 }
 
 QString envText(const char *name) { return QString::fromLocal8Bit(qgetenv(name)); }
@@ -169,7 +181,11 @@ private:
             std::printf("label %s\n", label ? qPrintable(label->text()) : "(none)");
         }
         if (const QByteArray path = qgetenv("ADPANEL_PROBE_SMAPS"); !path.isEmpty())
-            std::ofstream(path.constData()) << std::ifstream("/proc/self/smaps").rdbuf();
+            if (std::FILE *f = std::fopen(path.constData(), "w")) {
+                const std::string smaps = readFile("/proc/self/smaps");
+                std::fwrite(smaps.data(), 1, smaps.size(), f);
+                std::fclose(f);
+            }
         std::fflush(stdout);
     }
 
