@@ -9,7 +9,7 @@ namespace {
 using K = ControlKind;
 
 // Frames come before their children so that a child's parent already exists.
-constexpr std::array<ControlSpec, 32> kControls{{
+constexpr std::array<ControlDef, 32> kControls{{
     {"Label1", 0, K::Label, "", "通道1:", 384, 192, 552, 180},
     {"lblAD", 0, K::FixedLabel, "", "0.000", 1248, 168, 576, 180},
     {"Label1", 1, K::Label, "", "通道2:", 384, 456, 552, 180},
@@ -48,7 +48,7 @@ constexpr std::array<ControlSpec, 32> kControls{{
 }};
 } // namespace
 
-std::span<const ControlSpec> controlTable() { return kControls; }
+std::span<const ControlDef> controlTable() { return kControls; }
 
 int twipsToPixels(int twips, double dpi)
 {

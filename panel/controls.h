@@ -21,7 +21,7 @@ enum class ControlKind {
     Timer,      // QTimer, no geometry
 };
 
-struct ControlSpec {
+struct ControlDef {
     std::string_view name;
     int index;               // -1 when the control is not in an indexed family
     ControlKind kind;
@@ -34,7 +34,7 @@ inline constexpr int kClientWidthTwips = 5760;
 inline constexpr int kClientHeightTwips = 5775;
 inline constexpr int kTimerIntervalMs = 100;
 
-std::span<const ControlSpec> controlTable();
+std::span<const ControlDef> controlTable();
 
 // px = round(twips * dpi / 1440); 15 twips per pixel at 96 dpi.
 int twipsToPixels(int twips, double dpi);

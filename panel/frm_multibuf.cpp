@@ -58,42 +58,42 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
 
 FrmMultiBuf::~FrmMultiBuf() = default;
 
-QRect FrmMultiBuf::pixelRect(const ControlSpec &spec) const
+QRect FrmMultiBuf::pixelRect(const ControlDef &def) const
 {
-    return {twipsToPixels(spec.left, dpiX_), twipsToPixels(spec.top, dpiY_),
-            twipsToPixels(spec.width, dpiX_), twipsToPixels(spec.height, dpiY_)};
+    return {twipsToPixels(def.left, dpiX_), twipsToPixels(def.top, dpiY_),
+            twipsToPixels(def.width, dpiX_), twipsToPixels(def.height, dpiY_)};
 }
 
 void FrmMultiBuf::createControls()
 {
-    for (const ControlSpec &spec : controlTable()) {
-        const QString key = objectKey(spec.name, spec.index);
-        QWidget *owner = spec.parent.empty() ? this : widgets_.value(qstr(spec.parent));
+    for (const ControlDef &def : controlTable()) {
+        const QString key = objectKey(def.name, def.index);
+        QWidget *owner = def.parent.empty() ? this : widgets_.value(qstr(def.parent));
         Q_ASSERT(owner);
         QWidget *w = nullptr;
 
-        switch (spec.kind) {
+        switch (def.kind) {
         case ControlKind::Button: {
-            auto *b = new QPushButton(qstr(spec.text), owner);
+            auto *b = new QPushButton(qstr(def.text), owner);
             // Enter must not press a button the operator did not choose.
             b->setAutoDefault(false);
             b->setDefault(false);
-            if (Handler h = clickHandler(spec.name))
+            if (Handler h = clickHandler(def.name))
                 connect(b, &QPushButton::clicked, this, [this, h] { (acquisition_.*h)(); });
-            b->setGeometry(pixelRect(spec));
+            b->setGeometry(pixelRect(def));
             w = b;
             break;
         }
         case ControlKind::TextBox: {
-            auto *e = new QLineEdit(qstr(spec.text), owner);
-            e->setGeometry(pixelRect(spec));
+            auto *e = new QLineEdit(qstr(def.text), owner);
+            e->setGeometry(pixelRect(def));
             w = e;
             break;
         }
         case ControlKind::Frame: {
-            auto *g = new QGroupBox(qstr(spec.text), owner);
+            auto *g = new QGroupBox(qstr(def.text), owner);
             g->setFocusPolicy(Qt::NoFocus);
-            g->setGeometry(pixelRect(spec));
+            g->setGeometry(pixelRect(def));
             w = g;
             break;
         }
@@ -103,13 +103,13 @@ void FrmMultiBuf::createControls()
             l->setTextFormat(Qt::PlainText);
             l->setWordWrap(false);
             l->setFocusPolicy(Qt::NoFocus);
-            l->setText(qstr(spec.text));
-            const bool autoSize = spec.kind == ControlKind::Label;
+            l->setText(qstr(def.text));
+            const bool autoSize = def.kind == ControlKind::Label;
             if (autoSize) {
-                l->move(pixelRect(spec).topLeft());
+                l->move(pixelRect(def).topLeft());
                 l->adjustSize();
             } else {
-                const QRect r = pixelRect(spec);
+                const QRect r = pixelRect(def);
                 l->setGeometry(r);
                 l->setFixedSize(r.size());
                 l->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

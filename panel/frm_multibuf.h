@@ -57,7 +57,7 @@ private:
 
     void createControls();
     void setUpTabOrder();
-    QRect pixelRect(const ControlSpec &spec) const;
+    QRect pixelRect(const ControlDef &def) const;
     QLineEdit *textBox(std::string_view control) const;
 
     Acquisition acquisition_;

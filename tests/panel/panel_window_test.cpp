@@ -145,7 +145,7 @@ TEST_F(Panel, TableHas32ControlsAllCreatedAndAllExpected)
 {
     std::map<ControlKind, int> kinds;
     std::set<QString> fromTable;
-    for (const ControlSpec &s : controlTable()) {
+    for (const ControlDef &s : controlTable()) {
         ++kinds[s.kind];
         const QString name = QString::fromStdString(objectNameFor(s.name, s.index));
         EXPECT_EQ(window.findChildren<QObject *>(name).size(), 1) << name.toStdString();
@@ -326,7 +326,7 @@ TEST(PanelLook, FusionBasedStyleAndAFontWithEveryGlyph)
     EXPECT_EQ(style->baseStyle()->name(), q("fusion"));
     EXPECT_EQ(QFontInfo(QApplication::font()).family(), q("Noto Sans Mono CJK SC"));
     const QFontMetrics fm(QApplication::font());
-    for (const ControlSpec &s : controlTable())
+    for (const ControlDef &s : controlTable())
         for (QChar c : QString::fromUtf8(s.text.data(), static_cast<qsizetype>(s.text.size())))
             EXPECT_TRUE(fm.inFont(c)) << s.name << " U+" << std::hex << static_cast<unsigned>(c.unicode());
 }

@@ -58,7 +58,7 @@ std::vector<std::string> collisions(FrmMultiBuf &window)
 {
     std::map<QString, QImage> painted;
     std::vector<std::pair<QString, bool>> controls; // name, auto-sized
-    for (const ControlSpec &s : controlTable()) {
+    for (const ControlDef &s : controlTable()) {
         if (s.kind == ControlKind::Timer)
             continue;
         const QString name = QString::fromStdString(objectNameFor(s.name, s.index));
