@@ -16,6 +16,7 @@
 #include <QByteArray>
 #include <QEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -62,6 +63,22 @@ std::string readFile(const std::string &path)
         out.append(buf, static_cast<std::size_t>(n));
     close(fd);
     return out;
+}
+
+// Through a small buffer, so that the copy does not raise the peak it records.
+void copyFile(const char *from, const char *to)
+{
+    const int in = open(from, O_RDONLY | O_CLOEXEC);
+    const int out = open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    char buf[4096];
+    ssize_t n;
+    while (in >= 0 && out >= 0 && (n = read(in, buf, sizeof buf)) > 0)
+        if (write(out, buf, static_cast<std::size_t>(n)) != n)
+            break;
+    if (in >= 0)
+        close(in);
+    if (out >= 0)
+        close(out);
 }
 
 struct ThreadCpu {
@@ -159,9 +176,14 @@ private:
             w->close();
             return;
         }
-        QTimer::singleShot(runMs, Qt::PreciseTimer, this, [this, w] {
-            report(w);
-            w->close();
+        // The window may close on its own meanwhile (Exit, a failure).
+        QTimer::singleShot(runMs, Qt::PreciseTimer, this, [this, window = QPointer<QWidget>(w)] {
+            if (!window) {
+                std::fprintf(stderr, "probe: the window closed before the end of the run\n");
+                return;
+            }
+            report(window);
+            window->close();
         });
     }
 
@@ -181,11 +203,7 @@ private:
             std::printf("label %s\n", label ? qPrintable(label->text()) : "(none)");
         }
         if (const QByteArray path = qgetenv("ADPANEL_PROBE_SMAPS"); !path.isEmpty())
-            if (std::FILE *f = std::fopen(path.constData(), "w")) {
-                const std::string smaps = readFile("/proc/self/smaps");
-                std::fwrite(smaps.data(), 1, smaps.size(), f);
-                std::fclose(f);
-            }
+            copyFile("/proc/self/smaps", path.constData());
         std::fflush(stdout);
     }
 
