@@ -1,5 +1,5 @@
-// The reference program for the panel's start-up time, memory and CPU: the least a
-// Qt Widgets program does to show one label.
+// The reference program for the panel's start-up time, memory and CPU: the
+// least a Qt Widgets program does to show one label.
 //
 // The panel's captions are Chinese, so its first paint opens and shapes a CJK
 // face, which costs start-up time and tens of MiB of mapped font. A Latin
