@@ -2,7 +2,7 @@
 // a mocked card driver.
 #include "controls.h"
 #include "frm_multibuf.h"
-#include "mock_card_driver.h"
+#include "mock_driver.h"
 #include "panel_app.h"
 #include "panel_style.h"
 
@@ -24,7 +24,7 @@
 namespace adcard {
 namespace {
 
-using paneltest::MockCardDriver;
+using adcard::testing::MockDriver;
 using ::testing::_;
 using ::testing::NiceMock;
 using ::testing::Return;
@@ -80,7 +80,7 @@ protected:
     QWidget *ctl(const char *name) const { return window.control(q(name)); }
     template <class T> T *as(const char *name) const { return qobject_cast<T *>(ctl(name)); }
 
-    NiceMock<MockCardDriver> driver;
+    NiceMock<MockDriver> driver;
     DllDef dll{driver};
     FrmMultiBuf window{dll, "."};
 };
