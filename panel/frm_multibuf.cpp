@@ -164,12 +164,18 @@ void FrmMultiBuf::setCaption(std::string_view control, int index, std::string_vi
         qWarning("FrmMultiBuf: no label %s", objectNameFor(control, index).c_str());
         return;
     }
+    QLabel *label = it->label;
     const QString text = qstr(utf8);
-    if (it->label->text() == text)
+    const QString old = label->text();
+    if (old == text)
         return; // the timer sets the same captions again and again
-    it->label->setText(text);
-    if (it->autoSize)
-        it->label->adjustSize();
+    // Re-measuring a label lays its text out several times; counters that
+    // keep their width from tick to tick need only the new text.
+    const bool resize = it->autoSize && label->fontMetrics().horizontalAdvance(old) !=
+                                            label->fontMetrics().horizontalAdvance(text);
+    label->setText(text);
+    if (resize)
+        label->adjustSize();
 }
 
 QLineEdit *FrmMultiBuf::textBox(std::string_view control) const
