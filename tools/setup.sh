@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkgconf
+  cmake ninja-build g++ binutils pkgconf
   qt6-base-dev fonts-noto-cjk
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
