@@ -171,8 +171,8 @@ void FrmMultiBuf::setCaption(std::string_view control, int index, std::string_vi
         return; // the timer sets the same captions again and again
     // Re-measuring a label lays its text out several times; counters that
     // keep their width from tick to tick need only the new text.
-    const bool resize = it->autoSize && label->fontMetrics().horizontalAdvance(old) !=
-                                            label->fontMetrics().horizontalAdvance(text);
+    const QFontMetrics metrics = label->fontMetrics();
+    const bool resize = it->autoSize && metrics.horizontalAdvance(old) != metrics.horizontalAdvance(text);
     label->setText(text);
     if (resize)
         label->adjustSize();

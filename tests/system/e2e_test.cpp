@@ -19,9 +19,8 @@ int checkNewSlots(const DllDef &dll, int32_t fromPos, int blocks, uint32_t first
                   const sim::SimBlockParams &params)
 {
     for (int i = 0; i < blocks; ++i) {
-        const int32_t pos = (fromPos + i * kBlockSamples) % kRingSamples;
-        const int16_t *slot = dll.HistoryRing.data() + pos;
-        EXPECT_EQ(stampOf(slot), firstSeq + i) << "slot at " << pos;
+        const int16_t *slot = ringSlot(dll, fromPos, i);
+        EXPECT_EQ(stampOf(slot), firstSeq + i) << "slot " << i << " after " << fromPos;
         const auto want = expectedBlock(params, firstSeq + i);
         EXPECT_TRUE(std::equal(want.begin(), want.end(), slot)) << "block " << firstSeq + i;
     }

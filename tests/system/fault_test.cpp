@@ -96,7 +96,7 @@ TEST(Faults, EveryThirdFetchFailingOverAHundredBlocks)
     EXPECT_EQ(p.caption("lblptr"), QString::fromStdString(counterText(p.dll().RingPos)));
     // The last twenty ringed blocks, each in its slot, whole.
     for (std::size_t n = ringed.size() - 20; n < ringed.size(); ++n) {
-        const int16_t *slot = p.dll().HistoryRing.data() + n % 20 * kBlockSamples;
+        const int16_t *slot = ringSlot(p.dll(), 0, static_cast<int>(n));
         EXPECT_EQ(stampOf(slot), ringed[n]) << "slot " << n % 20;
         const auto want = expectedBlock(params, ringed[n]);
         EXPECT_TRUE(std::equal(want.begin(), want.end(), slot)) << "block " << ringed[n];
@@ -166,8 +166,7 @@ TEST(Faults, UiThreadBlockedThreeSecondsLosesNothing)
     EXPECT_LE(got, 64);
     // The last twenty of them are in the ring, in order.
     for (int i = got - 20; i < got; ++i) {
-        const int16_t *slot = p.dll().HistoryRing.data() + (posBefore + i * kBlockSamples) % kRingSamples;
-        EXPECT_EQ(stampOf(slot), static_cast<uint32_t>(i));
+        EXPECT_EQ(stampOf(ringSlot(p.dll(), posBefore, i)), static_cast<uint32_t>(i));
     }
     p.click("cmdStop");
     const auto s = readStats(stats);
@@ -193,7 +192,7 @@ TEST(Faults, FullQueueCountsOverrunsAndThePanelGoesOn)
         EXPECT_GE(got, 4);
         EXPECT_LE(got, 5);
         for (int i = 0; i < got; ++i)
-            stamps.push_back(stampOf(p.dll().HistoryRing.data() + (pos + i * kBlockSamples) % kRingSamples));
+            stamps.push_back(stampOf(ringSlot(p.dll(), pos, i)));
     }
     p.click("cmdStop");
     // Blocks arrive in order, never twice; the lost ones leave gaps.

@@ -91,7 +91,7 @@ TEST(Soak, FortyThousandBlocks)
         const std::size_t total = driver.fetched.size();
         const std::size_t from = total > checked + 20 ? total - 20 : checked;
         for (std::size_t n = from; n < total; ++n) {
-            const int16_t *slot = dll.HistoryRing.data() + n % 20 * kBlockSamples;
+            const int16_t *slot = ringSlot(dll, 0, static_cast<int>(n % 20));
             ASSERT_EQ(stampOf(slot), driver.fetched[n]) << "block " << n;
             if (n % 97 == 0) {
                 const auto want = expectedBlock(params, driver.fetched[n]);

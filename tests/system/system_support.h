@@ -110,6 +110,12 @@ private:
     std::unique_ptr<PanelProgram> program_;
 };
 
+// The ring slot `blocks` blocks after the one starting at `fromPos`.
+inline const int16_t *ringSlot(const DllDef &dll, int32_t fromPos, int blocks)
+{
+    return dll.HistoryRing.data() + (fromPos + blocks * kBlockSamples) % kRingSamples;
+}
+
 // The sequence number a stamped block carries in its first scan.
 inline uint32_t stampOf(const int16_t *block)
 {
