@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <chrono>
 #include <unistd.h>
 
 int main(int argc, char **argv)
@@ -13,12 +13,12 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: exec_timed program [args...]\n");
         return 2;
     }
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    // steady_clock is CLOCK_MONOTONIC, the clock the measured program reads.
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
     // Unbuffered: stdio buffers do not survive exec.
     char line[64];
-    const int n = std::snprintf(line, sizeof line, "start %lld\n",
-                                static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+    const int n = std::snprintf(line, sizeof line, "start %lld\n", static_cast<long long>(now.count()));
     if (n > 0 && write(STDOUT_FILENO, line, static_cast<size_t>(n)) != n)
         return 2;
     execvp(argv[1], argv + 1);

@@ -24,7 +24,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
@@ -34,11 +34,12 @@
 
 namespace {
 
+// steady_clock is CLOCK_MONOTONIC, the clock the launcher and the script read.
 long long monotonicNs()
 {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 long long processCpuNs()
