@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ binutils pkgconf
   qt6-base-dev fonts-noto-cjk
   libgtest-dev libgmock-dev libbenchmark-dev
+  libhdf5-dev hdf5-tools
   clang libclang-rt-14-dev
   xvfb xauth valgrind time
 )

@@ -1,0 +1,109 @@
+#pragma once
+// Records every harvested block to an HDF5 file (layout in the README,
+// "Recording"). The acquisition calls the BlockHook methods on the UI thread;
+// they only copy into a preallocated queue and return, and a writer thread
+// does the disk work. When the queue is full a block is dropped and counted.
+//
+// The UI thread calls arm(), stop(), status() and takeError(); none of them
+// touch the file except arm(), which creates it, and stop(), which waits for
+// the writer to drain the queue and close it.
+#include "acquisition/block_hook.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace adcard {
+
+class RecordingFile;
+template <typename Slot>
+class SlotQueue;
+
+// What the panel knows about itself, stored with each run.
+struct RecorderInfo {
+    std::string driverLibrary;
+    std::string programVersion;
+};
+
+enum class RecorderState { Idle, Armed, Recording, Failed };
+const char *stateName(RecorderState s); // "idle", "armed", "recording", "failed"
+
+struct RecorderStatus {
+    RecorderState state = RecorderState::Idle;
+    std::string file;
+    int64_t blocksWritten = 0; // in the file and flushed
+    int64_t fileSize = 0;      // bytes, as of the latest flush
+    int64_t blocksDropped = 0; // refused because the queue was full
+    std::string lastError;
+    uint64_t errors = 0; // errors so far; a change means a new lastError
+};
+
+class Recorder final : public BlockHook {
+public:
+    static constexpr std::size_t kDefaultQueueBlocks = 64;
+
+    explicit Recorder(std::size_t queueBlocks = kDefaultQueueBlocks);
+    ~Recorder() override; // stop()
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
+
+    // Creates the file and waits for the next successful Start. Returns an
+    // empty string, or why the file cannot be written (an existing file is
+    // refused unless `overwrite`). Refused while armed or recording.
+    std::string arm(const std::string &path, bool overwrite, const RecorderInfo &info);
+    // Writes every block queued so far, closes the file and returns to idle
+    // (or stays failed, with its message).
+    void stop();
+    RecorderStatus status() const;
+    // Each new error message once, for the status line and standard error.
+    std::optional<std::string> takeError();
+
+    void historyStarted(const AcqSettings &settings) override;
+    void acquisitionStarted(const AcqSettings &settings) override;
+    void blockStored(const StoredBlock &block) override;
+    void blockMissed(int64_t fetched) override;
+    void tickEnded(const TickSummary &tick) override;
+    // Stop ends the run; Unload also closes the file, as stop() does.
+    void acquisitionStopped(StopReason reason) override;
+
+    struct Slot;
+
+private:
+    bool recording() const;
+    bool queueBegin();
+    void dropBlock();
+    void writerMain(std::unique_ptr<RecordingFile> file);
+    void setError(std::string message);
+
+    std::size_t queueBlocks_;
+    std::unique_ptr<SlotQueue<Slot>> queue_;
+    std::thread writer_;
+    std::atomic<RecorderState> state_{RecorderState::Idle};
+    std::string path_;
+    RecorderInfo info_;
+
+    // Written by the UI thread while no writer runs, or by the writer just
+    // before it publishes Failed.
+    std::string lastError_;
+    std::atomic<uint64_t> errors_{0};
+    uint64_t errorsTaken_ = 0;
+
+    std::atomic<int64_t> blocksWritten_{0};
+    std::atomic<int64_t> blocksDropped_{0};
+    std::atomic<int64_t> fileSize_{0};
+
+    // The UI thread's own view of the run.
+    bool inRun_ = false;
+    bool beginPending_ = false;
+    AcqSettings runSettings_;
+    int64_t runStartNs_ = 0;
+    int64_t runMissed_ = 0;
+    int64_t runDropped_ = 0;
+};
+
+} // namespace adcard

@@ -1,0 +1,17 @@
+#pragma once
+// Wall-clock times as the recording stores them.
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace adcard {
+
+// "2024-05-01T14:03:07.250+02:00": local time with its offset from UTC.
+std::string iso8601(const std::tm &local, int milliseconds);
+
+// `nsSinceEpoch` in the process's time zone.
+std::string iso8601Local(int64_t nsSinceEpoch);
+
+int64_t wallClockNs();
+
+} // namespace adcard

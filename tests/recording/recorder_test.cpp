@@ -1,0 +1,336 @@
+// The recorder driven through its hook as the acquisition drives it, the file
+// read back through the HDF5 C API.
+#include "recording_support.h"
+#include "row_name.h"
+#include "timestamp.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <numeric>
+
+namespace adcard::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+std::vector<int64_t> indices(const RunData &d)
+{
+    std::vector<int64_t> out;
+    for (const BlockRow &r : d.rows)
+        out.push_back(r.index);
+    return out;
+}
+
+TEST(Recorder, EveryBlockIsStoredAsDeliveredWithItsRow)
+{
+    const std::string path = scratchDir("rec-content") + "/a.h5";
+    Recorder rec;
+    ASSERT_EQ(rec.arm(path, false, {"/opt/lib/libadcard.so", "1.2.3"}), "");
+    EXPECT_EQ(rec.status().state, RecorderState::Armed);
+    Feeder f(rec);
+    const int64_t before = wallClockNs();
+    f.start();
+    EXPECT_EQ(rec.status().state, RecorderState::Recording);
+    f.tick("bb");
+    f.tick("bbb");
+    f.tick("b");
+    const int64_t after = wallClockNs();
+    rec.stop();
+
+    const RecorderStatus st = rec.status();
+    EXPECT_EQ(st.state, RecorderState::Idle);
+    EXPECT_EQ(st.blocksWritten, 6);
+    EXPECT_EQ(st.blocksDropped, 0);
+    EXPECT_EQ(st.fileSize, static_cast<int64_t>(std::filesystem::file_size(path)));
+    EXPECT_EQ(st.file, path);
+
+    // A cleanly closed file opens without SWMR too.
+    Reader r(path, H5F_ACC_RDONLY);
+    ASSERT_TRUE(r.opened());
+    ASSERT_EQ(r.runs(), std::vector<std::string>{"run0001"});
+    const RunData d = r.read("run0001");
+    EXPECT_EQ(d.scans, 6u * 1000);
+    EXPECT_EQ(d.channels, 4u);
+    EXPECT_EQ(expectBlocksMatch(d, f.samples()), 6u);
+    ASSERT_EQ(d.rows.size(), 6u);
+    const int16_t counts[] = {2, 2, 5, 5, 5, 6};
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(d.rows[i].index, int64_t(i));
+        EXPECT_EQ(d.rows[i].slot, int32_t(i));
+        EXPECT_EQ(d.rows[i].blockCount, counts[i]) << i;
+        EXPECT_GE(d.rows[i].timeNs, before);
+        EXPECT_LE(d.rows[i].timeNs, after);
+    }
+    EXPECT_EQ(d.rows[0].timeNs, d.rows[1].timeNs) << "one time per tick";
+    EXPECT_LT(d.rows[1].timeNs, d.rows[2].timeNs);
+}
+
+TEST(Recorder, RunGroupDescribesTheRun)
+{
+    const std::string path = scratchDir("rec-attrs") + "/a.h5";
+    {
+        Recorder rec;
+        ASSERT_EQ(rec.arm(path, false, {"/opt/lib/libadcard.so", "1.2.3"}), "");
+        AcqSettings s{.IntrArg1 = 11, .ScansPerBlock = 250, .IntrArg3 = -3, .ChannelCount = 6,
+                      .IntrArg5 = 70000, .IntrArg6 = -9, .IntrArg7 = 2, .RingBlocks = 20};
+        Feeder f(rec, s);
+        f.start();
+        f.tick("b");
+    }
+    Reader r(path);
+    const std::pair<const char *, double> numbers[] = {
+        {"IntrArg1", 11},      {"ScansPerBlock", 250},   {"IntrArg3", -3},           {"ChannelCount", 6},
+        {"IntrArg5", 70000},   {"IntrArg6", -9},         {"IntrArg7", 2},            {"channels", 6},
+        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"missed", 0},
+        {"dropped", 0},
+    };
+    for (const auto &[name, value] : numbers)
+        EXPECT_EQ(r.number("run0001", name), value) << name;
+    EXPECT_EQ(r.text("run0001", "volts_unit"), "V");
+    EXPECT_EQ(r.text("run0001", "driver_library"), "/opt/lib/libadcard.so");
+    EXPECT_EQ(r.text("run0001", "program_version"), "1.2.3");
+    EXPECT_THAT(r.text("run0001", "start_time"),
+                ::testing::MatchesRegex(R"(20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-9:]{8}\.[0-9]{3}[+-][0-9]{2}:[0-9]{2})"));
+
+    // Stored as little-endian int16, extendible, one block per chunk.
+    const Hid dset(H5Dopen2(r.id(), "run0001/samples", H5P_DEFAULT), H5Dclose);
+    const Hid type(H5Dget_type(dset.get()), H5Tclose);
+    EXPECT_GT(H5Tequal(type.get(), H5T_STD_I16LE), 0);
+    const Hid dcpl(H5Dget_create_plist(dset.get()), H5Pclose);
+    hsize_t chunk[2] = {};
+    ASSERT_EQ(H5Pget_chunk(dcpl.get(), 2, chunk), 2);
+    EXPECT_EQ(chunk[0], 250u);
+    EXPECT_EQ(chunk[1], 6u);
+    const Hid space(H5Dget_space(dset.get()), H5Sclose);
+    hsize_t maxDims[2] = {};
+    H5Sget_simple_extent_dims(space.get(), nullptr, maxDims);
+    EXPECT_EQ(maxDims[0], H5S_UNLIMITED);
+}
+
+struct GapRow {
+    const char *name;
+    std::vector<std::string> ticks;
+    std::vector<int64_t> recorded;
+    int64_t missed;
+};
+
+class RecorderGaps : public ::testing::TestWithParam<GapRow> {};
+
+TEST_P(RecorderGaps, MissedFetchesLeaveHolesAndAreCounted)
+{
+    const GapRow &row = GetParam();
+    const std::string path = scratchDir(std::string("rec-gap-") + row.name) + "/a.h5";
+    Recorder rec;
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    Feeder f(rec);
+    f.start();
+    for (const auto &t : row.ticks)
+        f.tick(t);
+    rec.stop();
+    Reader r(path);
+    const RunData d = r.read("run0001");
+    EXPECT_EQ(indices(d), row.recorded);
+    EXPECT_EQ(d.scans, row.recorded.size() * 1000);
+    EXPECT_EQ(expectBlocksMatch(d, f.samples()), row.recorded.size());
+    EXPECT_EQ(r.number("run0001", "missed"), double(row.missed));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RecorderGaps,
+                         ::testing::Values(GapRow{"none", {"bb", "b"}, {0, 1, 2}, 0},
+                                           GapRow{"middle", {"bmb", "mm", "b"}, {0, 2, 5}, 3},
+                                           GapRow{"first", {"mb"}, {1}, 1},
+                                           GapRow{"whole_tick", {"b", "mmm", "bb"}, {0, 4, 5}, 3}),
+                         kRowName);
+
+TEST(Recorder, EachStartBeginsARunAndOnlyStartedRunsAreRecorded)
+{
+    const std::string path = scratchDir("rec-runs") + "/a.h5";
+    Recorder rec;
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    Feeder f(rec);
+    f.tick("bb"); // armed while running: waits for the next Start
+    f.start();
+    f.tick("bb");
+    rec.acquisitionStopped(StopReason::Stop);
+    f.tick("b"); // nothing runs after Stop
+
+    AcqSettings small{.IntrArg1 = 1, .ScansPerBlock = 10, .ChannelCount = 2, .IntrArg5 = 100, .RingBlocks = 20};
+    Feeder g(rec, small);
+    g.start();
+    g.tick("bbb");
+    rec.historyStarted(panelSettings()); // a Start that fails at StartIntr
+    g.tick("b");
+    f.start(); // a Start while recording
+    f.tick("b");
+    rec.stop();
+
+    Reader r(path);
+    ASSERT_EQ(r.runs(), (std::vector<std::string>{"run0001", "run0002", "run0003"}));
+    const RunData one = r.read("run0001");
+    const RunData two = r.read("run0002");
+    const RunData three = r.read("run0003");
+    EXPECT_EQ(indices(one), (std::vector<int64_t>{0, 1}));
+    EXPECT_EQ(indices(two), (std::vector<int64_t>{0, 1, 2}));
+    EXPECT_EQ(indices(three), (std::vector<int64_t>{0}));
+    EXPECT_EQ(expectBlocksMatch(two, g.samples()), 3u);
+    EXPECT_EQ(two.channels, 2u);
+    EXPECT_EQ(r.number("run0002", "ScansPerBlock"), 10);
+    EXPECT_EQ(rec.status().blocksWritten, 6);
+}
+
+struct CloseRow {
+    const char *name;
+    void (*end)(std::unique_ptr<Recorder> &);
+};
+
+class RecorderCloses : public ::testing::TestWithParam<CloseRow> {};
+
+TEST_P(RecorderCloses, FileIsClosedCleanlyWithEveryQueuedBlock)
+{
+    const std::string path = scratchDir(std::string("rec-close-") + GetParam().name) + "/a.h5";
+    auto rec = std::make_unique<Recorder>();
+    ASSERT_EQ(rec->arm(path, false, {}), "");
+    Feeder f(*rec);
+    f.start();
+    for (int i = 0; i < 20; ++i)
+        f.tick("bb");
+    GetParam().end(rec);
+    // Without SWMR: an open or crashed writer would make this fail.
+    Reader r(path, H5F_ACC_RDONLY);
+    ASSERT_TRUE(r.opened());
+    EXPECT_EQ(r.read("run0001").rows.size(), 40u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RecorderCloses,
+    ::testing::Values(CloseRow{"stop", [](std::unique_ptr<Recorder> &r) { r->stop(); }},
+                      CloseRow{"unload", [](std::unique_ptr<Recorder> &r) { r->acquisitionStopped(StopReason::Unload); }},
+                      CloseRow{"destructor", [](std::unique_ptr<Recorder> &r) { r.reset(); }}),
+    kRowName);
+
+struct ArmRow {
+    const char *name;
+    std::string (*prepare)(const std::string &dir); // the path to arm
+    bool overwrite;
+    const char *reason;
+};
+
+class RecorderArm : public ::testing::TestWithParam<ArmRow> {};
+
+TEST_P(RecorderArm, UnwritablePathsAreRefusedWithTheReason)
+{
+    const ArmRow &row = GetParam();
+    if (std::string(row.name) == "read_only_directory" && ::geteuid() == 0)
+        GTEST_SKIP() << "needs a user without root's override of permission bits";
+    const std::string dir = scratchDir(std::string("rec-arm-") + row.name);
+    const std::string path = row.prepare(dir);
+    Recorder rec;
+    const std::string error = rec.arm(path, row.overwrite, {});
+    ::chmod(dir.c_str(), 0700);
+    EXPECT_THAT(error, HasSubstr(path));
+    EXPECT_THAT(error, HasSubstr(row.reason));
+    EXPECT_EQ(rec.status().state, RecorderState::Idle);
+    EXPECT_EQ(rec.status().lastError, error);
+    EXPECT_EQ(rec.takeError(), error);
+    EXPECT_EQ(rec.takeError(), std::nullopt) << "reported once";
+    if (std::string(row.name) == "exists") {
+        std::ifstream in(path);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep") << "an existing file is left alone";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RecorderArm,
+    ::testing::Values(
+        ArmRow{"no_directory", [](const std::string &d) { return d + "/missing/a.h5"; }, true,
+               "No such file or directory"},
+        ArmRow{"read_only_directory",
+               [](const std::string &d) {
+                   ::chmod(d.c_str(), 0500);
+                   return d + "/a.h5";
+               },
+               true, "Permission denied"},
+        ArmRow{"is_a_directory", [](const std::string &d) { return d; }, true, "Is a directory"},
+        ArmRow{"exists",
+               [](const std::string &d) {
+                   std::ofstream(d + "/a.h5") << "keep";
+                   return d + "/a.h5";
+               },
+               false, "already exists"}),
+    kRowName);
+
+TEST(Recorder, OverwriteReplacesAnExistingFileAndASecondArmIsRefused)
+{
+    const std::string path = scratchDir("rec-overwrite") + "/a.h5";
+    std::ofstream(path) << "old contents";
+    Recorder rec;
+    ASSERT_EQ(rec.arm(path, true, {}), "");
+    EXPECT_THAT(rec.arm(path, true, {}), HasSubstr("already recording"));
+    EXPECT_EQ(rec.status().state, RecorderState::Armed);
+    rec.stop();
+    EXPECT_TRUE(Reader(path, H5F_ACC_RDONLY).opened());
+}
+
+TEST(Recorder, FullQueueDropsBlocksAndCountsThem)
+{
+    const std::string path = scratchDir("rec-drops") + "/a.h5";
+    constexpr int kBlocks = 2000;
+    Recorder rec(8);
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    Feeder f(rec);
+    f.start();
+    // One tick far larger than the queue, faster than any disk.
+    f.tick(std::string(kBlocks, 'b'));
+    const int64_t dropped = rec.status().blocksDropped;
+    EXPECT_GT(dropped, 0);
+    rec.stop();
+    const RecorderStatus st = rec.status();
+    EXPECT_EQ(st.blocksDropped, dropped);
+    EXPECT_EQ(st.blocksWritten + st.blocksDropped, kBlocks);
+    Reader r(path);
+    const RunData d = r.read("run0001");
+    EXPECT_EQ(int64_t(d.rows.size()), st.blocksWritten);
+    EXPECT_TRUE(std::is_sorted(d.rows.begin(), d.rows.end(),
+                               [](const BlockRow &a, const BlockRow &b) { return a.index <= b.index; }));
+    EXPECT_EQ(expectBlocksMatch(d, f.samples()), d.rows.size());
+    EXPECT_EQ(r.number("run0001", "dropped"), double(dropped));
+}
+
+struct TimeRow {
+    const char *name;
+    std::tm local;
+    int ms;
+    const char *text;
+};
+
+class Iso8601 : public ::testing::TestWithParam<TimeRow> {};
+
+TEST_P(Iso8601, CarriesTheOffset)
+{
+    EXPECT_EQ(iso8601(GetParam().local, GetParam().ms), GetParam().text);
+}
+
+std::tm at(int year, int mon, int day, int h, int m, int s, long gmtoff)
+{
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = mon - 1;
+    t.tm_mday = day;
+    t.tm_hour = h;
+    t.tm_min = m;
+    t.tm_sec = s;
+    t.tm_gmtoff = gmtoff;
+    return t;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Iso8601,
+                         ::testing::Values(TimeRow{"utc", at(2024, 5, 1, 14, 3, 7, 0), 250, "2024-05-01T14:03:07.250+00:00"},
+                                           TimeRow{"east", at(2024, 12, 31, 23, 59, 59, 8 * 3600), 999,
+                                                   "2024-12-31T23:59:59.999+08:00"},
+                                           TimeRow{"west_half_hour", at(2025, 1, 2, 0, 0, 0, -(3 * 3600 + 1800)), 5,
+                                                   "2025-01-02T00:00:00.005-03:30"}),
+                         kRowName);
+
+} // namespace
+} // namespace adcard::testing
