@@ -328,7 +328,7 @@ void RecordingFile::ensureRoom(hsize_t extra)
     if (err == EOPNOTSUPP || err == ENOSYS || err == EINVAL)
         return; // cannot reserve here; HDF5 reports a failed write itself
     if (err != 0)
-        throw NoRoomError("no room to grow '" + path_ + "': " + std::strerror(err));
+        throw NoRoomError(std::string("no room to grow the file: ") + std::strerror(err));
 }
 
 // Cuts the file back to the end recorded in its superblock (format version 2
