@@ -1,9 +1,9 @@
-#include "panel_app.h"
+#include "panel/panel_app.h"
 
-#include "dlldef.h"
-#include "frm_multibuf.h"
-#include "loader.h"
-#include "panel_style.h"
+#include "acquisition/dlldef.h"
+#include "panel/frm_multibuf.h"
+#include "driver/loader.h"
+#include "panel/panel_style.h"
 
 #include <QApplication>
 #include <QFont>
