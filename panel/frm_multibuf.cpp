@@ -61,6 +61,16 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
         for (const ControlDef &def : controlTable())
             if (def.name == c.name && def.index == c.index)
                 captionAutoSize_[i] = def.kind == ControlKind::Label;
+        if (i == 0) {
+            const QFontMetricsF fm(captionLabels_[i]->font());
+            for (char16_t u = 0; u < asciiAdvance64_.size(); ++u)
+                asciiAdvance64_[u] = qRound(fm.horizontalAdvance(QChar(u)) * 64);
+        }
+        captionExtraWidth_[i] = captionLabels_[i]->width() - textWidth(captionLabels_[i]->text(), captionLabels_[i]);
+        // Beneath its transparent neighbours: where a caption's glyph box
+        // reaches into this label's box, the caption is still drawn on top.
+        if (captionAutoSize_[i])
+            captionLabels_[i]->lower();
     }
     for (std::size_t i = 0; i < kTextBoxCount; ++i) {
         const ControlName c = kTextBoxControls[i];
@@ -124,7 +134,10 @@ void FrmMultiBuf::createControls()
             const bool autoSize = def.kind == ControlKind::Label;
             if (autoSize) {
                 l->move(pixelRect(def).topLeft());
-                l->adjustSize();
+                l->setFixedSize(l->sizeHint());
+                // Opaque in the window's own colour: a new caption repaints the
+                // label alone, never the window or the frame behind it.
+                l->setAutoFillBackground(true);
             } else {
                 const QRect r = pixelRect(def);
                 l->setGeometry(r);
@@ -173,21 +186,37 @@ void FrmMultiBuf::addDriverProblem(const QString &text)
     block->setToolTip(tip.isEmpty() ? text : tip + QLatin1Char('\n') + text);
 }
 
+int FrmMultiBuf::textWidth(const QString &text, const QLabel *label) const
+{
+    // The logic writes ASCII only: digits, blanks, signs, hex letters,
+    // "Error=". Summing advances looked up once shapes nothing; the font
+    // has no kerning, so the sum, in the 1/64 px a text layout counts in and
+    // rounded up as it does, is the width the label lays out.
+    int width64 = 0;
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u >= asciiAdvance64_.size())
+            return label->fontMetrics().horizontalAdvance(text);
+        width64 += asciiAdvance64_[u];
+    }
+    return (width64 + 63) / 64;
+}
+
 void FrmMultiBuf::setCaption(Caption caption, std::string_view utf8)
 {
     const auto i = static_cast<std::size_t>(caption);
     QLabel *label = captionLabels_[i];
     const QString text = qstr(utf8);
-    const QString old = label->text();
-    if (old == text)
+    if (label->text() == text)
         return; // the timer sets the same captions again and again
-    // Re-measuring a label lays its text out several times; counters that
-    // keep their width from tick to tick need only the new text.
-    const QFontMetrics metrics = label->fontMetrics();
-    const bool resize = captionAutoSize_[i] && metrics.horizontalAdvance(old) != metrics.horizontalAdvance(text);
+    if (captionAutoSize_[i]) {
+        // A label of fixed size posts no layout request to its parent when its
+        // text changes; it is resized only when the text's width changes.
+        const QSize size(captionExtraWidth_[i] + textWidth(text, label), label->height());
+        if (size != label->size())
+            label->setFixedSize(size);
+    }
     label->setText(text);
-    if (resize)
-        label->adjustSize();
 }
 
 std::string FrmMultiBuf::text(TextBox box) const

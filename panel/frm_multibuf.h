@@ -54,6 +54,7 @@ private:
     void createControls();
     void setUpTabOrder();
     QRect pixelRect(const ControlDef &def) const;
+    int textWidth(const QString &text, const QLabel *label) const;
 
     Acquisition acquisition_;
     double dpiX_;
@@ -61,6 +62,10 @@ private:
     QHash<QString, QWidget *> widgets_;
     std::array<QLabel *, kCaptionCount> captionLabels_{};
     std::array<bool, kCaptionCount> captionAutoSize_{};
+    // Label width beyond its text: margins and indent, measured once.
+    std::array<int, kCaptionCount> captionExtraWidth_{};
+    // Advances of the ASCII characters in the labels' font, in 1/64 px.
+    std::array<int, 128> asciiAdvance64_{};
     std::array<QLineEdit *, kTextBoxCount> textBoxes_{};
     QTimer *timer_ = nullptr;
     bool unloaded_ = false;

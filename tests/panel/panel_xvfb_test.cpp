@@ -28,7 +28,15 @@ QImage paintedAlone(QWidget *w, QWidget *window)
     QImage img(window->size(), QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
+    // A label filled with the window's own colour paints nothing one can
+    // see beyond its text.
+    const bool plainFill = qobject_cast<QLabel *>(w) && w->autoFillBackground() &&
+                           w->palette().color(QPalette::Window) == window->palette().color(QPalette::Window);
+    if (plainFill)
+        w->setAutoFillBackground(false);
     w->render(&p, w->mapTo(window, QPoint(0, 0)), QRegion(), QWidget::RenderFlags());
+    if (plainFill)
+        w->setAutoFillBackground(true);
     return img;
 }
 
