@@ -201,6 +201,54 @@ TEST_F(Panel, AutoSizedLabelGrowsAndShrinksToTheRightOfItsCorner)
     EXPECT_LT(l->width(), start.width());
 }
 
+// Counts the events a caption change must not cause.
+class EventCounter : public QObject {
+public:
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++paints[o->objectName()];
+        if (e->type() == QEvent::LayoutRequest)
+            ++layoutRequests;
+        return false;
+    }
+    std::map<QString, int> paints;
+    int layoutRequests = 0;
+};
+
+TEST_F(Panel, ACaptionChangeRepaintsItsLabelAloneAndLaysNothingOut)
+{
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+    EventCounter counter;
+    for (QWidget *w : std::initializer_list<QWidget *>{&window, ctl("Frame2"), ctl("lblBlock"), ctl("lblDI_0")})
+        w->installEventFilter(&counter);
+    window.setCaption(Caption::Block, " 1");
+    window.setCaption(Caption::DI_0, " 1");
+    QApplication::processEvents();
+    // What every tick does: new texts of the same width.
+    for (const char *text : {" 2", " 3", " 7"}) {
+        SCOPED_TRACE(text);
+        counter.paints.clear();
+        counter.layoutRequests = 0;
+        window.setCaption(Caption::Block, text);
+        window.setCaption(Caption::DI_0, text);
+        QApplication::processEvents();
+        EXPECT_EQ(counter.paints[q("lblBlock")], 1);
+        EXPECT_EQ(counter.paints[q("lblDI_0")], 1);
+        EXPECT_EQ(counter.paints[q("FrmMultiBuf")], 0);
+        EXPECT_EQ(counter.paints[q("Frame2")], 0);
+        EXPECT_EQ(counter.layoutRequests, 0);
+    }
+    // A wider text grows the label, a narrower one shrinks it.
+    for (const char *text : {" 12345", " 4"}) {
+        window.setCaption(Caption::Block, text);
+        QApplication::processEvents();
+        EXPECT_EQ(ctl("lblBlock")->size(), ctl("lblBlock")->sizeHint()) << text;
+    }
+}
+
 struct Route {
     const char *row;
     Caption caption;
