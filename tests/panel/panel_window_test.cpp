@@ -414,7 +414,7 @@ TEST(PanelLook, FusionBasedStyleAndAFontWithEveryGlyph)
     auto *style = qobject_cast<PanelStyle *>(QApplication::style());
     ASSERT_NE(style, nullptr);
     EXPECT_EQ(style->baseStyle()->name(), q("fusion"));
-    EXPECT_EQ(QFontInfo(QApplication::font()).family(), q("Noto Sans Mono CJK SC"));
+    EXPECT_EQ(QFontInfo(QApplication::font()).family(), q("Adpanel Mono"));
     const QFontMetrics fm(QApplication::font());
     for (const ControlDef &s : controlTable())
         for (QChar c : QString::fromUtf8(s.text.data(), static_cast<qsizetype>(s.text.size())))
