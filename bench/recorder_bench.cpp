@@ -2,7 +2,7 @@
 // by its thread to a local HDF5 file (recorder_bench.h5 in the working
 // directory) and flushed once per tick. The feeding side waits for the writer
 // rather than letting the queue drop, so the figure is the writer's own.
-#include "recorder.h"
+#include "recording/recorder.h"
 
 #include <benchmark/benchmark.h>
 

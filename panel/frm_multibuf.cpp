@@ -1,4 +1,4 @@
-#include "frm_multibuf.h"
+#include "panel/frm_multibuf.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <limits>
 #include <utility>
 
 namespace adcard {
@@ -53,6 +54,29 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
     setFixedSize(twipsToPixels(kClientWidthTwips, dpiX_), twipsToPixels(kClientHeightTwips, dpiY_));
 
     createControls();
+    for (std::size_t i = 0; i < kCaptionCount; ++i) {
+        const ControlName c = kCaptionControls[i];
+        captionLabels_[i] = qobject_cast<QLabel *>(control(objectKey(c.name, c.index)));
+        Q_ASSERT(captionLabels_[i]);
+        for (const ControlDef &def : controlTable())
+            if (def.name == c.name && def.index == c.index)
+                captionAutoSize_[i] = def.kind == ControlKind::Label;
+        if (i == 0) {
+            const QFontMetricsF fm(captionLabels_[i]->font());
+            for (char16_t u = 0; u < asciiAdvance64_.size(); ++u)
+                asciiAdvance64_[u] = qRound(fm.horizontalAdvance(QChar(u)) * 64);
+        }
+        captionExtraWidth_[i] = captionLabels_[i]->width() - textWidth(captionLabels_[i]->text(), captionLabels_[i]);
+        // Beneath its transparent neighbours: where a caption's glyph box
+        // reaches into this label's box, the caption is still drawn on top.
+        if (captionAutoSize_[i])
+            captionLabels_[i]->lower();
+    }
+    for (std::size_t i = 0; i < kTextBoxCount; ++i) {
+        const ControlName c = kTextBoxControls[i];
+        textBoxes_[i] = qobject_cast<QLineEdit *>(control(objectKey(c.name, c.index)));
+        Q_ASSERT(textBoxes_[i]);
+    }
     setUpTabOrder();
 }
 
@@ -85,7 +109,10 @@ void FrmMultiBuf::createControls()
             break;
         }
         case ControlKind::TextBox: {
-            auto *e = new QLineEdit(qstr(def.text), owner);
+            auto *e = new QLineEdit(owner);
+            // A text box has no length limit; Qt's default would cut at 32767.
+            e->setMaxLength(std::numeric_limits<int>::max());
+            e->setText(qstr(def.text));
             e->setGeometry(pixelRect(def));
             w = e;
             break;
@@ -107,7 +134,10 @@ void FrmMultiBuf::createControls()
             const bool autoSize = def.kind == ControlKind::Label;
             if (autoSize) {
                 l->move(pixelRect(def).topLeft());
-                l->adjustSize();
+                l->setFixedSize(l->sizeHint());
+                // Opaque in the window's own colour: a new caption repaints the
+                // label alone, never the window or the frame behind it.
+                l->setAutoFillBackground(true);
             } else {
                 const QRect r = pixelRect(def);
                 l->setGeometry(r);
@@ -119,7 +149,6 @@ void FrmMultiBuf::createControls()
                 pal.setColor(QPalette::Window, kReadoutBackground);
                 l->setPalette(pal);
             }
-            labels_.insert(key, {l, autoSize});
             w = l;
             break;
         }
@@ -157,36 +186,42 @@ void FrmMultiBuf::addDriverProblem(const QString &text)
     block->setToolTip(tip.isEmpty() ? text : tip + QLatin1Char('\n') + text);
 }
 
-void FrmMultiBuf::setCaption(std::string_view control, int index, std::string_view utf8)
+int FrmMultiBuf::textWidth(const QString &text, const QLabel *label) const
 {
-    const auto it = labels_.constFind(objectKey(control, index));
-    if (it == labels_.constEnd()) {
-        qWarning("FrmMultiBuf: no label %s", objectNameFor(control, index).c_str());
-        return;
+    // The logic writes ASCII only: digits, blanks, signs, hex letters,
+    // "Error=". Summing advances looked up once shapes nothing; the font
+    // has no kerning, so the sum, in the 1/64 px a text layout counts in and
+    // rounded up as it does, is the width the label lays out.
+    int width64 = 0;
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u >= asciiAdvance64_.size())
+            return label->fontMetrics().horizontalAdvance(text);
+        width64 += asciiAdvance64_[u];
     }
-    QLabel *label = it->label;
+    return (width64 + 63) / 64;
+}
+
+void FrmMultiBuf::setCaption(Caption caption, std::string_view utf8)
+{
+    const auto i = static_cast<std::size_t>(caption);
+    QLabel *label = captionLabels_[i];
     const QString text = qstr(utf8);
-    const QString old = label->text();
-    if (old == text)
+    if (label->text() == text)
         return; // the timer sets the same captions again and again
-    // Re-measuring a label lays its text out several times; counters that
-    // keep their width from tick to tick need only the new text.
-    const QFontMetrics metrics = label->fontMetrics();
-    const bool resize = it->autoSize && metrics.horizontalAdvance(old) != metrics.horizontalAdvance(text);
+    if (captionAutoSize_[i]) {
+        // A label of fixed size posts no layout request to its parent when its
+        // text changes; it is resized only when the text's width changes.
+        const QSize size(captionExtraWidth_[i] + textWidth(text, label), label->height());
+        if (size != label->size())
+            label->setFixedSize(size);
+    }
     label->setText(text);
-    if (resize)
-        label->adjustSize();
 }
 
-QLineEdit *FrmMultiBuf::textBox(std::string_view control) const
+std::string FrmMultiBuf::text(TextBox box) const
 {
-    return qobject_cast<QLineEdit *>(widgets_.value(qstr(control)));
-}
-
-std::string FrmMultiBuf::text(std::string_view control) const
-{
-    const QLineEdit *e = textBox(control);
-    return e ? e->text().toStdString() : std::string();
+    return textBoxes_[static_cast<std::size_t>(box)]->text().toStdString();
 }
 
 void FrmMultiBuf::setTimerEnabled(bool enabled)
@@ -201,11 +236,9 @@ bool FrmMultiBuf::timerEnabled() const { return timer_->isActive(); }
 
 void FrmMultiBuf::unload() { close(); }
 
-void FrmMultiBuf::setInputProblem(std::string_view control, std::string_view utf8Message)
+void FrmMultiBuf::setInputProblem(TextBox box, std::string_view utf8Message)
 {
-    QLineEdit *e = textBox(control);
-    if (!e)
-        return;
+    QLineEdit *e = textBoxes_[static_cast<std::size_t>(box)];
     if (utf8Message.empty()) {
         e->setPalette(QPalette()); // back to the inherited colours
         e->setToolTip(QString());
@@ -222,6 +255,9 @@ void FrmMultiBuf::closeEvent(QCloseEvent *event)
     // Exit closes the window too; the unload step must still run only once.
     if (!unloaded_) {
         unloaded_ = true;
+        // The timer goes with the window: no tick may follow the unload's
+        // StopIntr, however long the driver takes to stop.
+        timer_->stop();
         acquisition_.onUnload();
     }
     event->accept();

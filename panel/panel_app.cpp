@@ -1,17 +1,21 @@
-#include "panel_app.h"
+#include "panel/panel_app.h"
 
-#include "dlldef.h"
-#include "frm_multibuf.h"
-#include "loader.h"
-#include "panel_style.h"
+#include "acquisition/dlldef.h"
+#include "panel/frm_multibuf.h"
+#include "driver/loader.h"
+#include "panel/panel_style.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QFontDatabase>
 #include <QLocale>
 #include <QScreen>
 
 #include <algorithm>
 #include <cmath>
+
+// Outside the namespace: the macro declares the resource's initialiser.
+static void initFontResource() { Q_INIT_RESOURCE(panel_fonts); }
 
 namespace adcard {
 
@@ -33,8 +37,20 @@ void applyApplicationLook()
     // The same look on every desktop, whatever the user's theme.
     QApplication::setStyle(new PanelStyle);
     const QScreen *screen = QGuiApplication::primaryScreen();
+    // The program's own subset of Noto Sans Mono CJK SC (panel/fonts, made by
+    // tools/make_font_subset.py) draws every caption, so the window never
+    // maps the system's 56 MB CJK collection; the system faces behind it draw
+    // only what an operator types that the subset lacks.
+    static const int bundled = [] {
+        initFontResource();
+        return QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/AdpanelMono-Regular.otf"));
+    }();
+    QStringList families = QFontDatabase::applicationFontFamilies(bundled);
+    if (families.isEmpty())
+        qWarning("adcard-panel: the bundled font could not be loaded; using the system's");
+    families << QStringLiteral("Noto Sans Mono CJK SC") << QStringLiteral("Noto Sans CJK SC");
     QFont font;
-    font.setFamilies({QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    font.setFamilies(families);
     font.setPixelSize(panelFontPixels(screen ? screen->logicalDotsPerInchY() : 96.0));
     QApplication::setFont(font);
 }

@@ -1,8 +1,8 @@
-#include "recorder.h"
+#include "recording/recorder.h"
 
-#include "recording_file.h"
-#include "slot_queue.h"
-#include "timestamp.h"
+#include "recording/recording_file.h"
+#include "recording/slot_queue.h"
+#include "recording/timestamp.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/setup.sh
+bash tools/setup.sh run
 cmake --preset default >/dev/null
 cmake --build --preset default
 

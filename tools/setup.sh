@@ -1,16 +1,33 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the panel need.
 # Only missing packages are installed, so a second run costs nothing.
+#   setup.sh        everything the tests need (the same as `setup.sh test`)
+#   setup.sh run    only what building and running the panel needs
 set -euo pipefail
 
-packages=(
+# The default preset configures the tests and benchmarks too, so building
+# the panel with it needs GoogleTest and Google Benchmark.
+run_packages=(
   cmake ninja-build g++ binutils pkgconf
-  qt6-base-dev fonts-noto-cjk
+  qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libhdf5-dev hdf5-tools
-  clang libclang-rt-14-dev
-  xvfb xauth valgrind time
+  xvfb xauth
 )
+# The panel carries its own font; the system CJK faces are for the tests of
+# the fallback and of the font subset script.
+test_packages=(
+  "${run_packages[@]}"
+  fonts-noto-cjk python3 python3-fonttools
+  clang libclang-rt-14-dev
+  valgrind time
+)
+
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${test_packages[@]}") ;;
+  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,6 @@
 # Installs the panel component into a scratch prefix and checks what lands
 # there: the program without a driver dependency or search path, the desktop
-# entry, and the launcher putting <prefix>/<libdir>/adcard-sim first.
+# entry, the font's licence, and the launcher putting <prefix>/<libdir>/adcard-sim first.
 # Needs -DBUILD_DIR, -DWORK_DIR, -DLIBDIR, -DBINDIR, -DBUILT_PANEL.
 cmake_minimum_required(VERSION 3.25)
 
@@ -24,6 +24,10 @@ foreach(f ${bin}/adcard-panel ${bin}/adcard-panel-sim)
   endif()
 endforeach()
 
+if(NOT EXISTS ${prefix}/include/adcard.h)
+  fail("the driver contract's header include/adcard.h is not installed")
+endif()
+
 file(READ ${prefix}/share/applications/adcard-panel.desktop desktop)
 foreach(line "[Desktop Entry]" "Type=Application" "Exec=adcard-panel"
              "Name[zh_CN]=多缓冲区采集方式")
@@ -38,6 +42,16 @@ if(at EQUAL -1)
 endif()
 if(NOT desktop MATCHES "\nName=[^\n]")
   fail("desktop entry has no Name")
+endif()
+
+# The bundled font's licence goes with the program.
+set(font_licence ${prefix}/share/doc/adcard-panel/font-LICENSE)
+if(NOT EXISTS ${font_licence})
+  fail("${font_licence} is missing")
+endif()
+file(READ ${font_licence} licence)
+if(NOT licence MATCHES "SIL OPEN FONT LICENSE Version 1\\.1" OR NOT licence MATCHES "Reserved Font Name 'Source'")
+  fail("${font_licence} lacks the OFL 1.1 text or the Reserved Font Name")
 endif()
 
 # Neither the installed nor the built program may need the driver library

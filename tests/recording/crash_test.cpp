@@ -1,7 +1,7 @@
 // A recording that ends badly: the file size limit reached mid-way, and the
 // writing process killed. Each runs in a forked child; the parent then opens
 // the file as a user would and finds every block flushed before the end.
-#include "recording_support.h"
+#include "tests/recording/recording_support.h"
 
 #include <signal.h>
 #include <sys/resource.h>

@@ -1,8 +1,8 @@
 // The recorder driven through its hook as the acquisition drives it, the file
 // read back through the HDF5 C API.
-#include "recording_support.h"
-#include "row_name.h"
-#include "timestamp.h"
+#include "tests/recording/recording_support.h"
+#include "tests/support/row_name.h"
+#include "recording/timestamp.h"
 
 #include <sys/stat.h>
 
@@ -11,6 +11,8 @@
 
 namespace adcard::testing {
 namespace {
+
+using ::PrintTo; // rows print as their names
 
 using ::testing::HasSubstr;
 

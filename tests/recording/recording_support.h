@@ -2,8 +2,8 @@
 // Reads a recording back through the HDF5 C API, opened as a user would while
 // a writer may still hold it, and drives a Recorder's hook as the acquisition
 // would.
-#include "recorder.h"
-#include "recording_file.h"
+#include "recording/recorder.h"
+#include "recording/recording_file.h"
 
 #include <hdf5.h>
 

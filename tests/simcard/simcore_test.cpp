@@ -1,14 +1,16 @@
 // The simulated card's pure parts: error texts, settings, signals, pacing.
-#include "block_generator.h"
-#include "config.h"
-#include "error_codes.h"
-#include "pacing.h"
-#include "row_name.h"
+#include "simcard/block_generator.h"
+#include "simcard/config.h"
+#include "simcard/error_codes.h"
+#include "simcard/pacing.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
+#include <numbers>
 #include <set>
 #include <string>
 #include <tuple>
@@ -138,6 +140,77 @@ INSTANTIATE_TEST_SUITE_P(Rows, Waveforms, testing::ValuesIn(std::vector<WaveRow>
     {"ch3_sawtooth_amp1650", 3, {398, 1223, 2048, 2873}},
     {"ch4_sine_again_amp1600", 4, {2048, 3648, 2048, 448}},
 }), kRowName);
+
+// The ideal waveform, in codes, at the exact card time of a scan.
+static double idealSample(const SimBlockParams &p, int32_t channel, uint64_t scan)
+{
+    const double phase = std::fmod(static_cast<double>(scan) / (p.scanRate * channelPeriodSeconds(channel)), 1.0);
+    double shape = 0;
+    switch (channelWaveform(channel)) {
+    case Waveform::Sine: shape = std::sin(2 * std::numbers::pi * phase); break;
+    case Waveform::Triangle: shape = 1 - 4 * std::abs(phase - 0.5); break;
+    case Waveform::Square: shape = phase < 0.5 ? 1 : -1; break;
+    case Waveform::Sawtooth: shape = 2 * phase - 1; break;
+    }
+    return kMidScale + channelAmplitude(channel) * shape;
+}
+
+struct IdealRow {
+    const char *name;
+    int32_t channel, scanRate;
+    uint64_t firstScan, stride, count;
+};
+
+class NearIdeal : public testing::TestWithParam<IdealRow> {};
+
+TEST_P(NearIdeal, CleanSamplesStayWithinOneCodeOfTheIdealWaveform)
+{
+    const auto &r = GetParam();
+    const SimBlockParams p{32, 1, r.scanRate, 1, 0, false};
+    for (uint64_t n = 0; n < r.count; ++n) {
+        const uint64_t scan = r.firstScan + n * r.stride;
+        ASSERT_LE(std::abs(cleanSample(p, r.channel, scan) - idealSample(p, r.channel, scan)), 1.0) << "scan " << scan;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NearIdeal, testing::ValuesIn(std::vector<IdealRow>{
+    {"ch0_sine_one_whole_period", 0, 10000, 0, 1, 20000},
+    {"ch4_sine_an_hour_in", 4, 10000, 36000ull * 1000, 1, 30000},
+    {"ch1_triangle_one_whole_period", 1, 10000, 0, 1, 22500},
+    {"ch2_square_one_whole_period", 2, 10000, 0, 1, 25000},
+    {"ch3_sawtooth_one_whole_period", 3, 10000, 0, 1, 27500},
+    {"ch8_sine_rate_3", 8, 3, 0, 1, 200},
+    {"ch31_sawtooth_rate_44100", 31, 44100, 123457, 7, 20000},
+    {"ch28_sine_largest_rate_far_on", 28, 2147483647, (1ull << 40) + 3, 1000003, 20000},
+}), kRowName);
+
+TEST(BlockGenerator, GivesTheSameBlocksTwiceAndInAnyOrder)
+{
+    // Odd sizes and rate: blocks start part-way through a noise word and a
+    // phase step.
+    const SimBlockParams p{3, 777, 44100, 9, 5, true}, clean{3, 777, 44100, 9, 0, false};
+    std::vector<std::vector<int16_t>> inOrder;
+    for (uint64_t n = 0; n < 8; ++n)
+        inOrder.push_back(block(p, n));
+    for (uint64_t n : {7, 2, 5, 0, 5, 3, 6, 1, 4, 7})
+        ASSERT_EQ(block(p, n), inOrder[n]) << "block " << n;
+    // The stream does not depend on where it is cut into blocks.
+    std::vector<int16_t> thirds;
+    for (uint64_t n = 9; n < 12; ++n) {
+        const auto b = block({3, 259, 44100, 9, 5, false}, n);
+        thirds.insert(thirds.end(), b.begin(), b.end());
+    }
+    EXPECT_EQ(thirds, block({3, 777, 44100, 9, 5, false}, 3));
+    for (uint64_t n : {3, 1000003}) { // each sample as recomputed alone, noise within its peak
+        const auto noisy = block(p, n), exact = block(clean, n);
+        for (std::size_t i = 0; i < exact.size(); ++i) {
+            ASSERT_EQ(exact[i], cleanSample(p, static_cast<int32_t>(i % 3), n * 777 + i / 3)) << n << " " << i;
+            if (i >= 2) { // past the stamp
+                ASSERT_LE(std::abs(noisy[i] - exact[i]), 5) << n << " " << i;
+            }
+        }
+    }
+}
 
 TEST(BlockGenerator, BlockMeansMoveWithinSeconds)
 {
