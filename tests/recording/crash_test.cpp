@@ -10,45 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 namespace adcard::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-struct Child {
-    pid_t pid = -1;
-    int out = -1; // what the child reported, one line at a time
-};
-
-Child spawn(const std::function<int(int out)> &body)
-{
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        ::_exit(body(fds[1]));
-    }
-    ::close(fds[1]);
-    return {pid, fds[0]};
-}
-
-// The next line from the child, or false at its end.
-bool readLine(int fd, std::string &line)
-{
-    line.clear();
-    char c;
-    while (::read(fd, &c, 1) == 1) {
-        if (c == '\n')
-            return true;
-        line += c;
-    }
-    return false;
-}
 
 // Feeds one tick and waits until the writer has flushed it or failed.
 bool tickAndWait(Recorder &rec, Feeder &f, std::string_view tick)

@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <unistd.h>
 #include <vector>
 
@@ -91,6 +93,39 @@ private:
     int32_t slot_ = 0;
     int16_t blockCount_ = 0;
 };
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1; // what the child reported, one line at a time
+};
+
+// Runs `body` in a forked child, whose exit status is what `body` returns.
+inline Child spawn(const std::function<int(int out)> &body)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        ::_exit(body(fds[1]));
+    }
+    ::close(fds[1]);
+    return {pid, fds[0]};
+}
+
+// The next line from the child, or false at its end.
+inline bool readLine(int fd, std::string &line)
+{
+    line.clear();
+    char c;
+    while (::read(fd, &c, 1) == 1) {
+        if (c == '\n')
+            return true;
+        line += c;
+    }
+    return false;
+}
 
 struct RunData {
     hsize_t scans = 0;
