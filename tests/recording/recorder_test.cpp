@@ -318,7 +318,8 @@ TEST(Recorder, FullQueueDropsBlocksAndCountsThem)
 
 struct TimeRow {
     const char *name;
-    std::tm local;
+    int year, mon, day, hour, min, sec;
+    long gmtoff;
     int ms;
     const char *text;
 };
@@ -327,27 +328,23 @@ class Iso8601 : public ::testing::TestWithParam<TimeRow> {};
 
 TEST_P(Iso8601, CarriesTheOffset)
 {
-    EXPECT_EQ(iso8601(GetParam().local, GetParam().ms), GetParam().text);
-}
-
-std::tm at(int year, int mon, int day, int h, int m, int s, long gmtoff)
-{
+    const TimeRow &r = GetParam();
     std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = mon - 1;
-    t.tm_mday = day;
-    t.tm_hour = h;
-    t.tm_min = m;
-    t.tm_sec = s;
-    t.tm_gmtoff = gmtoff;
-    return t;
+    t.tm_year = r.year - 1900;
+    t.tm_mon = r.mon - 1;
+    t.tm_mday = r.day;
+    t.tm_hour = r.hour;
+    t.tm_min = r.min;
+    t.tm_sec = r.sec;
+    t.tm_gmtoff = r.gmtoff;
+    EXPECT_EQ(iso8601(t, r.ms), r.text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Iso8601,
-                         ::testing::Values(TimeRow{"utc", at(2024, 5, 1, 14, 3, 7, 0), 250, "2024-05-01T14:03:07.250+00:00"},
-                                           TimeRow{"east", at(2024, 12, 31, 23, 59, 59, 8 * 3600), 999,
+                         ::testing::Values(TimeRow{"utc", 2024, 5, 1, 14, 3, 7, 0, 250, "2024-05-01T14:03:07.250+00:00"},
+                                           TimeRow{"east", 2024, 12, 31, 23, 59, 59, 8 * 3600, 999,
                                                    "2024-12-31T23:59:59.999+08:00"},
-                                           TimeRow{"west_half_hour", at(2025, 1, 2, 0, 0, 0, -(3 * 3600 + 1800)), 5,
+                                           TimeRow{"west_half_hour", 2025, 1, 2, 0, 0, 0, -(3 * 3600 + 1800), 5,
                                                    "2025-01-02T00:00:00.005-03:30"}),
                          kRowName);
 
