@@ -193,8 +193,12 @@ RecordingFile::~RecordingFile()
 
 void RecordingFile::open()
 {
-    file_ = Hid(check(H5Fopen(path_.c_str(), H5F_ACC_RDWR, fapl_.get()), "cannot reopen '" + path_ + "'"),
-                H5Fclose);
+    // A SWMR reader watching the file holds a shared lock on it, which would
+    // refuse this reopen; the recorder is the file's only writer, so it
+    // reopens without locking rather than stop because someone is looking.
+    const Hid fapl(check(H5Pcopy(fapl_.get()), "file access list"), H5Pclose);
+    check(H5Pset_file_locking(fapl.get(), false, true), "file access list");
+    file_ = Hid(check(H5Fopen(path_.c_str(), H5F_ACC_RDWR, fapl.get()), "cannot reopen '" + path_ + "'"), H5Fclose);
 }
 
 void RecordingFile::closeRun()

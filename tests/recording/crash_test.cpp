@@ -132,5 +132,33 @@ TEST(RecordingFault, KilledWriterLeavesEveryFlushedBlockReadable)
         EXPECT_EQ(d.rows[i].index, static_cast<int64_t>(i));
 }
 
+TEST(RecordingReader, AReaderWatchingTheFileDoesNotStopTheNextRun)
+{
+    const std::string path = scratchDir("rec-watched") + "/a.h5";
+    Recorder rec;
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    Feeder f(rec);
+    f.start();
+    ASSERT_TRUE(tickAndWait(rec, f, "bb"));
+    // Another program opens the file as a live reader and keeps it open.
+    const Child reader = spawn([&](int out) {
+        ::dup2(out, STDOUT_FILENO);
+        ::execl(ADPANEL_SWMR_READER, ADPANEL_SWMR_READER, path.c_str(), static_cast<char *>(nullptr));
+        return 127;
+    });
+    ASSERT_GT(reader.pid, 0);
+    std::string line;
+    readLine(reader.out, line);
+    EXPECT_EQ(line, "open");
+    f.start();
+    f.tick("b");
+    rec.stop();
+    ::kill(reader.pid, SIGKILL);
+    ::waitpid(reader.pid, nullptr, 0);
+    ::close(reader.out);
+    EXPECT_STREQ(stateName(rec.status().state), "idle") << rec.status().lastError;
+    EXPECT_EQ(Reader(path).read("run0002").rows.size(), 1u);
+}
+
 } // namespace
 } // namespace adcard::testing
