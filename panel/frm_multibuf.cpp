@@ -67,10 +67,6 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
                 asciiAdvance64_[u] = qRound(fm.horizontalAdvance(QChar(u)) * 64);
         }
         captionExtraWidth_[i] = captionLabels_[i]->width() - textWidth(captionLabels_[i]->text(), captionLabels_[i]);
-        // Beneath its transparent neighbours: where a caption's glyph box
-        // reaches into this label's box, the caption is still drawn on top.
-        if (captionAutoSize_[i])
-            captionLabels_[i]->lower();
     }
     for (std::size_t i = 0; i < kTextBoxCount; ++i) {
         const ControlName c = kTextBoxControls[i];
