@@ -1,15 +1,30 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the panel need.
+# Installs the Debian packages the project needs:
+#   setup.sh run    what building and running the panel need
+#   setup.sh test   everything, tests and benchmarks included (the default)
 # Only missing packages are installed, so a second run costs nothing.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ binutils pkgconf
-  qt6-base-dev fonts-noto-cjk
+run_packages=(
+  cmake ninja-build g++ pkgconf
+  qt6-base-dev libhdf5-dev
+  fonts-noto-cjk
+)
+test_packages=(
+  "${run_packages[@]}" binutils
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth valgrind time
 )
+
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${test_packages[@]}") ;;
+  *)
+    echo "usage: $0 [run|test]" >&2
+    exit 64
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -175,3 +175,30 @@ TEST(MissingEntry, FailsOnlyThatEntryAndNamesItOnce)
     EXPECT_EQ(details[0].line + "\n", err);
     EXPECT_TRUE(drv.libraryOpened());
 }
+
+// The README's example driver through the real loader, as the panel calls it.
+TEST(ExampleDriver, MeetsThePanelsCallsThroughTheLoader)
+{
+    DriverLoader drv(ADCARD_EXAMPLE_LIBRARY);
+    EXPECT_EQ(drv.QueryBuf(), 0) << "nothing waits before a start";
+    ASSERT_NE(drv.Initial(320, 5, 0, 0), 0);
+    EXPECT_EQ(drv.StartIntr(10, 0, 0, 4, 10000, 0, 1), 0);
+    EXPECT_EQ(drv.GetLastADError(), 1);
+    ASSERT_NE(drv.StartIntr(10, 1000, 0, 4, 10000, 0, 1), 0);
+    ASSERT_EQ(drv.QueryBuf(), 1);
+    std::vector<int16_t> buf(4002, kGuard);
+    ASSERT_EQ(drv.ADResult(buf.data()), 1);
+    EXPECT_EQ(buf[0], kGuard);
+    EXPECT_EQ(buf[1], 1);
+    EXPECT_EQ(buf[4000], 4000);
+    EXPECT_EQ(buf[4001], kGuard);
+
+    drv.Tvo_DO(1, 0x5A);
+    int16_t states[2] = {0, 0};
+    drv.Tvo_DI(2, states);
+    EXPECT_EQ(states[1], 0x5A);
+    drv.StopIntr();
+    EXPECT_EQ(drv.QueryBuf(), 0);
+    EXPECT_EQ(drv.ADResult(buf.data()), 0);
+    EXPECT_EQ(drv.failures(), "") << "every entry the panel calls is there";
+}
