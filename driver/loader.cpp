@@ -43,14 +43,17 @@ std::string DriverLoader::libraryPath() const
     return map->l_name;
 }
 
-void DriverLoader::report(const std::string &line)
+void DriverLoader::report(DriverFailure failure)
 {
+    const std::string &line = failure.line;
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
     failures_ += line;
     failures_ += '\n';
     if (sink_)
         sink_(line);
+    if (detailSink_)
+        detailSink_(failure);
 }
 
 void *DriverLoader::resolve(Entry e)
@@ -61,8 +64,9 @@ void *DriverLoader::resolve(Entry e)
         handle_ = ::dlopen(library_.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle_) {
             const char *why = ::dlerror();
-            report("adcard: cannot load the card driver library " + library_ + ": " +
-                   (why ? why : "unknown reason"));
+            const std::string reason = why ? why : "unknown reason";
+            report({DriverFailure::Kind::Library, library_, {}, {}, reason,
+                    "adcard: cannot load the card driver library " + library_ + ": " + reason});
         }
     }
     if (!handle_) {
@@ -76,8 +80,11 @@ void *DriverLoader::resolve(Entry e)
         bound_[i] = ::dlsym(handle_, name.c_str());
         if (!bound_[i]) {
             const char *why = ::dlerror();
-            report("adcard: the card driver library " + library_ + " has no entry " + name + " (" +
-                   std::string(entryInfo(e).decoratedName) + "): " + (why ? why : "symbol is null"));
+            const std::string reason = why ? why : "symbol is null";
+            const std::string decorated(entryInfo(e).decoratedName);
+            report({DriverFailure::Kind::Entry, library_, name, decorated, reason,
+                    "adcard: the card driver library " + library_ + " has no entry " + name + " (" +
+                        decorated + "): " + reason});
         }
     }
     lastCallUnbound_ = bound_[i] == nullptr;

@@ -17,10 +17,26 @@
 
 namespace adcard {
 
+// One failure of the loader, in parts, for a reader that words it itself.
+struct DriverFailure {
+    enum class Kind {
+        Library, // the library could not be opened
+        Entry,   // the library has no such entry
+    };
+    Kind kind;
+    std::string library;        // the name or path the loader was given
+    std::string entry;          // the entry's plain name; empty for Kind::Library
+    std::string decoratedEntry; // the entry's name in the card's contract, e.g. _Tvo_DO@8
+    std::string reason;         // the dynamic loader's own text
+    std::string line;           // the line that went to standard error
+};
+
 class DriverLoader final : public CardDriver {
 public:
     // Receives each failure text once, after it has gone to standard error.
     using FailureSink = std::function<void(const std::string &)>;
+    // The same, in parts. Either sink, both or none may be set.
+    using FailureDetailSink = std::function<void(const DriverFailure &)>;
 
     explicit DriverLoader(std::string library = kLibraryName);
     ~DriverLoader() override;
@@ -28,6 +44,7 @@ public:
     DriverLoader &operator=(const DriverLoader &) = delete;
 
     void setFailureSink(FailureSink sink) { sink_ = std::move(sink); }
+    void setFailureDetailSink(FailureDetailSink sink) { detailSink_ = std::move(sink); }
 
     int32_t Initial(int32_t a, int32_t b, int32_t c, int32_t d) override;
     int32_t StartIntr(int16_t arg1, int32_t scansPerBlock, int16_t arg3, int16_t channelCount,
@@ -51,7 +68,7 @@ public:
 
 private:
     void *resolve(Entry e);
-    void report(const std::string &line);
+    void report(DriverFailure failure);
 
     std::string library_;
     void *handle_ = nullptr;
@@ -62,6 +79,7 @@ private:
     // then answers with the loader's own code instead of the driver's.
     bool lastCallUnbound_ = false;
     FailureSink sink_;
+    FailureDetailSink detailSink_;
     std::string failures_;
 };
 

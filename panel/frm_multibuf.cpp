@@ -1,5 +1,7 @@
 #include "panel/frm_multibuf.h"
 
+#include "panel/driver_problem.h"
+
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -8,7 +10,9 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
+#include <QToolTip>
 
 #include <limits>
 #include <utility>
@@ -67,10 +71,6 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
                 asciiAdvance64_[u] = qRound(fm.horizontalAdvance(QChar(u)) * 64);
         }
         captionExtraWidth_[i] = captionLabels_[i]->width() - textWidth(captionLabels_[i]->text(), captionLabels_[i]);
-        // Beneath its transparent neighbours: where a caption's glyph box
-        // reaches into this label's box, the caption is still drawn on top.
-        if (captionAutoSize_[i])
-            captionLabels_[i]->lower();
     }
     for (std::size_t i = 0; i < kTextBoxCount; ++i) {
         const ControlName c = kTextBoxControls[i];
@@ -182,8 +182,12 @@ void FrmMultiBuf::load() { acquisition_.onLoad(); }
 void FrmMultiBuf::addDriverProblem(const QString &text)
 {
     QWidget *block = control(QStringLiteral("lblBlock"));
+    // A plain tooltip is as wide as its longest line: keep it, with the
+    // tooltip's own margins, inside the window.
+    const int margins = 2 * (1 + style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth)) + 2;
+    const QString lines = wrapToWidth(text, QToolTip::font(), width() - margins);
     const QString tip = block->toolTip();
-    block->setToolTip(tip.isEmpty() ? text : tip + QLatin1Char('\n') + text);
+    block->setToolTip(tip.isEmpty() ? lines : tip + QLatin1Char('\n') + lines);
 }
 
 int FrmMultiBuf::textWidth(const QString &text, const QLabel *label) const

@@ -30,7 +30,8 @@ public:
     // Runs the load step once; call after construction, before show().
     void load();
 
-    // Appends a driver failure text to the tooltip of lblBlock.
+    // Appends a driver failure text to the tooltip of lblBlock, broken into
+    // lines that fit the window's width.
     void addDriverProblem(const QString &text);
 
     Acquisition &acquisition() { return acquisition_; }

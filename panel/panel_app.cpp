@@ -3,6 +3,7 @@
 #include "acquisition/dlldef.h"
 #include "panel/frm_multibuf.h"
 #include "driver/loader.h"
+#include "panel/driver_problem.h"
 #include "panel/panel_style.h"
 
 #include <QApplication>
@@ -66,8 +67,8 @@ PanelProgram::PanelProgram(const PanelOptions &options)
     window_ = std::make_unique<FrmMultiBuf>(*dll_, QLocale().decimalPoint().toStdString());
     if (loader_) {
         // Before load: the load step is the first to call the driver.
-        loader_->setFailureSink(
-            [w = window_.get()](const std::string &text) { w->addDriverProblem(QString::fromStdString(text)); });
+        loader_->setFailureDetailSink(
+            [w = window_.get()](const DriverFailure &f) { w->addDriverProblem(driverProblemText(f)); });
     }
     window_->load();
     window_->show();
@@ -76,7 +77,7 @@ PanelProgram::PanelProgram(const PanelOptions &options)
 PanelProgram::~PanelProgram()
 {
     if (loader_)
-        loader_->setFailureSink({});
+        loader_->setFailureDetailSink({});
 }
 
 int runPanel(int argc, char **argv)

@@ -1,24 +1,24 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the panel need.
-# Only missing packages are installed, so a second run costs nothing.
+# Installs the Debian packages the project needs:
 #   setup.sh        everything the tests need (the same as `setup.sh test`)
 #   setup.sh run    only what building and running the panel needs
+# Only missing packages are installed, so a second run costs nothing.
 set -euo pipefail
 
-# The default preset configures the tests and benchmarks too, so building
-# the panel with it needs GoogleTest and Google Benchmark.
+# The panel carries its own font. xvfb-run is what tools/run.sh offers on a
+# machine without a display.
 run_packages=(
-  cmake ninja-build g++ binutils pkgconf
-  qt6-base-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libhdf5-dev hdf5-tools
+  cmake ninja-build g++ pkgconf
+  qt6-base-dev libhdf5-dev
   xvfb xauth
 )
-# The panel carries its own font; the system CJK faces are for the tests of
-# the fallback and of the font subset script.
+# The system CJK faces are for the tests of the fallback and of the font
+# subset script; binutils for the export and install checks.
 test_packages=(
-  "${run_packages[@]}"
+  "${run_packages[@]}" binutils
+  libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk python3 python3-fonttools
+  hdf5-tools
   clang libclang-rt-14-dev
   valgrind time
 )
@@ -26,7 +26,10 @@ test_packages=(
 case "${1:-test}" in
   run) packages=("${run_packages[@]}") ;;
   test) packages=("${test_packages[@]}") ;;
-  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+  *)
+    echo "usage: $0 [run|test]" >&2
+    exit 64
+    ;;
 esac
 
 missing=()

@@ -121,6 +121,8 @@ TEST_P(MissingLibrary, FailsQuietlyAndReportsOnceWhicheverCallComesFirst)
     DriverLoader drv(kMissing);
     int sinkCalls = 0;
     drv.setFailureSink([&](const std::string &) { ++sinkCalls; });
+    std::vector<DriverFailure> details;
+    drv.setFailureDetailSink([&](const DriverFailure &f) { details.push_back(f); });
     std::vector<int16_t> buf(8, kGuard);
     testing::internal::CaptureStderr();
     EXPECT_EQ(GetParam().call(drv, buf.data()), 0);
@@ -133,6 +135,12 @@ TEST_P(MissingLibrary, FailsQuietlyAndReportsOnceWhicheverCallComesFirst)
     EXPECT_EQ(lines(err), 1u) << err;
     EXPECT_NE(err.find(kMissing), std::string::npos) << err;
     EXPECT_EQ(sinkCalls, 1);
+    ASSERT_EQ(details.size(), 1u);
+    EXPECT_EQ(details[0].kind, DriverFailure::Kind::Library);
+    EXPECT_EQ(details[0].library, kMissing);
+    EXPECT_EQ(details[0].entry, "");
+    EXPECT_NE(details[0].reason.find("No such file"), std::string::npos) << details[0].reason;
+    EXPECT_EQ(details[0].line + "\n", err);
     EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](int16_t v) { return v == kGuard; }));
     EXPECT_FALSE(drv.libraryOpened());
 }
@@ -143,6 +151,8 @@ INSTANTIATE_TEST_SUITE_P(FirstCall, MissingLibrary, testing::ValuesIn(kCalls),
 TEST(MissingEntry, FailsOnlyThatEntryAndNamesItOnce)
 {
     DriverLoader drv(ADCARD_PARTIAL_LIBRARY);
+    std::vector<DriverFailure> details;
+    drv.setFailureDetailSink([&](const DriverFailure &f) { details.push_back(f); });
     testing::internal::CaptureStderr();
     EXPECT_EQ(drv.Initial(320, 5, 0, 0), 1);
     EXPECT_EQ(drv.GetLastADError(), 7) << "the driver's own code";
@@ -157,5 +167,38 @@ TEST(MissingEntry, FailsOnlyThatEntryAndNamesItOnce)
     EXPECT_EQ(lines(err), 1u) << err;
     EXPECT_NE(err.find("Tvo_DO"), std::string::npos) << err;
     EXPECT_NE(err.find("_Tvo_DO@8"), std::string::npos) << err;
+    ASSERT_EQ(details.size(), 1u);
+    EXPECT_EQ(details[0].kind, DriverFailure::Kind::Entry);
+    EXPECT_EQ(details[0].library, ADCARD_PARTIAL_LIBRARY);
+    EXPECT_EQ(details[0].entry, "Tvo_DO");
+    EXPECT_EQ(details[0].decoratedEntry, "_Tvo_DO@8");
+    EXPECT_EQ(details[0].line + "\n", err);
     EXPECT_TRUE(drv.libraryOpened());
+}
+
+// The README's example driver through the real loader, as the panel calls it.
+TEST(ExampleDriver, MeetsThePanelsCallsThroughTheLoader)
+{
+    DriverLoader drv(ADCARD_EXAMPLE_LIBRARY);
+    EXPECT_EQ(drv.QueryBuf(), 0) << "nothing waits before a start";
+    ASSERT_NE(drv.Initial(320, 5, 0, 0), 0);
+    EXPECT_EQ(drv.StartIntr(10, 0, 0, 4, 10000, 0, 1), 0);
+    EXPECT_EQ(drv.GetLastADError(), 1);
+    ASSERT_NE(drv.StartIntr(10, 1000, 0, 4, 10000, 0, 1), 0);
+    ASSERT_EQ(drv.QueryBuf(), 1);
+    std::vector<int16_t> buf(4002, kGuard);
+    ASSERT_EQ(drv.ADResult(buf.data()), 1);
+    EXPECT_EQ(buf[0], kGuard);
+    EXPECT_EQ(buf[1], 1);
+    EXPECT_EQ(buf[4000], 4000);
+    EXPECT_EQ(buf[4001], kGuard);
+
+    drv.Tvo_DO(1, 0x5A);
+    int16_t states[2] = {0, 0};
+    drv.Tvo_DI(2, states);
+    EXPECT_EQ(states[1], 0x5A);
+    drv.StopIntr();
+    EXPECT_EQ(drv.QueryBuf(), 0);
+    EXPECT_EQ(drv.ADResult(buf.data()), 0);
+    EXPECT_EQ(drv.failures(), "") << "every entry the panel calls is there";
 }

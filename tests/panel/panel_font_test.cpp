@@ -1,7 +1,7 @@
 // The bundled font draws what the program shows; anything else an operator
 // types into a text box falls back to a system face instead of a box.
-#include "frm_multibuf.h"
-#include "mock_driver.h"
+#include "panel/frm_multibuf.h"
+#include "tests/support/mock_driver.h"
 
 #include <QGlyphRun>
 #include <QRawFont>

@@ -1,9 +1,9 @@
 // The program's window after a Start and one tick, compared pixel for pixel
 // with a committed reference image. A change of font, style or repaint code
 // that alters what the operator sees fails here.
-#include "frm_multibuf.h"
-#include "mock_driver.h"
-#include "panel_app.h"
+#include "panel/frm_multibuf.h"
+#include "tests/support/mock_driver.h"
+#include "panel/panel_app.h"
 
 #include <QApplication>
 #include <QImage>

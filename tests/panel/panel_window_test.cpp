@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -400,13 +401,56 @@ TEST_F(Panel, TextBoxesReturnWholeUtf8TextsOfAnyLength)
     }
 }
 
+// Every line of a driver problem's tooltip fits the window, 384 px at 96 dpi
+// (a blank ending a line takes no room), and so does the tooltip.
+void expectTooltipFitsTheWindow(const QString &tip)
+{
+    const QFontMetrics fm(QToolTip::font());
+    for (const QString &line : tip.split(QLatin1Char('\n')))
+        EXPECT_LE(fm.horizontalAdvance(line.trimmed()), 384) << line.toStdString();
+    // And the tooltip itself, with its margins, once shown.
+    QToolTip::showText(QPoint(0, 0), tip);
+    const QWidget *shown = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->objectName() == QLatin1String("qtooltip_label"))
+            shown = w;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_LE(shown->width(), 384);
+    QToolTip::hideText();
+}
+
 TEST(PanelProgram, MissingDriverLibraryStillOpensTheWindowAndNamesTheCause)
 {
+    ::testing::internal::CaptureStderr();
     PanelProgram program({nullptr, "libadcard-panel-test-missing.so"});
+    const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(program.window().isVisible());
     const QString tip = program.window().control(q("lblBlock"))->toolTip();
-    EXPECT_TRUE(tip.contains(q("libadcard-panel-test-missing.so"))) << tip.toStdString();
-    EXPECT_TRUE(tip.contains(q("cannot open shared object file"))) << tip.toStdString();
+    const QString flat = QString(tip).remove(QLatin1Char('\n'));
+    EXPECT_EQ(flat.count(q("libadcard-panel-test-missing.so")), 1) << tip.toStdString();
+    EXPECT_TRUE(flat.contains(q("cannot open shared object file"))) << tip.toStdString();
+    EXPECT_TRUE(flat.contains(q("无法加载驱动库"))) << tip.toStdString();
+    EXPECT_TRUE(flat.contains(q("请使用 adcard-panel-sim"))) << tip.toStdString();
+    expectTooltipFitsTheWindow(tip);
+    // Standard error keeps the loader's own line, in English.
+    EXPECT_EQ(err, "adcard: cannot load the card driver library libadcard-panel-test-missing.so: "
+                   "libadcard-panel-test-missing.so: cannot open shared object file: No such file or directory\n");
+}
+
+TEST(PanelProgram, MissingDriverEntryIsNamedWhenFirstCalled)
+{
+    ::testing::internal::CaptureStderr();
+    PanelProgram program({nullptr, ADPANEL_PARTIAL_LIBRARY});
+    QWidget *block = program.window().control(q("lblBlock"));
+    EXPECT_TRUE(block->toolTip().isEmpty());
+    qobject_cast<QPushButton *>(program.window().control(q("cmdSWO")))->click();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const QString tip = block->toolTip();
+    const QString flat = QString(tip).remove(QLatin1Char('\n'));
+    EXPECT_TRUE(flat.contains(q("缺少入口 Tvo_DO（_Tvo_DO@8）"))) << tip.toStdString();
+    EXPECT_FALSE(flat.contains(q("adcard-panel-sim"))) << "the library itself was found";
+    expectTooltipFitsTheWindow(tip);
+    EXPECT_NE(err.find("has no entry Tvo_DO (_Tvo_DO@8)"), std::string::npos) << err;
 }
 
 TEST(PanelLook, FusionBasedStyleAndAFontWithEveryGlyph)
