@@ -1,0 +1,256 @@
+#include "history/history_plot.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace adcard {
+
+namespace {
+
+constexpr double kVoltsTop = 5.0;
+constexpr double kVoltsBottom = -5.0;
+
+int voltsToY(double volts, const QRect &r)
+{
+    const double v = std::clamp(volts, kVoltsBottom, kVoltsTop);
+    return r.top() + static_cast<int>(std::lround((kVoltsTop - v) / (kVoltsTop - kVoltsBottom) * (r.height() - 1)));
+}
+
+int columnsFor(const QRect &plot) { return std::clamp(plot.width(), 0, kMaxPlotColumns); }
+
+int columnX(int column, int columns, const QRect &r)
+{
+    return r.left() + static_cast<int>(static_cast<int64_t>(column) * r.width() / columns);
+}
+
+} // namespace
+
+double historyCodeToVolts(int code) { return (code - 2048) / 4095.0 * 10.0; }
+
+HistoryPlot::HistoryPlot(const DllDef &dll) : dll_(dll) {}
+
+QColor HistoryPlot::channelColor(int channel)
+{
+    // Apart in hue and lightness, so that they stay apart for most colour
+    // vision deficiencies too.
+    static const QColor colors[kPlotChannels] = {QColor(0, 114, 178), QColor(213, 94, 0), QColor(0, 158, 115),
+                                                 QColor(204, 121, 167)};
+    return colors[std::clamp(channel, 0, kPlotChannels - 1)];
+}
+
+void HistoryPlot::setChannelVisible(int channel, bool visible)
+{
+    if (channel < 0 || channel >= kPlotChannels)
+        return;
+    visible_[static_cast<std::size_t>(channel)] = visible;
+    if (changed_)
+        changed_();
+}
+
+std::optional<HistoryPlot::Followed> HistoryPlot::follow(const DllDef &dll, int64_t handedOver, int32_t ringPos)
+{
+    const AcqSettings &s = dll.settings;
+    Followed f;
+    f.scansPerBlock = s.ScansPerBlock;
+    f.channelCount = s.ChannelCount;
+    f.ringBlocks = s.RingBlocks;
+    if (f.scansPerBlock <= 0 || f.channelCount <= 0 || f.ringBlocks <= 0 || handedOver <= 0)
+        return std::nullopt;
+    const int64_t samples = int64_t{f.scansPerBlock} * f.channelCount;
+    if (samples > INT32_MAX || static_cast<int64_t>(dll.HistoryRing.size()) < samples * f.ringBlocks ||
+        ringPos < 0 || ringPos % samples != 0 || ringPos / samples >= f.ringBlocks)
+        return std::nullopt;
+    f.blockSamples = static_cast<int32_t>(samples);
+    // RingPos has moved past the newest block.
+    f.newestSlot = static_cast<int>((ringPos / samples + f.ringBlocks - 1) % f.ringBlocks);
+    f.blocks = static_cast<int>(std::min<int64_t>(handedOver, f.ringBlocks));
+    return f;
+}
+
+void HistoryPlot::historyStarted(const AcqSettings &)
+{
+    // The arrays are new and all zero: nothing of the old history is left.
+    handedOver_ = 0;
+    followed_.reset();
+    reduced_ = false;
+    if (changed_)
+        changed_();
+}
+
+void HistoryPlot::blockStored(const StoredBlock &block) { handedOver_ = block.handedOver; }
+
+void HistoryPlot::tickEnded(const TickSummary &tick)
+{
+    if (tick.stored <= 0)
+        return;
+    // Only note where the blocks are; the ring is read when the plot is
+    // drawn, so the tick never pays for the drawing.
+    followed_ = follow(dll_, handedOver_, tick.ringPos);
+    reduced_ = false;
+    if (changed_)
+        changed_();
+}
+
+int HistoryPlot::slotAt(int p) const
+{
+    const Followed &f = *followed_;
+    const int back = f.ringBlocks - 1 - p; // blocks before the newest
+    return ((f.newestSlot - back) % f.ringBlocks + f.ringBlocks) % f.ringBlocks;
+}
+
+void HistoryPlot::reduce(int columns) const
+{
+    if (reduced_ && static_cast<int>(columns_.size()) == columns)
+        return;
+    columns_.assign(static_cast<std::size_t>(columns), Column{{INT16_MAX, INT16_MAX, INT16_MAX, INT16_MAX},
+                                                              {INT16_MIN, INT16_MIN, INT16_MIN, INT16_MIN}});
+    reduced_ = true;
+    if (!followed_ || columns <= 0)
+        return;
+    const Followed &f = *followed_;
+    const int channels = std::min<int>(f.channelCount, kPlotChannels);
+    const int64_t totalScans = int64_t{f.ringBlocks} * f.scansPerBlock;
+    const int16_t *ring = dll_.HistoryRing.data();
+    for (int p = f.ringBlocks - f.blocks; p < f.ringBlocks; ++p) {
+        const int16_t *block = ring + static_cast<std::ptrdiff_t>(slotAt(p)) * f.blockSamples;
+        const int64_t first = int64_t{p} * f.scansPerBlock;
+        for (int32_t k = 0; k < f.scansPerBlock; ++k) {
+            Column &col = columns_[static_cast<std::size_t>((first + k) * columns / totalScans)];
+            const int16_t *scan = block + static_cast<std::ptrdiff_t>(k) * f.channelCount;
+            for (int c = 0; c < channels; ++c) {
+                col.lo[c] = std::min(col.lo[c], scan[c]);
+                col.hi[c] = std::max(col.hi[c], scan[c]);
+            }
+        }
+    }
+}
+
+std::optional<std::array<int16_t, kPlotChannels>> HistoryPlot::samplesAtColumn(int column, int columns) const
+{
+    if (!followed_ || columns <= 0 || column < 0 || column >= columns)
+        return std::nullopt;
+    const Followed &f = *followed_;
+    const int64_t totalScans = int64_t{f.ringBlocks} * f.scansPerBlock;
+    const int64_t g = (2 * int64_t{column} + 1) * totalScans / (2 * int64_t{columns});
+    const int p = static_cast<int>(g / f.scansPerBlock);
+    if (p < f.ringBlocks - f.blocks)
+        return std::nullopt;
+    const std::size_t at = static_cast<std::size_t>(slotAt(p)) * static_cast<std::size_t>(f.blockSamples) +
+                           static_cast<std::size_t>(g % f.scansPerBlock) * static_cast<std::size_t>(f.channelCount);
+    std::array<int16_t, kPlotChannels> out{};
+    for (int c = 0; c < std::min<int>(f.channelCount, kPlotChannels); ++c)
+        out[static_cast<std::size_t>(c)] = dll_.HistoryRing[at + static_cast<std::size_t>(c)];
+    return out;
+}
+
+std::optional<std::array<int32_t, kPlotChannels>> HistoryPlot::newestMeans() const
+{
+    if (!followed_)
+        return std::nullopt;
+    const Followed &f = *followed_;
+    const int16_t *block = dll_.HistoryRing.data() + static_cast<std::ptrdiff_t>(f.newestSlot) * f.blockSamples;
+    std::array<int32_t, kPlotChannels> out{};
+    for (int c = 0; c < std::min<int>(f.channelCount, kPlotChannels); ++c) {
+        // Summed and rounded as the panel's readout does it, so both agree.
+        float sum = 0.0f;
+        for (int32_t k = 0; k < f.scansPerBlock; ++k)
+            sum += static_cast<float>(block[static_cast<std::ptrdiff_t>(k) * f.channelCount + c]);
+        out[static_cast<std::size_t>(c)] =
+            static_cast<int32_t>(std::nearbyint(static_cast<double>(sum) / f.scansPerBlock));
+    }
+    return out;
+}
+
+QRect HistoryPlot::plotRect(const QRect &area) { return area.adjusted(46, 10, -12, -26); }
+
+void HistoryPlot::render(QPainter &p, const QRect &area) const
+{
+    const QRect r = plotRect(area);
+    p.save();
+    p.fillRect(area, Qt::white);
+    if (r.width() < 2 || r.height() < 2) {
+        p.restore();
+        return;
+    }
+    p.setRenderHint(QPainter::Antialiasing, false);
+    const QFontMetrics fm = p.fontMetrics();
+    const QColor gridColor(224, 224, 224);
+    const QColor axisColor(96, 96, 96);
+
+    // Volts: a line every volt, a label every 2.5 V.
+    for (int tenths = -50; tenths <= 50; tenths += 10) {
+        const int y = voltsToY(tenths / 10.0, r);
+        p.setPen(tenths == 0 ? axisColor : gridColor);
+        p.drawLine(r.left(), y, r.right(), y);
+    }
+    p.setPen(axisColor);
+    for (int tenths = -50; tenths <= 50; tenths += 25) {
+        const int y = voltsToY(tenths / 10.0, r);
+        const QString text = QString::number(tenths / 10.0, 'f', 1);
+        p.drawText(QRect(area.left(), y - fm.height() / 2, r.left() - area.left() - 6, fm.height()),
+                   Qt::AlignRight | Qt::AlignVCenter, text);
+    }
+    p.drawText(QRect(area.left(), area.top(), r.left() - area.left() - 6, fm.height()), Qt::AlignRight | Qt::AlignTop,
+               QStringLiteral("V"));
+
+    // Blocks: 0 at the newest block's end, a line at every block boundary.
+    const int blocks = followed_ ? followed_->ringBlocks : static_cast<int>(dll_.settings.RingBlocks);
+    const int span = blocks > 0 ? blocks : 20;
+    for (int b = 0; b <= span; ++b) {
+        const int x = r.left() + static_cast<int>(static_cast<int64_t>(b) * (r.width() - 1) / span);
+        const int label = b - span;
+        p.setPen(b == span || b == 0 ? axisColor : gridColor);
+        p.drawLine(x, r.top(), x, r.bottom());
+        if (label % 5 == 0) {
+            p.setPen(axisColor);
+            p.drawText(QRect(x - 30, r.bottom() + 4, 60, fm.height()), Qt::AlignHCenter | Qt::AlignTop,
+                       QString::number(label));
+        }
+    }
+    p.drawText(QRect(r.right() - 80, r.bottom() + 4, 80 + 12, fm.height()), Qt::AlignRight | Qt::AlignTop,
+               QStringLiteral("块"));
+
+    const int columns = columnsFor(r);
+    reduce(columns);
+    if (followed_) {
+        const int channels = std::min<int>(followed_->channelCount, kPlotChannels);
+        for (int c = 0; c < channels; ++c) {
+            if (!visible_[static_cast<std::size_t>(c)])
+                continue;
+            const QColor color = channelColor(c);
+            bool prevValid = false;
+            int prevTop = 0;
+            int prevBottom = 0;
+            for (int i = 0; i < columns; ++i) {
+                const Column &col = columns_[static_cast<std::size_t>(i)];
+                if (col.lo[c] > col.hi[c]) {
+                    prevValid = false;
+                    continue;
+                }
+                int top = voltsToY(historyCodeToVolts(col.hi[c]), r);
+                int bottom = voltsToY(historyCodeToVolts(col.lo[c]), r);
+                const int nextTop = top;
+                const int nextBottom = bottom;
+                if (prevValid) {
+                    // Join the previous column, so that a steep edge is one line.
+                    top = std::min(top, prevBottom);
+                    bottom = std::max(bottom, prevTop);
+                }
+                prevValid = true;
+                prevTop = nextTop;
+                prevBottom = nextBottom;
+                // A one-pixel-wide rectangle: the raster engine fills it far
+                // faster than it strokes a line.
+                p.fillRect(QRect(columnX(i, columns, r), top, 1, bottom - top + 1), color);
+            }
+        }
+    }
+    p.setPen(axisColor);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(r.adjusted(0, 0, -1, -1));
+    p.restore();
+}
+
+} // namespace adcard
