@@ -212,6 +212,11 @@ void HistoryPlot::render(QPainter &p, const QRect &area) const
     p.drawText(QRect(r.right() - 80, r.bottom() + 4, 80 + 12, fm.height()), Qt::AlignRight | Qt::AlignTop,
                QStringLiteral("块"));
 
+    // The frame under the traces: a full-scale code lies on its edge.
+    p.setPen(axisColor);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(r.adjusted(0, 0, -1, -1));
+
     const int columns = columnsFor(r);
     reduce(columns);
     if (followed_) {
@@ -247,9 +252,6 @@ void HistoryPlot::render(QPainter &p, const QRect &area) const
             }
         }
     }
-    p.setPen(axisColor);
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(r.adjusted(0, 0, -1, -1));
     p.restore();
 }
 
