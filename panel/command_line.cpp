@@ -40,11 +40,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     }
 
     const QString program = arguments.isEmpty() ? QStringLiteral("adcard-panel") : QFileInfo(arguments.first()).fileName();
-    // Without a QCoreApplication the parser cannot name the program.
+    // The parser names the program after the QCoreApplication's argv[0],
+    // and there is none yet.
     const auto usage = [&] {
-        QString text = parser.helpText();
-        text.replace(QStringLiteral("<executable_name>"), program);
-        return text.toStdString();
+        const QString text = parser.helpText();
+        return (QStringLiteral("Usage: ") + program + QStringLiteral(" [options]") +
+                text.mid(text.indexOf(QLatin1Char('\n'))))
+            .toStdString();
     };
 
     ParsedCommandLine result;

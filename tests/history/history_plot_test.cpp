@@ -14,6 +14,8 @@
 namespace adcard {
 namespace {
 
+using ::PrintTo; // rows print as their names
+
 constexpr int kScans = 1000;
 constexpr int kChannels = 4;
 constexpr int kSlots = 20;
