@@ -69,6 +69,26 @@ std::optional<HistoryPlot::Followed> HistoryPlot::follow(const DllDef &dll, int6
     return f;
 }
 
+void HistoryPlot::catchUp()
+{
+    std::optional<Followed> f = follow(dll_, INT32_MAX, dll_.RingPos);
+    if (!f)
+        return;
+    followed_ = f;
+    int blocks = 0;
+    while (blocks < f->ringBlocks) {
+        const int16_t *block = dll_.HistoryRing.data() + static_cast<std::ptrdiff_t>(slotAt(f->ringBlocks - 1 - blocks)) *
+                                                             f->blockSamples;
+        if (std::all_of(block, block + f->blockSamples, [](int16_t v) { return v == 0; }))
+            break;
+        ++blocks;
+    }
+    followed_->blocks = blocks;
+    if (blocks == 0)
+        followed_.reset();
+    reduced_ = false;
+}
+
 void HistoryPlot::historyStarted(const AcqSettings &)
 {
     // The arrays are new and all zero: nothing of the old history is left.

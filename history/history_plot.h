@@ -54,6 +54,11 @@ public:
     // Memory the plot holds beyond the ring and this object.
     std::size_t heapBytes() const { return columns_.capacity() * sizeof(Column); }
 
+    // For a plot that starts observing mid-history: takes the run of slots
+    // back from the newest that are not all zero as this history's blocks,
+    // until the next stored block says how many there are.
+    void catchUp();
+
     // BlockHook
     void historyStarted(const AcqSettings &settings) override;
     void blockStored(const StoredBlock &block) override;

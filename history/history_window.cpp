@@ -141,6 +141,7 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
         if (isVisible())
             plotView_->update();
     });
+    plot_.catchUp();
     resize(800, 420);
     refreshStatus();
     updateDescription();

@@ -163,6 +163,18 @@ INSTANTIATE_TEST_SUITE_P(Rows, WrappedRing,
                                            WrapRow{"wrapped_by_three", 23}),
                          kRowName);
 
+TEST_F(Plot, OpenedMidHistoryItTakesTheNonZeroSlotsBeforeRingPos)
+{
+    for (int i = 0; i < 3; ++i)
+        store({static_cast<int16_t>(1000 + 500 * i), 2048, 2048, 2048});
+    endTick(3);
+    HistoryPlot late(dll);
+    late.catchUp();
+    EXPECT_EQ(late.blocksShown(), 3);
+    EXPECT_EQ(late.samplesAtColumn(799, 800).value()[0], 2000);
+    EXPECT_FALSE(late.samplesAtColumn(0, 800).has_value());
+}
+
 TEST_F(Plot, HiddenChannelIsNotDrawnAndValuesComeFromTheRing)
 {
     store({500, 1500, 2500, 3500});
