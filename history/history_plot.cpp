@@ -20,6 +20,8 @@ int voltsToY(double volts, const QRect &r)
 
 int columnsFor(const QRect &plot) { return std::clamp(plot.width(), 0, kMaxPlotColumns); }
 
+constexpr int kDefaultSpan = 20;
+
 int columnX(int column, int columns, const QRect &r)
 {
     return r.left() + static_cast<int>(static_cast<int64_t>(column) * r.width() / columns);
@@ -45,8 +47,20 @@ void HistoryPlot::setChannelVisible(int channel, bool visible)
     if (channel < 0 || channel >= kPlotChannels)
         return;
     visible_[static_cast<std::size_t>(channel)] = visible;
+    notify(0);
+}
+
+void HistoryPlot::notify(int shift)
+{
     if (changed_)
-        changed_();
+        changed_(shift);
+}
+
+int HistoryPlot::span() const
+{
+    if (followed_)
+        return followed_->ringBlocks;
+    return dll_.settings.RingBlocks > 0 ? dll_.settings.RingBlocks : kDefaultSpan;
 }
 
 std::optional<HistoryPlot::Followed> HistoryPlot::follow(const DllDef &dll, int64_t handedOver, int32_t ringPos)
@@ -95,8 +109,7 @@ void HistoryPlot::historyStarted(const AcqSettings &)
     handedOver_ = 0;
     followed_.reset();
     reduced_ = false;
-    if (changed_)
-        changed_();
+    notify(0);
 }
 
 void HistoryPlot::blockStored(const StoredBlock &block) { handedOver_ = block.handedOver; }
@@ -107,10 +120,25 @@ void HistoryPlot::tickEnded(const TickSummary &tick)
         return;
     // Only note where the blocks are; the ring is read when the plot is
     // drawn, so the tick never pays for the drawing.
+    const std::optional<Followed> before = followed_;
     followed_ = follow(dll_, handedOver_, tick.ringPos);
-    reduced_ = false;
-    if (changed_)
-        changed_();
+    const int columns = static_cast<int>(columns_.size());
+    const bool sameShape = before && followed_ && before->ringBlocks == followed_->ringBlocks &&
+                           before->blockSamples == followed_->blockSamples &&
+                           before->channelCount == followed_->channelCount;
+    if (!sameShape || !reduced_ || columns % followed_->ringBlocks != 0 || tick.stored >= followed_->ringBlocks ||
+        (before->newestSlot + tick.stored) % followed_->ringBlocks != followed_->newestSlot) {
+        reduced_ = false;
+        notify(0);
+        return;
+    }
+    // The picture moves left by the new blocks: keep the columns of the
+    // blocks still shown and reduce only the new ones.
+    const int perBlock = columns / followed_->ringBlocks;
+    const int shift = tick.stored * perBlock;
+    std::move(columns_.begin() + shift, columns_.end(), columns_.begin());
+    reducePositions(followed_->ringBlocks - tick.stored, columns);
+    notify(shift);
 }
 
 int HistoryPlot::slotAt(int p) const
@@ -124,16 +152,28 @@ void HistoryPlot::reduce(int columns) const
 {
     if (reduced_ && static_cast<int>(columns_.size()) == columns)
         return;
-    columns_.assign(static_cast<std::size_t>(columns), Column{{INT16_MAX, INT16_MAX, INT16_MAX, INT16_MAX},
-                                                              {INT16_MIN, INT16_MIN, INT16_MIN, INT16_MIN}});
+    columns_.resize(static_cast<std::size_t>(columns));
     reduced_ = true;
-    if (!followed_ || columns <= 0)
+    reducePositions(0, columns);
+}
+
+void HistoryPlot::reducePositions(int from, int columns) const
+{
+    if (columns <= 0)
         return;
+    const Column empty{{INT16_MAX, INT16_MAX, INT16_MAX, INT16_MAX}, {INT16_MIN, INT16_MIN, INT16_MIN, INT16_MIN}};
+    if (!followed_) {
+        std::fill(columns_.begin(), columns_.end(), empty);
+        return;
+    }
     const Followed &f = *followed_;
-    const int channels = std::min<int>(f.channelCount, kPlotChannels);
     const int64_t totalScans = int64_t{f.ringBlocks} * f.scansPerBlock;
+    // Every column that takes a scan of position `from` or later.
+    const auto firstColumn = static_cast<std::size_t>(int64_t{from} * f.scansPerBlock * columns / totalScans);
+    std::fill(columns_.begin() + static_cast<std::ptrdiff_t>(firstColumn), columns_.end(), empty);
+    const int channels = std::min<int>(f.channelCount, kPlotChannels);
     const int16_t *ring = dll_.HistoryRing.data();
-    for (int p = f.ringBlocks - f.blocks; p < f.ringBlocks; ++p) {
+    for (int p = std::max(from, f.ringBlocks - f.blocks); p < f.ringBlocks; ++p) {
         const int16_t *block = ring + static_cast<std::ptrdiff_t>(slotAt(p)) * f.blockSamples;
         const int64_t first = int64_t{p} * f.scansPerBlock;
         for (int32_t k = 0; k < f.scansPerBlock; ++k) {
@@ -183,13 +223,21 @@ std::optional<std::array<int32_t, kPlotChannels>> HistoryPlot::newestMeans() con
     return out;
 }
 
-QRect HistoryPlot::plotRect(const QRect &area) { return area.adjusted(46, 10, -12, -26); }
-
-void HistoryPlot::render(QPainter &p, const QRect &area) const
+QRect HistoryPlot::plotRect(const QRect &area) const
 {
+    QRect r = area.adjusted(47, 11, -13, -27); // the frame goes around it
+    const int n = span();
+    if (r.width() >= n && r.width() <= kMaxPlotColumns)
+        r.setLeft(r.right() + 1 - r.width() / n * n); // newest flush right
+    return r;
+}
+
+void HistoryPlot::render(QPainter &p, const QRect &area, const QRect &dirtyArea) const
+{
+    const QRect dirty = dirtyArea.isEmpty() ? area : (dirtyArea & area);
     const QRect r = plotRect(area);
     p.save();
-    p.fillRect(area, Qt::white);
+    p.fillRect(dirty, Qt::white);
     if (r.width() < 2 || r.height() < 2) {
         p.restore();
         return;
@@ -198,6 +246,10 @@ void HistoryPlot::render(QPainter &p, const QRect &area) const
     const QFontMetrics fm = p.fontMetrics();
     const QColor gridColor(224, 224, 224);
     const QColor axisColor(96, 96, 96);
+    const auto drawLabel = [&](const QRect &box, int flags, const QString &text) {
+        if (box.intersects(dirty)) // shaping text is the dear part of a strip
+            p.drawText(box, flags, text);
+    };
 
     // Volts: a line every volt, a label every 2.5 V.
     for (int tenths = -50; tenths <= 50; tenths += 10) {
@@ -206,49 +258,54 @@ void HistoryPlot::render(QPainter &p, const QRect &area) const
         p.drawLine(r.left(), y, r.right(), y);
     }
     p.setPen(axisColor);
+    const int labelRight = r.left() - 6;
     for (int tenths = -50; tenths <= 50; tenths += 25) {
         const int y = voltsToY(tenths / 10.0, r);
-        const QString text = QString::number(tenths / 10.0, 'f', 1);
-        p.drawText(QRect(area.left(), y - fm.height() / 2, r.left() - area.left() - 6, fm.height()),
-                   Qt::AlignRight | Qt::AlignVCenter, text);
+        drawLabel(QRect(area.left(), y - fm.height() / 2, labelRight - area.left(), fm.height()),
+                  Qt::AlignRight | Qt::AlignVCenter, QString::number(tenths / 10.0, 'f', 1));
     }
-    p.drawText(QRect(area.left(), area.top(), r.left() - area.left() - 6, fm.height()), Qt::AlignRight | Qt::AlignTop,
-               QStringLiteral("V"));
+    drawLabel(QRect(area.left(), area.top(), labelRight - area.left(), fm.height()), Qt::AlignRight | Qt::AlignTop,
+              QStringLiteral("V"));
 
-    // Blocks: 0 at the newest block's end, a line at every block boundary.
-    const int blocks = followed_ ? followed_->ringBlocks : static_cast<int>(dll_.settings.RingBlocks);
-    const int span = blocks > 0 ? blocks : 20;
-    for (int b = 0; b <= span; ++b) {
-        const int x = r.left() + static_cast<int>(static_cast<int64_t>(b) * (r.width() - 1) / span);
-        const int label = b - span;
-        p.setPen(b == span || b == 0 ? axisColor : gridColor);
-        p.drawLine(x, r.top(), x, r.bottom());
-        if (label % 5 == 0) {
-            p.setPen(axisColor);
-            p.drawText(QRect(x - 30, r.bottom() + 4, 60, fm.height()), Qt::AlignHCenter | Qt::AlignTop,
-                       QString::number(label));
-        }
-    }
-    p.drawText(QRect(r.right() - 80, r.bottom() + 4, 80 + 12, fm.height()), Qt::AlignRight | Qt::AlignTop,
-               QStringLiteral("块"));
-
-    // The frame under the traces: a full-scale code lies on its edge.
+    // Blocks: 0 at the newest block's end, a line at every block boundary,
+    // each the same grey, so that moving the picture moves them too.
+    const int n = span();
+    const auto boundaryX = [&](int b) { return r.left() + static_cast<int>(int64_t{b} * r.width() / n); };
+    p.setPen(gridColor);
+    for (int b = 0; b < n; ++b)
+        p.drawLine(boundaryX(b), r.top(), boundaryX(b), r.bottom());
     p.setPen(axisColor);
+    for (int b = 0; b <= n; ++b)
+        if ((b - n) % 5 == 0)
+            drawLabel(QRect(boundaryX(b) - 30, r.bottom() + 5, 60, fm.height()), Qt::AlignHCenter | Qt::AlignTop,
+                      QString::number(b - n));
+    drawLabel(QRect(r.right() - 80, r.bottom() + 5, 80 + 12, fm.height()), Qt::AlignRight | Qt::AlignTop,
+              QStringLiteral("块"));
     p.setBrush(Qt::NoBrush);
-    p.drawRect(r.adjusted(0, 0, -1, -1));
+    p.drawRect(r.adjusted(-1, -1, 0, 0)); // just outside the traces
 
     const int columns = columnsFor(r);
     reduce(columns);
-    if (followed_) {
+    if (followed_ && columns > 0) {
         const int channels = std::min<int>(followed_->channelCount, kPlotChannels);
+        // Only the columns in `dirty`, and the one before for the join.
+        const int first = std::clamp(
+            static_cast<int>(int64_t{dirty.left() - r.left()} * columns / r.width()) - 1, 0, columns - 1);
+        const int last = std::clamp(
+            static_cast<int>(int64_t{dirty.right() - r.left() + 1} * columns / r.width()) + 1, 0, columns - 1);
+        // One-pixel-wide rectangles, handed over in batches: the raster
+        // engine fills them faster than it strokes lines.
+        std::array<QRect, 256> rects; // 4 KiB on the stack, nothing on the heap
+        p.setPen(Qt::NoPen);
         for (int c = 0; c < channels; ++c) {
             if (!visible_[static_cast<std::size_t>(c)])
                 continue;
-            const QColor color = channelColor(c);
+            p.setBrush(channelColor(c));
+            std::size_t batch = 0;
             bool prevValid = false;
             int prevTop = 0;
             int prevBottom = 0;
-            for (int i = 0; i < columns; ++i) {
+            for (int i = first; i <= last; ++i) {
                 const Column &col = columns_[static_cast<std::size_t>(i)];
                 if (col.lo[c] > col.hi[c]) {
                     prevValid = false;
@@ -258,18 +315,24 @@ void HistoryPlot::render(QPainter &p, const QRect &area) const
                 int bottom = voltsToY(historyCodeToVolts(col.lo[c]), r);
                 const int nextTop = top;
                 const int nextBottom = bottom;
-                if (prevValid) {
-                    // Join the previous column, so that a steep edge is one line.
+                // Join the previous column, so that a steep edge is one
+                // line; not across blocks, which are separate fetches (and
+                // so a moved picture's leftmost column needs no neighbour).
+                if (prevValid && int64_t{i} * n / columns == int64_t{i - 1} * n / columns) {
                     top = std::min(top, prevBottom);
                     bottom = std::max(bottom, prevTop);
                 }
                 prevValid = true;
                 prevTop = nextTop;
                 prevBottom = nextBottom;
-                // A one-pixel-wide rectangle: the raster engine fills it far
-                // faster than it strokes a line.
-                p.fillRect(QRect(columnX(i, columns, r), top, 1, bottom - top + 1), color);
+                rects[batch++] = QRect(columnX(i, columns, r), top, 1, bottom - top + 1);
+                if (batch == rects.size()) {
+                    p.drawRects(rects.data(), static_cast<int>(batch));
+                    batch = 0;
+                }
             }
+            if (batch)
+                p.drawRects(rects.data(), static_cast<int>(batch));
         }
     }
     p.restore();

@@ -29,12 +29,17 @@ class HistoryPlot final : public BlockHook {
 public:
     explicit HistoryPlot(const DllDef &dll);
 
-    // Called when what render() would draw has changed.
-    void setChangedCallback(std::function<void()> cb) { changed_ = std::move(cb); }
+    // Called when what render() would draw has changed. `shift` > 0: only
+    // by that many pixels moving left inside plotRect(area) for a plot last
+    // drawn into `area`, the strip at the right being new; 0: anywhere.
+    void setChangedCallback(std::function<void(int shift)> cb) { changed_ = std::move(cb); }
 
-    // Where the waveforms go inside `area`: the rest carries the axes.
-    static QRect plotRect(const QRect &area);
-    void render(QPainter &p, const QRect &area) const;
+    // Where the waveforms go inside `area`: the rest carries the axes. When
+    // it fits, one pixel a column and a whole number of columns a block, so
+    // that a new block moves the picture by a whole number of pixels.
+    QRect plotRect(const QRect &area) const;
+    // Draws what lies in `dirty` (the whole area when empty).
+    void render(QPainter &p, const QRect &area, const QRect &dirty = {}) const;
 
     void setChannelVisible(int channel, bool visible);
     bool channelVisible(int channel) const { return visible_[static_cast<std::size_t>(channel)]; }
@@ -82,13 +87,16 @@ private:
     static std::optional<Followed> follow(const DllDef &dll, int64_t handedOver, int32_t ringPos);
     // Ring slot of position p counted from the left (0 = oldest drawn place).
     int slotAt(int p) const;
+    int span() const; // blocks across the plot
     void reduce(int columns) const;
+    void reducePositions(int from, int columns) const;
+    void notify(int shift);
 
     const DllDef &dll_;
     int64_t handedOver_ = 0;
     std::optional<Followed> followed_;
     std::array<bool, kPlotChannels> visible_{true, true, true, true};
-    std::function<void()> changed_;
+    std::function<void(int)> changed_;
     // Reduced lazily for the width being drawn; empty columns have lo > hi.
     mutable std::vector<Column> columns_;
     mutable bool reduced_ = false;

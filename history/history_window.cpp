@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -34,6 +35,7 @@ public:
         setAttribute(Qt::WA_OpaquePaintEvent); // render() fills every pixel
         setMinimumSize(240, 120);
     }
+    bool cursorShown() const { return cursorX_ >= 0; }
     void setCursorX(int x)
     {
         if (x != cursorX_) {
@@ -43,13 +45,13 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent *e) override
     {
         QPainter p(this);
-        plot_.render(p, rect());
+        plot_.render(p, rect(), e->rect());
         if (cursorX_ >= 0) {
             p.setPen(QPen(QColor(0, 0, 0, 96), 1, Qt::DashLine));
-            const QRect r = HistoryPlot::plotRect(rect());
+            const QRect r = plot_.plotRect(rect());
             p.drawLine(cursorX_, r.top(), cursorX_, r.bottom());
         }
     }
@@ -136,10 +138,15 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     layout->addWidget(plotView_, 1);
     layout->addLayout(bottom);
 
-    plot_.setChangedCallback([this] {
-        // update() only queues a paint: the tick goes on at once.
-        if (isVisible())
-            plotView_->update();
+    plot_.setChangedCallback([this](int shift) {
+        // Both only queue a paint: the tick goes on at once.
+        auto *view = static_cast<PlotView *>(plotView_);
+        if (!isVisible())
+            return;
+        if (shift > 0 && !view->cursorShown())
+            view->scroll(-shift, 0, plot_.plotRect(view->rect())); // repaints only the new strip
+        else
+            view->update();
     });
     plot_.catchUp();
     resize(800, 420);
@@ -182,7 +189,7 @@ void HistoryWindow::updateDescription()
 void HistoryWindow::hoverAt(int x)
 {
     hoverX_ = x;
-    const QRect r = HistoryPlot::plotRect(plotView_->rect());
+    const QRect r = plot_.plotRect(plotView_->rect());
     const int columns = std::min(r.width(), kMaxPlotColumns);
     std::optional<std::array<int16_t, kPlotChannels>> values;
     if (x >= r.left() && x <= r.right() && columns > 0)

@@ -58,7 +58,7 @@ protected:
     // position `p` (0 = the oldest place at the left).
     std::vector<int> traceRows(const QImage &img, int channel, int p) const
     {
-        const QRect r = HistoryPlot::plotRect(img.rect());
+        const QRect r = plot.plotRect(img.rect());
         const int x = r.left() + (2 * p + 1) * r.width() / (2 * kSlots);
         std::vector<int> rows;
         for (int y = r.top(); y <= r.bottom(); ++y)
@@ -67,9 +67,9 @@ protected:
         return rows;
     }
     // Where a code belongs: +5 V at the top row of the plot, -5 V at the bottom.
-    static int rowOf(int code, const QImage &img)
+    int rowOf(int code, const QImage &img) const
     {
-        const QRect r = HistoryPlot::plotRect(img.rect());
+        const QRect r = plot.plotRect(img.rect());
         const double volts = (code - 2048) / 4095.0 * 10.0;
         return r.top() + static_cast<int>(std::lround((5.0 - volts) / 10.0 * (r.height() - 1)));
     }
@@ -93,7 +93,7 @@ TEST_F(Plot, ConstantChannelsAppearAtTheirHeights)
             EXPECT_EQ(traceRows(img, c, p), std::vector<int>{rowOf(codes[c], img)});
         }
     // The top and bottom codes lie at the plot's edges.
-    const QRect r = HistoryPlot::plotRect(img.rect());
+    const QRect r = plot.plotRect(img.rect());
     EXPECT_EQ(rowOf(4095, img), r.top());
     EXPECT_EQ(rowOf(0, img), r.bottom());
 }
@@ -174,6 +174,47 @@ TEST_F(Plot, OpenedMidHistoryItTakesTheNonZeroSlotsBeforeRingPos)
     EXPECT_EQ(late.samplesAtColumn(799, 800).value()[0], 2000);
     EXPECT_FALSE(late.samplesAtColumn(0, 800).has_value());
 }
+
+struct ShiftRow {
+    const char *name;
+    int before; // blocks stored before
+    int added;  // blocks stored by the tick
+};
+
+class Shift : public Plot, public ::testing::WithParamInterface<ShiftRow> {};
+
+// What the window does after a tick: move the last picture left and draw
+// only the new strip. It must give the picture a full drawing gives.
+TEST_P(Shift, MovedPictureWithTheNewStripEqualsAFullDrawing)
+{
+    const auto level = [](int i) { return static_cast<int16_t>((i * 733) % 4096); };
+    for (int i = 0; i < GetParam().before; ++i)
+        store({level(i), level(i + 1), level(i + 2), level(i + 3)});
+    endTick(GetParam().before);
+    QImage moved = draw();
+    int shift = -1;
+    plot.setChangedCallback([&](int s) { shift = s; });
+    for (int i = GetParam().before; i < GetParam().before + GetParam().added; ++i)
+        store({level(i), level(i + 1), level(i + 2), level(i + 3)});
+    endTick(GetParam().added);
+    const QRect r = plot.plotRect(moved.rect());
+    ASSERT_EQ(shift, GetParam().added * r.width() / kSlots);
+
+    const QImage old = moved.copy(r);
+    QPainter p(&moved);
+    p.setClipRect(r); // as QWidget::scroll: nothing moves out of the rectangle
+    p.drawImage(r.topLeft() - QPoint(shift, 0), old);
+    const QRect strip(r.right() + 1 - shift, r.top(), shift, r.height());
+    p.setClipRect(strip);
+    plot.render(p, moved.rect(), strip);
+    p.end();
+    EXPECT_TRUE(moved == draw());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Shift,
+                         ::testing::Values(ShiftRow{"filling", 5, 1}, ShiftRow{"wrapping", 25, 1},
+                                           ShiftRow{"two_in_one_tick", 19, 2}),
+                         kRowName);
 
 TEST_F(Plot, HiddenChannelIsNotDrawnAndValuesComeFromTheRing)
 {

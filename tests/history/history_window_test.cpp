@@ -136,7 +136,7 @@ TEST_F(WithHistory, StatusLineFollowsStartAndStopAndBlocksAreDrawn)
     // The newest block at the right: channel 2 (0 V) in the plot's middle row.
     QWidget *view = program.history()->plotView();
     const QImage img = view->grab().toImage();
-    const QRect r = HistoryPlot::plotRect(view->rect());
+    const QRect r = program.history()->plot().plotRect(view->rect());
     const int x = r.right() - 5;
     const int mid = r.top() + (r.height() - 1) / 2;
     EXPECT_EQ(img.pixel(x, mid), HistoryPlot::channelColor(1).rgb());
