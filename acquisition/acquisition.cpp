@@ -1,10 +1,10 @@
-#include "acquisition.h"
+#include "acquisition/acquisition.h"
 
-#include "checked.h"
-#include "error_codes.h"
-#include "formatting.h"
-#include "number_reader.h"
-#include "readout.h"
+#include "acquisition/checked.h"
+#include "acquisition/panel_errors.h"
+#include "acquisition/formatting.h"
+#include "acquisition/number_reader.h"
+#include "acquisition/readout.h"
 
 #include <algorithm>
 #include <new>
@@ -47,6 +47,17 @@ Acquisition::Acquisition(DllDef &dll, PanelView &view, std::string decimalSepara
 {
 }
 
+void Acquisition::addBlockHook(BlockHook &hook)
+{
+    if (std::find(hooks_.begin(), hooks_.end(), &hook) == hooks_.end())
+        hooks_.push_back(&hook);
+}
+
+void Acquisition::removeBlockHook(BlockHook &hook)
+{
+    hooks_.erase(std::remove(hooks_.begin(), hooks_.end(), &hook), hooks_.end());
+}
+
 void Acquisition::onLoad()
 {
     dll_.settings.RingBlocks = kRingBlocks;
@@ -58,7 +69,7 @@ void Acquisition::onLoad()
 
 void Acquisition::showStartFailure()
 {
-    view_.setCaption("lblBlock", -1, failureText(dll_.driver.GetLastADError()));
+    view_.setCaption(Caption::Block, failureText(dll_.driver.GetLastADError()));
 }
 
 void Acquisition::onStart()
@@ -84,7 +95,7 @@ void Acquisition::onStart()
     if (!blockLen || !ringLen || *blockSamples < 0 || *ringSamples < 0) {
         // The driver was initialised but is not started: nothing can be
         // harvested into arrays of the wrong size.
-        view_.setCaption("lblBlock", -1, failureText(code(PanelError::SizingOverflow)));
+        view_.setCaption(Caption::Block, failureText(code(PanelError::SizingOverflow)));
         return;
     }
     try {
@@ -93,9 +104,12 @@ void Acquisition::onStart()
         dll_.BlockBuf = std::move(block);
         dll_.HistoryRing = std::move(ring);
     } catch (const std::bad_alloc &) {
-        view_.setCaption("lblBlock", -1, failureText(code(PanelError::OutOfMemory)));
+        view_.setCaption(Caption::Block, failureText(code(PanelError::OutOfMemory)));
         return;
     }
+    handedOver_ = 0;
+    fetched_ = 0;
+    notify([&](BlockHook &h) { h.historyStarted(s); });
 
     if (drv.StartIntr(s.IntrArg1, s.ScansPerBlock, s.IntrArg3, s.ChannelCount, s.IntrArg5,
                       s.IntrArg6, s.IntrArg7) == 0) {
@@ -103,12 +117,14 @@ void Acquisition::onStart()
         return;
     }
     view_.setTimerEnabled(true);
+    notify([&](BlockHook &h) { h.acquisitionStarted(s); });
 }
 
 void Acquisition::onStop()
 {
     (void)dll_.driver.StopIntr();
     view_.setTimerEnabled(false);
+    notify([](BlockHook &h) { h.acquisitionStopped(StopReason::Stop); });
 }
 
 void Acquisition::onExit()
@@ -120,6 +136,7 @@ void Acquisition::onExit()
 void Acquisition::onUnload()
 {
     (void)dll_.driver.StopIntr();
+    notify([](BlockHook &h) { h.acquisitionStopped(StopReason::Unload); });
 }
 
 void Acquisition::onTick()
@@ -128,54 +145,73 @@ void Acquisition::onTick()
     if (readyBlocks == 0)
         return;
 
-    harvest(readyBlocks);
+    const int stored = harvest(readyBlocks);
     // Saturates instead of wrapping: after about 55 minutes at the fixed
     // rate the count would otherwise leave 16 bits.
     BlockCount = saturatingAdd16(BlockCount, readyBlocks);
 
-    view_.setCaption("lblBlock", -1, counterText(BlockCount));
-    view_.setCaption("lblptr", -1, counterText(dll_.RingPos));
+    view_.setCaption(Caption::Block, counterText(BlockCount));
+    view_.setCaption(Caption::RingPos, counterText(dll_.RingPos));
     if (readyBlocks > 0) {
         showReadout();
         showDigitalInputs();
     }
+    if (!hooks_.empty()) {
+        const TickSummary tick{readyBlocks, BlockCount, dll_.RingPos, stored};
+        notify([&](BlockHook &h) { h.tickEnded(tick); });
+    }
 }
 
-void Acquisition::harvest(int16_t readyBlocks)
+int Acquisition::harvest(int16_t readyBlocks)
 {
+    int stored = 0;
     const auto blockSamples = blockSamplesOf(dll_.settings);
     if (!blockSamples || *blockSamples < 0)
-        return;
+        return stored;
     const auto ringSamples = checkedMul32(*blockSamples, dll_.settings.RingBlocks);
     const auto bs = static_cast<std::size_t>(*blockSamples);
     // The driver writes up to element BlockSamples of the buffer it is handed.
     if (dll_.BlockBuf.size() < bs + 2)
-        return;
+        return stored;
 
     int32_t &ringPos = dll_.RingPos;
     for (int b = 1; b <= readyBlocks; ++b) {
-        if (dll_.driver.ADResult(dll_.BlockBuf.data()) != 1)
+        ++fetched_;
+        if (dll_.driver.ADResult(dll_.BlockBuf.data()) != 1) {
+            notify([&](BlockHook &h) { h.blockMissed(fetched_); });
             continue;
+        }
         // The ring's last element is never written: a block must end before it.
         const auto fits = [&] {
             return ringPos >= 0 && static_cast<std::size_t>(ringPos) + bs < dll_.HistoryRing.size();
         };
         if (!fits())
             ringPos = 0;
-        if (!fits())
+        if (!fits()) {
+            notify([&](BlockHook &h) { h.blockMissed(fetched_); });
             continue;
+        }
         std::copy_n(dll_.BlockBuf.begin() + 1, bs, dll_.HistoryRing.begin() + ringPos);
+        ++stored;
+        ++handedOver_;
+        if (!hooks_.empty()) {
+            const StoredBlock block{{dll_.HistoryRing.data() + ringPos, bs},
+                                    bs ? static_cast<int32_t>(static_cast<std::size_t>(ringPos) / bs) : 0,
+                                    handedOver_, fetched_};
+            notify([&](BlockHook &h) { h.blockStored(block); });
+        }
 
         const auto next = checkedAdd32(ringPos, *blockSamples);
         ringPos = (next && ringSamples && *next < *ringSamples) ? *next : 0;
     }
+    return stored;
 }
 
 void Acquisition::showReadout()
 {
     (void)computeReadout(dll_.settings, dll_.BlockBuf, ChannelCode, ChannelVolts);
     for (int i = 0; i < 4; ++i)
-        view_.setCaption("lblAD", i, voltsText(ChannelVolts[i], decimalSeparator_));
+        view_.setCaption(voltsCaption(i), voltsText(ChannelVolts[i], decimalSeparator_));
 }
 
 void Acquisition::showDigitalInputs()
@@ -183,30 +219,30 @@ void Acquisition::showDigitalInputs()
     (void)dll_.driver.Tvo_DI(2, DIState.data());
     const int16_t p0 = DIState[0];
     const int16_t p1 = DIState[1];
-    view_.setCaption("lblDI", -1, portsSummaryText(p0, p1));
-    view_.setCaption("lblDI_0", -1, portRowText(p0));
-    view_.setCaption("lblBit", -1, bitHeader());
-    view_.setCaption("lblDI_1", -1, portRowText(p1));
+    view_.setCaption(Caption::DI, portsSummaryText(p0, p1));
+    view_.setCaption(Caption::DI_0, portRowText(p0));
+    view_.setCaption(Caption::Bit, bitHeader());
+    view_.setCaption(Caption::DI_1, portRowText(p1));
 }
 
 void Acquisition::onDigitalOutput()
 {
-    const GroupRead group = readGroupNumber(view_.text("txtswChn"));
+    const GroupRead group = readGroupNumber(view_.text(TextBox::Group));
     if (group.status != ReadStatus::Ok) {
-        view_.setInputProblem("txtswChn", kGroupOutOfRange);
+        view_.setInputProblem(TextBox::Group, kGroupOutOfRange);
         return;
     }
     const int16_t outGroup = group.group > 1 ? int16_t{1} : group.group;
 
-    const ValueRead value = readHexValue(view_.text("txtSWO_0"));
+    const ValueRead value = readHexValue(view_.text(TextBox::Value));
     if (value.status != ReadStatus::Ok) {
-        view_.setInputProblem("txtSWO_0", kValueOutOfRange);
+        view_.setInputProblem(TextBox::Value, kValueOutOfRange);
         return;
     }
     DOState[0] = static_cast<int16_t>(value.value & 0xFFu);
 
-    view_.setInputProblem("txtswChn", {});
-    view_.setInputProblem("txtSWO_0", {});
+    view_.setInputProblem(TextBox::Group, {});
+    view_.setInputProblem(TextBox::Value, {});
     (void)dll_.driver.Tvo_DO(outGroup, DOState[0]);
 }
 

@@ -2,12 +2,14 @@
 // The window's event handlers and the state the window owns. Every handler
 // runs to completion on the UI thread and talks to the screen only through
 // PanelView and to the card only through DllDef::driver.
-#include "dlldef.h"
-#include "panel_view.h"
+#include "acquisition/block_hook.h"
+#include "acquisition/dlldef.h"
+#include "acquisition/panel_view.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace adcard {
 
@@ -30,6 +32,11 @@ public:
     void setDecimalSeparator(std::string sep) { decimalSeparator_ = std::move(sep); }
     const std::string &decimalSeparator() const { return decimalSeparator_; }
 
+    // Observers of the data, called in the order they were added. The hook
+    // must outlive the acquisition or be removed first.
+    void addBlockHook(BlockHook &hook);
+    void removeBlockHook(BlockHook &hook);
+
     DllDef &dll() { return dll_; }
     const DllDef &dll() const { return dll_; }
 
@@ -41,12 +48,23 @@ public:
 
 private:
     void showStartFailure();
-    void harvest(int16_t readyBlocks);
+    int harvest(int16_t readyBlocks); // blocks copied into the ring
     void showReadout();
     void showDigitalInputs();
 
+    template <typename F> void notify(F &&f)
+    {
+        for (BlockHook *h : hooks_)
+            f(*h);
+    }
+
     DllDef &dll_;
     PanelView &view_;
+    std::vector<BlockHook *> hooks_;
+    // Blocks handed over and fetches tried since the last Start that
+    // replaced the arrays.
+    int64_t handedOver_ = 0;
+    int64_t fetched_ = 0;
     std::string decimalSeparator_;
 };
 

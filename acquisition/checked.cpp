@@ -1,4 +1,4 @@
-#include "checked.h"
+#include "acquisition/checked.h"
 
 #include <limits>
 

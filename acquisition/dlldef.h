@@ -2,7 +2,7 @@
 // Program-wide acquisition state: the settings handed to the driver, the block
 // buffer, the history ring and its write position, and the driver itself.
 // One instance is created by main and handed to the window; tests make their own.
-#include "card_driver.h"
+#include "driver/card_driver.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "formatting.h"
+#include "acquisition/formatting.h"
 
 #include <charconv>
 #include <cmath>

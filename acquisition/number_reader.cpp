@@ -1,10 +1,9 @@
-#include "number_reader.h"
+#include "acquisition/number_reader.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
-#include <system_error>
 
 namespace adcard {
 
@@ -47,48 +46,69 @@ double radixMagnitude(std::string_view s, int base)
     return value;
 }
 
-// The longest leading decimal number: [+-] digits [. digits] [(e|E) [+-] digits].
-// Gives 0 when no digit leads, and infinity when the number is too large
-// for a double.
-double decimalNumber(std::string_view s)
+// The longest leading decimal number, [+-] digits [. digits] [(e|E) [+-] digits],
+// rounded half to even and checked against the 16-bit range on its digits, so
+// that a text of any length is read exactly: no double ever rounds it first.
+GroupRead decimalGroup(std::string_view s)
 {
     std::size_t i = 0;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-'))
         negative = s[i++] == '-';
-    const std::size_t mantissaStart = i;
-    std::size_t digits = 0;
-    while (i < s.size() && isDigit(s[i]))
-        ++i, ++digits;
+    std::string digits; // integer and fraction digits, leading zeros dropped
+    int64_t fractionDigits = 0;
+    bool any = false;
+    const auto take = [&](bool fraction) {
+        while (i < s.size() && isDigit(s[i])) {
+            any = true;
+            if (!digits.empty() || s[i] != '0')
+                digits += s[i];
+            fractionDigits += fraction;
+            ++i;
+        }
+    };
+    take(false);
     if (i < s.size() && s[i] == '.') {
         ++i;
-        while (i < s.size() && isDigit(s[i]))
-            ++i, ++digits;
+        take(true);
     }
-    if (digits == 0)
-        return 0;
-    std::size_t end = i;
-    bool positiveExponent = true;
+    if (!any)
+        return {};
+    // Clamped far beyond any text that could still land in range.
+    constexpr int64_t kExponentLimit = int64_t{1} << 40;
+    int64_t exponent = 0;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
         std::size_t j = i + 1;
+        bool negativeExponent = false;
         if (j < s.size() && (s[j] == '+' || s[j] == '-'))
-            positiveExponent = s[j++] == '+';
-        const std::size_t expDigits = j;
-        while (j < s.size() && isDigit(s[j]))
-            ++j;
-        if (j > expDigits)
-            end = j;
+            negativeExponent = s[j++] == '-';
+        for (; j < s.size() && isDigit(s[j]); ++j)
+            exponent = std::min(exponent * 10 + (s[j] - '0'), kExponentLimit);
+        if (negativeExponent)
+            exponent = -exponent;
     }
-    // from_chars takes no leading '+', and reads with '.' whatever the locale.
-    std::string number(s.substr(mantissaStart, end - mantissaStart));
-    if (number.front() == '.')
-        number.insert(number.begin(), '0');
-    double value = 0;
-    const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
-    (void)ptr;
-    if (ec == std::errc::result_out_of_range)
-        value = positiveExponent ? std::numeric_limits<double>::infinity() : 0.0;
-    return negative ? -value : value;
+    if (digits.empty())
+        return {}; // zero, however it is written
+
+    // The value is 0.<digits> x 10^intDigits.
+    const int64_t intDigits = static_cast<int64_t>(digits.size()) - fractionDigits + exponent;
+    if (intDigits > 5)
+        return {ReadStatus::OutOfRange, 0}; // at least 100000
+    int32_t magnitude = 0;
+    for (int64_t k = 0; k < intDigits; ++k)
+        magnitude = magnitude * 10 + (k < static_cast<int64_t>(digits.size()) ? digits[static_cast<std::size_t>(k)] - '0' : 0);
+    // The first digit after the point decides, unless it is a 5 exactly.
+    const int64_t first = std::max<int64_t>(intDigits, 0);
+    bool up = false;
+    if (intDigits >= 0 && first < static_cast<int64_t>(digits.size())) {
+        const char d = digits[static_cast<std::size_t>(first)];
+        const bool restNonZero = digits.find_first_not_of('0', static_cast<std::size_t>(first) + 1) != std::string::npos;
+        up = d > '5' || (d == '5' && (restNonZero || magnitude % 2 == 1));
+    }
+    const int32_t rounded = (negative ? -1 : 1) * (magnitude + (up ? 1 : 0));
+    if (rounded < std::numeric_limits<int16_t>::min() || rounded > std::numeric_limits<int16_t>::max())
+        return {ReadStatus::OutOfRange, 0};
+    return {ReadStatus::Ok, static_cast<int16_t>(rounded)};
 }
 
 } // namespace
@@ -102,14 +122,12 @@ GroupRead readGroupNumber(std::string_view text)
     else if (s.size() >= 2 && s[0] == '&' && (s[1] == 'O' || s[1] == 'o'))
         value = radixMagnitude(std::string_view(s).substr(2), 8);
     else
-        value = decimalNumber(s);
+        return decimalGroup(s);
 
-    // The default rounding mode sends an exact half to the even neighbour.
-    const double rounded = std::nearbyint(value);
-    if (!(rounded >= std::numeric_limits<int16_t>::min() &&
-          rounded <= std::numeric_limits<int16_t>::max()))
+    // A whole number here; beyond 2^53 it is far out of range anyway.
+    if (!(value <= std::numeric_limits<int16_t>::max()))
         return {ReadStatus::OutOfRange, 0};
-    return {ReadStatus::Ok, static_cast<int16_t>(rounded)};
+    return {ReadStatus::Ok, static_cast<int16_t>(value)};
 }
 
 ValueRead readHexValue(std::string_view text)

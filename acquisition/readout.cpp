@@ -1,7 +1,7 @@
-#include "readout.h"
+#include "acquisition/readout.h"
 
 
-#include "checked.h"
+#include "acquisition/checked.h"
 
 #include <cmath>
 

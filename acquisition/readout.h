@@ -1,6 +1,6 @@
 #pragma once
 // Reduces the newest block to one code and one voltage per channel.
-#include "dlldef.h"
+#include "acquisition/dlldef.h"
 
 #include <array>
 #include <cstdint>

@@ -5,7 +5,7 @@
 //   simcard_load <path to libadcard.so> [seconds, default 30]
 //
 // Measure with: /usr/bin/time -v simcard_load build/default/simcard/libadcard.so 30
-#include "loader.h"
+#include "driver/loader.h"
 
 #include <sys/resource.h>
 

@@ -1,7 +1,7 @@
 // One tick that harvests one 4000-sample block (copy into the ring, readout,
 // captions) against a plain loop doing the same copy and float sums.
-#include "acquisition.h"
-#include "panel_view.h"
+#include "acquisition/acquisition.h"
+#include "acquisition/panel_view.h"
 
 #include <benchmark/benchmark.h>
 
@@ -46,19 +46,17 @@ private:
 // Keeps the captions as a window keeps its label texts.
 class CaptionStore final : public PanelView {
 public:
-    void setCaption(std::string_view control, int index, std::string_view utf8) override
+    void setCaption(Caption caption, std::string_view utf8) override
     {
-        auto &slot = control == "lblAD" ? ad[static_cast<std::size_t>(index)] : other[control.size() % other.size()];
-        slot.assign(utf8);
+        texts[static_cast<std::size_t>(caption)].assign(utf8);
     }
-    std::string text(std::string_view) const override { return {}; }
+    std::string text(TextBox) const override { return {}; }
     void setTimerEnabled(bool) override {}
     bool timerEnabled() const override { return true; }
     void unload() override {}
-    void setInputProblem(std::string_view, std::string_view) override {}
+    void setInputProblem(TextBox, std::string_view) override {}
 
-    std::array<std::string, 4> ad;
-    std::array<std::string, 8> other;
+    std::array<std::string, kCaptionCount> texts;
 };
 
 void BM_Tick(benchmark::State &state)

@@ -1,16 +1,12 @@
-#include "error_codes.h"
+#include "driver/error_codes.h"
 
 namespace adcard {
 
-std::string_view panelErrorText(PanelError e)
+std::string_view loaderErrorText(LoaderError e)
 {
     switch (e) {
-    case PanelError::DriverUnavailable:
+    case LoaderError::DriverUnavailable:
         return "the card driver library or one of its entries could not be loaded";
-    case PanelError::SizingOverflow:
-        return "the acquisition settings give buffer sizes beyond the 32-bit range";
-    case PanelError::OutOfMemory:
-        return "no memory for the block buffer or the history ring";
     }
     return {};
 }

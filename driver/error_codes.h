@@ -1,27 +1,22 @@
 #pragma once
-// Codes the panel's own side can report through GetLastADError or the
-// "Error=" caption. A card driver uses its own codes; these are negative and
-// far below anything the simulated card uses so that they cannot be confused.
+// The code the loader reports through GetLastADError when the latest call
+// could not reach the driver library. A card driver uses its own codes; this
+// one is negative and far below anything the simulated card uses, so that
+// the two cannot be confused.
 #include <array>
 #include <cstdint>
 #include <string_view>
 
 namespace adcard {
 
-enum class PanelError : int32_t {
+enum class LoaderError : int32_t {
     DriverUnavailable = -9001, // the library or one of its entries could not be loaded
-    SizingOverflow = -9002,    // the acquisition settings give array sizes beyond 32 bits
-    OutOfMemory = -9003,       // the block buffer or the history ring could not be allocated
 };
 
-inline constexpr std::array kPanelErrors{
-    PanelError::DriverUnavailable,
-    PanelError::SizingOverflow,
-    PanelError::OutOfMemory,
-};
+inline constexpr std::array kLoaderErrors{LoaderError::DriverUnavailable};
 
-std::string_view panelErrorText(PanelError e);
+std::string_view loaderErrorText(LoaderError e);
 
-constexpr int32_t code(PanelError e) { return static_cast<int32_t>(e); }
+constexpr int32_t code(LoaderError e) { return static_cast<int32_t>(e); }
 
 } // namespace adcard

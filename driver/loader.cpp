@@ -1,8 +1,10 @@
-#include "loader.h"
+#include "driver/loader.h"
 
-#include "error_codes.h"
+#include "driver/adcard.h"
+#include "driver/error_codes.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <cstdio>
 #include <utility>
@@ -10,16 +12,16 @@
 namespace adcard {
 
 namespace {
-// The Linux prototypes of the entries, extern "C" with the default calling
-// convention. A separately written driver exports exactly these.
-using InitialFn = int32_t (*)(int32_t, int32_t, int32_t, int32_t);
-using StartIntrFn = int32_t (*)(int16_t, int32_t, int16_t, int16_t, int32_t, int32_t, int16_t);
-using StopIntrFn = int32_t (*)();
-using QueryBufFn = int16_t (*)();
-using ADResultFn = int32_t (*)(int16_t *);
-using GetLastADErrorFn = int32_t (*)();
-using Tvo_DIFn = int16_t (*)(int32_t, int16_t *);
-using Tvo_DOFn = int16_t (*)(int16_t, int16_t);
+// The types come from the contract's header, so the loader and a driver that
+// includes it cannot disagree.
+using InitialFn = decltype(&::Initial);
+using StartIntrFn = decltype(&::StartIntr);
+using StopIntrFn = decltype(&::StopIntr);
+using QueryBufFn = decltype(&::QueryBuf);
+using ADResultFn = decltype(&::ADResult);
+using GetLastADErrorFn = decltype(&::GetLastADError);
+using Tvo_DIFn = decltype(&::Tvo_DI);
+using Tvo_DOFn = decltype(&::Tvo_DO);
 } // namespace
 
 DriverLoader::DriverLoader(std::string library) : library_(std::move(library)) {}
@@ -28,6 +30,17 @@ DriverLoader::~DriverLoader()
 {
     // The library is left loaded: a driver may still run threads of its own
     // until the process ends, and unloading their code under them would crash.
+}
+
+std::string DriverLoader::libraryPath() const
+{
+    if (!handle_)
+        return {};
+    // The dynamic loader's own record says which file the search picked.
+    link_map *map = nullptr;
+    if (::dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name)
+        return {};
+    return map->l_name;
 }
 
 void DriverLoader::report(const std::string &line)
@@ -106,9 +119,9 @@ int32_t DriverLoader::GetLastADError()
 {
     // A failure of the loader itself is newer than anything the driver knows.
     if (lastCallUnbound_)
-        return code(PanelError::DriverUnavailable);
+        return code(LoaderError::DriverUnavailable);
     auto fn = reinterpret_cast<GetLastADErrorFn>(resolve(Entry::GetLastADError));
-    return fn ? fn() : code(PanelError::DriverUnavailable);
+    return fn ? fn() : code(LoaderError::DriverUnavailable);
 }
 
 int16_t DriverLoader::Tvo_DI(int32_t count, int16_t *states)

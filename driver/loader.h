@@ -8,8 +8,8 @@
 // find an entry is remembered (never retried) and reported exactly once, as
 // one line on standard error and through the failure callback; the call itself
 // then fails quietly with the value the panel treats as "failed" or "nothing".
-#include "card_driver.h"
-#include "entries.h"
+#include "driver/card_driver.h"
+#include "driver/entries.h"
 
 #include <array>
 #include <functional>
@@ -43,6 +43,9 @@ public:
     bool libraryOpened() const { return handle_ != nullptr; }
     bool libraryOpenAttempted() const { return openAttempted_; }
     const std::string &library() const { return library_; }
+    // The full path of the library the dynamic loader opened; empty before
+    // the first call or when it could not be opened.
+    std::string libraryPath() const;
     // All failure texts reported so far, in order.
     const std::string &failures() const { return failures_; }
 

@@ -1,6 +1,6 @@
 // Fuzzes the group-number reader. Besides the sanitizers' checks for reads
 // past the text, it checks properties any correct reader keeps.
-#include "number_reader.h"
+#include "acquisition/number_reader.h"
 
 #include <cstdint>
 #include <cstdlib>

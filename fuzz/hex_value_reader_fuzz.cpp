@@ -1,6 +1,6 @@
 // Fuzzes the hexadecimal value reader against an independent count of
 // significant digits and strtoull.
-#include "number_reader.h"
+#include "acquisition/number_reader.h"
 
 #include <cstdint>
 #include <cctype>

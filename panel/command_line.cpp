@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "panel/command_line.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "frm_multibuf.h"
+#include "panel/frm_multibuf.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <limits>
 #include <utility>
 
 namespace adcard {
@@ -53,6 +54,19 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
     setFixedSize(twipsToPixels(kClientWidthTwips, dpiX_), twipsToPixels(kClientHeightTwips, dpiY_));
 
     createControls();
+    for (std::size_t i = 0; i < kCaptionCount; ++i) {
+        const ControlName c = kCaptionControls[i];
+        captionLabels_[i] = qobject_cast<QLabel *>(control(objectKey(c.name, c.index)));
+        Q_ASSERT(captionLabels_[i]);
+        for (const ControlDef &def : controlTable())
+            if (def.name == c.name && def.index == c.index)
+                captionAutoSize_[i] = def.kind == ControlKind::Label;
+    }
+    for (std::size_t i = 0; i < kTextBoxCount; ++i) {
+        const ControlName c = kTextBoxControls[i];
+        textBoxes_[i] = qobject_cast<QLineEdit *>(control(objectKey(c.name, c.index)));
+        Q_ASSERT(textBoxes_[i]);
+    }
     setUpTabOrder();
 }
 
@@ -85,7 +99,10 @@ void FrmMultiBuf::createControls()
             break;
         }
         case ControlKind::TextBox: {
-            auto *e = new QLineEdit(qstr(def.text), owner);
+            auto *e = new QLineEdit(owner);
+            // A text box has no length limit; Qt's default would cut at 32767.
+            e->setMaxLength(std::numeric_limits<int>::max());
+            e->setText(qstr(def.text));
             e->setGeometry(pixelRect(def));
             w = e;
             break;
@@ -119,7 +136,6 @@ void FrmMultiBuf::createControls()
                 pal.setColor(QPalette::Window, kReadoutBackground);
                 l->setPalette(pal);
             }
-            labels_.insert(key, {l, autoSize});
             w = l;
             break;
         }
@@ -157,14 +173,10 @@ void FrmMultiBuf::addDriverProblem(const QString &text)
     block->setToolTip(tip.isEmpty() ? text : tip + QLatin1Char('\n') + text);
 }
 
-void FrmMultiBuf::setCaption(std::string_view control, int index, std::string_view utf8)
+void FrmMultiBuf::setCaption(Caption caption, std::string_view utf8)
 {
-    const auto it = labels_.constFind(objectKey(control, index));
-    if (it == labels_.constEnd()) {
-        qWarning("FrmMultiBuf: no label %s", objectNameFor(control, index).c_str());
-        return;
-    }
-    QLabel *label = it->label;
+    const auto i = static_cast<std::size_t>(caption);
+    QLabel *label = captionLabels_[i];
     const QString text = qstr(utf8);
     const QString old = label->text();
     if (old == text)
@@ -172,21 +184,15 @@ void FrmMultiBuf::setCaption(std::string_view control, int index, std::string_vi
     // Re-measuring a label lays its text out several times; counters that
     // keep their width from tick to tick need only the new text.
     const QFontMetrics metrics = label->fontMetrics();
-    const bool resize = it->autoSize && metrics.horizontalAdvance(old) != metrics.horizontalAdvance(text);
+    const bool resize = captionAutoSize_[i] && metrics.horizontalAdvance(old) != metrics.horizontalAdvance(text);
     label->setText(text);
     if (resize)
         label->adjustSize();
 }
 
-QLineEdit *FrmMultiBuf::textBox(std::string_view control) const
+std::string FrmMultiBuf::text(TextBox box) const
 {
-    return qobject_cast<QLineEdit *>(widgets_.value(qstr(control)));
-}
-
-std::string FrmMultiBuf::text(std::string_view control) const
-{
-    const QLineEdit *e = textBox(control);
-    return e ? e->text().toStdString() : std::string();
+    return textBoxes_[static_cast<std::size_t>(box)]->text().toStdString();
 }
 
 void FrmMultiBuf::setTimerEnabled(bool enabled)
@@ -201,11 +207,9 @@ bool FrmMultiBuf::timerEnabled() const { return timer_->isActive(); }
 
 void FrmMultiBuf::unload() { close(); }
 
-void FrmMultiBuf::setInputProblem(std::string_view control, std::string_view utf8Message)
+void FrmMultiBuf::setInputProblem(TextBox box, std::string_view utf8Message)
 {
-    QLineEdit *e = textBox(control);
-    if (!e)
-        return;
+    QLineEdit *e = textBoxes_[static_cast<std::size_t>(box)];
     if (utf8Message.empty()) {
         e->setPalette(QPalette()); // back to the inherited colours
         e->setToolTip(QString());
@@ -222,6 +226,9 @@ void FrmMultiBuf::closeEvent(QCloseEvent *event)
     // Exit closes the window too; the unload step must still run only once.
     if (!unloaded_) {
         unloaded_ = true;
+        // The timer goes with the window: no tick may follow the unload's
+        // StopIntr, however long the driver takes to stop.
+        timer_->stop();
         acquisition_.onUnload();
     }
     event->accept();

@@ -1,15 +1,16 @@
 #pragma once
 // The operator window. Its widgets come from controlTable(); everything it
 // does on a click or a timer tick is left to Acquisition.
-#include "acquisition.h"
-#include "controls.h"
-#include "dlldef.h"
-#include "panel_view.h"
+#include "acquisition/acquisition.h"
+#include "panel/controls.h"
+#include "acquisition/dlldef.h"
+#include "acquisition/panel_view.h"
 
 #include <QHash>
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <string>
 
 class QCloseEvent;
@@ -39,32 +40,28 @@ public:
     QTimer *timer() const { return timer_; }
 
     // PanelView
-    void setCaption(std::string_view control, int index, std::string_view utf8) override;
-    std::string text(std::string_view control) const override;
+    void setCaption(Caption caption, std::string_view utf8) override;
+    std::string text(TextBox box) const override;
     void setTimerEnabled(bool enabled) override;
     bool timerEnabled() const override;
     void unload() override;
-    void setInputProblem(std::string_view control, std::string_view utf8Message) override;
+    void setInputProblem(TextBox box, std::string_view utf8Message) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    struct LabelEntry {
-        QLabel *label = nullptr;
-        bool autoSize = false;
-    };
-
     void createControls();
     void setUpTabOrder();
     QRect pixelRect(const ControlDef &def) const;
-    QLineEdit *textBox(std::string_view control) const;
 
     Acquisition acquisition_;
     double dpiX_;
     double dpiY_;
     QHash<QString, QWidget *> widgets_;
-    QHash<QString, LabelEntry> labels_;
+    std::array<QLabel *, kCaptionCount> captionLabels_{};
+    std::array<bool, kCaptionCount> captionAutoSize_{};
+    std::array<QLineEdit *, kTextBoxCount> textBoxes_{};
     QTimer *timer_ = nullptr;
     bool unloaded_ = false;
 };

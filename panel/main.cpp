@@ -1,3 +1,3 @@
-#include "panel_app.h"
+#include "panel/panel_app.h"
 
 int main(int argc, char **argv) { return adcard::runPanel(argc, argv); }

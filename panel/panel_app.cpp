@@ -1,11 +1,11 @@
-#include "panel_app.h"
+#include "panel/panel_app.h"
 
-#include "command_line.h"
-#include "dlldef.h"
-#include "frm_multibuf.h"
+#include "acquisition/dlldef.h"
+#include "driver/loader.h"
 #include "history/history_window.h"
-#include "loader.h"
-#include "panel_style.h"
+#include "panel/command_line.h"
+#include "panel/frm_multibuf.h"
+#include "panel/panel_style.h"
 
 #include <QAction>
 #include <QApplication>
@@ -115,6 +115,8 @@ PanelProgram::PanelProgram(const PanelOptions &options)
 PanelProgram::~PanelProgram()
 {
     events_.reset();
+    if (history_)
+        window_->acquisition().removeBlockHook(*history_);
     history_.reset();
     if (loader_)
         loader_->setFailureSink({});
@@ -128,7 +130,9 @@ DriverStatus driverStatusOf(const DriverLoader &loader)
     s.failures = loader.failures();
     if (loader.libraryOpened()) {
         s.kind = DriverStatus::Kind::Loaded;
-        s.path = loader.library();
+        s.path = loader.libraryPath();
+        if (s.path.empty())
+            s.path = loader.library();
     } else if (loader.libraryOpenAttempted()) {
         s.kind = DriverStatus::Kind::Missing;
     }
@@ -162,6 +166,7 @@ HistoryWindow &PanelProgram::openHistory()
         sources.decimalSeparator = window_->acquisition().decimalSeparator();
         history_ = std::make_unique<HistoryWindow>(*dll_, std::move(sources));
         placeBeside(*history_, *window_);
+        window_->acquisition().addBlockHook(*history_);
     }
     if (history_->isVisible())
         history_->raise();

@@ -1,8 +1,8 @@
 #pragma once
 // The program's whole start-up path, shared by main and by the tests so
 // that both run exactly the same code.
-#include "card_driver.h"
-#include "entries.h"
+#include "driver/card_driver.h"
+#include "driver/entries.h"
 
 #include <memory>
 #include <string>

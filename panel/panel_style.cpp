@@ -1,4 +1,4 @@
-#include "panel_style.h"
+#include "panel/panel_style.h"
 
 #include <QPainter>
 #include <QStyleFactory>

@@ -1,4 +1,4 @@
-#include "block_generator.h"
+#include "simcard/block_generator.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,4 +1,4 @@
-#include "block_queue.h"
+#include "simcard/block_queue.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,6 +1,6 @@
-#include "card.h"
+#include "simcard/card.h"
 
-#include "error_codes.h"
+#include "simcard/error_codes.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,10 +2,10 @@
 // The simulated card behind the exported entries: one instance per process,
 // as with a real card. Initial, StartIntr and StopIntr are serialised among
 // themselves; everything the acquisition thread shares sits under `mu_`.
-#include "block_generator.h"
-#include "block_queue.h"
-#include "config.h"
-#include "pacing.h"
+#include "simcard/block_generator.h"
+#include "simcard/block_queue.h"
+#include "simcard/config.h"
+#include "simcard/pacing.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "config.h"
+#include "simcard/config.h"
 
 #include <charconv>
 #include <cstdio>

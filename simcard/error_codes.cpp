@@ -1,4 +1,4 @@
-#include "error_codes.h"
+#include "simcard/error_codes.h"
 
 namespace adcard::sim {
 

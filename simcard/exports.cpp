@@ -1,6 +1,7 @@
 // The library's only exported symbols: the card's 17 entries under their
 // plain C names. adcard.map hides everything else as well.
-#include "card.h"
+#include "driver/adcard.h"
+#include "simcard/card.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "pacing.h"
+#include "simcard/pacing.h"
 
 #include <algorithm>
 #include <cmath>

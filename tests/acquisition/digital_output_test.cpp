@@ -1,7 +1,7 @@
 // The output write: the two text boxes read, DOState, and the Tvo_DO call.
-#include "acquisition.h"
-#include "fake_view.h"
-#include "mock_driver.h"
+#include "acquisition/acquisition.h"
+#include "tests/support/fake_view.h"
+#include "tests/support/mock_driver.h"
 
 #include <gtest/gtest.h>
 

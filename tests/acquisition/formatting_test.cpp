@@ -1,10 +1,13 @@
-#include "checked.h"
-#include "formatting.h"
-#include "readout.h"
+#include "acquisition/checked.h"
+#include "acquisition/panel_errors.h"
+#include "driver/error_codes.h"
+#include "acquisition/formatting.h"
+#include "acquisition/readout.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <set>
 
 namespace adcard {
 namespace {
@@ -122,6 +125,23 @@ TEST(CheckedArithmetic, BoundaryTable)
     EXPECT_EQ(saturatingAdd16(-32767, -1), -32768);
     EXPECT_EQ(saturatingAdd16(-32768, -5), -32768);
     EXPECT_EQ(saturatingAdd16(32767, -1), 32766);
+}
+
+// The loader's and the panel's own codes share the "Error=" caption, so no
+// two may be equal, and each needs a text for the README and the tooltip.
+TEST(OwnErrorCodes, EveryCodeIsNegativeDistinctAndHasAText)
+{
+    std::set<int32_t> seen;
+    for (LoaderError e : kLoaderErrors) {
+        EXPECT_LT(code(e), 0);
+        EXPECT_TRUE(seen.insert(code(e)).second) << code(e);
+        EXPECT_FALSE(loaderErrorText(e).empty()) << code(e);
+    }
+    for (PanelError e : kPanelErrors) {
+        EXPECT_LT(code(e), 0);
+        EXPECT_TRUE(seen.insert(code(e)).second) << code(e);
+        EXPECT_FALSE(panelErrorText(e).empty()) << code(e);
+    }
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Load, Start, Stop, Exit and unload against a mock driver.
-#include "acquisition.h"
-#include "fake_view.h"
-#include "mock_driver.h"
+#include "acquisition/acquisition.h"
+#include "tests/support/fake_view.h"
+#include "tests/support/mock_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +39,8 @@ protected:
         if (initialResult != 0)
             EXPECT_CALL(driver, StartIntr(10, 1000, 0, 4, 10000, 0, 1)).WillOnce(Return(startResult));
     }
+
+    Handlers() { view.onUnload = [this] { acq.onUnload(); }; }
 
     StrictMock<MockDriver> driver;
     DllDef dll{driver};
@@ -220,17 +222,21 @@ TEST_F(Handlers, StopKeepsArraysCountersAndCaptions)
     EXPECT_EQ(view.caption("lblBlock"), " 1");
 }
 
-TEST_F(Handlers, ExitStopsThenUnloads)
+TEST_F(Handlers, ExitStopsThenUnloadsWhichStopsAgain)
 {
     load();
-    {
-        InSequence seq;
-        EXPECT_CALL(driver, StopIntr()).WillOnce(Return(1));
-    }
+    view.timer = true;
+    // Exit's own StopIntr, then the window closes and its unload step runs.
+    EXPECT_CALL(driver, StopIntr()).WillOnce(::testing::Invoke([this] {
+        EXPECT_FALSE(view.closed) << "Exit must stop the card before it closes the window";
+        return 1;
+    })).WillOnce(::testing::Invoke([this] {
+        EXPECT_TRUE(view.closed);
+        return 1;
+    }));
     acq.onExit();
     EXPECT_EQ(view.unloads, 1);
-    EXPECT_CALL(driver, StopIntr()).WillOnce(Return(1));
-    acq.onUnload();
+    EXPECT_FALSE(view.timer) << "the timer goes with the window";
     EXPECT_TRUE(view.captions.empty());
 }
 

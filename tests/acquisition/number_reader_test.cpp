@@ -1,4 +1,4 @@
-#include "number_reader.h"
+#include "acquisition/number_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +56,14 @@ INSTANTIATE_TEST_SUITE_P(
         GroupRow{"NegRoundsToEvenInRange", "-32768.5", Ok, -32768},
         GroupRow{"AmpersandAlone", "&", Ok, 0}, GroupRow{"AmpersandOther", "&X1", Ok, 0},
         GroupRow{"ManyDigits", std::string(400, '9'), Out, 0},
+        // Long texts are decided on their digits, not on a double or the
+        // exponent's sign.
+        GroupRow{"HugeMantissaSmallNegExponent", "1" + std::string(400, '0') + "e-1", Out, 0},
+        GroupRow{"HugeMantissaCancelledExponent", "1" + std::string(400, '0') + "e-400", Ok, 1},
+        GroupRow{"TinyFraction", "0." + std::string(400, '0') + "1", Ok, 0},
+        GroupRow{"TinyFractionRaised", "0." + std::string(400, '0') + "15e401", Ok, 2},
+        GroupRow{"HalfWithLongTail", "0.5" + std::string(400, '0') + "1", Ok, 1},
+        GroupRow{"HalfWithZeroTail", "2.5" + std::string(400, '0'), Ok, 2},
         GroupRow{"CarriageReturnIsNotSkipped", "1\r2", Ok, 1}),
     [](const auto &info) { return std::string(info.param.name); });
 

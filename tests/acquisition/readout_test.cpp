@@ -1,4 +1,4 @@
-#include "readout.h"
+#include "acquisition/readout.h"
 
 #include <gtest/gtest.h>
 

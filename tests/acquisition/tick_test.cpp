@@ -1,8 +1,8 @@
 // The timer tick: harvesting into the ring, counters, readout and inputs.
-#include "acquisition.h"
-#include "fake_view.h"
-#include "formatting.h"
-#include "mock_driver.h"
+#include "acquisition/acquisition.h"
+#include "tests/support/fake_view.h"
+#include "acquisition/formatting.h"
+#include "tests/support/mock_driver.h"
 
 #include <gtest/gtest.h>
 

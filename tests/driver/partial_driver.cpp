@@ -1,5 +1,7 @@
 // A driver library that lacks Tvo_DO, for the loader's missing-entry path.
 // The other entries answer fixed values the tests recognise.
+#include "driver/adcard.h"
+
 #include <cstdint>
 
 #define ENTRY extern "C" __attribute__((visibility("default")))

@@ -1,8 +1,8 @@
 // The plot drawn into an image: traces at the heights of their codes, only
 // the blocks of the current history, oldest at the left.
 #include "history/history_plot.h"
-#include "mock_driver.h"
-#include "row_name.h"
+#include "tests/support/mock_driver.h"
+#include "tests/support/row_name.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,9 +1,9 @@
 // Both windows on a virtual X server while acquiring on the simulated card:
 // the history window fills with waveforms, and the pair is saved side by
 // side as the README's picture (tools/history_screenshot.sh copies it).
-#include "frm_multibuf.h"
+#include "panel/frm_multibuf.h"
 #include "history/history_window.h"
-#include "panel_app.h"
+#include "panel/panel_app.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -24,6 +24,10 @@ foreach(f ${bin}/adcard-panel ${bin}/adcard-panel-sim)
   endif()
 endforeach()
 
+if(NOT EXISTS ${prefix}/include/adcard.h)
+  fail("the driver contract's header include/adcard.h is not installed")
+endif()
+
 file(READ ${prefix}/share/applications/adcard-panel.desktop desktop)
 foreach(line "[Desktop Entry]" "Type=Application" "Exec=adcard-panel"
              "Name[zh_CN]=多缓冲区采集方式")

@@ -1,5 +1,5 @@
 // Widgets need one QApplication for the whole run, set up as the program does.
-#include "panel_app.h"
+#include "panel/panel_app.h"
 
 #include <QApplication>
 #include <gmock/gmock.h>

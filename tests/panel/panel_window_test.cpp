@@ -1,10 +1,10 @@
 // The window on Qt's offscreen platform, with the real acquisition logic and
 // a mocked card driver.
-#include "controls.h"
-#include "frm_multibuf.h"
-#include "mock_driver.h"
-#include "panel_app.h"
-#include "panel_style.h"
+#include "panel/controls.h"
+#include "panel/frm_multibuf.h"
+#include "tests/support/mock_driver.h"
+#include "panel/panel_app.h"
+#include "panel/panel_style.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -170,7 +170,7 @@ TEST_F(Panel, ReadoutBoxesNeverGrow)
         auto *l = as<QLabel>(("lblAD(" + std::to_string(i) + ")").c_str());
         ASSERT_NE(l, nullptr);
         const QRect before = l->geometry();
-        window.setCaption("lblAD", i, "-12345.678901234");
+        window.setCaption(voltsCaption(i), "-12345.678901234");
         EXPECT_EQ(l->text(), q("-12345.678901234"));
         EXPECT_EQ(l->geometry(), before);
         EXPECT_EQ(l->minimumSize(), l->maximumSize());
@@ -184,28 +184,30 @@ TEST_F(Panel, AutoSizedLabelGrowsAndShrinksToTheRightOfItsCorner)
     auto *l = as<QLabel>("lblBlock");
     ASSERT_NE(l, nullptr);
     const QRect start = l->geometry();
-    window.setCaption("lblBlock", -1, "Error=-2147483648");
+    window.setCaption(Caption::Block, "Error=-2147483648");
     EXPECT_EQ(l->pos(), start.topLeft());
     EXPECT_GT(l->width(), start.width());
     EXPECT_EQ(l->height(), start.height());
     EXPECT_EQ(l->size(), l->sizeHint());
-    window.setCaption("lblBlock", -1, "1");
+    window.setCaption(Caption::Block, "1");
     EXPECT_EQ(l->pos(), start.topLeft());
     EXPECT_LT(l->width(), start.width());
 }
 
 struct Route {
     const char *row;
-    const char *control;
-    int index;
+    Caption caption;
     const char *objectName;
 };
 const Route kRoutes[] = {
-    {"family_member", "lblAD", 2, "lblAD(2)"},
-    {"plain_name_ending_in_digit", "lblDI_0", -1, "lblDI_0"},
-    {"two_digit_index", "Label1", 12, "Label1(12)"},
-    {"plain_name_prefix_of_others", "lblDI", -1, "lblDI"},
-    {"child_of_a_frame", "Label1", 9, "Label1(9)"},
+    {"block", Caption::Block, "lblBlock"},
+    {"ring_position", Caption::RingPos, "lblptr"},
+    {"family_member_first", Caption::Volts0, "lblAD(0)"},
+    {"family_member_last", Caption::Volts3, "lblAD(3)"},
+    {"plain_name_prefix_of_others", Caption::DI, "lblDI"},
+    {"plain_name_ending_in_digit", Caption::DI_0, "lblDI_0"},
+    {"bit_header", Caption::Bit, "lblBit"},
+    {"child_of_a_frame", Caption::DI_1, "lblDI_1"},
 };
 
 class CaptionRoute : public Panel, public ::testing::WithParamInterface<Route> {};
@@ -213,7 +215,7 @@ class CaptionRoute : public Panel, public ::testing::WithParamInterface<Route> {
 TEST_P(CaptionRoute, ReachesExactlyOneLabel)
 {
     const Route &r = GetParam();
-    window.setCaption(r.control, r.index, "★");
+    window.setCaption(r.caption, "★");
     for (QLabel *l : window.findChildren<QLabel *>())
         EXPECT_EQ(l->text() == q("★"), l->objectName() == q(r.objectName)) << l->objectName().toStdString();
 }
@@ -268,6 +270,32 @@ TEST_F(Panel, CloseBoxStopsTheCardOnce)
     EXPECT_FALSE(window.isVisible());
 }
 
+// A driver that takes its time to stop must not see a tick after the last
+// StopIntr: the timer goes with the window.
+TEST_F(Panel, NoTickReachesTheDriverAfterTheWindowUnloads)
+{
+    ON_CALL(driver, Initial(_, _, _, _)).WillByDefault(Return(1));
+    ON_CALL(driver, StartIntr(_, _, _, _, _, _, _)).WillByDefault(Return(1));
+    bool unloaded = false;
+    int ticksAfterUnload = 0;
+    ON_CALL(driver, QueryBuf()).WillByDefault(::testing::Invoke([&] {
+        ticksAfterUnload += unloaded;
+        return int16_t{0};
+    }));
+    window.show();
+    as<QPushButton>("cmdStart")->click();
+    ASSERT_TRUE(window.timerEnabled());
+    ON_CALL(driver, StopIntr()).WillByDefault(::testing::Invoke([&] {
+        QTest::qSleep(150); // longer than the tick's interval
+        unloaded = true;
+        return 1;
+    }));
+    EXPECT_TRUE(window.close());
+    QTest::qWait(350);
+    EXPECT_FALSE(window.timerEnabled());
+    EXPECT_EQ(ticksAfterUnload, 0);
+}
+
 TEST_F(Panel, StartAndStopClicksReachTheDriver)
 {
     ON_CALL(driver, Initial(_, _, _, _)).WillByDefault(Return(1));
@@ -304,10 +332,17 @@ TEST_F(Panel, OutputButtonReadsTheTextBoxesAndMarksUnusableInput)
     EXPECT_EQ(value->palette().color(QPalette::Base), plain);
 }
 
-TEST_F(Panel, TextReturnsUtf8)
+TEST_F(Panel, TextBoxesReturnWholeUtf8TextsOfAnyLength)
 {
-    as<QLineEdit>("txtswChn")->setText(q("通道 1"));
-    EXPECT_EQ(window.text("txtswChn"), "通道 1");
+    // Longer than Qt's default 32767-character limit on a line edit.
+    const std::string longText = "1" + std::string(40000, '0');
+    for (const auto &[box, name] : {std::pair{TextBox::Group, "txtswChn"}, std::pair{TextBox::Value, "txtSWO_0"}}) {
+        SCOPED_TRACE(name);
+        as<QLineEdit>(name)->setText(q("通道 1"));
+        EXPECT_EQ(window.text(box), "通道 1");
+        as<QLineEdit>(name)->setText(QString::fromStdString(longText));
+        EXPECT_EQ(window.text(box), longText);
+    }
 }
 
 TEST(PanelProgram, MissingDriverLibraryStillOpensTheWindowAndNamesTheCause)

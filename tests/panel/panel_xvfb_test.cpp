@@ -1,9 +1,9 @@
 // The program's own window on a real (virtual) X server at 96 dpi: its size,
 // a few positions, a screenshot, and no caption running into another
 // control, both at start and with typical and widest running texts.
-#include "controls.h"
-#include "frm_multibuf.h"
-#include "panel_app.h"
+#include "panel/controls.h"
+#include "panel/frm_multibuf.h"
+#include "panel/panel_app.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -82,27 +82,26 @@ std::vector<std::string> collisions(FrmMultiBuf &window)
     return found;
 }
 
-struct Caption {
-    const char *control;
-    int index;
+struct CaptionText {
+    Caption caption;
     const char *text;
 };
 struct RunningState {
     const char *row;
-    std::vector<Caption> captions;
+    std::vector<CaptionText> captions;
 };
 
-const std::vector<Caption> kTypical = {
-    {"lblAD", 0, "-5.001"}, {"lblAD", 1, "-5.001"}, {"lblAD", 2, "-5.001"}, {"lblAD", 3, "-5.001"},
-    {"lblBlock", -1, " 12345"}, {"lblptr", -1, " 12000"}, {"lblDI", -1, "A5  0"},
-    {"lblBit", -1, "            7   6   5   4   3   2   1   0"},
-    {"lblDI_0", -1, "A5      1   0   1   0   0   1   0   1"},
-    {"lblDI_1", -1, "0      0   0   0   0   0   0   0   0"},
+const std::vector<CaptionText> kTypical = {
+    {Caption::Volts0, "-5.001"}, {Caption::Volts1, "-5.001"}, {Caption::Volts2, "-5.001"}, {Caption::Volts3, "-5.001"},
+    {Caption::Block, " 12345"}, {Caption::RingPos, " 12000"}, {Caption::DI, "A5  0"},
+    {Caption::Bit, "            7   6   5   4   3   2   1   0"},
+    {Caption::DI_0, "A5      1   0   1   0   0   1   0   1"},
+    {Caption::DI_1, "0      0   0   0   0   0   0   0   0"},
 };
-const std::vector<Caption> kWidest = {
-    {"lblBlock", -1, "Error=-2147483648"}, {"lblptr", -1, "-2147483648"}, {"lblDI", -1, "FFFF  FFFF"},
-    {"lblDI_0", -1, "FFFF   1   1   1   1   1   1   1   1"},
-    {"lblDI_1", -1, "FFFF   1   1   1   1   1   1   1   1"},
+const std::vector<CaptionText> kWidest = {
+    {Caption::Block, "Error=-2147483648"}, {Caption::RingPos, "-2147483648"}, {Caption::DI, "FFFF  FFFF"},
+    {Caption::DI_0, "FFFF   1   1   1   1   1   1   1   1"},
+    {Caption::DI_1, "FFFF   1   1   1   1   1   1   1   1"},
 };
 
 TEST(PanelOnX, ProgramWindowFitsAndNoCaptionCollides)
@@ -122,8 +121,8 @@ TEST(PanelOnX, ProgramWindowFitsAndNoCaptionCollides)
     const std::vector<RunningState> states = {{"start", {}}, {"widest", kWidest}, {"typical", kTypical}};
     for (const RunningState &state : states) {
         SCOPED_TRACE(state.row);
-        for (const Caption &c : state.captions)
-            window.setCaption(c.control, c.index, c.text);
+        for (const CaptionText &c : state.captions)
+            window.setCaption(c.caption, c.text);
         for (const std::string &hit : collisions(window))
             ADD_FAILURE() << hit;
     }

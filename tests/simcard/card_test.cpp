@@ -1,11 +1,12 @@
 // The built libadcard.so, loaded as the panel loads it and driven through its
 // exported entries. One library instance serves every test, so each test
 // starts from StopIntr and sets its environment before Initial.
-#include "block_generator.h"
-#include "config.h"
-#include "error_codes.h"
+#include "driver/adcard.h"
+#include "simcard/block_generator.h"
+#include "simcard/config.h"
+#include "simcard/error_codes.h"
 
-#include "row_name.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -33,14 +34,14 @@ struct Lib {
     };
     void *h = ::dlopen(ADCARD_SIM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     Sym sym(const char *name) const { return {::dlsym(h, name)}; }
-    int32_t (*Initial)(int32_t, int32_t, int32_t, int32_t) = sym("Initial");
-    int32_t (*StartIntr)(int16_t, int32_t, int16_t, int16_t, int32_t, int32_t, int16_t) = sym("StartIntr");
-    int32_t (*StopIntr)() = sym("StopIntr");
-    int16_t (*QueryBuf)() = sym("QueryBuf");
-    int32_t (*ADResult)(int16_t *) = sym("ADResult");
-    int32_t (*GetLastADError)() = sym("GetLastADError");
-    int16_t (*Tvo_DI)(int32_t, int16_t *) = sym("Tvo_DI");
-    int16_t (*Tvo_DO)(int16_t, int16_t) = sym("Tvo_DO");
+    decltype(&::Initial) Initial = sym("Initial");
+    decltype(&::StartIntr) StartIntr = sym("StartIntr");
+    decltype(&::StopIntr) StopIntr = sym("StopIntr");
+    decltype(&::QueryBuf) QueryBuf = sym("QueryBuf");
+    decltype(&::ADResult) ADResult = sym("ADResult");
+    decltype(&::GetLastADError) GetLastADError = sym("GetLastADError");
+    decltype(&::Tvo_DI) Tvo_DI = sym("Tvo_DI");
+    decltype(&::Tvo_DO) Tvo_DO = sym("Tvo_DO");
 };
 
 static constexpr const char *kVars[] = {"ADCARD_SIM_FAIL_INITIAL", "ADCARD_SIM_FAIL_STARTINTR", "ADCARD_SIM_FAIL_ADRESULT_EVERY",

@@ -1,9 +1,9 @@
 // The simulated card's pure parts: error texts, settings, signals, pacing.
-#include "block_generator.h"
-#include "config.h"
-#include "error_codes.h"
-#include "pacing.h"
-#include "row_name.h"
+#include "simcard/block_generator.h"
+#include "simcard/config.h"
+#include "simcard/error_codes.h"
+#include "simcard/pacing.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #pragma once
 // A PanelView that records what the logic shows, for tests without a screen.
-#include "panel_view.h"
+#include "acquisition/panel_view.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -13,22 +14,35 @@ class FakeView : public PanelView {
 public:
     using Key = std::pair<std::string, int>;
 
-    void setCaption(std::string_view control, int index, std::string_view utf8) override
+    // Kept under the control's own name, so tests read as the window does.
+    void setCaption(Caption caption, std::string_view utf8) override
     {
-        captions[{std::string(control), index}] = std::string(utf8);
-        log.emplace_back(std::string(control) + (index >= 0 ? "(" + std::to_string(index) + ")" : ""));
+        const ControlName c = controlOf(caption);
+        captions[{std::string(c.name), c.index}] = std::string(utf8);
+        log.emplace_back(std::string(c.name) + (c.index >= 0 ? "(" + std::to_string(c.index) + ")" : ""));
     }
-    std::string text(std::string_view control) const override
+    std::string text(TextBox box) const override
     {
-        auto it = texts.find(std::string(control));
+        auto it = texts.find(std::string(controlOf(box).name));
         return it == texts.end() ? std::string() : it->second;
     }
     void setTimerEnabled(bool enabled) override { timer = enabled; }
     bool timerEnabled() const override { return timer; }
-    void unload() override { ++unloads; }
-    void setInputProblem(std::string_view control, std::string_view utf8Message) override
+    // As the window does: closing runs the unload step, once however often
+    // it is asked.
+    void unload() override
     {
-        problems[std::string(control)] = std::string(utf8Message);
+        ++unloads;
+        if (closed)
+            return;
+        closed = true;
+        timer = false;
+        if (onUnload)
+            onUnload();
+    }
+    void setInputProblem(TextBox box, std::string_view utf8Message) override
+    {
+        problems[std::string(controlOf(box).name)] = std::string(utf8Message);
     }
 
     // The caption last set, or "<unset>".
@@ -49,6 +63,9 @@ public:
     std::map<std::string, std::string> problems;
     bool timer = false;
     int unloads = 0;
+    bool closed = false;
+    std::function<void()> onUnload; // the window's unload step: Acquisition::onUnload
+
 };
 
 } // namespace adcard::testing

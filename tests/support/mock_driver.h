@@ -1,7 +1,7 @@
 #pragma once
 // GMock stand-in for the card driver: tests state the order and the
 // arguments of driver calls directly.
-#include "card_driver.h"
+#include "driver/card_driver.h"
 
 #include <gmock/gmock.h>
 

@@ -2,8 +2,8 @@
 // a few seconds of timer ticks on the simulated card, Stop, Start again,
 // then Exit through the window's button. Exits 0 only if the session ran
 // as expected, so a broken run cannot pass as "no errors".
-#include "panel_app.h"
-#include "frm_multibuf.h"
+#include "panel/panel_app.h"
+#include "panel/frm_multibuf.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // The real window, the real loader and the simulated card, on the offscreen
 // platform: blocks harvested, ring contents, readout and the digital loopback.
-#include "formatting.h"
-#include "readout.h"
-#include "system_support.h"
+#include "acquisition/formatting.h"
+#include "acquisition/readout.h"
+#include "tests/system/system_support.h"
 
 #include <QCoreApplication>
 

@@ -1,8 +1,8 @@
 // Every named fault, injected into the simulated card or the library itself,
 // and what the panel shows and does about it.
-#include "error_codes.h"
-#include "formatting.h"
-#include "system_support.h"
+#include "driver/error_codes.h"
+#include "acquisition/formatting.h"
+#include "tests/system/system_support.h"
 
 #include <algorithm>
 
@@ -11,7 +11,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QString kReserved = QString("Error=%1").arg(code(PanelError::DriverUnavailable));
+const QString kReserved = QString("Error=%1").arg(code(LoaderError::DriverUnavailable));
 
 bool ringAllZero(const DllDef &dll)
 {

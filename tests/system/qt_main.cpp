@@ -1,5 +1,5 @@
 // Runs the tests inside a QApplication set up as the program sets it up.
-#include "panel_app.h"
+#include "panel/panel_app.h"
 
 #include <QApplication>
 

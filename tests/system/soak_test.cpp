@@ -1,7 +1,7 @@
 // Over 40,000 blocks through the real tick, the real loader and the simulated
 // card with its clock sped up: nothing crashes, the block count saturates,
 // every fetched block sits whole in its ring slot, and memory stays flat.
-#include "system_support.h"
+#include "tests/system/system_support.h"
 
 #include <QCoreApplication>
 

@@ -1,10 +1,10 @@
 #pragma once
 // Shared pieces of the end-to-end tests: the real window on the offscreen
 // platform, the real loader and the simulated card.
-#include "block_generator.h"
-#include "frm_multibuf.h"
-#include "loader.h"
-#include "panel_app.h"
+#include "simcard/block_generator.h"
+#include "panel/frm_multibuf.h"
+#include "driver/loader.h"
+#include "panel/panel_app.h"
 
 #include <QApplication>
 #include <QLabel>

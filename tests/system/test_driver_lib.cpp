@@ -4,6 +4,8 @@
 //   ADPANEL_WIDE_QUERYBUF:     a driver whose QueryBuf leaves 0x10000 in the
 //                              32-bit return register; only the low 16 bits
 //                              are the result, so the panel must see 0.
+#include "driver/adcard.h"
+
 #include <cstdint>
 #include <cstdlib>
 
@@ -19,7 +21,10 @@ ENTRY int32_t StartIntr(int16_t, int32_t, int16_t, int16_t, int32_t, int32_t, in
 #endif
 
 #ifdef ADPANEL_WIDE_QUERYBUF
-ENTRY int32_t QueryBuf() { return 0x10000; }
+// Exported as QueryBuf, but with a wider result than the contract's, which
+// is why it needs a C++ name of its own.
+ENTRY int32_t wideQueryBuf() __asm__("QueryBuf");
+int32_t wideQueryBuf() { return 0x10000; }
 // Reaching either of these means the upper bits were taken for a count.
 ENTRY int32_t ADResult(int16_t *) { std::abort(); }
 ENTRY int16_t Tvo_DI(int32_t, int16_t *) { std::abort(); }
