@@ -225,7 +225,7 @@ std::optional<std::array<int32_t, kPlotChannels>> HistoryPlot::newestMeans() con
 
 QRect HistoryPlot::plotRect(const QRect &area) const
 {
-    QRect r = area.adjusted(47, 11, -13, -27); // the frame goes around it
+    QRect r = area.adjusted(60, 11, -13, -27); // the frame goes around it
     const int n = span();
     if (r.width() >= n && r.width() <= kMaxPlotColumns)
         r.setLeft(r.right() + 1 - r.width() / n * n); // newest flush right
@@ -262,10 +262,8 @@ void HistoryPlot::render(QPainter &p, const QRect &area, const QRect &dirtyArea)
     for (int tenths = -50; tenths <= 50; tenths += 25) {
         const int y = voltsToY(tenths / 10.0, r);
         drawLabel(QRect(area.left(), y - fm.height() / 2, labelRight - area.left(), fm.height()),
-                  Qt::AlignRight | Qt::AlignVCenter, QString::number(tenths / 10.0, 'f', 1));
+                  Qt::AlignRight | Qt::AlignVCenter, QString::number(tenths / 10.0, 'f', 1) + QStringLiteral(" V"));
     }
-    drawLabel(QRect(area.left(), area.top(), labelRight - area.left(), fm.height()), Qt::AlignRight | Qt::AlignTop,
-              QStringLiteral("V"));
 
     // Blocks: 0 at the newest block's end, a line at every block boundary,
     // each the same grey, so that moving the picture moves them too.
@@ -275,12 +273,14 @@ void HistoryPlot::render(QPainter &p, const QRect &area, const QRect &dirtyArea)
     for (int b = 0; b < n; ++b)
         p.drawLine(boundaryX(b), r.top(), boundaryX(b), r.bottom());
     p.setPen(axisColor);
-    for (int b = 0; b <= n; ++b)
+    for (int b = 0; b < n; ++b)
         if ((b - n) % 5 == 0)
             drawLabel(QRect(boundaryX(b) - 30, r.bottom() + 5, 60, fm.height()), Qt::AlignHCenter | Qt::AlignTop,
                       QString::number(b - n));
-    drawLabel(QRect(r.right() - 80, r.bottom() + 5, 80 + 12, fm.height()), Qt::AlignRight | Qt::AlignTop,
-              QStringLiteral("块"));
+    // The newest block's end, with the axis' unit: blocks, not seconds (the
+    // panel does not know the card's rate).
+    drawLabel(QRect(r.right() - 80, r.bottom() + 5, 80 + area.right() - r.right(), fm.height()),
+              Qt::AlignRight | Qt::AlignTop, QStringLiteral("0 块"));
     p.setBrush(Qt::NoBrush);
     p.drawRect(r.adjusted(-1, -1, 0, 0)); // just outside the traces
 
