@@ -124,12 +124,22 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     plotView_->setAccessibleName(QStringLiteral("历史波形图"));
 
     auto *bottom = new QHBoxLayout;
+    // The part that changes every tick is kept short: laying out text in a
+    // CJK font is most of what a status line costs.
     status_ = new QLabel(this);
     status_->setTextFormat(Qt::PlainText);
     status_->setAccessibleName(QStringLiteral("状态"));
+    // Sized once for its longest text, so that a new count relays out
+    // nothing.
+    status_->setFixedSize(status_->fontMetrics().horizontalAdvance(QStringLiteral("已停止  接收数据块数:-32768")) + 8,
+                          status_->fontMetrics().height());
+    driver_ = new QLabel(this);
+    driver_->setTextFormat(Qt::PlainText);
+    driver_->setAccessibleName(QStringLiteral("驱动库"));
     extraStatus_ = new QLabel(this);
     extraStatus_->setTextFormat(Qt::PlainText);
-    bottom->addWidget(status_, 1);
+    bottom->addWidget(status_);
+    bottom->addWidget(driver_, 1);
     bottom->addWidget(extraStatus_);
 
     auto *layout = new QVBoxLayout(this);
@@ -151,6 +161,7 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     plot_.catchUp();
     resize(800, 420);
     refreshStatus();
+    refreshDriver();
     updateDescription();
 }
 
@@ -164,12 +175,20 @@ void HistoryWindow::refreshStatus()
     QString text = acquiring ? QStringLiteral("采集中") : QStringLiteral("已停止");
     if (sources_.blockCount)
         text += QStringLiteral("  接收数据块数:") + qstr(counterText(sources_.blockCount()));
-    if (sources_.driver) {
-        const DriverStatus driver = sources_.driver();
-        text += QStringLiteral("  ") + driverStatusText(driver);
-        status_->setToolTip(qstr(driver.failures).trimmed());
+    if (text != status_->text())
+        status_->setText(text);
+}
+
+void HistoryWindow::refreshDriver()
+{
+    if (!sources_.driver)
+        return;
+    const DriverStatus driver = sources_.driver();
+    const QString text = driverStatusText(driver);
+    if (text != driver_->text()) {
+        driver_->setText(text);
+        driver_->setToolTip(qstr(driver.failures).trimmed());
     }
-    status_->setText(text);
 }
 
 void HistoryWindow::updateDescription()
@@ -213,6 +232,7 @@ void HistoryWindow::showEvent(QShowEvent *event)
 {
     // Hidden, the window lets the status line and description lag.
     refreshStatus();
+    refreshDriver();
     updateDescription();
     QWidget::showEvent(event);
 }
@@ -222,6 +242,7 @@ void HistoryWindow::historyStarted(const AcqSettings &settings)
     plot_.historyStarted(settings);
     if (isVisible()) {
         refreshStatus();
+        refreshDriver();
         updateDescription();
         hoverAt(hoverX_);
     }
@@ -229,8 +250,10 @@ void HistoryWindow::historyStarted(const AcqSettings &settings)
 
 void HistoryWindow::acquisitionStarted(const AcqSettings &)
 {
-    if (isVisible())
+    if (isVisible()) {
         refreshStatus();
+        refreshDriver();
+    }
 }
 
 void HistoryWindow::blockStored(const StoredBlock &block) { plot_.blockStored(block); }
@@ -250,8 +273,10 @@ void HistoryWindow::tickEnded(const TickSummary &tick)
 
 void HistoryWindow::acquisitionStopped(StopReason)
 {
-    if (isVisible())
+    if (isVisible()) {
         refreshStatus();
+        refreshDriver();
+    }
 }
 
 } // namespace adcard

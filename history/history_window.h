@@ -48,7 +48,10 @@ public:
 
     HistoryPlot &plot() { return plot_; }
     QWidget *plotView() const { return plotView_; }
+    // The status line: acquiring or stopped with the blocks received, and
+    // the driver library.
     QLabel *statusLabel() const { return status_; }
+    QLabel *driverLabel() const { return driver_; }
     QCheckBox *legendBox(int channel) const { return legend_[static_cast<std::size_t>(channel)]; }
     QLabel *hoverLabel() const { return hover_; }
 
@@ -57,8 +60,9 @@ public:
     QHBoxLayout *toolbarLayout() const { return toolbar_; }
     void setExtraStatus(const QString &text);
 
-    // Re-reads the panel's timer, its block count and the driver's state.
+    // Re-read the panel's timer and block count, and the driver's state.
     void refreshStatus();
+    void refreshDriver();
     // Shows the values of the plot column under a point of the plot view.
     void hoverAt(int x);
 
@@ -82,6 +86,7 @@ private:
     QLabel *hover_ = nullptr;
     QHBoxLayout *toolbar_ = nullptr;
     QLabel *status_ = nullptr;
+    QLabel *driver_ = nullptr;
     QLabel *extraStatus_ = nullptr;
     int hoverX_ = -1;
 };

@@ -190,7 +190,7 @@ TEST(HistoryProgram, StatusNamesAMissingLibraryAndTheLoadersReason)
     PanelOptions options;
     options.library = "libadcard-history-test-missing.so";
     PanelProgram program(options);
-    const std::string text = program.openHistory().statusLabel()->text().toStdString();
+    const std::string text = program.openHistory().driverLabel()->text().toStdString();
     EXPECT_THAT(text, HasSubstr("未找到驱动库"));
     EXPECT_THAT(text, HasSubstr("libadcard-history-test-missing.so"));
     EXPECT_THAT(text, HasSubstr("cannot open shared object file"));
@@ -201,7 +201,7 @@ TEST(HistoryProgram, StatusNamesTheSimulatedCardByItsPath)
     PanelOptions options;
     options.library = ADCARD_SIM_LIBRARY;
     PanelProgram program(options);
-    const std::string text = program.openHistory().statusLabel()->text().toStdString();
+    const std::string text = program.openHistory().driverLabel()->text().toStdString();
     EXPECT_THAT(text, HasSubstr("模拟卡"));
     EXPECT_THAT(text, HasSubstr(ADCARD_SIM_LIBRARY));
     program.window().close();

@@ -32,7 +32,7 @@ TEST(HistoryOnX, WaveformsAppearWhileAcquiringOnTheSimulatedCard)
     QTest::qWait(2600);
     EXPECT_EQ(history->plot().blocksShown(), 20);
     EXPECT_TRUE(history->statusLabel()->text().contains(QStringLiteral("采集中")));
-    EXPECT_TRUE(history->statusLabel()->text().contains(QStringLiteral("模拟卡")));
+    EXPECT_TRUE(history->driverLabel()->text().contains(QStringLiteral("模拟卡")));
 
     const QImage left = panel.grab().toImage();
     const QImage right = history->grab().toImage();
