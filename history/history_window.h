@@ -55,10 +55,9 @@ public:
     QCheckBox *legendBox(int channel) const { return legend_[static_cast<std::size_t>(channel)]; }
     QLabel *hoverLabel() const { return hover_; }
 
-    // Room for other observers' controls (recording buttons) and their
-    // status text, beside the window's own.
+    // Room for other observers' controls (recording buttons), beside the
+    // legend.
     QHBoxLayout *toolbarLayout() const { return toolbar_; }
-    void setExtraStatus(const QString &text);
 
     // Re-read the panel's timer and block count, and the driver's state.
     void refreshStatus();
@@ -72,6 +71,10 @@ public:
     void blockStored(const StoredBlock &block) override;
     void tickEnded(const TickSummary &tick) override;
     void acquisitionStopped(StopReason reason) override;
+
+public slots:
+    // Another observer's status text (the recorder's), at the status line's end.
+    void setExtraStatus(const QString &text);
 
 protected:
     void showEvent(QShowEvent *event) override;

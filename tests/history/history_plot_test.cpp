@@ -216,20 +216,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, Shift,
                                            ShiftRow{"two_in_one_tick", 19, 2}),
                          kRowName);
 
-TEST_F(Plot, HiddenChannelIsNotDrawnAndValuesComeFromTheRing)
-{
-    store({500, 1500, 2500, 3500});
-    endTick();
-    plot.setChannelVisible(1, false);
-    const QImage img = draw();
-    EXPECT_TRUE(traceRows(img, 1, kSlots - 1).empty());
-    EXPECT_FALSE(traceRows(img, 2, kSlots - 1).empty());
-    const auto values = plot.samplesAtColumn(799, 800);
-    ASSERT_TRUE(values.has_value());
-    EXPECT_EQ(*values, (std::array<int16_t, 4>{500, 1500, 2500, 3500}));
-    EXPECT_FALSE(plot.samplesAtColumn(0, 800).has_value()) << "an empty slot has no values";
-}
-
 TEST_F(Plot, MemoryBeyondTheRingStaysWithin64KiBAtAnyWidth)
 {
     store({500, 1500, 2500, 3500});

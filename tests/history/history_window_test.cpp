@@ -196,17 +196,6 @@ TEST(HistoryProgram, StatusNamesAMissingLibraryAndTheLoadersReason)
     EXPECT_THAT(text, HasSubstr("cannot open shared object file"));
 }
 
-TEST(HistoryProgram, StatusNamesTheSimulatedCardByItsPath)
-{
-    PanelOptions options;
-    options.library = ADCARD_SIM_LIBRARY;
-    PanelProgram program(options);
-    const std::string text = program.openHistory().driverLabel()->text().toStdString();
-    EXPECT_THAT(text, HasSubstr("模拟卡"));
-    EXPECT_THAT(text, HasSubstr(ADCARD_SIM_LIBRARY));
-    program.window().close();
-}
-
 struct SimRow {
     const char *name;
     const char *path;
@@ -288,11 +277,6 @@ TEST(ProgramCommandLine, WrongOptionExitsWithStatusTwoBeforeAnyDriverCall)
     const QByteArray err = p.readAllStandardError();
     EXPECT_TRUE(err.startsWith("adcard-panel: Unknown option 'no-such-option'.\n")) << err.toStdString();
     EXPECT_FALSE(err.contains("adcard: cannot load")) << err.toStdString();
-
-    p.start(QStringLiteral(ADPANEL_PROGRAM), {QStringLiteral("--version")});
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_EQ(p.readAllStandardOutput(), QByteArray("adcard-panel " ADPANEL_VERSION "\n"));
 }
 
 } // namespace
