@@ -4,6 +4,8 @@
 //   ADPANEL_PROBE_SHOWN=1     print "expose <ns>" at the first expose of a
 //                             top-level window and "shown <ns>" once that
 //                             expose, which paints the window, is handled
+//   ADPANEL_PROBE_WINDOW=name only the top-level widget of that object name
+//                             counts (the panel among several windows)
 //   ADPANEL_PROBE_CLICK=name  then click the window's QPushButton of that name
 //   ADPANEL_PROBE_TIMER=name  count the timeouts of the window's QTimer of that name
 //   ADPANEL_PROBE_LABEL=name  print the text of that QLabel at the end
@@ -129,8 +131,9 @@ protected:
         if (!done_ && event->type() == QEvent::Expose) {
             auto *window = qobject_cast<QWindow *>(watched);
             if (window && window->isExposed()) {
+                const QString only = envText("ADPANEL_PROBE_WINDOW");
                 for (QWidget *w : QApplication::topLevelWidgets()) {
-                    if (w->windowHandle() == window) {
+                    if (w->windowHandle() == window && (only.isEmpty() || w->objectName() == only)) {
                         done_ = true;
                         std::printf("expose %lld\n", monotonicNs());
                         // Off the event path for the rest of the run.

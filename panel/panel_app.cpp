@@ -1,19 +1,25 @@
 #include "panel/panel_app.h"
 
 #include "acquisition/dlldef.h"
-#include "panel/frm_multibuf.h"
 #include "driver/loader.h"
 #include "panel/driver_problem.h"
+#include "history/history_window.h"
+#include "panel/command_line.h"
+#include "panel/frm_multibuf.h"
 #include "panel/panel_style.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFont>
 #include <QFontDatabase>
 #include <QLocale>
+#include <QMenu>
 #include <QScreen>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 // Outside the namespace: the macro declares the resource's initialiser.
 static void initFontResource() { Q_INIT_RESOURCE(panel_fonts); }
@@ -56,6 +62,52 @@ void applyApplicationLook()
     QApplication::setFont(font);
 }
 
+// F2, the background's context menu and closing the history window with
+// the panel. None of it is a control of the panel: the action and the menu
+// are not its children, and the filter only watches its events.
+class PanelProgram::PanelEvents final : public QObject {
+public:
+    explicit PanelEvents(PanelProgram &program) : program_(program)
+    {
+        action_ = new QAction(QStringLiteral("历史波形 (F2)"), this);
+        action_->setShortcut(QKeySequence(Qt::Key_F2));
+        action_->setShortcutContext(Qt::WindowShortcut);
+        action_->setShortcutVisibleInContextMenu(false); // the text names it already
+        connect(action_, &QAction::triggered, this, [this] { program_.openHistory(); });
+        program_.window().addAction(action_);
+        program_.window().installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        FrmMultiBuf &panel = program_.window();
+        if (watched != &panel)
+            return false;
+        if (event->type() == QEvent::ContextMenu) {
+            auto *e = static_cast<QContextMenuEvent *>(event);
+            // Only the window's own background: a control's menu, or none,
+            // stays as it was.
+            if (panel.childAt(e->pos()))
+                return false;
+            if (!menu_) {
+                menu_ = std::make_unique<QMenu>();
+                menu_->addAction(action_);
+            }
+            menu_->popup(e->globalPos());
+            return true;
+        }
+        if (event->type() == QEvent::Close && program_.history())
+            program_.history()->close();
+        return false;
+    }
+
+private:
+    PanelProgram &program_;
+    QAction *action_ = nullptr;
+    std::unique_ptr<QMenu> menu_;
+};
+
 PanelProgram::PanelProgram(const PanelOptions &options)
 {
     CardDriver *driver = options.driver;
@@ -72,20 +124,91 @@ PanelProgram::PanelProgram(const PanelOptions &options)
     }
     window_->load();
     window_->show();
+    events_ = std::make_unique<PanelEvents>(*this);
+    if (options.history)
+        openHistory();
 }
 
 PanelProgram::~PanelProgram()
 {
+    events_.reset();
+    if (history_)
+        window_->acquisition().removeBlockHook(*history_);
+    history_.reset();
     if (loader_)
         loader_->setFailureDetailSink({});
 }
 
+namespace {
+
+DriverStatus driverStatusOf(const DriverLoader &loader)
+{
+    DriverStatus s;
+    s.failures = loader.failures();
+    if (loader.libraryOpened()) {
+        s.kind = DriverStatus::Kind::Loaded;
+        s.path = loader.libraryPath();
+        if (s.path.empty())
+            s.path = loader.library();
+    } else if (loader.libraryOpenAttempted()) {
+        s.kind = DriverStatus::Kind::Missing;
+    }
+    return s;
+}
+
+// Beside the panel on its right, or on its left when the screen ends there.
+void placeBeside(QWidget &history, const QWidget &panel)
+{
+    const QRect frame = panel.frameGeometry();
+    const QScreen *screen = panel.screen() ? panel.screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect();
+    const int gap = 8;
+    QPoint at(frame.right() + 1 + gap, frame.top());
+    if (room.isValid() && at.x() + history.width() > room.right() + 1 &&
+        frame.left() - gap - history.width() >= room.left())
+        at.setX(frame.left() - gap - history.width());
+    history.move(at);
+}
+
+} // namespace
+
+HistoryWindow &PanelProgram::openHistory()
+{
+    if (!history_) {
+        HistorySources sources;
+        sources.panelTimer = window_->timer();
+        sources.blockCount = [this] { return window_->acquisition().BlockCount; };
+        if (loader_)
+            sources.driver = [this] { return driverStatusOf(*loader_); };
+        sources.decimalSeparator = window_->acquisition().decimalSeparator();
+        history_ = std::make_unique<HistoryWindow>(*dll_, std::move(sources));
+        placeBeside(*history_, *window_);
+        window_->acquisition().addBlockHook(*history_);
+    }
+    if (history_->isVisible())
+        history_->raise();
+    else
+        history_->show();
+    return *history_;
+}
+
 int runPanel(int argc, char **argv)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ParsedCommandLine parsed = parseCommandLine(arguments);
+    std::fputs(parsed.out.c_str(), stdout);
+    std::fputs(parsed.err.c_str(), stderr);
+    if (!parsed.run)
+        return parsed.status;
+
     prepareApplication();
     QApplication app(argc, argv);
     applyApplicationLook();
-    PanelProgram program;
+    PanelOptions options;
+    options.history = parsed.run->history;
+    PanelProgram program(options);
     return QApplication::exec();
 }
 

@@ -11,6 +11,7 @@ namespace adcard {
 
 class DriverLoader;
 class FrmMultiBuf;
+class HistoryWindow;
 struct DllDef;
 
 // The window's font: 165 twips (8.25 pt, 11 px at 96 dpi), the largest
@@ -29,6 +30,7 @@ struct PanelOptions {
     // Null: open the card's driver library through a DriverLoader.
     CardDriver *driver = nullptr;
     std::string library = kLibraryName;
+    bool history = false; // open the history window beside the panel at once
 };
 
 // Owns the driver loader, the program-wide state and the window; creating it
@@ -44,13 +46,24 @@ public:
     FrmMultiBuf &window() { return *window_; }
     DriverLoader *loader() { return loader_.get(); }
 
+    // Opens the history window, creating it the first time, or raises it.
+    HistoryWindow &openHistory();
+    // Null until the history window is first opened.
+    HistoryWindow *history() { return history_.get(); }
+
 private:
+    class PanelEvents;
+
     std::unique_ptr<DriverLoader> loader_;
     std::unique_ptr<DllDef> dll_;
     std::unique_ptr<FrmMultiBuf> window_;
+    // After the panel: goes first, while the acquisition it observes still exists.
+    std::unique_ptr<HistoryWindow> history_;
+    std::unique_ptr<PanelEvents> events_;
 };
 
-// What main does: returns the program's exit status.
+// What main does: reads the command line, then runs the program; returns
+// the program's exit status.
 int runPanel(int argc, char **argv);
 
 } // namespace adcard

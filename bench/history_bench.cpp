@@ -1,0 +1,70 @@
+// Drawing the full history ring (20 blocks of 4 x 1000 scans) into an
+// 800 x 400 image, the reduction from the ring included: the cost of one
+// repaint of the history window's plot.
+#include "history/history_plot.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+namespace {
+
+using namespace adcard;
+
+struct NoDriver final : CardDriver {
+    int32_t Initial(int32_t, int32_t, int32_t, int32_t) override { return 1; }
+    int32_t StartIntr(int16_t, int32_t, int16_t, int16_t, int32_t, int32_t, int16_t) override { return 1; }
+    int32_t StopIntr() override { return 1; }
+    int16_t QueryBuf() override { return 0; }
+    int32_t ADResult(int16_t *) override { return 0; }
+    int32_t GetLastADError() override { return 0; }
+    int16_t Tvo_DI(int32_t, int16_t *) override { return 0; }
+    int16_t Tvo_DO(int16_t, int16_t) override { return 0; }
+};
+
+void BM_RenderFullRing(benchmark::State &state)
+{
+    NoDriver driver;
+    DllDef dll(driver);
+    dll.settings.ScansPerBlock = 1000;
+    dll.settings.ChannelCount = 4;
+    dll.settings.RingBlocks = 20;
+    dll.HistoryRing.assign(4000 * 20 + 1, 0);
+    for (std::size_t i = 0; i + 1 < dll.HistoryRing.size(); ++i) {
+        const double phase = static_cast<double>(i / 4) * 0.01 * static_cast<double>(i % 4 + 1);
+        dll.HistoryRing[i] = static_cast<int16_t>(2048 + 1800 * std::sin(phase));
+    }
+    HistoryPlot plot(dll);
+    for (int c = 0; c < kPlotChannels; ++c)
+        plot.setChannelVisible(c, state.range(0) != 0);
+    plot.historyStarted(dll.settings);
+    plot.blockStored({{}, 19, 25, 25});
+    QImage image(800, 400, QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        // As after each tick: the columns are reduced again from the ring.
+        plot.tickEnded({1, 25, 0, 1});
+        QPainter p(&image);
+        plot.render(p, image.rect());
+        p.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.counters["heap_bytes"] = static_cast<double>(plot.heapBytes());
+}
+// Argument 1: all four traces; 0: the axes and the reduction alone.
+BENCHMARK(BM_RenderFullRing)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Text needs a font database, hence an application; no screen is used.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,97 @@
+#pragma once
+// The history window: the ring's waveforms with a legend, the values under
+// the pointer, and a status line with the card's state. It observes the
+// acquisition through BlockHook and never calls into it.
+#include "acquisition/block_hook.h"
+#include "history/history_plot.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QHBoxLayout;
+class QLabel;
+class QTimer;
+
+namespace adcard {
+
+// What the window says about the driver library.
+struct DriverStatus {
+    enum class Kind { NotOpened, Loaded, Missing };
+    Kind kind = Kind::NotOpened;
+    std::string path;     // the library actually loaded (Loaded)
+    std::string failures; // the loader's failure lines, in order
+};
+
+// Whether a library path is the simulated card: it lives in a folder of its
+// own, adcard-sim/ when installed and simcard/ in a build tree.
+bool isSimulatedCard(const std::string &path);
+// The driver part of the status line.
+QString driverStatusText(const DriverStatus &status);
+
+struct HistorySources {
+    const QTimer *panelTimer = nullptr;       // acquiring while it runs
+    std::function<int16_t()> blockCount;      // as the panel shows it
+    std::function<DriverStatus()> driver;     // null: nothing to say
+    std::string decimalSeparator = ".";
+};
+
+class HistoryWindow final : public QWidget, public BlockHook {
+    Q_OBJECT
+
+public:
+    HistoryWindow(const DllDef &dll, HistorySources sources, QWidget *parent = nullptr);
+    ~HistoryWindow() override;
+
+    HistoryPlot &plot() { return plot_; }
+    QWidget *plotView() const { return plotView_; }
+    // The status line: acquiring or stopped with the blocks received, and
+    // the driver library.
+    QLabel *statusLabel() const { return status_; }
+    QLabel *driverLabel() const { return driver_; }
+    QCheckBox *legendBox(int channel) const { return legend_[static_cast<std::size_t>(channel)]; }
+    QLabel *hoverLabel() const { return hover_; }
+
+    // Room for other observers' controls (recording buttons), beside the
+    // legend.
+    QHBoxLayout *toolbarLayout() const { return toolbar_; }
+
+    // Re-read the panel's timer and block count, and the driver's state.
+    void refreshStatus();
+    void refreshDriver();
+    // Shows the values of the plot column under a point of the plot view.
+    void hoverAt(int x);
+
+    // BlockHook
+    void historyStarted(const AcqSettings &settings) override;
+    void acquisitionStarted(const AcqSettings &settings) override;
+    void blockStored(const StoredBlock &block) override;
+    void tickEnded(const TickSummary &tick) override;
+    void acquisitionStopped(StopReason reason) override;
+
+public slots:
+    // Another observer's status text (the recorder's), at the status line's end.
+    void setExtraStatus(const QString &text);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void updateDescription();
+
+    HistoryPlot plot_;
+    HistorySources sources_;
+    QWidget *plotView_ = nullptr;
+    std::array<QCheckBox *, kPlotChannels> legend_{};
+    QLabel *hover_ = nullptr;
+    QHBoxLayout *toolbar_ = nullptr;
+    QLabel *status_ = nullptr;
+    QLabel *driver_ = nullptr;
+    QLabel *extraStatus_ = nullptr;
+    int hoverX_ = -1;
+};
+
+} // namespace adcard

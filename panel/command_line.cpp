@@ -1,0 +1,80 @@
+#include "panel/command_line.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+namespace adcard {
+
+namespace {
+
+// QApplication's own options, which it takes out of argv itself: accepted
+// here and left out of the help.
+const char *const kQtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                       "qmljsdebugger", "qwindowgeometry", "qwindowicon", "qwindowtitle",
+                                       "session", "display", "geometry", "style", "stylesheet"};
+const char *const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    // Qt's options are single-dash words (-platform offscreen).
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(QStringLiteral("Operator panel of the multi-buffer acquisition card."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption history(QStringLiteral("history"),
+                                     QStringLiteral("Open the history window beside the panel."));
+    parser.addOption(history);
+    // The recorder's options go here.
+    for (const char *name : kQtValueOptions) {
+        QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        o.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(o);
+    }
+    for (const char *name : kQtFlags) {
+        QCommandLineOption o(QString::fromLatin1(name));
+        o.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(o);
+    }
+
+    const QString program = arguments.isEmpty() ? QStringLiteral("adcard-panel") : QFileInfo(arguments.first()).fileName();
+    // The parser names the program after the QCoreApplication's argv[0],
+    // and there is none yet.
+    const auto usage = [&] {
+        const QString text = parser.helpText();
+        return (QStringLiteral("Usage: ") + program + QStringLiteral(" [options]") +
+                text.mid(text.indexOf(QLatin1Char('\n'))))
+            .toStdString();
+    };
+
+    ParsedCommandLine result;
+    if (!parser.parse(arguments)) {
+        result.status = 2;
+        result.err = (program + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n')).toStdString() + usage();
+        return result;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        result.out = usage();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.out = (program + QLatin1Char(' ') + QStringLiteral(ADPANEL_VERSION) + QLatin1Char('\n')).toStdString();
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        result.status = 2;
+        result.err = (program + QStringLiteral(": unexpected argument '") + parser.positionalArguments().first() +
+                      QStringLiteral("'\n"))
+                         .toStdString() +
+                     usage();
+        return result;
+    }
+    CommandLine line;
+    line.history = parser.isSet(history);
+    result.run = line;
+    return result;
+}
+
+} // namespace adcard

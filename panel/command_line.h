@@ -1,0 +1,27 @@
+#pragma once
+// The program's options, read before the QApplication exists and before the
+// driver is touched, so that --help, --version and a mistyped option work
+// without a display and without a card.
+#include <QStringList>
+
+#include <optional>
+#include <string>
+
+namespace adcard {
+
+struct CommandLine {
+    bool history = false; // open the history window beside the panel
+    // The recorder's options (--record FILE, --overwrite) are added here.
+};
+
+struct ParsedCommandLine {
+    std::optional<CommandLine> run; // none: exit at once with `status`
+    int status = 0;
+    std::string out; // for standard output
+    std::string err; // for standard error
+};
+
+// `arguments` as in argv, the program's name first.
+ParsedCommandLine parseCommandLine(const QStringList &arguments);
+
+} // namespace adcard
