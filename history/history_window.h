@@ -54,6 +54,7 @@ public:
     QLabel *driverLabel() const { return driver_; }
     QCheckBox *legendBox(int channel) const { return legend_[static_cast<std::size_t>(channel)]; }
     QLabel *hoverLabel() const { return hover_; }
+    QLabel *extraStatusLabel() const { return extraStatus_; }
 
     // Room for other observers' controls (recording buttons), beside the
     // legend.

@@ -27,7 +27,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption history(QStringLiteral("history"),
                                      QStringLiteral("Open the history window beside the panel."));
     parser.addOption(history);
-    // The recorder's options go here.
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    QStringLiteral("Record every block to the HDF5 file <file>, from the next Start."),
+                                    QStringLiteral("file"));
+    parser.addOption(record);
+    const QCommandLineOption overwrite(QStringLiteral("overwrite"),
+                                       QStringLiteral("Let --record replace an existing file."));
+    parser.addOption(overwrite);
     for (const char *name : kQtValueOptions) {
         QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -73,6 +79,21 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     }
     CommandLine line;
     line.history = parser.isSet(history);
+    line.record = parser.value(record);
+    line.overwrite = parser.isSet(overwrite);
+    if (parser.isSet(record) && line.record.isEmpty()) {
+        result.status = 2;
+        result.err = (program + QStringLiteral(": --record needs a file name\n")).toStdString() + usage();
+        return result;
+    }
+    // Refused before anything else happens: nothing is overwritten unasked.
+    if (!line.record.isEmpty() && !line.overwrite && QFileInfo::exists(line.record)) {
+        result.status = 2;
+        result.err = (program + QStringLiteral(": '") + line.record +
+                      QStringLiteral("' exists; give --overwrite to replace it\n"))
+                         .toStdString();
+        return result;
+    }
     result.run = line;
     return result;
 }

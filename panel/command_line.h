@@ -2,6 +2,7 @@
 // The program's options, read before the QApplication exists and before the
 // driver is touched, so that --help, --version and a mistyped option work
 // without a display and without a card.
+#include <QString>
 #include <QStringList>
 
 #include <optional>
@@ -11,7 +12,8 @@ namespace adcard {
 
 struct CommandLine {
     bool history = false; // open the history window beside the panel
-    // The recorder's options (--record FILE, --overwrite) are added here.
+    QString record;       // record to this file from the next Start; empty: no
+    bool overwrite = false; // an existing record file may be replaced
 };
 
 struct ParsedCommandLine {

@@ -7,10 +7,14 @@
 #include "panel/command_line.h"
 #include "panel/frm_multibuf.h"
 #include "panel/panel_style.h"
+#include "panel/recording_control.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QFont>
 #include <QFontDatabase>
 #include <QLocale>
@@ -127,10 +131,13 @@ PanelProgram::PanelProgram(const PanelOptions &options)
     events_ = std::make_unique<PanelEvents>(*this);
     if (options.history)
         openHistory();
+    if (!options.record.empty())
+        recording().start(QString::fromStdString(options.record), options.overwrite);
 }
 
 PanelProgram::~PanelProgram()
 {
+    recording_.reset(); // closes the file, if the unload has not
     events_.reset();
     if (history_)
         window_->acquisition().removeBlockHook(*history_);
@@ -184,12 +191,69 @@ HistoryWindow &PanelProgram::openHistory()
         history_ = std::make_unique<HistoryWindow>(*dll_, std::move(sources));
         placeBeside(*history_, *window_);
         window_->acquisition().addBlockHook(*history_);
+        addRecordingButtons();
     }
     if (history_->isVisible())
         history_->raise();
     else
         history_->show();
     return *history_;
+}
+
+RecordingControl &PanelProgram::recording()
+{
+    if (!recording_) {
+        const auto info = [this] {
+            RecorderInfo i;
+            i.driverLibrary = loader_ ? (loader_->libraryPath().empty() ? loader_->library() : loader_->libraryPath())
+                                      : std::string("(not a library)");
+            i.programVersion = ADPANEL_VERSION;
+            return i;
+        };
+        recording_ = std::make_unique<RecordingControl>(window_->acquisition(), info, [this] { window_->close(); });
+        // A failure must reach the operator: the status line of the history
+        // window is where the recording reports.
+        QObject::connect(recording_.get(), &RecordingControl::failed, recording_.get(), [this] { openHistory(); });
+        QObject::connect(recording_.get(), &RecordingControl::statusChanged, recording_.get(),
+                         [this](const QString &text) {
+                             if (history_)
+                                 history_->setExtraStatus(text);
+                         });
+    }
+    return *recording_;
+}
+
+void PanelProgram::addRecordingButtons()
+{
+    auto *record = new QPushButton(QStringLiteral("记录…"), history_.get());
+    auto *stop = new QPushButton(QStringLiteral("停止记录"), history_.get());
+    record->setObjectName(QStringLiteral("cmdRecord"));
+    stop->setObjectName(QStringLiteral("cmdStopRecord"));
+    history_->toolbarLayout()->addWidget(record);
+    history_->toolbarLayout()->addWidget(stop);
+    const auto sync = [this, record, stop] {
+        const bool active = recording_ && recording_->active();
+        record->setEnabled(!active);
+        stop->setEnabled(active);
+    };
+    sync();
+    QObject::connect(record, &QPushButton::clicked, history_.get(), [this, sync] {
+        // The dialog asks before an existing file is replaced.
+        const QString path = QFileDialog::getSaveFileName(history_.get(), QStringLiteral("记录到文件"), QString(),
+                                                          QStringLiteral("HDF5 (*.h5 *.hdf5)"));
+        if (!path.isEmpty())
+            recording().start(path, true);
+        sync();
+    });
+    QObject::connect(stop, &QPushButton::clicked, history_.get(), [this, sync] {
+        if (recording_)
+            recording_->stop();
+        sync();
+    });
+    if (recording_) {
+        history_->setExtraStatus(recording_->statusText());
+        QObject::connect(recording_.get(), &RecordingControl::statusChanged, record, [sync] { sync(); });
+    }
 }
 
 int runPanel(int argc, char **argv)
@@ -208,6 +272,8 @@ int runPanel(int argc, char **argv)
     applyApplicationLook();
     PanelOptions options;
     options.history = parsed.run->history;
+    options.record = parsed.run->record.toStdString();
+    options.overwrite = parsed.run->overwrite;
     PanelProgram program(options);
     return QApplication::exec();
 }

@@ -11,6 +11,7 @@ namespace adcard {
 
 class DriverLoader;
 class FrmMultiBuf;
+class RecordingControl;
 class HistoryWindow;
 struct DllDef;
 
@@ -31,6 +32,8 @@ struct PanelOptions {
     CardDriver *driver = nullptr;
     std::string library = kLibraryName;
     bool history = false; // open the history window beside the panel at once
+    std::string record = {}; // arm the recorder for this file; empty: no
+    bool overwrite = false;
 };
 
 // Owns the driver loader, the program-wide state and the window; creating it
@@ -50,15 +53,20 @@ public:
     HistoryWindow &openHistory();
     // Null until the history window is first opened.
     HistoryWindow *history() { return history_.get(); }
+    // Created at the first recording.
+    RecordingControl &recording();
+    bool hasRecording() const { return recording_ != nullptr; }
 
 private:
     class PanelEvents;
+    void addRecordingButtons();
 
     std::unique_ptr<DriverLoader> loader_;
     std::unique_ptr<DllDef> dll_;
     std::unique_ptr<FrmMultiBuf> window_;
     // After the panel: goes first, while the acquisition it observes still exists.
     std::unique_ptr<HistoryWindow> history_;
+    std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<PanelEvents> events_;
 };
 

@@ -257,7 +257,11 @@ INSTANTIATE_TEST_SUITE_P(
         ArgsRow{"help_short", {"-h", "--bogus"}, 2, false, "", "adcard-panel: Unknown option 'bogus'.\nUsage:"},
         ArgsRow{"version", {"--version"}, 0, false, "adcard-panel " ADPANEL_VERSION "\n", ""},
         ArgsRow{"unknown", {"--recrod"}, 2, false, "", "adcard-panel: Unknown option 'recrod'.\nUsage: adcard-panel"},
-        ArgsRow{"stray_argument", {"file.h5"}, 2, false, "", "adcard-panel: unexpected argument 'file.h5'\nUsage:"}),
+        ArgsRow{"stray_argument", {"file.h5"}, 2, false, "", "adcard-panel: unexpected argument 'file.h5'\nUsage:"},
+        ArgsRow{"record_new_file", {"--record", "/nonexistent/new.h5"}, -1, false, "", ""},
+        ArgsRow{"record_without_file", {"--record"}, 2, false, "", "adcard-panel: Missing value after '--record'."},
+        ArgsRow{"record_existing_file", {"--record", ADPANEL_PROGRAM}, 2, false, "", "adcard-panel: '" ADPANEL_PROGRAM "' exists; give --overwrite"},
+        ArgsRow{"record_overwrite", {"--record", ADPANEL_PROGRAM, "--overwrite"}, -1, false, "", ""}),
     kRowName);
 
 // The real program: a wrong option ends it before the driver library is
