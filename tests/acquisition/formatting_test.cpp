@@ -3,6 +3,7 @@
 #include "driver/error_codes.h"
 #include "acquisition/formatting.h"
 #include "acquisition/readout.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,10 @@
 namespace adcard {
 namespace {
 
+using ::PrintTo; // rows print as their name
+
 struct VoltsRow {
+    const char *name;
     int32_t code;
     const char *caption;
 };
@@ -26,15 +30,19 @@ TEST_P(VoltsCaption, CodeThroughVoltsToCaption)
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, VoltsCaption,
-                         ::testing::Values(VoltsRow{0, "-5.001"}, VoltsRow{1, "-4.999"},
-                                           VoltsRow{1639, "-.999"}, VoltsRow{2000, "-.117"},
-                                           VoltsRow{2047, "-.002"}, VoltsRow{2048, ".000"},
-                                           VoltsRow{2049, ".002"}, VoltsRow{2050, ".005"},
-                                           VoltsRow{2457, ".999"}, VoltsRow{2458, "1.001"},
-                                           VoltsRow{3072, "2.501"}, VoltsRow{4095, "4.999"},
+                         ::testing::Values(VoltsRow{"Zero", 0, "-5.001"}, VoltsRow{"One", 1, "-4.999"},
+                                           VoltsRow{"MinusOneVolt", 1639, "-.999"},
+                                           VoltsRow{"Code2000", 2000, "-.117"},
+                                           VoltsRow{"BelowMid", 2047, "-.002"}, VoltsRow{"Mid", 2048, ".000"},
+                                           VoltsRow{"AboveMid", 2049, ".002"}, VoltsRow{"TwoAboveMid", 2050, ".005"},
+                                           VoltsRow{"OneVoltBelow", 2457, ".999"},
+                                           VoltsRow{"OneVoltAbove", 2458, "1.001"},
+                                           VoltsRow{"ThreeQuarters", 3072, "2.501"},
+                                           VoltsRow{"FullScale", 4095, "4.999"},
                                            // Beyond the card's range the integer part is not limited.
-                                           VoltsRow{2048 + 4095 * 2, "20.000"},
-                                           VoltsRow{2048 - 4095 * 12, "-120.000"}));
+                                           VoltsRow{"TwentyVolts", 2048 + 4095 * 2, "20.000"},
+                                           VoltsRow{"MinusHundredTwenty", 2048 - 4095 * 12, "-120.000"}),
+                         kRowName);
 
 TEST(VoltsText, UsesTheGivenSeparatorVerbatim)
 {
@@ -71,6 +79,7 @@ TEST(FailureText, ShortestDecimalNoBlank)
 }
 
 struct PortRow {
+    const char *name;
     int16_t port;
     const char *hex;
     const char *row; // portRowText
@@ -87,13 +96,14 @@ TEST_P(PortTexts, HexAndBits)
 
 INSTANTIATE_TEST_SUITE_P(
     Ports, PortTexts,
-    ::testing::Values(PortRow{165, "A5", "A5      1   0   1   0   0   1   0   1"},
-                      PortRow{0, "0", "0      0   0   0   0   0   0   0   0"},
-                      PortRow{300, "12C", "12C      0   0   1   0   1   1   0   0"},
-                      PortRow{-1, "FFFF", "FFFF      1   1   1   1   1   1   1   1"},
-                      PortRow{0x0F00, "F00", "F00      0   0   0   0   0   0   0   0"},
-                      PortRow{-32768, "8000", "8000      0   0   0   0   0   0   0   0"},
-                      PortRow{0x7FFF, "7FFF", "7FFF      1   1   1   1   1   1   1   1"}));
+    ::testing::Values(PortRow{"A5", 165, "A5", "A5      1   0   1   0   0   1   0   1"},
+                      PortRow{"Zero", 0, "0", "0      0   0   0   0   0   0   0   0"},
+                      PortRow{"ThreeDigits", 300, "12C", "12C      0   0   1   0   1   1   0   0"},
+                      PortRow{"MinusOne", -1, "FFFF", "FFFF      1   1   1   1   1   1   1   1"},
+                      PortRow{"HighByteOnly", 0x0F00, "F00", "F00      0   0   0   0   0   0   0   0"},
+                      PortRow{"Min", -32768, "8000", "8000      0   0   0   0   0   0   0   0"},
+                      PortRow{"Max", 0x7FFF, "7FFF", "7FFF      1   1   1   1   1   1   1   1"}),
+    kRowName);
 
 TEST(PortTexts, SummaryAndHeader)
 {

@@ -2,6 +2,7 @@
 #include "acquisition/acquisition.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/mock_driver.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 
 namespace adcard {
 namespace {
+
+using ::PrintTo; // rows print as their name
 
 using ::testing::_;
 using ::testing::InSequence;
@@ -145,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureRow{"InitialWhileRunning", 0, 0, 12, "Error=12", true, false},
                       FailureRow{"StartIntrWhileStopped", 1, 0, 7, "Error=7", false, true},
                       FailureRow{"StartIntrWhileRunning", -2, 0, -9001, "Error=-9001", true, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    kRowName);
 
 TEST_F(Handlers, FailedFirstStartCreatesNoArrays)
 {

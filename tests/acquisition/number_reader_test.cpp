@@ -1,4 +1,5 @@
 #include "acquisition/number_reader.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,8 @@
 
 namespace adcard {
 namespace {
+
+using ::PrintTo; // rows print as their name
 
 constexpr auto Ok = ReadStatus::Ok;
 constexpr auto Out = ReadStatus::OutOfRange;
@@ -65,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         GroupRow{"HalfWithLongTail", "0.5" + std::string(400, '0') + "1", Ok, 1},
         GroupRow{"HalfWithZeroTail", "2.5" + std::string(400, '0'), Ok, 2},
         GroupRow{"CarriageReturnIsNotSkipped", "1\r2", Ok, 1}),
-    [](const auto &info) { return std::string(info.param.name); });
+    kRowName);
 
 struct ValueRow {
     const char *name;
@@ -98,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueRow{"LeadingZerosDoNotCount", "000000000FF", Ok, 0xFF},
                       ValueRow{"SignIsNotADigit", "-1", Ok, 0},
                       ValueRow{"Design", "00", Ok, 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    kRowName);
 
 } // namespace
 } // namespace adcard

@@ -1,12 +1,16 @@
 #include "acquisition/readout.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace adcard {
 namespace {
+
+using ::PrintTo; // rows print as their name
 
 AcqSettings settings(int16_t channels, int32_t scans)
 {
@@ -31,6 +35,7 @@ struct MeanRow {
     int channel;
     std::function<int(int)> sampleOfScan; // the other channels hold 2048
     int32_t code;
+    float volts; // written out, so that the conversion is checked too
 };
 
 class ChannelMean : public ::testing::TestWithParam<MeanRow> {};
@@ -43,7 +48,7 @@ TEST_P(ChannelMean, RoundsHalfToEven)
     std::array<float, kMaxReadoutChannels> volts{};
     ASSERT_TRUE(computeReadout(settings(4, 1000), buf, codes, volts));
     EXPECT_EQ(codes[r.channel], r.code);
-    EXPECT_EQ(volts[r.channel], codeToVolts(r.code));
+    EXPECT_EQ(volts[r.channel], r.volts);
     for (int c = 0; c < 4; ++c)
         if (c != r.channel) {
             EXPECT_EQ(codes[c], 2048) << "channel " << c;
@@ -52,14 +57,43 @@ TEST_P(ChannelMean, RoundsHalfToEven)
 
 INSTANTIATE_TEST_SUITE_P(
     Blocks, ChannelMean,
-    ::testing::Values(MeanRow{"Constant3072", 2, [](int) { return 3072; }, 3072},
-                      MeanRow{"Half2048", 0, [](int k) { return 2048 + k % 2; }, 2048},
-                      MeanRow{"Half2049", 0, [](int k) { return 2049 + k % 2; }, 2050},
-                      MeanRow{"OneHigh", 0, [](int k) { return k == 500 ? 2049 : 2048; }, 2048},
-                      MeanRow{"Alternating1000And3000", 1, [](int k) { return k % 2 ? 3000 : 1000; }, 2000},
-                      MeanRow{"LastChannelFullScale", 3, [](int) { return 4095; }, 4095},
-                      MeanRow{"Zeros", 1, [](int) { return 0; }, 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    ::testing::Values(MeanRow{"Constant3072", 2, [](int) { return 3072; }, 3072, 0x1.401402p+1f},
+                      MeanRow{"Half2048", 0, [](int k) { return 2048 + k % 2; }, 2048, 0.0f},
+                      MeanRow{"Half2049", 0, [](int k) { return 2049 + k % 2; }, 2050, 0x1.401402p-8f},
+                      MeanRow{"OneHigh", 0, [](int k) { return k == 500 ? 2049 : 2048; }, 2048, 0.0f},
+                      MeanRow{"Alternating1000And3000", 1, [](int k) { return k % 2 ? 3000 : 1000; }, 2000,
+                              -0x1.e01e02p-4f},
+                      MeanRow{"LastChannelFullScale", 3, [](int) { return 4095; }, 4095, 0x1.3febfep+2f},
+                      MeanRow{"Zeros", 1, [](int) { return 0; }, 0, -0x1.401402p+2f}),
+    kRowName);
+
+// The float nearest to (code - 2048) / 4095 * 10 worked out in double. Codes
+// 1 and 411 tell it apart from the same formula in float (as x * (10 / 4095)
+// or as x / 4095 * 10); the 32-bit extremes catch an int subtraction.
+struct VoltsRow {
+    const char *name;
+    int32_t code;
+    float volts;
+};
+
+class CodeToVolts : public ::testing::TestWithParam<VoltsRow> {};
+
+TEST_P(CodeToVolts, IsTheDoubleResultRoundedToFloat)
+{
+    const auto &r = GetParam();
+    EXPECT_EQ(codeToVolts(r.code), r.volts) << std::hexfloat << codeToVolts(r.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, CodeToVolts,
+    ::testing::Values(VoltsRow{"Zero", 0, -0x1.401402p+2f}, VoltsRow{"One", 1, -0x1.3febfep+2f},
+                      VoltsRow{"FloatDivideShows", 411, -0x1.ffaffap+1f},
+                      VoltsRow{"BelowMid", 2047, -0x1.401402p-9f}, VoltsRow{"Mid", 2048, 0.0f},
+                      VoltsRow{"AboveMid", 2049, 0x1.401402p-9f}, VoltsRow{"ThreeQuarters", 3072, 0x1.401402p+1f},
+                      VoltsRow{"FullScale", 4095, 0x1.3febfep+2f},
+                      VoltsRow{"Int32Min", std::numeric_limits<int32_t>::min(), -0x1.401416p+22f},
+                      VoltsRow{"Int32Max", std::numeric_limits<int32_t>::max(), 0x1.4013eep+22f}),
+    kRowName);
 
 TEST(Readout, SumsAsFloatInScanOrder)
 {
@@ -120,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(Settings, ReadoutLimits,
                                            LimitRow{"NoScans", 4, 0, false},
                                            LimitRow{"TooManyScans", 4, 1002, false},
                                            LimitRow{"HugeScans", 4, 2000000000, false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         kRowName);
 
 TEST(Readout, RefusesABufferShorterThanTheBlock)
 {

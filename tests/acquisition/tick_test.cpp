@@ -22,6 +22,7 @@ using testing::FakeView;
 using testing::MockDriver;
 
 constexpr int kBlockSamples = 4000;
+constexpr int16_t kGuard = 0x7777;
 
 class Tick : public ::testing::Test {
 protected:
@@ -38,11 +39,19 @@ protected:
     auto deliver(int id, int32_t result = 1)
     {
         return Invoke([id, result](int16_t *buf) {
+            buf[0] = kGuard;
+            buf[kBlockSamples + 1] = kGuard;
             if (result == 1)
                 for (int j = 1; j <= kBlockSamples; ++j)
                     buf[j] = static_cast<int16_t>(id * 10 + j % 7);
             return result;
         });
+    }
+    // No sample of deliver() equals the guard, so a guard in the ring means
+    // the copy took one of the two guard words.
+    bool ringHasGuard() const
+    {
+        return std::find(dll.HistoryRing.begin(), dll.HistoryRing.end(), kGuard) != dll.HistoryRing.end();
     }
     bool slotHolds(int32_t start, int id) const
     {
@@ -99,6 +108,13 @@ TEST_F(Tick, ThreeBlocksWrapAroundTheRingEnd)
     EXPECT_EQ(acq.BlockCount, 3);
     EXPECT_EQ(view.caption("lblBlock"), " 3");
     EXPECT_EQ(view.caption("lblptr"), " 4000");
+    EXPECT_FALSE(ringHasGuard());
+    // Block 3 averages 32.997..33.003 on every channel; one guard word in a
+    // channel's mean would add about 30 codes.
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(acq.ChannelCode[c], 33) << c;
+        EXPECT_EQ(view.caption("lblAD", c), "-4.921") << c;
+    }
     // Order of the tick's caption writes: counters, readout, then inputs.
     const std::vector<std::string> order{"lblBlock", "lblptr", "lblAD(0)", "lblAD(1)", "lblAD(2)",
                                          "lblAD(3)", "lblDI", "lblDI_0", "lblBit", "lblDI_1"};
@@ -118,6 +134,7 @@ TEST_F(Tick, FailedMiddleFetchIsSkippedButCounted)
     EXPECT_TRUE(slotHolds(8000, 1));
     EXPECT_TRUE(slotHolds(12000, 3));
     EXPECT_TRUE(slotZero(16000));
+    EXPECT_FALSE(ringHasGuard());
     EXPECT_EQ(dll.RingPos, 16000);
     EXPECT_EQ(acq.BlockCount, 3);
 }
@@ -165,6 +182,8 @@ TEST_F(Tick, ReadoutShowsEachChannelsMean)
 {
     EXPECT_CALL(driver, QueryBuf()).WillOnce(Return(1));
     EXPECT_CALL(driver, ADResult(_)).WillOnce(Invoke([](int16_t *buf) {
+        buf[0] = kGuard;
+        buf[kBlockSamples + 1] = kGuard;
         const int16_t codes[4] = {0, 2049, 3072, 4095};
         for (int k = 0; k < 1000; ++k)
             for (int c = 0; c < 4; ++c)
@@ -178,7 +197,10 @@ TEST_F(Tick, ReadoutShowsEachChannelsMean)
     EXPECT_EQ(view.caption("lblAD", 1), ",002");
     EXPECT_EQ(view.caption("lblAD", 2), "2,501");
     EXPECT_EQ(view.caption("lblAD", 3), "4,999");
+    EXPECT_EQ(acq.ChannelCode[0], 0);
+    EXPECT_EQ(acq.ChannelCode[1], 2049);
     EXPECT_EQ(acq.ChannelCode[2], 3072);
+    EXPECT_EQ(acq.ChannelCode[3], 4095);
 }
 
 TEST_F(Tick, InputsShowBothPorts)
@@ -207,6 +229,7 @@ TEST_F(Tick, BlockCountSaturatesAndHarvestingGoesOn)
     }
     // The last tick wrote blocks 24 and 124 into the two slots before RingPos.
     EXPECT_TRUE(slotHolds(dll.RingPos == 0 ? 72000 : dll.RingPos - 8000, 24));
+    EXPECT_FALSE(ringHasGuard());
 
     acq.BlockCount = -32767;
     EXPECT_CALL(driver, QueryBuf()).WillOnce(Return(-2));
@@ -223,6 +246,7 @@ TEST_F(Tick, RingPositionOutsideTheRingRestartsAtZero)
     expectInputs();
     acq.onTick();
     EXPECT_TRUE(slotHolds(0, 9));
+    EXPECT_FALSE(ringHasGuard());
     EXPECT_EQ(dll.RingPos, 4000);
     EXPECT_EQ(dll.HistoryRing[80000], 0);
 }

@@ -5,6 +5,7 @@
 #include "tests/support/mock_driver.h"
 #include "panel/panel_app.h"
 #include "panel/panel_style.h"
+#include "tests/support/row_name.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,6 +25,8 @@
 
 namespace adcard {
 namespace {
+
+using ::PrintTo; // rows print as their name
 
 using adcard::testing::MockDriver;
 using ::testing::_;
@@ -251,7 +254,7 @@ TEST_F(Panel, ACaptionChangeRepaintsItsLabelAloneAndLaysNothingOut)
 }
 
 struct Route {
-    const char *row;
+    const char *name;
     Caption caption;
     const char *objectName;
 };
@@ -276,8 +279,7 @@ TEST_P(CaptionRoute, ReachesExactlyOneLabel)
         EXPECT_EQ(l->text() == q("★"), l->objectName() == q(r.objectName)) << l->objectName().toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, CaptionRoute, ::testing::ValuesIn(kRoutes),
-                         [](const ::testing::TestParamInfo<Route> &info) { return std::string(info.param.row); });
+INSTANTIATE_TEST_SUITE_P(Names, CaptionRoute, ::testing::ValuesIn(kRoutes), kRowName);
 
 TEST_F(Panel, TabCyclesFromExitThroughTheInputsAndBack)
 {
@@ -386,6 +388,44 @@ TEST_F(Panel, OutputButtonReadsTheTextBoxesAndMarksUnusableInput)
     as<QPushButton>("cmdSWO")->click();
     EXPECT_TRUE(value->toolTip().isEmpty());
     EXPECT_EQ(value->palette().color(QPalette::Base), plain);
+}
+
+// The logic only reads the two boxes: a click leaves what the operator typed,
+// the cursor and the selection as they were, whether the write goes out or not.
+TEST_F(Panel, OutputButtonLeavesTheTextBoxesAsTyped)
+{
+    auto *group = as<QLineEdit>("txtswChn");
+    auto *value = as<QLineEdit>("txtSWO_0");
+    ASSERT_TRUE(group && value);
+    struct Typed {
+        const char *row;
+        const char *group;
+        const char *value;
+        int writes;
+    };
+    const Typed rows[] = {
+        {"written", " 1.5 ", "a5 ", 1},
+        {"group_out_of_range", "40000", "11", 0},
+        {"value_out_of_range", "1", "1FFFFFFFF", 0},
+        {"junk_and_blanks", "\t&h1x", " f f", 1},
+    };
+    window.show();
+    for (const Typed &r : rows) {
+        SCOPED_TRACE(r.row);
+        group->setText(q(r.group));
+        group->setCursorPosition(1);
+        value->setText(q(r.value));
+        value->setSelection(1, 2);
+        EXPECT_CALL(driver, Tvo_DO(_, _)).Times(r.writes);
+        QTest::mouseClick(as<QPushButton>("cmdSWO"), Qt::LeftButton);
+        ::testing::Mock::VerifyAndClearExpectations(&driver);
+        EXPECT_EQ(group->text().toStdString(), r.group);
+        EXPECT_EQ(group->cursorPosition(), 1);
+        EXPECT_FALSE(group->hasSelectedText());
+        EXPECT_EQ(value->text().toStdString(), r.value);
+        EXPECT_EQ(value->selectionStart(), 1);
+        EXPECT_EQ(value->selectedText().toStdString(), std::string(r.value).substr(1, 2));
+    }
 }
 
 TEST_F(Panel, TextBoxesReturnWholeUtf8TextsOfAnyLength)

@@ -1,10 +1,12 @@
 // Over 40,000 blocks through the real tick, the real loader and the simulated
 // card with its clock sped up: nothing crashes, the block count saturates,
 // every fetched block sits whole in its ring slot, and memory stays flat.
+// The card runs 500 times faster than real time, 5,000 blocks a second.
 #include "tests/system/system_support.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -14,7 +16,10 @@ namespace {
 using namespace std::chrono_literals;
 
 // Passes every call through to the loader and remembers the sequence number
-// of each block handed over, so the test knows what each tick fetched.
+// of each block handed over, so the test knows what each tick fetched. It
+// reports at most a ring's worth of waiting blocks, the rest staying queued
+// in the card, so that a tick delayed by a busy machine never overwrites its
+// own first blocks and every block can be checked in its slot.
 class RecordingDriver final : public CardDriver {
 public:
     explicit RecordingDriver(DriverLoader &inner) : inner_(inner) {}
@@ -24,7 +29,12 @@ public:
         return inner_.StartIntr(a, b, c, d, e, f, g);
     }
     int32_t StopIntr() override { return inner_.StopIntr(); }
-    int16_t QueryBuf() override { return inner_.QueryBuf(); }
+    int16_t QueryBuf() override
+    {
+        const int16_t ready = inner_.QueryBuf();
+        backlog = ready > kRingBlocks;
+        return std::min(ready, kRingBlocks);
+    }
     int32_t ADResult(int16_t *buffer) override
     {
         const int32_t r = inner_.ADResult(buffer);
@@ -36,7 +46,9 @@ public:
     int16_t Tvo_DI(int32_t n, int16_t *s) override { return inner_.Tvo_DI(n, s); }
     int16_t Tvo_DO(int16_t g, int16_t v) override { return inner_.Tvo_DO(g, v); }
 
+    static constexpr int16_t kRingBlocks = 20;
     std::vector<uint32_t> fetched;
+    bool backlog = false; // more blocks were waiting than the last QueryBuf reported
 
 private:
     DriverLoader &inner_;
@@ -62,7 +74,7 @@ TEST(Soak, FortyThousandBlocks)
 {
     constexpr std::size_t kBlocks = 40000;
     const std::string stats = statsPath("soak");
-    SimEnvironment env({{"ADCARD_SIM_SEQUENCE", "1"}, {"ADCARD_SIM_SPEED", "150"}, {"ADCARD_SIM_QUEUE", "4096"},
+    SimEnvironment env({{"ADCARD_SIM_SEQUENCE", "1"}, {"ADCARD_SIM_SPEED", "500"}, {"ADCARD_SIM_QUEUE", "4096"},
                         {"ADCARD_SIM_STATS", stats}, {"ADCARD_SIM_SEED", "3"}});
     const auto params = fixedParams(3, 3, true);
 
@@ -79,18 +91,13 @@ TEST(Soak, FortyThousandBlocks)
 
     long rssFirst = -1;
     std::size_t checked = 0;
-    std::size_t verified = 0;
-    const auto deadline = std::chrono::steady_clock::now() + 100s;
-    while (driver.fetched.size() < kBlocks) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "only " << driver.fetched.size() << " blocks";
-        std::this_thread::sleep_for(5ms);
-        acq.onTick();
-        QCoreApplication::processEvents(); // let the window repaint, as between real ticks
-        // Each block fetched since the last check sits in its slot: block n of
-        // the run goes to slot n mod 20, since RingPos starts at 0.
+    std::size_t ticks = 0;
+    // Each block fetched since the last check sits in its slot: block n of the
+    // run goes to slot n mod 20, since RingPos starts at 0.
+    const auto checkNewBlocks = [&] {
         const std::size_t total = driver.fetched.size();
-        const std::size_t from = total > checked + 20 ? total - 20 : checked;
-        for (std::size_t n = from; n < total; ++n) {
+        ASSERT_LE(total - checked, 20u);
+        for (std::size_t n = checked; n < total; ++n) {
             const int16_t *slot = ringSlot(dll, 0, static_cast<int>(n % 20));
             ASSERT_EQ(stampOf(slot), driver.fetched[n]) << "block " << n;
             if (n % 97 == 0) {
@@ -98,11 +105,21 @@ TEST(Soak, FortyThousandBlocks)
                 ASSERT_TRUE(std::equal(want.begin(), want.end(), slot)) << "block " << n;
             }
         }
-        // A tick that fetched more than the ring holds has overwritten its own
-        // first blocks, as it should; only the ones still in the ring are checked.
-        verified += total - from;
         checked = total;
-        if (rssFirst < 0 && total >= 1000)
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 100s;
+    while (driver.fetched.size() < kBlocks) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "only " << driver.fetched.size() << " blocks";
+        if (!driver.backlog)
+            std::this_thread::sleep_for(1ms);
+        acq.onTick();
+        ++ticks;
+        ASSERT_NO_FATAL_FAILURE(checkNewBlocks());
+        // Lets the window repaint, as between real ticks; the window's own
+        // timer may tick here too.
+        QCoreApplication::processEvents();
+        ASSERT_NO_FATAL_FAILURE(checkNewBlocks());
+        if (rssFirst < 0 && checked >= 1000)
             rssFirst = residentKiB();
     }
     qobject_cast<QPushButton *>(window.control("cmdStop"))->click();
@@ -111,7 +128,6 @@ TEST(Soak, FortyThousandBlocks)
     // No block lost or repeated: the card's numbers run on without a gap.
     for (std::size_t n = 0; n < driver.fetched.size(); ++n)
         ASSERT_EQ(driver.fetched[n], n) << "block " << n;
-    EXPECT_GT(verified, kBlocks * 9 / 10);
     EXPECT_EQ(acq.BlockCount, 32767);
     EXPECT_EQ(qobject_cast<QLabel *>(window.control("lblBlock"))->text(), " 32767");
     EXPECT_EQ(dll.RingPos, static_cast<int32_t>(driver.fetched.size() % 20 * kBlockSamples));
@@ -119,8 +135,9 @@ TEST(Soak, FortyThousandBlocks)
     EXPECT_EQ(s.at("overruns"), 0);
     EXPECT_EQ(s.at("delivered"), static_cast<long long>(driver.fetched.size()));
 
-    std::printf("soak: %zu blocks (%zu checked in their ring slot), resident memory %ld KiB after 1000 blocks, %ld KiB at the end\n",
-                driver.fetched.size(), verified, rssFirst, rssLast);
+    std::printf("soak: %zu blocks in %zu ticks, each checked in its ring slot; resident memory %ld KiB after 1000 "
+                "blocks, %ld KiB at the end\n",
+                driver.fetched.size(), ticks, rssFirst, rssLast);
     if (!kSanitized) {
         EXPECT_LT(rssLast - rssFirst, 4096) << "resident memory grew";
     }
