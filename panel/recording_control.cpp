@@ -2,7 +2,10 @@
 
 #include "acquisition/acquisition.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -79,10 +82,40 @@ void RecordingControl::installTerminationHandler()
         ::sigaction(sig, &sa, nullptr);
 }
 
+RecordingSession *RecordingControl::makeRecorder(QString &why)
+{
+    // Beside the program as installed, else where the build put it.
+    const QStringList candidates{
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(ADPANEL_RECORDER_FROM_BINDIR)),
+        QStringLiteral(ADPANEL_RECORDER_BUILT),
+    };
+    for (const QString &file : candidates) {
+        if (!QFileInfo::exists(file))
+            continue;
+        QLibrary module(file);
+        // Never unloaded: its writer thread may outlive any one recording.
+        module.setLoadHints(QLibrary::PreventUnloadHint);
+        auto make = reinterpret_cast<MakeRecorderFn>(module.resolve(kMakeRecorderEntry));
+        if (!make) {
+            why = QStringLiteral("cannot load the recorder %1: %2").arg(file, module.errorString());
+            return nullptr;
+        }
+        // A crash or kill -9 loses at most the last second.
+        return make(64, 1000);
+    }
+    why = QStringLiteral("the recorder module is not installed (looked for %1)").arg(candidates.join(QStringLiteral(", ")));
+    return nullptr;
+}
+
 bool RecordingControl::start(const QString &path, bool overwrite)
 {
     if (!recorder_) {
-        recorder_ = std::make_unique<Recorder>();
+        QString why;
+        recorder_.reset(makeRecorder(why));
+        if (!recorder_) {
+            report(QStringLiteral("记录失败：") + why);
+            return false;
+        }
         acquisition_.addBlockHook(*recorder_);
         installTerminationHandler();
     }

@@ -3,7 +3,7 @@
 // feeds it from the acquisition's block hook, reports its state and its
 // failures (standard error, the history window's status line), and closes
 // the file when the program is told to end.
-#include "recording/recorder.h"
+#include "recording/recording_session.h"
 
 #include <QObject>
 #include <QString>
@@ -34,7 +34,7 @@ public:
     void stop();
 
     bool active() const; // armed or recording
-    Recorder *recorder() const { return recorder_.get(); }
+    RecordingSession *recorder() const { return recorder_.get(); }
     // One line for the history window: empty while there is nothing to say.
     QString statusText() const;
 
@@ -47,11 +47,13 @@ private:
     void poll();
     void report(const QString &message);
     void installTerminationHandler();
+    // Loads the recorder module; null, with the reason in `why`, if it cannot.
+    RecordingSession *makeRecorder(QString &why);
 
     Acquisition &acquisition_;
     std::function<RecorderInfo()> info_;
     std::function<void()> endProgram_;
-    std::unique_ptr<Recorder> recorder_;
+    std::unique_ptr<RecordingSession> recorder_;
     QTimer *poll_ = nullptr;
     QSocketNotifier *termination_ = nullptr;
     QString lastMessage_;

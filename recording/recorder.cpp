@@ -13,7 +13,7 @@
 namespace adcard {
 
 struct Recorder::Slot {
-    enum class Kind : uint8_t { BeginRun, Block, TickEnd, Close };
+    enum class Kind : uint8_t { BeginRun, Block, TickEnd, Flush, Close };
     Kind kind = Kind::Close;
     AcqSettings settings;  // BeginRun
     int64_t timeNs = 0;    // BeginRun: start; TickEnd: the tick
@@ -49,7 +49,10 @@ const char *stateName(RecorderState s)
     return "?";
 }
 
-Recorder::Recorder(std::size_t queueBlocks) : queueBlocks_(std::max(queueBlocks, kControlReserve + 1)) {}
+Recorder::Recorder(std::size_t queueBlocks, std::chrono::milliseconds flushEvery)
+    : queueBlocks_(std::max(queueBlocks, kControlReserve + 1)), flushEvery_(flushEvery)
+{
+}
 
 Recorder::~Recorder()
 {
@@ -255,25 +258,52 @@ void Recorder::tickEnded(const TickSummary &tick)
 
 void Recorder::acquisitionStopped(StopReason reason)
 {
-    inRun_ = false;
-    if (reason == StopReason::Unload)
+    if (reason == StopReason::Unload) {
+        inRun_ = false;
         stop();
+        return;
+    }
+    // No tick follows to bring the flush that may be pending.
+    if (recording() && !beginPending_) {
+        if (Slot *s = queue_->claim()) {
+            s->kind = Slot::Kind::Flush;
+            queue_->publish();
+        }
+    }
+    inRun_ = false;
 }
 
 void Recorder::writerMain(std::unique_ptr<RecordingFile> file)
 {
     std::vector<BlockRow> rows; // this tick's blocks, completed at its end
     rows.reserve(256);
+    // Flushing costs far more than writing a block, so ticks are written as
+    // they end but flushed together, every flushEvery_ at most.
+    int64_t unflushed = 0;
+    auto lastFlush = std::chrono::steady_clock::now();
+    int64_t missed = 0;
+    int64_t dropped = 0;
+    const auto flush = [&] {
+        if (unflushed == 0)
+            return;
+        if (file->runs() > 0)
+            file->setLosses(missed, dropped);
+        file->flush();
+        blocksWritten_.fetch_add(unflushed, std::memory_order_relaxed);
+        fileSize_.store(file->fileSize(), std::memory_order_relaxed);
+        unflushed = 0;
+        lastFlush = std::chrono::steady_clock::now();
+    };
     const auto writeRows = [&](int64_t timeNs, int16_t blockCount) {
         for (BlockRow &r : rows) {
             r.timeNs = timeNs;
             r.blockCount = blockCount;
         }
         file->appendRows(rows);
-        file->flush();
-        blocksWritten_.fetch_add(static_cast<int64_t>(rows.size()), std::memory_order_relaxed);
-        fileSize_.store(file->fileSize(), std::memory_order_relaxed);
+        unflushed += static_cast<int64_t>(rows.size());
         rows.clear();
+        if (std::chrono::steady_clock::now() - lastFlush >= flushEvery_)
+            flush();
     };
     // Blocks whose tick never ended (not seen from the acquisition) are kept
     // with block_count -1.
@@ -288,6 +318,8 @@ void Recorder::writerMain(std::unique_ptr<RecordingFile> file)
             switch (s.kind) {
             case Slot::Kind::BeginRun:
                 finishTick();
+                flush();
+                missed = dropped = 0;
                 file->beginRun({s.settings, info_.driverLibrary, info_.programVersion, iso8601Local(s.timeNs)});
                 fileSize_.store(file->fileSize(), std::memory_order_relaxed);
                 break;
@@ -297,12 +329,18 @@ void Recorder::writerMain(std::unique_ptr<RecordingFile> file)
                 break;
             case Slot::Kind::TickEnd:
                 if (file->runs() > 0) {
-                    file->setLosses(s.missed, s.dropped);
+                    missed = s.missed;
+                    dropped = s.dropped;
                     writeRows(s.timeNs, s.blockCount);
                 }
                 break;
+            case Slot::Kind::Flush:
+                finishTick();
+                flush();
+                break;
             case Slot::Kind::Close: {
                 finishTick();
+                flush();
                 file->close();
                 std::error_code ec;
                 const auto size = std::filesystem::file_size(path_, ec);

@@ -7,9 +7,10 @@
 // The UI thread calls arm(), stop(), status() and takeError(); none of them
 // touch the file except arm(), which creates it, and stop(), which waits for
 // the writer to drain the queue and close it.
-#include "acquisition/block_hook.h"
+#include "recording/recording_session.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,30 +25,16 @@ class RecordingFile;
 template <typename Slot>
 class SlotQueue;
 
-// What the panel knows about itself, stored with each run.
-struct RecorderInfo {
-    std::string driverLibrary;
-    std::string programVersion;
-};
-
-enum class RecorderState { Idle, Armed, Recording, Failed };
 const char *stateName(RecorderState s); // "idle", "armed", "recording", "failed"
 
-struct RecorderStatus {
-    RecorderState state = RecorderState::Idle;
-    std::string file;
-    int64_t blocksWritten = 0; // in the file and flushed
-    int64_t fileSize = 0;      // bytes, as of the latest flush
-    int64_t blocksDropped = 0; // refused because the queue was full
-    std::string lastError;
-    uint64_t errors = 0; // errors so far; a change means a new lastError
-};
-
-class Recorder final : public BlockHook {
+class Recorder final : public RecordingSession {
 public:
     static constexpr std::size_t kDefaultQueueBlocks = 64;
 
-    explicit Recorder(std::size_t queueBlocks = kDefaultQueueBlocks);
+    // `flushEvery`: the longest a written tick waits to be flushed, so the
+    // most a crash can lose; zero flushes every tick.
+    explicit Recorder(std::size_t queueBlocks = kDefaultQueueBlocks,
+                      std::chrono::milliseconds flushEvery = std::chrono::milliseconds{0});
     ~Recorder() override; // stop()
     Recorder(const Recorder &) = delete;
     Recorder &operator=(const Recorder &) = delete;
@@ -55,13 +42,13 @@ public:
     // Creates the file and waits for the next successful Start. Returns an
     // empty string, or why the file cannot be written (an existing file is
     // refused unless `overwrite`). Refused while armed or recording.
-    std::string arm(const std::string &path, bool overwrite, const RecorderInfo &info);
+    std::string arm(const std::string &path, bool overwrite, const RecorderInfo &info) override;
     // Writes every block queued so far, closes the file and returns to idle
     // (or stays failed, with its message).
-    void stop();
-    RecorderStatus status() const;
+    void stop() override;
+    RecorderStatus status() const override;
     // Each new error message once, for the status line and standard error.
-    std::optional<std::string> takeError();
+    std::optional<std::string> takeError() override;
 
     void historyStarted(const AcqSettings &settings) override;
     void acquisitionStarted(const AcqSettings &settings) override;
@@ -81,6 +68,7 @@ private:
     void setError(std::string message);
 
     std::size_t queueBlocks_;
+    std::chrono::milliseconds flushEvery_;
     std::unique_ptr<SlotQueue<Slot>> queue_;
     std::thread writer_;
     std::atomic<RecorderState> state_{RecorderState::Idle};

@@ -348,5 +348,27 @@ INSTANTIATE_TEST_SUITE_P(Rows, Iso8601,
                                                    "2025-01-02T00:00:00.005-03:30"}),
                          kRowName);
 
+// Flushes wait for the interval, but a Stop brings the pending one at once:
+// no tick follows it to do so.
+TEST(Recorder, StopFlushesWhatTheIntervalHeldBack)
+{
+    const std::string path = scratchDir("rec-interval") + "/a.h5";
+    Recorder rec(Recorder::kDefaultQueueBlocks, std::chrono::hours{1});
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    Feeder f(rec);
+    f.start();
+    f.tick("bb");
+    f.tick("b");
+    std::this_thread::sleep_for(std::chrono::milliseconds{100});
+    EXPECT_EQ(rec.status().blocksWritten, 0) << "flushed before the interval ran out";
+    rec.acquisitionStopped(StopReason::Stop);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds{20};
+    while (rec.status().blocksWritten < 3 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds{1});
+    EXPECT_EQ(rec.status().blocksWritten, 3);
+    EXPECT_EQ(Reader(path).read("run0001").rows.size(), 3u) << "a reader sees the flushed blocks while the file is open";
+    rec.stop();
+}
+
 } // namespace
 } // namespace adcard::testing

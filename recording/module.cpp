@@ -1,0 +1,15 @@
+// The recorder module's one exported entry; the program finds it by name
+// once it has loaded the module.
+#include "recording/recorder.h"
+
+#include <chrono>
+#include <type_traits>
+
+extern "C" __attribute__((visibility("default"))) adcard::RecordingSession *
+adcard_make_recorder(std::size_t queueBlocks, int64_t flushEveryMs)
+{
+    return new adcard::Recorder(queueBlocks, std::chrono::milliseconds{flushEveryMs});
+}
+
+// A mismatch between this entry and what the program calls is a compile error.
+static_assert(std::is_same_v<decltype(&adcard_make_recorder), adcard::MakeRecorderFn>);

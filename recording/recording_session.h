@@ -1,0 +1,52 @@
+#pragma once
+// What the program sees of the recorder. The recorder itself, with HDF5 and
+// the libraries HDF5 brings (about 6 MiB of them), lives in a module that the
+// program loads only when a recording is first asked for, so that a panel
+// that never records starts and runs as it would without it.
+#include "acquisition/block_hook.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace adcard {
+
+// What the panel knows about itself, stored with each run.
+struct RecorderInfo {
+    std::string driverLibrary;
+    std::string programVersion;
+};
+
+enum class RecorderState { Idle, Armed, Recording, Failed };
+
+struct RecorderStatus {
+    RecorderState state = RecorderState::Idle;
+    std::string file;
+    int64_t blocksWritten = 0; // in the file and flushed
+    int64_t fileSize = 0;      // bytes, as of the latest flush
+    int64_t blocksDropped = 0; // refused because the queue was full
+    std::string lastError;
+    uint64_t errors = 0; // errors so far; a change means a new lastError
+};
+
+class RecordingSession : public BlockHook {
+public:
+    // Creates the file and waits for the next successful Start. Returns an
+    // empty string, or why the file cannot be written (an existing file is
+    // refused unless `overwrite`). Refused while armed or recording.
+    virtual std::string arm(const std::string &path, bool overwrite, const RecorderInfo &info) = 0;
+    // Writes every block queued so far, closes the file and returns to idle
+    // (or stays failed, with its message).
+    virtual void stop() = 0;
+    virtual RecorderStatus status() const = 0;
+    // Each new error message once, for the status line and standard error.
+    virtual std::optional<std::string> takeError() = 0;
+};
+
+// The module's one entry: a new recorder with a queue of `queueBlocks` and
+// flushes at most `flushEveryMs` apart, for the caller to delete.
+using MakeRecorderFn = RecordingSession *(*)(std::size_t queueBlocks, int64_t flushEveryMs);
+inline constexpr const char *kMakeRecorderEntry = "adcard_make_recorder";
+
+} // namespace adcard
