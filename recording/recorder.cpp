@@ -279,19 +279,23 @@ void Recorder::writerMain(std::unique_ptr<RecordingFile> file)
     rows.reserve(256);
     // Flushing costs far more than writing a block, so ticks are written as
     // they end but flushed together, every flushEvery_ at most.
-    int64_t unflushed = 0;
+    // The rows wait for the flush too and go to the file in one write: a
+    // reader counts only rows, so samples without their row yet are unseen.
+    std::vector<BlockRow> unflushed;
+    unflushed.reserve(256);
     auto lastFlush = std::chrono::steady_clock::now();
     int64_t missed = 0;
     int64_t dropped = 0;
     const auto flush = [&] {
-        if (unflushed == 0)
+        if (unflushed.empty())
             return;
+        file->appendRows(unflushed);
         if (file->runs() > 0)
             file->setLosses(missed, dropped);
         file->flush();
-        blocksWritten_.fetch_add(unflushed, std::memory_order_relaxed);
+        blocksWritten_.fetch_add(static_cast<int64_t>(unflushed.size()), std::memory_order_relaxed);
         fileSize_.store(file->fileSize(), std::memory_order_relaxed);
-        unflushed = 0;
+        unflushed.clear();
         lastFlush = std::chrono::steady_clock::now();
     };
     const auto writeRows = [&](int64_t timeNs, int16_t blockCount) {
@@ -299,8 +303,7 @@ void Recorder::writerMain(std::unique_ptr<RecordingFile> file)
             r.timeNs = timeNs;
             r.blockCount = blockCount;
         }
-        file->appendRows(rows);
-        unflushed += static_cast<int64_t>(rows.size());
+        unflushed.insert(unflushed.end(), rows.begin(), rows.end());
         rows.clear();
         if (std::chrono::steady_clock::now() - lastFlush >= flushEvery_)
             flush();

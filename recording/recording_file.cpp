@@ -120,13 +120,22 @@ Hid extendibleDataset(hid_t where, const char *name, hid_t type, int rank, const
 void append(hid_t dset, hid_t memType, int rank, hsize_t offset, const hsize_t *count, const void *data,
             const char *what)
 {
+    // Rows are converted from their in-memory layout to the file's on the
+    // way. HDF5 would clear a 1 MiB conversion buffer, and as much again for
+    // the background, on every write; a tick's rows need a few hundred bytes.
+    static const Hid transfer = [] {
+        Hid dxpl(H5Pcreate(H5P_DATASET_XFER), H5Pclose);
+        if (dxpl.valid())
+            H5Pset_buffer(dxpl.get(), 16 * 1024, nullptr, nullptr);
+        return dxpl;
+    }();
     hsize_t dims[2] = {offset + count[0], rank > 1 ? count[1] : 0};
     check(H5Dset_extent(dset, dims), std::string("extending ") + what);
     const Hid fileSpace(check(H5Dget_space(dset), what), H5Sclose);
     const hsize_t start[2] = {offset, 0};
     check(H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, count, nullptr), what);
     const Hid memSpace(check(H5Screate_simple(rank, count, nullptr), what), H5Sclose);
-    check(H5Dwrite(dset, memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, data),
+    check(H5Dwrite(dset, memType, memSpace.get(), fileSpace.get(), transfer.valid() ? transfer.get() : H5P_DEFAULT, data),
           std::string("writing ") + what);
 }
 
