@@ -1,5 +1,7 @@
 #include "history/history_plot.h"
 
+#include "acquisition/readout.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -28,8 +30,6 @@ int columnX(int column, int columns, const QRect &r)
 }
 
 } // namespace
-
-double historyCodeToVolts(int code) { return (code - 2048) / 4095.0 * 10.0; }
 
 HistoryPlot::HistoryPlot(const DllDef &dll) : dll_(dll) {}
 
@@ -311,8 +311,8 @@ void HistoryPlot::render(QPainter &p, const QRect &area, const QRect &dirtyArea)
                     prevValid = false;
                     continue;
                 }
-                int top = voltsToY(historyCodeToVolts(col.hi[c]), r);
-                int bottom = voltsToY(historyCodeToVolts(col.lo[c]), r);
+                int top = voltsToY(codeToVolts(col.hi[c]), r);
+                int bottom = voltsToY(codeToVolts(col.lo[c]), r);
                 const int nextTop = top;
                 const int nextBottom = bottom;
                 // Join the previous column, so that a steep edge is one

@@ -23,8 +23,6 @@ inline constexpr int kPlotChannels = 4;
 // wider plots stretch the columns.
 inline constexpr int kMaxPlotColumns = 3072;
 
-double historyCodeToVolts(int code);
-
 class HistoryPlot final : public BlockHook {
 public:
     explicit HistoryPlot(const DllDef &dll);
