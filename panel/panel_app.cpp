@@ -148,15 +148,20 @@ PanelProgram::~PanelProgram()
 
 namespace {
 
+// The file the dynamic loader opened, or the name it was asked for.
+std::string loadedLibrary(const DriverLoader &loader)
+{
+    std::string path = loader.libraryPath();
+    return path.empty() ? loader.library() : path;
+}
+
 DriverStatus driverStatusOf(const DriverLoader &loader)
 {
     DriverStatus s;
     s.failures = loader.failures();
     if (loader.libraryOpened()) {
         s.kind = DriverStatus::Kind::Loaded;
-        s.path = loader.libraryPath();
-        if (s.path.empty())
-            s.path = loader.library();
+        s.path = loadedLibrary(loader);
     } else if (loader.libraryOpenAttempted()) {
         s.kind = DriverStatus::Kind::Missing;
     }
@@ -205,8 +210,7 @@ RecordingControl &PanelProgram::recording()
     if (!recording_) {
         const auto info = [this] {
             RecorderInfo i;
-            i.driverLibrary = loader_ ? (loader_->libraryPath().empty() ? loader_->library() : loader_->libraryPath())
-                                      : std::string("(not a library)");
+            i.driverLibrary = loader_ ? loadedLibrary(*loader_) : std::string("(not a library)");
             i.programVersion = ADPANEL_VERSION;
             return i;
         };
@@ -216,8 +220,10 @@ RecordingControl &PanelProgram::recording()
         QObject::connect(recording_.get(), &RecordingControl::failed, recording_.get(), [this] { openHistory(); });
         QObject::connect(recording_.get(), &RecordingControl::statusChanged, recording_.get(),
                          [this](const QString &text) {
-                             if (history_)
+                             if (history_) {
                                  history_->setExtraStatus(text);
+                                 syncRecordingButtons();
+                             }
                          });
     }
     return *recording_;
@@ -231,29 +237,33 @@ void PanelProgram::addRecordingButtons()
     stop->setObjectName(QStringLiteral("cmdStopRecord"));
     history_->toolbarLayout()->addWidget(record);
     history_->toolbarLayout()->addWidget(stop);
-    const auto sync = [this, record, stop] {
-        const bool active = recording_ && recording_->active();
-        record->setEnabled(!active);
-        stop->setEnabled(active);
-    };
-    sync();
-    QObject::connect(record, &QPushButton::clicked, history_.get(), [this, sync] {
+    QObject::connect(record, &QPushButton::clicked, history_.get(), [this] {
         // The dialog asks before an existing file is replaced.
         const QString path = QFileDialog::getSaveFileName(history_.get(), QStringLiteral("记录到文件"), QString(),
                                                           QStringLiteral("HDF5 (*.h5 *.hdf5)"));
         if (!path.isEmpty())
             recording().start(path, true);
-        sync();
+        syncRecordingButtons();
     });
-    QObject::connect(stop, &QPushButton::clicked, history_.get(), [this, sync] {
+    QObject::connect(stop, &QPushButton::clicked, history_.get(), [this] {
         if (recording_)
             recording_->stop();
-        sync();
+        syncRecordingButtons();
     });
-    if (recording_) {
+    if (recording_)
         history_->setExtraStatus(recording_->statusText());
-        QObject::connect(recording_.get(), &RecordingControl::statusChanged, record, [sync] { sync(); });
-    }
+    syncRecordingButtons();
+}
+
+// Record while nothing is recorded, stop while something is; called after
+// every change of the recorder's state, however it came.
+void PanelProgram::syncRecordingButtons()
+{
+    const bool active = recording_ && recording_->active();
+    if (auto *record = history_->findChild<QPushButton *>(QStringLiteral("cmdRecord")))
+        record->setEnabled(!active);
+    if (auto *stop = history_->findChild<QPushButton *>(QStringLiteral("cmdStopRecord")))
+        stop->setEnabled(active);
 }
 
 int runPanel(int argc, char **argv)

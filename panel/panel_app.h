@@ -55,11 +55,11 @@ public:
     HistoryWindow *history() { return history_.get(); }
     // Created at the first recording.
     RecordingControl &recording();
-    bool hasRecording() const { return recording_ != nullptr; }
 
 private:
     class PanelEvents;
     void addRecordingButtons();
+    void syncRecordingButtons();
 
     std::unique_ptr<DriverLoader> loader_;
     std::unique_ptr<DllDef> dll_;
