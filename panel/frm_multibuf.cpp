@@ -58,6 +58,10 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
     setFixedSize(twipsToPixels(kClientWidthTwips, dpiX_), twipsToPixels(kClientHeightTwips, dpiY_));
 
     createControls();
+    // Every label has the window's font.
+    const QFontMetricsF fm(font());
+    for (char16_t u = 0; u < asciiAdvance64_.size(); ++u)
+        asciiAdvance64_[u] = qRound(fm.horizontalAdvance(QChar(u)) * 64);
     for (std::size_t i = 0; i < kCaptionCount; ++i) {
         const ControlName c = kCaptionControls[i];
         captionLabels_[i] = qobject_cast<QLabel *>(control(objectKey(c.name, c.index)));
@@ -65,11 +69,6 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
         for (const ControlDef &def : controlTable())
             if (def.name == c.name && def.index == c.index)
                 captionAutoSize_[i] = def.kind == ControlKind::Label;
-        if (i == 0) {
-            const QFontMetricsF fm(captionLabels_[i]->font());
-            for (char16_t u = 0; u < asciiAdvance64_.size(); ++u)
-                asciiAdvance64_[u] = qRound(fm.horizontalAdvance(QChar(u)) * 64);
-        }
         captionExtraWidth_[i] = captionLabels_[i]->width() - textWidth(captionLabels_[i]->text(), captionLabels_[i]);
     }
     for (std::size_t i = 0; i < kTextBoxCount; ++i) {
