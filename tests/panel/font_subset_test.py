@@ -10,9 +10,9 @@ import tempfile
 import unittest
 
 SCRIPT, FONT = map(pathlib.Path, sys.argv[1:3])
-spec = importlib.util.spec_from_file_location("make_font_subset", SCRIPT)
-subset = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(subset)
+found = importlib.util.spec_from_file_location("make_font_subset", SCRIPT)
+subset = importlib.util.module_from_spec(found)
+found.loader.exec_module(subset)
 
 # (row, C++ source, characters that must be found, characters that must not)
 CASES = [
