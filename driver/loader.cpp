@@ -51,9 +51,7 @@ void DriverLoader::report(DriverFailure failure)
     failures_ += line;
     failures_ += '\n';
     if (sink_)
-        sink_(line);
-    if (detailSink_)
-        detailSink_(failure);
+        sink_(failure);
 }
 
 void *DriverLoader::resolve(Entry e)

@@ -33,10 +33,8 @@ struct DriverFailure {
 
 class DriverLoader final : public CardDriver {
 public:
-    // Receives each failure text once, after it has gone to standard error.
-    using FailureSink = std::function<void(const std::string &)>;
-    // The same, in parts. Either sink, both or none may be set.
-    using FailureDetailSink = std::function<void(const DriverFailure &)>;
+    // Receives each failure once, after its line has gone to standard error.
+    using FailureSink = std::function<void(const DriverFailure &)>;
 
     explicit DriverLoader(std::string library = kLibraryName);
     ~DriverLoader() override;
@@ -44,7 +42,6 @@ public:
     DriverLoader &operator=(const DriverLoader &) = delete;
 
     void setFailureSink(FailureSink sink) { sink_ = std::move(sink); }
-    void setFailureDetailSink(FailureDetailSink sink) { detailSink_ = std::move(sink); }
 
     int32_t Initial(int32_t a, int32_t b, int32_t c, int32_t d) override;
     int32_t StartIntr(int16_t arg1, int32_t scansPerBlock, int16_t arg3, int16_t channelCount,
@@ -79,7 +76,6 @@ private:
     // then answers with the loader's own code instead of the driver's.
     bool lastCallUnbound_ = false;
     FailureSink sink_;
-    FailureDetailSink detailSink_;
     std::string failures_;
 };
 

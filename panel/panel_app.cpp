@@ -123,7 +123,7 @@ PanelProgram::PanelProgram(const PanelOptions &options)
     window_ = std::make_unique<FrmMultiBuf>(*dll_, QLocale().decimalPoint().toStdString());
     if (loader_) {
         // Before load: the load step is the first to call the driver.
-        loader_->setFailureDetailSink(
+        loader_->setFailureSink(
             [w = window_.get()](const DriverFailure &f) { w->addDriverProblem(driverProblemText(f)); });
     }
     window_->load();
@@ -143,7 +143,7 @@ PanelProgram::~PanelProgram()
         window_->acquisition().removeBlockHook(*history_);
     history_.reset();
     if (loader_)
-        loader_->setFailureDetailSink({});
+        loader_->setFailureSink({});
 }
 
 namespace {
