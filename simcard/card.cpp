@@ -7,7 +7,6 @@
 #include <limits>
 #include <new>
 #include <span>
-#include <system_error>
 
 namespace adcard::sim {
 
@@ -15,16 +14,9 @@ namespace {
 constexpr int32_t kMaxChannels = 32;
 // The card's buffer memory; a larger queue is refused rather than attempted.
 constexpr int64_t kMaxQueueBytes = int64_t{512} << 20;
-// Even when blocks fall due faster, the thread sleeps at least this long and
-// then catches up in one go.
-constexpr auto kMinWakeInterval = std::chrono::milliseconds(1);
 } // namespace
 
-SimCard::~SimCard()
-{
-    std::lock_guard control(controlMu_);
-    stopAcquisition();
-}
+SimCard::~SimCard() = default;
 
 int32_t SimCard::fail(int32_t code)
 {
@@ -32,17 +24,41 @@ int32_t SimCard::fail(int32_t code)
     return 0;
 }
 
+// Blocks are made when someone looks, not by a thread of the card's own: a
+// caller that asks at time t sees exactly the blocks a card filling its
+// buffer in the background would have by t, and the card costs nothing
+// between calls.
+void SimCard::catchUp(Clock::time_point now, bool generate)
+{
+    if (!running_)
+        return;
+    const uint64_t owed = pacing_.blocksDue(now - start_);
+    if (owed <= counters_.produced)
+        return;
+    const uint64_t due = owed - counters_.produced;
+    const uint64_t room = queue_.capacity() - queue_.size();
+    const uint64_t fit = std::min(due, room);
+    // When the queue fills, every further block owed is lost. They still
+    // count as produced, so the sequence numbers show the gap.
+    if (generate) {
+        for (uint64_t i = 0; i < fit; ++i) {
+            generateBlock(params_, counters_.produced + i, queue_.pushSlot());
+            queue_.commitPush();
+        }
+    } else {
+        // At a stop the blocks would be dropped at once: count them only.
+        counters_.flushed += fit;
+    }
+    counters_.overruns += due - fit;
+    counters_.produced = owed;
+    blocksEver_ += due;
+}
+
 bool SimCard::stopAcquisition()
 {
-    {
-        std::lock_guard lk(mu_);
-        if (!running_)
-            return false;
-        stopRequested_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-    std::lock_guard lk(mu_);
+    if (!running_)
+        return false;
+    catchUp(Clock::now(), false);
     counters_.flushed += queue_.clear();
     running_ = false;
     return true;
@@ -50,18 +66,12 @@ bool SimCard::stopAcquisition()
 
 void SimCard::writeStats()
 {
-    std::string path;
-    Counters c;
-    {
-        std::lock_guard lk(mu_);
-        path = config_.statsPath;
-        c = counters_;
-    }
-    if (path.empty())
+    if (config_.statsPath.empty())
         return;
-    std::FILE *f = std::fopen(path.c_str(), "w");
+    const Counters &c = counters_;
+    std::FILE *f = std::fopen(config_.statsPath.c_str(), "w");
     if (!f) {
-        std::fprintf(stderr, "adcard-sim: cannot write the statistics file %s\n", path.c_str());
+        std::fprintf(stderr, "adcard-sim: cannot write the statistics file %s\n", config_.statsPath.c_str());
         return;
     }
     std::fprintf(f, "produced %llu\ndelivered %llu\ndiscarded %llu\noverruns %llu\nflushed %llu\n",
@@ -75,12 +85,10 @@ void SimCard::writeStats()
 
 int32_t SimCard::initial()
 {
-    std::lock_guard control(controlMu_);
+    std::lock_guard lk(mu_);
     if (stopAcquisition())
         writeStats();
-    SimConfig config = readSimConfig();
-    std::lock_guard lk(mu_);
-    config_ = std::move(config);
+    config_ = readSimConfig();
     initialised_ = !config_.failInitial;
     if (config_.failInitial)
         return fail(*config_.failInitial);
@@ -90,11 +98,10 @@ int32_t SimCard::initial()
 
 int32_t SimCard::startIntr(int32_t scansPerBlock, int32_t channelCount, int32_t scanRate)
 {
-    std::lock_guard control(controlMu_);
+    std::lock_guard lk(mu_);
     if (stopAcquisition())
         writeStats();
 
-    std::lock_guard lk(mu_);
     if (!initialised_)
         return fail(code(SimError::NotInitialised));
     if (channelCount < 1 || channelCount > kMaxChannels)
@@ -121,55 +128,16 @@ int32_t SimCard::startIntr(int32_t scansPerBlock, int32_t channelCount, int32_t 
     }
     counters_ = {};
     transfers_ = 0;
-    stopRequested_ = false;
-
-    const SimBlockParams params{channelCount, scansPerBlock, scanRate,
-                                config_.seed, config_.noise, config_.sequence};
-    const Pacing pacing(scanRate, scansPerBlock, config_.speed);
-    try {
-        thread_ = std::thread(&SimCard::produce, this, pacing, params, Clock::now());
-    } catch (const std::system_error &) {
-        return fail(code(SimError::ThreadFailed));
-    }
+    params_ = {channelCount, scansPerBlock, scanRate, config_.seed, config_.noise, config_.sequence};
+    pacing_ = Pacing(scanRate, scansPerBlock, config_.speed);
+    start_ = Clock::now();
     running_ = true;
     return 1;
 }
 
-void SimCard::produce(Pacing pacing, SimBlockParams params, Clock::time_point start)
-{
-    std::unique_lock lk(mu_);
-    while (!stopRequested_) {
-        const auto now = Clock::now();
-        const uint64_t owed = pacing.blocksDue(now - start);
-        while (counters_.produced < owed && !stopRequested_) {
-            const std::span<int16_t> slot = queue_.pushSlot();
-            if (slot.empty()) {
-                // Full: every block owed now is lost. They still count as
-                // produced, so the sequence numbers show the gap.
-                const uint64_t lost = owed - counters_.produced;
-                counters_.overruns += lost;
-                counters_.produced += lost;
-                blocksEver_ += lost;
-                break;
-            }
-            const uint64_t sequence = counters_.produced;
-            // Pops never touch the push slot, so the caller is not held up.
-            lk.unlock();
-            generateBlock(params, sequence, slot);
-            lk.lock();
-            queue_.commitPush();
-            ++counters_.produced;
-            ++blocksEver_;
-        }
-        const auto next =
-            std::max(start + pacing.dueAt(counters_.produced + 1), now + kMinWakeInterval);
-        wake_.wait_until(lk, next, [this] { return stopRequested_; });
-    }
-}
-
 int32_t SimCard::stopIntr()
 {
-    std::lock_guard control(controlMu_);
+    std::lock_guard lk(mu_);
     stopAcquisition();
     // Also when idle: the file then shows the last run's final counters.
     writeStats();
@@ -179,6 +147,7 @@ int32_t SimCard::stopIntr()
 int16_t SimCard::queryBuf()
 {
     std::lock_guard lk(mu_);
+    catchUp(Clock::now());
     return static_cast<int16_t>(queue_.size());
 }
 
@@ -187,6 +156,7 @@ int32_t SimCard::adResult(int16_t *buffer)
     std::lock_guard lk(mu_);
     if (!buffer)
         return fail(code(SimError::NullBuffer));
+    catchUp(Clock::now());
     if (queue_.empty())
         return fail(code(SimError::NoBlockWaiting));
     ++transfers_;
@@ -214,6 +184,7 @@ int16_t SimCard::readDI(int32_t count, int16_t *states)
         return static_cast<int16_t>(fail(code(SimError::BadDICount)));
     if (!states)
         return static_cast<int16_t>(fail(code(SimError::NullBuffer)));
+    catchUp(Clock::now());
     states[0] = outputs_[0];
     states[1] = static_cast<int16_t>(blocksEver_ & 0xFF);
     return 1;

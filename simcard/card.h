@@ -1,17 +1,15 @@
 #pragma once
 // The simulated card behind the exported entries: one instance per process,
-// as with a real card. Initial, StartIntr and StopIntr are serialised among
-// themselves; everything the acquisition thread shares sits under `mu_`.
+// as with a real card. Every entry takes `mu_`, so callers on any thread are
+// serialised; the card has no thread of its own.
 #include "simcard/block_generator.h"
 #include "simcard/block_queue.h"
 #include "simcard/config.h"
 #include "simcard/pacing.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 namespace adcard::sim {
 
@@ -42,20 +40,21 @@ private:
         uint64_t flushed = 0;   // still waiting when acquisition stopped
     };
 
-    int32_t fail(int32_t code);     // needs mu_
-    bool stopAcquisition();         // needs controlMu_, not mu_; true if it stopped a run
-    void writeStats();              // needs controlMu_, not mu_
-    void produce(Pacing pacing, SimBlockParams params, Clock::time_point start);
-
-    std::mutex controlMu_;
-    std::thread thread_;
+    // All of these need mu_.
+    int32_t fail(int32_t code);
+    // Brings the queue up to the blocks owed at `now`; without `generate`
+    // the owed blocks are counted but not filled in.
+    void catchUp(Clock::time_point now, bool generate = true);
+    bool stopAcquisition(); // true if it stopped a run
+    void writeStats();
 
     std::mutex mu_;
-    std::condition_variable wake_;
     SimConfig config_;
     bool initialised_ = false;
     bool running_ = false;
-    bool stopRequested_ = false;
+    SimBlockParams params_;
+    Pacing pacing_{1, 1, 1.0};
+    Clock::time_point start_;
     int32_t lastError_ = 0;
     BlockQueue queue_;
     Counters counters_;

@@ -21,8 +21,6 @@ std::string_view simErrorText(SimError e)
         return "the block queue would exceed the card's buffer memory";
     case SimError::OutOfMemory:
         return "no memory for the block queue";
-    case SimError::ThreadFailed:
-        return "the acquisition thread could not be started";
     case SimError::NullBuffer:
         return "a null buffer address was passed";
     case SimError::NoBlockWaiting:

@@ -16,7 +16,6 @@ enum class SimError : int32_t {
     BlockTooLarge = 5,    // channels x scans does not fit the caller's 32-bit buffer index
     QueueTooLarge = 6,    // the block queue would exceed the card's memory
     OutOfMemory = 7,      // the block queue could not be allocated
-    ThreadFailed = 8,     // the acquisition thread could not be started
     NullBuffer = 9,       // ADResult or Tvo_DI handed a null address
     NoBlockWaiting = 10,  // ADResult with no filled block
     TransferFailed = 11,  // a block was lost on its way to the caller
@@ -28,7 +27,7 @@ enum class SimError : int32_t {
 inline constexpr std::array kSimErrors{
     SimError::NotInitialised, SimError::BadChannelCount, SimError::BadScanCount,
     SimError::BadRate,        SimError::BlockTooLarge,   SimError::QueueTooLarge,
-    SimError::OutOfMemory,    SimError::ThreadFailed,    SimError::NullBuffer,
+    SimError::OutOfMemory,    SimError::NullBuffer,
     SimError::NoBlockWaiting, SimError::TransferFailed,  SimError::BadDICount,
     SimError::BadDOGroup,     SimError::BadDOValue,
 };
