@@ -66,6 +66,13 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
         const ControlName c = kCaptionControls[i];
         captionLabels_[i] = qobject_cast<QLabel *>(control(objectKey(c.name, c.index)));
         Q_ASSERT(captionLabels_[i]);
+        // These captions are ASCII in a face without kerning or ligatures, so
+        // OpenType shaping only costs time on every repaint: each glyph is the
+        // character's own at its own advance. Scripts that need shaping are
+        // still shaped.
+        QFont unshaped = captionLabels_[i]->font();
+        unshaped.setStyleStrategy(QFont::PreferNoShaping);
+        captionLabels_[i]->setFont(unshaped);
         for (const ControlDef &def : controlTable())
             if (def.name == c.name && def.index == c.index)
                 captionAutoSize_[i] = def.kind == ControlKind::Label;
