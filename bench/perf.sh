@@ -209,7 +209,7 @@ for age, name, ns in cpu["threads"]:
         names[name] = names.get(name, 0) + ns
 sim = cpu["sim"]
 print(f"               in the median panel run: panel threads {100.0 * (cpu['run_cpu_ns'] - card) / wall:.2f} %,"
-      f" simulated card's thread {100.0 * card / wall:.3f} %")
+      f" threads the driver started {100.0 * card / wall:.3f} % (the simulated card has none)")
 print("               by thread: " + ", ".join(f"{n} {100.0 * ns / wall:.3f} %" for n, ns in names.items()))
 print(f"               whole process with start-up (time): {100.0 * (cpu['user'] + cpu['system']) / cpu['elapsed']:.2f} %"
       f" of {cpu['elapsed']:.1f} s; Xvfb meanwhile {100.0 * cpu['xvfb_ns'] / 1e9 / cpu['elapsed']:.2f} %")
@@ -224,15 +224,19 @@ if only:
 # The simulated card alone under a harvesting loop, as a real card would
 # leave the panel's side: its share of a core over the same time.
 sim_shares = []
+card_shares = []
 for _ in range(cpu_runs):
     out = os.path.join(work, "sim_time")
-    subprocess.run(["/usr/bin/time", "-f", "%U %S %e", "-o", out, os.path.join(bench, "simcard_load"),
-                    os.path.join(build, "simcard", "libadcard.so"), str(int(cpu_seconds))],
-                   stdout=subprocess.DEVNULL, check=True)
+    p = subprocess.run(["/usr/bin/time", "-f", "%U %S %e", "-o", out, os.path.join(bench, "simcard_load"),
+                        os.path.join(build, "simcard", "libadcard.so"), str(int(cpu_seconds))],
+                       stdout=subprocess.PIPE, text=True, check=True)
     with open(out) as f:
         u, sy, e = (float(x) for x in f.read().split()[-3:])
     sim_shares.append(100.0 * (u + sy) / e)
-print(f"simcard      {spread(sim_shares)} % of one core (simcard_load, min / median / max of {cpu_runs})")
+    card_shares.append(float(next(l for l in p.stdout.splitlines() if l.startswith("card ")).split()[3]))
+print(f"simcard      {spread(sim_shares)} % of one core for the whole simcard_load process,"
+      f" {spread(card_shares)} % the card's own (inside its entries and in its threads),"
+      f" min / median / max of {cpu_runs}")
 sys.stdout.flush()
 
 # Peak resident memory: the panel some seconds into an acquisition, the

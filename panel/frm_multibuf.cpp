@@ -216,9 +216,10 @@ void FrmMultiBuf::setCaption(Caption caption, std::string_view utf8)
 {
     const auto i = static_cast<std::size_t>(caption);
     QLabel *label = captionLabels_[i];
-    const QString text = qstr(utf8);
-    if (label->text() == text)
+    if (captionWritten_[i] == utf8)
         return; // the timer sets the same captions again and again
+    captionWritten_[i] = utf8;
+    const QString text = qstr(utf8);
     if (captionAutoSize_[i]) {
         // A label of fixed size posts no layout request to its parent when its
         // text changes; it is resized only when the text's width changes.

@@ -63,6 +63,9 @@ private:
     QHash<QString, QWidget *> widgets_;
     std::array<QLabel *, kCaptionCount> captionLabels_{};
     std::array<bool, kCaptionCount> captionAutoSize_{};
+    // What the logic last wrote to each caption, so that the same text
+    // again, the common case on a tick, costs one comparison.
+    std::array<std::string, kCaptionCount> captionWritten_{};
     // Label width beyond its text: margins and indent, measured once.
     std::array<int, kCaptionCount> captionExtraWidth_{};
     // Advances of the ASCII characters in the labels' font, in 1/64 px.
