@@ -233,7 +233,7 @@ for _ in range(cpu_runs):
     with open(out) as f:
         u, sy, e = (float(x) for x in f.read().split()[-3:])
     sim_shares.append(100.0 * (u + sy) / e)
-    card_shares.append(float(next(l for l in p.stdout.splitlines() if l.startswith("card ")).split()[3]))
+    card_shares.append(float(next(l for l in p.stdout.splitlines() if l.startswith("card ")).split()[4]))
 print(f"simcard      {spread(sim_shares)} % of one core for the whole simcard_load process,"
       f" {spread(card_shares)} % the card's own (inside its entries and in its threads),"
       f" min / median / max of {cpu_runs}")
