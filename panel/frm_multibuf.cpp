@@ -3,6 +3,7 @@
 #include "panel/driver_problem.h"
 
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -58,10 +59,7 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
     setFixedSize(twipsToPixels(kClientWidthTwips, dpiX_), twipsToPixels(kClientHeightTwips, dpiY_));
 
     createControls();
-    // Every label has the window's font.
-    const QFontMetricsF fm(font());
-    for (char16_t u = 0; u < asciiAdvance64_.size(); ++u)
-        asciiAdvance64_[u] = qRound(fm.horizontalAdvance(QChar(u)) * 64);
+    asciiAdvance64_.fill(-1);
     for (std::size_t i = 0; i < kCaptionCount; ++i) {
         const ControlName c = kCaptionControls[i];
         captionLabels_[i] = qobject_cast<QLabel *>(control(objectKey(c.name, c.index)));
@@ -205,9 +203,12 @@ int FrmMultiBuf::textWidth(const QString &text, const QLabel *label) const
     int width64 = 0;
     for (const QChar ch : text) {
         const char16_t u = ch.unicode();
-        if (u >= asciiAdvance64_.size())
+        if (u < 0x20 || u >= 0x20 + asciiAdvance64_.size())
             return label->fontMetrics().horizontalAdvance(text);
-        width64 += asciiAdvance64_[u];
+        int &advance = asciiAdvance64_[u - 0x20];
+        if (advance < 0) // every label has the window's font
+            advance = qRound(QFontMetricsF(font()).horizontalAdvance(ch) * 64);
+        width64 += advance;
     }
     return (width64 + 63) / 64;
 }

@@ -68,8 +68,9 @@ private:
     std::array<std::string, kCaptionCount> captionWritten_{};
     // Label width beyond its text: margins and indent, measured once.
     std::array<int, kCaptionCount> captionExtraWidth_{};
-    // Advances of the ASCII characters in the labels' font, in 1/64 px.
-    std::array<int, 128> asciiAdvance64_{};
+    // Advances of the printable ASCII characters in the labels' font, in
+    // 1/64 px, each measured when first needed; -1 until then.
+    mutable std::array<int, 0x7F - 0x20> asciiAdvance64_{};
     std::array<QLineEdit *, kTextBoxCount> textBoxes_{};
     QTimer *timer_ = nullptr;
     bool unloaded_ = false;
