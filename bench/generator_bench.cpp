@@ -1,5 +1,5 @@
 // One block of the simulated card at the panel's fixed settings (4 channels x
-// 1000 scans), with and without noise: the card's thread makes ten a second.
+// 1000 scans), with and without noise: the card makes ten a second.
 #include "simcard/block_generator.h"
 
 #include <benchmark/benchmark.h>

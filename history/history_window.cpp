@@ -4,6 +4,7 @@
 #include "acquisition/readout.h"
 
 #include <QCheckBox>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -103,6 +104,13 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     // keyboard from the panel when it opens.
     setAttribute(Qt::WA_QuitOnClose, false);
     setAttribute(Qt::WA_ShowWithoutActivating, true);
+    // Nothing here is typed, and the window's Han and ASCII texts need no
+    // OpenType shaping: each glyph is the character's own at its own
+    // advance. Shaping the status line, hover values and axis labels anew on
+    // every repaint was a good part of what the window cost each tick.
+    QFont unshaped = font();
+    unshaped.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(unshaped);
 
     auto *top = new QHBoxLayout;
     for (int c = 0; c < kPlotChannels; ++c) {
@@ -198,10 +206,17 @@ void HistoryWindow::updateDescription()
         plotView_->setAccessibleDescription(QStringLiteral("没有数据块"));
         return;
     }
+    // Built by appending: it is rebuilt on every tick that stores a block.
+    static_assert(kPlotChannels <= 9, "channel numbers are one digit");
     QString text = QStringLiteral("最新数据块均值:");
-    for (int c = 0; c < kPlotChannels; ++c)
-        text += QStringLiteral(" 通道%1 %2 V").arg(c + 1).arg(
-            qstr(voltsText(codeToVolts((*means)[static_cast<std::size_t>(c)]), sources_.decimalSeparator)));
+    text.reserve(96);
+    for (int c = 0; c < kPlotChannels; ++c) {
+        text += QStringLiteral(" 通道");
+        text += QChar(u'1' + c);
+        text += QLatin1Char(' ');
+        text += qstr(voltsText(codeToVolts((*means)[static_cast<std::size_t>(c)]), sources_.decimalSeparator));
+        text += QStringLiteral(" V");
+    }
     plotView_->setAccessibleDescription(text);
 }
 

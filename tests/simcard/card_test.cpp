@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -55,7 +56,7 @@ class Card : public testing::Test {
 protected:
     static Lib &lib()
     {
-        static Lib *l = new Lib; // never closed: the card's thread code must stay mapped
+        static Lib *l = new Lib; // never closed, as the panel never unloads it
         return *l;
     }
     void SetUp() override
@@ -242,6 +243,15 @@ TEST_F(Card, StopIntrIsHarmlessIdleAndTwiceAndDropsWaitingBlocks)
     EXPECT_NE(lib().StopIntr(), 0);
     EXPECT_EQ(stats(), first) << "a second stop changes nothing";
     EXPECT_GE(first.at("flushed"), 2u);
+}
+
+TEST_F(Card, StartsNoThreadOfItsOwn)
+{
+    const auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+    ASSERT_NE(initial(), 0);
+    const auto before = threads();
+    ASSERT_NE(start(), 0);
+    EXPECT_EQ(threads(), before) << "blocks are filled when the caller asks; a thread would cost wake-ups";
 }
 
 TEST_F(Card, FullQueueDropsNewBlocksAsOverrunsWithoutHoldingTheCallerUp)
