@@ -31,6 +31,8 @@ namespace {
 // Slots that only control messages may take, so that a tick whose blocks got
 // in always gets its end in too (see tickEnded).
 constexpr std::size_t kControlReserve = 2;
+// Samples the writer gathers before writing them (256 KiB).
+constexpr std::size_t kPendingSamples = std::size_t{128} << 10;
 
 } // namespace
 
@@ -230,7 +232,8 @@ void Recorder::blockStored(const StoredBlock &block)
     s->count = block.samples.size();
     s->index = block.fetched - 1;
     s->ringSlot = block.slot;
-    queue_->publish();
+    // The writer is woken once a tick, by its end.
+    queue_->publish(false);
 }
 
 void Recorder::blockMissed(int64_t)
@@ -246,8 +249,10 @@ void Recorder::tickEnded(const TickSummary &tick)
     // Blocks stop at kControlReserve free slots, so this fails only when no
     // block of this tick got in; the loss totals then travel with a later tick.
     Slot *s = queue_->claim();
-    if (!s)
+    if (!s) {
+        queue_->wake(); // for whatever blocks did get in
         return;
+    }
     s->kind = Slot::Kind::TickEnd;
     s->timeNs = wallClockNs();
     s->blockCount = tick.blockCount;
@@ -268,6 +273,8 @@ void Recorder::acquisitionStopped(StopReason reason)
         if (Slot *s = queue_->claim()) {
             s->kind = Slot::Kind::Flush;
             queue_->publish();
+        } else {
+            queue_->wake(); // the blocks in the queue are written all the same
         }
     }
     inRun_ = false;
@@ -283,10 +290,18 @@ void Recorder::writerMain(std::unique_ptr<RecordingFile> file)
     // reader counts only rows, so samples without their row yet are unseen.
     std::vector<BlockRow> unflushed;
     unflushed.reserve(256);
+    // So are the samples, up to kPendingSamples: HDF5's cost is per write
+    // far more than per byte.
+    std::vector<int16_t> pending;
+    const auto writePending = [&] {
+        file->appendBlocks(pending);
+        pending.clear();
+    };
     auto lastFlush = std::chrono::steady_clock::now();
     int64_t missed = 0;
     int64_t dropped = 0;
     const auto flush = [&] {
+        writePending();
         if (unflushed.empty())
             return;
         file->appendRows(unflushed);
@@ -327,7 +342,14 @@ void Recorder::writerMain(std::unique_ptr<RecordingFile> file)
                 fileSize_.store(file->fileSize(), std::memory_order_relaxed);
                 break;
             case Slot::Kind::Block:
-                file->appendBlock(std::span<const int16_t>(s.samples.data(), s.count));
+                file->checkBlock(s.count);
+                if (pending.size() + s.count > kPendingSamples)
+                    writePending();
+                if (s.count > kPendingSamples) // a large block goes as it is
+                    file->appendBlocks(std::span<const int16_t>(s.samples.data(), s.count));
+                else
+                    pending.insert(pending.end(), s.samples.begin(),
+                                   s.samples.begin() + static_cast<std::ptrdiff_t>(s.count));
                 rows.push_back({s.index, 0, s.ringSlot, 0});
                 break;
             case Slot::Kind::TickEnd:

@@ -278,19 +278,28 @@ void RecordingFile::beginRun(const RunInfo &info)
     swmr_ = true;
 }
 
-void RecordingFile::appendBlock(std::span<const int16_t> samples)
+void RecordingFile::checkBlock(std::size_t samples) const
 {
-    const QuietErrors quiet;
     if (!samples_.valid())
         throw RecordingError("block before the run began");
     const auto expected = static_cast<std::size_t>(channels_) * static_cast<std::size_t>(scans_);
-    if (samples.size() != expected)
-        throw RecordingError("block of " + std::to_string(samples.size()) + " samples, the run's blocks have " +
+    if (samples != expected)
+        throw RecordingError("block of " + std::to_string(samples) + " samples, the run's blocks have " +
                              std::to_string(expected));
-    const hsize_t bytes = expected * sizeof(int16_t);
+}
+
+void RecordingFile::appendBlocks(std::span<const int16_t> samples)
+{
+    const QuietErrors quiet;
+    if (samples.empty())
+        return;
+    const auto block = static_cast<std::size_t>(channels_) * static_cast<std::size_t>(scans_);
+    checkBlock(block != 0 && samples.size() % block == 0 ? block : samples.size());
+    const hsize_t bytes = samples.size_bytes();
     ensureRoom(bytes);
     unflushedBytes_ += bytes;
-    const hsize_t count[2] = {static_cast<hsize_t>(scans_), static_cast<hsize_t>(channels_)};
+    const hsize_t count[2] = {static_cast<hsize_t>(samples.size() / block * static_cast<std::size_t>(scans_)),
+                              static_cast<hsize_t>(channels_)};
     append(samples_.get(), H5T_NATIVE_INT16, 2, scansStored_, count, samples.data(), "samples");
     scansStored_ += count[0];
 }

@@ -77,8 +77,11 @@ public:
     // Starts /runNNNN. Objects cannot be created in SWMR mode, so a file
     // already in it is closed and reopened first.
     void beginRun(const RunInfo &info);
-    // One block as delivered: ScansPerBlock x ChannelCount codes.
-    void appendBlock(std::span<const int16_t> samples);
+    // Throws unless a block of `samples` codes belongs in the current run.
+    void checkBlock(std::size_t samples) const;
+    // Whole blocks as delivered, one after another: each ScansPerBlock x
+    // ChannelCount codes.
+    void appendBlocks(std::span<const int16_t> samples);
     void appendRows(std::span<const BlockRow> rows);
     void setLosses(int64_t missed, int64_t dropped);
     void flush();

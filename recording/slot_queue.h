@@ -1,7 +1,9 @@
 #pragma once
 // A bounded single-producer, single-consumer queue of preallocated slots.
 // The producer never waits: it claims a free slot or learns there is none.
-// The consumer sleeps on a semaphore until a slot is published.
+// The consumer sleeps on a semaphore until the producer wakes it; a slot
+// published without waking waits for the next wake, so that several slots
+// cost the consumer one wake-up.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -25,11 +27,14 @@ public:
         const uint64_t used = head - tail_.load(std::memory_order_acquire);
         return used + reserve < slots_.size() ? &slots_[head % slots_.size()] : nullptr;
     }
-    void publish()
+    void publish(bool wakeConsumer = true)
     {
         head_.store(head_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-        ready_.release();
+        if (wakeConsumer)
+            wake();
     }
+    // Producer: lets the consumer take every slot published so far.
+    void wake() { ready_.release(); }
     // Producer: every slot the consumer does not hold, e.g. to size them.
     template <typename F>
     void forEachFree(F &&f)
@@ -43,8 +48,11 @@ public:
     // Consumer: waits for the oldest published slot; pop() releases it.
     Slot &front()
     {
-        ready_.acquire();
-        return slots_[tail_.load(std::memory_order_relaxed) % slots_.size()];
+        const uint64_t tail = tail_.load(std::memory_order_relaxed);
+        // A wake may find nothing new: it was meant for slots already taken.
+        while (head_.load(std::memory_order_acquire) == tail)
+            ready_.acquire();
+        return slots_[tail % slots_.size()];
     }
     void pop() { tail_.store(tail_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 
