@@ -5,7 +5,8 @@
 #
 #   bash bench/perf.sh [build dir]        default build/perf
 #
-# PERF_ONLY="panel,+ recording" measures only the CPU of those programs.
+# PERF_ONLY="panel,+ recording" measures only the CPU of those programs;
+# PERF_ONLY=start-up only the start-up times.
 # PERF_RUNS (15) start-ups per program, PERF_CPU_RUNS (3) runs of
 # PERF_CPU_SECONDS (30) of acquisition,
 # PERF_RSS_SECONDS (10) of running for the memory figure: the simulated card
@@ -123,6 +124,34 @@ def task_cpu_ns(pid):
             total += int(f.read().split()[0])
     return total
 
+
+def startup():
+    # Start-up: from exec to the first expose handled (window painted), the
+    # two programs taking turns so that drift hits both alike; the first two of
+    # each only warm the caches.
+    times = {panel: [], minimal: []}
+    exposes = {panel: [], minimal: []}
+    cpus = {panel: [], minimal: []}
+    for i in range(runs + 2):
+        for prog in (panel, minimal):
+            f, _ = run([os.path.join(bench, "exec_timed"), prog], probe_env(), 60)
+            if i >= 2:
+                times[prog].append((f["shown"] - f["start"]) / 1e6)
+                exposes[prog].append((f["expose"] - f["start"]) / 1e6)
+                cpus[prog].append(f["shown_cpu_ns"] / 1e6)
+    tp, tm = statistics.median(times[panel]), statistics.median(times[minimal])
+    r = tp / tm
+    print(f"start-up     {tp:8.1f} ms   minimal {tm:6.1f} ms   ratio {r:4.2f}  (target <= 1.1)   {verdict(r <= 1.1)}")
+    print(f"               medians of {runs}; first expose at {statistics.median(exposes[panel]):.1f} ms vs"
+          f" {statistics.median(exposes[minimal]):.1f} ms; panel range {min(times[panel]):.1f}..{max(times[panel]):.1f},"
+          f" minimal {min(times[minimal]):.1f}..{max(times[minimal]):.1f}")
+    cp, cm = statistics.median(cpus[panel]), statistics.median(cpus[minimal])
+    print(f"               CPU time to shown (all threads): {cp:.1f} ms vs {cm:.1f} ms, ratio {cp / cm:.2f}")
+
+
+if only == ["start-up"]:
+    startup()
+    sys.exit(0)
 
 # Tick: medians over repetitions of Google Benchmark's own timing.
 p = None if only else subprocess.run([os.path.join(bench, "tick_bench"), "--benchmark_format=json",
@@ -289,25 +318,5 @@ for label, a, b, count in (("resident difference at the end", kp, km, 10), ("lar
     print(f"               {label}: " + ", ".join(f"{k} {d / 1024:+.2f}" for d, k in diff[:count] if abs(d) >= 10) + " MiB")
 sys.stdout.flush()
 
-# Start-up: from exec to the first expose handled (window painted), the
-# two programs taking turns so that drift hits both alike; the first two of
-# each only warm the caches.
-times = {panel: [], minimal: []}
-exposes = {panel: [], minimal: []}
-cpus = {panel: [], minimal: []}
-for i in range(runs + 2):
-    for prog in (panel, minimal):
-        f, _ = run([os.path.join(bench, "exec_timed"), prog], probe_env(), 60)
-        if i >= 2:
-            times[prog].append((f["shown"] - f["start"]) / 1e6)
-            exposes[prog].append((f["expose"] - f["start"]) / 1e6)
-            cpus[prog].append(f["shown_cpu_ns"] / 1e6)
-tp, tm = statistics.median(times[panel]), statistics.median(times[minimal])
-r = tp / tm
-print(f"start-up     {tp:8.1f} ms   minimal {tm:6.1f} ms   ratio {r:4.2f}  (target <= 1.1)   {verdict(r <= 1.1)}")
-print(f"               medians of {runs}; first expose at {statistics.median(exposes[panel]):.1f} ms vs"
-      f" {statistics.median(exposes[minimal]):.1f} ms; panel range {min(times[panel]):.1f}..{max(times[panel]):.1f},"
-      f" minimal {min(times[minimal]):.1f}..{max(times[minimal]):.1f}")
-cp, cm = statistics.median(cpus[panel]), statistics.median(cpus[minimal])
-print(f"               CPU time to shown (all threads): {cp:.1f} ms vs {cm:.1f} ms, ratio {cp / cm:.2f}")
+startup()
 PY
