@@ -1,13 +1,12 @@
 #pragma once
-// The card's multi-buffer: a fixed ring of equal-sized blocks, allocated once
-// so that no block costs an allocation. Not synchronised; the card guards it.
-//
-// One producer fills the slot returned by pushSlot() and then calls
-// commitPush(); pops never touch that slot, so it may be filled outside the
-// card's lock.
+// The card's multi-buffer: which blocks it holds, oldest first, by sequence
+// number. A block's samples are a pure function of its number, so they are
+// made only when the block is handed over, straight into the caller's
+// buffer: a block dropped or flushed unread costs nothing, and the queue
+// costs eight bytes a block. Not synchronised; the card guards it.
 #include <cstddef>
 #include <cstdint>
-#include <span>
+#include <utility>
 #include <vector>
 
 namespace adcard::sim {
@@ -16,33 +15,34 @@ class BlockQueue {
 public:
     BlockQueue() = default;
     // Throws std::bad_alloc when the storage cannot be had.
-    BlockQueue(std::size_t capacity, std::size_t blockSamples);
+    explicit BlockQueue(std::size_t capacity) : sequence_(capacity) {}
 
-    std::size_t capacity() const { return capacity_; }
-    std::size_t blockSamples() const { return blockSamples_; }
+    std::size_t capacity() const { return sequence_.size(); }
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
-    bool full() const { return count_ == capacity_; }
 
-    // The slot the next block goes into, or an empty span when full.
-    std::span<int16_t> pushSlot();
-    void commitPush();
-
-    // Copies the oldest block into `out` (blockSamples() long) and removes it.
-    bool popInto(std::span<int16_t> out);
-    // Removes the oldest block unread.
-    bool dropOldest();
+    // Adds the newest block; false, and nothing added, when full.
+    bool push(uint64_t sequence)
+    {
+        if (count_ == sequence_.size())
+            return false;
+        sequence_[(head_ + count_) % sequence_.size()] = sequence;
+        ++count_;
+        return true;
+    }
+    // The oldest block's number, removed; the queue must not be empty.
+    uint64_t pop()
+    {
+        const uint64_t s = sequence_[head_];
+        head_ = (head_ + 1) % sequence_.size();
+        --count_;
+        return s;
+    }
     // Removes every block; returns how many there were.
-    std::size_t clear();
+    std::size_t clear() { return std::exchange(count_, 0); }
 
 private:
-    std::span<int16_t> slot(std::size_t index);
-
-    // Zeroed at construction, so every page is resident before acquisition
-    // starts and filling a slot never faults a page in.
-    std::vector<int16_t> storage_;
-    std::size_t capacity_ = 0;
-    std::size_t blockSamples_ = 0;
+    std::vector<uint64_t> sequence_;
     std::size_t head_ = 0;
     std::size_t count_ = 0;
 };

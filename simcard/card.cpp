@@ -12,7 +12,7 @@ namespace adcard::sim {
 
 namespace {
 constexpr int32_t kMaxChannels = 32;
-// The card's buffer memory; a larger queue is refused rather than attempted.
+// The card's buffer memory: a queue of more blocks is refused, as the card would.
 constexpr int64_t kMaxQueueBytes = int64_t{512} << 20;
 } // namespace
 
@@ -24,11 +24,10 @@ int32_t SimCard::fail(int32_t code)
     return 0;
 }
 
-// Blocks are made when someone looks, not by a thread of the card's own: a
-// caller that asks at time t sees exactly the blocks a card filling its
-// buffer in the background would have by t, and the card costs nothing
-// between calls.
-void SimCard::catchUp(Clock::time_point now, bool generate)
+// The card has no thread of its own: a caller that asks at time t finds
+// exactly the blocks a card filling its buffer in the background would hold
+// by t, and the card costs nothing between calls.
+void SimCard::catchUp(Clock::time_point now)
 {
     if (!running_)
         return;
@@ -36,19 +35,11 @@ void SimCard::catchUp(Clock::time_point now, bool generate)
     if (owed <= counters_.produced)
         return;
     const uint64_t due = owed - counters_.produced;
-    const uint64_t room = queue_.capacity() - queue_.size();
-    const uint64_t fit = std::min(due, room);
-    // When the queue fills, every further block owed is lost. They still
+    const uint64_t fit = std::min<uint64_t>(due, queue_.capacity() - queue_.size());
+    for (uint64_t i = 0; i < fit; ++i)
+        queue_.push(counters_.produced + i);
+    // When the queue is full every further block owed is lost. They still
     // count as produced, so the sequence numbers show the gap.
-    if (generate) {
-        for (uint64_t i = 0; i < fit; ++i) {
-            generateBlock(params_, counters_.produced + i, queue_.pushSlot());
-            queue_.commitPush();
-        }
-    } else {
-        // At a stop the blocks would be dropped at once: count them only.
-        counters_.flushed += fit;
-    }
     counters_.overruns += due - fit;
     counters_.produced = owed;
     blocksEver_ += due;
@@ -58,7 +49,7 @@ bool SimCard::stopAcquisition()
 {
     if (!running_)
         return false;
-    catchUp(Clock::now(), false);
+    catchUp(Clock::now());
     counters_.flushed += queue_.clear();
     running_ = false;
     return true;
@@ -120,8 +111,7 @@ int32_t SimCard::startIntr(int32_t scansPerBlock, int32_t channelCount, int32_t 
         return fail(*config_.failStartIntr);
 
     try {
-        queue_ = BlockQueue(static_cast<std::size_t>(config_.queueBlocks),
-                            static_cast<std::size_t>(blockSamples));
+        queue_ = BlockQueue(static_cast<std::size_t>(config_.queueBlocks));
     } catch (const std::bad_alloc &) {
         queue_ = BlockQueue();
         return fail(code(SimError::OutOfMemory));
@@ -160,13 +150,15 @@ int32_t SimCard::adResult(int16_t *buffer)
     if (queue_.empty())
         return fail(code(SimError::NoBlockWaiting));
     ++transfers_;
+    const uint64_t sequence = queue_.pop();
     if (config_.failADResultEvery != 0 && transfers_ % config_.failADResultEvery == 0) {
-        queue_.dropOldest();
         ++counters_.discarded;
         return fail(code(SimError::TransferFailed));
     }
     // Element 0 of the caller's buffer is not part of the block.
-    queue_.popInto(std::span<int16_t>(buffer + 1, queue_.blockSamples()));
+    generateBlock(params_, sequence,
+                  std::span<int16_t>(buffer + 1, static_cast<std::size_t>(params_.channelCount) *
+                                                     static_cast<std::size_t>(params_.scansPerBlock)));
     ++counters_.delivered;
     return 1;
 }

@@ -42,9 +42,8 @@ private:
 
     // All of these need mu_.
     int32_t fail(int32_t code);
-    // Brings the queue up to the blocks owed at `now`; without `generate`
-    // the owed blocks are counted but not filled in.
-    void catchUp(Clock::time_point now, bool generate = true);
+    // Brings the queue up to the blocks owed at `now`.
+    void catchUp(Clock::time_point now);
     bool stopAcquisition(); // true if it stopped a run
     void writeStats();
 
