@@ -278,11 +278,16 @@ void RecordingFile::beginRun(const RunInfo &info)
     swmr_ = true;
 }
 
-void RecordingFile::checkBlock(std::size_t samples) const
+std::size_t RecordingFile::runBlockSamples() const
 {
     if (!samples_.valid())
         throw RecordingError("block before the run began");
-    const auto expected = static_cast<std::size_t>(channels_) * static_cast<std::size_t>(scans_);
+    return static_cast<std::size_t>(channels_) * static_cast<std::size_t>(scans_);
+}
+
+void RecordingFile::checkBlock(std::size_t samples) const
+{
+    const std::size_t expected = runBlockSamples();
     if (samples != expected)
         throw RecordingError("block of " + std::to_string(samples) + " samples, the run's blocks have " +
                              std::to_string(expected));
@@ -293,8 +298,10 @@ void RecordingFile::appendBlocks(std::span<const int16_t> samples)
     const QuietErrors quiet;
     if (samples.empty())
         return;
-    const auto block = static_cast<std::size_t>(channels_) * static_cast<std::size_t>(scans_);
-    checkBlock(block != 0 && samples.size() % block == 0 ? block : samples.size());
+    const std::size_t block = runBlockSamples();
+    if (samples.size() % block != 0)
+        throw RecordingError(std::to_string(samples.size()) + " samples are not whole blocks of " +
+                             std::to_string(block));
     const hsize_t bytes = samples.size_bytes();
     ensureRoom(bytes);
     unflushedBytes_ += bytes;

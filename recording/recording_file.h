@@ -94,6 +94,8 @@ public:
     const std::string &path() const { return path_; }
 
 private:
+    // Codes in one block of the current run; throws when no run has begun.
+    std::size_t runBlockSamples() const;
     void closeRun();
     void open();
     void ensureRoom(hsize_t extra);
