@@ -71,6 +71,7 @@ FrmMultiBuf::FrmMultiBuf(DllDef &dll, std::string decimalSeparator, QWidget *par
         QFont unshaped = captionLabels_[i]->font();
         unshaped.setStyleStrategy(QFont::PreferNoShaping);
         captionLabels_[i]->setFont(unshaped);
+        captionWritten_[i] = captionLabels_[i]->text().toStdString();
         for (const ControlDef &def : controlTable())
             if (def.name == c.name && def.index == c.index)
                 captionAutoSize_[i] = def.kind == ControlKind::Label;

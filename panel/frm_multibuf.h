@@ -63,8 +63,8 @@ private:
     QHash<QString, QWidget *> widgets_;
     std::array<QLabel *, kCaptionCount> captionLabels_{};
     std::array<bool, kCaptionCount> captionAutoSize_{};
-    // What the logic last wrote to each caption, so that the same text
-    // again, the common case on a tick, costs one comparison.
+    // Each caption's text as UTF-8, so that the same text again, the common
+    // case on a tick, costs one comparison.
     std::array<std::string, kCaptionCount> captionWritten_{};
     // Label width beyond its text: margins and indent, measured once.
     std::array<int, kCaptionCount> captionExtraWidth_{};
