@@ -16,8 +16,6 @@ constexpr int32_t kMaxChannels = 32;
 constexpr int64_t kMaxQueueBytes = int64_t{512} << 20;
 } // namespace
 
-SimCard::~SimCard() = default;
-
 int32_t SimCard::fail(int32_t code)
 {
     lastError_ = code;

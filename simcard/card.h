@@ -16,7 +16,6 @@ namespace adcard::sim {
 class SimCard {
 public:
     SimCard() = default;
-    ~SimCard();
     SimCard(const SimCard &) = delete;
     SimCard &operator=(const SimCard &) = delete;
 
