@@ -17,6 +17,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The run holds at least the `flushed` blocks, each whole and in order from
+// the first.
+void expectFlushedBlocksInOrder(const RunData &d, long long flushed)
+{
+    ASSERT_GE(static_cast<long long>(d.rows.size()), flushed);
+    EXPECT_EQ(expectBlocksMatch(d, 4000), d.rows.size());
+    for (std::size_t i = 0; i < d.rows.size(); ++i)
+        EXPECT_EQ(d.rows[i].index, static_cast<int64_t>(i));
+}
+
 // Feeds one tick and waits until the writer has flushed it or failed.
 bool tickAndWait(Recorder &rec, Feeder &f, std::string_view tick)
 {
@@ -86,11 +96,7 @@ TEST(RecordingFault, SizeLimitStopsTheRecordingAndKeepsWhatWasFlushed)
     // file was closed properly and opens without SWMR.
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
-    const RunData d = r.read("run0001");
-    ASSERT_GE(static_cast<long long>(d.rows.size()), flushed);
-    EXPECT_EQ(expectBlocksMatch(d, 4000), d.rows.size());
-    for (std::size_t i = 0; i < d.rows.size(); ++i)
-        EXPECT_EQ(d.rows[i].index, static_cast<int64_t>(i));
+    expectFlushedBlocksInOrder(r.read("run0001"), flushed);
 }
 
 TEST(RecordingFault, KilledWriterLeavesEveryFlushedBlockReadable)
@@ -125,11 +131,7 @@ TEST(RecordingFault, KilledWriterLeavesEveryFlushedBlockReadable)
 
     Reader r(path);
     ASSERT_TRUE(r.opened()) << "a killed SWMR writer's file opens for SWMR reading";
-    const RunData d = r.read("run0001");
-    ASSERT_GE(static_cast<long long>(d.rows.size()), flushed);
-    EXPECT_EQ(expectBlocksMatch(d, 4000), d.rows.size());
-    for (std::size_t i = 0; i < d.rows.size(); ++i)
-        EXPECT_EQ(d.rows[i].index, static_cast<int64_t>(i));
+    expectFlushedBlocksInOrder(r.read("run0001"), flushed);
 }
 
 TEST(RecordingReader, AReaderWatchingTheFileDoesNotStopTheNextRun)
