@@ -157,7 +157,8 @@ void Acquisition::onTick()
         showDigitalInputs();
     }
     if (!hooks_.empty()) {
-        const TickSummary tick{readyBlocks, BlockCount, dll_.RingPos, stored};
+        const TickSummary tick{readyBlocks, BlockCount, dll_.RingPos, stored, readyBlocks > 0,
+                               {DIState[0], DIState[1]}};
         notify([&](BlockHook &h) { h.tickEnded(tick); });
     }
 }

@@ -5,6 +5,7 @@
 // queue, never wait for a disk, a lock held elsewhere or the screen.
 #include "acquisition/dlldef.h"
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -33,6 +34,9 @@ struct TickSummary {
     int16_t blockCount = 0;  // BlockCount after the tick
     int32_t ringPos = 0;     // RingPos after the tick
     int stored = 0;          // blocks copied into the ring on this tick
+    // The digital input ports as this tick read them, when it did.
+    bool digitalRead = false;
+    std::array<int16_t, 2> digitalInputs{};
 };
 
 class BlockHook {

@@ -42,6 +42,9 @@ public:
     virtual RecorderStatus status() const = 0;
     // Each new error message once, for the status line and standard error.
     virtual std::optional<std::string> takeError() = 0;
+    // Marks the newest recorded block with `text` (may be empty); false when
+    // no run is being recorded.
+    virtual bool addMarker(const std::string &text) { (void)text; return false; }
 };
 
 // The module's one entry: a new recorder with a queue of `queueBlocks` and

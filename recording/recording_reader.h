@@ -1,0 +1,83 @@
+#pragma once
+// Reading a recording, as the review window sees it: no HDF5 type shows here,
+// so the program can load the reader from the recorder module only when a
+// file is first opened.
+#include "plot/data_source.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace adcard {
+
+struct RecordedRunInfo {
+    int number = 0;           // 1, 2, ... as in the file
+    int64_t startTimeNs = 0;  // wall clock, ns since 1970-01-01 UTC
+    std::string startTime;    // ISO 8601 as stored
+    int channels = 0;
+    int32_t scansPerBlock = 0;
+    double scansPerSecond = 0; // from the run's settings; 0 if unknown
+    int64_t blocks = 0;        // rows: blocks in the file
+    int64_t scans = 0;         // scan space: up to the end of the last row's block
+    int64_t missed = 0;
+    int64_t dropped = 0;
+    int64_t holes = 0;         // block indices with no row
+    bool open = false;         // still being recorded
+};
+
+struct RecordedMarker {
+    int64_t scan = 0;
+    int64_t timeNs = 0;
+    std::string text;
+};
+
+struct RecordedDigital {
+    int64_t scan = 0;
+    int64_t timeNs = 0;
+    int16_t port0 = 0;
+    int16_t port1 = 0;
+};
+
+// Per channel over a scan range, in codes; count 0 when nothing is there.
+struct RangeStats {
+    int64_t count = 0;
+    double min = 0, max = 0, mean = 0, rms = 0;
+};
+
+class RecordedRun : public DataSource {
+public:
+    virtual const RecordedRunInfo &info() const = 0;
+    virtual std::vector<RecordedMarker> markers() const = 0;
+    virtual std::vector<RecordedDigital> digital(int64_t firstScan, int64_t lastScan) const = 0;
+    // Exact, over the present scans in [firstScan, lastScan).
+    virtual std::vector<RangeStats> stats(int64_t firstScan, int64_t lastScan) const = 0;
+    // Calls `scan(index, codes)` for each present scan in [firstScan, lastScan),
+    // in order; stops early and returns false when it returns false.
+    virtual bool forEachScan(int64_t firstScan, int64_t lastScan,
+                             const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const = 0;
+    // Share of the run whose summaries are ready (1 for a file that has them;
+    // an older file is summarised in the background).
+    virtual double summaryProgress() const = 0;
+};
+
+class RecordingReader {
+public:
+    virtual ~RecordingReader() = default;
+    virtual int formatVersion() const = 0;
+    virtual std::vector<RecordedRunInfo> runs() const = 0;
+    // Null with the reason in `error` when the run cannot be read.
+    virtual std::unique_ptr<RecordedRun> openRun(int number, std::string &error) = 0;
+    // For a file still being recorded: takes in what has been flushed since;
+    // true when something changed.
+    virtual bool refresh() = 0;
+};
+
+// The module's second entry: opens `path` for reading, or returns null and
+// says why in `error` ("not an HDF5 file", "not a recording", "no such file", ...).
+using OpenRecordingFn = RecordingReader *(*)(const char *path, std::string *error);
+inline constexpr const char *kOpenRecordingEntry = "adcard_open_recording";
+
+} // namespace adcard
