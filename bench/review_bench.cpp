@@ -1,7 +1,7 @@
 // What reviewing a recording costs: opening it to the first frame of a whole
 // run, redrawing after zoom and pan steps down to single samples, and the
 // process's peak memory. A plain timer program, run on a file:
-//   review_bench FILE [RUN] [COLUMNS]
+//   review_bench FILE [RUN] [COLUMNS] [-v]   (-v: every zoom step)
 #include "recording/recording_reader_impl.h"
 
 #include <sys/resource.h>
@@ -34,8 +34,10 @@ long peakRssKiB()
 struct Steps {
     double worst = 0, total = 0;
     int count = 0;
+    double last = 0;
     void add(double ms)
     {
+        last = ms;
         worst = std::max(worst, ms);
         total += ms;
         ++count;
@@ -52,6 +54,7 @@ int main(int argc, char **argv)
     }
     const int number = argc > 2 ? std::atoi(argv[2]) : 1;
     const int columns = argc > 3 ? std::atoi(argv[3]) : 1920;
+    const bool verbose = argc > 4 && std::string(argv[4]) == "-v";
     const long rssBefore = peakRssKiB();
 
     const auto t0 = Clock::now();
@@ -91,8 +94,14 @@ int main(int argc, char **argv)
     for (double w : widths) {
         const double a = std::clamp(centre - w / 2, 0.0, scans - w);
         zoomIn.add(frame(a, a + w));
+        Steps here;
         for (int i = 1; i <= 10; ++i)
-            pan.add(frame(a + i * w / 10, a + w + i * w / 10));
+            here.add(frame(a + i * w / 10, a + w + i * w / 10));
+        pan.worst = std::max(pan.worst, here.worst);
+        pan.total += here.total;
+        pan.count += here.count;
+        if (verbose)
+            std::printf("  width %14.1f scans: zoom %6.2f ms, pans worst %6.2f ms\n", w, zoomIn.last, here.worst);
     }
     for (auto it = widths.rbegin(); it != widths.rend(); ++it) {
         const double a = std::clamp(centre - *it / 2, 0.0, scans - *it);

@@ -48,7 +48,7 @@ constexpr int kLevels = 8;
 
 constexpr int64_t kIndexBlock = 4096;  // rows per cached block of indices
 constexpr int64_t kEntryBlock = 1024;  // entries per cached block
-constexpr int64_t kRawBytes = 16 << 20; // raw samples kept at most
+constexpr int64_t kRawBytes = 6 << 20; // raw samples kept at most: a frame and a half
 
 class Quiet {
 public:
@@ -70,11 +70,15 @@ private:
     void *data_ = nullptr;
 };
 
-Hid openDataset(hid_t where, const char *name)
+// The reader keeps what it read in blocks of its own; HDF5's chunk cache
+// (1 MiB a dataset by default) would only hold a second copy.
+Hid openDataset(hid_t where, const char *name, std::size_t chunkCache = 64 << 10)
 {
     if (H5Lexists(where, name, H5P_DEFAULT) <= 0)
         return {};
-    return Hid(H5Dopen2(where, name, H5P_DEFAULT), H5Dclose);
+    const Hid dapl(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+    H5Pset_chunk_cache(dapl.get(), 521, chunkCache, 1.0);
+    return Hid(H5Dopen2(where, name, dapl.get()), H5Dclose);
 }
 
 // The value of a one-element numeric attribute.
@@ -524,7 +528,7 @@ std::string layout(RecordingState &st)
             if (H5Oget_info_by_name2(f, n.c_str(), &oi, H5O_INFO_BASIC, H5P_DEFAULT) < 0 || oi.type != H5O_TYPE_GROUP)
                 continue;
             g.group = Hid(H5Gopen2(f, n.c_str(), H5P_DEFAULT), H5Gclose);
-            g.samples = openDataset(g.group.get(), "samples");
+            g.samples = openDataset(g.group.get(), "samples", 256 << 10);
             g.blocks = openDataset(g.group.get(), "blocks");
             if (g.samples.valid() && g.blocks.valid())
                 st.groups.push_back(std::move(g));
@@ -537,7 +541,7 @@ std::string layout(RecordingState &st)
     if (*version != 2)
         return "recording format " + std::to_string(int64_t(*version)) + ", which this program does not read";
     st.version = 2;
-    st.samples = openDataset(f, "samples");
+    st.samples = openDataset(f, "samples", 256 << 10);
     st.blocks = openDataset(f, "blocks");
     st.runs = openDataset(f, "runs");
     if (!st.samples.valid() || !st.blocks.valid() || !st.runs.valid())
@@ -593,7 +597,7 @@ public:
         const int64_t rowBytes = int64_t(p_.info.scansPerBlock) * p_.info.channels * 2;
         rawRows_ = std::max<int64_t>(1, 65536 / p_.info.scansPerBlock);
         raw_.setCapacity(std::size_t(std::max<int64_t>(2, kRawBytes / (rawRows_ * rowBytes))));
-        entries_.setCapacity(48);
+        entries_.setCapacity(32);
         indices_.setCapacity(32);
     }
     ~FileRun() override
