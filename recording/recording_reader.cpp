@@ -592,7 +592,7 @@ public:
             setGeometry(kBase, kFactor, kLevels);
             rowsKnown_ = p_.info.blocks;
             live_ = p_.info.open;
-            thread_ = std::thread([this] { summariseInBackground(); });
+            thread_ = std::thread([this, at = where()] { summariseInBackground(at); });
         }
         const int64_t rowBytes = int64_t(p_.info.scansPerBlock) * p_.info.channels * 2;
         rawRows_ = std::max<int64_t>(1, 65536 / p_.info.scansPerBlock);
@@ -663,10 +663,10 @@ private:
     };
     Where where() const { return {p_.samples, p_.blocks, p_.rowBase, p_.info.scansPerBlock, p_.info.channels}; }
     static bool readRows(const Where &at, int64_t row, int64_t n, int16_t *out);
-    bool readIndices(int64_t row, int64_t n, int64_t *out) const;
+    static bool readIndices(const Where &at, int64_t row, int64_t n, int64_t *out);
     const EntryTable *entryBlock(int level, int64_t block) const;
     int64_t entrySpan(int level, int64_t pos) const;
-    void summariseInBackground();
+    void summariseInBackground(const Where &at);
 
     std::shared_ptr<RecordingState> st_;
     mutable RunPlace p_;
@@ -749,10 +749,10 @@ bool FileRun::readRows(const Where &at, int64_t row, int64_t n, int16_t *out)
            H5Dread(at.samples, H5T_NATIVE_INT16, memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
 }
 
-bool FileRun::readIndices(int64_t row, int64_t n, int64_t *out) const
+bool FileRun::readIndices(const Where &at, int64_t row, int64_t n, int64_t *out)
 {
-    Fields f(p_.blocks, sizeof(int64_t));
-    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(p_.blocks, hsize_t(p_.rowBase + row), hsize_t(n), out);
+    Fields f(at.blocks, sizeof(int64_t));
+    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(at.blocks, hsize_t(at.rowBase + row), hsize_t(n), out);
 }
 
 int64_t FileRun::rowIndex(int64_t row) const
@@ -766,7 +766,7 @@ int64_t FileRun::rowIndex(int64_t row) const
         Indices fresh;
         fresh.rows = std::min(kIndexBlock, rows - b * kIndexBlock);
         fresh.index.resize(std::size_t(fresh.rows));
-        if (!readIndices(b * kIndexBlock, fresh.rows, fresh.index.data()))
+        if (!readIndices(where(), b * kIndexBlock, fresh.rows, fresh.index.data()))
             fresh.index.assign(fresh.index.size(), -1);
         c = &indices_.put(uint64_t(b), std::move(fresh));
     }
@@ -798,7 +798,7 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
     int64_t last = -1;
     for (int64_t r = firstRowFrom(first / s); r < rows; ++r) {
         const int64_t index = rowIndex(r);
-        if (index * s >= end)
+        if (index > p_.lastIndex || index * s >= end)
             break;
         if (index <= last || index < 0)
             continue; // out of order: damaged, skip it
@@ -825,30 +825,41 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
 bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
                           const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const
 {
-    const std::lock_guard lock(mutex_);
-    sync();
-    const Quiet quiet;
-    const int64_t s = p_.info.scansPerBlock;
-    const std::size_t ch = std::size_t(p_.info.channels);
-    const int64_t rows = p_.info.blocks;
+    // An export may take long, perhaps in a thread of its own: it holds the
+    // run only to find where to begin, then reads batches of its own, so
+    // that views go on being drawn meanwhile and keep their cache.
+    Where at{};
+    int64_t rows = 0, lastIndex = -1, r0 = 0;
     firstScan = std::max<int64_t>(firstScan, 0);
-    // Reads its own batches, so an export does not sweep the view's cache.
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        at = where();
+        rows = p_.info.blocks;
+        lastIndex = p_.lastIndex;
+        r0 = firstRowFrom(firstScan / at.scansPerBlock);
+    }
+    const Quiet quiet;
+    const int64_t s = at.scansPerBlock;
+    const std::size_t ch = std::size_t(at.channels);
     const int64_t batch = rawRows_;
     std::vector<int16_t> codes(std::size_t(batch * s) * ch);
+    std::vector<int64_t> index(static_cast<std::size_t>(batch));
     int64_t last = -1;
-    for (int64_t r = firstRowFrom(firstScan / s); r < rows; r += batch) {
+    for (int64_t r = r0; r < rows; r += batch) {
         const int64_t n = std::min(batch, rows - r);
-        if (!readRows(where(), r, n, codes.data()))
+        if (!readIndices(at, r, n, index.data()) || !readRows(at, r, n, codes.data()))
             return false;
         for (int64_t i = 0; i < n; ++i) {
-            const int64_t index = rowIndex(r + i);
-            if (index * s >= lastScan)
+            const int64_t b = index[std::size_t(i)];
+            if (b > lastIndex || b * s >= lastScan)
                 return true;
-            if (index <= last || index < 0)
-                continue;
-            last = index;
-            for (int64_t k = std::max(firstScan, index * s); k < std::min(lastScan, (index + 1) * s); ++k)
-                if (!scan(k, std::span<const int16_t>(&codes[std::size_t(i * s + k - index * s) * ch], ch)))
+            if (b <= last || b < 0)
+                continue; // out of order: damaged
+            last = b;
+            for (int64_t k = std::max(firstScan, b * s); k < std::min(lastScan, (b + 1) * s); ++k)
+                if (!scan(k, std::span<const int16_t>(&codes[std::size_t(i * s + k - b * s) * ch], ch)))
                     return false;
         }
     }
@@ -986,13 +997,11 @@ void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
     }
 }
 
-void FileRun::summariseInBackground()
+void FileRun::summariseInBackground(const Where &at)
 {
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    const Where at = where(); // rows and samples stay where they are
     const int64_t s = at.scansPerBlock;
     const std::size_t ch = std::size_t(at.channels);
-    const hid_t blocks = at.blocks;
     PyramidBuilder builder(int(ch), kBase, kFactor, kLevels);
     const int64_t batch = std::max<int64_t>(1, 65536 / s);
     std::vector<int16_t> codes(std::size_t(batch * s) * ch);
@@ -1011,9 +1020,7 @@ void FileRun::summariseInBackground()
         if (row >= known)
             break; // all read of a finished run
         const int64_t n = std::min(batch, known - row);
-        Fields f(blocks, sizeof(int64_t));
-        if (!f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) ||
-            !f.read(blocks, hsize_t(at.rowBase + row), hsize_t(n), index.data()) || !readRows(at, row, n, codes.data())) {
+        if (!readIndices(at, row, n, index.data()) || !readRows(at, row, n, codes.data())) {
             H5Eclear2(H5E_DEFAULT);
             break;
         }
