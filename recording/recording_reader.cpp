@@ -455,6 +455,9 @@ struct RecordingState {
             if (r + 1 < table.size())
                 rows = std::min(rows, table[r + 1].firstRow - row.firstRow);
             placeRows(p, rows);
+            // A run's last entries cover its last rows; with rows cut short
+            // (samples missing), they would cover what is not there.
+            p.closed = p.closed && p.info.blocks == row.rows;
             for (std::size_t l = 0; l < levels.size(); ++l) {
                 const int64_t size = int64_t(length(levels[l].get()));
                 const int64_t first = row.summaryFirst[l];

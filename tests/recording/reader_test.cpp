@@ -347,7 +347,17 @@ void setAttr(const std::string &path, const char *name, hid_t type, const void *
     H5Awrite(a.get(), type, value);
 }
 
+void formatOnly(const std::string &path, int32_t version)
+{
+    const Hid f(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
+    const Hid s(H5Screate(H5S_SCALAR), H5Sclose);
+    const Hid a(H5Acreate2(f.get(), "format_version", H5T_STD_I32LE, s.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+    H5Awrite(a.get(), H5T_NATIVE_INT32, &version);
+}
+
 const Bad kBad[] = {
+    {"newer format", [](const std::string &p) { formatOnly(p, 3); }, "recording format 3", nullptr},
+    {"format 2 without tables", [](const std::string &p) { formatOnly(p, 2); }, "missing", nullptr},
     {"missing", [](const std::string &) {}, "no such file", nullptr},
     {"text", [](const std::string &p) { std::ofstream(p) << "time,volts\n0,1\n"; }, "not an HDF5 file", nullptr},
     {"foreign",
