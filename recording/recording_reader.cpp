@@ -118,9 +118,8 @@ std::string attrText(hid_t obj, const char *name)
     if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
         H5Tget_class(type.get()) != H5T_STRING)
         return {};
-    const Hid mem(H5Tcopy(H5T_C_S1), H5Tclose);
+    const Hid mem(H5Tcopy(type.get()), H5Tclose); // in its own character set
     if (H5Tis_variable_str(type.get()) > 0) {
-        H5Tset_size(mem.get(), H5T_VARIABLE);
         char *value = nullptr;
         if (H5Aread(attr.get(), mem.get(), &value) < 0 || !value)
             return {};
@@ -133,6 +132,7 @@ std::string attrText(hid_t obj, const char *name)
         return {};
     std::string out(size + 1, '\0');
     H5Tset_size(mem.get(), size + 1);
+    H5Tset_strpad(mem.get(), H5T_STR_NULLTERM);
     if (H5Aread(attr.get(), mem.get(), out.data()) < 0)
         return {};
     out.resize(std::strlen(out.c_str()));
@@ -166,7 +166,8 @@ public:
     {
     }
     // The file's member `name`, if it is of class `cls` (and, for arrays,
-    // one-dimensional with `dim` elements).
+    // one-dimensional with `dim` elements; for text, `dim` bytes with the
+    // terminating zero, `memType` unused).
     bool add(const char *name, std::size_t offset, hid_t memType, H5T_class_t cls, hsize_t dim = 0)
     {
         if (!file_.valid() || H5Tget_class(file_.get()) != H5T_COMPOUND)
@@ -174,6 +175,16 @@ public:
         const int i = H5Tget_member_index(file_.get(), name);
         if (i < 0 || H5Tget_member_class(file_.get(), unsigned(i)) != cls)
             return false;
+        if (cls == H5T_STRING) {
+            // Fixed text of `dim` bytes in the file's own character set:
+            // HDF5 does not convert between sets.
+            const Hid m(H5Tget_member_type(file_.get(), unsigned(i)), H5Tclose);
+            if (H5Tis_variable_str(m.get()) != 0)
+                return false;
+            const Hid text(H5Tcopy(m.get()), H5Tclose);
+            return H5Tset_size(text.get(), dim) >= 0 && H5Tset_strpad(text.get(), H5T_STR_NULLTERM) >= 0 &&
+                   H5Tinsert(mem_.get(), name, offset, text.get()) >= 0;
+        }
         if (cls == H5T_ARRAY) {
             const Hid m(H5Tget_member_type(file_.get(), unsigned(i)), H5Tclose);
             hsize_t d[2] = {};
@@ -479,8 +490,6 @@ struct RecordingState {
         if (n > kMaxRuns)
             return false;
         Fields f(runs.get(), sizeof(RunsRow));
-        const Hid name(H5Tcopy(H5T_C_S1), H5Tclose);
-        H5Tset_size(name.get(), sizeof(RunsRow::startTime));
         const Hid firsts = arrayType(H5T_NATIVE_INT64, levels.size());
         const bool ok = f.add("run", offsetof(RunsRow, run), H5T_NATIVE_INT32, H5T_INTEGER) &&
                         f.add("start_time_ns", offsetof(RunsRow, startNs), H5T_NATIVE_INT64, H5T_INTEGER) &&
@@ -491,7 +500,7 @@ struct RecordingState {
                         f.add("end_time_ns", offsetof(RunsRow, endNs), H5T_NATIVE_INT64, H5T_INTEGER);
         if (!ok)
             return false;
-        f.add("start_time", offsetof(RunsRow, startTime), name.get(), H5T_STRING);
+        f.add("start_time", offsetof(RunsRow, startTime), H5I_INVALID_HID, H5T_STRING, sizeof(RunsRow::startTime));
         if (!levels.empty() &&
             !f.add("summary_first", offsetof(RunsRow, summaryFirst), firsts.get(), H5T_ARRAY, levels.size()))
             levels.clear();
@@ -692,6 +701,9 @@ private:
     mutable Lru<Raw> raw_;
     mutable Lru<Indices> indices_;
     mutable Lru<Entries> entries_;
+    // Per level, the span of the run's last entry so far.
+    static constexpr int64_t kUnknown = std::numeric_limits<int64_t>::min();
+    mutable std::vector<int64_t> lastSpan_;
 
     // An older file's levels, built in the background.
     mutable std::mutex levelsMutex_;
@@ -729,6 +741,7 @@ void FileRun::sync() const
     raw_.dropIf([&](uint64_t, const Raw &r) { return r.rows < rawRows_; });
     indices_.dropIf([&](uint64_t, const Indices &r) { return r.rows < kIndexBlock; });
     entries_.dropIf([&](uint64_t, const Entries &r) { return r.entries < kEntryBlock; });
+    lastSpan_.clear();
     p_ = std::move(fresh);
     if (more || live_ != p_.info.open) {
         {
@@ -877,9 +890,22 @@ int64_t FileRun::readySpans(int level) const
         return complete_ ? (scans + w - 1) / w : readyScan_ / w;
     if (level > int(p_.entries.size()))
         return 0;
-    // The last entries of a run are written at its end; before that, an
-    // entry whose span the rows do not yet cover is not trusted.
-    return p_.closed ? (scans + w - 1) / w : scans / w;
+    // The last entries of a run are written at its end.
+    if (p_.closed)
+        return (scans + w - 1) / w;
+    // Before that, entries come in order but may lag behind the rows (the
+    // writer may gather them a chunk at a time): a span past the level's
+    // last entry may yet get one. An entry whose span the rows do not cover
+    // yet is not trusted either.
+    lastSpan_.resize(p_.entries.size(), kUnknown);
+    int64_t &last = lastSpan_[std::size_t(level) - 1];
+    if (last == kUnknown) {
+        const int64_t n = p_.entries[std::size_t(level) - 1].second - p_.entries[std::size_t(level) - 1].first;
+        last = n > 0 ? entrySpan(level, n - 1) : -1;
+        if (last == std::numeric_limits<int64_t>::max())
+            last = -1;
+    }
+    return std::min(last + 1, scans / w);
 }
 
 const EntryTable *FileRun::entryBlock(int level, int64_t block) const
@@ -1062,13 +1088,11 @@ std::vector<RecordedMarker> FileRun::markers() const
     };
     const hsize_t n = std::min(length(d), kMaxMarkers);
     Fields f(d, sizeof(Row));
-    const Hid text(H5Tcopy(H5T_C_S1), H5Tclose);
-    H5Tset_size(text.get(), sizeof(Row::text));
     if (!f.add("run", offsetof(Row, run), H5T_NATIVE_INT32, H5T_INTEGER) ||
         !f.add("scan", offsetof(Row, scan), H5T_NATIVE_INT64, H5T_INTEGER))
         return out;
     f.add("time_ns", offsetof(Row, timeNs), H5T_NATIVE_INT64, H5T_INTEGER);
-    f.add("text", offsetof(Row, text), text.get(), H5T_STRING);
+    f.add("text", offsetof(Row, text), H5I_INVALID_HID, H5T_STRING, sizeof(Row::text));
     std::vector<Row> rows(n, Row{});
     if (!f.read(d, 0, n, rows.data()))
         return out;
