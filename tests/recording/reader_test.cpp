@@ -41,9 +41,13 @@ struct Model {
         return int16_t(uint16_t((scan / scansPerBlock) * 7919 + j * 31));
     }
     int64_t scans() const { return present.empty() ? 0 : (present.back() + 1) * scansPerBlock; }
-    bool has(int64_t scan) const
+    // Whether each block is there, by index.
+    std::vector<char> blocks() const
     {
-        return std::binary_search(present.begin(), present.end(), scan / scansPerBlock);
+        std::vector<char> here(present.empty() ? 0 : std::size_t(present.back()) + 1);
+        for (int64_t b : present)
+            here[std::size_t(b)] = 1;
+        return here;
     }
 };
 
@@ -119,6 +123,7 @@ std::vector<ColumnSummary> bruteForce(const Model &m, double first, double last,
         grid = g;
     const double scans = double(m.scans());
     const double top = std::ceil(scans / double(grid)) * double(grid);
+    const std::vector<char> here = m.blocks();
     std::vector<ColumnSummary> out;
     for (int c = 0; c < columns; ++c) {
         double a, b;
@@ -131,18 +136,20 @@ std::vector<ColumnSummary> bruteForce(const Model &m, double first, double last,
         }
         a = std::clamp(a, 0.0, grid == 1 ? scans : top);
         b = std::clamp(b, 0.0, grid == 1 ? scans : top);
+        std::vector<ColumnSummary> col(std::size_t(m.channels), ColumnSummary{INT16_MAX, INT16_MIN, 0, 0});
+        std::vector<double> sum(std::size_t(m.channels));
+        for (int64_t i = int64_t(a); i < int64_t(b) && i < m.scans(); ++i)
+            for (int k = 0; i >= 0 && here[std::size_t(i / m.scansPerBlock)] && k < m.channels; ++k) {
+                const int16_t v = m.code(i, k);
+                ColumnSummary &s = col[std::size_t(k)];
+                s.min = std::min(s.min, v);
+                s.max = std::max(s.max, v);
+                sum[std::size_t(k)] += v;
+                ++s.count;
+            }
         for (int k = 0; k < m.channels; ++k) {
-            ColumnSummary s{INT16_MAX, INT16_MIN, 0, 0};
-            double sum = 0;
-            for (int64_t i = int64_t(a); i < int64_t(b); ++i)
-                if (i < m.scans() && m.has(i)) {
-                    const int16_t v = m.code(i, k);
-                    s.min = std::min(s.min, v);
-                    s.max = std::max(s.max, v);
-                    sum += v;
-                    ++s.count;
-                }
-            s.mean = s.count ? float(sum / double(s.count)) : 0.0F;
+            ColumnSummary &s = col[std::size_t(k)];
+            s.mean = s.count ? float(sum[std::size_t(k)] / double(s.count)) : 0.0F;
             out.push_back(s.count ? s : ColumnSummary{});
         }
     }
@@ -189,13 +196,14 @@ void checkViews(const RecordedRun &run, const Model &m, int levels, std::span<co
 
 void checkStats(const RecordedRun &run, const Model &m, std::vector<std::pair<int64_t, int64_t>> ranges)
 {
+    const std::vector<char> here = m.blocks();
     for (const auto &[a, b] : ranges) {
         const auto got = run.stats(a, b);
         ASSERT_EQ(got.size(), std::size_t(m.channels));
         for (int k = 0; k < m.channels; ++k) {
             RangeStats want{0, 1e9, -1e9, 0, 0};
             for (int64_t i = std::max<int64_t>(a, 0); i < std::min(b, m.scans()); ++i)
-                if (m.has(i)) {
+                if (here[std::size_t(i / m.scansPerBlock)]) {
                     const double v = m.code(i, k);
                     ++want.count;
                     want.min = std::min(want.min, v);
@@ -242,9 +250,10 @@ TEST(RecordingReaderOlder, SummariesBuiltInTheBackgroundMatchTheRawScans)
     checkViews(*o.run, m, 8);
     checkStats(*o.run, m, {{0, 330000}, {17, 250001}, {99999, 150001}, {4000, 4001}, {-9, 1000000000}});
     // Every present scan once, in order, for the export.
+    const std::vector<char> here = m.blocks();
     int64_t seen = 0, wrong = 0;
     o.run->forEachScan(-3, 1e9, [&](int64_t s, std::span<const int16_t> codes) {
-        wrong += !m.has(s) || codes[2] != m.code(s, 2) || (seen && s <= 0);
+        wrong += !here[std::size_t(s / m.scansPerBlock)] || codes[2] != m.code(s, 2) || (seen && s <= 0);
         ++seen;
         return true;
     });
@@ -252,6 +261,15 @@ TEST(RecordingReaderOlder, SummariesBuiltInTheBackgroundMatchTheRawScans)
     EXPECT_EQ(wrong, 0);
     o = {};
     EXPECT_EQ(std::filesystem::file_size(path), size); // never written to
+}
+
+// One tick, then until the writer has it all, so that none is dropped.
+void feed(Recorder &rec, Feeder &f, std::string_view tick, int64_t &stored)
+{
+    f.tick(tick);
+    stored += std::count(tick.begin(), tick.end(), 'b');
+    for (int i = 0; i < 20000 && rec.status().blocksWritten < stored; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // The recorder writes in a child while the reader follows the file: at
@@ -270,10 +288,7 @@ TEST(RecordingReaderLive, AnswersMatchTheRowsAtEveryRefresh)
         f.start();
         int64_t stored = 0;
         for (int t = 0; t < kTicks; ++t) {
-            f.tick(pattern(t));
-            stored += std::count(pattern(t), pattern(t) + 5, 'b');
-            for (int i = 0; i < 20000 && rec.status().blocksWritten < stored; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            feed(rec, f, pattern(t), stored);
             if (t == 0)
                 ::dprintf(out, "started\n");
         }
@@ -327,6 +342,54 @@ TEST(RecordingReaderLive, AnswersMatchTheRowsAtEveryRefresh)
     checkViews(*run, all, 8);
     checkStats(*run, all, {{0, all.scans()}, {1234, 250321}});
 }
+
+// A run whose last flush stopped between its summaries and its rows (the
+// runs table still says fewer rows, and the run is not ended): only the rows
+// the table gives count, whatever the samples and summaries hold beyond.
+class RecordingReaderCut : public ::testing::TestWithParam<int64_t> {};
+
+TEST_P(RecordingReaderCut, OnlyTheRowsCount)
+{
+    // One recording for every row, each cut in a copy.
+    static const std::string whole = [] {
+        const std::string p = scratch("whole.h5");
+        Recorder rec;
+        EXPECT_EQ(rec.arm(p, false, {}), "");
+        Feeder f(rec);
+        f.start();
+        int64_t stored = 0;
+        for (int t = 0; t < 40; ++t)
+            feed(rec, f, t == 9 ? "bmmmmmb" : "bbbbb", stored);
+        rec.stop();
+        return p;
+    }();
+    const std::string path = scratch("cut.h5");
+    std::filesystem::copy_file(whole, path);
+    Model all;
+    all.channels = 4;
+    all.scansPerBlock = 1000;
+    for (int64_t i = 0; i < 202; ++i)
+        if (i < 46 || i > 50)
+            all.present.push_back(i);
+    {
+        const Hid f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+        const Hid runs(H5Dopen2(f.get(), "runs", H5P_DEFAULT), H5Dclose);
+        const Hid t(H5Tcreate(H5T_COMPOUND, 16), H5Tclose);
+        H5Tinsert(t.get(), "rows", 0, H5T_NATIVE_INT64);
+        H5Tinsert(t.get(), "end_time_ns", 8, H5T_NATIVE_INT64);
+        const int64_t row[2] = {GetParam(), 0};
+        ASSERT_GE(H5Dwrite(runs.get(), t.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, row), 0);
+    }
+    Opened o = open(path);
+    ASSERT_TRUE(o.run);
+    all.present.resize(std::size_t(GetParam()));
+    EXPECT_EQ(o.run->info().blocks, GetParam());
+    EXPECT_TRUE(o.run->info().open);
+    checkViews(*o.run, all, 8);
+    checkStats(*o.run, all, {{0, all.scans()}, {999, 1000000}});
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RecordingReaderCut, ::testing::Values(1, 45, 46, 133, 196));
 
 // Files that are not what they should be, each with its reason, at opening
 // or at opening the run; none may crash.
