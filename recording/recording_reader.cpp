@@ -305,6 +305,15 @@ public:
         old = {key, ++tick_, std::move(value)};
         return old.value;
     }
+    // What put() would replace; null while there is room.
+    V *victim()
+    {
+        if (slots_.size() < capacity_)
+            return nullptr;
+        return &std::min_element(slots_.begin(), slots_.end(),
+                                 [](const Slot &a, const Slot &b) { return a.used < b.used; })
+                    ->value;
+    }
     template <typename Pred>
     void dropIf(Pred pred)
     {
@@ -822,7 +831,11 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
         const int64_t b = r / rawRows_;
         Raw *c = raw_.find(uint64_t(b));
         if (!c) {
+            // The buffer of the block it replaces, so that a pan does not
+            // map and clear fresh pages every time.
             Raw fresh;
+            if (Raw *old = raw_.victim())
+                fresh.codes = std::move(old->codes);
             fresh.rows = std::min(rawRows_, rows - b * rawRows_);
             fresh.codes.resize(std::size_t(fresh.rows * s) * ch);
             if (!readRows(where(), b * rawRows_, fresh.rows, fresh.codes.data()))
