@@ -588,7 +588,8 @@ std::string layout(RecordingState &st)
         const hsize_t c = hsize_t(st.channels);
         const Hid i16 = arrayType(H5T_NATIVE_INT16, c);
         const Hid f32 = arrayType(H5T_NATIVE_FLOAT, c);
-        if (!probe.add("run", 0, H5T_NATIVE_INT32, H5T_INTEGER) || !probe.add("start", 4, H5T_NATIVE_INT64, H5T_INTEGER) ||
+        if (!probe.add("run", 0, H5T_NATIVE_INT32, H5T_INTEGER) ||
+            !probe.add("start", 4, H5T_NATIVE_INT64, H5T_INTEGER) ||
             !probe.add("count", 12, H5T_NATIVE_INT64, H5T_INTEGER) || !probe.add("min", 20, i16.get(), H5T_ARRAY, c) ||
             !probe.add("max", 20 + 2 * c, i16.get(), H5T_ARRAY, c) ||
             !probe.add("mean", 20 + 4 * c, f32.get(), H5T_ARRAY, c) ||
@@ -777,7 +778,8 @@ bool FileRun::readRows(const Where &at, int64_t row, int64_t n, int16_t *out)
 bool FileRun::readIndices(const Where &at, int64_t row, int64_t n, int64_t *out)
 {
     Fields f(at.blocks, sizeof(int64_t));
-    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(at.blocks, hsize_t(at.rowBase + row), hsize_t(n), out);
+    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) &&
+           f.read(at.blocks, hsize_t(at.rowBase + row), hsize_t(n), out);
 }
 
 int64_t FileRun::rowIndex(int64_t row) const

@@ -166,7 +166,9 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
     const double w = (last - first) / columns;
     const int64_t scans = scanCount();
     std::vector<ChannelAcc> acc(std::size_t(columns) * std::size_t(ch));
-    auto column = [&](int c) { return std::span<ChannelAcc>(acc).subspan(std::size_t(c) * std::size_t(ch), std::size_t(ch)); };
+    auto column = [&](int c) {
+        return std::span<ChannelAcc>(acc).subspan(std::size_t(c) * std::size_t(ch), std::size_t(ch));
+    };
     // Far outside the run there is nothing to read, and doubles beyond
     // 2^62 do not convert.
     auto clampScan = [&](double s) { return int64_t(std::clamp(std::floor(s), 0.0, double(scans))); };
@@ -187,7 +189,8 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
             const int64_t from = clampScan(a);
             const int64_t to = clampScan(b);
             if (from < to)
-                forStretches(from, to, [&](int64_t, const int16_t *codes, int64_t n) { addCodes(column(c), codes, n); });
+                forStretches(from, to,
+                             [&](int64_t, const int16_t *codes, int64_t n) { addCodes(column(c), codes, n); });
         }
     } else {
         // Column edges move to the level's grid, so that each entry falls
