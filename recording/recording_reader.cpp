@@ -198,14 +198,14 @@ public:
         return H5Tinsert(mem_.get(), name, offset, memType) >= 0;
     }
     // Reads `count` elements from `first` into `out`.
-    bool read(hid_t dset, hsize_t first, hsize_t count, void *out) const
+    bool read(hid_t dset, hsize_t first, hsize_t count, void *out, hsize_t stride = 1) const
     {
         if (count == 0)
             return true;
         const Hid fileSpace(H5Dget_space(dset), H5Sclose);
         const Hid memSpace(H5Screate_simple(1, &count, nullptr), H5Sclose);
         return fileSpace.valid() && memSpace.valid() &&
-               H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count, nullptr) >= 0 &&
+               H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, &stride, &count, nullptr) >= 0 &&
                H5Dread(dset, mem_.get(), memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
     }
 
@@ -655,7 +655,11 @@ public:
     bool forEachScan(int64_t firstScan, int64_t lastScan,
                      const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const override;
     std::vector<RecordedMarker> markers() const override;
-    std::vector<RecordedDigital> digital(int64_t firstScan, int64_t lastScan) const override;
+    std::vector<RecordedDigital> digital(int64_t firstScan, int64_t lastScan) const override
+    {
+        return digitalThinned(firstScan, lastScan, std::numeric_limits<std::size_t>::max());
+    }
+    std::vector<RecordedDigital> digitalThinned(int64_t firstScan, int64_t lastScan, std::size_t most) const override;
     double summaryProgress() const override
     {
         if (st_->version == 2 || complete_.load())
@@ -1119,12 +1123,12 @@ std::vector<RecordedMarker> FileRun::markers() const
     return out;
 }
 
-std::vector<RecordedDigital> FileRun::digital(int64_t firstScan, int64_t lastScan) const
+std::vector<RecordedDigital> FileRun::digitalThinned(int64_t firstScan, int64_t lastScan, std::size_t most) const
 {
     std::vector<RecordedDigital> out;
     const std::lock_guard lock(st_->mutex);
     const hid_t d = st_->digital.get();
-    if (st_->version != 2 || d < 0)
+    if (st_->version != 2 || d < 0 || most == 0)
         return out;
     const Quiet quiet;
     struct Row {
@@ -1139,35 +1143,32 @@ std::vector<RecordedDigital> FileRun::digital(int64_t firstScan, int64_t lastSca
         !f.add("port1", offsetof(Row, port1), H5T_NATIVE_INT16, H5T_INTEGER))
         return out;
     f.add("time_ns", offsetof(Row, timeNs), H5T_NATIVE_INT64, H5T_INTEGER);
-    const int64_t n = int64_t(length(d));
-    // Rows are in order of run, then scan: the first one at or after
-    // (run, firstScan) by bisection, then forward in batches.
-    auto before = [&](const Row &r) {
-        return r.run < p_.info.number || (r.run == p_.info.number && r.scan < firstScan);
-    };
-    int64_t lo = 0, hi = n;
-    while (lo < hi) {
-        const int64_t mid = lo + (hi - lo) / 2;
-        Row r{};
-        if (!f.read(d, hsize_t(mid), 1, &r))
-            return out;
-        if (before(r))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    std::vector<Row> rows(4096);
-    for (int64_t pos = lo; pos < n; pos += int64_t(rows.size())) {
-        const int64_t count = std::min<int64_t>(int64_t(rows.size()), n - pos);
-        if (!f.read(d, hsize_t(pos), hsize_t(count), rows.data()))
-            return out;
-        for (int64_t i = 0; i < count; ++i) {
-            const Row &r = rows[std::size_t(i)];
-            if (r.run != p_.info.number || r.scan >= lastScan)
-                return out;
-            out.push_back({r.scan, r.timeNs, r.port0, r.port1});
+    // Rows are in order of run, then scan: both ends by bisection.
+    const int32_t run = p_.info.number;
+    auto position = [&](int64_t scan) {
+        int64_t lo = 0, hi = int64_t(length(d));
+        while (lo < hi) {
+            const int64_t mid = lo + (hi - lo) / 2;
+            Row r{};
+            if (!f.read(d, hsize_t(mid), 1, &r))
+                return lo;
+            if (r.run < run || (r.run == run && r.scan < scan))
+                lo = mid + 1;
+            else
+                hi = mid;
         }
-    }
+        return lo;
+    };
+    const int64_t first = position(firstScan);
+    const int64_t count = std::max<int64_t>(0, position(lastScan) - first);
+    // More than asked for: every stride-th row, read as such.
+    const hsize_t stride = hsize_t(std::max<int64_t>(1, (count + int64_t(most) - 1) / int64_t(most)));
+    const hsize_t n = (hsize_t(count) + stride - 1) / stride;
+    std::vector<Row> rows(n);
+    if (n > 0 && f.read(d, hsize_t(first), n, rows.data(), stride))
+        for (const Row &r : rows)
+            if (r.run == run)
+                out.push_back({r.scan, r.timeNs, r.port0, r.port1});
     return out;
 }
 
