@@ -1095,6 +1095,7 @@ void FileRun::summariseInBackground(const Where &at)
 std::vector<RecordedMarker> FileRun::markers() const
 {
     std::vector<RecordedMarker> out;
+    const int64_t scans = info().scans;
     const std::lock_guard lock(st_->mutex);
     const hid_t d = st_->markers.get();
     if (st_->version != 2 || d < 0)
@@ -1117,7 +1118,7 @@ std::vector<RecordedMarker> FileRun::markers() const
         return out;
     for (Row &r : rows) {
         r.text[sizeof r.text - 1] = '\0';
-        if (r.run == p_.info.number && r.scan >= 0)
+        if (r.run == p_.info.number && r.scan >= 0 && r.scan <= scans) // only what the rows hold
             out.push_back({r.scan, r.timeNs, r.text});
     }
     return out;

@@ -359,8 +359,11 @@ TEST_P(RecordingReaderCut, OnlyTheRowsCount)
         Feeder f(rec);
         f.start();
         int64_t stored = 0;
-        for (int t = 0; t < 40; ++t)
+        for (int t = 0; t < 40; ++t) {
             feed(rec, f, t == 9 ? "bmmmmmb" : "bbbbb", stored);
+            if (t == 20)
+                rec.addMarker("über 1");
+        }
         rec.stop();
         return p;
     }();
@@ -388,6 +391,10 @@ TEST_P(RecordingReaderCut, OnlyTheRowsCount)
     EXPECT_TRUE(o.run->info().open);
     checkViews(*o.run, all);
     checkStats(*o.run, all, {{0, all.scans()}, {999, 1000000}});
+    const auto marks = o.run->markers();
+    for (const RecordedMarker &m : marks)
+        EXPECT_TRUE(m.text == "über 1" && m.scan > 0 && m.scan <= all.scans()) << m.text << " at " << m.scan;
+    EXPECT_EQ(marks.size(), GetParam() == 196 ? 1U : marks.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RecordingReaderCut, ::testing::Values(1, 45, 46, 133, 196));
