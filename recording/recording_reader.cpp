@@ -48,7 +48,7 @@ constexpr int kLevels = 8;
 
 constexpr int64_t kIndexBlock = 4096;  // rows per cached block of indices
 constexpr int64_t kEntryBlock = 1024;  // entries per cached block
-constexpr int64_t kRawBytes = 6 << 20; // raw samples kept at most: a frame and a half
+constexpr int64_t kRawBytes = 2 << 20; // raw samples kept: a frame of narrow columns
 
 class Quiet {
 public:
