@@ -269,7 +269,8 @@ void feed(Recorder &rec, Feeder &f, std::string_view tick, int64_t &stored)
 {
     f.tick(tick);
     stored += std::count(tick.begin(), tick.end(), 'b');
-    for (int i = 0; i < 20000 && rec.status().blocksWritten < stored; ++i)
+    for (int i = 0; i < 20000 && rec.status().blocksWritten < stored && rec.status().state != RecorderState::Failed;
+         ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -351,9 +352,9 @@ class RecordingReaderCut : public ::testing::TestWithParam<int64_t> {};
 
 TEST_P(RecordingReaderCut, OnlyTheRowsCount)
 {
-    // One recording for every row, each cut in a copy.
-    static const std::string whole = [] {
-        const std::string p = scratch("whole.h5");
+    // Rows may run side by side, each in a process of its own.
+    const std::string whole = [this] {
+        const std::string p = scratch("whole" + std::to_string(GetParam()) + ".h5");
         Recorder rec;
         EXPECT_EQ(rec.arm(p, false, {}), "");
         Feeder f(rec);
@@ -367,7 +368,7 @@ TEST_P(RecordingReaderCut, OnlyTheRowsCount)
         rec.stop();
         return p;
     }();
-    const std::string path = scratch("cut.h5");
+    const std::string path = scratch("cut" + std::to_string(GetParam()) + ".h5");
     std::filesystem::copy_file(whole, path);
     Model all;
     all.channels = 4;
