@@ -29,9 +29,11 @@ struct Recorder::Slot {
 
 namespace {
 
-// Slots that only control messages may take, so that a tick whose blocks got
-// in always gets its end in too (see tickEnded).
+// Slots that only control messages may take: blocks leave two free, so that
+// a tick whose blocks got in always gets its end in too (see tickEnded), and
+// tick ends and markers leave one, so that a Stop always gets in.
 constexpr std::size_t kControlReserve = 2;
+constexpr std::size_t kStopReserve = 1;
 
 // Past the file size limit the kernel would end the whole program with
 // SIGXFSZ; ignored, the write fails with EFBIG and the recording stops with
@@ -186,7 +188,7 @@ bool Recorder::addMarker(const std::string &text)
 {
     if (!recording() || !queueBegin())
         return false;
-    Slot *s = queue_->claim();
+    Slot *s = queue_->claim(kStopReserve);
     if (!s)
         return false;
     s->kind = Slot::Kind::Marker;
@@ -301,7 +303,7 @@ void Recorder::tickEnded(const TickSummary &tick)
         return;
     // Blocks stop at kControlReserve free slots, so this fails only when no
     // block of this tick got in; the loss totals then travel with a later tick.
-    Slot *s = queue_->claim();
+    Slot *s = queue_->claim(kStopReserve);
     if (!s) {
         queue_->wake(); // for whatever blocks did get in
         return;

@@ -458,5 +458,70 @@ TEST(Recorder, StopFlushesWhatTheIntervalHeldBack)
     rec.stop();
 }
 
+// What the file keeps beside the blocks: markers where the newest block
+// ended, the digital inputs of the ticks that read them, and the card's block
+// counter past what the panel's 16-bit caption can show.
+TEST(Recorder, MarkersDigitalInputsAndTheBlockCounterAreStored)
+{
+    const std::string path = scratchDir("rec-extras") + "/a.h5";
+    Recorder rec;
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    EXPECT_FALSE(rec.addMarker("armed")) << "no run yet";
+    Feeder f(rec);
+    f.start();
+    EXPECT_TRUE(rec.addMarker("start"));
+    f.tick("bb");
+    const std::string longText = std::string(126, 'x') + "标记";
+    EXPECT_TRUE(rec.addMarker(longText));
+    // Ticks that report far more blocks than they store, and read the inputs.
+    for (int16_t i = 0; i < 20; ++i) { // within the queue: no tick end is lost
+        const auto block = testBlock(2 + i, f.samples());
+        rec.blockStored({block, 0, 3 + i, 3 + i});
+        rec.tickEnded({.readyBlocks = 2000, .blockCount = 32767, .stored = 1, .digitalRead = i % 2 == 0,
+                       .digitalInputs = {i, int16_t(-i)}});
+    }
+    rec.acquisitionStopped(StopReason::Stop);
+    EXPECT_FALSE(rec.addMarker("stopped"));
+    rec.stop();
+
+    Reader r(path, H5F_ACC_RDONLY);
+    const auto markers = r.markers();
+    ASSERT_EQ(markers.size(), 2u);
+    EXPECT_EQ(markers[0].scan, 0);
+    EXPECT_STREQ(markers[0].text, "start");
+    EXPECT_EQ(markers[1].scan, 2000) << "the end of the newest block";
+    EXPECT_EQ(std::string(markers[1].text), std::string(126, 'x')) << "cut before a split character";
+    EXPECT_GT(markers[1].timeNs, markers[0].timeNs - 1);
+    const auto digital = r.digital();
+    ASSERT_EQ(digital.size(), 10u);
+    EXPECT_EQ(digital[3].scan, (2 + 6 + 1) * 1000);
+    EXPECT_EQ(digital[3].port0, 6);
+    EXPECT_EQ(digital[3].port1, -6);
+    const RunData d = r.read(1);
+    ASSERT_EQ(d.rows.size(), 22u);
+    EXPECT_EQ(d.rows.back().blockCount, 2 + 20 * 2000);
+}
+
+// A file being recorded is refused to another recorder whatever it asks, and
+// an armed file is a valid HDF5 file before any Start.
+TEST(Recorder, ARecordedFileIsRefusedToAnotherAndAnArmedFileOpens)
+{
+    const std::string path = scratchDir("rec-locked") + "/a.h5";
+    Recorder first;
+    ASSERT_EQ(first.arm(path, false, {}), "");
+    EXPECT_TRUE(Reader(path, H5F_ACC_RDONLY).opened()) << "armed, before any Start";
+    for (const bool started : {false, true}) {
+        Recorder second;
+        EXPECT_THAT(second.arm(path, true, {}), HasSubstr("is being recorded by another panel")) << started;
+        Feeder f(first);
+        f.start();
+        f.tick("b");
+    }
+    first.stop();
+    EXPECT_EQ(Reader(path, H5F_ACC_RDONLY).read(2).rows.size(), 1u) << "untouched by the refused recorder";
+    Recorder second;
+    EXPECT_EQ(second.arm(path, true, {}), "") << "free again once closed";
+}
+
 } // namespace
 } // namespace adcard::testing
