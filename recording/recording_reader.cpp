@@ -383,8 +383,6 @@ struct RecordingState {
     int64_t base = kBase, factor = kFactor;
     std::vector<RunsRow> table;
 
-    std::string describeError;
-
     bool indexOf(hid_t blocks, int64_t row, int64_t &index) const
     {
         Fields f(blocks, sizeof(int64_t));
