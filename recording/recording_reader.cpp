@@ -907,13 +907,13 @@ int64_t FileRun::readySpans(int level) const
         return complete_ ? (scans + w - 1) / w : readyScan_ / w;
     if (level > int(p_.entries.size()))
         return 0;
-    // The last entries of a run are written at its end.
-    if (p_.closed)
-        return (scans + w - 1) / w;
-    // Before that, entries come in order but may lag behind the rows (the
-    // writer may gather them a chunk at a time): a span past the level's
-    // last entry may yet get one. An entry whose span the rows do not cover
-    // yet is not trusted either.
+    // Entries come in order but may lag behind the rows (the writer may
+    // gather them a chunk at a time, and a reader may catch the file between
+    // two of its flushes): a span past the level's last entry may yet get
+    // one. An entry whose span the rows do not cover yet is not trusted
+    // either, unless the run has ended: its last, partial entries are
+    // written at its end.
+    const int64_t limit = p_.closed ? (scans + w - 1) / w : scans / w;
     lastSpan_.resize(p_.entries.size(), kUnknown);
     int64_t &last = lastSpan_[std::size_t(level) - 1];
     if (last == kUnknown) {
@@ -922,7 +922,7 @@ int64_t FileRun::readySpans(int level) const
         if (last == std::numeric_limits<int64_t>::max())
             last = -1;
     }
-    return std::min(last + 1, scans / w);
+    return std::min(last + 1, limit);
 }
 
 const EntryTable *FileRun::entryBlock(int level, int64_t block) const
@@ -1210,9 +1210,12 @@ public:
         const Quiet quiet;
         auto key = [&] {
             std::vector<int64_t> k;
-            for (const RunPlace &p : st_->places())
-                k.insert(k.end(), {p.info.number, p.info.blocks, p.info.open, p.info.missed, p.info.dropped,
-                                   int64_t(p.entries.size())});
+            // Levels grow on their own, behind the rows.
+            for (const RunPlace &p : st_->places()) {
+                k.insert(k.end(), {p.info.number, p.info.blocks, p.info.open, p.info.missed, p.info.dropped});
+                for (const auto &[first, end] : p.entries)
+                    k.push_back(end - first);
+            }
             return k;
         };
         const auto before = key();
