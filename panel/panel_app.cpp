@@ -12,10 +12,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QFileDialog>
-#include <QHBoxLayout>
-#include <QPushButton>
 #include <QFont>
+#include <QHBoxLayout>
 #include <QFontDatabase>
 #include <QLocale>
 #include <QMenu>
@@ -24,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 // Outside the namespace: the macro declares the resource's initialiser.
 static void initFontResource() { Q_INIT_RESOURCE(panel_fonts); }
@@ -196,7 +195,9 @@ HistoryWindow &PanelProgram::openHistory()
         history_ = std::make_unique<HistoryWindow>(*dll_, std::move(sources));
         placeBeside(*history_, *window_);
         window_->acquisition().addBlockHook(*history_);
-        addRecordingButtons();
+        // The recording owns its controls and status; the window only shows them.
+        history_->toolbarLayout()->addWidget(recording().makeControls(history_.get()));
+        history_->setExtraStatus(recording().statusText());
     }
     if (history_->isVisible())
         history_->raise();
@@ -220,50 +221,16 @@ RecordingControl &PanelProgram::recording()
         QObject::connect(recording_.get(), &RecordingControl::failed, recording_.get(), [this] { openHistory(); });
         QObject::connect(recording_.get(), &RecordingControl::statusChanged, recording_.get(),
                          [this](const QString &text) {
-                             if (history_) {
+                             if (history_)
                                  history_->setExtraStatus(text);
-                                 syncRecordingButtons();
-                             }
                          });
     }
     return *recording_;
 }
 
-void PanelProgram::addRecordingButtons()
+bool PanelProgram::finishRecording(std::chrono::milliseconds limit)
 {
-    auto *record = new QPushButton(QStringLiteral("记录…"), history_.get());
-    auto *stop = new QPushButton(QStringLiteral("停止记录"), history_.get());
-    record->setObjectName(QStringLiteral("cmdRecord"));
-    stop->setObjectName(QStringLiteral("cmdStopRecord"));
-    history_->toolbarLayout()->addWidget(record);
-    history_->toolbarLayout()->addWidget(stop);
-    QObject::connect(record, &QPushButton::clicked, history_.get(), [this] {
-        // The dialog asks before an existing file is replaced.
-        const QString path = QFileDialog::getSaveFileName(history_.get(), QStringLiteral("记录到文件"), QString(),
-                                                          QStringLiteral("HDF5 (*.h5 *.hdf5)"));
-        if (!path.isEmpty())
-            recording().start(path, true);
-        syncRecordingButtons();
-    });
-    QObject::connect(stop, &QPushButton::clicked, history_.get(), [this] {
-        if (recording_)
-            recording_->stop();
-        syncRecordingButtons();
-    });
-    if (recording_)
-        history_->setExtraStatus(recording_->statusText());
-    syncRecordingButtons();
-}
-
-// Record while nothing is recorded, stop while something is; called after
-// every change of the recorder's state, however it came.
-void PanelProgram::syncRecordingButtons()
-{
-    const bool active = recording_ && recording_->active();
-    if (auto *record = history_->findChild<QPushButton *>(QStringLiteral("cmdRecord")))
-        record->setEnabled(!active);
-    if (auto *stop = history_->findChild<QPushButton *>(QStringLiteral("cmdStopRecord")))
-        stop->setEnabled(active);
+    return !recording_ || recording_->finish(limit);
 }
 
 int runPanel(int argc, char **argv)
@@ -285,7 +252,15 @@ int runPanel(int argc, char **argv)
     options.record = parsed.run->record.toStdString();
     options.overwrite = parsed.run->overwrite;
     PanelProgram program(options);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Exit and the close box have begun closing the recording; a writer
+    // stuck on the disk (a hung network share) does not keep the program.
+    if (!program.finishRecording(kRecordingCloseLimit)) {
+        std::fprintf(stderr, "adcard-panel: the recording is still closing; it keeps what was flushed\n");
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }
 
 } // namespace adcard

@@ -4,6 +4,7 @@
 #include "driver/card_driver.h"
 #include "driver/entries.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,9 @@ int panelFontPixels(double dpi);
 void prepareApplication();
 // Call once the QApplication exists, before any widget is made.
 void applyApplicationLook();
+
+// How long Exit and the close box wait for the recording's file to close.
+inline constexpr std::chrono::milliseconds kRecordingCloseLimit{5000};
 
 struct PanelOptions {
     // Null: open the card's driver library through a DriverLoader.
@@ -56,10 +60,12 @@ public:
     // Created at the first recording.
     RecordingControl &recording();
 
+    // Waits up to `limit` for the recording to close, keeping the windows
+    // responsive; false if it has not.
+    bool finishRecording(std::chrono::milliseconds limit);
+
 private:
     class PanelEvents;
-    void addRecordingButtons();
-    void syncRecordingButtons();
 
     std::unique_ptr<DriverLoader> loader_;
     std::unique_ptr<DllDef> dll_;

@@ -2,16 +2,23 @@
 
 #include "acquisition/acquisition.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QLibrary>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace adcard {
@@ -25,11 +32,24 @@ int gTerminationPipe[2] = {-1, -1};
 
 void onTerminationSignal(int)
 {
+    // The interrupted code may be about to read errno.
+    const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(gTerminationPipe[1], &byte, 1);
+    errno = saved;
 }
 
 } // namespace
+
+QStringList recorderModuleCandidates(const QString &appDir, const QString &fromBinDir, const QString &built,
+                                     const QString &buildDir)
+{
+    QStringList out{QDir::cleanPath(QDir(appDir).filePath(fromBinDir))};
+    const QString app = QDir::cleanPath(appDir) + QLatin1Char('/');
+    if (!buildDir.isEmpty() && app.startsWith(QDir::cleanPath(buildDir) + QLatin1Char('/')))
+        out << built;
+    return out;
+}
 
 QString byteSizeText(qint64 bytes)
 {
@@ -55,11 +75,21 @@ RecordingControl::~RecordingControl()
 {
     if (recorder_) {
         acquisition_.removeBlockHook(*recorder_);
-        recorder_->stop();
+        recorder_->beginStop();
+        // A writer stuck on the disk keeps its recorder; the program is ending.
+        if (recorder_->status().state == RecorderState::Closing)
+            (void)recorder_.release();
+        else
+            recorder_->stop();
     }
     if (termination_) {
         for (int sig : {SIGTERM, SIGINT, SIGHUP})
             std::signal(sig, SIG_DFL);
+        delete termination_;
+        for (int &fd : gTerminationPipe) {
+            ::close(fd);
+            fd = -1;
+        }
     }
 }
 
@@ -84,11 +114,11 @@ void RecordingControl::installTerminationHandler()
 
 RecordingSession *RecordingControl::makeRecorder(QString &why)
 {
-    // Beside the program as installed, else where the build put it.
-    const QStringList candidates{
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(ADPANEL_RECORDER_FROM_BINDIR)),
-        QStringLiteral(ADPANEL_RECORDER_BUILT),
-    };
+    if (make_)
+        return make_(why);
+    const QStringList candidates = recorderModuleCandidates(
+        QCoreApplication::applicationDirPath(), QStringLiteral(ADPANEL_RECORDER_FROM_BINDIR),
+        QStringLiteral(ADPANEL_RECORDER_BUILT), QStringLiteral(ADPANEL_BUILD_DIR));
     for (const QString &file : candidates) {
         if (!QFileInfo::exists(file))
             continue;
@@ -125,7 +155,6 @@ bool RecordingControl::start(const QString &path, bool overwrite)
         return false;
     }
     lastMessage_.clear();
-    poll_->start();
     poll();
     return true;
 }
@@ -134,9 +163,23 @@ void RecordingControl::stop()
 {
     if (!recorder_)
         return;
-    recorder_->stop();
+    recorder_->beginStop();
     poll();
-    poll_->stop();
+}
+
+bool RecordingControl::finish(std::chrono::milliseconds limit)
+{
+    if (!recorder_)
+        return true;
+    if (active())
+        stop();
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (closing() && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    poll();
+    return !closing();
 }
 
 bool RecordingControl::active() const
@@ -145,6 +188,11 @@ bool RecordingControl::active() const
         return false;
     const RecorderState s = recorder_->status().state;
     return s == RecorderState::Armed || s == RecorderState::Recording;
+}
+
+bool RecordingControl::closing() const
+{
+    return recorder_ && recorder_->status().state == RecorderState::Closing;
 }
 
 QString RecordingControl::statusText() const
@@ -160,6 +208,8 @@ QString RecordingControl::statusText() const
         return QStringLiteral("记录失败：") + QString::fromStdString(s.lastError);
     case RecorderState::Armed:
         return QStringLiteral("记录 %1：等待开始采集").arg(name);
+    case RecorderState::Closing:
+        return QStringLiteral("记录 %1：正在关闭（closing）…").arg(name);
     case RecorderState::Recording:
         break;
     }
@@ -181,17 +231,87 @@ void RecordingControl::report(const QString &message)
 
 void RecordingControl::poll()
 {
-    if (!recorder_)
-        return;
-    while (const auto error = recorder_->takeError())
-        report(QStringLiteral("记录失败：") + QString::fromStdString(*error));
-    const QString text = statusText();
-    if (text != lastStatus_) {
-        lastStatus_ = text;
-        emit statusChanged(text);
+    if (recorder_) {
+        while (const auto error = recorder_->takeError())
+            report(QStringLiteral("记录失败：") + QString::fromStdString(*error));
+        const QString text = statusText();
+        if (text != lastStatus_) {
+            lastStatus_ = text;
+            emit statusChanged(text);
+        }
+        if (!active() && !closing())
+            poll_->stop();
+        else if (!poll_->isActive())
+            poll_->start();
     }
-    if (!active())
-        poll_->stop();
+    syncButtons();
+}
+
+QWidget *RecordingControl::makeControls(QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    record_ = new QPushButton(QStringLiteral("记录…"), row);
+    stop_ = new QPushButton(QStringLiteral("停止记录"), row);
+    mark_ = new QPushButton(QStringLiteral("标记"), row);
+    record_->setObjectName(QStringLiteral("cmdRecord"));
+    stop_->setObjectName(QStringLiteral("cmdStopRecord"));
+    mark_->setObjectName(QStringLiteral("cmdMark"));
+    mark_->setToolTip(QStringLiteral("标记最新的数据块 (M)"));
+    for (QPushButton *b : {record_.data(), stop_.data(), mark_.data()})
+        layout->addWidget(b);
+    connect(record_, &QPushButton::clicked, this, [this, parent] { chooseFileAndStart(parent); });
+    connect(stop_, &QPushButton::clicked, this, &RecordingControl::stop);
+    connect(mark_, &QPushButton::clicked, this, [this, parent] { mark(parent); });
+    // M anywhere in the window, as the button's own shortcut would be, but
+    // held by the window so that it works whichever child has the focus.
+    auto *markKey = new QAction(row);
+    markKey->setShortcut(QKeySequence(Qt::Key_M));
+    markKey->setShortcutContext(Qt::WindowShortcut);
+    connect(markKey, &QAction::triggered, this, [this] {
+        if (mark_ && mark_->isEnabled())
+            mark_->click();
+    });
+    parent->addAction(markKey);
+    syncButtons();
+    return row;
+}
+
+void RecordingControl::chooseFileAndStart(QWidget *parent)
+{
+    // The dialog asks before an existing file is replaced.
+    const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("记录到文件"), QString(),
+                                                      QStringLiteral("HDF5 (*.h5 *.hdf5)"));
+    if (!path.isEmpty())
+        start(path, true);
+    syncButtons();
+}
+
+void RecordingControl::mark(QWidget *parent)
+{
+    if (!recorder_ || recorder_->status().state != RecorderState::Recording)
+        return;
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, QStringLiteral("标记"), QStringLiteral("说明（可不填）："),
+                                               QLineEdit::Normal, QString(), &ok);
+    if (ok && recorder_ && !recorder_->addMarker(text.toStdString()))
+        report(QStringLiteral("标记失败：没有正在记录的数据"));
+}
+
+// Record while nothing is recorded or closing, stop while something is, mark
+// while a run is recorded; called after every change of the recorder's
+// state, however it came.
+void RecordingControl::syncButtons()
+{
+    const RecorderState s = recorder_ ? recorder_->status().state : RecorderState::Idle;
+    const bool active = s == RecorderState::Armed || s == RecorderState::Recording;
+    if (record_)
+        record_->setEnabled(!active && s != RecorderState::Closing);
+    if (stop_)
+        stop_->setEnabled(active);
+    if (mark_)
+        mark_->setEnabled(s == RecorderState::Recording);
 }
 
 } // namespace adcard

@@ -1,42 +1,72 @@
 #pragma once
-// Connects the recorder to the program: creates it at the first recording,
-// feeds it from the acquisition's block hook, reports its state and its
-// failures (standard error, the history window's status line), and closes
-// the file when the program is told to end.
+// The recording as the operator meets it, in one place: creates the recorder
+// at the first recording, feeds it from the acquisition's block hook, owns its
+// controls (记录…, 停止记录, 标记), its save dialog and its status line, reports
+// its failures (standard error and that status line), and closes the file
+// when the program is told to end. The UI never waits on the disk: a stop
+// returns at once and the status says "closing" until the file is closed.
 #include "recording/recording_session.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QPushButton>
 #include <QString>
+#include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
 class QSocketNotifier;
 class QTimer;
+class QWidget;
 
 namespace adcard {
 
 class Acquisition;
 
+// Where to look for the recorder module: beside the program as installed,
+// and in the build tree only when the program runs from the build tree, so
+// that an installed program never loads a module from the build machine.
+QStringList recorderModuleCandidates(const QString &appDir, const QString &fromBinDir, const QString &built,
+                                     const QString &buildDir);
+
 class RecordingControl final : public QObject {
     Q_OBJECT
 
 public:
+    // Makes the recorder, or says in `why` why it cannot.
+    using RecorderFactory = std::function<RecordingSession *(QString &why)>;
+
     // `info` is asked at each start (the driver's path is known only once
     // the library is open); `endProgram` closes the panel cleanly.
     RecordingControl(Acquisition &acquisition, std::function<RecorderInfo()> info,
                      std::function<void()> endProgram, QObject *parent = nullptr);
+    // A writer still closing after finish() gave up is left to the process's end.
     ~RecordingControl() override;
+
+    // Instead of loading the module (tests).
+    void setRecorderFactory(RecorderFactory make) { make_ = std::move(make); }
 
     // Arms the recorder for `path`. On failure the message goes to standard
     // error and the status line, and nothing else changes.
     bool start(const QString &path, bool overwrite);
+    // Returns at once; the file closes behind it.
     void stop();
+    // Waits up to `limit` for the file to be closed, handling events
+    // meanwhile so that the windows stay responsive; false if it is not.
+    bool finish(std::chrono::milliseconds limit);
 
-    bool active() const; // armed or recording
+    bool active() const;  // armed or recording
+    bool closing() const; // stopped, the file not yet closed
     RecordingSession *recorder() const { return recorder_.get(); }
     // One line for the history window: empty while there is nothing to say.
     QString statusText() const;
+
+    // The buttons 记录… (a save dialog, then start), 停止记录 and 标记 (key M:
+    // asks for an optional text and marks the newest block), in a row for a
+    // toolbar; each enabled only when it can act.
+    QWidget *makeControls(QWidget *parent);
 
 signals:
     void statusChanged(const QString &text);
@@ -46,16 +76,24 @@ signals:
 private:
     void poll();
     void report(const QString &message);
+    void syncButtons();
     void installTerminationHandler();
+    void chooseFileAndStart(QWidget *parent);
+    void mark(QWidget *parent);
     // Loads the recorder module; null, with the reason in `why`, if it cannot.
     RecordingSession *makeRecorder(QString &why);
 
     Acquisition &acquisition_;
     std::function<RecorderInfo()> info_;
     std::function<void()> endProgram_;
+    RecorderFactory make_;
     std::unique_ptr<RecordingSession> recorder_;
     QTimer *poll_ = nullptr;
     QSocketNotifier *termination_ = nullptr;
+    // Children of the window that shows them.
+    QPointer<QPushButton> record_;
+    QPointer<QPushButton> stop_;
+    QPointer<QPushButton> mark_;
     QString lastMessage_;
     QString lastStatus_;
 };

@@ -4,11 +4,14 @@
 #include "tests/recording/recording_support.h"
 
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -47,8 +50,8 @@ TEST(RecordingFault, SizeLimitStopsTheRecordingAndKeepsWhatWasFlushed)
 {
     const std::string path = scratchDir("rec-fsize") + "/a.h5";
     const Child child = spawn([&](int out) {
-        // Without SIGXFSZ the write itself fails, with EFBIG.
-        ::signal(SIGXFSZ, SIG_IGN);
+        // SIGXFSZ as the program gets it: the recorder must keep it from
+        // ending the process.
         const rlimit limit{8 << 20, 8 << 20};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             return 10;
@@ -96,7 +99,7 @@ TEST(RecordingFault, SizeLimitStopsTheRecordingAndKeepsWhatWasFlushed)
     // file was closed properly and opens without SWMR.
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
-    expectFlushedBlocksInOrder(r.read("run0001"), flushed);
+    expectFlushedBlocksInOrder(r.read(1), flushed);
 }
 
 TEST(RecordingFault, KilledWriterLeavesEveryFlushedBlockReadable)
@@ -131,7 +134,7 @@ TEST(RecordingFault, KilledWriterLeavesEveryFlushedBlockReadable)
 
     Reader r(path);
     ASSERT_TRUE(r.opened()) << "a killed SWMR writer's file opens for SWMR reading";
-    expectFlushedBlocksInOrder(r.read("run0001"), flushed);
+    expectFlushedBlocksInOrder(r.read(1), flushed);
 }
 
 TEST(RecordingReader, AReaderWatchingTheFileDoesNotStopTheNextRun)
@@ -159,7 +162,86 @@ TEST(RecordingReader, AReaderWatchingTheFileDoesNotStopTheNextRun)
     ::waitpid(reader.pid, nullptr, 0);
     ::close(reader.out);
     EXPECT_STREQ(stateName(rec.status().state), "idle") << rec.status().lastError;
-    EXPECT_EQ(Reader(path).read("run0002").rows.size(), 1u);
+    EXPECT_EQ(Reader(path).read(2).rows.size(), 1u);
+}
+
+// Another program watching the file as a live reader across Stop and Start:
+// whenever it looks, rows and summaries never run ahead of the samples, and
+// it sees the second run without opening the file again.
+TEST(RecordingReader, ALiveReaderNeverSeesRowsOrSummariesAheadOfTheSamples)
+{
+    const std::string path = scratchDir("rec-live") + "/a.h5";
+    Recorder rec;
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    AcqSettings s = panelSettings();
+    s.ScansPerBlock = 100; // level-1 chunks fill every 656 blocks
+    Feeder f(rec, s);
+    f.start();
+    ASSERT_TRUE(tickAndWait(rec, f, "b"));
+    const Child reader = spawn([&](int out) {
+        ::dup2(out, STDOUT_FILENO);
+        ::execl(ADPANEL_SWMR_READER, ADPANEL_SWMR_READER, path.c_str(), "2", static_cast<char *>(nullptr));
+        return 127;
+    });
+    ASSERT_GT(reader.pid, 0);
+    for (int run = 0; run < 2; ++run) {
+        if (run > 0)
+            f.start();
+        for (int i = 0; i < 300; ++i) {
+            f.tick(i % 7 == 3 ? "bmb" : "bbbb");
+            std::this_thread::sleep_for(1ms); // ticks come apart, so that Start and Stop get in
+        }
+        rec.acquisitionStopped(StopReason::Stop);
+    }
+    if (rec.status().state == RecorderState::Failed)
+        ::kill(reader.pid, SIGKILL);
+    EXPECT_NE(rec.status().state, RecorderState::Failed) << rec.status().lastError;
+    std::string line;
+    readLine(reader.out, line);
+    ::close(reader.out);
+    int status = 0;
+    ::waitpid(reader.pid, &status, 0);
+    rec.stop();
+    long long looks = 0, runs = 0, rows = 0, bad = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "looks %lld runs %lld rows %lld bad %lld", &looks, &runs, &rows, &bad), 4)
+        << line;
+    EXPECT_EQ(bad, 0) << "something ran ahead of the samples";
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(rows, rec.status().blocksWritten);
+    EXPECT_GT(looks, 1);
+}
+
+// A real file system that fills: the recording stops with the system's
+// reason, and the file holds every block flushed before, whole and in order.
+TEST(RecordingFault, AFullDiskStopsTheRecordingAndKeepsWhatWasFlushed)
+{
+    const std::string dir = scratchDir("rec-full") + "/mnt";
+    std::filesystem::create_directories(dir);
+    if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=5m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    const std::string path = dir + "/a.h5";
+    long long flushed = 0;
+    std::string error;
+    {
+        Recorder rec;
+        ASSERT_EQ(rec.arm(path, false, {}), "");
+        Feeder f(rec);
+        f.start();
+        while (tickAndWait(rec, f, "bb"))
+            flushed = rec.status().blocksWritten;
+        rec.stop();
+        error = rec.status().lastError;
+    }
+    RunData d;
+    {
+        Reader r(path, H5F_ACC_RDONLY);
+        EXPECT_TRUE(r.opened()) << "closed properly";
+        d = r.read(1);
+    }
+    ::umount2(dir.c_str(), MNT_DETACH);
+    EXPECT_THAT(error, ::testing::HasSubstr("No space left on device"));
+    EXPECT_GT(flushed, 100) << "a 5 MiB disk holds more than a few blocks";
+    expectFlushedBlocksInOrder(d, flushed);
 }
 
 } // namespace

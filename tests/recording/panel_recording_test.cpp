@@ -14,7 +14,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QDir>
+#include <QInputDialog>
+
 #include <csignal>
+#include <filesystem>
 
 namespace adcard {
 namespace {
@@ -60,12 +64,14 @@ TEST_F(PanelRecording, SigtermClosesThePanelAndTheFileWithEveryFetchedBlock)
     std::raise(SIGTERM);
     QTRY_VERIFY_WITH_TIMEOUT(!program.window().isVisible(), 5000);
     EXPECT_FALSE(program.recording().active());
+    // What runPanel does once the window has gone.
+    ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
 
     // Closed cleanly: a plain read-only open works, as after any tidy end.
     testing::Reader reader(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(reader.opened());
-    ASSERT_EQ(reader.runs(), std::vector<std::string>{"run0001"});
-    const testing::RunData run = reader.read("run0001");
+    ASSERT_EQ(reader.runs().size(), 1u);
+    const testing::RunData run = reader.read(1);
     ASSERT_EQ(run.rows.size(), 3u);
     EXPECT_EQ(run.samples.front(), 1);
     EXPECT_EQ(run.samples.back(), 3);
@@ -85,6 +91,112 @@ TEST_F(PanelRecording, UnwritablePathIsReportedWhereTheOperatorLooksAndAcquisiti
     tick(program);
     EXPECT_EQ(program.window().acquisition().BlockCount, 1);
 }
+
+// A recorder whose file closes only when the test says so, as on a hung
+// network share.
+class StuckRecorder final : public RecordingSession {
+public:
+    std::string arm(const std::string &path, bool, const RecorderInfo &) override
+    {
+        status_.file = path;
+        status_.state = RecorderState::Armed;
+        return {};
+    }
+    void acquisitionStarted(const AcqSettings &) override { status_.state = RecorderState::Recording; }
+    void stop() override { ADD_FAILURE() << "the UI waited for the writer"; }
+    void beginStop() override { status_.state = RecorderState::Closing; }
+    RecorderStatus status() const override { return status_; }
+    std::optional<std::string> takeError() override { return std::nullopt; }
+    bool addMarker(const std::string &text) override
+    {
+        markers.push_back(text);
+        return true;
+    }
+    RecorderStatus status_;
+    std::vector<std::string> markers;
+};
+
+TEST_F(PanelRecording, TheRecordingsControlsNeverWaitForTheDisk)
+{
+    PanelProgram program(options(""));
+    auto *stuck = new StuckRecorder;
+    program.recording().setRecorderFactory([stuck](QString &) { return stuck; });
+    HistoryWindow &history = program.openHistory();
+    auto *record = history.findChild<QPushButton *>(QStringLiteral("cmdRecord"));
+    auto *stop = history.findChild<QPushButton *>(QStringLiteral("cmdStopRecord"));
+    auto *mark = history.findChild<QPushButton *>(QStringLiteral("cmdMark"));
+    ASSERT_TRUE(record && stop && mark);
+    const auto enabled = [&] {
+        return std::string{record->isEnabled() ? 'r' : '-', stop->isEnabled() ? 's' : '-', mark->isEnabled() ? 'm' : '-'};
+    };
+    EXPECT_EQ(enabled(), "r--");
+    ASSERT_TRUE(program.recording().start(QStringLiteral("/somewhere/a.h5"), false));
+    EXPECT_EQ(enabled(), "-s-") << "armed";
+    qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(enabled(), std::string("-sm"), 3000);
+
+    // M asks for a text and marks the newest block with it.
+    history.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&history));
+    QTimer::singleShot(0, [] {
+        auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->setTextValue(QStringLiteral("阀门打开"));
+        dialog->accept();
+    });
+    QTest::keyClick(&history, Qt::Key_M);
+    EXPECT_EQ(stuck->markers, std::vector<std::string>{"阀门打开"});
+
+    stop->click(); // returns although the file never closes
+    EXPECT_EQ(enabled(), "---");
+    EXPECT_TRUE(history.extraStatusLabel()->text().contains(QStringLiteral("closing")));
+    EXPECT_FALSE(program.finishRecording(std::chrono::milliseconds{50})) << "gives up after its limit";
+    stuck->status_.state = RecorderState::Idle;
+    EXPECT_TRUE(program.finishRecording(std::chrono::milliseconds{50}));
+    EXPECT_EQ(enabled(), "r--");
+}
+
+TEST_F(PanelRecording, EachRecordingLeavesNoDescriptorBehind)
+{
+    const auto open = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const std::string dir = testing::scratchDir("panel_fds");
+    const auto before = open();
+    for (int i = 0; i < 3; ++i) {
+        PanelProgram program(options(dir + "/run" + std::to_string(i) + ".h5"));
+        ASSERT_TRUE(program.recording().active());
+        program.window().close();
+        ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
+    }
+    EXPECT_EQ(open(), before);
+}
+
+struct CandidateRow {
+    const char *name;
+    const char *appDir;
+    std::vector<const char *> want;
+};
+
+class RecorderModule : public ::testing::TestWithParam<CandidateRow> {};
+
+TEST_P(RecorderModule, TheBuildTreeIsSearchedOnlyByAProgramRunFromIt)
+{
+    QStringList want;
+    for (const char *w : GetParam().want)
+        want << QString::fromUtf8(w);
+    EXPECT_EQ(recorderModuleCandidates(QString::fromUtf8(GetParam().appDir),
+                                       QStringLiteral("../lib/adcard-panel/libadcard_recorder.so"),
+                                       QStringLiteral("/b/recording/libadcard_recorder.so"), QStringLiteral("/b")),
+              want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RecorderModule,
+    ::testing::Values(CandidateRow{"installed", "/usr/bin", {"/usr/lib/adcard-panel/libadcard_recorder.so"}},
+                      CandidateRow{"build_tree",
+                                   "/b/panel",
+                                   {"/b/lib/adcard-panel/libadcard_recorder.so", "/b/recording/libadcard_recorder.so"}},
+                      CandidateRow{"beside_the_build_tree", "/bin", {"/lib/adcard-panel/libadcard_recorder.so"}}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace adcard

@@ -1,18 +1,97 @@
-// A separate reader process for the recording tests: opens the file as a live
-// SWMR reader, prints "open" or "failed", and holds it until killed. A forked
-// child would share the parent's open HDF5 file instead of opening its own.
+// A separate reader process for the recording tests. A forked child would
+// share the parent's open HDF5 file instead of opening its own.
+//
+//   swmr_reader FILE           opens FILE as a live SWMR reader, prints "open"
+//                              or "failed", and holds it until killed.
+//   swmr_reader FILE RUNS      watches FILE as a live reader would until RUNS
+//                              runs have ended, checking at each look that
+//                              nothing runs ahead of the samples; prints
+//                              "looks L runs R rows N bad B" and exits.
 #include <hdf5.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <unistd.h>
+#include <vector>
+
+namespace {
+
+hsize_t extent(hid_t d)
+{
+    H5Drefresh(d);
+    const hid_t space = H5Dget_space(d);
+    hsize_t dims[2] = {};
+    H5Sget_simple_extent_dims(space, dims, nullptr);
+    H5Sclose(space);
+    return dims[0];
+}
+
+// One int64 member of every row of a compound table.
+std::vector<long long> column(hid_t d, const char *name)
+{
+    std::vector<long long> out(extent(d));
+    const hid_t t = H5Tcreate(H5T_COMPOUND, sizeof(long long));
+    H5Tinsert(t, name, 0, H5T_NATIVE_LLONG);
+    if (!out.empty())
+        H5Dread(d, t, H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data());
+    H5Tclose(t);
+    return out;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 2)
+    if (argc != 2 && argc != 3)
         return 2;
     const hid_t f = H5Fopen(argv[1], H5F_ACC_RDONLY | H5F_ACC_SWMR_READ, H5P_DEFAULT);
-    std::printf("%s\n", f >= 0 ? "open" : "failed");
-    std::fflush(stdout);
-    for (;;)
-        ::pause();
+    if (argc == 2 || f < 0) {
+        std::printf("%s\n", f >= 0 ? "open" : "failed");
+        std::fflush(stdout);
+        for (;;)
+            ::pause();
+    }
+    const long long runsWanted = std::atoll(argv[2]);
+    long long scans = 0;
+    const hid_t attr = H5Aopen(f, "scans_per_block", H5P_DEFAULT);
+    H5Aread(attr, H5T_NATIVE_LLONG, &scans);
+    H5Aclose(attr);
+    const hid_t runs = H5Dopen2(f, "runs", H5P_DEFAULT), blocks = H5Dopen2(f, "blocks", H5P_DEFAULT);
+    const hid_t samples = H5Dopen2(f, "samples", H5P_DEFAULT);
+    std::vector<hid_t> levels;
+    for (int l = 1; l <= 8; ++l)
+        levels.push_back(H5Dopen2(f, ("summaries/level" + std::to_string(l)).c_str(), H5P_DEFAULT));
+    long long looks = 0, bad = 0, ended = 0, rows = 0, runCount = 0;
+    // Gives up after a minute rather than hang the test that runs it.
+    while (ended < runsWanted && looks < 30000) {
+        ++looks;
+        // In the reverse of the writer's order: what is read first must be
+        // covered by what is read after it.
+        const auto runRows = column(runs, "rows");
+        long long ends = 0;
+        for (long long e : column(runs, "end_time_ns"))
+            ends += e != 0;
+        std::vector<long long> covered;
+        for (hid_t l : levels) {
+            long long n = 0;
+            for (long long c : column(l, "count"))
+                n += c;
+            covered.push_back(n);
+        }
+        rows = static_cast<long long>(extent(blocks));
+        const long long stored = static_cast<long long>(extent(samples));
+        long long runTotal = 0;
+        for (long long r : runRows)
+            runTotal += r;
+        bad += runTotal > rows;          // a run's row ahead of the blocks' rows
+        bad += rows * scans > stored;    // rows ahead of their samples
+        for (long long n : covered)
+            bad += n > stored;           // summaries ahead of the samples
+        runCount = static_cast<long long>(runRows.size());
+        ended = ends;
+        ::usleep(2000);
+    }
+    std::printf("looks %lld runs %lld rows %lld bad %lld\n", looks, runCount, rows, bad);
+    return 0;
 }
