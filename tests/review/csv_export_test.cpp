@@ -1,0 +1,180 @@
+// The CSV export against a small run held in memory: what the file says,
+// and that the chosen name holds either a whole export or what it held before.
+#include "review/csv_export.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <locale>
+#include <sstream>
+#include <sys/resource.h>
+
+namespace adcard {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Two channels, two scans a block; `codes` lists each present block's scans.
+class MemoryRun final : public RecordedRun {
+public:
+    MemoryRun(double rate, std::vector<int64_t> blocks, std::vector<std::array<int16_t, 2>> codes)
+        : blocks_(std::move(blocks)), codes_(std::move(codes))
+    {
+        info_.channels = 2;
+        info_.scansPerBlock = 2;
+        info_.scansPerSecond = rate;
+        info_.scans = (blocks_.back() + 1) * 2;
+    }
+    const RecordedRunInfo &info() const override { return info_; }
+    int channels() const override { return 2; }
+    int64_t scanCount() const override { return info_.scans; }
+    double scansPerSecond() const override { return info_.scansPerSecond; }
+    void summarise(double, double, int, std::span<ColumnSummary>) const override {}
+    std::vector<RecordedMarker> markers() const override { return {}; }
+    std::vector<RecordedDigital> digital(int64_t, int64_t) const override { return {}; }
+    std::vector<RangeStats> stats(int64_t, int64_t) const override { return {}; }
+    double summaryProgress() const override { return 1.0; }
+    bool forEachScan(int64_t first, int64_t last,
+                     const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const override
+    {
+        for (std::size_t b = 0; b < blocks_.size(); ++b)
+            for (int64_t k = 0; k < 2; ++k) {
+                const int64_t s = blocks_[b] * 2 + k;
+                if (s >= first && s < last && !scan(s, codes_[b * 2 + static_cast<std::size_t>(k)]))
+                    return false;
+            }
+        return true;
+    }
+
+private:
+    RecordedRunInfo info_;
+    std::vector<int64_t> blocks_;
+    std::vector<std::array<int16_t, 2>> codes_;
+};
+
+// Block 2 was never recorded.
+MemoryRun holedRun(double rate)
+{
+    return MemoryRun(rate, {0, 1, 3}, {{2048, 4095}, {0, 2049}, {1, 2}, {3, 4}, {4000, 100}, {2047, 2048}});
+}
+
+// A locale that writes 3,5: the German one, without needing it installed.
+struct CommaPunct : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+};
+
+struct CsvCase {
+    const char *name;
+    double rate;
+    int64_t first, last;
+    const char *expected;
+};
+
+const CsvCase kCsvCases[] = {
+    {"whole run, the hole left out", 1000, 0, 8,
+     "time (s),channel 1 (V),channel 2 (V)\n"
+     "0.000,0.0000,4.9988\n0.001,-5.0012,0.0024\n0.002,-4.9988,-4.9963\n"
+     "0.003,-4.9939,-4.9915\n0.006,4.7668,-4.7570\n0.007,-0.0024,0.0000\n"},
+    {"a range starting and ending inside blocks", 1000, 3, 7,
+     "time (s),channel 1 (V),channel 2 (V)\n0.003,-4.9939,-4.9915\n0.006,4.7668,-4.7570\n"},
+    {"a range inside the hole", 1000, 4, 6, "time (s),channel 1 (V),channel 2 (V)\n"},
+    {"a rate that is no power of ten", 3000, 6, 8,
+     "time (s),channel 1 (V),channel 2 (V)\n0.002000,4.7668,-4.7570\n0.002333,-0.0024,0.0000\n"},
+    {"unknown rate: the scan index", 0, 5, 8, "scan,channel 1 (V),channel 2 (V)\n6,4.7668,-4.7570\n7,-0.0024,0.0000\n"},
+};
+
+TEST(CsvExport, RowsOfPresentScansWithDecimalPointsWhateverTheLocale)
+{
+    const std::locale comma(std::locale::classic(), new CommaPunct);
+    for (const CsvCase &c : kCsvCases) {
+        for (const bool german : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (german ? " (comma locale)" : ""));
+            const std::locale previous = std::locale::global(german ? comma : std::locale::classic());
+            std::ostringstream out;
+            out.imbue(std::locale());
+            const MemoryRun run = holedRun(c.rate);
+            const ExportResult r = writeCsv(run, c.first, c.last, out);
+            std::locale::global(previous);
+            EXPECT_EQ(r.outcome, ExportResult::Outcome::Written);
+            EXPECT_EQ(out.str(), c.expected);
+        }
+    }
+}
+
+std::string contents(const fs::path &p)
+{
+    std::ifstream in(p);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct FileCase {
+    const char *name;
+    const char *before;        // the target's content beforehand; null: no file
+    bool cancel;               // the progress callback cancels at once
+    rlim_t sizeLimit;          // RLIMIT_FSIZE while exporting; 0: none
+    bool targetIsDirectory;    // the rename must fail
+    ExportResult::Outcome outcome;
+};
+
+const FileCase kFileCases[] = {
+    {"new file", nullptr, false, 0, false, ExportResult::Outcome::Written},
+    {"replaces a file once complete", "old", false, 0, false, ExportResult::Outcome::Written},
+    {"cancelled, nothing was there", nullptr, true, 0, false, ExportResult::Outcome::Cancelled},
+    {"cancelled, the old file stays", "old", true, 0, false, ExportResult::Outcome::Cancelled},
+    {"the disk refuses, the old file stays", "old", false, 64, false, ExportResult::Outcome::Failed},
+    {"the name is a directory", nullptr, false, 0, true, ExportResult::Outcome::Failed},
+};
+
+TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
+{
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "csv_export";
+    const MemoryRun run = holedRun(1000);
+    for (const FileCase &c : kFileCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const fs::path target = dir / "out.csv";
+        if (c.before)
+            std::ofstream(target) << c.before;
+        if (c.targetIsDirectory)
+            fs::create_directories(target / "inside");
+
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN); // so write() says EFBIG instead
+        if (c.sizeLimit) {
+            rlimit limited = saved;
+            limited.rlim_cur = c.sizeLimit;
+            setrlimit(RLIMIT_FSIZE, &limited);
+        }
+        const ExportResult r =
+            exportCsvFile(run, 0, run.scanCount(), target.string(), [&](double) { return !c.cancel; });
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        EXPECT_EQ(r.outcome, c.outcome) << r.error;
+        std::ostringstream whole;
+        writeCsv(run, 0, run.scanCount(), whole);
+        if (c.outcome == ExportResult::Outcome::Written) {
+            EXPECT_EQ(contents(target), whole.str());
+        } else if (c.before) {
+            EXPECT_EQ(contents(target), c.before);
+        } else if (!c.targetIsDirectory) {
+            EXPECT_FALSE(fs::exists(target));
+        }
+        if (c.outcome == ExportResult::Outcome::Failed) {
+            EXPECT_NE(r.error.find(target.string()), std::string::npos) << r.error;
+        }
+        int entries = 0;
+        for ([[maybe_unused]] const auto &e : fs::directory_iterator(dir))
+            ++entries;
+        EXPECT_EQ(entries, (c.before || c.targetIsDirectory || c.outcome == ExportResult::Outcome::Written) ? 1 : 0)
+            << "no partial file left beside it";
+    }
+}
+
+} // namespace
+} // namespace adcard
