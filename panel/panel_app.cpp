@@ -8,17 +8,21 @@
 #include "panel/frm_multibuf.h"
 #include "panel/panel_style.h"
 #include "panel/recording_control.h"
+#include "panel/recording_module.h"
+#include "review/review_window.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QFont>
 #include <QFontDatabase>
 #include <QLocale>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 
 #include <algorithm>
@@ -101,8 +105,11 @@ protected:
             menu_->popup(e->globalPos());
             return true;
         }
-        if (event->type() == QEvent::Close && program_.history())
-            program_.history()->close();
+        if (event->type() == QEvent::Close) {
+            if (program_.history())
+                program_.history()->close();
+            program_.closeReviews();
+        }
         return false;
     }
 
@@ -137,6 +144,7 @@ PanelProgram::PanelProgram(const PanelOptions &options)
 
 PanelProgram::~PanelProgram()
 {
+    closeReviews();
     recording_.reset(); // closes the file, if the unload has not
     events_.reset();
     if (history_)
@@ -229,6 +237,38 @@ RecordingControl &PanelProgram::recording()
     return *recording_;
 }
 
+ReviewWindow *PanelProgram::openReview(const QString &path)
+{
+    QString why;
+    OpenedRecording opened = openRecordingForReview(path, why);
+    if (!opened.run) {
+        QMessageBox::warning(history_ ? static_cast<QWidget *>(history_.get()) : window_.get(),
+                             ReviewWindow::windowName(),
+                             QStringLiteral("无法打开记录 %1：\n%2").arg(path, why));
+        return nullptr;
+    }
+    auto *review = new ReviewWindow(path, std::move(opened.reader), std::move(opened.run));
+    review->setAttribute(Qt::WA_DeleteOnClose);
+    reviews_.emplace_back(review);
+    review->show();
+    return review;
+}
+
+ReviewWindow *PanelProgram::askAndOpenReview()
+{
+    QWidget *over = history_ ? static_cast<QWidget *>(history_.get()) : window_.get();
+    const QString path = QFileDialog::getOpenFileName(over, QStringLiteral("打开记录"), QString(),
+                                                      QStringLiteral("HDF5 (*.h5 *.hdf5);;* (*)"));
+    return path.isEmpty() ? nullptr : openReview(path);
+}
+
+void PanelProgram::closeReviews()
+{
+    for (const QPointer<ReviewWindow> &review : reviews_)
+        delete review.data();
+    reviews_.clear();
+}
+
 void PanelProgram::addRecordingButtons()
 {
     auto *record = new QPushButton(QStringLiteral("记录…"), history_.get());
@@ -266,6 +306,31 @@ void PanelProgram::syncRecordingButtons()
         stop->setEnabled(active);
 }
 
+namespace {
+
+// --open: the review window alone, never the driver library. The file is
+// opened before the QApplication exists, so that a bad one is refused
+// (status 2, one line) before any window shows and without a display.
+int runReview(int argc, char **argv, const QString &program, const QString &path)
+{
+    QString why;
+    OpenedRecording opened = openRecordingForReview(path, why);
+    if (!opened.run) {
+        why.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        const QString line = QStringLiteral("%1: cannot open '%2': %3\n").arg(program, path, why);
+        std::fputs(line.toLocal8Bit().constData(), stderr);
+        return 2;
+    }
+    prepareApplication();
+    QApplication app(argc, argv);
+    applyApplicationLook();
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    window.show();
+    return QApplication::exec();
+}
+
+} // namespace
+
 int runPanel(int argc, char **argv)
 {
     QStringList arguments;
@@ -276,6 +341,8 @@ int runPanel(int argc, char **argv)
     std::fputs(parsed.err.c_str(), stderr);
     if (!parsed.run)
         return parsed.status;
+    if (!parsed.run->open.isEmpty())
+        return runReview(argc, argv, QFileInfo(arguments.first()).fileName(), parsed.run->open);
 
     prepareApplication();
     QApplication app(argc, argv);

@@ -4,8 +4,11 @@
 #include "driver/card_driver.h"
 #include "driver/entries.h"
 
+#include <QPointer>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace adcard {
 
@@ -13,6 +16,7 @@ class DriverLoader;
 class FrmMultiBuf;
 class RecordingControl;
 class HistoryWindow;
+class ReviewWindow;
 struct DllDef;
 
 // The window's font: 165 twips (8.25 pt, 11 px at 96 dpi), the largest
@@ -55,11 +59,17 @@ public:
     HistoryWindow *history() { return history_.get(); }
     // Created at the first recording.
     RecordingControl &recording();
+    // A review window on `path`, closed with the panel; a file that cannot
+    // be reviewed gets a message box instead (null).
+    ReviewWindow *openReview(const QString &path);
+    // Asks for a file, then as openReview.
+    ReviewWindow *askAndOpenReview();
 
 private:
     class PanelEvents;
     void addRecordingButtons();
     void syncRecordingButtons();
+    void closeReviews();
 
     std::unique_ptr<DriverLoader> loader_;
     std::unique_ptr<DllDef> dll_;
@@ -67,6 +77,7 @@ private:
     // After the panel: goes first, while the acquisition it observes still exists.
     std::unique_ptr<HistoryWindow> history_;
     std::unique_ptr<RecordingControl> recording_;
+    std::vector<QPointer<ReviewWindow>> reviews_; // each deletes itself when closed
     std::unique_ptr<PanelEvents> events_;
 };
 

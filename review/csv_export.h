@@ -11,7 +11,7 @@
 namespace adcard {
 
 // Volts of a stored code, as the panel shows them.
-inline double codeToVolts(int code) { return (code - 2048) * 10.0 / 4095.0; }
+inline double codeToVolts(double code) { return (code - 2048) * 10.0 / 4095.0; }
 
 // Called now and then with the share done (0..1); false cancels.
 using ExportProgress = std::function<bool(double)>;
