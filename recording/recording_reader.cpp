@@ -1,0 +1,1231 @@
+// Reads both layouts of a recording (README, "Layout"): the older one, a
+// group per run with no summaries, which is summarised here in a background
+// thread into memory, and the single-session one, whose summaries are read
+// level by level, in blocks of entries, only where a view looks.
+//
+// Everything read from the file is checked before it sizes a buffer or
+// indexes an array: a damaged or foreign file gets a reason, never a crash.
+#include "recording/recording_reader_impl.h"
+
+#include "recording/recording_file.h"
+#include "recording/run_pyramid.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace adcard {
+
+namespace {
+
+constexpr int kMaxChannels = 64;
+constexpr int64_t kMaxScansPerBlock = int64_t{1} << 20;
+constexpr int64_t kMaxBlockSamples = int64_t{1} << 22;
+constexpr int kMaxLevels = 16;
+constexpr hsize_t kMaxRuns = 100000;
+constexpr hsize_t kMaxMarkers = 1000000;
+// Block indices beyond this would overflow the scan space.
+constexpr int64_t kMaxIndex = int64_t{1} << 40;
+
+// The layout an older file's runs are summarised into.
+constexpr int64_t kBase = 256;
+constexpr int64_t kFactor = 8;
+constexpr int kLevels = 8;
+
+constexpr int64_t kIndexBlock = 4096;  // rows per cached block of indices
+constexpr int64_t kEntryBlock = 1024;  // entries per cached block
+constexpr int64_t kRawBytes = 16 << 20; // raw samples kept at most
+
+class Quiet {
+public:
+    Quiet()
+    {
+        H5Eget_auto2(H5E_DEFAULT, &func_, &data_);
+        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    }
+    ~Quiet()
+    {
+        H5Eclear2(H5E_DEFAULT);
+        H5Eset_auto2(H5E_DEFAULT, func_, data_);
+    }
+    Quiet(const Quiet &) = delete;
+    Quiet &operator=(const Quiet &) = delete;
+
+private:
+    H5E_auto2_t func_ = nullptr;
+    void *data_ = nullptr;
+};
+
+Hid openDataset(hid_t where, const char *name)
+{
+    if (H5Lexists(where, name, H5P_DEFAULT) <= 0)
+        return {};
+    return Hid(H5Dopen2(where, name, H5P_DEFAULT), H5Dclose);
+}
+
+// The value of a one-element numeric attribute.
+std::optional<double> attrNumber(hid_t obj, const char *name)
+{
+    if (H5Aexists(obj, name) <= 0)
+        return std::nullopt;
+    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
+    const Hid space(H5Aget_space(attr.get()), H5Sclose);
+    const Hid type(H5Aget_type(attr.get()), H5Tclose);
+    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1)
+        return std::nullopt;
+    const H5T_class_t cls = H5Tget_class(type.get());
+    if (cls != H5T_INTEGER && cls != H5T_FLOAT)
+        return std::nullopt;
+    double v = 0;
+    if (H5Aread(attr.get(), H5T_NATIVE_DOUBLE, &v) < 0 || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::optional<int64_t> attrInt(hid_t obj, const char *name, int64_t lo, int64_t hi)
+{
+    const auto v = attrNumber(obj, name);
+    if (!v || *v < double(lo) || *v > double(hi) || *v != std::floor(*v))
+        return std::nullopt;
+    return int64_t(*v);
+}
+
+std::string attrText(hid_t obj, const char *name)
+{
+    if (H5Aexists(obj, name) <= 0)
+        return {};
+    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
+    const Hid space(H5Aget_space(attr.get()), H5Sclose);
+    const Hid type(H5Aget_type(attr.get()), H5Tclose);
+    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
+        H5Tget_class(type.get()) != H5T_STRING)
+        return {};
+    const Hid mem(H5Tcopy(H5T_C_S1), H5Tclose);
+    if (H5Tis_variable_str(type.get()) > 0) {
+        H5Tset_size(mem.get(), H5T_VARIABLE);
+        char *value = nullptr;
+        if (H5Aread(attr.get(), mem.get(), &value) < 0 || !value)
+            return {};
+        std::string out(value);
+        H5free_memory(value);
+        return out;
+    }
+    const std::size_t size = H5Tget_size(type.get());
+    if (size == 0 || size > 4096)
+        return {};
+    std::string out(size + 1, '\0');
+    H5Tset_size(mem.get(), size + 1);
+    if (H5Aread(attr.get(), mem.get(), out.data()) < 0)
+        return {};
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+// Extent of a dataset of rank `rank`; nullopt for another rank.
+std::optional<std::vector<hsize_t>> extent(hid_t dset, int rank)
+{
+    const Hid space(H5Dget_space(dset), H5Sclose);
+    if (!space.valid() || H5Sget_simple_extent_ndims(space.get()) != rank)
+        return std::nullopt;
+    std::vector<hsize_t> dims(static_cast<std::size_t>(rank));
+    if (H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr) < 0)
+        return std::nullopt;
+    return dims;
+}
+
+hsize_t length(hid_t dset)
+{
+    const auto dims = extent(dset, 1);
+    return dims ? (*dims)[0] : 0;
+}
+
+// A compound for reading the named members that the file's type has, each
+// converted to `memType` at `offset`.
+class Fields {
+public:
+    Fields(hid_t dset, std::size_t size)
+        : file_(H5Dget_type(dset), H5Tclose), mem_(H5Tcreate(H5T_COMPOUND, size), H5Tclose)
+    {
+    }
+    // The file's member `name`, if it is of class `cls` (and, for arrays,
+    // one-dimensional with `dim` elements).
+    bool add(const char *name, std::size_t offset, hid_t memType, H5T_class_t cls, hsize_t dim = 0)
+    {
+        if (!file_.valid() || H5Tget_class(file_.get()) != H5T_COMPOUND)
+            return false;
+        const int i = H5Tget_member_index(file_.get(), name);
+        if (i < 0 || H5Tget_member_class(file_.get(), unsigned(i)) != cls)
+            return false;
+        if (cls == H5T_ARRAY) {
+            const Hid m(H5Tget_member_type(file_.get(), unsigned(i)), H5Tclose);
+            hsize_t d[2] = {};
+            if (H5Tget_array_ndims(m.get()) != 1 || H5Tget_array_dims2(m.get(), d) < 0 || d[0] != dim)
+                return false;
+            const Hid base(H5Tget_super(m.get()), H5Tclose);
+            const H5T_class_t bc = H5Tget_class(base.get());
+            if (bc != H5T_INTEGER && bc != H5T_FLOAT)
+                return false;
+        }
+        return H5Tinsert(mem_.get(), name, offset, memType) >= 0;
+    }
+    // Reads `count` elements from `first` into `out`.
+    bool read(hid_t dset, hsize_t first, hsize_t count, void *out) const
+    {
+        if (count == 0)
+            return true;
+        const Hid fileSpace(H5Dget_space(dset), H5Sclose);
+        const Hid memSpace(H5Screate_simple(1, &count, nullptr), H5Sclose);
+        return fileSpace.valid() && memSpace.valid() &&
+               H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count, nullptr) >= 0 &&
+               H5Dread(dset, mem_.get(), memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
+    }
+
+private:
+    Hid file_;
+    Hid mem_;
+};
+
+Hid arrayType(hid_t base, hsize_t n)
+{
+    return Hid(H5Tarray_create2(base, 1, &n), H5Tclose);
+}
+
+// Nanoseconds since 1970 of "YYYY-MM-DDTHH:MM:SS[.fff][+HH:MM|Z]"; 0 when
+// the text is not like that.
+int64_t parseIso(const std::string &s)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, n = 0;
+    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &sec, &n) < 6 || mo < 1 ||
+        mo > 12 || d < 1 || d > 31)
+        return 0;
+    std::size_t at = std::size_t(n);
+    int64_t frac = 0;
+    if (at < s.size() && s[at] == '.') {
+        int64_t scale = 1000000000;
+        for (++at; at < s.size() && std::isdigit(static_cast<unsigned char>(s[at])); ++at)
+            if (scale /= 10; scale > 0)
+                frac += (s[at] - '0') * scale;
+    }
+    int64_t offset = 0;
+    if (at < s.size() && (s[at] == '+' || s[at] == '-')) {
+        int oh = 0, om = 0;
+        if (std::sscanf(s.c_str() + at + 1, "%2d:%2d", &oh, &om) == 2)
+            offset = (s[at] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+    }
+    // Days from the civil date (proleptic Gregorian).
+    const int yy = y - (mo <= 2);
+    const int era = (yy >= 0 ? yy : yy - 399) / 400;
+    const int yoe = yy - era * 400;
+    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t days = int64_t(era) * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    return ((days * 86400 + h * 3600 + mi * 60 + sec) - offset) * 1000000000 + frac;
+}
+
+// The superblock says whether a writer has the file open (or had, and
+// crashed): version 2 or 3 keeps the flags in byte 11.
+bool openForWriting(const std::string &path)
+{
+    unsigned char sb[12];
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::pread(fd, sb, sizeof sb, 0) == ssize_t(sizeof sb);
+    ::close(fd);
+    return ok && std::memcmp(sb, "\x89HDF\r\n\x1a\n", 8) == 0 && sb[8] >= 2 && (sb[11] & 0x05) != 0;
+}
+
+bool hdf5Signature(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool found = false;
+    // A user block puts the signature at 512, 1024, 2048, ...
+    for (off_t at = 0; !found && at < (off_t{1} << 30); at = at ? at * 2 : 512) {
+        unsigned char sig[8];
+        if (::pread(fd, sig, sizeof sig, at) != ssize_t(sizeof sig))
+            break;
+        found = std::memcmp(sig, "\x89HDF\r\n\x1a\n", 8) == 0;
+    }
+    ::close(fd);
+    return found;
+}
+
+// A small cache of blocks, the least recently used going first.
+template <typename V>
+class Lru {
+public:
+    explicit Lru(std::size_t capacity = 16) : capacity_(capacity) {}
+    V *find(uint64_t key)
+    {
+        for (Slot &s : slots_)
+            if (s.key == key) {
+                s.used = ++tick_;
+                return &s.value;
+            }
+        return nullptr;
+    }
+    V &put(uint64_t key, V value)
+    {
+        if (slots_.size() < capacity_) {
+            slots_.push_back({key, ++tick_, std::move(value)});
+            return slots_.back().value;
+        }
+        Slot &old = *std::min_element(slots_.begin(), slots_.end(),
+                                      [](const Slot &a, const Slot &b) { return a.used < b.used; });
+        old = {key, ++tick_, std::move(value)};
+        return old.value;
+    }
+    template <typename Pred>
+    void dropIf(Pred pred)
+    {
+        std::erase_if(slots_, [&](const Slot &s) { return pred(s.key, s.value); });
+    }
+    void setCapacity(std::size_t c)
+    {
+        capacity_ = std::max<std::size_t>(c, 2);
+        slots_.clear();
+    }
+
+private:
+    struct Slot {
+        uint64_t key;
+        uint64_t used;
+        V value;
+    };
+    std::vector<Slot> slots_;
+    std::size_t capacity_;
+    uint64_t tick_ = 0;
+};
+
+// What the file says about one run, and where its rows and entries are.
+struct RunPlace {
+    RecordedRunInfo info;
+    std::string error; // why it cannot be read, if it cannot
+    hid_t samples = H5I_INVALID_HID;
+    hid_t blocks = H5I_INVALID_HID;
+    int64_t rowBase = 0; // its first row in `blocks`, and block in `samples`
+    int64_t firstIndex = 0;
+    int64_t lastIndex = -1;
+    bool closed = false;
+    // Per level from 1: positions [first, end) of its entries.
+    std::vector<std::pair<int64_t, int64_t>> entries;
+};
+
+struct V1Group {
+    int number = 0;
+    Hid group, samples, blocks;
+};
+
+struct RunsRow {
+    int32_t run;
+    int64_t startNs;
+    char startTime[48];
+    int64_t firstRow, rows, missed, dropped, endNs;
+    int64_t summaryFirst[kMaxLevels];
+};
+
+// The open file, shared by the reader and the runs opened from it.
+struct RecordingState {
+    std::mutex mutex;
+    std::string path;
+    Hid file;
+    int version = 1;
+    std::atomic<uint64_t> generation{0};
+    bool writer = false; // a writer has (or had) the file open
+
+    std::vector<V1Group> groups; // older layout
+
+    // Single-session layout.
+    Hid samples, blocks, runs, markers, digital;
+    std::vector<Hid> levels;
+    int channels = 0;
+    int64_t scansPerBlock = 0;
+    double rate = 0;
+    int64_t base = kBase, factor = kFactor;
+    std::vector<RunsRow> table;
+
+    std::string describeError;
+
+    bool indexOf(hid_t blocks, int64_t row, int64_t &index) const
+    {
+        Fields f(blocks, sizeof(int64_t));
+        return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(blocks, hsize_t(row), 1, &index);
+    }
+
+    // Fills `p.info` from what the file holds now; p.error says what is wrong.
+    void placeRows(RunPlace &p, int64_t rows) const
+    {
+        RecordedRunInfo &i = p.info;
+        const auto dims = extent(p.samples, 2);
+        const int64_t s = i.scansPerBlock;
+        if (!dims || (*dims)[1] != hsize_t(i.channels)) {
+            p.error = "its samples are not " + std::to_string(i.channels) + " channels wide";
+            return;
+        }
+        const int64_t stored = int64_t((*dims)[0] / hsize_t(s)) - p.rowBase;
+        rows = std::max<int64_t>(0, std::min({rows, stored, int64_t(length(p.blocks)) - p.rowBase}));
+        i.blocks = rows;
+        if (rows == 0)
+            return;
+        if (!indexOf(p.blocks, p.rowBase, p.firstIndex) || !indexOf(p.blocks, p.rowBase + rows - 1, p.lastIndex) ||
+            p.firstIndex < 0 || p.lastIndex >= kMaxIndex || p.lastIndex - p.firstIndex < rows - 1) {
+            p.error = "its block indices are out of order";
+            i.blocks = 0;
+            p.lastIndex = -1;
+            return;
+        }
+        i.scans = (p.lastIndex + 1) * s;
+        i.holes = p.lastIndex + 1 - rows;
+    }
+
+    std::vector<RunPlace> places() const
+    {
+        std::vector<RunPlace> out;
+        if (version == 1) {
+            for (const V1Group &g : groups) {
+                RunPlace p;
+                RecordedRunInfo &i = p.info;
+                i.number = g.number;
+                const hid_t h = g.group.get();
+                const auto ch = attrInt(h, "channels", 1, kMaxChannels);
+                const auto s = attrInt(h, "scans_per_block", 1, kMaxScansPerBlock);
+                i.startTime = attrText(h, "start_time");
+                i.startTimeNs = parseIso(i.startTime);
+                i.missed = attrInt(h, "missed", 0, INT64_MAX / 2).value_or(0);
+                i.dropped = attrInt(h, "dropped", 0, INT64_MAX / 2).value_or(0);
+                i.scansPerSecond = double(attrInt(h, "IntrArg5", 1, INT32_MAX).value_or(0));
+                p.samples = g.samples.get();
+                p.blocks = g.blocks.get();
+                if (!ch || !s || *ch * *s > kMaxBlockSamples) {
+                    p.error = "its block shape is missing or out of range";
+                } else {
+                    i.channels = int(*ch);
+                    i.scansPerBlock = int32_t(*s);
+                    placeRows(p, INT64_MAX);
+                }
+                out.push_back(std::move(p));
+            }
+            if (writer && !out.empty())
+                out.back().info.open = true;
+            return out;
+        }
+        const hsize_t blockRows = length(blocks.get());
+        for (std::size_t r = 0; r < table.size(); ++r) {
+            const RunsRow &row = table[r];
+            RunPlace p;
+            RecordedRunInfo &i = p.info;
+            i.number = row.run;
+            i.startTimeNs = row.startNs;
+            i.startTime = std::string(row.startTime, strnlen(row.startTime, sizeof row.startTime));
+            i.missed = std::max<int64_t>(0, row.missed);
+            i.dropped = std::max<int64_t>(0, row.dropped);
+            i.channels = channels;
+            i.scansPerBlock = int32_t(scansPerBlock);
+            i.scansPerSecond = rate;
+            i.open = row.endNs == 0;
+            p.closed = !i.open;
+            p.samples = samples.get();
+            p.blocks = blocks.get();
+            p.rowBase = row.firstRow;
+            if (row.firstRow < 0 || hsize_t(row.firstRow) > blockRows) {
+                p.error = "its first block is outside the file";
+                out.push_back(std::move(p));
+                continue;
+            }
+            int64_t rows = row.rows;
+            if (r + 1 < table.size())
+                rows = std::min(rows, table[r + 1].firstRow - row.firstRow);
+            placeRows(p, rows);
+            for (std::size_t l = 0; l < levels.size(); ++l) {
+                const int64_t size = int64_t(length(levels[l].get()));
+                const int64_t first = row.summaryFirst[l];
+                const int64_t end = r + 1 < table.size() ? table[r + 1].summaryFirst[l] : size;
+                if (first < 0 || first > end || end > size)
+                    break; // this level and those above are of no use
+                p.entries.emplace_back(first, end);
+            }
+            out.push_back(std::move(p));
+        }
+        return out;
+    }
+
+    // Re-reads the single-session layout's runs table.
+    bool readTable()
+    {
+        table.clear();
+        const hsize_t n = length(runs.get());
+        if (n > kMaxRuns)
+            return false;
+        Fields f(runs.get(), sizeof(RunsRow));
+        const Hid name(H5Tcopy(H5T_C_S1), H5Tclose);
+        H5Tset_size(name.get(), sizeof(RunsRow::startTime));
+        const Hid firsts = arrayType(H5T_NATIVE_INT64, levels.size());
+        const bool ok = f.add("run", offsetof(RunsRow, run), H5T_NATIVE_INT32, H5T_INTEGER) &&
+                        f.add("start_time_ns", offsetof(RunsRow, startNs), H5T_NATIVE_INT64, H5T_INTEGER) &&
+                        f.add("first_row", offsetof(RunsRow, firstRow), H5T_NATIVE_INT64, H5T_INTEGER) &&
+                        f.add("rows", offsetof(RunsRow, rows), H5T_NATIVE_INT64, H5T_INTEGER) &&
+                        f.add("missed", offsetof(RunsRow, missed), H5T_NATIVE_INT64, H5T_INTEGER) &&
+                        f.add("dropped", offsetof(RunsRow, dropped), H5T_NATIVE_INT64, H5T_INTEGER) &&
+                        f.add("end_time_ns", offsetof(RunsRow, endNs), H5T_NATIVE_INT64, H5T_INTEGER);
+        if (!ok)
+            return false;
+        f.add("start_time", offsetof(RunsRow, startTime), name.get(), H5T_STRING);
+        if (!levels.empty() &&
+            !f.add("summary_first", offsetof(RunsRow, summaryFirst), firsts.get(), H5T_ARRAY, levels.size()))
+            levels.clear();
+        table.assign(n, RunsRow{});
+        if (!f.read(runs.get(), 0, n, table.data())) {
+            table.clear();
+            return n == 0;
+        }
+        for (RunsRow &r : table)
+            r.startTime[sizeof r.startTime - 1] = '\0';
+        return true;
+    }
+};
+
+// Checks that the file holds a recording and opens what it needs.
+std::string layout(RecordingState &st)
+{
+    const hid_t f = st.file.get();
+    const auto version = attrNumber(f, "format_version");
+    if (!version) {
+        std::vector<std::string> names;
+        H5Literate(f, H5_INDEX_NAME, H5_ITER_INC, nullptr,
+                   [](hid_t, const char *name, const H5L_info_t *, void *out) -> herr_t {
+                       static_cast<std::vector<std::string> *>(out)->emplace_back(name);
+                       return 0;
+                   },
+                   &names);
+        for (const std::string &n : names) {
+            int number = 0;
+            char tail = 0;
+            if (n.size() < 4 || n.compare(0, 3, "run") != 0 || std::sscanf(n.c_str(), "run%d%c", &number, &tail) != 1 ||
+                number < 1)
+                continue;
+            V1Group g;
+            g.number = number;
+            H5O_info_t oi{};
+            if (H5Oget_info_by_name2(f, n.c_str(), &oi, H5O_INFO_BASIC, H5P_DEFAULT) < 0 || oi.type != H5O_TYPE_GROUP)
+                continue;
+            g.group = Hid(H5Gopen2(f, n.c_str(), H5P_DEFAULT), H5Gclose);
+            g.samples = openDataset(g.group.get(), "samples");
+            g.blocks = openDataset(g.group.get(), "blocks");
+            if (g.samples.valid() && g.blocks.valid())
+                st.groups.push_back(std::move(g));
+        }
+        if (st.groups.empty())
+            return "not a recording (an HDF5 file of another layout)";
+        st.version = 1;
+        return {};
+    }
+    if (*version != 2)
+        return "recording format " + std::to_string(int64_t(*version)) + ", which this program does not read";
+    st.version = 2;
+    st.samples = openDataset(f, "samples");
+    st.blocks = openDataset(f, "blocks");
+    st.runs = openDataset(f, "runs");
+    if (!st.samples.valid() || !st.blocks.valid() || !st.runs.valid())
+        return "not a recording (samples, blocks or runs missing)";
+    const auto ch = attrInt(f, "channels", 1, kMaxChannels);
+    const auto s = attrInt(f, "scans_per_block", 1, kMaxScansPerBlock);
+    if (!ch || !s || *ch * *s > kMaxBlockSamples)
+        return "the block shape is missing or out of range";
+    st.channels = int(*ch);
+    st.scansPerBlock = *s;
+    st.rate = double(attrInt(f, "IntrArg5", 1, INT32_MAX).value_or(0));
+    st.base = attrInt(f, "summary_base", 2, 1 << 20).value_or(0);
+    st.factor = attrInt(f, "summary_factor", 2, 64).value_or(0);
+    const int levels = int(attrInt(f, "summary_levels", 0, kMaxLevels).value_or(0));
+    st.markers = openDataset(f, "markers");
+    st.digital = openDataset(f, "digital");
+    // A level is of use only with all those below it.
+    for (int l = 1; l <= levels && st.base && st.factor; ++l) {
+        Hid d = openDataset(f, ("summaries/level" + std::to_string(l)).c_str());
+        if (!d.valid() || !extent(d.get(), 1))
+            break;
+        Fields probe(d.get(), 20 + 12 * std::size_t(st.channels));
+        const hsize_t c = hsize_t(st.channels);
+        const Hid i16 = arrayType(H5T_NATIVE_INT16, c);
+        const Hid f32 = arrayType(H5T_NATIVE_FLOAT, c);
+        if (!probe.add("run", 0, H5T_NATIVE_INT32, H5T_INTEGER) || !probe.add("start", 4, H5T_NATIVE_INT64, H5T_INTEGER) ||
+            !probe.add("count", 12, H5T_NATIVE_INT64, H5T_INTEGER) || !probe.add("min", 20, i16.get(), H5T_ARRAY, c) ||
+            !probe.add("max", 20 + 2 * c, i16.get(), H5T_ARRAY, c) ||
+            !probe.add("mean", 20 + 4 * c, f32.get(), H5T_ARRAY, c) ||
+            !probe.add("std", 20 + 8 * c, f32.get(), H5T_ARRAY, c))
+            break;
+        st.levels.push_back(std::move(d));
+    }
+    Fields rows(st.blocks.get(), 8);
+    if (!rows.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) || !st.readTable())
+        return "not a recording (its blocks or runs table is of another kind)";
+    return {};
+}
+
+class FileRun final : public PyramidRun {
+public:
+    FileRun(std::shared_ptr<RecordingState> st, RunPlace place) : st_(std::move(st)), p_(std::move(place))
+    {
+        gen_ = st_->generation.load();
+        if (st_->version == 2) {
+            setGeometry(st_->base, st_->factor, int(st_->levels.size()));
+        } else {
+            setGeometry(kBase, kFactor, kLevels);
+            rowsKnown_ = p_.info.blocks;
+            live_ = p_.info.open;
+            thread_ = std::thread([this] { summariseInBackground(); });
+        }
+        const int64_t rowBytes = int64_t(p_.info.scansPerBlock) * p_.info.channels * 2;
+        rawRows_ = std::max<int64_t>(1, 65536 / p_.info.scansPerBlock);
+        raw_.setCapacity(std::size_t(std::max<int64_t>(2, kRawBytes / (rawRows_ * rowBytes))));
+        entries_.setCapacity(48);
+        indices_.setCapacity(32);
+    }
+    ~FileRun() override
+    {
+        {
+            const std::lock_guard lock(wakeMutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    const RecordedRunInfo &info() const override
+    {
+        sync();
+        return p_.info;
+    }
+    void summarise(double first, double last, int columns, std::span<ColumnSummary> out) const override
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        PyramidRun::summarise(first, last, columns, out);
+    }
+    std::vector<RangeStats> stats(int64_t firstScan, int64_t lastScan) const override
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        return PyramidRun::stats(firstScan, lastScan);
+    }
+    bool forEachScan(int64_t firstScan, int64_t lastScan,
+                     const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const override;
+    std::vector<RecordedMarker> markers() const override;
+    std::vector<RecordedDigital> digital(int64_t firstScan, int64_t lastScan) const override;
+    double summaryProgress() const override
+    {
+        if (st_->version == 2 || complete_.load())
+            return 1.0;
+        const std::lock_guard lock(levelsMutex_);
+        return p_.info.scans > 0 ? std::min(1.0, double(readyScan_) / double(p_.info.scans)) : 1.0;
+    }
+
+protected:
+    int64_t readySpans(int level) const override;
+    void forEntries(int level, int64_t firstSpan, int64_t endSpan,
+                    const std::function<void(const EntryRef &)> &fn) const override;
+    void forStretches(int64_t first, int64_t end, const StretchFn &fn) const override;
+    std::unique_lock<std::mutex> lockLevels() const override
+    {
+        return st_->version == 1 ? std::unique_lock(levelsMutex_) : std::unique_lock<std::mutex>();
+    }
+
+private:
+    void sync() const;
+    int64_t rowIndex(int64_t row) const;
+    int64_t firstRowFrom(int64_t block) const;
+    struct Where {
+        hid_t samples, blocks;
+        int64_t rowBase, scansPerBlock;
+        int channels;
+    };
+    Where where() const { return {p_.samples, p_.blocks, p_.rowBase, p_.info.scansPerBlock, p_.info.channels}; }
+    static bool readRows(const Where &at, int64_t row, int64_t n, int16_t *out);
+    bool readIndices(int64_t row, int64_t n, int64_t *out) const;
+    const EntryTable *entryBlock(int level, int64_t block) const;
+    int64_t entrySpan(int level, int64_t pos) const;
+    void summariseInBackground();
+
+    std::shared_ptr<RecordingState> st_;
+    mutable RunPlace p_;
+    mutable uint64_t gen_ = 0;
+    mutable std::recursive_mutex mutex_;
+
+    struct Raw {
+        int64_t rows = 0;
+        std::vector<int16_t> codes;
+    };
+    struct Indices {
+        int64_t rows = 0;
+        std::vector<int64_t> index;
+    };
+    struct Entries {
+        int64_t entries = 0;
+        EntryTable table;
+    };
+    int64_t rawRows_ = 1;
+    mutable Lru<Raw> raw_;
+    mutable Lru<Indices> indices_;
+    mutable Lru<Entries> entries_;
+
+    // An older file's levels, built in the background.
+    mutable std::mutex levelsMutex_;
+    std::vector<EntryTable> tables_;
+    int64_t readyScan_ = 0;
+    std::atomic<bool> complete_{false};
+    // What the summarising thread may read, under wakeMutex_.
+    mutable int64_t rowsKnown_ = 0;
+    mutable bool live_ = false;
+    bool stop_ = false;
+    mutable std::mutex wakeMutex_;
+    mutable std::condition_variable wake_;
+    std::thread thread_;
+};
+
+void FileRun::sync() const
+{
+    const std::lock_guard lock(mutex_);
+    const uint64_t g = st_->generation.load();
+    if (g == gen_)
+        return;
+    gen_ = g;
+    RunPlace fresh;
+    {
+        const std::lock_guard stLock(st_->mutex);
+        const Quiet quiet;
+        for (RunPlace &p : st_->places())
+            if (p.info.number == p_.info.number)
+                fresh = std::move(p);
+    }
+    if (fresh.info.number != p_.info.number || fresh.info.blocks < p_.info.blocks)
+        return; // the run is gone or shrank: keep what was read
+    const bool more = fresh.info.blocks != p_.info.blocks;
+    // Blocks read short may have grown; whole ones never change.
+    raw_.dropIf([&](uint64_t, const Raw &r) { return r.rows < rawRows_; });
+    indices_.dropIf([&](uint64_t, const Indices &r) { return r.rows < kIndexBlock; });
+    entries_.dropIf([&](uint64_t, const Entries &r) { return r.entries < kEntryBlock; });
+    p_ = std::move(fresh);
+    if (more || live_ != p_.info.open) {
+        {
+            const std::lock_guard w(wakeMutex_);
+            rowsKnown_ = p_.info.blocks;
+            live_ = p_.info.open;
+        }
+        wake_.notify_all();
+    }
+}
+
+bool FileRun::readRows(const Where &at, int64_t row, int64_t n, int16_t *out)
+{
+    const hsize_t s = hsize_t(at.scansPerBlock);
+    const hsize_t start[2] = {hsize_t(at.rowBase + row) * s, 0};
+    const hsize_t count[2] = {hsize_t(n) * s, hsize_t(at.channels)};
+    const Hid fileSpace(H5Dget_space(at.samples), H5Sclose);
+    const Hid memSpace(H5Screate_simple(2, count, nullptr), H5Sclose);
+    return fileSpace.valid() && memSpace.valid() &&
+           H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0 &&
+           H5Dread(at.samples, H5T_NATIVE_INT16, memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
+}
+
+bool FileRun::readIndices(int64_t row, int64_t n, int64_t *out) const
+{
+    Fields f(p_.blocks, sizeof(int64_t));
+    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(p_.blocks, hsize_t(p_.rowBase + row), hsize_t(n), out);
+}
+
+int64_t FileRun::rowIndex(int64_t row) const
+{
+    const int64_t rows = p_.info.blocks;
+    if (p_.lastIndex - p_.firstIndex == rows - 1)
+        return p_.firstIndex + row;
+    const int64_t b = row / kIndexBlock;
+    Indices *c = indices_.find(uint64_t(b));
+    if (!c) {
+        Indices fresh;
+        fresh.rows = std::min(kIndexBlock, rows - b * kIndexBlock);
+        fresh.index.resize(std::size_t(fresh.rows));
+        if (!readIndices(b * kIndexBlock, fresh.rows, fresh.index.data()))
+            fresh.index.assign(fresh.index.size(), -1);
+        c = &indices_.put(uint64_t(b), std::move(fresh));
+    }
+    return c->index[std::size_t(row - b * kIndexBlock)];
+}
+
+int64_t FileRun::firstRowFrom(int64_t block) const
+{
+    const int64_t rows = p_.info.blocks;
+    // Indices rise strictly, so the row lies within as many rows as there
+    // are holes.
+    int64_t lo = std::clamp<int64_t>(block - p_.lastIndex + rows - 1, 0, rows);
+    int64_t hi = std::clamp<int64_t>(block - p_.firstIndex, 0, rows);
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        if (rowIndex(mid) < block)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) const
+{
+    const int64_t s = p_.info.scansPerBlock;
+    const std::size_t ch = std::size_t(p_.info.channels);
+    const int64_t rows = p_.info.blocks;
+    int64_t last = -1;
+    for (int64_t r = firstRowFrom(first / s); r < rows; ++r) {
+        const int64_t index = rowIndex(r);
+        if (index * s >= end)
+            break;
+        if (index <= last || index < 0)
+            continue; // out of order: damaged, skip it
+        last = index;
+        const int64_t b = r / rawRows_;
+        Raw *c = raw_.find(uint64_t(b));
+        if (!c) {
+            Raw fresh;
+            fresh.rows = std::min(rawRows_, rows - b * rawRows_);
+            fresh.codes.resize(std::size_t(fresh.rows * s) * ch);
+            if (!readRows(where(), b * rawRows_, fresh.rows, fresh.codes.data()))
+                fresh.rows = 0;
+            c = &raw_.put(uint64_t(b), std::move(fresh));
+        }
+        if (r - b * rawRows_ >= c->rows)
+            continue;
+        const int64_t from = std::max(first, index * s);
+        const int64_t to = std::min(end, (index + 1) * s);
+        if (from < to)
+            fn(from, &c->codes[std::size_t((r - b * rawRows_) * s + from - index * s) * ch], to - from);
+    }
+}
+
+bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
+                          const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const
+{
+    const std::lock_guard lock(mutex_);
+    sync();
+    const Quiet quiet;
+    const int64_t s = p_.info.scansPerBlock;
+    const std::size_t ch = std::size_t(p_.info.channels);
+    const int64_t rows = p_.info.blocks;
+    firstScan = std::max<int64_t>(firstScan, 0);
+    // Reads its own batches, so an export does not sweep the view's cache.
+    const int64_t batch = rawRows_;
+    std::vector<int16_t> codes(std::size_t(batch * s) * ch);
+    int64_t last = -1;
+    for (int64_t r = firstRowFrom(firstScan / s); r < rows; r += batch) {
+        const int64_t n = std::min(batch, rows - r);
+        if (!readRows(where(), r, n, codes.data()))
+            return false;
+        for (int64_t i = 0; i < n; ++i) {
+            const int64_t index = rowIndex(r + i);
+            if (index * s >= lastScan)
+                return true;
+            if (index <= last || index < 0)
+                continue;
+            last = index;
+            for (int64_t k = std::max(firstScan, index * s); k < std::min(lastScan, (index + 1) * s); ++k)
+                if (!scan(k, std::span<const int16_t>(&codes[std::size_t(i * s + k - index * s) * ch], ch)))
+                    return false;
+        }
+    }
+    return true;
+}
+
+int64_t FileRun::readySpans(int level) const
+{
+    const int64_t w = width(level);
+    const int64_t scans = p_.info.scans;
+    if (st_->version == 1)
+        return complete_ ? (scans + w - 1) / w : readyScan_ / w;
+    if (level > int(p_.entries.size()))
+        return 0;
+    // The last entries of a run are written at its end; before that, an
+    // entry whose span the rows do not yet cover is not trusted.
+    return p_.closed ? (scans + w - 1) / w : scans / w;
+}
+
+const EntryTable *FileRun::entryBlock(int level, int64_t block) const
+{
+    static const EntryTable none;
+    const uint64_t key = uint64_t(level) << 48 | uint64_t(block);
+    if (Entries *c = entries_.find(key))
+        return &c->table;
+    if (level > int(p_.entries.size()))
+        return &none;
+    const auto [first, end] = p_.entries[std::size_t(level) - 1];
+    const int64_t n = std::min(kEntryBlock, end - first - block * kEntryBlock);
+    const std::size_t ch = std::size_t(p_.info.channels);
+    const std::size_t size = 20 + 12 * ch;
+    const hid_t dset = st_->levels[std::size_t(level) - 1].get();
+    Fields f(dset, size);
+    const Hid i16 = arrayType(H5T_NATIVE_INT16, ch);
+    const Hid f32 = arrayType(H5T_NATIVE_FLOAT, ch);
+    f.add("run", 0, H5T_NATIVE_INT32, H5T_INTEGER);
+    f.add("start", 4, H5T_NATIVE_INT64, H5T_INTEGER);
+    f.add("count", 12, H5T_NATIVE_INT64, H5T_INTEGER);
+    f.add("min", 20, i16.get(), H5T_ARRAY, ch);
+    f.add("max", 20 + 2 * ch, i16.get(), H5T_ARRAY, ch);
+    f.add("mean", 20 + 4 * ch, f32.get(), H5T_ARRAY, ch);
+    f.add("std", 20 + 8 * ch, f32.get(), H5T_ARRAY, ch);
+    std::vector<unsigned char> bytes(std::size_t(std::max<int64_t>(n, 0)) * size);
+    Entries e;
+    e.entries = n;
+    e.table.channels = int(ch);
+    const int64_t w = width(level);
+    if (n > 0 && f.read(dset, hsize_t(first + block * kEntryBlock), hsize_t(n), bytes.data())) {
+        std::vector<ChannelAcc> acc(ch);
+        for (int64_t i = 0; i < n; ++i) {
+            const unsigned char *b = &bytes[std::size_t(i) * size];
+            int32_t run;
+            int64_t start, count;
+            std::memcpy(&run, b, 4);
+            std::memcpy(&start, b + 4, 8);
+            std::memcpy(&count, b + 12, 8);
+            // Kept in place even when foreign, so positions stay positions;
+            // a count of 0 makes it add nothing.
+            const bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
+            e.table.span.push_back(start >= 0 ? start / w : -1);
+            e.table.count.push_back(ok ? count : 0);
+            for (std::size_t k = 0; k < ch; ++k) {
+                int16_t lo, hi;
+                float mean, sd;
+                std::memcpy(&lo, b + 20 + 2 * k, 2);
+                std::memcpy(&hi, b + 20 + 2 * ch + 2 * k, 2);
+                std::memcpy(&mean, b + 20 + 4 * ch + 4 * k, 4);
+                std::memcpy(&sd, b + 20 + 8 * ch + 4 * k, 4);
+                e.table.min.push_back(lo);
+                e.table.max.push_back(hi);
+                e.table.mean.push_back(std::isfinite(mean) ? mean : 0.0F);
+                e.table.sd.push_back(std::isfinite(sd) ? sd : 0.0F);
+            }
+        }
+    } else {
+        e.entries = 0; // read again next time
+    }
+    return &entries_.put(key, std::move(e)).table;
+}
+
+int64_t FileRun::entrySpan(int level, int64_t pos) const
+{
+    const EntryTable *t = entryBlock(level, pos / kEntryBlock);
+    const std::size_t i = std::size_t(pos % kEntryBlock);
+    return i < t->size() ? t->span[i] : std::numeric_limits<int64_t>::max();
+}
+
+void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
+                         const std::function<void(const EntryRef &)> &fn) const
+{
+    if (st_->version == 1) {
+        const EntryTable &t = tables_[std::size_t(level) - 1];
+        auto it = std::lower_bound(t.span.begin(), t.span.end(), firstSpan);
+        for (std::size_t i = std::size_t(it - t.span.begin()); i < t.size() && t.span[i] < endSpan; ++i)
+            fn(t.at(i));
+        return;
+    }
+    if (level > int(p_.entries.size()))
+        return;
+    const auto [first, end] = p_.entries[std::size_t(level) - 1];
+    const int64_t n = end - first;
+    if (n <= 0)
+        return;
+    // Spans rise strictly, so the entry lies within as many positions as
+    // the level has spans without one.
+    const int64_t span0 = entrySpan(level, 0);
+    const int64_t spanLast = entrySpan(level, n - 1);
+    int64_t lo = std::clamp<int64_t>(firstSpan - spanLast + n - 1, 0, n);
+    int64_t hi = std::clamp<int64_t>(firstSpan - span0, 0, n);
+    if (spanLast < span0)
+        lo = 0, hi = n; // damaged: search it all
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        if (entrySpan(level, mid) < firstSpan)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    int64_t previous = firstSpan - 1;
+    for (int64_t pos = lo; pos < n;) {
+        const EntryTable *t = entryBlock(level, pos / kEntryBlock);
+        std::size_t i = std::size_t(pos % kEntryBlock);
+        if (i >= t->size())
+            return;
+        for (; i < t->size(); ++i, ++pos) {
+            const int64_t span = t->span[i];
+            if (span >= endSpan)
+                return;
+            if (span <= previous)
+                continue; // out of order: damaged
+            previous = span;
+            if (t->count[i] > 0)
+                fn(t->at(i));
+        }
+    }
+}
+
+void FileRun::summariseInBackground()
+{
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    const Where at = where(); // rows and samples stay where they are
+    const int64_t s = at.scansPerBlock;
+    const std::size_t ch = std::size_t(at.channels);
+    const hid_t blocks = at.blocks;
+    PyramidBuilder builder(int(ch), kBase, kFactor, kLevels);
+    const int64_t batch = std::max<int64_t>(1, 65536 / s);
+    std::vector<int16_t> codes(std::size_t(batch * s) * ch);
+    std::vector<int64_t> index(static_cast<std::size_t>(batch));
+    int64_t row = 0;
+    int64_t last = -1;
+    for (;;) {
+        int64_t known = 0;
+        {
+            std::unique_lock w(wakeMutex_);
+            wake_.wait(w, [&] { return stop_ || rowsKnown_ > row || !live_; });
+            if (stop_)
+                return;
+            known = rowsKnown_;
+        }
+        if (row >= known)
+            break; // all read of a finished run
+        const int64_t n = std::min(batch, known - row);
+        Fields f(blocks, sizeof(int64_t));
+        if (!f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) ||
+            !f.read(blocks, hsize_t(at.rowBase + row), hsize_t(n), index.data()) || !readRows(at, row, n, codes.data())) {
+            H5Eclear2(H5E_DEFAULT);
+            break;
+        }
+        for (int64_t i = 0; i < n; ++i) {
+            if (index[std::size_t(i)] <= last || index[std::size_t(i)] >= kMaxIndex)
+                continue;
+            last = index[std::size_t(i)];
+            builder.addScans(last * s, &codes[std::size_t(i * s) * ch], s);
+        }
+        row += n;
+        builder.advanceTo((last + 1) * s);
+        const std::lock_guard lock(levelsMutex_);
+        builder.take(tables_);
+        readyScan_ = builder.position();
+    }
+    // The run is over: its last, partial spans are complete too.
+    builder.advanceTo(std::numeric_limits<int64_t>::max() / 2);
+    const std::lock_guard lock(levelsMutex_);
+    builder.take(tables_);
+    readyScan_ = std::max(readyScan_, (last + 1) * s);
+    complete_ = true;
+}
+
+std::vector<RecordedMarker> FileRun::markers() const
+{
+    std::vector<RecordedMarker> out;
+    const std::lock_guard lock(st_->mutex);
+    const hid_t d = st_->markers.get();
+    if (st_->version != 2 || d < 0)
+        return out;
+    const Quiet quiet;
+    struct Row {
+        int32_t run;
+        int64_t scan, timeNs;
+        char text[132];
+    };
+    const hsize_t n = std::min(length(d), kMaxMarkers);
+    Fields f(d, sizeof(Row));
+    const Hid text(H5Tcopy(H5T_C_S1), H5Tclose);
+    H5Tset_size(text.get(), sizeof(Row::text));
+    if (!f.add("run", offsetof(Row, run), H5T_NATIVE_INT32, H5T_INTEGER) ||
+        !f.add("scan", offsetof(Row, scan), H5T_NATIVE_INT64, H5T_INTEGER))
+        return out;
+    f.add("time_ns", offsetof(Row, timeNs), H5T_NATIVE_INT64, H5T_INTEGER);
+    f.add("text", offsetof(Row, text), text.get(), H5T_STRING);
+    std::vector<Row> rows(n, Row{});
+    if (!f.read(d, 0, n, rows.data()))
+        return out;
+    for (Row &r : rows) {
+        r.text[sizeof r.text - 1] = '\0';
+        if (r.run == p_.info.number && r.scan >= 0)
+            out.push_back({r.scan, r.timeNs, r.text});
+    }
+    return out;
+}
+
+std::vector<RecordedDigital> FileRun::digital(int64_t firstScan, int64_t lastScan) const
+{
+    std::vector<RecordedDigital> out;
+    const std::lock_guard lock(st_->mutex);
+    const hid_t d = st_->digital.get();
+    if (st_->version != 2 || d < 0)
+        return out;
+    const Quiet quiet;
+    struct Row {
+        int32_t run;
+        int64_t scan, timeNs;
+        int16_t port0, port1;
+    };
+    Fields f(d, sizeof(Row));
+    if (!f.add("run", offsetof(Row, run), H5T_NATIVE_INT32, H5T_INTEGER) ||
+        !f.add("scan", offsetof(Row, scan), H5T_NATIVE_INT64, H5T_INTEGER) ||
+        !f.add("port0", offsetof(Row, port0), H5T_NATIVE_INT16, H5T_INTEGER) ||
+        !f.add("port1", offsetof(Row, port1), H5T_NATIVE_INT16, H5T_INTEGER))
+        return out;
+    f.add("time_ns", offsetof(Row, timeNs), H5T_NATIVE_INT64, H5T_INTEGER);
+    const int64_t n = int64_t(length(d));
+    // Rows are in order of run, then scan: the first one at or after
+    // (run, firstScan) by bisection, then forward in batches.
+    auto before = [&](const Row &r) {
+        return r.run < p_.info.number || (r.run == p_.info.number && r.scan < firstScan);
+    };
+    int64_t lo = 0, hi = n;
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        Row r{};
+        if (!f.read(d, hsize_t(mid), 1, &r))
+            return out;
+        if (before(r))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    std::vector<Row> rows(4096);
+    for (int64_t pos = lo; pos < n; pos += int64_t(rows.size())) {
+        const int64_t count = std::min<int64_t>(int64_t(rows.size()), n - pos);
+        if (!f.read(d, hsize_t(pos), hsize_t(count), rows.data()))
+            return out;
+        for (int64_t i = 0; i < count; ++i) {
+            const Row &r = rows[std::size_t(i)];
+            if (r.run != p_.info.number || r.scan >= lastScan)
+                return out;
+            out.push_back({r.scan, r.timeNs, r.port0, r.port1});
+        }
+    }
+    return out;
+}
+
+class FileReader final : public RecordingReader {
+public:
+    explicit FileReader(std::shared_ptr<RecordingState> st) : st_(std::move(st)) {}
+    int formatVersion() const override { return st_->version; }
+    std::vector<RecordedRunInfo> runs() const override
+    {
+        const std::lock_guard lock(st_->mutex);
+        const Quiet quiet;
+        std::vector<RecordedRunInfo> out;
+        for (const RunPlace &p : st_->places())
+            out.push_back(p.info);
+        return out;
+    }
+    std::unique_ptr<RecordedRun> openRun(int number, std::string &error) override
+    {
+        const std::lock_guard lock(st_->mutex);
+        const Quiet quiet;
+        for (RunPlace &p : st_->places()) {
+            if (p.info.number != number)
+                continue;
+            if (!p.error.empty()) {
+                error = "run " + std::to_string(number) + ": " + p.error;
+                return nullptr;
+            }
+            if (p.info.blocks == 0) {
+                error = "run " + std::to_string(number) + " has no blocks";
+                return nullptr;
+            }
+            return std::make_unique<FileRun>(st_, std::move(p));
+        }
+        error = "no run " + std::to_string(number);
+        return nullptr;
+    }
+    bool refresh() override
+    {
+        const std::lock_guard lock(st_->mutex);
+        const Quiet quiet;
+        auto key = [&] {
+            std::vector<int64_t> k;
+            for (const RunPlace &p : st_->places())
+                k.insert(k.end(), {p.info.number, p.info.blocks, p.info.open, p.info.missed, p.info.dropped,
+                                   int64_t(p.entries.size())});
+            return k;
+        };
+        const auto before = key();
+        std::vector<hid_t> sets;
+        for (const V1Group &g : st_->groups)
+            sets.insert(sets.end(), {g.samples.get(), g.blocks.get()});
+        for (const Hid *h : {&st_->samples, &st_->blocks, &st_->runs, &st_->markers, &st_->digital})
+            sets.push_back(h->get());
+        for (const Hid &h : st_->levels)
+            sets.push_back(h.get());
+        for (hid_t h : sets)
+            if (h >= 0)
+                H5Drefresh(h);
+        if (st_->version == 2)
+            st_->readTable();
+        st_->writer = openForWriting(st_->path);
+        if (key() == before)
+            return false;
+        ++st_->generation;
+        return true;
+    }
+
+private:
+    std::shared_ptr<RecordingState> st_;
+};
+
+} // namespace
+
+RecordingReader *openRecording(const char *path, std::string *error)
+{
+    std::string why;
+    auto fail = [&](std::string reason) -> RecordingReader * {
+        if (error)
+            *error = std::move(reason);
+        return nullptr;
+    };
+    if (!path || !*path)
+        return fail("no file name");
+    struct stat sb {};
+    if (::stat(path, &sb) != 0)
+        return fail(errno == ENOENT ? "no such file" : std::strerror(errno));
+    if (S_ISDIR(sb.st_mode))
+        return fail("is a directory");
+    if (const int fd = ::open(path, O_RDONLY | O_CLOEXEC); fd < 0)
+        return fail(std::strerror(errno));
+    else
+        ::close(fd);
+    if (!hdf5Signature(path))
+        return fail("not an HDF5 file");
+
+    const Quiet quiet;
+    auto st = std::make_shared<RecordingState>();
+    st->path = path;
+    // The writer holds the file's lock while it records; a reader must not
+    // ask for one. A file written before SWMR existed opens only plainly.
+    const Hid fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+    H5Pset_file_locking(fapl.get(), false, true);
+    st->file = Hid(H5Fopen(path, H5F_ACC_RDONLY | H5F_ACC_SWMR_READ, fapl.get()), H5Fclose);
+    if (!st->file.valid())
+        st->file = Hid(H5Fopen(path, H5F_ACC_RDONLY, fapl.get()), H5Fclose);
+    if (!st->file.valid())
+        return fail("HDF5 cannot open it (damaged?)");
+    st->writer = openForWriting(path);
+    if (std::string wrong = layout(*st); !wrong.empty())
+        return fail(wrong);
+    return new FileReader(std::move(st));
+}
+
+} // namespace adcard
