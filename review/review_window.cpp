@@ -290,25 +290,20 @@ bool ReviewWindow::showRun(int number)
 
 void ReviewWindow::refresh()
 {
-    if (!reader_->refresh())
-        return;
-    std::string why;
-    std::unique_ptr<RecordedRun> fresh = reader_->openRun(runNumber_, why);
-    if (!fresh) {
-        say(QStringLiteral("无法读入新的数据：%1").arg(QString::fromStdString(why)), true);
-        return;
-    }
     // Following: the view keeps its width and stays at the newest scans.
     const double width = plot_->viewLast() - plot_->viewFirst();
     const bool atEnd = run_ && plot_->viewLast() >= static_cast<double>(run_->scanCount()) - 1;
-    plot_->setRun(fresh.get(), true);
-    strip_->setRun(fresh.get());
-    run_ = std::move(fresh);
+    // The reader's runs take in what it read; nothing is reopened, so an
+    // older file's background summary goes on where it was.
+    if (!reader_->refresh() || !run_)
+        return;
+    plot_->setRun(run_.get(), true);
     if (atEnd && follow_->isChecked()) {
         const auto end = static_cast<double>(run_->scanCount());
         plot_->setView(end - width, end);
     }
     plot_->setMarkers(run_->markers());
+    strip_->update();
     fillRunList();
     pollSummaries();
 }
