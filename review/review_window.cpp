@@ -175,6 +175,8 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
                                        QStringLiteral("平均 (V)"), QStringLiteral("RMS (V)")});
     stats_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stats_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    stats_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    stats_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
     auto *right = new QWidget(this);
     auto *rightLayout = new QVBoxLayout(right);
@@ -187,7 +189,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     split->addWidget(runs_);
     split->addWidget(right);
     split->setStretchFactor(1, 1);
-    split->setSizes({300, 900});
+    split->setSizes({330, 870});
 
     message_ = new QLabel(this);
     message_->setWordWrap(true);
@@ -339,6 +341,9 @@ void ReviewWindow::updateStats()
         text += QStringLiteral("单击放置光标A，右击放置光标B");
     }
     delta_->setText(text);
+    // Exactly its rows: the plot takes the rest.
+    stats_->setFixedHeight(stats_->horizontalHeader()->sizeHint().height() +
+                           channels * stats_->verticalHeader()->defaultSectionSize() + 2 * stats_->frameWidth());
     for (int c = 0; c < channels; ++c) {
         const RangeStats s = static_cast<std::size_t>(c) < stats.size() ? stats[static_cast<std::size_t>(c)] : RangeStats{};
         const QStringList cells = s.count == 0 ? QStringList{QString(), QString(), QString(), QString()}

@@ -1,0 +1,41 @@
+// Makes the README's picture of the review window (tools/review_screenshot.sh):
+// opens FILE as --open does, waits for its summaries, places the cursors
+// over the middle fifth and saves the window to OUT.PNG.
+#include "panel/panel_app.h"
+#include "panel/recording_module.h"
+#include "review/review_plot.h"
+#include "review/review_window.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s FILE OUT.PNG\n", argv[0]);
+        return 2;
+    }
+    adcard::prepareApplication();
+    QApplication app(argc, argv);
+    adcard::applyApplicationLook();
+    QString why;
+    adcard::OpenedRecording opened = adcard::openRecordingForReview(QString::fromLocal8Bit(argv[1]), why);
+    if (!opened.run) {
+        std::fprintf(stderr, "%s: %s\n", argv[1], qPrintable(why));
+        return 1;
+    }
+    adcard::ReviewWindow window(QString::fromLocal8Bit(argv[1]), std::move(opened.reader), std::move(opened.run));
+    window.show();
+    QTest::qWaitForWindowExposed(&window);
+    while (window.run()->summaryProgress() < 1.0)
+        QTest::qWait(100);
+    adcard::ReviewPlot &plot = window.plot();
+    const auto scans = static_cast<double>(window.run()->scanCount());
+    plot.setCursor(0, static_cast<int64_t>(scans * 0.4));
+    plot.setCursor(1, static_cast<int64_t>(scans * 0.6));
+    QTest::mouseMove(&plot, QPoint(static_cast<int>(plot.xOf(scans * 0.45)), plot.plotArea().center().y()));
+    QTest::qWait(300);
+    return window.grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+}

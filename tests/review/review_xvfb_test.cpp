@@ -1,0 +1,108 @@
+// The review window on a virtual X server, on a file the panel's writer
+// made: open it, zoom, place both cursors with the mouse, export between
+// them, and check what came out against the signal that was written.
+#include "panel/recording_module.h"
+#include "review/review_plot.h"
+#include "review/review_window.h"
+#include "review_files.h"
+
+#include "history/history_plot.h"
+
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace adcard {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
+{
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "review_xvfb";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const QString path = QString::fromStdString((dir / "day.h5").string());
+    // 30 s; blocks 140 and 141 (scans 140000 to 141999) never came.
+    testing::writeRecording(path.toStdString(), 300, {140, 141});
+
+    QString why;
+    OpenedRecording opened = openRecordingForReview(path, why);
+    ASSERT_TRUE(opened.run) << why.toStdString();
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("day.h5"))) << window.windowTitle().toStdString();
+    ASSERT_EQ(window.runList()->topLevelItemCount(), 1);
+    EXPECT_EQ(window.runList()->topLevelItem(0)->text(3), QStringLiteral("298"));
+    EXPECT_EQ(window.runList()->topLevelItem(0)->text(4), QStringLiteral("2"));
+    // A file of the older layout is summarised in the background.
+    QTRY_VERIFY_WITH_TIMEOUT(window.run()->summaryProgress() >= 1.0, 60000);
+
+    ReviewPlot &plot = window.plot();
+    EXPECT_EQ(plot.viewLast() - plot.viewFirst(), 300000);
+    plot.setFocus();
+    QTest::keyClick(&plot, Qt::Key_Plus);
+    QTest::keyClick(&plot, Qt::Key_Plus);
+    EXPECT_DOUBLE_EQ(plot.viewFirst(), 112500);
+    EXPECT_DOUBLE_EQ(plot.viewLast(), 187500);
+
+    // The hole is a break: no trace crosses its middle.
+    QApplication::processEvents();
+    const QImage picture = plot.grab().toImage();
+    const int hole = static_cast<int>(plot.xOf(141000));
+    for (int y = plot.plotArea().top(); y <= plot.plotArea().bottom(); ++y)
+        for (int c = 0; c < 4; ++c)
+            ASSERT_NE(picture.pixel(hole, y), HistoryPlot::channelColor(c).rgb()) << "trace across the hole at y " << y;
+
+    const int middle = plot.plotArea().center().y();
+    QTest::mouseClick(&plot, Qt::LeftButton, {}, QPoint(static_cast<int>(plot.xOf(130000)), middle));
+    QTest::mouseClick(&plot, Qt::RightButton, {}, QPoint(static_cast<int>(plot.xOf(150000)), middle));
+    ASSERT_TRUE(plot.cursor(0) && plot.cursor(1));
+    const int64_t a = *plot.cursor(0), b = *plot.cursor(1);
+    const double scansPerPixel = 75000.0 / plot.plotArea().width();
+    EXPECT_NEAR(static_cast<double>(a), 130000, scansPerPixel + 1);
+    EXPECT_NEAR(static_cast<double>(b), 150000, scansPerPixel + 1);
+
+    const QString csvPath = QString::fromStdString((dir / "between.csv").string());
+    ASSERT_TRUE(window.exportCsv(csvPath)) << window.messageLabel()->text().toStdString();
+    QFile csv(csvPath);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readLine(), "time (s),channel 1 (V),channel 2 (V),channel 3 (V),channel 4 (V)\n");
+    int64_t rows = 0;
+    std::array<double, 4> low{9, 9, 9, 9}, high{-9, -9, -9, -9};
+    while (!csv.atEnd()) {
+        const QList<QByteArray> cells = csv.readLine().trimmed().split(',');
+        ASSERT_EQ(cells.size(), 5);
+        const double t = cells[0].toDouble();
+        const auto scan = std::llround(t * 10000);
+        ASSERT_FALSE(scan >= 140000 && scan < 142000) << "a row inside the hole";
+        for (int c = 0; c < 4; ++c) {
+            const double v = cells[c + 1].toDouble();
+            const double written = std::lround(1500 * std::sin(6.283185 * t * (c + 1) / 2.0)) * 10.0 / 4095.0;
+            ASSERT_NEAR(v, written, 0.00006) << "scan " << scan << " channel " << c + 1;
+            low[static_cast<std::size_t>(c)] = std::min(low[static_cast<std::size_t>(c)], v);
+            high[static_cast<std::size_t>(c)] = std::max(high[static_cast<std::size_t>(c)], v);
+        }
+        ++rows;
+    }
+    EXPECT_EQ(rows, b - a + 1 - 2000);
+    // The table between the cursors agrees with the rows exported.
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_NEAR(window.statsTable()->item(c, 0)->text().toDouble(), low[static_cast<std::size_t>(c)], 0.0001);
+        EXPECT_NEAR(window.statsTable()->item(c, 1)->text().toDouble(), high[static_cast<std::size_t>(c)], 0.0001);
+    }
+
+    const QString pngPath = QString::fromStdString((dir / "view.png").string());
+    ASSERT_TRUE(window.exportPng(pngPath));
+    EXPECT_EQ(QImage(pngPath).width(), plot.width());
+}
+
+} // namespace
+} // namespace adcard
