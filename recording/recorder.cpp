@@ -1,6 +1,7 @@
 #include "recording/recorder.h"
 
 #include "recording/recording_file.h"
+#include "recording/recording_writer.h"
 #include "recording/slot_queue.h"
 #include "recording/timestamp.h"
 
@@ -8,22 +9,22 @@
 #include <chrono>
 #include <filesystem>
 #include <new>
+#include <signal.h>
 #include <system_error>
 
 namespace adcard {
 
 struct Recorder::Slot {
-    enum class Kind : uint8_t { BeginRun, Block, TickEnd, Flush, Close };
-    Kind kind = Kind::Close;
+    enum class Kind : uint8_t { BeginRun, Block, TickEnd, Marker, EndRun };
+    Kind kind = Kind::EndRun;
     AcqSettings settings;  // BeginRun
-    int64_t timeNs = 0;    // BeginRun: start; TickEnd: the tick
+    int64_t timeNs = 0;    // BeginRun: start; TickEnd: the tick; Marker; EndRun
     int64_t index = 0;     // Block
     int32_t ringSlot = 0;  // Block
-    int16_t blockCount = 0; // TickEnd
-    int64_t missed = 0;    // TickEnd: totals for the run so far
-    int64_t dropped = 0;
+    TickEnd tick;          // TickEnd
     std::size_t count = 0; // Block: samples used
     std::vector<int16_t> samples;
+    std::string text; // Marker
 };
 
 namespace {
@@ -31,8 +32,16 @@ namespace {
 // Slots that only control messages may take, so that a tick whose blocks got
 // in always gets its end in too (see tickEnded).
 constexpr std::size_t kControlReserve = 2;
-// Samples the writer gathers before writing them (256 KiB).
-constexpr std::size_t kPendingSamples = std::size_t{128} << 10;
+
+// Past the file size limit the kernel would end the whole program with
+// SIGXFSZ; ignored, the write fails with EFBIG and the recording stops with
+// a message instead. A handler someone else installed is left alone.
+void ignoreFileSizeSignal()
+{
+    struct sigaction old {};
+    if (::sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL)
+        ::signal(SIGXFSZ, SIG_IGN);
+}
 
 } // namespace
 
@@ -47,6 +56,8 @@ const char *stateName(RecorderState s)
         return "recording";
     case RecorderState::Failed:
         return "failed";
+    case RecorderState::Closing:
+        return "closing";
     }
     return "?";
 }
@@ -67,18 +78,37 @@ void Recorder::setError(std::string message)
     errors_.fetch_add(1, std::memory_order_release);
 }
 
+bool Recorder::writerRunning() const
+{
+    const RecorderState st = state_.load(std::memory_order_acquire);
+    return thread_.joinable() && st != RecorderState::Failed && st != RecorderState::Idle;
+}
+
+void Recorder::joinIfDone()
+{
+    if (thread_.joinable() && !writerRunning()) {
+        thread_.join();
+        writer_.reset();
+        queue_.reset();
+    }
+}
+
 std::string Recorder::arm(const std::string &path, bool overwrite, const RecorderInfo &info)
 {
-    if (writer_.joinable()) {
-        if (state_.load(std::memory_order_acquire) != RecorderState::Failed)
-            return "already recording to '" + path_ + "'; stop it first";
-        stop();
+    joinIfDone();
+    if (thread_.joinable()) {
+        if (state_.load(std::memory_order_acquire) == RecorderState::Closing)
+            return "still closing '" + path_ + "'; try again in a moment";
+        return "already recording to '" + path_ + "'; stop it first";
     }
-    std::unique_ptr<RecordingFile> file;
+    ignoreFileSizeSignal();
     try {
-        file = std::make_unique<RecordingFile>(path, overwrite);
+        auto file = std::make_unique<RecordingFile>(path, overwrite);
+        writer_ = std::make_unique<RecordingWriter>(std::move(file), info.driverLibrary, info.programVersion,
+                                                    RecordingWriter::Policy{flushEvery_});
         queue_ = std::make_unique<SlotQueue<Slot>>(queueBlocks_);
     } catch (const std::exception &e) {
+        writer_.reset();
         setError(e.what());
         state_.store(RecorderState::Idle, std::memory_order_release);
         return lastError_;
@@ -88,13 +118,15 @@ std::string Recorder::arm(const std::string &path, bool overwrite, const Recorde
     lastError_.clear();
     blocksWritten_ = 0;
     blocksDropped_ = 0;
-    fileSize_ = file->fileSize();
+    fileSize_ = writer_->fileSize();
     inRun_ = false;
     beginPending_ = false;
+    closeRequested_ = false;
     state_.store(RecorderState::Armed, std::memory_order_release);
     try {
-        writer_ = std::thread(&Recorder::writerMain, this, std::move(file));
+        thread_ = std::thread(&Recorder::writerMain, this);
     } catch (const std::system_error &e) {
+        writer_.reset();
         setError(std::string("cannot start the writer thread: ") + e.what());
         state_.store(RecorderState::Idle, std::memory_order_release);
         return lastError_;
@@ -102,26 +134,29 @@ std::string Recorder::arm(const std::string &path, bool overwrite, const Recorde
     return {};
 }
 
-void Recorder::stop()
+void Recorder::beginStop()
 {
     inRun_ = false;
     beginPending_ = false;
-    if (!writer_.joinable())
+    if (!thread_.joinable())
         return;
-    // The writer frees slots as it drains, so the close message gets in; a
-    // writer that failed has already ended.
-    while (state_.load(std::memory_order_acquire) != RecorderState::Failed) {
-        if (Slot *s = queue_->claim()) {
-            s->kind = Slot::Kind::Close;
-            queue_->publish();
+    for (RecorderState st = state_.load(std::memory_order_acquire);
+         st == RecorderState::Armed || st == RecorderState::Recording;) {
+        if (state_.compare_exchange_weak(st, RecorderState::Closing, std::memory_order_acq_rel))
             break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    writer_.join();
+    // The writer drains what is queued, then closes the file.
+    closeRequested_.store(true, std::memory_order_release);
+    queue_->wake();
+}
+
+void Recorder::stop()
+{
+    beginStop();
+    if (thread_.joinable())
+        thread_.join();
+    writer_.reset();
     queue_.reset();
-    if (state_.load(std::memory_order_acquire) != RecorderState::Failed)
-        state_.store(RecorderState::Idle, std::memory_order_release);
 }
 
 RecorderStatus Recorder::status() const
@@ -133,7 +168,7 @@ RecorderStatus Recorder::status() const
     s.fileSize = fileSize_.load(std::memory_order_relaxed);
     s.blocksDropped = blocksDropped_.load(std::memory_order_relaxed);
     s.errors = errors_.load(std::memory_order_acquire);
-    if (s.state == RecorderState::Failed || !writer_.joinable())
+    if (!writerRunning())
         s.lastError = lastError_;
     return s;
 }
@@ -141,11 +176,24 @@ RecorderStatus Recorder::status() const
 std::optional<std::string> Recorder::takeError()
 {
     const uint64_t n = errors_.load(std::memory_order_acquire);
-    const RecorderState st = state_.load(std::memory_order_acquire);
-    if (n == errorsTaken_ || (st != RecorderState::Failed && writer_.joinable()))
+    if (n == errorsTaken_ || writerRunning())
         return std::nullopt;
     errorsTaken_ = n;
     return lastError_;
+}
+
+bool Recorder::addMarker(const std::string &text)
+{
+    if (!recording() || !queueBegin())
+        return false;
+    Slot *s = queue_->claim();
+    if (!s)
+        return false;
+    s->kind = Slot::Kind::Marker;
+    s->timeNs = wallClockNs();
+    s->text = text;
+    queue_->publish();
+    return true;
 }
 
 bool Recorder::recording() const
@@ -184,6 +232,7 @@ void Recorder::acquisitionStarted(const AcqSettings &settings)
     runStartNs_ = wallClockNs();
     runMissed_ = 0;
     runDropped_ = 0;
+    runBlockCount_ = 0;
     inRun_ = true;
     beginPending_ = true;
     (void)queueBegin();
@@ -244,7 +293,11 @@ void Recorder::blockMissed(int64_t)
 
 void Recorder::tickEnded(const TickSummary &tick)
 {
-    if (!recording() || !queueBegin())
+    if (!recording())
+        return;
+    // Counted here, so that a tick end that finds no slot still counts.
+    runBlockCount_ += tick.readyBlocks;
+    if (!queueBegin())
         return;
     // Blocks stop at kControlReserve free slots, so this fails only when no
     // block of this tick got in; the loss totals then travel with a later tick.
@@ -254,24 +307,27 @@ void Recorder::tickEnded(const TickSummary &tick)
         return;
     }
     s->kind = Slot::Kind::TickEnd;
-    s->timeNs = wallClockNs();
-    s->blockCount = tick.blockCount;
-    s->missed = runMissed_;
-    s->dropped = runDropped_;
+    s->tick.timeNs = wallClockNs();
+    s->tick.blockCount = runBlockCount_;
+    s->tick.missed = runMissed_;
+    s->tick.dropped = runDropped_;
+    s->tick.digitalRead = tick.digitalRead;
+    s->tick.digital = tick.digitalInputs;
     queue_->publish();
 }
 
 void Recorder::acquisitionStopped(StopReason reason)
 {
     if (reason == StopReason::Unload) {
-        inRun_ = false;
-        stop();
+        // The program is ending: the file is closed without the UI waiting.
+        beginStop();
         return;
     }
-    // No tick follows to bring the flush that may be pending.
+    // The run ends: its last summaries, its end time, a flush and a sync.
     if (recording() && !beginPending_) {
         if (Slot *s = queue_->claim()) {
-            s->kind = Slot::Kind::Flush;
+            s->kind = Slot::Kind::EndRun;
+            s->timeNs = wallClockNs();
             queue_->publish();
         } else {
             queue_->wake(); // the blocks in the queue are written all the same
@@ -280,118 +336,54 @@ void Recorder::acquisitionStopped(StopReason reason)
     inRun_ = false;
 }
 
-void Recorder::writerMain(std::unique_ptr<RecordingFile> file)
+void Recorder::handle(Slot &s)
 {
-    std::vector<BlockRow> rows; // this tick's blocks, completed at its end
-    rows.reserve(256);
-    // Flushing costs far more than writing a block, so ticks are written as
-    // they end but flushed together, every flushEvery_ at most.
-    // The rows wait for the flush too and go to the file in one write: a
-    // reader counts only rows, so samples without their row yet are unseen.
-    std::vector<BlockRow> unflushed;
-    unflushed.reserve(256);
-    // So are the samples, up to kPendingSamples: HDF5's cost is per write
-    // far more than per byte.
-    std::vector<int16_t> pending;
-    const auto writePending = [&] {
-        file->appendBlocks(pending);
-        pending.clear();
-    };
-    auto lastFlush = std::chrono::steady_clock::now();
-    int64_t missed = 0;
-    int64_t dropped = 0;
-    const auto flush = [&] {
-        writePending();
-        if (unflushed.empty())
-            return;
-        file->appendRows(unflushed);
-        if (file->runs() > 0)
-            file->setLosses(missed, dropped);
-        file->flush();
-        blocksWritten_.fetch_add(static_cast<int64_t>(unflushed.size()), std::memory_order_relaxed);
-        fileSize_.store(file->fileSize(), std::memory_order_relaxed);
-        unflushed.clear();
-        lastFlush = std::chrono::steady_clock::now();
-    };
-    const auto writeRows = [&](int64_t timeNs, int16_t blockCount) {
-        for (BlockRow &r : rows) {
-            r.timeNs = timeNs;
-            r.blockCount = blockCount;
-        }
-        unflushed.insert(unflushed.end(), rows.begin(), rows.end());
-        rows.clear();
-        if (std::chrono::steady_clock::now() - lastFlush >= flushEvery_)
-            flush();
-    };
-    // Blocks whose tick never ended (not seen from the acquisition) are kept
-    // with block_count -1.
-    const auto finishTick = [&] {
-        if (!rows.empty())
-            writeRows(wallClockNs(), -1);
-    };
+    RecordingWriter &w = *writer_;
+    const auto now = RecordingWriter::Clock::now();
+    switch (s.kind) {
+    case Slot::Kind::BeginRun:
+        w.beginRun(s.settings, s.timeNs, now);
+        break;
+    case Slot::Kind::Block:
+        w.onBlock(s.index, s.ringSlot, std::span<const int16_t>(s.samples.data(), s.count));
+        return;
+    case Slot::Kind::TickEnd:
+        w.onTickEnd(s.tick, now);
+        break;
+    case Slot::Kind::Marker:
+        w.addMarker(s.timeNs, s.text);
+        return;
+    case Slot::Kind::EndRun:
+        w.endRun(s.timeNs, now);
+        break;
+    }
+    blocksWritten_.store(w.rowsFlushed(), std::memory_order_relaxed);
+    fileSize_.store(w.fileSize(), std::memory_order_relaxed);
+}
 
+void Recorder::writerMain()
+{
     for (;;) {
-        Slot &s = queue_->front();
+        Slot *s = queue_->front(closeRequested_);
         try {
-            switch (s.kind) {
-            case Slot::Kind::BeginRun:
-                finishTick();
-                flush();
-                missed = dropped = 0;
-                file->beginRun({s.settings, info_.driverLibrary, info_.programVersion, iso8601Local(s.timeNs)});
-                fileSize_.store(file->fileSize(), std::memory_order_relaxed);
-                break;
-            case Slot::Kind::Block:
-                file->checkBlock(s.count);
-                if (pending.size() + s.count > kPendingSamples)
-                    writePending();
-                if (s.count > kPendingSamples) // a large block goes as it is
-                    file->appendBlocks(std::span<const int16_t>(s.samples.data(), s.count));
-                else
-                    pending.insert(pending.end(), s.samples.begin(),
-                                   s.samples.begin() + static_cast<std::ptrdiff_t>(s.count));
-                rows.push_back({s.index, 0, s.ringSlot, 0});
-                break;
-            case Slot::Kind::TickEnd:
-                if (file->runs() > 0) {
-                    missed = s.missed;
-                    dropped = s.dropped;
-                    writeRows(s.timeNs, s.blockCount);
-                }
-                break;
-            case Slot::Kind::Flush:
-                finishTick();
-                flush();
-                break;
-            case Slot::Kind::Close: {
-                finishTick();
-                flush();
-                file->close();
+            if (!s) {
+                writer_->close(wallClockNs(), RecordingWriter::Clock::now());
+                blocksWritten_.store(writer_->rowsFlushed(), std::memory_order_relaxed);
                 std::error_code ec;
                 const auto size = std::filesystem::file_size(path_, ec);
                 if (!ec)
                     fileSize_.store(static_cast<int64_t>(size), std::memory_order_relaxed);
-                queue_->pop();
+                state_.store(RecorderState::Idle, std::memory_order_release);
                 return;
             }
-            }
+            handle(*s);
         } catch (const std::exception &e) {
             // What is flushed stays readable; the hook calls now return at once.
-            // When only the room ran out, nothing written needs more of it:
-            // the file can be closed properly.
-            bool closed = false;
-            if (dynamic_cast<const NoRoomError *>(&e)) {
-                try {
-                    file->close();
-                    closed = true;
-                } catch (const RecordingError &) {
-                }
-            }
-            if (!closed)
-                file->abandon();
+            writer_->closeAfterFailure(dynamic_cast<const NoRoomError *>(&e) != nullptr, wallClockNs());
             setError("recording to '" + path_ + "' stopped: " + e.what());
             state_.store(RecorderState::Failed, std::memory_order_release);
-            queue_->pop();
+            if (s)
+                queue_->pop();
             return;
         }
         queue_->pop();

@@ -4,9 +4,10 @@
 // they only copy into a preallocated queue and return, and a writer thread
 // does the disk work. When the queue is full a block is dropped and counted.
 //
-// The UI thread calls arm(), stop(), status() and takeError(); none of them
-// touch the file except arm(), which creates it, and stop(), which waits for
-// the writer to drain the queue and close it.
+// The UI thread calls arm(), beginStop(), status(), takeError() and
+// addMarker(); none of them touch the file except arm(), which creates it.
+// stop() waits for the writer to drain the queue and close the file; the UI
+// calls beginStop() instead, which returns at once.
 #include "recording/recording_session.h"
 
 #include <atomic>
@@ -21,11 +22,11 @@
 
 namespace adcard {
 
-class RecordingFile;
+class RecordingWriter;
 template <typename Slot>
 class SlotQueue;
 
-const char *stateName(RecorderState s); // "idle", "armed", "recording", "failed"
+const char *stateName(RecorderState s); // "idle", "armed", "recording", "failed", "closing"
 
 class Recorder final : public RecordingSession {
 public:
@@ -46,6 +47,8 @@ public:
     // Writes every block queued so far, closes the file and returns to idle
     // (or stays failed, with its message).
     void stop() override;
+    void beginStop() override;
+    bool addMarker(const std::string &text) override;
     RecorderStatus status() const override;
     // Each new error message once, for the status line and standard error.
     std::optional<std::string> takeError() override;
@@ -62,15 +65,21 @@ public:
 
 private:
     bool recording() const;
+    bool writerRunning() const;
+    void joinIfDone();
     bool queueBegin();
     void dropBlock();
-    void writerMain(std::unique_ptr<RecordingFile> file);
+    void writerMain();
+    // Runs one message.
+    void handle(Slot &s);
     void setError(std::string message);
 
     std::size_t queueBlocks_;
     std::chrono::milliseconds flushEvery_;
     std::unique_ptr<SlotQueue<Slot>> queue_;
-    std::thread writer_;
+    std::unique_ptr<RecordingWriter> writer_;
+    std::thread thread_;
+    std::atomic<bool> closeRequested_{false};
     std::atomic<RecorderState> state_{RecorderState::Idle};
     std::string path_;
     RecorderInfo info_;
@@ -92,6 +101,7 @@ private:
     int64_t runStartNs_ = 0;
     int64_t runMissed_ = 0;
     int64_t runDropped_ = 0;
+    int64_t runBlockCount_ = 0; // the card's blocks since the run's Start, never saturating
 };
 
 } // namespace adcard

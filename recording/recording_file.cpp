@@ -1,13 +1,18 @@
 #include "recording/recording_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <initializer_list>
 
 namespace adcard {
 
@@ -20,6 +25,19 @@ namespace {
 // consistent. What is left over is cut off when the file is closed.
 constexpr hsize_t kRoomMargin = hsize_t{1} << 20;
 constexpr hsize_t kRoomStep = hsize_t{4} << 20;
+
+// Rows per chunk: a level's chunk fills in minutes to hours at the card's
+// rate, and a short recording wastes at most one chunk per table.
+constexpr hsize_t kRowChunk = 256;
+constexpr hsize_t kRunChunk = 16;
+constexpr hsize_t kLevelChunk[SummaryBuilder::kLevels] = {256, 128, 32, 16, 16, 16, 16, 16};
+// Level 1 alone would add 3.3 % to the file (an entry of 4 channels is 68
+// bytes per 2 KiB of samples), so it is compressed; its run, count and start
+// columns, and the codes' high bytes, shrink it to about 40 %. A compressed
+// chunk rewritten changes size and moves, leaving a hole, so level 1 is
+// written a whole chunk at a time (see RecordingWriter::flush). The levels
+// above hold an eighth of it and less, and are written as they complete.
+constexpr int kCompressedLevels = 1;
 
 // HDF5 prints its error stack by default; the recorder reports one line of
 // its own instead. The setting is per thread in a thread-safe build.
@@ -76,70 +94,156 @@ T check(T result, const std::string &what)
     return result;
 }
 
-Hid attributeSpace()
-{
-    return Hid(check(H5Screate(H5S_SCALAR), "dataspace"), H5Sclose);
-}
+Hid type(hid_t id, const char *what) { return Hid(check(id, what), H5Tclose); }
 
 template <typename T>
 void writeAttribute(hid_t obj, const char *name, hid_t fileType, hid_t memType, const T &value)
 {
-    const Hid space = attributeSpace();
+    const Hid space(check(H5Screate(H5S_SCALAR), "dataspace"), H5Sclose);
     const Hid attr(check(H5Acreate2(obj, name, fileType, space.get(), H5P_DEFAULT, H5P_DEFAULT), name), H5Aclose);
     check(H5Awrite(attr.get(), memType, &value), std::string("attribute ") + name);
 }
 
+void writeInt(hid_t obj, const char *name, int32_t v) { writeAttribute(obj, name, H5T_STD_I32LE, H5T_NATIVE_INT32, v); }
+
 void writeText(hid_t obj, const char *name, const std::string &value)
 {
-    const Hid type(check(H5Tcopy(H5T_C_S1), "string type"), H5Tclose);
-    check(H5Tset_size(type.get(), H5T_VARIABLE), "string type");
-    check(H5Tset_cset(type.get(), H5T_CSET_UTF8), "string type");
+    const Hid t = type(H5Tcopy(H5T_C_S1), "string type");
+    check(H5Tset_size(t.get(), H5T_VARIABLE), "string type");
+    check(H5Tset_cset(t.get(), H5T_CSET_UTF8), "string type");
     const char *text = value.c_str();
-    writeAttribute(obj, name, type.get(), type.get(), text);
+    writeAttribute(obj, name, t.get(), t.get(), text);
 }
 
-void updateAttribute(hid_t obj, const char *name, int64_t value)
+Hid fixedText(std::size_t bytes)
 {
-    const Hid attr(check(H5Aopen(obj, name, H5P_DEFAULT), name), H5Aclose);
-    check(H5Awrite(attr.get(), H5T_NATIVE_INT64, &value), std::string("attribute ") + name);
+    Hid t = type(H5Tcopy(H5T_C_S1), "string type");
+    check(H5Tset_size(t.get(), bytes), "string type");
+    check(H5Tset_strpad(t.get(), H5T_STR_NULLTERM), "string type");
+    check(H5Tset_cset(t.get(), H5T_CSET_UTF8), "string type");
+    return t;
 }
 
-Hid extendibleDataset(hid_t where, const char *name, hid_t type, int rank, const hsize_t *width, const hsize_t *chunk)
+struct Member {
+    const char *name;
+    std::size_t offset; // in memory
+    hid_t mem;
+    hid_t file;
+};
+
+// The in-memory compound (members where `Member::offset` says) and the file's
+// (little-endian, packed, in the same order).
+void compound(std::size_t memSize, std::initializer_list<Member> members, Hid &mem, Hid &file)
 {
-    hsize_t dims[2] = {0, rank > 1 ? width[1] : 0};
-    hsize_t maxDims[2] = {H5S_UNLIMITED, dims[1]};
+    std::size_t fileSize = 0;
+    for (const Member &m : members)
+        fileSize += H5Tget_size(m.file);
+    mem = type(H5Tcreate(H5T_COMPOUND, memSize), "row type");
+    file = type(H5Tcreate(H5T_COMPOUND, fileSize), "row type");
+    std::size_t at = 0;
+    for (const Member &m : members) {
+        check(H5Tinsert(mem.get(), m.name, m.offset, m.mem), m.name);
+        check(H5Tinsert(file.get(), m.name, at, m.file), m.name);
+        at += H5Tget_size(m.file);
+    }
+}
+
+Hid arrayOf(hid_t base, int n)
+{
+    const hsize_t dims[1] = {static_cast<hsize_t>(n)};
+    return type(H5Tarray_create2(base, 1, dims), "array type");
+}
+
+Table extendible(hid_t where, const char *name, hid_t fileType, int rank, hsize_t width, const hsize_t *chunk,
+                 bool compress = false)
+{
+    hsize_t dims[2] = {0, width};
+    hsize_t maxDims[2] = {H5S_UNLIMITED, width};
     const Hid space(check(H5Screate_simple(rank, dims, maxDims), name), H5Sclose);
     const Hid dcpl(check(H5Pcreate(H5P_DATASET_CREATE), name), H5Pclose);
     check(H5Pset_chunk(dcpl.get(), rank, chunk), std::string("chunking of ") + name);
-    return Hid(check(H5Dcreate2(where, name, type, space.get(), H5P_DEFAULT, dcpl.get(), H5P_DEFAULT), name),
-               H5Dclose);
+    if (compress) {
+        check(H5Pset_shuffle(dcpl.get()), std::string("compression of ") + name);
+        check(H5Pset_deflate(dcpl.get(), 1), std::string("compression of ") + name);
+    }
+    Table t;
+    t.dset = Hid(check(H5Dcreate2(where, name, fileType, space.get(), H5P_DEFAULT, dcpl.get(), H5P_DEFAULT), name),
+                 H5Dclose);
+    return t;
 }
 
-// Grows `dset` by `count` along its first dimension, from `offset`, and
-// writes `data` there.
-void append(hid_t dset, hid_t memType, int rank, hsize_t offset, const hsize_t *count, const void *data,
-            const char *what)
+// Writes `count` rows of `memType` at row `at` of `dset`, growing it when
+// they go past its end.
+void writeRows(hid_t dset, hid_t memType, hsize_t at, hsize_t count, hsize_t width, bool grow, const void *data,
+               const char *what)
 {
     // Rows are converted from their in-memory layout to the file's on the
     // way. HDF5 would clear a 1 MiB conversion buffer, and as much again for
-    // the background, on every write; a tick's rows need a few hundred bytes.
+    // the background, on every write; a tick's rows need a few kilobytes.
     static const Hid transfer = [] {
         Hid dxpl(H5Pcreate(H5P_DATASET_XFER), H5Pclose);
         if (dxpl.valid())
-            H5Pset_buffer(dxpl.get(), 16 * 1024, nullptr, nullptr);
+            H5Pset_buffer(dxpl.get(), 64 * 1024, nullptr, nullptr);
         return dxpl;
     }();
-    hsize_t dims[2] = {offset + count[0], rank > 1 ? count[1] : 0};
-    check(H5Dset_extent(dset, dims), std::string("extending ") + what);
+    const int rank = width > 0 ? 2 : 1;
+    if (grow) {
+        const hsize_t dims[2] = {at + count, width};
+        check(H5Dset_extent(dset, dims), std::string("extending ") + what);
+    }
     const Hid fileSpace(check(H5Dget_space(dset), what), H5Sclose);
-    const hsize_t start[2] = {offset, 0};
-    check(H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, count, nullptr), what);
-    const Hid memSpace(check(H5Screate_simple(rank, count, nullptr), what), H5Sclose);
-    check(H5Dwrite(dset, memType, memSpace.get(), fileSpace.get(), transfer.valid() ? transfer.get() : H5P_DEFAULT, data),
+    const hsize_t start[2] = {at, 0};
+    const hsize_t n[2] = {count, width};
+    check(H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, n, nullptr), what);
+    const Hid memSpace(check(H5Screate_simple(rank, n, nullptr), what), H5Sclose);
+    check(H5Dwrite(dset, memType, memSpace.get(), fileSpace.get(), transfer.valid() ? transfer.get() : H5P_DEFAULT,
+                   data),
           std::string("writing ") + what);
 }
 
+// Another panel recording the file holds a write lock on it for the whole
+// recording (an open file description lock, which HDF5's own flock-based
+// locking leaves alone); a program writing it through HDF5 holds HDF5's
+// exclusive lock. Either way the file is not ours to replace.
+std::string otherWriter(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    std::string why;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK)
+        why = "'" + path + "' is being recorded by another panel";
+    else if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        why = "'" + path + "' is open for writing by another program";
+    ::close(fd);
+    return why;
+}
+
+Hid fileAccess(bool locking)
+{
+    Hid fapl(check(H5Pcreate(H5P_FILE_ACCESS), "file access list"), H5Pclose);
+    // SWMR needs the 1.10 format; no later one, so that 1.10 readers open it.
+    check(H5Pset_libver_bounds(fapl.get(), H5F_LIBVER_V110, H5F_LIBVER_V110), "file format");
+    if (!locking)
+        check(H5Pset_file_locking(fapl.get(), false, true), "file access list");
+    return fapl;
+}
+
 } // namespace
+
+std::string cutUtf8(std::string_view text, std::size_t bytes)
+{
+    if (text.size() <= bytes)
+        return std::string(text);
+    std::size_t n = bytes;
+    // Back up over continuation bytes to the start of the character cut.
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
+    return std::string(text.substr(0, n));
+}
 
 Hid &Hid::operator=(Hid &&o) noexcept
 {
@@ -166,7 +270,29 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
     const QuietErrors quiet;
     // Ask the system rather than guess: it knows about missing directories,
     // permissions, read-only mounts and names that are directories.
-    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0666);
+    struct stat old {};
+    const bool exists = ::stat(path_.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        throw RecordingError("cannot create '" + path_ + "': " + std::strerror(EISDIR));
+    if (exists) {
+        if (const std::string why = otherWriter(path_); !why.empty())
+            throw RecordingError(why);
+        if (!overwrite)
+            throw RecordingError("'" + path_ + "' already exists; choose another name or allow overwriting");
+    }
+    // A file to replace stays as it is until its successor, made beside it
+    // under a temporary name, is complete: a rename then swaps them at once.
+    std::string target = path_;
+    int fd = -1;
+    if (exists) {
+        const std::filesystem::path p(path_);
+        target = (p.parent_path() / ("." + p.filename().string() + ".XXXXXX")).string();
+        fd = ::mkostemp(target.data(), O_CLOEXEC);
+        if (fd >= 0)
+            (void)::fchmod(fd, old.st_mode & 07777);
+    } else {
+        fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
     if (fd < 0) {
         const int err = errno;
         if (err == EEXIST)
@@ -174,25 +300,34 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
         throw RecordingError("cannot create '" + path_ + "': " + std::strerror(err));
     }
     reserveFd_ = fd;
-
     try {
-        fapl_ = Hid(check(H5Pcreate(H5P_FILE_ACCESS), "file access list"), H5Pclose);
-        // SWMR needs the latest file format.
-        check(H5Pset_libver_bounds(fapl_.get(), H5F_LIBVER_LATEST, H5F_LIBVER_LATEST), "file format");
-        file_ = Hid(check(H5Fcreate(path_.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl_.get()),
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_OFD_SETLK, &fl) != 0)
+            throw RecordingError("cannot lock '" + path_ + "': " + std::strerror(errno));
+        // Closed at once: a panel killed before its first Start leaves a
+        // valid, empty HDF5 file.
+        fapl_ = fileAccess(true);
+        Hid created(check(H5Fcreate(target.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl_.get()),
                           "cannot create HDF5 file '" + path_ + "'"),
                     H5Fclose);
-
-        rowType_ = Hid(check(H5Tcreate(H5T_COMPOUND, sizeof(BlockRow)), "row type"), H5Tclose);
-        check(H5Tinsert(rowType_.get(), "index", offsetof(BlockRow, index), H5T_NATIVE_INT64), "row type");
-        check(H5Tinsert(rowType_.get(), "time_ns", offsetof(BlockRow, timeNs), H5T_NATIVE_INT64), "row type");
-        check(H5Tinsert(rowType_.get(), "slot", offsetof(BlockRow, slot), H5T_NATIVE_INT32), "row type");
-        check(H5Tinsert(rowType_.get(), "block_count", offsetof(BlockRow, blockCount), H5T_NATIVE_INT16),
-              "row type");
+        check(created.reset(), "cannot create HDF5 file '" + path_ + "'");
+        // HDF5's writer takes an exclusive lock and a reader a shared one: a
+        // shared lock held to the end refuses other writers and admits readers.
+        (void)::flock(fd, LOCK_SH | LOCK_NB);
+        if (target != path_ && ::rename(target.c_str(), path_.c_str()) != 0)
+            throw RecordingError("cannot replace '" + path_ + "': " + std::strerror(errno));
     } catch (const RecordingError &) {
+        if (target != path_)
+            ::unlink(target.c_str());
+        else
+            ::unlink(path_.c_str());
         abandon();
         throw;
     }
+    // The recorder holds the locks itself from here on.
+    fapl_ = fileAccess(false);
 }
 
 RecordingFile::~RecordingFile()
@@ -200,44 +335,27 @@ RecordingFile::~RecordingFile()
     abandon();
 }
 
-void RecordingFile::open()
-{
-    // A SWMR reader watching the file holds a shared lock on it, which would
-    // refuse this reopen; the recorder is the file's only writer, so it
-    // reopens without locking rather than stop because someone is looking.
-    const Hid fapl(check(H5Pcopy(fapl_.get()), "file access list"), H5Pclose);
-    check(H5Pset_file_locking(fapl.get(), false, true), "file access list");
-    file_ = Hid(check(H5Fopen(path_.c_str(), H5F_ACC_RDWR, fapl.get()), "cannot reopen '" + path_ + "'"), H5Fclose);
-}
-
-void RecordingFile::closeRun()
-{
-    check(blocks_.reset(), "closing blocks");
-    check(samples_.reset(), "closing samples");
-    check(run_.reset(), "closing run");
-}
-
-void RecordingFile::beginRun(const RunInfo &info)
+void RecordingFile::layOut(const FileInfo &info)
 {
     const QuietErrors quiet;
     const AcqSettings &s = info.settings;
     if (s.ChannelCount < 1 || s.ScansPerBlock < 1)
         throw RecordingError("cannot record blocks of " + std::to_string(s.ScansPerBlock) + " scans of " +
                              std::to_string(s.ChannelCount) + " channels");
-    closeRun();
-    if (swmr_) {
-        check(file_.reset(), "closing '" + path_ + "' for a new run");
-        swmr_ = false;
-        trimToStoredEnd();
-        open();
-    }
+    channels_ = s.ChannelCount;
+    scans_ = s.ScansPerBlock;
+    file_ = Hid(check(H5Fopen(path_.c_str(), H5F_ACC_RDWR, fapl_.get()), "cannot open '" + path_ + "'"), H5Fclose);
+    struct stat st {};
+    if (::fstat(reserveFd_, &st) == 0)
+        reserveEnd_ = static_cast<hsize_t>(st.st_size);
     ensureRoom(0);
 
-    char name[32];
-    std::snprintf(name, sizeof name, "run%04d", runs_ + 1);
-    run_ = Hid(check(H5Gcreate2(file_.get(), name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), name), H5Gclose);
-    ++runs_;
-    const hid_t g = run_.get();
+    const hid_t g = file_.get();
+    writeInt(g, "format_version", kFormatVersion);
+    writeText(g, "program_version", info.programVersion);
+    writeText(g, "driver_library", info.driverLibrary);
+    writeInt(g, "channels", channels_);
+    writeInt(g, "scans_per_block", scans_);
     writeAttribute(g, "IntrArg1", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg1);
     writeAttribute(g, "ScansPerBlock", H5T_STD_I32LE, H5T_NATIVE_INT32, s.ScansPerBlock);
     writeAttribute(g, "IntrArg3", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg3);
@@ -245,123 +363,263 @@ void RecordingFile::beginRun(const RunInfo &info)
     writeAttribute(g, "IntrArg5", H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg5);
     writeAttribute(g, "IntrArg6", H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg6);
     writeAttribute(g, "IntrArg7", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg7);
-    channels_ = s.ChannelCount;
-    scans_ = s.ScansPerBlock;
-    writeAttribute(g, "channels", H5T_STD_I32LE, H5T_NATIVE_INT32, channels_);
-    writeAttribute(g, "scans_per_block", H5T_STD_I32LE, H5T_NATIVE_INT32, scans_);
-    writeAttribute(g, "volts_offset", H5T_STD_I32LE, H5T_NATIVE_INT32, kVoltsOffset);
+    writeInt(g, "volts_offset", kVoltsOffset);
     writeAttribute(g, "volts_scale", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, kVoltsScale);
     writeText(g, "volts_unit", "V");
-    writeText(g, "driver_library", info.driverLibrary);
-    writeText(g, "program_version", info.programVersion);
-    writeText(g, "start_time", info.startTime);
-    const int64_t zero = 0;
-    writeAttribute(g, "missed", H5T_STD_I64LE, H5T_NATIVE_INT64, zero);
-    writeAttribute(g, "dropped", H5T_STD_I64LE, H5T_NATIVE_INT64, zero);
-    missed_ = dropped_ = 0;
+    writeInt(g, "summary_base", SummaryBuilder::kBase);
+    writeInt(g, "summary_factor", SummaryBuilder::kFactor);
+    writeInt(g, "summary_levels", SummaryBuilder::kLevels);
 
-    const hsize_t width[2] = {0, static_cast<hsize_t>(channels_)};
     const hsize_t blockChunk[2] = {static_cast<hsize_t>(scans_), static_cast<hsize_t>(channels_)};
-    samples_ = extendibleDataset(g, "samples", H5T_STD_I16LE, 2, width, blockChunk);
-    scansStored_ = 0;
+    samples_ = extendible(g, "samples", H5T_STD_I16LE, 2, static_cast<hsize_t>(channels_), blockChunk);
 
-    const Hid fileRow(check(H5Tcreate(H5T_COMPOUND, 8 + 8 + 4 + 2), "row type"), H5Tclose);
-    check(H5Tinsert(fileRow.get(), "index", 0, H5T_STD_I64LE), "row type");
-    check(H5Tinsert(fileRow.get(), "time_ns", 8, H5T_STD_I64LE), "row type");
-    check(H5Tinsert(fileRow.get(), "slot", 16, H5T_STD_I32LE), "row type");
-    check(H5Tinsert(fileRow.get(), "block_count", 20, H5T_STD_I16LE), "row type");
-    const hsize_t rowChunk[1] = {256};
-    blocks_ = extendibleDataset(g, "blocks", fileRow.get(), 1, width, rowChunk);
-    rowsStored_ = 0;
+    Hid file;
+    compound(sizeof(BlockRow),
+             {{"run", offsetof(BlockRow, run), H5T_NATIVE_INT32, H5T_STD_I32LE},
+              {"index", offsetof(BlockRow, index), H5T_NATIVE_INT64, H5T_STD_I64LE},
+              {"time_ns", offsetof(BlockRow, timeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
+              {"slot", offsetof(BlockRow, slot), H5T_NATIVE_INT32, H5T_STD_I32LE},
+              {"block_count", offsetof(BlockRow, blockCount), H5T_NATIVE_INT64, H5T_STD_I64LE}},
+             blocks_.memType, file);
+    blocks_.dset = extendible(g, "blocks", file.get(), 1, 0, &kRowChunk).dset;
+
+    {
+        const Hid text = fixedText(kStartTimeBytes);
+        const Hid firstMem = arrayOf(H5T_NATIVE_INT64, SummaryBuilder::kLevels);
+        const Hid firstFile = arrayOf(H5T_STD_I64LE, SummaryBuilder::kLevels);
+        compound(sizeof(RunRow),
+                 {{"run", offsetof(RunRow, run), H5T_NATIVE_INT32, H5T_STD_I32LE},
+                  {"start_time_ns", offsetof(RunRow, startTimeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"start_time", offsetof(RunRow, startTime), text.get(), text.get()},
+                  {"first_row", offsetof(RunRow, firstRow), H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"rows", offsetof(RunRow, rows), H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"missed", offsetof(RunRow, missed), H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"dropped", offsetof(RunRow, dropped), H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"end_time_ns", offsetof(RunRow, endTimeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"summary_first", offsetof(RunRow, summaryFirst), firstMem.get(), firstFile.get()}},
+                 runs_.memType, file);
+        runs_.dset = extendible(g, "runs", file.get(), 1, 0, &kRunChunk).dset;
+    }
+
+    {
+        // Packed in memory as in the file; the arrays' length is the file's.
+        const int c = channels_;
+        const Hid i16m = arrayOf(H5T_NATIVE_INT16, c), i16f = arrayOf(H5T_STD_I16LE, c);
+        const Hid f32m = arrayOf(H5T_NATIVE_FLOAT, c), f32f = arrayOf(H5T_IEEE_F32LE, c);
+        const std::size_t n = std::size_t(c);
+        summaryRowBytes_ = 20 + 12 * n;
+        Hid mem;
+        compound(summaryRowBytes_,
+                 {{"run", 0, H5T_NATIVE_INT32, H5T_STD_I32LE},
+                  {"start", 4, H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"count", 12, H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"min", 20, i16m.get(), i16f.get()},
+                  {"max", 20 + 2 * n, i16m.get(), i16f.get()},
+                  {"mean", 20 + 4 * n, f32m.get(), f32f.get()},
+                  {"std", 20 + 8 * n, f32m.get(), f32f.get()}},
+                 mem, file);
+        const Hid group(check(H5Gcreate2(g, "summaries", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), "summaries"),
+                        H5Gclose);
+        levels_.clear();
+        for (int l = 1; l <= SummaryBuilder::kLevels; ++l) {
+            const std::string name = "level" + std::to_string(l);
+            Table t = extendible(group.get(), name.c_str(), file.get(), 1, 0, &kLevelChunk[l - 1],
+                                 l <= kCompressedLevels);
+            t.memType = Hid(check(H5Tcopy(mem.get()), "summary type"), H5Tclose);
+            levels_.push_back(std::move(t));
+        }
+    }
+
+    {
+        const Hid text = fixedText(kMarkerTextBytes);
+        compound(sizeof(MarkerRow),
+                 {{"run", offsetof(MarkerRow, run), H5T_NATIVE_INT32, H5T_STD_I32LE},
+                  {"scan", offsetof(MarkerRow, scan), H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"time_ns", offsetof(MarkerRow, timeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
+                  {"text", offsetof(MarkerRow, text), text.get(), text.get()}},
+                 markers_.memType, file);
+        const hsize_t chunk = 64;
+        markers_.dset = extendible(g, "markers", file.get(), 1, 0, &chunk).dset;
+    }
+    compound(sizeof(DigitalRow),
+             {{"run", offsetof(DigitalRow, run), H5T_NATIVE_INT32, H5T_STD_I32LE},
+              {"scan", offsetof(DigitalRow, scan), H5T_NATIVE_INT64, H5T_STD_I64LE},
+              {"time_ns", offsetof(DigitalRow, timeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
+              {"port0", offsetof(DigitalRow, port0), H5T_NATIVE_INT16, H5T_STD_I16LE},
+              {"port1", offsetof(DigitalRow, port1), H5T_NATIVE_INT16, H5T_STD_I16LE}},
+             digital_.memType, file);
+    digital_.dset = extendible(g, "digital", file.get(), 1, 0, &kRowChunk).dset;
 
     check(H5Fstart_swmr_write(file_.get()), "starting SWMR on '" + path_ + "'");
-    swmr_ = true;
 }
 
-std::size_t RecordingFile::runBlockSamples() const
+int64_t RecordingFile::summaryBatch(int level) const
 {
-    if (!samples_.valid())
-        throw RecordingError("block before the run began");
-    return static_cast<std::size_t>(channels_) * static_cast<std::size_t>(scans_);
+    return level <= kCompressedLevels ? static_cast<int64_t>(kLevelChunk[level - 1]) : 1;
 }
 
-void RecordingFile::checkBlock(std::size_t samples) const
+void RecordingFile::checkShape(const AcqSettings &s) const
 {
-    const std::size_t expected = runBlockSamples();
-    if (samples != expected)
-        throw RecordingError("block of " + std::to_string(samples) + " samples, the run's blocks have " +
-                             std::to_string(expected));
+    if (s.ChannelCount != channels_ || s.ScansPerBlock != scans_)
+        throw RecordingError("a run of blocks of " + std::to_string(s.ScansPerBlock) + " scans of " +
+                             std::to_string(s.ChannelCount) + " channels does not fit the file's " +
+                             std::to_string(scans_) + " scans of " + std::to_string(channels_));
 }
 
-void RecordingFile::appendBlocks(std::span<const int16_t> samples)
+void RecordingFile::appendTable(Table &t, const void *data, hsize_t count, const char *what)
+{
+    if (count == 0)
+        return;
+    if (!t.dset.valid())
+        throw RecordingError(std::string(what) + " before the first run");
+    writeRows(t.dset.get(), t.memType.get(), t.rows, count, 0, true, data, what);
+    t.rows += count;
+}
+
+void RecordingFile::appendSamples(std::span<const int16_t> samples)
 {
     const QuietErrors quiet;
     if (samples.empty())
         return;
-    const std::size_t block = runBlockSamples();
+    if (!laidOut())
+        throw RecordingError("samples before the first run");
+    const std::size_t block = blockSamples();
     if (samples.size() % block != 0)
         throw RecordingError(std::to_string(samples.size()) + " samples are not whole blocks of " +
                              std::to_string(block));
     const hsize_t bytes = samples.size_bytes();
     ensureRoom(bytes);
     unflushedBytes_ += bytes;
-    const hsize_t count[2] = {static_cast<hsize_t>(samples.size() / block * static_cast<std::size_t>(scans_)),
-                              static_cast<hsize_t>(channels_)};
-    append(samples_.get(), H5T_NATIVE_INT16, 2, scansStored_, count, samples.data(), "samples");
-    scansStored_ += count[0];
+    const hsize_t scans = samples.size() / static_cast<std::size_t>(channels_);
+    writeRows(samples_.dset.get(), H5T_NATIVE_INT16, samples_.rows, scans, static_cast<hsize_t>(channels_), true,
+              samples.data(), "samples");
+    samples_.rows += scans;
+}
+
+void RecordingFile::appendSummaries(int level, int32_t run, std::span<const SummaryEntry> entries)
+{
+    const QuietErrors quiet;
+    if (entries.empty())
+        return;
+    Table &t = levels_.at(static_cast<std::size_t>(level - 1));
+    const std::size_t n = static_cast<std::size_t>(channels_);
+    summaryBuf_.resize(entries.size() * summaryRowBytes_);
+    unsigned char *p = summaryBuf_.data();
+    for (const SummaryEntry &e : entries) {
+        std::memcpy(p, &run, 4);
+        std::memcpy(p + 4, &e.start, 8);
+        std::memcpy(p + 12, &e.count, 8);
+        std::memcpy(p + 20, e.min.data(), 2 * n);
+        std::memcpy(p + 20 + 2 * n, e.max.data(), 2 * n);
+        std::memcpy(p + 20 + 4 * n, e.mean.data(), 4 * n);
+        std::memcpy(p + 20 + 8 * n, e.std.data(), 4 * n);
+        p += summaryRowBytes_;
+    }
+    ensureRoom(summaryBuf_.size());
+    unflushedBytes_ += summaryBuf_.size();
+    appendTable(t, summaryBuf_.data(), entries.size(), "summaries");
 }
 
 void RecordingFile::appendRows(std::span<const BlockRow> rows)
 {
     const QuietErrors quiet;
-    if (rows.empty())
-        return;
-    if (!blocks_.valid())
-        throw RecordingError("rows before the run began");
     ensureRoom(rows.size_bytes());
-    const hsize_t count[1] = {rows.size()};
-    append(blocks_.get(), rowType_.get(), 1, rowsStored_, count, rows.data(), "blocks");
-    rowsStored_ += count[0];
+    unflushedBytes_ += rows.size_bytes();
+    appendTable(blocks_, rows.data(), rows.size(), "blocks");
 }
 
-void RecordingFile::setLosses(int64_t missed, int64_t dropped)
+void RecordingFile::appendMarkers(std::span<const MarkerRow> rows)
 {
     const QuietErrors quiet;
-    if (missed != missed_)
-        updateAttribute(run_.get(), "missed", missed);
-    missed_ = missed;
-    if (dropped != dropped_)
-        updateAttribute(run_.get(), "dropped", dropped);
-    dropped_ = dropped;
+    ensureRoom(rows.size_bytes());
+    appendTable(markers_, rows.data(), rows.size(), "markers");
 }
 
-void RecordingFile::flush()
+void RecordingFile::appendDigital(std::span<const DigitalRow> rows)
 {
     const QuietErrors quiet;
+    ensureRoom(rows.size_bytes());
+    appendTable(digital_, rows.data(), rows.size(), "digital");
+}
+
+void RecordingFile::writeRun(const RunRow &row)
+{
+    const QuietErrors quiet;
+    if (!runs_.dset.valid())
+        throw RecordingError("runs before the first run");
+    const auto at = static_cast<hsize_t>(row.run - 1);
+    if (at > runs_.rows)
+        throw RecordingError("run " + std::to_string(row.run) + " out of order");
+    ensureRoom(sizeof row);
+    const bool grow = at == runs_.rows;
+    // Rewriting an existing row in place is within SWMR's contract.
+    writeRows(runs_.dset.get(), runs_.memType.get(), at, 1, 0, grow, &row, "runs");
+    if (grow)
+        ++runs_.rows;
+}
+
+void RecordingFile::flushSamples()
+{
+    const QuietErrors quiet;
+    check(H5Dflush(samples_.dset.get()), "writing '" + path_ + "'");
+}
+
+void RecordingFile::flushSummaries()
+{
+    const QuietErrors quiet;
+    for (const Table &t : levels_)
+        if (t.rows > 0)
+            check(H5Dflush(t.dset.get()), "writing '" + path_ + "'");
+}
+
+void RecordingFile::flushRows()
+{
+    const QuietErrors quiet;
+    check(H5Dflush(blocks_.dset.get()), "writing '" + path_ + "'");
+}
+
+void RecordingFile::flushRest()
+{
+    const QuietErrors quiet;
+    for (const Table *t : {&runs_, &markers_, &digital_})
+        check(H5Dflush(t->dset.get()), "writing '" + path_ + "'");
     check(H5Fflush(file_.get(), H5F_SCOPE_LOCAL), "writing '" + path_ + "'");
     unflushedBytes_ = 0;
+}
+
+void RecordingFile::sync()
+{
+    if (reserveFd_ >= 0 && ::fdatasync(reserveFd_) != 0 && errno != EINVAL)
+        throw RecordingError("writing '" + path_ + "' to the disk: " + std::strerror(errno));
 }
 
 void RecordingFile::ensureRoom(hsize_t extra)
 {
     struct stat st {};
     hsize_t used = 0;
-    if (reserveFd_ < 0 || ::fstat(reserveFd_, &st) != 0 || H5Fget_filesize(file_.get(), &used) < 0) {
+    if (reserveSpent_ || reserveFd_ < 0 || !file_.valid() || ::fstat(reserveFd_, &st) != 0 || H5Fget_filesize(file_.get(), &used) < 0) {
         H5Eclear2(H5E_DEFAULT);
         return;
     }
+    const hsize_t size = std::max(reserveEnd_, static_cast<hsize_t>(st.st_size));
     const hsize_t need = used + unflushedBytes_ + extra + kRoomMargin;
-    if (need <= static_cast<hsize_t>(st.st_size))
+    if (need <= size)
         return;
-    const int err = ::posix_fallocate(reserveFd_, 0, static_cast<off_t>(need + kRoomStep));
+    // Only the new range: where glibc emulates the call (vfat, NFSv3, CIFS)
+    // it writes every byte it is given.
+    int err = ::posix_fallocate(reserveFd_, static_cast<off_t>(size), static_cast<off_t>(need + kRoomStep - size));
+    if (err == ENOSPC || err == EFBIG) // a step too far: what is needed may still fit
+        err = ::posix_fallocate(reserveFd_, static_cast<off_t>(size), static_cast<off_t>(need - size));
     if (err == EOPNOTSUPP || err == ENOSYS || err == EINVAL)
         return; // cannot reserve here; HDF5 reports a failed write itself
     if (err != 0)
         throw NoRoomError(std::string("no room to grow the file: ") + std::strerror(err));
+    struct stat after {};
+    reserveEnd_ = ::fstat(reserveFd_, &after) == 0 ? static_cast<hsize_t>(after.st_size) : need;
 }
 
 // Cuts the file back to the end recorded in its superblock (format version 2
-// or 3, as the latest format writes: the end-of-file address at byte 28).
+// or 3, as the 1.10 format writes: the end-of-file address at byte 28).
 void RecordingFile::trimToStoredEnd()
 {
     unsigned char sb[36];
@@ -385,34 +643,47 @@ int64_t RecordingFile::fileSize() const
     hsize_t size = 0;
     if (file_.valid() && H5Fget_filesize(file_.get(), &size) < 0)
         H5Eclear2(H5E_DEFAULT);
+    if (!file_.valid() && reserveFd_ >= 0) {
+        struct stat st {};
+        if (::fstat(reserveFd_, &st) == 0)
+            size = static_cast<hsize_t>(st.st_size);
+    }
     return static_cast<int64_t>(size);
 }
 
 void RecordingFile::close()
 {
     const QuietErrors quiet;
-    closeRun();
-    rowType_.reset();
+    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_})
+        check(t->dset.reset(), "closing '" + path_ + "'");
+    for (Table &t : levels_)
+        check(t.dset.reset(), "closing '" + path_ + "'");
     check(file_.reset(), "closing '" + path_ + "'");
     fapl_.reset();
     trimToStoredEnd();
-    ::close(reserveFd_);
+    if (reserveFd_ >= 0)
+        (void)::fdatasync(reserveFd_);
+    releaseLock();
+}
+
+void RecordingFile::releaseLock() noexcept
+{
+    // Closing the descriptor releases both locks.
+    if (reserveFd_ >= 0)
+        ::close(reserveFd_);
     reserveFd_ = -1;
 }
 
 void RecordingFile::abandon() noexcept
 {
     const QuietErrors quiet;
-    blocks_.reset();
-    samples_.reset();
-    run_.reset();
-    rowType_.reset();
+    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_})
+        t->dset.reset();
+    levels_.clear();
     file_.reset();
     fapl_.reset();
     H5Eclear2(H5E_DEFAULT);
-    if (reserveFd_ >= 0)
-        ::close(reserveFd_);
-    reserveFd_ = -1;
+    releaseLock();
 }
 
 } // namespace adcard

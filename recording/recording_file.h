@@ -1,16 +1,20 @@
 #pragma once
-// The HDF5 layout of a recording (described in the README, "Recording"): one
-// group per run holding the samples, one row per block and the run's settings.
-// Used by one thread at a time; every failure throws RecordingError with a
-// message for the operator.
+// The HDF5 layout of a recording, format 2 (described in the README,
+// "Recording"): every object at the root, created once at the first Start,
+// after which the file stays in one SWMR session to its close. Used by one
+// thread at a time; every failure throws RecordingError with a message for
+// the operator.
 #include "acquisition/dlldef.h"
+#include "recording/summary_builder.h"
 
 #include <hdf5.h>
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace adcard {
 
@@ -26,24 +30,59 @@ public:
     using RecordingError::RecordingError;
 };
 
+inline constexpr int32_t kFormatVersion = 2;
 // Conversion of the stored codes to volts: (code - offset) * scale.
 inline constexpr int32_t kVoltsOffset = 2048;
 inline constexpr double kVoltsScale = 10.0 / 4095.0;
+inline constexpr std::size_t kMarkerTextBytes = 128; // with the terminating zero
+inline constexpr std::size_t kStartTimeBytes = 40;
 
-struct RunInfo {
+// What the file says about the panel and the first run's Start.
+struct FileInfo {
     AcqSettings settings;
     std::string driverLibrary;
     std::string programVersion;
-    std::string startTime; // ISO 8601 with offset
 };
 
-// One row of a run's `blocks` table.
+// One row of `blocks`.
 struct BlockRow {
+    int32_t run = 0;    // from 1
     int64_t index = 0;  // fetches since the run began, from 0
     int64_t timeNs = 0; // the tick's wall-clock time
     int32_t slot = 0;
-    int16_t blockCount = 0;
+    int64_t blockCount = 0; // blocks the card reported since the run began
 };
+
+// One row of `runs`, rewritten in place as the run grows.
+struct RunRow {
+    int32_t run = 0;
+    int64_t startTimeNs = 0;
+    char startTime[kStartTimeBytes] = {};
+    int64_t firstRow = 0;
+    int64_t rows = 0;
+    int64_t missed = 0;
+    int64_t dropped = 0;
+    int64_t endTimeNs = 0;
+    int64_t summaryFirst[SummaryBuilder::kLevels] = {};
+};
+
+struct MarkerRow {
+    int32_t run = 0;
+    int64_t scan = 0;
+    int64_t timeNs = 0;
+    char text[kMarkerTextBytes] = {};
+};
+
+struct DigitalRow {
+    int32_t run = 0;
+    int64_t scan = 0;
+    int64_t timeNs = 0;
+    int16_t port0 = 0;
+    int16_t port1 = 0;
+};
+
+// `text` cut to at most `bytes` bytes without splitting a UTF-8 character.
+std::string cutUtf8(std::string_view text, std::size_t bytes);
 
 // Owns one HDF5 identifier.
 class Hid {
@@ -64,60 +103,89 @@ private:
     Closer closer_ = nullptr;
 };
 
+// An extendible one- or two-dimensional dataset and how many rows it holds.
+struct Table {
+    Hid dset;
+    Hid memType; // for compound rows
+    hsize_t rows = 0;
+};
+
 class RecordingFile {
 public:
-    // Creates `path`, or refuses: an existing file unless `overwrite`, a
-    // missing directory, no permission. The file is created for real, so what
-    // the error says is what the system said.
+    // Creates `path` as a valid, empty HDF5 file and locks it for the whole
+    // recording, or refuses: a file another program records, an existing file
+    // unless `overwrite`, a missing directory, no permission. An existing file
+    // is replaced only once its successor is complete, by a rename.
     RecordingFile(std::string path, bool overwrite);
     ~RecordingFile();
     RecordingFile(const RecordingFile &) = delete;
     RecordingFile &operator=(const RecordingFile &) = delete;
 
-    // Starts /runNNNN. Objects cannot be created in SWMR mode, so a file
-    // already in it is closed and reopened first.
-    void beginRun(const RunInfo &info);
-    // Throws unless a block of `samples` codes belongs in the current run.
-    void checkBlock(std::size_t samples) const;
-    // Whole blocks as delivered, one after another: each ScansPerBlock x
-    // ChannelCount codes.
-    void appendBlocks(std::span<const int16_t> samples);
+    // At the first Start: every object and the root attributes, then SWMR.
+    void layOut(const FileInfo &info);
+    bool laidOut() const { return samples_.dset.valid(); }
+    // Throws unless blocks of these settings fit the file's shape.
+    void checkShape(const AcqSettings &s) const;
+    int32_t channels() const { return channels_; }
+    int32_t scansPerBlock() const { return scans_; }
+    std::size_t blockSamples() const { return std::size_t(channels_) * std::size_t(scans_); }
+
+    // Whole blocks as delivered, one after another.
+    void appendSamples(std::span<const int16_t> samples);
+    void appendSummaries(int level, int32_t run, std::span<const SummaryEntry> entries);
     void appendRows(std::span<const BlockRow> rows);
-    void setLosses(int64_t missed, int64_t dropped);
-    void flush();
+    void appendMarkers(std::span<const MarkerRow> rows);
+    void appendDigital(std::span<const DigitalRow> rows);
+    // Appends a run's row, or rewrites it in place once it exists.
+    void writeRun(const RunRow &row);
+
+    // Each part to the system, in the order a reader relies on.
+    void flushSamples();
+    void flushSummaries();
+    void flushRows();
+    void flushRest(); // runs, markers, digital and the file's own metadata
+    // To the disk itself.
+    void sync();
+
+    int64_t rows() const { return static_cast<int64_t>(blocks_.rows); }
+    // Entries of `level` best written together: a whole chunk where rewriting
+    // one would waste room.
+    int64_t summaryBatch(int level) const;
+    int64_t summaries(int level) const { return static_cast<int64_t>(levels_.at(std::size_t(level - 1)).rows); }
+
     void close();
+    // After the disk refused more room: what is left to write (a row, the
+    // file's own metadata) uses the margin kept ahead of HDF5.
+    void spendReserve() { reserveSpent_ = true; }
     // After a failure: releases what it can, reporting nothing.
     void abandon() noexcept;
 
     int64_t fileSize() const;
-    int runs() const { return runs_; }
     const std::string &path() const { return path_; }
 
 private:
-    // Codes in one block of the current run; throws when no run has begun.
-    std::size_t runBlockSamples() const;
-    void closeRun();
-    void open();
     void ensureRoom(hsize_t extra);
     void trimToStoredEnd();
+    void appendTable(Table &t, const void *data, hsize_t count, const char *what);
+    void releaseLock() noexcept;
 
     std::string path_;
     Hid fapl_;
     Hid file_;
-    Hid run_;
-    Hid samples_;
-    Hid blocks_;
-    Hid rowType_;
-    int runs_ = 0;
-    bool swmr_ = false;
+    Table samples_;
+    Table blocks_;
+    Table runs_;
+    Table markers_;
+    Table digital_;
+    std::vector<Table> levels_;
+    std::vector<unsigned char> summaryBuf_;
+    std::size_t summaryRowBytes_ = 0;
     int32_t channels_ = 0;
     int32_t scans_ = 0;
-    hsize_t scansStored_ = 0;
-    hsize_t rowsStored_ = 0;
-    int64_t missed_ = -1;
-    int64_t dropped_ = -1;
     int reserveFd_ = -1;
+    hsize_t reserveEnd_ = 0;
     hsize_t unflushedBytes_ = 0;
+    bool reserveSpent_ = false;
 };
 
 } // namespace adcard

@@ -18,7 +18,9 @@ struct RecorderInfo {
     std::string programVersion;
 };
 
-enum class RecorderState { Idle, Armed, Recording, Failed };
+// Closing: the writer is finishing the file after a stop; the UI does not
+// wait for it.
+enum class RecorderState { Idle, Armed, Recording, Failed, Closing };
 
 struct RecorderStatus {
     RecorderState state = RecorderState::Idle;
@@ -37,8 +39,12 @@ public:
     // refused unless `overwrite`). Refused while armed or recording.
     virtual std::string arm(const std::string &path, bool overwrite, const RecorderInfo &info) = 0;
     // Writes every block queued so far, closes the file and returns to idle
-    // (or stays failed, with its message).
+    // (or stays failed, with its message). Waits for the writer: never from
+    // the UI thread, which calls beginStop().
     virtual void stop() = 0;
+    // As stop(), but returns at once; status() says Closing until the file
+    // is closed.
+    virtual void beginStop() = 0;
     virtual RecorderStatus status() const = 0;
     // Each new error message once, for the status line and standard error.
     virtual std::optional<std::string> takeError() = 0;

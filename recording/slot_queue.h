@@ -54,6 +54,18 @@ public:
             ready_.acquire();
         return slots_[tail % slots_.size()];
     }
+    // Consumer: as front(), but null once `quit` is set and every slot
+    // published before it has been taken. Whoever sets `quit` then wakes.
+    Slot *front(const std::atomic<bool> &quit)
+    {
+        const uint64_t tail = tail_.load(std::memory_order_relaxed);
+        while (head_.load(std::memory_order_acquire) == tail) {
+            if (quit.load(std::memory_order_acquire))
+                return head_.load(std::memory_order_acquire) == tail ? nullptr : &slots_[tail % slots_.size()];
+            ready_.acquire();
+        }
+        return &slots_[tail % slots_.size()];
+    }
     void pop() { tail_.store(tail_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 
 private:

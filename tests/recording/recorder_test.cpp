@@ -53,8 +53,8 @@ TEST(Recorder, EveryBlockIsStoredAsDeliveredWithItsRow)
     // A cleanly closed file opens without SWMR too.
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
-    ASSERT_EQ(r.runs(), std::vector<std::string>{"run0001"});
-    const RunData d = r.read("run0001");
+    ASSERT_EQ(r.runs().size(), 1u);
+    const RunData d = r.read(1);
     EXPECT_EQ(d.scans, 6u * 1000);
     EXPECT_EQ(d.channels, 4u);
     EXPECT_EQ(expectBlocksMatch(d, f.samples()), 6u);
@@ -71,7 +71,7 @@ TEST(Recorder, EveryBlockIsStoredAsDeliveredWithItsRow)
     EXPECT_LT(d.rows[1].timeNs, d.rows[2].timeNs);
 }
 
-TEST(Recorder, RunGroupDescribesTheRun)
+TEST(Recorder, FileDescribesTheRecording)
 {
     const std::string path = scratchDir("rec-attrs") + "/a.h5";
     {
@@ -87,19 +87,23 @@ TEST(Recorder, RunGroupDescribesTheRun)
     const std::pair<const char *, double> numbers[] = {
         {"IntrArg1", 11},      {"ScansPerBlock", 250},   {"IntrArg3", -3},           {"ChannelCount", 6},
         {"IntrArg5", 70000},   {"IntrArg6", -9},         {"IntrArg7", 2},            {"channels", 6},
-        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"missed", 0},
-        {"dropped", 0},
+        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"format_version", 2},
+        {"summary_base", 256}, {"summary_factor", 8},    {"summary_levels", 8},
     };
     for (const auto &[name, value] : numbers)
-        EXPECT_EQ(r.number("run0001", name), value) << name;
-    EXPECT_EQ(r.text("run0001", "volts_unit"), "V");
-    EXPECT_EQ(r.text("run0001", "driver_library"), "/opt/lib/libadcard.so");
-    EXPECT_EQ(r.text("run0001", "program_version"), "1.2.3");
-    EXPECT_THAT(r.text("run0001", "start_time"),
+        EXPECT_EQ(r.number(name), value) << name;
+    EXPECT_EQ(r.text("volts_unit"), "V");
+    EXPECT_EQ(r.text("driver_library"), "/opt/lib/libadcard.so");
+    EXPECT_EQ(r.text("program_version"), "1.2.3");
+    const auto runs = r.runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_THAT(runs[0].startTime,
                 ::testing::MatchesRegex(R"(20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-9:]{8}\.[0-9]{3}[+-][0-9]{2}:[0-9]{2})"));
+    EXPECT_GT(runs[0].endTimeNs, runs[0].startTimeNs);
+    EXPECT_EQ(runs[0].rows, 1);
 
     // Stored as little-endian int16, extendible, one block per chunk.
-    const Hid dset(H5Dopen2(r.id(), "run0001/samples", H5P_DEFAULT), H5Dclose);
+    const Hid dset(H5Dopen2(r.id(), "samples", H5P_DEFAULT), H5Dclose);
     const Hid type(H5Dget_type(dset.get()), H5Tclose);
     EXPECT_GT(H5Tequal(type.get(), H5T_STD_I16LE), 0);
     const Hid dcpl(H5Dget_create_plist(dset.get()), H5Pclose);
@@ -134,11 +138,11 @@ TEST_P(RecorderGaps, MissedFetchesLeaveHolesAndAreCounted)
         f.tick(t);
     rec.stop();
     Reader r(path);
-    const RunData d = r.read("run0001");
+    const RunData d = r.read(1);
     EXPECT_EQ(indices(d), row.recorded);
     EXPECT_EQ(d.scans, row.recorded.size() * 1000);
     EXPECT_EQ(expectBlocksMatch(d, f.samples()), row.recorded.size());
-    EXPECT_EQ(r.number("run0001", "missed"), double(row.missed));
+    EXPECT_EQ(r.runs().at(0).missed, row.missed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RecorderGaps,
@@ -159,29 +163,46 @@ TEST(Recorder, EachStartBeginsARunAndOnlyStartedRunsAreRecorded)
     f.tick("bb");
     rec.acquisitionStopped(StopReason::Stop);
     f.tick("b"); // nothing runs after Stop
-
+    f.start();
+    f.tick("bbm");
+    rec.historyStarted(panelSettings()); // a Start that fails at StartIntr
+    f.tick("b");
+    f.start(); // a Start while recording
+    f.tick("b");
+    // The file's shape is the first run's: another one stops the recording.
     AcqSettings small{.IntrArg1 = 1, .ScansPerBlock = 10, .ChannelCount = 2, .IntrArg5 = 100, .RingBlocks = 20};
     Feeder g(rec, small);
     g.start();
-    g.tick("bbb");
-    rec.historyStarted(panelSettings()); // a Start that fails at StartIntr
     g.tick("b");
-    f.start(); // a Start while recording
-    f.tick("b");
     rec.stop();
+    EXPECT_EQ(rec.status().state, RecorderState::Failed);
+    EXPECT_THAT(rec.status().lastError, HasSubstr("does not fit the file's 1000 scans of 4"));
 
-    Reader r(path);
-    ASSERT_EQ(r.runs(), (std::vector<std::string>{"run0001", "run0002", "run0003"}));
-    const RunData one = r.read("run0001");
-    const RunData two = r.read("run0002");
-    const RunData three = r.read("run0003");
-    EXPECT_EQ(indices(one), (std::vector<int64_t>{0, 1}));
-    EXPECT_EQ(indices(two), (std::vector<int64_t>{0, 1, 2}));
-    EXPECT_EQ(indices(three), (std::vector<int64_t>{0}));
-    EXPECT_EQ(expectBlocksMatch(two, g.samples()), 3u);
-    EXPECT_EQ(two.channels, 2u);
-    EXPECT_EQ(r.number("run0002", "ScansPerBlock"), 10);
-    EXPECT_EQ(rec.status().blocksWritten, 6);
+    Reader r(path, H5F_ACC_RDONLY);
+    ASSERT_TRUE(r.opened()) << "closed properly after the refusal";
+    const auto runs = r.runs();
+    ASSERT_EQ(runs.size(), 3u);
+    const int64_t firstRows[] = {0, 2, 4};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(runs[i].run, i + 1);
+        EXPECT_EQ(runs[i].firstRow, firstRows[i]);
+        EXPECT_GT(runs[i].endTimeNs, 0) << "run " << i + 1 << " ended";
+    }
+    EXPECT_EQ(runs[1].missed, 1);
+    EXPECT_EQ(indices(r.read(1)), (std::vector<int64_t>{0, 1}));
+    EXPECT_EQ(indices(r.read(2)), (std::vector<int64_t>{0, 1}));
+    EXPECT_EQ(indices(r.read(3)), (std::vector<int64_t>{0}));
+    EXPECT_EQ(expectBlocksMatch(r.read(2), f.samples()), 2u);
+    EXPECT_EQ(rec.status().blocksWritten, 5);
+}
+
+// Waits, as the program does, for a file that closes without anyone waiting.
+bool closedSoon(Recorder &rec)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds{20};
+    while (rec.status().state == RecorderState::Closing && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds{1});
+    return rec.status().state == RecorderState::Idle;
 }
 
 struct CloseRow {
@@ -204,13 +225,22 @@ TEST_P(RecorderCloses, FileIsClosedCleanlyWithEveryQueuedBlock)
     // Without SWMR: an open or crashed writer would make this fail.
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
-    EXPECT_EQ(r.read("run0001").rows.size(), 40u);
+    EXPECT_EQ(r.read(1).rows.size(), 40u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, RecorderCloses,
     ::testing::Values(CloseRow{"stop", [](std::unique_ptr<Recorder> &r) { r->stop(); }},
-                      CloseRow{"unload", [](std::unique_ptr<Recorder> &r) { r->acquisitionStopped(StopReason::Unload); }},
+                      CloseRow{"unload",
+                               [](std::unique_ptr<Recorder> &r) {
+                                   r->acquisitionStopped(StopReason::Unload);
+                                   EXPECT_TRUE(closedSoon(*r));
+                               }},
+                      CloseRow{"begin_stop",
+                               [](std::unique_ptr<Recorder> &r) {
+                                   r->beginStop();
+                                   EXPECT_TRUE(closedSoon(*r));
+                               }},
                       CloseRow{"destructor", [](std::unique_ptr<Recorder> &r) { r.reset(); }}),
     kRowName);
 
@@ -258,7 +288,7 @@ TEST_P(RecorderGathers, EveryBlockLandsWholeAndInOrder)
     rec.stop();
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
-    const RunData d = r.read("run0001");
+    const RunData d = r.read(1);
     EXPECT_EQ(static_cast<int64_t>(d.rows.size()) + rec.status().blocksDropped, 3 * std::ssize(GetParam().tick));
     EXPECT_GT(d.rows.size(), 0u);
     EXPECT_EQ(expectBlocksMatch(d, f.samples()), d.rows.size());
@@ -366,12 +396,12 @@ TEST(Recorder, FullQueueDropsBlocksAndCountsThem)
     EXPECT_EQ(st.blocksDropped, dropped);
     EXPECT_EQ(st.blocksWritten + st.blocksDropped, kBlocks);
     Reader r(path);
-    const RunData d = r.read("run0001");
+    const RunData d = r.read(1);
     EXPECT_EQ(int64_t(d.rows.size()), st.blocksWritten);
     EXPECT_TRUE(std::is_sorted(d.rows.begin(), d.rows.end(),
                                [](const BlockRow &a, const BlockRow &b) { return a.index <= b.index; }));
     EXPECT_EQ(expectBlocksMatch(d, f.samples()), d.rows.size());
-    EXPECT_EQ(r.number("run0001", "dropped"), double(dropped));
+    EXPECT_EQ(r.runs().at(0).dropped, dropped);
 }
 
 struct TimeRow {
@@ -406,8 +436,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Iso8601,
                                                    "2025-01-02T00:00:00.005-03:30"}),
                          kRowName);
 
-// Flushes wait for the interval, but a Stop brings the pending one at once:
-// no tick follows it to do so.
+// Flushes wait for the interval, except a run's first tick, which goes at
+// once; a Stop brings the pending one at once too: no tick follows it to do so.
 TEST(Recorder, StopFlushesWhatTheIntervalHeldBack)
 {
     const std::string path = scratchDir("rec-interval") + "/a.h5";
@@ -418,13 +448,13 @@ TEST(Recorder, StopFlushesWhatTheIntervalHeldBack)
     f.tick("bb");
     f.tick("b");
     std::this_thread::sleep_for(std::chrono::milliseconds{100});
-    EXPECT_EQ(rec.status().blocksWritten, 0) << "flushed before the interval ran out";
+    EXPECT_EQ(rec.status().blocksWritten, 2) << "the first tick at once, the second held back";
     rec.acquisitionStopped(StopReason::Stop);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds{20};
     while (rec.status().blocksWritten < 3 && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds{1});
     EXPECT_EQ(rec.status().blocksWritten, 3);
-    EXPECT_EQ(Reader(path).read("run0001").rows.size(), 3u) << "a reader sees the flushed blocks while the file is open";
+    EXPECT_EQ(Reader(path).read(1).rows.size(), 3u) << "a reader sees the flushed blocks while the file is open";
     rec.stop();
 }
 

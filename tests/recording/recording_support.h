@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <filesystem>
@@ -128,10 +129,18 @@ inline bool readLine(int fd, std::string &line)
 }
 
 struct RunData {
-    hsize_t scans = 0;
+    hsize_t scans = 0; // the run's samples: as many as its rows point at
     hsize_t channels = 0;
     std::vector<int16_t> samples;
     std::vector<BlockRow> rows;
+};
+
+// One summary entry as stored.
+struct StoredEntry {
+    int32_t run = 0;
+    int64_t start = 0, count = 0;
+    std::vector<int16_t> min, max;
+    std::vector<float> mean, std;
 };
 
 class Reader {
@@ -139,40 +148,34 @@ public:
     // `flags` as a user passes them; SWMR read also opens a file whose writer
     // is still running or was killed.
     explicit Reader(const std::string &path, unsigned flags = H5F_ACC_RDONLY | H5F_ACC_SWMR_READ)
-        : file_(H5Fopen(path.c_str(), flags, H5P_DEFAULT), H5Fclose)
     {
+        // HDF5 shares one open file within a process and refuses a second
+        // open whose locking setting differs from the recorder's (which holds
+        // its locks itself); readers in other processes lock as they please.
+        const Hid fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+        H5Pset_file_locking(fapl.get(), false, true);
+        file_ = Hid(H5Fopen(path.c_str(), flags, fapl.get()), H5Fclose);
     }
     bool opened() const { return file_.valid(); }
 
-    std::vector<std::string> runs() const
-    {
-        std::vector<std::string> names;
-        H5Literate(file_.get(), H5_INDEX_NAME, H5_ITER_INC, nullptr,
-                    [](hid_t, const char *name, const H5L_info_t *, void *out) -> herr_t {
-                        static_cast<std::vector<std::string> *>(out)->emplace_back(name);
-                        return 0;
-                    },
-                    &names);
-        return names;
-    }
-
-    double number(const std::string &run, const char *name) const
+    // A root attribute.
+    double number(const char *name) const
     {
         double v = -1e300;
-        const Hid attr(H5Aopen_by_name(file_.get(), run.c_str(), name, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+        const Hid attr(H5Aopen(file_.get(), name, H5P_DEFAULT), H5Aclose);
         if (!attr.valid() || H5Aread(attr.get(), H5T_NATIVE_DOUBLE, &v) < 0)
-            ADD_FAILURE() << "no numeric attribute " << run << "/" << name;
+            ADD_FAILURE() << "no numeric attribute " << name;
         return v;
     }
-    std::string text(const std::string &run, const char *name) const
+    std::string text(const char *name) const
     {
-        const Hid attr(H5Aopen_by_name(file_.get(), run.c_str(), name, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+        const Hid attr(H5Aopen(file_.get(), name, H5P_DEFAULT), H5Aclose);
         const Hid type(H5Tcopy(H5T_C_S1), H5Tclose);
         H5Tset_size(type.get(), H5T_VARIABLE);
         H5Tset_cset(type.get(), H5T_CSET_UTF8);
         char *value = nullptr;
         if (!attr.valid() || H5Aread(attr.get(), type.get(), &value) < 0 || !value) {
-            ADD_FAILURE() << "no text attribute " << run << "/" << name;
+            ADD_FAILURE() << "no text attribute " << name;
             return {};
         }
         std::string out(value);
@@ -180,37 +183,138 @@ public:
         return out;
     }
 
-    RunData read(const std::string &run) const
+    template <typename Row>
+    std::vector<Row> table(const char *name, hid_t memType) const
+    {
+        const Hid dset(H5Dopen2(file_.get(), name, H5P_DEFAULT), H5Dclose);
+        std::vector<Row> out;
+        if (!dset.valid())
+            return out;
+        const Hid space(H5Dget_space(dset.get()), H5Sclose);
+        hsize_t n = 0;
+        H5Sget_simple_extent_dims(space.get(), &n, nullptr);
+        out.resize(n);
+        if (n > 0) {
+            EXPECT_GE(H5Dread(dset.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data()), 0) << name;
+        }
+        return out;
+    }
+
+    std::vector<RunRow> runs() const
+    {
+        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(RunRow)), H5Tclose);
+        const hsize_t levels[1] = {SummaryBuilder::kLevels};
+        const Hid first(H5Tarray_create2(H5T_NATIVE_INT64, 1, levels), H5Tclose);
+        const Hid text(H5Tcopy(H5T_C_S1), H5Tclose);
+        H5Tset_size(text.get(), kStartTimeBytes);
+        H5Tset_cset(text.get(), H5T_CSET_UTF8);
+        H5Tinsert(type.get(), "run", offsetof(RunRow, run), H5T_NATIVE_INT32);
+        H5Tinsert(type.get(), "start_time_ns", offsetof(RunRow, startTimeNs), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "start_time", offsetof(RunRow, startTime), text.get());
+        H5Tinsert(type.get(), "first_row", offsetof(RunRow, firstRow), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "rows", offsetof(RunRow, rows), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "missed", offsetof(RunRow, missed), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "dropped", offsetof(RunRow, dropped), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "end_time_ns", offsetof(RunRow, endTimeNs), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "summary_first", offsetof(RunRow, summaryFirst), first.get());
+        return table<RunRow>("runs", type.get());
+    }
+
+    std::vector<BlockRow> rows() const
+    {
+        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(BlockRow)), H5Tclose);
+        H5Tinsert(type.get(), "run", offsetof(BlockRow, run), H5T_NATIVE_INT32);
+        H5Tinsert(type.get(), "index", offsetof(BlockRow, index), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "time_ns", offsetof(BlockRow, timeNs), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "slot", offsetof(BlockRow, slot), H5T_NATIVE_INT32);
+        H5Tinsert(type.get(), "block_count", offsetof(BlockRow, blockCount), H5T_NATIVE_INT64);
+        return table<BlockRow>("blocks", type.get());
+    }
+
+    std::vector<MarkerRow> markers() const
+    {
+        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(MarkerRow)), H5Tclose);
+        const Hid text(H5Tcopy(H5T_C_S1), H5Tclose);
+        H5Tset_size(text.get(), kMarkerTextBytes);
+        H5Tset_cset(text.get(), H5T_CSET_UTF8);
+        H5Tinsert(type.get(), "run", offsetof(MarkerRow, run), H5T_NATIVE_INT32);
+        H5Tinsert(type.get(), "scan", offsetof(MarkerRow, scan), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "time_ns", offsetof(MarkerRow, timeNs), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "text", offsetof(MarkerRow, text), text.get());
+        return table<MarkerRow>("markers", type.get());
+    }
+
+    std::vector<DigitalRow> digital() const
+    {
+        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(DigitalRow)), H5Tclose);
+        H5Tinsert(type.get(), "run", offsetof(DigitalRow, run), H5T_NATIVE_INT32);
+        H5Tinsert(type.get(), "scan", offsetof(DigitalRow, scan), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "time_ns", offsetof(DigitalRow, timeNs), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "port0", offsetof(DigitalRow, port0), H5T_NATIVE_INT16);
+        H5Tinsert(type.get(), "port1", offsetof(DigitalRow, port1), H5T_NATIVE_INT16);
+        return table<DigitalRow>("digital", type.get());
+    }
+
+    std::vector<StoredEntry> summaries(int level) const
+    {
+        const auto c = static_cast<std::size_t>(number("channels"));
+        struct Raw {
+            int32_t run;
+            int64_t start, count;
+            int16_t min[16], max[16];
+            float mean[16], std[16];
+        };
+        const hsize_t dims[1] = {c};
+        const Hid i16(H5Tarray_create2(H5T_NATIVE_INT16, 1, dims), H5Tclose);
+        const Hid f32(H5Tarray_create2(H5T_NATIVE_FLOAT, 1, dims), H5Tclose);
+        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(Raw)), H5Tclose);
+        H5Tinsert(type.get(), "run", offsetof(Raw, run), H5T_NATIVE_INT32);
+        H5Tinsert(type.get(), "start", offsetof(Raw, start), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "count", offsetof(Raw, count), H5T_NATIVE_INT64);
+        H5Tinsert(type.get(), "min", offsetof(Raw, min), i16.get());
+        H5Tinsert(type.get(), "max", offsetof(Raw, max), i16.get());
+        H5Tinsert(type.get(), "mean", offsetof(Raw, mean), f32.get());
+        H5Tinsert(type.get(), "std", offsetof(Raw, std), f32.get());
+        std::vector<StoredEntry> out;
+        for (const Raw &r : table<Raw>(("summaries/level" + std::to_string(level)).c_str(), type.get()))
+            out.push_back({r.run, r.start, r.count, {r.min, r.min + c}, {r.max, r.max + c}, {r.mean, r.mean + c},
+                           {r.std, r.std + c}});
+        return out;
+    }
+
+    // Run `run` (from 1): its rows and the samples they point at.
+    RunData read(int run) const
     {
         RunData d;
-        const Hid samples(H5Dopen2(file_.get(), (run + "/samples").c_str(), H5P_DEFAULT), H5Dclose);
-        const Hid rows(H5Dopen2(file_.get(), (run + "/blocks").c_str(), H5P_DEFAULT), H5Dclose);
-        if (!samples.valid() || !rows.valid()) {
-            ADD_FAILURE() << run << " lacks samples or blocks";
+        const auto all = rows();
+        std::size_t first = all.size();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (all[i].run == run) {
+                first = std::min(first, i);
+                d.rows.push_back(all[i]);
+            }
+        }
+        const Hid samples(H5Dopen2(file_.get(), "samples", H5P_DEFAULT), H5Dclose);
+        if (!samples.valid()) {
+            ADD_FAILURE() << "no samples";
             return d;
         }
         hsize_t dims[2] = {};
         const Hid space(H5Dget_space(samples.get()), H5Sclose);
         EXPECT_EQ(H5Sget_simple_extent_ndims(space.get()), 2);
         H5Sget_simple_extent_dims(space.get(), dims, nullptr);
-        d.scans = dims[0];
         d.channels = dims[1];
-        d.samples.resize(dims[0] * dims[1]);
-        if (!d.samples.empty()) {
-            EXPECT_GE(H5Dread(samples.get(), H5T_NATIVE_INT16, H5S_ALL, H5S_ALL, H5P_DEFAULT, d.samples.data()), 0);
-        }
-
-        const Hid rowSpace(H5Dget_space(rows.get()), H5Sclose);
-        hsize_t n = 0;
-        H5Sget_simple_extent_dims(rowSpace.get(), &n, nullptr);
-        d.rows.resize(n);
-        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(BlockRow)), H5Tclose);
-        H5Tinsert(type.get(), "index", offsetof(BlockRow, index), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "time_ns", offsetof(BlockRow, timeNs), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "slot", offsetof(BlockRow, slot), H5T_NATIVE_INT32);
-        H5Tinsert(type.get(), "block_count", offsetof(BlockRow, blockCount), H5T_NATIVE_INT16);
-        if (n > 0) {
-            EXPECT_GE(H5Dread(rows.get(), type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, d.rows.data()), 0);
+        const auto s = static_cast<hsize_t>(number("scans_per_block"));
+        const hsize_t from = first * s;
+        d.scans = std::min<hsize_t>(d.rows.size() * s, dims[0] > from ? dims[0] - from : 0);
+        d.samples.resize(d.scans * d.channels);
+        if (d.scans > 0) {
+            const hsize_t start[2] = {from, 0};
+            const hsize_t count[2] = {d.scans, d.channels};
+            H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, count, nullptr);
+            const Hid mem(H5Screate_simple(2, count, nullptr), H5Sclose);
+            EXPECT_GE(H5Dread(samples.get(), H5T_NATIVE_INT16, mem.get(), space.get(), H5P_DEFAULT, d.samples.data()),
+                      0);
         }
         return d;
     }

@@ -1,0 +1,229 @@
+#include "recording/recording_writer.h"
+
+#include "recording/timestamp.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace adcard {
+
+namespace {
+
+// Samples gathered before they go to HDF5 in one write (256 KiB): its cost
+// is per write far more than per byte.
+constexpr std::size_t kPendingSamples = std::size_t{128} << 10;
+
+} // namespace
+
+RecordingWriter::RecordingWriter(std::unique_ptr<RecordingFile> file, std::string driverLibrary,
+                                 std::string programVersion, Policy policy)
+    : file_(std::move(file)), driverLibrary_(std::move(driverLibrary)), programVersion_(std::move(programVersion)),
+      policy_(policy)
+{
+    pending_.reserve(kPendingSamples);
+    tick_.reserve(256);
+    rows_.reserve(256);
+}
+
+void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now)
+{
+    if (inRun())
+        endRun(startNs, now);
+    if (!file_->laidOut()) {
+        file_->layOut({settings, driverLibrary_, programVersion_});
+        lastSync_ = now;
+    } else {
+        file_->checkShape(settings);
+    }
+    summaries_.emplace(file_->channels(), file_->scansPerBlock());
+    const int32_t number = run_.run + 1;
+    run_ = RunRow{};
+    run_.run = number;
+    run_.startTimeNs = startNs;
+    const std::string iso = cutUtf8(iso8601Local(startNs), kStartTimeBytes - 1);
+    std::memcpy(run_.startTime, iso.data(), iso.size());
+    run_.firstRow = file_->rows();
+    for (int l = 1; l <= SummaryBuilder::kLevels; ++l)
+        run_.summaryFirst[l - 1] = file_->summaries(l);
+    lastIndex_ = tickLastIndex_ = -1;
+    runRowsFlushed_ = 0;
+    runDirty_ = true;
+    // The run's row on disk at once, so that a disk that fills in the first
+    // seconds still leaves a file that says a run began.
+    flush(now);
+}
+
+void RecordingWriter::writeSamples()
+{
+    file_->appendSamples(pending_);
+    pending_.clear();
+}
+
+void RecordingWriter::onBlock(int64_t index, int32_t slot, std::span<const int16_t> codes)
+{
+    if (!inRun())
+        throw RecordingError("block before the run began");
+    const std::size_t expected = file_->blockSamples();
+    if (codes.size() != expected)
+        throw RecordingError("block of " + std::to_string(codes.size()) + " samples, the run's blocks have " +
+                             std::to_string(expected));
+    if (index <= lastIndex_)
+        throw RecordingError("block " + std::to_string(index) + " after block " + std::to_string(lastIndex_));
+    if (pending_.size() + codes.size() > kPendingSamples)
+        writeSamples();
+    if (codes.size() > kPendingSamples) // a large block goes as it is
+        file_->appendSamples(codes);
+    else
+        pending_.insert(pending_.end(), codes.begin(), codes.end());
+    summaries_->addBlock(index, codes, entries_);
+    for (SummaryEntry &e : entries_)
+        levelEntries_[static_cast<std::size_t>(e.level - 1)].push_back(std::move(e));
+    entries_.clear();
+    tick_.push_back({run_.run, index, 0, slot, 0});
+    lastIndex_ = tickLastIndex_ = index;
+}
+
+void RecordingWriter::finishTick(int64_t timeNs, int64_t blockCount)
+{
+    for (BlockRow &r : tick_) {
+        r.timeNs = timeNs;
+        r.blockCount = blockCount;
+    }
+    rows_.insert(rows_.end(), tick_.begin(), tick_.end());
+    tick_.clear();
+    tickLastIndex_ = -1;
+}
+
+void RecordingWriter::onTickEnd(const TickEnd &tick, Clock::time_point now)
+{
+    if (!inRun())
+        return;
+    if (tick.digitalRead) {
+        const int64_t last = tickLastIndex_ >= 0 ? tickLastIndex_ : lastIndex_;
+        digital_.push_back({run_.run, last >= 0 ? scanAfter(last) : 0, tick.timeNs, tick.digital[0], tick.digital[1]});
+    }
+    finishTick(tick.timeNs, tick.blockCount);
+    if (tick.missed != run_.missed || tick.dropped != run_.dropped)
+        runDirty_ = true;
+    run_.missed = tick.missed;
+    run_.dropped = tick.dropped;
+    // The first blocks of a run go to disk at once; later ones wait for the
+    // interval, since a flush costs far more than a block's write.
+    if (runRowsFlushed_ == 0 || now - lastFlush_ >= policy_.flushEvery)
+        flush(now);
+}
+
+bool RecordingWriter::addMarker(int64_t timeNs, std::string_view text)
+{
+    if (!inRun())
+        return false;
+    MarkerRow m;
+    m.run = run_.run;
+    m.scan = lastIndex_ >= 0 ? scanAfter(lastIndex_) : 0;
+    m.timeNs = timeNs;
+    const std::string cut = cutUtf8(text, kMarkerTextBytes - 1);
+    std::memcpy(m.text, cut.data(), cut.size());
+    markers_.push_back(m);
+    return true;
+}
+
+void RecordingWriter::flush(Clock::time_point now)
+{
+    lastFlush_ = now;
+    if (!file_->laidOut())
+        return;
+    const bool rows = !rows_.empty();
+    // Entries ready to go: all of them at a run's end, else whole batches.
+    std::array<std::size_t, SummaryBuilder::kLevels> ready{};
+    bool summaries = false;
+    for (int l = 1; l <= SummaryBuilder::kLevels; ++l) {
+        const auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
+        const int64_t batch = file_->summaryBatch(l);
+        const int64_t stored = file_->summaries(l);
+        const int64_t upTo = run_.endTimeNs != 0 ? stored + std::ssize(entries)
+                                                 : (stored + std::ssize(entries)) / batch * batch;
+        ready[static_cast<std::size_t>(l - 1)] = static_cast<std::size_t>(std::max<int64_t>(upTo - stored, 0));
+        summaries = summaries || upTo > stored;
+    }
+    writeSamples();
+    if (rows || summaries)
+        file_->flushSamples();
+    for (int l = 1; l <= SummaryBuilder::kLevels; ++l) {
+        auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
+        const auto n = static_cast<std::ptrdiff_t>(ready[static_cast<std::size_t>(l - 1)]);
+        file_->appendSummaries(l, run_.run, std::span<const SummaryEntry>(entries.data(), std::size_t(n)));
+        entries.erase(entries.begin(), entries.begin() + n);
+    }
+    if (summaries)
+        file_->flushSummaries();
+    if (rows) {
+        file_->appendRows(rows_);
+        file_->flushRows();
+        rowsFlushed_ += std::ssize(rows_);
+        runRowsFlushed_ += std::ssize(rows_);
+        rows_.clear();
+        runDirty_ = true;
+    }
+    if (runDirty_ || !markers_.empty() || !digital_.empty()) {
+        run_.rows = runRowsFlushed_;
+        if (run_.run > 0)
+            file_->writeRun(run_);
+        file_->appendMarkers(markers_);
+        file_->appendDigital(digital_);
+        markers_.clear();
+        digital_.clear();
+        file_->flushRest();
+        runDirty_ = false;
+    }
+    if (now - lastSync_ >= policy_.syncEvery) {
+        file_->sync();
+        lastSync_ = now;
+    }
+}
+
+void RecordingWriter::endRun(int64_t endNs, Clock::time_point now)
+{
+    if (!inRun())
+        return;
+    // Blocks whose tick never ended (not seen from the acquisition) are kept
+    // with block_count -1.
+    if (!tick_.empty())
+        finishTick(endNs, -1);
+    summaries_->finish(entries_);
+    for (SummaryEntry &e : entries_)
+        levelEntries_[static_cast<std::size_t>(e.level - 1)].push_back(std::move(e));
+    entries_.clear();
+    run_.endTimeNs = std::max<int64_t>(endNs, 1);
+    runDirty_ = true;
+    flush(now);
+    file_->sync();
+    lastSync_ = now;
+}
+
+void RecordingWriter::close(int64_t endNs, Clock::time_point now)
+{
+    endRun(endNs, now);
+    file_->close();
+}
+
+void RecordingWriter::closeAfterFailure(bool noRoom, int64_t endNs) noexcept
+{
+    if (noRoom) {
+        try {
+            // What was flushed stays; the run's row says where it ended,
+            // written in the room kept in reserve for this.
+            file_->spendReserve();
+            if (run_.run > 0 && run_.endTimeNs == 0) {
+                run_.rows = runRowsFlushed_;
+                run_.endTimeNs = std::max<int64_t>(endNs, 1);
+                file_->writeRun(run_);
+            }
+            file_->close();
+            return;
+        } catch (const RecordingError &) {
+        }
+    }
+    file_->abandon();
+}
+
+} // namespace adcard

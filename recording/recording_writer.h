@@ -1,0 +1,96 @@
+#pragma once
+// The writer's work, without a thread: the recorder's thread calls these
+// methods as it takes messages from its queue, and a test or a tool calls
+// them directly. Every failure throws RecordingError.
+//
+// A flush puts on disk, in this order, the samples written so far, the
+// summary entries that cover them, the rows that point at them, and then the
+// run's row, the markers and the digital inputs: a reader that trusts only
+// rows never finds a row without its samples.
+#include "recording/recording_file.h"
+#include "recording/summary_builder.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace adcard {
+
+struct TickEnd {
+    int64_t timeNs = 0;     // wall clock
+    int64_t blockCount = 0; // blocks the card reported since the run's Start
+    int64_t missed = 0;     // the run's totals so far
+    int64_t dropped = 0;
+    bool digitalRead = false;
+    std::array<int16_t, 2> digital{};
+};
+
+class RecordingWriter {
+public:
+    using Clock = std::chrono::steady_clock;
+    struct Policy {
+        // The longest a written tick waits to be flushed (the most a crash
+        // loses); zero flushes every tick.
+        std::chrono::milliseconds flushEvery{0};
+        // The longest flushed data waits to reach the disk itself (the most a
+        // power cut loses).
+        std::chrono::milliseconds syncEvery{5000};
+    };
+
+    RecordingWriter(std::unique_ptr<RecordingFile> file, std::string driverLibrary, std::string programVersion,
+                    Policy policy);
+
+    // A Start: ends the run still open, lays the file out at the first one,
+    // and puts the new run's row on disk at once.
+    void beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now);
+    void onBlock(int64_t index, int32_t slot, std::span<const int16_t> codes);
+    void onTickEnd(const TickEnd &tick, Clock::time_point now);
+    // False when no run is open.
+    bool addMarker(int64_t timeNs, std::string_view text);
+    void flush(Clock::time_point now);
+    // Stop: the run's last summaries, its end time, a flush and a sync.
+    void endRun(int64_t endNs, Clock::time_point now);
+    void close(int64_t endNs, Clock::time_point now);
+    // After a failure: when only the room ran out, the run's row is brought
+    // up to date and the file closed properly; otherwise released as it is.
+    void closeAfterFailure(bool noRoom, int64_t endNs) noexcept;
+
+    bool inRun() const { return run_.run > 0 && run_.endTimeNs == 0; }
+    int64_t rowsFlushed() const { return rowsFlushed_; }
+    int64_t fileSize() const { return file_->fileSize(); }
+    const RecordingFile &file() const { return *file_; }
+
+private:
+    void finishTick(int64_t timeNs, int64_t blockCount);
+    void writeSamples();
+    int64_t scanAfter(int64_t index) const { return (index + 1) * file_->scansPerBlock(); }
+
+    std::unique_ptr<RecordingFile> file_;
+    std::string driverLibrary_;
+    std::string programVersion_;
+    Policy policy_;
+    std::optional<SummaryBuilder> summaries_;
+    RunRow run_;
+    int64_t lastIndex_ = -1;     // the run's newest block
+    int64_t tickLastIndex_ = -1; // the current tick's
+    std::vector<int16_t> pending_; // samples not yet handed to HDF5
+    std::vector<BlockRow> tick_;   // this tick's rows, completed at its end
+    std::vector<BlockRow> rows_;   // completed rows awaiting the flush
+    std::vector<SummaryEntry> entries_;
+    std::array<std::vector<SummaryEntry>, SummaryBuilder::kLevels> levelEntries_;
+    std::vector<MarkerRow> markers_;
+    std::vector<DigitalRow> digital_;
+    bool runDirty_ = false;
+    int64_t rowsFlushed_ = 0;
+    int64_t runRowsFlushed_ = 0;
+    Clock::time_point lastFlush_{};
+    Clock::time_point lastSync_{};
+};
+
+} // namespace adcard

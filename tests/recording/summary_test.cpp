@@ -1,0 +1,182 @@
+// The summary pyramid against a reduction of the raw scans computed here,
+// independently: pure, at small widths so that every level fills, and in the
+// file, through the writer, read back through HDF5.
+#include "recording/recording_writer.h"
+#include "tests/recording/recording_support.h"
+#include "tests/support/row_name.h"
+
+#include <cmath>
+#include <map>
+
+namespace adcard::testing {
+namespace {
+
+using ::PrintTo;
+
+struct Expected {
+    int64_t count = 0;
+    std::vector<int16_t> min, max;
+    std::vector<double> mean, std;
+};
+
+// Entry start -> its statistics, over the scans present in `blocks`.
+std::map<int64_t, Expected> reduce(const std::map<int64_t, std::vector<int16_t>> &blocks, int s, int c, int64_t width)
+{
+    std::map<int64_t, std::vector<std::vector<int16_t>>> byEntry; // start -> channel -> codes
+    for (const auto &[index, codes] : blocks)
+        for (int k = 0; k < s; ++k) {
+            auto &e = byEntry[(index * s + k) / width * width];
+            e.resize(std::size_t(c));
+            for (int ch = 0; ch < c; ++ch)
+                e[std::size_t(ch)].push_back(codes[std::size_t(k * c + ch)]);
+        }
+    std::map<int64_t, Expected> out;
+    for (const auto &[start, channels] : byEntry) {
+        Expected &x = out[start];
+        x.count = std::ssize(channels[0]);
+        for (const auto &v : channels) {
+            double mean = 0, sq = 0;
+            for (int16_t code : v)
+                mean += code;
+            mean /= double(v.size());
+            for (int16_t code : v)
+                sq += (code - mean) * (code - mean);
+            x.min.push_back(*std::min_element(v.begin(), v.end()));
+            x.max.push_back(*std::max_element(v.begin(), v.end()));
+            x.mean.push_back(mean);
+            x.std.push_back(std::sqrt(sq / double(v.size())));
+        }
+    }
+    return out;
+}
+
+template <typename Entry>
+void expectLevel(const std::vector<Entry> &got, const std::map<int64_t, Expected> &want, int level)
+{
+    ASSERT_EQ(got.size(), want.size()) << "level " << level;
+    auto w = want.begin();
+    for (std::size_t i = 0; i < got.size(); ++i, ++w) {
+        const Entry &e = got[i];
+        ASSERT_EQ(e.start, w->first) << "level " << level << " entry " << i;
+        EXPECT_EQ(e.count, w->second.count) << "level " << level << " at " << e.start;
+        EXPECT_EQ(std::vector<int16_t>(e.min.begin(), e.min.end()), w->second.min) << "level " << level;
+        EXPECT_EQ(std::vector<int16_t>(e.max.begin(), e.max.end()), w->second.max) << "level " << level;
+        for (std::size_t ch = 0; ch < e.mean.size(); ++ch) {
+            EXPECT_NEAR(e.mean[ch], w->second.mean[ch], 1e-6 * 32768) << "level " << level << " at " << e.start;
+            EXPECT_NEAR(e.std[ch], w->second.std[ch], 1e-6 * 32768) << "level " << level << " at " << e.start;
+        }
+    }
+}
+
+// Blocks of a run: `pattern` says for each index whether it is present ('b')
+// or a gap ('-'); the last present one ends the run mid-entry at every level.
+std::map<int64_t, std::vector<int16_t>> blocksOf(std::string_view pattern, int s, int c)
+{
+    std::map<int64_t, std::vector<int16_t>> out;
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        if (pattern[i] == 'b')
+            out[int64_t(i)] = testBlock(int64_t(i), std::size_t(s * c));
+    return out;
+}
+
+struct PyramidRow {
+    const char *name;
+    int base, factor, levels, scansPerBlock, channels;
+    std::string pattern;
+};
+
+class SummaryPyramid : public ::testing::TestWithParam<PyramidRow> {};
+
+TEST_P(SummaryPyramid, EveryLevelEqualsAReductionOfTheRawScans)
+{
+    const PyramidRow &row = GetParam();
+    const auto blocks = blocksOf(row.pattern, row.scansPerBlock, row.channels);
+    SummaryBuilder b(row.channels, row.scansPerBlock, row.base, row.factor, row.levels);
+    std::vector<SummaryEntry> out;
+    for (const auto &[index, codes] : blocks)
+        b.addBlock(index, codes, out);
+    b.finish(out);
+    int64_t width = row.base;
+    for (int level = 1; level <= row.levels; ++level, width *= row.factor) {
+        std::vector<SummaryEntry> mine;
+        for (const SummaryEntry &e : out)
+            if (e.level == level)
+                mine.push_back(e);
+        expectLevel(mine, reduce(blocks, row.scansPerBlock, row.channels, width), level);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SummaryPyramid,
+    ::testing::Values(PyramidRow{"aligned", 4, 2, 6, 4, 2, std::string(40, 'b')},
+                      PyramidRow{"blocks_across_entries", 4, 3, 5, 7, 3, "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb"},
+                      PyramidRow{"gaps_and_whole_empty_entries", 4, 2, 7, 3, 1, "b-bb----------bb-b---b---------bb-b"},
+                      PyramidRow{"first_blocks_missing", 8, 2, 4, 5, 2, "----bbb-b"},
+                      PyramidRow{"blocks_wider_than_entries", 2, 2, 8, 9, 2, "bb-bbb--b"}),
+    kRowName);
+
+// The file: every level of every run read back, runs told apart, gaps and
+// the runs' last partial entries included; summary_first finds each run's.
+TEST(SummaryFile, EveryLevelOfEveryRunMatchesTheRawScans)
+{
+    const std::string path = scratchDir("summary-file") + "/a.h5";
+    AcqSettings s = panelSettings();
+    s.ScansPerBlock = 700;
+    s.ChannelCount = 3;
+    const std::vector<std::string> runs = {std::string(300, 'b') + "--" + std::string(60, 'b'), "-bb-b"};
+    {
+        RecordingWriter w(std::make_unique<RecordingFile>(path, false), "lib", "v", {});
+        const auto now = RecordingWriter::Clock::now();
+        for (const std::string &pattern : runs) {
+            w.beginRun(s, 1000, now);
+            for (const auto &[index, codes] : blocksOf(pattern, 700, 3)) {
+                w.onBlock(index, 0, codes);
+                w.onTickEnd({.timeNs = 2000}, now);
+            }
+            w.endRun(3000, now);
+        }
+        w.close(4000, now);
+    }
+    Reader r(path, H5F_ACC_RDONLY);
+    ASSERT_TRUE(r.opened());
+    const auto runRows = r.runs();
+    ASSERT_EQ(runRows.size(), runs.size());
+    int64_t width = SummaryBuilder::kBase;
+    for (int level = 1; level <= SummaryBuilder::kLevels; ++level, width *= SummaryBuilder::kFactor) {
+        const auto stored = r.summaries(level);
+        for (std::size_t run = 0; run < runs.size(); ++run) {
+            const auto first = std::size_t(runRows[run].summaryFirst[level - 1]);
+            const auto end = run + 1 < runs.size() ? std::size_t(runRows[run + 1].summaryFirst[level - 1]) : stored.size();
+            ASSERT_LE(first, end);
+            std::vector<StoredEntry> mine(stored.begin() + std::ptrdiff_t(first), stored.begin() + std::ptrdiff_t(end));
+            for (const StoredEntry &e : mine)
+                EXPECT_EQ(e.run, int32_t(run + 1));
+            expectLevel(mine, reduce(blocksOf(runs[run], 700, 3), 700, 3, width), level);
+        }
+    }
+}
+
+struct CutRow {
+    const char *name;
+    std::string text;
+    std::size_t bytes;
+    std::string want;
+};
+
+class Utf8Cut : public ::testing::TestWithParam<CutRow> {};
+
+TEST_P(Utf8Cut, NeverSplitsACharacter)
+{
+    EXPECT_EQ(cutUtf8(GetParam().text, GetParam().bytes), GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Utf8Cut,
+                         ::testing::Values(CutRow{"short", "abc", 5, "abc"}, CutRow{"ascii", "abcdef", 4, "abcd"},
+                                           CutRow{"before_a_character", "ab标记", 2, "ab"},
+                                           CutRow{"inside_a_character", "ab标记", 4, "ab"},
+                                           CutRow{"after_a_character", "ab标记", 5, "ab标"},
+                                           CutRow{"four_bytes", "a😀b", 4, "a"}),
+                         kRowName);
+
+} // namespace
+} // namespace adcard::testing
