@@ -48,7 +48,7 @@ constexpr int kLevels = 8;
 
 constexpr int64_t kIndexBlock = 4096;  // rows per cached block of indices
 constexpr int64_t kEntryBlock = 1024;  // entries per cached block
-constexpr int64_t kRawBytes = 16 << 20; // raw samples kept at most
+constexpr int64_t kRawBytes = 6 << 20; // raw samples kept at most: a frame and a half
 
 class Quiet {
 public:
@@ -70,11 +70,15 @@ private:
     void *data_ = nullptr;
 };
 
-Hid openDataset(hid_t where, const char *name)
+// The reader keeps what it read in blocks of its own; HDF5's chunk cache
+// (1 MiB a dataset by default) would only hold a second copy.
+Hid openDataset(hid_t where, const char *name, std::size_t chunkCache = 64 << 10)
 {
     if (H5Lexists(where, name, H5P_DEFAULT) <= 0)
         return {};
-    return Hid(H5Dopen2(where, name, H5P_DEFAULT), H5Dclose);
+    const Hid dapl(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+    H5Pset_chunk_cache(dapl.get(), 521, chunkCache, 1.0);
+    return Hid(H5Dopen2(where, name, dapl.get()), H5Dclose);
 }
 
 // The value of a one-element numeric attribute.
@@ -114,9 +118,8 @@ std::string attrText(hid_t obj, const char *name)
     if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
         H5Tget_class(type.get()) != H5T_STRING)
         return {};
-    const Hid mem(H5Tcopy(H5T_C_S1), H5Tclose);
+    const Hid mem(H5Tcopy(type.get()), H5Tclose); // in its own character set
     if (H5Tis_variable_str(type.get()) > 0) {
-        H5Tset_size(mem.get(), H5T_VARIABLE);
         char *value = nullptr;
         if (H5Aread(attr.get(), mem.get(), &value) < 0 || !value)
             return {};
@@ -129,6 +132,7 @@ std::string attrText(hid_t obj, const char *name)
         return {};
     std::string out(size + 1, '\0');
     H5Tset_size(mem.get(), size + 1);
+    H5Tset_strpad(mem.get(), H5T_STR_NULLTERM);
     if (H5Aread(attr.get(), mem.get(), out.data()) < 0)
         return {};
     out.resize(std::strlen(out.c_str()));
@@ -162,7 +166,8 @@ public:
     {
     }
     // The file's member `name`, if it is of class `cls` (and, for arrays,
-    // one-dimensional with `dim` elements).
+    // one-dimensional with `dim` elements; for text, `dim` bytes with the
+    // terminating zero, `memType` unused).
     bool add(const char *name, std::size_t offset, hid_t memType, H5T_class_t cls, hsize_t dim = 0)
     {
         if (!file_.valid() || H5Tget_class(file_.get()) != H5T_COMPOUND)
@@ -170,6 +175,16 @@ public:
         const int i = H5Tget_member_index(file_.get(), name);
         if (i < 0 || H5Tget_member_class(file_.get(), unsigned(i)) != cls)
             return false;
+        if (cls == H5T_STRING) {
+            // Fixed text of `dim` bytes in the file's own character set:
+            // HDF5 does not convert between sets.
+            const Hid m(H5Tget_member_type(file_.get(), unsigned(i)), H5Tclose);
+            if (H5Tis_variable_str(m.get()) != 0)
+                return false;
+            const Hid text(H5Tcopy(m.get()), H5Tclose);
+            return H5Tset_size(text.get(), dim) >= 0 && H5Tset_strpad(text.get(), H5T_STR_NULLTERM) >= 0 &&
+                   H5Tinsert(mem_.get(), name, offset, text.get()) >= 0;
+        }
         if (cls == H5T_ARRAY) {
             const Hid m(H5Tget_member_type(file_.get(), unsigned(i)), H5Tclose);
             hsize_t d[2] = {};
@@ -451,6 +466,9 @@ struct RecordingState {
             if (r + 1 < table.size())
                 rows = std::min(rows, table[r + 1].firstRow - row.firstRow);
             placeRows(p, rows);
+            // A run's last entries cover its last rows; with rows cut short
+            // (samples missing), they would cover what is not there.
+            p.closed = p.closed && p.info.blocks == row.rows;
             for (std::size_t l = 0; l < levels.size(); ++l) {
                 const int64_t size = int64_t(length(levels[l].get()));
                 const int64_t first = row.summaryFirst[l];
@@ -472,8 +490,6 @@ struct RecordingState {
         if (n > kMaxRuns)
             return false;
         Fields f(runs.get(), sizeof(RunsRow));
-        const Hid name(H5Tcopy(H5T_C_S1), H5Tclose);
-        H5Tset_size(name.get(), sizeof(RunsRow::startTime));
         const Hid firsts = arrayType(H5T_NATIVE_INT64, levels.size());
         const bool ok = f.add("run", offsetof(RunsRow, run), H5T_NATIVE_INT32, H5T_INTEGER) &&
                         f.add("start_time_ns", offsetof(RunsRow, startNs), H5T_NATIVE_INT64, H5T_INTEGER) &&
@@ -484,7 +500,7 @@ struct RecordingState {
                         f.add("end_time_ns", offsetof(RunsRow, endNs), H5T_NATIVE_INT64, H5T_INTEGER);
         if (!ok)
             return false;
-        f.add("start_time", offsetof(RunsRow, startTime), name.get(), H5T_STRING);
+        f.add("start_time", offsetof(RunsRow, startTime), H5I_INVALID_HID, H5T_STRING, sizeof(RunsRow::startTime));
         if (!levels.empty() &&
             !f.add("summary_first", offsetof(RunsRow, summaryFirst), firsts.get(), H5T_ARRAY, levels.size()))
             levels.clear();
@@ -524,7 +540,7 @@ std::string layout(RecordingState &st)
             if (H5Oget_info_by_name2(f, n.c_str(), &oi, H5O_INFO_BASIC, H5P_DEFAULT) < 0 || oi.type != H5O_TYPE_GROUP)
                 continue;
             g.group = Hid(H5Gopen2(f, n.c_str(), H5P_DEFAULT), H5Gclose);
-            g.samples = openDataset(g.group.get(), "samples");
+            g.samples = openDataset(g.group.get(), "samples", 256 << 10);
             g.blocks = openDataset(g.group.get(), "blocks");
             if (g.samples.valid() && g.blocks.valid())
                 st.groups.push_back(std::move(g));
@@ -537,7 +553,7 @@ std::string layout(RecordingState &st)
     if (*version != 2)
         return "recording format " + std::to_string(int64_t(*version)) + ", which this program does not read";
     st.version = 2;
-    st.samples = openDataset(f, "samples");
+    st.samples = openDataset(f, "samples", 256 << 10);
     st.blocks = openDataset(f, "blocks");
     st.runs = openDataset(f, "runs");
     if (!st.samples.valid() || !st.blocks.valid() || !st.runs.valid())
@@ -588,12 +604,12 @@ public:
             setGeometry(kBase, kFactor, kLevels);
             rowsKnown_ = p_.info.blocks;
             live_ = p_.info.open;
-            thread_ = std::thread([this] { summariseInBackground(); });
+            thread_ = std::thread([this, at = where()] { summariseInBackground(at); });
         }
         const int64_t rowBytes = int64_t(p_.info.scansPerBlock) * p_.info.channels * 2;
         rawRows_ = std::max<int64_t>(1, 65536 / p_.info.scansPerBlock);
         raw_.setCapacity(std::size_t(std::max<int64_t>(2, kRawBytes / (rawRows_ * rowBytes))));
-        entries_.setCapacity(48);
+        entries_.setCapacity(32);
         indices_.setCapacity(32);
     }
     ~FileRun() override
@@ -659,10 +675,10 @@ private:
     };
     Where where() const { return {p_.samples, p_.blocks, p_.rowBase, p_.info.scansPerBlock, p_.info.channels}; }
     static bool readRows(const Where &at, int64_t row, int64_t n, int16_t *out);
-    bool readIndices(int64_t row, int64_t n, int64_t *out) const;
+    static bool readIndices(const Where &at, int64_t row, int64_t n, int64_t *out);
     const EntryTable *entryBlock(int level, int64_t block) const;
     int64_t entrySpan(int level, int64_t pos) const;
-    void summariseInBackground();
+    void summariseInBackground(const Where &at);
 
     std::shared_ptr<RecordingState> st_;
     mutable RunPlace p_;
@@ -685,6 +701,9 @@ private:
     mutable Lru<Raw> raw_;
     mutable Lru<Indices> indices_;
     mutable Lru<Entries> entries_;
+    // Per level, the span of the run's last entry so far.
+    static constexpr int64_t kUnknown = std::numeric_limits<int64_t>::min();
+    mutable std::vector<int64_t> lastSpan_;
 
     // An older file's levels, built in the background.
     mutable std::mutex levelsMutex_;
@@ -722,6 +741,7 @@ void FileRun::sync() const
     raw_.dropIf([&](uint64_t, const Raw &r) { return r.rows < rawRows_; });
     indices_.dropIf([&](uint64_t, const Indices &r) { return r.rows < kIndexBlock; });
     entries_.dropIf([&](uint64_t, const Entries &r) { return r.entries < kEntryBlock; });
+    lastSpan_.clear();
     p_ = std::move(fresh);
     if (more || live_ != p_.info.open) {
         {
@@ -745,10 +765,10 @@ bool FileRun::readRows(const Where &at, int64_t row, int64_t n, int16_t *out)
            H5Dread(at.samples, H5T_NATIVE_INT16, memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
 }
 
-bool FileRun::readIndices(int64_t row, int64_t n, int64_t *out) const
+bool FileRun::readIndices(const Where &at, int64_t row, int64_t n, int64_t *out)
 {
-    Fields f(p_.blocks, sizeof(int64_t));
-    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(p_.blocks, hsize_t(p_.rowBase + row), hsize_t(n), out);
+    Fields f(at.blocks, sizeof(int64_t));
+    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(at.blocks, hsize_t(at.rowBase + row), hsize_t(n), out);
 }
 
 int64_t FileRun::rowIndex(int64_t row) const
@@ -762,7 +782,7 @@ int64_t FileRun::rowIndex(int64_t row) const
         Indices fresh;
         fresh.rows = std::min(kIndexBlock, rows - b * kIndexBlock);
         fresh.index.resize(std::size_t(fresh.rows));
-        if (!readIndices(b * kIndexBlock, fresh.rows, fresh.index.data()))
+        if (!readIndices(where(), b * kIndexBlock, fresh.rows, fresh.index.data()))
             fresh.index.assign(fresh.index.size(), -1);
         c = &indices_.put(uint64_t(b), std::move(fresh));
     }
@@ -794,7 +814,7 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
     int64_t last = -1;
     for (int64_t r = firstRowFrom(first / s); r < rows; ++r) {
         const int64_t index = rowIndex(r);
-        if (index * s >= end)
+        if (index > p_.lastIndex || index * s >= end)
             break;
         if (index <= last || index < 0)
             continue; // out of order: damaged, skip it
@@ -821,30 +841,41 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
 bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
                           const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const
 {
-    const std::lock_guard lock(mutex_);
-    sync();
-    const Quiet quiet;
-    const int64_t s = p_.info.scansPerBlock;
-    const std::size_t ch = std::size_t(p_.info.channels);
-    const int64_t rows = p_.info.blocks;
+    // An export may take long, perhaps in a thread of its own: it holds the
+    // run only to find where to begin, then reads batches of its own, so
+    // that views go on being drawn meanwhile and keep their cache.
+    Where at{};
+    int64_t rows = 0, lastIndex = -1, r0 = 0;
     firstScan = std::max<int64_t>(firstScan, 0);
-    // Reads its own batches, so an export does not sweep the view's cache.
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        at = where();
+        rows = p_.info.blocks;
+        lastIndex = p_.lastIndex;
+        r0 = firstRowFrom(firstScan / at.scansPerBlock);
+    }
+    const Quiet quiet;
+    const int64_t s = at.scansPerBlock;
+    const std::size_t ch = std::size_t(at.channels);
     const int64_t batch = rawRows_;
     std::vector<int16_t> codes(std::size_t(batch * s) * ch);
+    std::vector<int64_t> index(static_cast<std::size_t>(batch));
     int64_t last = -1;
-    for (int64_t r = firstRowFrom(firstScan / s); r < rows; r += batch) {
+    for (int64_t r = r0; r < rows; r += batch) {
         const int64_t n = std::min(batch, rows - r);
-        if (!readRows(where(), r, n, codes.data()))
+        if (!readIndices(at, r, n, index.data()) || !readRows(at, r, n, codes.data()))
             return false;
         for (int64_t i = 0; i < n; ++i) {
-            const int64_t index = rowIndex(r + i);
-            if (index * s >= lastScan)
+            const int64_t b = index[std::size_t(i)];
+            if (b > lastIndex || b * s >= lastScan)
                 return true;
-            if (index <= last || index < 0)
-                continue;
-            last = index;
-            for (int64_t k = std::max(firstScan, index * s); k < std::min(lastScan, (index + 1) * s); ++k)
-                if (!scan(k, std::span<const int16_t>(&codes[std::size_t(i * s + k - index * s) * ch], ch)))
+            if (b <= last || b < 0)
+                continue; // out of order: damaged
+            last = b;
+            for (int64_t k = std::max(firstScan, b * s); k < std::min(lastScan, (b + 1) * s); ++k)
+                if (!scan(k, std::span<const int16_t>(&codes[std::size_t(i * s + k - b * s) * ch], ch)))
                     return false;
         }
     }
@@ -859,9 +890,22 @@ int64_t FileRun::readySpans(int level) const
         return complete_ ? (scans + w - 1) / w : readyScan_ / w;
     if (level > int(p_.entries.size()))
         return 0;
-    // The last entries of a run are written at its end; before that, an
-    // entry whose span the rows do not yet cover is not trusted.
-    return p_.closed ? (scans + w - 1) / w : scans / w;
+    // The last entries of a run are written at its end.
+    if (p_.closed)
+        return (scans + w - 1) / w;
+    // Before that, entries come in order but may lag behind the rows (the
+    // writer may gather them a chunk at a time): a span past the level's
+    // last entry may yet get one. An entry whose span the rows do not cover
+    // yet is not trusted either.
+    lastSpan_.resize(p_.entries.size(), kUnknown);
+    int64_t &last = lastSpan_[std::size_t(level) - 1];
+    if (last == kUnknown) {
+        const int64_t n = p_.entries[std::size_t(level) - 1].second - p_.entries[std::size_t(level) - 1].first;
+        last = n > 0 ? entrySpan(level, n - 1) : -1;
+        if (last == std::numeric_limits<int64_t>::max())
+            last = -1;
+    }
+    return std::min(last + 1, scans / w);
 }
 
 const EntryTable *FileRun::entryBlock(int level, int64_t block) const
@@ -982,13 +1026,11 @@ void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
     }
 }
 
-void FileRun::summariseInBackground()
+void FileRun::summariseInBackground(const Where &at)
 {
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    const Where at = where(); // rows and samples stay where they are
     const int64_t s = at.scansPerBlock;
     const std::size_t ch = std::size_t(at.channels);
-    const hid_t blocks = at.blocks;
     PyramidBuilder builder(int(ch), kBase, kFactor, kLevels);
     const int64_t batch = std::max<int64_t>(1, 65536 / s);
     std::vector<int16_t> codes(std::size_t(batch * s) * ch);
@@ -1007,9 +1049,7 @@ void FileRun::summariseInBackground()
         if (row >= known)
             break; // all read of a finished run
         const int64_t n = std::min(batch, known - row);
-        Fields f(blocks, sizeof(int64_t));
-        if (!f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) ||
-            !f.read(blocks, hsize_t(at.rowBase + row), hsize_t(n), index.data()) || !readRows(at, row, n, codes.data())) {
+        if (!readIndices(at, row, n, index.data()) || !readRows(at, row, n, codes.data())) {
             H5Eclear2(H5E_DEFAULT);
             break;
         }
@@ -1048,13 +1088,11 @@ std::vector<RecordedMarker> FileRun::markers() const
     };
     const hsize_t n = std::min(length(d), kMaxMarkers);
     Fields f(d, sizeof(Row));
-    const Hid text(H5Tcopy(H5T_C_S1), H5Tclose);
-    H5Tset_size(text.get(), sizeof(Row::text));
     if (!f.add("run", offsetof(Row, run), H5T_NATIVE_INT32, H5T_INTEGER) ||
         !f.add("scan", offsetof(Row, scan), H5T_NATIVE_INT64, H5T_INTEGER))
         return out;
     f.add("time_ns", offsetof(Row, timeNs), H5T_NATIVE_INT64, H5T_INTEGER);
-    f.add("text", offsetof(Row, text), text.get(), H5T_STRING);
+    f.add("text", offsetof(Row, text), H5I_INVALID_HID, H5T_STRING, sizeof(Row::text));
     std::vector<Row> rows(n, Row{});
     if (!f.read(d, 0, n, rows.data()))
         return out;

@@ -1,0 +1,436 @@
+// The reader against files written here through the HDF5 C API in the older
+// layout, and against a brute-force reduction of the same scans.
+#include "recording/recording_reader_impl.h"
+#include "tests/recording/recording_support.h"
+
+#include <sys/wait.h>
+
+#include <hdf5.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace adcard::testing {
+namespace {
+
+std::string scratch(const std::string &name)
+{
+    const auto dir = std::filesystem::path(ADPANEL_TEST_TMP) / "reader";
+    std::filesystem::create_directories(dir);
+    const auto path = dir / name;
+    std::filesystem::remove(path);
+    return path.string();
+}
+
+// A run: which blocks are present, and every scan's codes (those of
+// testBlock, which the Feeder hands over).
+struct Model {
+    int channels = 3;
+    int64_t scansPerBlock = 100;
+    std::vector<int64_t> present; // block indices, rising
+
+    int16_t code(int64_t scan, int k) const
+    {
+        const int64_t j = (scan % scansPerBlock) * channels + k;
+        return int16_t(uint16_t((scan / scansPerBlock) * 7919 + j * 31));
+    }
+    int64_t scans() const { return present.empty() ? 0 : (present.back() + 1) * scansPerBlock; }
+    bool has(int64_t scan) const
+    {
+        return std::binary_search(present.begin(), present.end(), scan / scansPerBlock);
+    }
+};
+
+Model gappy(int64_t blocks)
+{
+    Model m;
+    for (int64_t i = 0; i < blocks; ++i)
+        if (i % 37 != 5 && (i < 1000 || i >= 1500)) // holes, and one long gap
+            m.present.push_back(i);
+    return m;
+}
+
+// Writes `m` as run 1 of an older-layout file.
+void writeOlder(const std::string &path, const Model &m)
+{
+    const Hid f(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
+    const Hid g(H5Gcreate2(f.get(), "run0001", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
+    auto attr = [&](const char *name, int64_t v) {
+        const Hid s(H5Screate(H5S_SCALAR), H5Sclose);
+        const Hid a(H5Acreate2(g.get(), name, H5T_STD_I32LE, s.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+        H5Awrite(a.get(), H5T_NATIVE_INT64, &v);
+    };
+    attr("channels", m.channels);
+    attr("scans_per_block", m.scansPerBlock);
+    attr("IntrArg5", 10000);
+    const hsize_t ch = hsize_t(m.channels), rows = m.present.size(), scans = rows * hsize_t(m.scansPerBlock);
+    const hsize_t dims[2] = {scans, ch};
+    const Hid space(H5Screate_simple(2, dims, nullptr), H5Sclose);
+    const Hid samples(H5Dcreate2(g.get(), "samples", H5T_STD_I16LE, space.get(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                      H5Dclose);
+    std::vector<int16_t> codes;
+    for (int64_t b : m.present)
+        for (int64_t s = b * m.scansPerBlock; s < (b + 1) * m.scansPerBlock; ++s)
+            for (int k = 0; k < m.channels; ++k)
+                codes.push_back(m.code(s, k));
+    if (!codes.empty())
+        H5Dwrite(samples.get(), H5T_NATIVE_INT16, H5S_ALL, H5S_ALL, H5P_DEFAULT, codes.data());
+    const Hid row(H5Tcreate(H5T_COMPOUND, 8), H5Tclose);
+    H5Tinsert(row.get(), "index", 0, H5T_STD_I64LE);
+    const Hid rowSpace(H5Screate_simple(1, &rows, nullptr), H5Sclose);
+    const Hid blocks(H5Dcreate2(g.get(), "blocks", row.get(), rowSpace.get(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                     H5Dclose);
+    const Hid mem(H5Tcreate(H5T_COMPOUND, 8), H5Tclose);
+    H5Tinsert(mem.get(), "index", 0, H5T_NATIVE_INT64);
+    if (rows)
+        H5Dwrite(blocks.get(), mem.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, m.present.data());
+}
+
+struct Opened {
+    std::unique_ptr<RecordingReader> reader;
+    std::unique_ptr<RecordedRun> run;
+};
+
+Opened open(const std::string &path, int run = 1)
+{
+    std::string error;
+    Opened o{std::unique_ptr<RecordingReader>(openRecording(path.c_str(), &error)), nullptr};
+    EXPECT_TRUE(o.reader) << error;
+    if (o.reader)
+        o.run = o.reader->openRun(run, error);
+    EXPECT_TRUE(o.run) << error;
+    return o;
+}
+
+// What a column holds, by brute force over the model's scans: the level a
+// column of width w is answered from, its edges on that level's grid (or the
+// scans under it), and every present scan between.
+std::vector<ColumnSummary> bruteForce(const Model &m, double first, double last, int columns, int levels)
+{
+    const double w = (last - first) / columns;
+    int64_t grid = 1;
+    for (int64_t g = 256, l = 1; l <= levels && double(g) <= w; ++l, g *= 8)
+        grid = g;
+    const double scans = double(m.scans());
+    const double top = std::ceil(scans / double(grid)) * double(grid);
+    std::vector<ColumnSummary> out;
+    for (int c = 0; c < columns; ++c) {
+        double a, b;
+        if (grid == 1) {
+            a = std::floor(first + c * w);
+            b = std::max(a + 1, std::floor(first + (c + 1) * w));
+        } else {
+            a = std::round((first + c * w) / double(grid)) * double(grid);
+            b = std::round((first + (c + 1) * w) / double(grid)) * double(grid);
+        }
+        a = std::clamp(a, 0.0, grid == 1 ? scans : top);
+        b = std::clamp(b, 0.0, grid == 1 ? scans : top);
+        for (int k = 0; k < m.channels; ++k) {
+            ColumnSummary s{INT16_MAX, INT16_MIN, 0, 0};
+            double sum = 0;
+            for (int64_t i = int64_t(a); i < int64_t(b); ++i)
+                if (i < m.scans() && m.has(i)) {
+                    const int16_t v = m.code(i, k);
+                    s.min = std::min(s.min, v);
+                    s.max = std::max(s.max, v);
+                    sum += v;
+                    ++s.count;
+                }
+            s.mean = s.count ? float(sum / double(s.count)) : 0.0F;
+            out.push_back(s.count ? s : ColumnSummary{});
+        }
+    }
+    return out;
+}
+
+void expectSame(const std::vector<ColumnSummary> &want, const std::vector<ColumnSummary> &got, const std::string &what)
+{
+    ASSERT_EQ(want.size(), got.size());
+    int wrong = 0;
+    for (std::size_t i = 0; i < want.size() && wrong < 5; ++i) {
+        const bool same = want[i].count == got[i].count && want[i].min == got[i].min && want[i].max == got[i].max &&
+                          std::abs(want[i].mean - got[i].mean) <= 0.01F + 1e-5F * std::abs(want[i].mean);
+        if (!same)
+            ADD_FAILURE() << what << " entry " << i << ": want " << want[i].count << " [" << want[i].min << ","
+                          << want[i].max << "] " << want[i].mean << ", got " << got[i].count << " [" << got[i].min
+                          << "," << got[i].max << "] " << got[i].mean;
+        wrong += !same;
+    }
+}
+
+struct View {
+    double first, last;
+    int columns;
+};
+
+// Whole run, zoomed through every level down to scans narrower than a
+// column, a range over the long gap, ones hanging over both ends.
+const View kViews[] = {
+    {0, 330000, 1},        {0, 330000, 2},      {0, 330000, 20},     {0, 330000, 150},   {0, 330000, 1920},
+    {12345.5, 212345, 50}, {99000, 151000, 26}, {150500, 150503, 7}, {1000, 1010, 40},   {-5000, 40000, 33},
+    {320000, 400000, 30},  {329990, 330000, 3}, {0, 3e18, 4},        {280000, 330000, 9},
+};
+
+void checkViews(const RecordedRun &run, const Model &m, int levels, std::span<const View> views = kViews)
+{
+    for (const View &v : views) {
+        std::vector<ColumnSummary> got(std::size_t(v.columns) * std::size_t(m.channels));
+        run.summarise(v.first, v.last, v.columns, got);
+        expectSame(bruteForce(m, v.first, v.last, v.columns, levels), got,
+                   "view " + std::to_string(v.first) + ".." + std::to_string(v.last) + "/" + std::to_string(v.columns));
+    }
+}
+
+void checkStats(const RecordedRun &run, const Model &m, std::vector<std::pair<int64_t, int64_t>> ranges)
+{
+    for (const auto &[a, b] : ranges) {
+        const auto got = run.stats(a, b);
+        ASSERT_EQ(got.size(), std::size_t(m.channels));
+        for (int k = 0; k < m.channels; ++k) {
+            RangeStats want{0, 1e9, -1e9, 0, 0};
+            for (int64_t i = std::max<int64_t>(a, 0); i < std::min(b, m.scans()); ++i)
+                if (m.has(i)) {
+                    const double v = m.code(i, k);
+                    ++want.count;
+                    want.min = std::min(want.min, v);
+                    want.max = std::max(want.max, v);
+                    want.mean += v;
+                    want.rms += v * v;
+                }
+            const double n = double(std::max<int64_t>(want.count, 1));
+            EXPECT_EQ(got[k].count, want.count) << a << ".." << b;
+            EXPECT_EQ(got[k].min, want.min) << a << ".." << b;
+            EXPECT_EQ(got[k].max, want.max) << a << ".." << b;
+            EXPECT_NEAR(got[k].mean, want.mean / n, 1e-3 + 1e-6 * std::abs(want.mean / n)) << a << ".." << b;
+            EXPECT_NEAR(got[k].rms, std::sqrt(want.rms / n), 1e-3 + 1e-6 * std::sqrt(want.rms / n)) << a << ".." << b;
+        }
+    }
+}
+
+void waitSummarised(const RecordedRun &run)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (run.summaryProgress() < 1.0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(run.summaryProgress(), 1.0);
+}
+
+TEST(RecordingReaderOlder, SummariesBuiltInTheBackgroundMatchTheRawScans)
+{
+    const Model m = gappy(3300);
+    const std::string path = scratch("older.h5");
+    writeOlder(path, m);
+    const auto size = std::filesystem::file_size(path);
+    Opened o = open(path);
+    ASSERT_TRUE(o.run);
+    EXPECT_EQ(o.reader->formatVersion(), 1);
+    const RecordedRunInfo &i = o.run->info();
+    EXPECT_EQ(i.blocks, int64_t(m.present.size()));
+    EXPECT_EQ(i.scans, m.scans());
+    EXPECT_EQ(i.holes, 3300 - int64_t(m.present.size()));
+    // A small range is answered from the raw scans while summarising.
+    std::vector<ColumnSummary> early(40 * 3);
+    o.run->summarise(1000, 1010, 40, early);
+    expectSame(bruteForce(m, 1000, 1010, 40, 8), early, "before the summaries");
+    waitSummarised(*o.run);
+    checkViews(*o.run, m, 8);
+    checkStats(*o.run, m, {{0, 330000}, {17, 250001}, {99999, 150001}, {4000, 4001}, {-9, 1000000000}});
+    // Every present scan once, in order, for the export.
+    int64_t seen = 0, wrong = 0;
+    o.run->forEachScan(-3, 1e9, [&](int64_t s, std::span<const int16_t> codes) {
+        wrong += !m.has(s) || codes[2] != m.code(s, 2) || (seen && s <= 0);
+        ++seen;
+        return true;
+    });
+    EXPECT_EQ(seen, int64_t(m.present.size()) * m.scansPerBlock);
+    EXPECT_EQ(wrong, 0);
+    o = {};
+    EXPECT_EQ(std::filesystem::file_size(path), size); // never written to
+}
+
+// The recorder writes in a child while the reader follows the file: at
+// every state the reader sees, what it answers is what the rows it trusts
+// hold, never more.
+TEST(RecordingReaderLive, AnswersMatchTheRowsAtEveryRefresh)
+{
+    const std::string path = scratch("live.h5");
+    auto pattern = [](int t) { return t % 7 == 3 ? "bbmmb" : "bbbbb"; };
+    constexpr int kTicks = 60;
+    const Child child = spawn([&](int out) {
+        Recorder rec;
+        if (!rec.arm(path, false, {}).empty())
+            return 11;
+        Feeder f(rec);
+        f.start();
+        int64_t stored = 0;
+        for (int t = 0; t < kTicks; ++t) {
+            f.tick(pattern(t));
+            stored += std::count(pattern(t), pattern(t) + 5, 'b');
+            for (int i = 0; i < 20000 && rec.status().blocksWritten < stored; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (t == 0)
+                ::dprintf(out, "started\n");
+        }
+        rec.stop();
+        return rec.status().state == RecorderState::Idle ? 0 : 12;
+    });
+    ASSERT_GT(child.pid, 0);
+    std::string line;
+    ASSERT_TRUE(readLine(child.out, line));
+    Model all;
+    all.channels = 4;
+    all.scansPerBlock = 1000;
+    for (int t = 0, i = 0; t < kTicks; ++t)
+        for (int k = 0; k < 5; ++k, ++i)
+            if (pattern(t)[k] == 'b')
+                all.present.push_back(i);
+
+    std::string error;
+    std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
+    ASSERT_TRUE(reader) << error;
+    std::unique_ptr<RecordedRun> run;
+    int64_t checked = -1;
+    int states = 0;
+    for (bool exited = false; !exited;) {
+        int status = 0;
+        exited = ::waitpid(child.pid, &status, WNOHANG) == child.pid;
+        if (exited) {
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        reader->refresh();
+        if (!run)
+            run = reader->openRun(1, error);
+        if (!run || run->info().blocks == checked) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            continue;
+        }
+        checked = run->info().blocks;
+        ASSERT_LE(checked, int64_t(all.present.size()));
+        Model seen = all;
+        seen.present.resize(std::size_t(checked));
+        const double end = double(seen.scans());
+        const View views[] = {{0, end, 1}, {0, end, 9}, {0, end, 300}, {end - 3000, end + 100, 70}};
+        checkViews(*run, seen, 8, views);
+        ++states;
+    }
+    ::close(child.out);
+    EXPECT_EQ(checked, int64_t(all.present.size()));
+    EXPECT_GE(states, 1);
+    EXPECT_FALSE(run->info().open);
+    waitSummarised(*run);
+    checkViews(*run, all, 8);
+    checkStats(*run, all, {{0, all.scans()}, {1234, 250321}});
+}
+
+// Files that are not what they should be, each with its reason, at opening
+// or at opening the run; none may crash.
+struct Bad {
+    const char *name;
+    std::function<void(const std::string &)> make;
+    const char *atOpen; // part of the reason at opening, or null when it opens
+    const char *atRun;  // part of the reason at opening run 1
+};
+
+void setAttr(const std::string &path, const char *name, hid_t type, const void *value, hsize_t n = 1)
+{
+    const Hid f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    const Hid g(H5Gopen2(f.get(), "run0001", H5P_DEFAULT), H5Gclose);
+    H5Adelete(g.get(), name);
+    const Hid s(n == 1 ? H5Screate(H5S_SCALAR) : H5Screate_simple(1, &n, nullptr), H5Sclose);
+    const Hid a(H5Acreate2(g.get(), name, type, s.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+    H5Awrite(a.get(), type, value);
+}
+
+void formatOnly(const std::string &path, int32_t version)
+{
+    const Hid f(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
+    const Hid s(H5Screate(H5S_SCALAR), H5Sclose);
+    const Hid a(H5Acreate2(f.get(), "format_version", H5T_STD_I32LE, s.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+    H5Awrite(a.get(), H5T_NATIVE_INT32, &version);
+}
+
+const Bad kBad[] = {
+    {"newer format", [](const std::string &p) { formatOnly(p, 3); }, "recording format 3", nullptr},
+    {"format 2 without tables", [](const std::string &p) { formatOnly(p, 2); }, "missing", nullptr},
+    {"missing", [](const std::string &) {}, "no such file", nullptr},
+    {"text", [](const std::string &p) { std::ofstream(p) << "time,volts\n0,1\n"; }, "not an HDF5 file", nullptr},
+    {"foreign",
+     [](const std::string &p) {
+         const Hid f(H5Fcreate(p.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose);
+         H5Gclose(H5Gcreate2(f.get(), "images", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+     },
+     "another layout", nullptr},
+    {"no blocks", [](const std::string &p) { writeOlder(p, Model{}); }, nullptr, "no blocks"},
+    {"channels as text",
+     [](const std::string &p) {
+         writeOlder(p, gappy(10));
+         const Hid t(H5Tcopy(H5T_C_S1), H5Tclose);
+         H5Tset_size(t.get(), 4);
+         setAttr(p, "channels", t.get(), "four");
+     },
+     nullptr, "block shape"},
+    {"channels as many",
+     [](const std::string &p) {
+         writeOlder(p, gappy(10));
+         const int32_t v[3] = {3, 3, 3};
+         setAttr(p, "channels", H5T_NATIVE_INT32, v, 3);
+     },
+     nullptr, "block shape"},
+    {"huge blocks",
+     [](const std::string &p) {
+         writeOlder(p, gappy(10));
+         const int64_t v = int64_t{1} << 40;
+         setAttr(p, "scans_per_block", H5T_NATIVE_INT64, &v);
+     },
+     nullptr, "block shape"},
+    {"channels disagree",
+     [](const std::string &p) {
+         writeOlder(p, gappy(10));
+         const int32_t v = 32;
+         setAttr(p, "channels", H5T_NATIVE_INT32, &v);
+     },
+     nullptr, "channels wide"},
+    {"indices backwards",
+     [](const std::string &p) {
+         Model m = gappy(10);
+         std::reverse(m.present.begin(), m.present.end());
+         writeOlder(p, m);
+     },
+     nullptr, "out of order"},
+};
+
+class RecordingReaderBad : public ::testing::TestWithParam<Bad> {};
+
+TEST_P(RecordingReaderBad, SaysWhyInAFewWords)
+{
+    const Bad &b = GetParam();
+    const std::string path = scratch(std::string(b.name) + ".h5");
+    b.make(path);
+    std::string error;
+    std::unique_ptr<RecordingReader> r(openRecording(path.c_str(), &error));
+    if (b.atOpen) {
+        EXPECT_FALSE(r);
+        EXPECT_NE(error.find(b.atOpen), std::string::npos) << error;
+        return;
+    }
+    ASSERT_TRUE(r) << error;
+    EXPECT_FALSE(r->openRun(1, error));
+    EXPECT_NE(error.find(b.atRun), std::string::npos) << error;
+    EXPECT_LT(error.size(), 80U) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RecordingReaderBad, ::testing::ValuesIn(kBad),
+                         [](const auto &info) {
+                             std::string n = info.param.name;
+                             std::replace(n.begin(), n.end(), ' ', '_');
+                             return n;
+                         });
+
+} // namespace
+} // namespace adcard::testing
