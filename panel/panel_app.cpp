@@ -205,6 +205,8 @@ HistoryWindow &PanelProgram::openHistory()
         placeBeside(*history_, *window_);
         window_->acquisition().addBlockHook(*history_);
         addRecordingButtons();
+        QObject::connect(history_.get(), &HistoryWindow::openRecordingRequested, history_.get(),
+                         [this] { askAndOpenReview(); });
     }
     if (history_->isVisible())
         history_->raise();

@@ -1,8 +1,7 @@
 #include "review/review_window.h"
 
-#include "history/history_plot.h"
+#include "plot/plot_widget.h"
 #include "review/csv_export.h"
-#include "review/review_plot.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -11,9 +10,9 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPainter>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
@@ -31,14 +30,6 @@ namespace {
 
 QString volts(double code) { return QString::number(codeToVolts(code), 'f', 4); }
 
-// The stats give the RMS of the codes; volts are measured from mid-scale:
-// mean((c - 2048)^2) = mean(c^2) - 2 * 2048 * mean(c) + 2048^2.
-double rmsVolts(const RangeStats &s)
-{
-    const double square = s.rms * s.rms - 2 * 2048.0 * s.mean + 2048.0 * 2048.0;
-    return std::sqrt(std::max(0.0, square)) * 10.0 / 4095.0;
-}
-
 QString durationText(double seconds)
 {
     const auto whole = static_cast<int64_t>(seconds);
@@ -54,70 +45,6 @@ QString secondsText(double scans, double rate)
 }
 
 } // namespace
-
-// The two digital input ports under the waveforms, on the plot's time axis:
-// each value in hex where it fits, otherwise only a tick where it changes.
-class DigitalStrip final : public QWidget {
-public:
-    explicit DigitalStrip(const ReviewPlot &plot, QWidget *parent) : QWidget(parent), plot_(plot)
-    {
-        setFixedHeight(2 * (fontMetrics().height() + 4) + 2);
-    }
-    void setRun(const RecordedRun *run) { run_ = run; update(); }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter p(this);
-        const QRect area = plot_.plotArea();
-        const int row = fontMetrics().height() + 4;
-        p.fillRect(QRect(area.left(), 0, area.width(), height()), Qt::white);
-        p.setPen(palette().windowText().color());
-        for (int port = 0; port < 2; ++port)
-            p.drawText(QRect(0, port * row, area.left() - 6, row), Qt::AlignRight | Qt::AlignVCenter,
-                       QStringLiteral("DI%1").arg(port));
-        if (!run_)
-            return;
-        const auto entries = run_->digital(static_cast<int64_t>(plot_.viewFirst()),
-                                           static_cast<int64_t>(std::ceil(plot_.viewLast())) + 1);
-        const auto hex = [](int16_t v) {
-            return QString::number(static_cast<uint16_t>(v), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        };
-        for (int port = 0; port < 2; ++port) {
-            const QRect band(area.left(), port * row + 1, area.width(), row - 2);
-            p.setClipRect(band);
-            // A segment runs from one change to the next.
-            double segmentX = -1;
-            int previous = -1;
-            QString segmentText;
-            const auto close = [&](double endX) {
-                if (segmentX < 0)
-                    return;
-                const QRectF r(segmentX, band.top(), endX - segmentX, band.height());
-                p.setPen(QColor(90, 90, 90));
-                p.drawLine(QPointF(segmentX, band.top()), QPointF(segmentX, band.bottom()));
-                if (r.width() >= fontMetrics().horizontalAdvance(segmentText) + 6)
-                    p.drawText(r.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, segmentText);
-            };
-            for (const RecordedDigital &d : entries) {
-                const int value = port == 0 ? d.port0 : d.port1;
-                if (value == previous)
-                    continue;
-                const double x = plot_.xOf(static_cast<double>(d.scan));
-                close(x);
-                segmentX = std::max<double>(x, area.left());
-                segmentText = hex(static_cast<int16_t>(value));
-                previous = value;
-            }
-            close(area.right() + 1);
-            p.setClipping(false);
-        }
-    }
-
-private:
-    const ReviewPlot &plot_;
-    const RecordedRun *run_ = nullptr;
-};
 
 QString ReviewWindow::windowName() { return QStringLiteral("记录回放"); }
 
@@ -142,7 +69,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     summaries_->setMaximumWidth(200);
     summaries_->hide();
     auto *keys = new QLabel(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Home 全部　Y 适配电压　"
-                                           "N/P 下一个/上一个标记　单击 光标A　右击 光标B"),
+                                           "N/P 下一个/上一个标记　单击 光标A　右击 光标B　Esc 清除光标"),
                             this);
     keys->setEnabled(false);
     top->addWidget(follow_);
@@ -158,14 +85,14 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
                             QStringLiteral("块"), QStringLiteral("缺失"), QStringLiteral("丢弃")});
     runs_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
-    view_ = new QWidget(this);
-    plot_ = new ReviewPlot(view_);
-    strip_ = new DigitalStrip(*plot_, view_);
-    auto *viewLayout = new QVBoxLayout(view_);
-    viewLayout->setContentsMargins(0, 0, 0, 0);
-    viewLayout->setSpacing(0);
-    viewLayout->addWidget(plot_, 1);
-    viewLayout->addWidget(strip_);
+    plot_ = new PlotWidget(this);
+    plot_->setStatsProvider([this](int64_t first, int64_t last) {
+        std::vector<SpanStats> out;
+        if (run_)
+            for (const RangeStats &r : run_->stats(first, last))
+                out.push_back({r.count, r.min, r.max, r.mean, r.rms});
+        return out;
+    });
     readout_ = new QLabel(this);
     readout_->setTextFormat(Qt::PlainText);
     delta_ = new QLabel(this);
@@ -181,7 +108,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     auto *right = new QWidget(this);
     auto *rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(view_, 1);
+    rightLayout->addWidget(plot_, 1);
     rightLayout->addWidget(readout_);
     rightLayout->addWidget(delta_);
     rightLayout->addWidget(stats_);
@@ -216,9 +143,8 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
 
     connect(csv, &QPushButton::clicked, this, &ReviewWindow::askCsv);
     connect(png, &QPushButton::clicked, this, &ReviewWindow::askPng);
-    connect(plot_, &ReviewPlot::viewChanged, strip_, qOverload<>(&QWidget::update));
-    connect(plot_, &ReviewPlot::cursorsChanged, this, &ReviewWindow::updateStats);
-    connect(plot_, &ReviewPlot::hovered, this, &ReviewWindow::updateHover);
+    connect(plot_, &PlotWidget::cursorsChanged, this, &ReviewWindow::updateStats);
+    connect(plot_, &PlotWidget::hoverChanged, this, &ReviewWindow::updateHover);
     connect(runs_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
         if (item && item->data(0, Qt::UserRole).toInt() != runNumber_)
             showRun(item->data(0, Qt::UserRole).toInt());
@@ -227,20 +153,70 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     run_ = std::move(run);
     runNumber_ = run_ ? run_->info().number : 0;
     fillRunList();
-    plot_->setRun(run_.get());
-    strip_->setRun(run_.get());
-    if (run_)
-        plot_->setMarkers(run_->markers());
+    plot_->setSource(run_.get());
+    showRunDetails();
+    updateStats();
     pollSummaries();
     plot_->setFocus();
 }
 
 ReviewWindow::~ReviewWindow()
 {
-    // The plot and the strip point at the run.
+    // The plot points at the run.
     plot_->disconnect(this);
-    plot_->setRun(nullptr);
-    strip_->setRun(nullptr);
+    plot_->setSource(nullptr);
+}
+
+void ReviewWindow::showRunDetails()
+{
+    PlotRenderer &r = plot_->renderer();
+    std::vector<PlotMarker> markers;
+    markerScans_.clear();
+    std::vector<PlotDigital> digital;
+    if (run_) {
+        for (const RecordedMarker &m : run_->markers()) {
+            markers.push_back({m.scan, QString::fromStdString(m.text)});
+            markerScans_.push_back(m.scan);
+        }
+        for (const RecordedDigital &d : run_->digital(0, run_->scanCount()))
+            digital.push_back({d.scan, static_cast<uint16_t>(d.port0), static_cast<uint16_t>(d.port1)});
+        const int64_t startNs = run_->info().startTimeNs;
+        r.setStartTime(startNs > 0 ? std::optional(QDateTime::fromMSecsSinceEpoch(startNs / 1000000)) : std::nullopt);
+    }
+    std::sort(markerScans_.begin(), markerScans_.end());
+    r.setMarkers(std::move(markers));
+    r.setDigital(std::move(digital));
+    plot_->refresh();
+}
+
+void ReviewWindow::keyPressEvent(QKeyEvent *event)
+{
+    // The plot passes on the keys it does not use.
+    if (event->key() == Qt::Key_N || event->key() == Qt::Key_P)
+        jumpToMarker(event->key() == Qt::Key_N ? 1 : -1);
+    else
+        QWidget::keyPressEvent(event);
+}
+
+bool ReviewWindow::jumpToMarker(int direction)
+{
+    const PlotRenderer &r = plot_->renderer();
+    const double centre = (r.first() + r.last()) / 2;
+    std::optional<int64_t> target;
+    for (const int64_t scan : markerScans_) {
+        if (direction > 0 && static_cast<double>(scan) > centre + 0.5) {
+            target = scan;
+            break;
+        }
+        if (direction < 0 && static_cast<double>(scan) < centre - 0.5)
+            target = scan;
+    }
+    if (!target)
+        return false;
+    const double half = (r.last() - r.first()) / 2;
+    plot_->renderer().setRange(static_cast<double>(*target) - half, static_cast<double>(*target) + half);
+    plot_->refresh();
+    return true;
 }
 
 void ReviewWindow::fillRunList()
@@ -279,11 +255,10 @@ bool ReviewWindow::showRun(int number)
         fillRunList(); // the selection goes back to the run shown
         return false;
     }
-    plot_->setRun(run.get());
-    strip_->setRun(run.get());
+    plot_->setSource(run.get());
     run_ = std::move(run);
     runNumber_ = number;
-    plot_->setMarkers(run_->markers());
+    showRunDetails();
     fillRunList();
     say({}, false);
     pollSummaries();
@@ -293,91 +268,79 @@ bool ReviewWindow::showRun(int number)
 void ReviewWindow::refresh()
 {
     // Following: the view keeps its width and stays at the newest scans.
-    const double width = plot_->viewLast() - plot_->viewFirst();
-    const bool atEnd = run_ && plot_->viewLast() >= static_cast<double>(run_->scanCount()) - 1;
+    const PlotRenderer &r = plot_->renderer();
+    const double width = r.last() - r.first();
+    const bool atEnd = run_ && r.last() >= static_cast<double>(run_->scanCount()) - 1;
     // The reader's runs take in what it read; nothing is reopened, so an
     // older file's background summary goes on where it was.
     if (!reader_->refresh() || !run_)
         return;
-    plot_->setRun(run_.get(), true);
+    plot_->renderer().swapSource(run_.get());
     if (atEnd && follow_->isChecked()) {
         const auto end = static_cast<double>(run_->scanCount());
-        plot_->setView(end - width, end);
+        plot_->renderer().setRange(end - width, end);
     }
-    plot_->setMarkers(run_->markers());
-    strip_->update();
+    showRunDetails();
     fillRunList();
     pollSummaries();
 }
 
 std::pair<int64_t, int64_t> ReviewWindow::exportRange() const
 {
-    const auto a = plot_->cursor(0), b = plot_->cursor(1);
-    if (a && b)
-        return {std::min(*a, *b), std::max(*a, *b) + 1};
-    return {static_cast<int64_t>(std::floor(plot_->viewFirst())), static_cast<int64_t>(std::ceil(plot_->viewLast()))};
+    // The scans the table's figures are over.
+    const CursorReadout &c = plot_->cursors();
+    if (c.valid)
+        return {c.first, c.last};
+    const PlotRenderer &r = plot_->renderer();
+    return {static_cast<int64_t>(std::floor(r.first())), static_cast<int64_t>(std::ceil(r.last()))};
 }
 
 void ReviewWindow::updateStats()
 {
-    const auto a = plot_->cursor(0), b = plot_->cursor(1);
+    const CursorReadout &c = plot_->cursors();
     const int channels = run_ ? run_->channels() : 0;
     stats_->setRowCount(channels);
     QStringList rows;
-    for (int c = 0; c < channels; ++c)
-        rows << QStringLiteral("通道%1").arg(c + 1);
+    for (int ch = 0; ch < channels; ++ch)
+        rows << QStringLiteral("通道%1").arg(ch + 1);
     stats_->setVerticalHeaderLabels(rows);
     const double rate = run_ ? run_->scansPerSecond() : 0;
-    QString text;
-    if (a)
-        text += QStringLiteral("A %1　").arg(secondsText(static_cast<double>(*a), rate));
-    if (b)
-        text += QStringLiteral("B %1　").arg(secondsText(static_cast<double>(*b), rate));
-    std::vector<RangeStats> stats;
-    if (a && b && run_) {
-        text += QStringLiteral("Δt = %1").arg(secondsText(static_cast<double>(std::abs(*b - *a)), rate));
-        stats = run_->stats(std::min(*a, *b), std::max(*a, *b) + 1);
-    } else {
-        text += QStringLiteral("单击放置光标A，右击放置光标B");
-    }
-    delta_->setText(text);
+    delta_->setText(c.valid ? QStringLiteral("A–B %1 … %2　Δt = %3")
+                                  .arg(secondsText(static_cast<double>(c.first), rate),
+                                       secondsText(static_cast<double>(c.last), rate),
+                                       secondsText(static_cast<double>(c.last - c.first), rate))
+                            : QStringLiteral("单击放置光标A，右击放置光标B"));
     // Exactly its rows: the plot takes the rest.
     stats_->setFixedHeight(stats_->horizontalHeader()->sizeHint().height() +
                            channels * stats_->verticalHeader()->defaultSectionSize() + 2 * stats_->frameWidth());
-    for (int c = 0; c < channels; ++c) {
-        const RangeStats s = static_cast<std::size_t>(c) < stats.size() ? stats[static_cast<std::size_t>(c)] : RangeStats{};
+    for (int ch = 0; ch < channels; ++ch) {
+        const auto k = static_cast<std::size_t>(ch);
+        const SpanStats s = c.valid && k < c.channels.size() ? c.channels[k] : SpanStats{};
         const QStringList cells = s.count == 0 ? QStringList{QString(), QString(), QString(), QString()}
                                                : QStringList{volts(s.min), volts(s.max), volts(s.mean),
-                                                             QString::number(rmsVolts(s), 'f', 4)};
-        for (int k = 0; k < 4; ++k) {
-            auto *item = new QTableWidgetItem(cells[k]);
+                                                             QString::number(PlotWidget::rmsVolts(s), 'f', 4)};
+        for (int col = 0; col < 4; ++col) {
+            auto *item = new QTableWidgetItem(cells[col]);
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            stats_->setItem(c, k, item);
+            stats_->setItem(ch, col, item);
         }
     }
 }
 
-void ReviewWindow::updateHover(int x)
+void ReviewWindow::updateHover()
 {
-    const std::vector<ColumnSummary> column = plot_->columnAt(x);
-    if (column.empty() || !run_) {
+    const HoverReadout &h = plot_->hover();
+    if (!h.valid || !run_) {
         readout_->clear();
         return;
     }
-    const double scan = plot_->scanAt(x);
     const double rate = run_->scansPerSecond();
-    QString text = QStringLiteral("t = %1").arg(secondsText(scan, rate));
+    QString text = QStringLiteral("t = %1").arg(secondsText(h.scan, rate));
     if (rate > 0 && run_->info().startTimeNs > 0) {
-        const auto ms = run_->info().startTimeNs / 1000000 + static_cast<int64_t>(scan / rate * 1000.0);
+        const auto ms = run_->info().startTimeNs / 1000000 + static_cast<int64_t>(h.scan / rate * 1000.0);
         text += QStringLiteral(" (%1)").arg(QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz")));
     }
-    for (std::size_t c = 0; c < column.size(); ++c) {
-        const ColumnSummary &s = column[c];
-        text += QStringLiteral("　通道%1 ").arg(c + 1);
-        text += s.count == 0 ? QStringLiteral("—")
-                             : QStringLiteral("%1…%2 均值 %3 V").arg(volts(s.min), volts(s.max), volts(s.mean));
-    }
-    readout_->setText(text);
+    readout_->setText(text + QStringLiteral("　") + plot_->hoverText());
 }
 
 void ReviewWindow::pollSummaries()
@@ -387,13 +350,13 @@ void ReviewWindow::pollSummaries()
         if (summaryTimer_->isActive() || summaries_->isVisible()) {
             summaryTimer_->stop();
             summaries_->hide();
-            plot_->update();
+            plot_->refresh();
         }
         return;
     }
     summaries_->setValue(static_cast<int>(progress * 1000));
     summaries_->show();
-    plot_->update(); // what is summarised already draws finer
+    plot_->refresh(); // what is summarised already draws finer
     if (!summaryTimer_->isActive())
         summaryTimer_->start();
 }
@@ -437,7 +400,7 @@ bool ReviewWindow::exportPng(const QString &path)
 {
     // Written whole or not at all, as the CSV.
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && view_->grab().save(&file, "PNG") && file.commit()) {
+    if (file.open(QIODevice::WriteOnly) && plot_->renderImage(plot_->size()).save(&file, "PNG") && file.commit()) {
         say(QStringLiteral("已导出图像到 %1").arg(path), false);
         return true;
     }

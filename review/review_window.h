@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -17,8 +18,7 @@ class QTreeWidget;
 
 namespace adcard {
 
-class ReviewPlot;
-class DigitalStrip;
+class PlotWidget;
 
 class ReviewWindow final : public QWidget {
     Q_OBJECT
@@ -30,7 +30,7 @@ public:
 
     static QString windowName();
 
-    ReviewPlot &plot() { return *plot_; }
+    PlotWidget &plot() { return *plot_; }
     const RecordedRun *run() const { return run_.get(); }
     QTreeWidget *runList() const { return runs_; }
     QTableWidget *statsTable() const { return stats_; }
@@ -43,15 +43,23 @@ public:
     // progress dialog; false with a message when it failed or was cancelled.
     bool exportCsv(const QString &path);
     bool exportPng(const QString &path);
+    // Centres the next (+1) or previous (-1) marker, keeping the zoom
+    // (keys N and P); false when there is none that way.
+    bool jumpToMarker(int direction);
     // Takes in what a recorder flushed since (a file still being written).
     void refresh();
     // The scans a CSV export writes now: [first, last).
     std::pair<int64_t, int64_t> exportRange() const;
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void fillRunList();
+    // Gives the plot the run's markers, digital inputs and start time.
+    void showRunDetails();
     void updateStats();
-    void updateHover(int x);
+    void updateHover();
     void pollSummaries();
     void say(const QString &text, bool problem);
     void askCsv();
@@ -62,9 +70,8 @@ private:
     std::unique_ptr<RecordedRun> run_;
     int runNumber_ = 0;
     QTreeWidget *runs_ = nullptr;
-    ReviewPlot *plot_ = nullptr;
-    DigitalStrip *strip_ = nullptr;
-    QWidget *view_ = nullptr; // the plot and the strip: what a PNG shows
+    PlotWidget *plot_ = nullptr;
+    std::vector<int64_t> markerScans_;
     QLabel *readout_ = nullptr;
     QLabel *delta_ = nullptr;
     QTableWidget *stats_ = nullptr;

@@ -3,7 +3,7 @@
 // over the middle fifth and saves the window to OUT.PNG.
 #include "panel/panel_app.h"
 #include "panel/recording_module.h"
-#include "review/review_plot.h"
+#include "plot/plot_widget.h"
 #include "review/review_window.h"
 
 #include <QApplication>
@@ -28,14 +28,15 @@ int main(int argc, char **argv)
     }
     adcard::ReviewWindow window(QString::fromLocal8Bit(argv[1]), std::move(opened.reader), std::move(opened.run));
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
     while (window.run()->summaryProgress() < 1.0)
         QTest::qWait(100);
-    adcard::ReviewPlot &plot = window.plot();
+    adcard::PlotWidget &plot = window.plot();
     const auto scans = static_cast<double>(window.run()->scanCount());
-    plot.setCursor(0, static_cast<int64_t>(scans * 0.4));
-    plot.setCursor(1, static_cast<int64_t>(scans * 0.6));
-    QTest::mouseMove(&plot, QPoint(static_cast<int>(plot.xOf(scans * 0.45)), plot.plotArea().center().y()));
+    plot.setCursorA(scans * 0.4);
+    plot.setCursorB(scans * 0.6);
+    QTest::mouseMove(&plot, QPoint(static_cast<int>(plot.renderer().xOfScan(scans * 0.45, plot.rect())), 100));
     QTest::qWait(300);
     return window.grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
 }
