@@ -84,6 +84,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     runs_->setHeaderLabels({QStringLiteral("运行"), QStringLiteral("开始时间"), QStringLiteral("时长"),
                             QStringLiteral("块"), QStringLiteral("缺失"), QStringLiteral("丢弃")});
     runs_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    runs_->header()->setStretchLastSection(false);
 
     plot_ = new PlotWidget(this);
     plot_->setStatsProvider([this](int64_t first, int64_t last) {
@@ -95,6 +96,10 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     });
     readout_ = new QLabel(this);
     readout_->setTextFormat(Qt::PlainText);
+    // Two lines kept, so that the layout does not jump as the pointer moves.
+    readout_->setWordWrap(true);
+    readout_->setMinimumHeight(2 * fontMetrics().lineSpacing());
+    readout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     delta_ = new QLabel(this);
     stats_ = new QTableWidget(this);
     stats_->setColumnCount(4);
@@ -105,24 +110,21 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     stats_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     stats_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
-    auto *right = new QWidget(this);
-    auto *rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(plot_, 1);
-    rightLayout->addWidget(readout_);
-    rightLayout->addWidget(delta_);
-    rightLayout->addWidget(stats_);
-    auto *split = new QSplitter(this);
+    // Few runs in a file as a rule: the list above, the plot across the
+    // whole width.
+    auto *split = new QSplitter(Qt::Vertical, this);
     split->addWidget(runs_);
-    split->addWidget(right);
+    split->addWidget(plot_);
     split->setStretchFactor(1, 1);
-    split->setSizes({330, 870});
-
+    split->setSizes({5 * (fontMetrics().height() + 6), 600});
     message_ = new QLabel(this);
     message_->setWordWrap(true);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(split, 1);
+    layout->addWidget(readout_);
+    layout->addWidget(delta_);
+    layout->addWidget(stats_);
     layout->addWidget(message_);
     resize(1200, 760);
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes docs/review.png: the review window on FILE (a long run), on a virtual
-# X server at 96 dpi, with the cursors over the middle fifth.
+# X server at 96 dpi: twelve seconds from the run's middle, both cursors set.
+# The README's picture is of a day made by bench/make_recording FILE 864000 --gaps.
 #
 #   bash tools/review_screenshot.sh FILE     (after cmake --preset default)
 set -euo pipefail

@@ -1,6 +1,7 @@
 // Makes the README's picture of the review window (tools/review_screenshot.sh):
-// opens FILE as --open does, waits for its summaries, places the cursors
-// over the middle fifth and saves the window to OUT.PNG.
+// opens FILE as --open does, waits for its summaries, shows twelve seconds
+// from the middle of its first run with both cursors placed, and saves the
+// window to OUT.PNG.
 #include "panel/panel_app.h"
 #include "panel/recording_module.h"
 #include "plot/plot_widget.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -32,11 +34,17 @@ int main(int argc, char **argv)
         return 1;
     while (window.run()->summaryProgress() < 1.0)
         QTest::qWait(100);
+    // Twelve seconds from the middle of the run (all of a shorter one), the
+    // cursors over the middle of that.
     adcard::PlotWidget &plot = window.plot();
     const auto scans = static_cast<double>(window.run()->scanCount());
-    plot.setCursorA(scans * 0.4);
-    plot.setCursorB(scans * 0.6);
-    QTest::mouseMove(&plot, QPoint(static_cast<int>(plot.renderer().xOfScan(scans * 0.45, plot.rect())), 100));
+    const double span = std::min(scans, 12 * window.run()->scansPerSecond());
+    const double first = (scans - span) / 2;
+    plot.renderer().setRange(first, first + span);
+    plot.refresh();
+    plot.setCursorA(first + span * 0.3);
+    plot.setCursorB(first + span * 0.6);
+    QTest::mouseMove(&plot, QPoint(static_cast<int>(plot.renderer().xOfScan(first + span * 0.45, plot.rect())), 100));
     QTest::qWait(300);
     return window.grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
 }
