@@ -239,36 +239,53 @@ RecordingControl &PanelProgram::recording()
     return *recording_;
 }
 
-ReviewWindow *PanelProgram::openReview(const QString &path)
+namespace {
+
+ReviewWindow *askAndOpenReviewWindow(QWidget *over);
+
+// A review window on `path`, deleting itself when closed; a file that cannot
+// be shown gets a message box over `over` instead (null).
+ReviewWindow *openReviewWindow(const QString &path, QWidget *over)
 {
     QString why;
     OpenedRecording opened = openRecordingForReview(path, why);
     if (!opened.run) {
-        QMessageBox::warning(history_ ? static_cast<QWidget *>(history_.get()) : window_.get(),
-                             ReviewWindow::windowName(),
-                             QStringLiteral("无法打开记录 %1：\n%2").arg(path, why));
+        QMessageBox::warning(over, ReviewWindow::windowName(), QStringLiteral("无法打开记录 %1：\n%2").arg(path, why));
         return nullptr;
     }
     auto *review = new ReviewWindow(path, std::move(opened.reader), std::move(opened.run));
     review->setAttribute(Qt::WA_DeleteOnClose);
-    reviews_.emplace_back(review);
+    QObject::connect(review, &ReviewWindow::openRecordingRequested, review,
+                     [review] { askAndOpenReviewWindow(review); });
     review->show();
     return review;
 }
 
-ReviewWindow *PanelProgram::askAndOpenReview()
+ReviewWindow *askAndOpenReviewWindow(QWidget *over)
 {
-    QWidget *over = history_ ? static_cast<QWidget *>(history_.get()) : window_.get();
     const QString path = QFileDialog::getOpenFileName(over, QStringLiteral("打开记录"), QString(),
                                                       QStringLiteral("HDF5 (*.h5 *.hdf5);;* (*)"));
-    return path.isEmpty() ? nullptr : openReview(path);
+    return path.isEmpty() ? nullptr : openReviewWindow(path, over);
+}
+
+} // namespace
+
+ReviewWindow *PanelProgram::openReview(const QString &path)
+{
+    return openReviewWindow(path, history_ ? static_cast<QWidget *>(history_.get()) : window_.get());
+}
+
+ReviewWindow *PanelProgram::askAndOpenReview()
+{
+    return askAndOpenReviewWindow(history_ ? static_cast<QWidget *>(history_.get()) : window_.get());
 }
 
 void PanelProgram::closeReviews()
 {
-    for (const QPointer<ReviewWindow> &review : reviews_)
-        delete review.data();
-    reviews_.clear();
+    // However each was opened: from the history window or from another review.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *review = qobject_cast<ReviewWindow *>(w))
+            delete review;
 }
 
 void PanelProgram::addRecordingButtons()
@@ -327,6 +344,8 @@ int runReview(int argc, char **argv, const QString &program, const QString &path
     QApplication app(argc, argv);
     applyApplicationLook();
     ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    QObject::connect(&window, &ReviewWindow::openRecordingRequested, &window,
+                     [&window] { askAndOpenReviewWindow(&window); });
     window.show();
     return QApplication::exec();
 }

@@ -4,11 +4,10 @@
 #include "driver/card_driver.h"
 #include "driver/entries.h"
 
-#include <QPointer>
+#include <QString>
 
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace adcard {
 
@@ -77,7 +76,6 @@ private:
     // After the panel: goes first, while the acquisition it observes still exists.
     std::unique_ptr<HistoryWindow> history_;
     std::unique_ptr<RecordingControl> recording_;
-    std::vector<QPointer<ReviewWindow>> reviews_; // each deletes itself when closed
     std::unique_ptr<PanelEvents> events_;
 };
 

@@ -59,6 +59,10 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     auto *top = new QHBoxLayout;
     follow_ = new QCheckBox(QStringLiteral("跟随"), this);
     follow_->setToolTip(QStringLiteral("文件仍在记录时，每秒读入新的数据块"));
+    auto *open = new QPushButton(QStringLiteral("打开记录…"), this);
+    open->setShortcut(QKeySequence::Open);
+    open->setToolTip(QStringLiteral("打开记录… (Ctrl+O)"));
+    connect(open, &QPushButton::clicked, this, &ReviewWindow::openRecordingRequested);
     auto *csv = new QPushButton(QStringLiteral("导出 CSV…"), this);
     auto *png = new QPushButton(QStringLiteral("导出 PNG…"), this);
     csv->setObjectName(QStringLiteral("cmdExportCsv"));
@@ -72,10 +76,13 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
                                            "N/P 下一个/上一个标记　单击 光标A　右击 光标B　Esc 清除光标"),
                             this);
     keys->setEnabled(false);
+    top->addWidget(open);
     top->addWidget(follow_);
     top->addWidget(csv);
     top->addWidget(png);
     top->addWidget(summaries_);
+    legend_ = new QHBoxLayout;
+    top->addLayout(legend_);
     top->addStretch(1);
     top->addWidget(keys);
 
@@ -156,6 +163,16 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     runNumber_ = run_ ? run_->info().number : 0;
     fillRunList();
     plot_->setSource(run_.get());
+    // A checkbox per channel, in its trace's colour, hides or shows it.
+    for (int c = 0; run_ && c < run_->channels(); ++c) {
+        auto *box = new QCheckBox(QStringLiteral("通道%1").arg(c + 1), this);
+        box->setChecked(true);
+        QPalette colour = box->palette();
+        colour.setColor(QPalette::WindowText, PlotRenderer::channelColor(c));
+        box->setPalette(colour);
+        connect(box, &QCheckBox::toggled, this, [this, c](bool on) { plot_->setChannelVisible(c, on); });
+        legend_->addWidget(box);
+    }
     showRunDetails();
     updateStats();
     pollSummaries();

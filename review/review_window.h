@@ -10,6 +10,7 @@
 #include <vector>
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QTableWidget;
@@ -51,6 +52,10 @@ public:
     // The scans a CSV export writes now: [first, last).
     std::pair<int64_t, int64_t> exportRange() const;
 
+signals:
+    // 打开记录… (Ctrl+O) here: whoever opened this window opens another.
+    void openRecordingRequested();
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
 
@@ -78,6 +83,7 @@ private:
     QLabel *message_ = nullptr;
     QProgressBar *summaries_ = nullptr;
     QCheckBox *follow_ = nullptr;
+    QHBoxLayout *legend_ = nullptr;
     QTimer *followTimer_ = nullptr;
     QTimer *summaryTimer_ = nullptr;
 };

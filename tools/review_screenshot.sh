@@ -13,5 +13,5 @@ mkdir -p "$ROOT/docs"
 # From a folder of its own, so the title shows the file's name only.
 cd "$(dirname "$FILE")"
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" \
-  "$BUILD/tests/review/review_screenshot" "$(basename "$FILE")" "$ROOT/docs/review.png"
+  "$BUILD/review/review_screenshot" "$(basename "$FILE")" "$ROOT/docs/review.png"
 echo "docs/review.png: $(stat -c %s "$ROOT/docs/review.png") bytes"

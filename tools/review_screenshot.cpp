@@ -8,10 +8,24 @@
 #include "review/review_window.h"
 
 #include <QApplication>
-#include <QTest>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
+
+namespace {
+
+// Lets the window draw and the reader work for `ms`.
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -30,10 +44,8 @@ int main(int argc, char **argv)
     }
     adcard::ReviewWindow window(QString::fromLocal8Bit(argv[1]), std::move(opened.reader), std::move(opened.run));
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        return 1;
-    while (window.run()->summaryProgress() < 1.0)
-        QTest::qWait(100);
+    while (window.run()->summaryProgress() < 1.0 || !window.windowHandle()->isExposed())
+        spin(100);
     // Twelve seconds from the middle of the run (all of a shorter one), the
     // cursors over the middle of that.
     adcard::PlotWidget &plot = window.plot();
@@ -44,7 +56,7 @@ int main(int argc, char **argv)
     plot.refresh();
     plot.setCursorA(first + span * 0.3);
     plot.setCursorB(first + span * 0.6);
-    QTest::mouseMove(&plot, QPoint(static_cast<int>(plot.renderer().xOfScan(first + span * 0.45, plot.rect())), 100));
-    QTest::qWait(300);
+    plot.hoverAt(plot.renderer().xOfScan(first + span * 0.45, plot.rect()));
+    spin(300);
     return window.grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
 }
