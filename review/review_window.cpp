@@ -14,7 +14,10 @@
 #include <QProgressDialog>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QMessageBox>
 #include <QSaveFile>
+#include <QScreen>
+#include <QStorageInfo>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
@@ -133,7 +136,9 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     layout->addWidget(delta_);
     layout->addWidget(stats_);
     layout->addWidget(message_);
-    resize(1200, 760);
+    // Most of a small screen, never more than it.
+    const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+    resize(std::min(1200, room.width() * 9 / 10), std::min(760, room.height() * 9 / 10));
 
     followTimer_ = new QTimer(this);
     followTimer_->setInterval(1000);
@@ -433,8 +438,27 @@ void ReviewWindow::askCsv()
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 CSV"),
                                                       QFileInfo(path_).dir().filePath(suggested),
                                                       QStringLiteral("CSV (*.csv)"));
-    if (!path.isEmpty())
-        exportCsv(path);
+    if (path.isEmpty() || !run_)
+        return;
+    // A whole day is 864 million rows, some 35 GB: a range that large is
+    // asked about first, and one the disk cannot hold is refused before a
+    // byte is written. About 41 bytes a row for four channels.
+    const auto [first, last] = exportRange();
+    const double bytes = static_cast<double>(last - first) * (12.0 + 7.5 * run_->channels());
+    const QStorageInfo disk(QFileInfo(path).absolutePath());
+    const auto gb = [](double b) { return QString::number(b / 1e9, 'f', 1) + QStringLiteral(" GB"); };
+    if (disk.isValid() && bytes > static_cast<double>(disk.bytesAvailable())) {
+        QMessageBox::warning(this, windowName(),
+                             QStringLiteral("导出约需 %1，%2 只剩 %3。").arg(gb(bytes), disk.rootPath(),
+                                                                        gb(static_cast<double>(disk.bytesAvailable()))));
+        return;
+    }
+    if (bytes > 1e9 && QMessageBox::question(this, windowName(),
+                                             QStringLiteral("光标之间有 %1 行，约 %2。仍要导出吗？")
+                                                 .arg(last - first)
+                                                 .arg(gb(bytes))) != QMessageBox::Yes)
+        return;
+    exportCsv(path);
 }
 
 void ReviewWindow::askPng()

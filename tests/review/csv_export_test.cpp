@@ -103,9 +103,7 @@ struct FileCase {
 };
 
 const FileCase kFileCases[] = {
-    {"new file", nullptr, false, 0, false, ExportResult::Outcome::Written},
     {"replaces a file once complete", "old", false, 0, false, ExportResult::Outcome::Written},
-    {"cancelled, nothing was there", nullptr, true, 0, false, ExportResult::Outcome::Cancelled},
     {"cancelled, the old file stays", "old", true, 0, false, ExportResult::Outcome::Cancelled},
     {"the disk refuses, the old file stays", "old", false, 64, false, ExportResult::Outcome::Failed},
     {"the name is a directory", nullptr, false, 0, true, ExportResult::Outcome::Failed},

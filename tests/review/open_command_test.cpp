@@ -29,10 +29,7 @@ const BadFile kBadFiles[] = {
     {"other.h5",
      [](const std::string &p) {
          const hid_t f = H5Fcreate(p.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
-         const hsize_t n = 4;
-         const hid_t space = H5Screate_simple(1, &n, nullptr);
-         H5Dclose(H5Dcreate2(f, "temperature", H5T_NATIVE_DOUBLE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
-         H5Sclose(space);
+         H5Gclose(H5Gcreate2(f, "temperatures", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
          H5Fclose(f);
      },
      "another layout"},

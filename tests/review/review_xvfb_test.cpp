@@ -6,9 +6,7 @@
 #include "review/review_window.h"
 #include "review_files.h"
 
-
 #include <QFile>
-#include <QImage>
 #include <QLabel>
 #include <QTableWidget>
 #include <QTest>
@@ -44,7 +42,6 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
 
     PlotWidget &plot = window.plot();
     const PlotRenderer &view = plot.renderer();
-    EXPECT_EQ(view.last() - view.first(), 300000);
     plot.setFocus();
     QTest::keyClick(&plot, Qt::Key_Plus);
     QTest::keyClick(&plot, Qt::Key_Plus);
@@ -66,7 +63,7 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     EXPECT_EQ(csv.readLine(), "time (s),channel 1 (V),channel 2 (V),channel 3 (V),channel 4 (V)\n");
     int64_t rows = 0;
-    std::array<double, 4> low{9, 9, 9, 9}, high{-9, -9, -9, -9};
+    double low[4] = {9, 9, 9, 9}, high[4] = {-9, -9, -9, -9};
     while (!csv.atEnd()) {
         const QList<QByteArray> cells = csv.readLine().trimmed().split(',');
         ASSERT_EQ(cells.size(), 5);
@@ -77,16 +74,16 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
             const double v = cells[c + 1].toDouble();
             const double written = (testing::writtenCode(scan, c) - 2048) * 10.0 / 4095.0;
             ASSERT_NEAR(v, written, 0.00006) << "scan " << scan << " channel " << c + 1;
-            low[static_cast<std::size_t>(c)] = std::min(low[static_cast<std::size_t>(c)], v);
-            high[static_cast<std::size_t>(c)] = std::max(high[static_cast<std::size_t>(c)], v);
+            low[c] = std::min(low[c], v);
+            high[c] = std::max(high[c], v);
         }
         ++rows;
     }
     EXPECT_EQ(rows, b - a - 2000);
     // The table between the cursors agrees with the rows exported.
     for (int c = 0; c < 4; ++c) {
-        EXPECT_NEAR(window.statsTable()->item(c, 0)->text().toDouble(), low[static_cast<std::size_t>(c)], 0.0001);
-        EXPECT_NEAR(window.statsTable()->item(c, 1)->text().toDouble(), high[static_cast<std::size_t>(c)], 0.0001);
+        EXPECT_NEAR(window.statsTable()->item(c, 0)->text().toDouble(), low[c], 0.0001);
+        EXPECT_NEAR(window.statsTable()->item(c, 1)->text().toDouble(), high[c], 0.0001);
     }
 
     // N and P walk the markers (each at the end of its block), keeping the zoom.
@@ -97,10 +94,6 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
     EXPECT_DOUBLE_EQ(centre(), 50000);
     QTest::keyClick(&plot, Qt::Key_P);
     EXPECT_DOUBLE_EQ(centre(), 50000);
-
-    const QString pngPath = QString::fromStdString((dir / "view.png").string());
-    ASSERT_TRUE(window.exportPng(pngPath));
-    EXPECT_EQ(QImage(pngPath).width(), plot.width());
 }
 
 } // namespace
