@@ -182,6 +182,15 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     updateStats();
     pollSummaries();
     plot_->setFocus();
+    if (run_) {
+        say(QStringLiteral("格式 %1，%2 通道，%3 扫描/秒")
+                .arg(reader_->formatVersion())
+                .arg(run_->channels())
+                .arg(run_->scansPerSecond()),
+            false);
+        // A file still being recorded is followed from the start.
+        follow_->setChecked(run_->info().open);
+    }
 }
 
 ReviewWindow::~ReviewWindow()

@@ -17,9 +17,8 @@ inline int16_t writtenCode(int64_t scan, int c)
 }
 
 // One run of `blocks` blocks of 1000 scans of 4 channels at 10000 scans/s,
-// one tick a block; the indices in `holes` are fetches that failed. Each
-// tick reads the digital inputs (port 0 counts seconds); a marker "m<i>"
-// follows each block index i in `markers`. blocks == 0: a run with none.
+// one tick a block; the indices in `holes` are fetches that failed; a marker
+// "m<i>" follows each block index i in `markers`. blocks == 0: a run with none.
 inline void writeRecording(const std::string &path, int blocks, const std::vector<int64_t> &holes = {},
                            const std::vector<int64_t> &markers = {})
 {
@@ -44,8 +43,6 @@ inline void writeRecording(const std::string &path, int blocks, const std::vecto
         }
         tick.timeNs = startNs + (b + 1) * 100000000;
         tick.blockCount = b + 1;
-        tick.digitalRead = true;
-        tick.digital = {static_cast<int16_t>(b / 10), 0x5a};
         w.onTickEnd(tick, t0);
         if (std::find(markers.begin(), markers.end(), b) != markers.end())
             w.addMarker(tick.timeNs, "m" + std::to_string(b));
