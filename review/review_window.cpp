@@ -9,16 +9,16 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
-#include <QKeyEvent>
 #include <QPushButton>
-#include <QMessageBox>
 #include <QSaveFile>
 #include <QScreen>
-#include <QStorageInfo>
 #include <QSplitter>
+#include <QStorageInfo>
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -35,11 +35,12 @@ QString volts(double code) { return QString::number(codeToVolts(code), 'f', 4); 
 
 QString durationText(double seconds)
 {
-    const auto whole = static_cast<int64_t>(seconds);
-    return QStringLiteral("%1:%2:%3")
-        .arg(whole / 3600)
-        .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(std::fmod(seconds, 60.0), 4, 'f', 1, QLatin1Char('0'));
+    const auto tenths = std::llround(seconds * 10);
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(tenths / 36000)
+        .arg(tenths / 600 % 60, 2, 10, QLatin1Char('0'))
+        .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+        .arg(tenths % 10);
 }
 
 QString secondsText(double scans, double rate)
@@ -57,7 +58,6 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
 {
     setWindowFilePath(path);
     setWindowTitle(QStringLiteral("%1 — %2").arg(QFileInfo(path).fileName(), windowName()));
-    setAttribute(Qt::WA_DeleteOnClose, false);
 
     auto *top = new QHBoxLayout;
     follow_ = new QCheckBox(QStringLiteral("跟随"), this);
@@ -205,20 +205,23 @@ void ReviewWindow::showRunDetails()
     PlotRenderer &r = plot_->renderer();
     std::vector<PlotMarker> markers;
     markerScans_.clear();
-    std::vector<PlotDigital> digital;
     if (run_) {
         for (const RecordedMarker &m : run_->markers()) {
             markers.push_back({m.scan, QString::fromStdString(m.text)});
             markerScans_.push_back(m.scan);
         }
-        for (const RecordedDigital &d : run_->digital(0, run_->scanCount()))
-            digital.push_back({d.scan, static_cast<uint16_t>(d.port0), static_cast<uint16_t>(d.port1)});
+        // Only what is new since the last time: a followed day-long file
+        // holds up to 864,000 readings.
+        const int64_t end = run_->scanCount();
+        for (const RecordedDigital &d : run_->digital(digitalUpTo_, end))
+            digital_.push_back({d.scan, static_cast<uint16_t>(d.port0), static_cast<uint16_t>(d.port1)});
+        digitalUpTo_ = end;
         const int64_t startNs = run_->info().startTimeNs;
         r.setStartTime(startNs > 0 ? std::optional(QDateTime::fromMSecsSinceEpoch(startNs / 1000000)) : std::nullopt);
     }
     std::sort(markerScans_.begin(), markerScans_.end());
     r.setMarkers(std::move(markers));
-    r.setDigital(std::move(digital));
+    r.setDigital(digital_);
     plot_->refresh();
 }
 
@@ -289,8 +292,11 @@ bool ReviewWindow::showRun(int number)
         return false;
     }
     plot_->setSource(run.get());
+    plot_->renderer().setCursors(std::nullopt, std::nullopt); // they were another run's
     run_ = std::move(run);
     runNumber_ = number;
+    digital_.clear();
+    digitalUpTo_ = 0;
     showRunDetails();
     fillRunList();
     say({}, false);
