@@ -87,7 +87,6 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     legend_ = new QHBoxLayout;
     top->addLayout(legend_);
     top->addStretch(1);
-    top->addWidget(keys);
 
     runs_ = new QTreeWidget(this);
     runs_->setRootIsDecorated(false);
@@ -135,7 +134,10 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     layout->addWidget(readout_);
     layout->addWidget(delta_);
     layout->addWidget(stats_);
-    layout->addWidget(message_);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(message_, 1);
+    bottom->addWidget(keys);
+    layout->addLayout(bottom);
     // Most of a small screen, never more than it.
     const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
     resize(std::min(1200, room.width() * 9 / 10), std::min(760, room.height() * 9 / 10));
