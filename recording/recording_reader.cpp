@@ -48,7 +48,7 @@ constexpr int kLevels = 8;
 
 constexpr int64_t kIndexBlock = 4096;  // rows per cached block of indices
 constexpr int64_t kEntryBlock = 1024;  // entries per cached block
-constexpr int64_t kRawBytes = 6 << 20; // raw samples kept at most: a frame and a half
+constexpr int64_t kRawBytes = 2 << 20; // raw samples kept: a frame of narrow columns
 
 class Quiet {
 public:
@@ -198,14 +198,14 @@ public:
         return H5Tinsert(mem_.get(), name, offset, memType) >= 0;
     }
     // Reads `count` elements from `first` into `out`.
-    bool read(hid_t dset, hsize_t first, hsize_t count, void *out) const
+    bool read(hid_t dset, hsize_t first, hsize_t count, void *out, hsize_t stride = 1) const
     {
         if (count == 0)
             return true;
         const Hid fileSpace(H5Dget_space(dset), H5Sclose);
         const Hid memSpace(H5Screate_simple(1, &count, nullptr), H5Sclose);
         return fileSpace.valid() && memSpace.valid() &&
-               H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count, nullptr) >= 0 &&
+               H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, &stride, &count, nullptr) >= 0 &&
                H5Dread(dset, mem_.get(), memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
     }
 
@@ -304,6 +304,15 @@ public:
                                       [](const Slot &a, const Slot &b) { return a.used < b.used; });
         old = {key, ++tick_, std::move(value)};
         return old.value;
+    }
+    // What put() would replace; null while there is room.
+    V *victim()
+    {
+        if (slots_.size() < capacity_)
+            return nullptr;
+        return &std::min_element(slots_.begin(), slots_.end(),
+                                 [](const Slot &a, const Slot &b) { return a.used < b.used; })
+                    ->value;
     }
     template <typename Pred>
     void dropIf(Pred pred)
@@ -579,7 +588,8 @@ std::string layout(RecordingState &st)
         const hsize_t c = hsize_t(st.channels);
         const Hid i16 = arrayType(H5T_NATIVE_INT16, c);
         const Hid f32 = arrayType(H5T_NATIVE_FLOAT, c);
-        if (!probe.add("run", 0, H5T_NATIVE_INT32, H5T_INTEGER) || !probe.add("start", 4, H5T_NATIVE_INT64, H5T_INTEGER) ||
+        if (!probe.add("run", 0, H5T_NATIVE_INT32, H5T_INTEGER) ||
+            !probe.add("start", 4, H5T_NATIVE_INT64, H5T_INTEGER) ||
             !probe.add("count", 12, H5T_NATIVE_INT64, H5T_INTEGER) || !probe.add("min", 20, i16.get(), H5T_ARRAY, c) ||
             !probe.add("max", 20 + 2 * c, i16.get(), H5T_ARRAY, c) ||
             !probe.add("mean", 20 + 4 * c, f32.get(), H5T_ARRAY, c) ||
@@ -645,7 +655,11 @@ public:
     bool forEachScan(int64_t firstScan, int64_t lastScan,
                      const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const override;
     std::vector<RecordedMarker> markers() const override;
-    std::vector<RecordedDigital> digital(int64_t firstScan, int64_t lastScan) const override;
+    std::vector<RecordedDigital> digital(int64_t firstScan, int64_t lastScan) const override
+    {
+        return digitalThinned(firstScan, lastScan, std::numeric_limits<std::size_t>::max());
+    }
+    std::vector<RecordedDigital> digitalThinned(int64_t firstScan, int64_t lastScan, std::size_t most) const override;
     double summaryProgress() const override
     {
         if (st_->version == 2 || complete_.load())
@@ -768,7 +782,8 @@ bool FileRun::readRows(const Where &at, int64_t row, int64_t n, int16_t *out)
 bool FileRun::readIndices(const Where &at, int64_t row, int64_t n, int64_t *out)
 {
     Fields f(at.blocks, sizeof(int64_t));
-    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(at.blocks, hsize_t(at.rowBase + row), hsize_t(n), out);
+    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) &&
+           f.read(at.blocks, hsize_t(at.rowBase + row), hsize_t(n), out);
 }
 
 int64_t FileRun::rowIndex(int64_t row) const
@@ -822,7 +837,11 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
         const int64_t b = r / rawRows_;
         Raw *c = raw_.find(uint64_t(b));
         if (!c) {
+            // The buffer of the block it replaces, so that a pan does not
+            // map and clear fresh pages every time.
             Raw fresh;
+            if (Raw *old = raw_.victim())
+                fresh.codes = std::move(old->codes);
             fresh.rows = std::min(rawRows_, rows - b * rawRows_);
             fresh.codes.resize(std::size_t(fresh.rows * s) * ch);
             if (!readRows(where(), b * rawRows_, fresh.rows, fresh.codes.data()))
@@ -1076,6 +1095,7 @@ void FileRun::summariseInBackground(const Where &at)
 std::vector<RecordedMarker> FileRun::markers() const
 {
     std::vector<RecordedMarker> out;
+    const int64_t scans = info().scans;
     const std::lock_guard lock(st_->mutex);
     const hid_t d = st_->markers.get();
     if (st_->version != 2 || d < 0)
@@ -1098,18 +1118,18 @@ std::vector<RecordedMarker> FileRun::markers() const
         return out;
     for (Row &r : rows) {
         r.text[sizeof r.text - 1] = '\0';
-        if (r.run == p_.info.number && r.scan >= 0)
+        if (r.run == p_.info.number && r.scan >= 0 && r.scan <= scans) // only what the rows hold
             out.push_back({r.scan, r.timeNs, r.text});
     }
     return out;
 }
 
-std::vector<RecordedDigital> FileRun::digital(int64_t firstScan, int64_t lastScan) const
+std::vector<RecordedDigital> FileRun::digitalThinned(int64_t firstScan, int64_t lastScan, std::size_t most) const
 {
     std::vector<RecordedDigital> out;
     const std::lock_guard lock(st_->mutex);
     const hid_t d = st_->digital.get();
-    if (st_->version != 2 || d < 0)
+    if (st_->version != 2 || d < 0 || most == 0)
         return out;
     const Quiet quiet;
     struct Row {
@@ -1124,35 +1144,32 @@ std::vector<RecordedDigital> FileRun::digital(int64_t firstScan, int64_t lastSca
         !f.add("port1", offsetof(Row, port1), H5T_NATIVE_INT16, H5T_INTEGER))
         return out;
     f.add("time_ns", offsetof(Row, timeNs), H5T_NATIVE_INT64, H5T_INTEGER);
-    const int64_t n = int64_t(length(d));
-    // Rows are in order of run, then scan: the first one at or after
-    // (run, firstScan) by bisection, then forward in batches.
-    auto before = [&](const Row &r) {
-        return r.run < p_.info.number || (r.run == p_.info.number && r.scan < firstScan);
-    };
-    int64_t lo = 0, hi = n;
-    while (lo < hi) {
-        const int64_t mid = lo + (hi - lo) / 2;
-        Row r{};
-        if (!f.read(d, hsize_t(mid), 1, &r))
-            return out;
-        if (before(r))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    std::vector<Row> rows(4096);
-    for (int64_t pos = lo; pos < n; pos += int64_t(rows.size())) {
-        const int64_t count = std::min<int64_t>(int64_t(rows.size()), n - pos);
-        if (!f.read(d, hsize_t(pos), hsize_t(count), rows.data()))
-            return out;
-        for (int64_t i = 0; i < count; ++i) {
-            const Row &r = rows[std::size_t(i)];
-            if (r.run != p_.info.number || r.scan >= lastScan)
-                return out;
-            out.push_back({r.scan, r.timeNs, r.port0, r.port1});
+    // Rows are in order of run, then scan: both ends by bisection.
+    const int32_t run = p_.info.number;
+    auto position = [&](int64_t scan) {
+        int64_t lo = 0, hi = int64_t(length(d));
+        while (lo < hi) {
+            const int64_t mid = lo + (hi - lo) / 2;
+            Row r{};
+            if (!f.read(d, hsize_t(mid), 1, &r))
+                return lo;
+            if (r.run < run || (r.run == run && r.scan < scan))
+                lo = mid + 1;
+            else
+                hi = mid;
         }
-    }
+        return lo;
+    };
+    const int64_t first = position(firstScan);
+    const int64_t count = std::max<int64_t>(0, position(lastScan) - first);
+    // More than asked for: every stride-th row, read as such.
+    const hsize_t stride = hsize_t(std::max<int64_t>(1, (count + int64_t(most) - 1) / int64_t(most)));
+    const hsize_t n = (hsize_t(count) + stride - 1) / stride;
+    std::vector<Row> rows(n);
+    if (n > 0 && f.read(d, hsize_t(first), n, rows.data(), stride))
+        for (const Row &r : rows)
+            if (r.run == run)
+                out.push_back({r.scan, r.timeNs, r.port0, r.port1});
     return out;
 }
 

@@ -4,6 +4,7 @@
 // file is first opened.
 #include "plot/data_source.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -52,6 +53,19 @@ public:
     virtual const RecordedRunInfo &info() const = 0;
     virtual std::vector<RecordedMarker> markers() const = 0;
     virtual std::vector<RecordedDigital> digital(int64_t firstScan, int64_t lastScan) const = 0;
+    // At most `most` of them, evenly spread, when there are more (a day
+    // holds 864,000): what a strip `most` pixels wide can show.
+    virtual std::vector<RecordedDigital> digitalThinned(int64_t firstScan, int64_t lastScan, std::size_t most) const
+    {
+        if (most == 0)
+            return {};
+        auto all = digital(firstScan, lastScan);
+        const std::size_t stride = std::max<std::size_t>(1, (all.size() + most - 1) / most);
+        std::vector<RecordedDigital> some;
+        for (std::size_t i = 0; i < all.size(); i += stride)
+            some.push_back(all[i]);
+        return some;
+    }
     // Exact, over the present scans in [firstScan, lastScan).
     virtual std::vector<RangeStats> stats(int64_t firstScan, int64_t lastScan) const = 0;
     // Calls `scan(index, codes)` for each present scan in [firstScan, lastScan),

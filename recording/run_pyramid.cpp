@@ -8,11 +8,62 @@ namespace adcard {
 
 namespace {
 
-void addCodes(std::span<ChannelAcc> acc, const int16_t *codes, int64_t scans)
+// Channel counts that divide 8: eight codes at a time, code j of each eight
+// being channel j % channels, so that the compiler can use vector
+// instructions. Sums go through 32-bit lanes, emptied before they could
+// overflow; squares, which only exact statistics need, through 64-bit ones.
+template <bool Squares>
+void addLanes(std::span<ChannelAcc> acc, const int16_t *codes, int64_t scans)
 {
-    // Channel by channel in integers: the raw view of a frame is half a
-    // million scans.
     const std::size_t ch = acc.size();
+    const int64_t n = scans * int64_t(ch);
+    int16_t lo[8], hi[8];
+    int64_t sum[8] = {}, sq[8] = {};
+    for (std::size_t j = 0; j < 8; ++j) {
+        lo[j] = acc[j % ch].min;
+        hi[j] = acc[j % ch].max;
+    }
+    const int64_t whole = n - n % 8;
+    for (int64_t i = 0; i < whole;) {
+        const int64_t stop = std::min(whole, i + 8 * 4096);
+        int32_t part[8] = {};
+        for (; i < stop; i += 8)
+            for (std::size_t j = 0; j < 8; ++j) {
+                const int16_t v = codes[i + int64_t(j)];
+                lo[j] = std::min(lo[j], v);
+                hi[j] = std::max(hi[j], v);
+                part[j] += v;
+                if constexpr (Squares)
+                    sq[j] += int32_t(v) * v;
+            }
+        for (std::size_t j = 0; j < 8; ++j)
+            sum[j] += part[j];
+    }
+    for (int64_t i = whole; i < n; ++i) {
+        const std::size_t j = std::size_t(i % 8);
+        const int16_t v = codes[i];
+        lo[j] = std::min(lo[j], v);
+        hi[j] = std::max(hi[j], v);
+        sum[j] += v;
+        sq[j] += int32_t(v) * v;
+    }
+    for (std::size_t k = 0; k < ch; ++k)
+        acc[k].count += scans;
+    for (std::size_t j = 0; j < 8; ++j) {
+        ChannelAcc &a = acc[j % ch];
+        a.min = std::min(a.min, lo[j]);
+        a.max = std::max(a.max, hi[j]);
+        a.sum += double(sum[j]);
+        a.sumSq += double(sq[j]);
+    }
+}
+
+// Raw views of a frame reduce half a million scans.
+void addCodes(std::span<ChannelAcc> acc, const int16_t *codes, int64_t scans, bool squares = true)
+{
+    const std::size_t ch = acc.size();
+    if (ch > 0 && 8 % ch == 0)
+        return squares ? addLanes<true>(acc, codes, scans) : addLanes<false>(acc, codes, scans);
     for (std::size_t k = 0; k < ch; ++k) {
         int lo = acc[k].min, hi = acc[k].max;
         int64_t sum = 0, sq = 0;
@@ -77,14 +128,15 @@ void PyramidRun::setGeometry(int64_t base, int64_t factor, int levels)
         widths_.push_back(w);
 }
 
-void PyramidRun::addSpans(int level, int64_t first, int64_t end, std::span<ChannelAcc> acc, int64_t &budget) const
+void PyramidRun::addSpans(int level, int64_t first, int64_t end, std::span<ChannelAcc> acc, int64_t &budget,
+                          bool squares) const
 {
     if (level == 0) {
         end = std::min(end, scanCount());
         if (first >= end || end - first > budget)
             return;
         budget -= end - first;
-        forStretches(first, end, [&](int64_t, const int16_t *codes, int64_t n) { addCodes(acc, codes, n); });
+        forStretches(first, end, [&](int64_t, const int16_t *codes, int64_t n) { addCodes(acc, codes, n, squares); });
         return;
     }
     if (first >= end)
@@ -94,7 +146,7 @@ void PyramidRun::addSpans(int level, int64_t first, int64_t end, std::span<Chann
         forEntries(level, first, std::min(end, ready), [&](const EntryRef &e) { addEntry(acc, e); });
     if (end > ready) {
         const int64_t f = width(level) / width(level - 1);
-        addSpans(level - 1, std::max(first, ready) * f, end * f, acc, budget);
+        addSpans(level - 1, std::max(first, ready) * f, end * f, acc, budget, squares);
     }
 }
 
@@ -115,7 +167,7 @@ void PyramidRun::addExact(int64_t first, int64_t end, int level, std::span<Chann
     }
     int64_t unlimited = std::numeric_limits<int64_t>::max();
     addExact(first, j0 * w, level - 1, acc);
-    addSpans(level, j0, j1, acc, unlimited);
+    addSpans(level, j0, j1, acc, unlimited, true);
     addExact(j1 * w, end, level - 1, acc);
 }
 
@@ -130,8 +182,14 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
         return;
     const double w = (last - first) / columns;
     const int64_t scans = scanCount();
-    std::vector<ChannelAcc> acc(std::size_t(columns) * std::size_t(ch));
-    auto column = [&](int c) { return std::span<ChannelAcc>(acc).subspan(std::size_t(c) * std::size_t(ch), std::size_t(ch)); };
+    // Kept from frame to frame: fresh pages for every redraw cost more than
+    // the reduction of a zoomed-out frame.
+    thread_local std::vector<ChannelAcc> acc;
+    thread_local std::vector<int64_t> edge;
+    acc.assign(std::size_t(columns) * std::size_t(ch), ChannelAcc{});
+    auto column = [&](int c) {
+        return std::span<ChannelAcc>(acc).subspan(std::size_t(c) * std::size_t(ch), std::size_t(ch));
+    };
     // Far outside the run there is nothing to read, and doubles beyond
     // 2^62 do not convert.
     auto clampScan = [&](double s) { return int64_t(std::clamp(std::floor(s), 0.0, double(scans))); };
@@ -152,14 +210,15 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
             const int64_t from = clampScan(a);
             const int64_t to = clampScan(b);
             if (from < to)
-                forStretches(from, to, [&](int64_t, const int16_t *codes, int64_t n) { addCodes(column(c), codes, n); });
+                forStretches(from, to,
+                             [&](int64_t, const int16_t *codes, int64_t n) { addCodes(column(c), codes, n, false); });
         }
     } else {
         // Column edges move to the level's grid, so that each entry falls
         // into exactly one column.
         const int64_t wl = width(level);
         const int64_t spanEnd = ceilDiv(scans, wl);
-        std::vector<int64_t> edge(std::size_t(columns) + 1);
+        edge.resize(std::size_t(columns) + 1);
         for (int c = 0; c <= columns; ++c)
             edge[std::size_t(c)] =
                 int64_t(std::clamp(std::round((first + c * w) / double(wl)), 0.0, double(spanEnd)));
@@ -180,7 +239,7 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
             const int64_t from = std::max(edge[std::size_t(c)], ready);
             const int64_t end = edge[std::size_t(c) + 1];
             if (from < end)
-                addSpans(level - 1, from * f, end * f, column(c), budget);
+                addSpans(level - 1, from * f, end * f, column(c), budget, false);
         }
     }
 

@@ -114,8 +114,10 @@ protected:
 
 private:
     // Adds spans [first, end) of `level` into `acc`, descending where the
-    // level is not ready; `budget` counts the raw scans still allowed.
-    void addSpans(int level, int64_t first, int64_t end, std::span<ChannelAcc> acc, int64_t &budget) const;
+    // level is not ready; `budget` counts the raw scans still allowed. Raw
+    // squares are summed only when `squares`.
+    void addSpans(int level, int64_t first, int64_t end, std::span<ChannelAcc> acc, int64_t &budget,
+                  bool squares) const;
     void addExact(int64_t first, int64_t end, int level, std::span<ChannelAcc> acc) const;
 
     std::vector<int64_t> widths_{1};
