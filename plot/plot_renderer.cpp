@@ -261,7 +261,10 @@ void PlotRenderer::setCursors(std::optional<double> a, std::optional<double> b)
     cursorB_ = b;
 }
 
-int PlotRenderer::digitalHeight(const QRect &) const { return digital_.empty() ? 0 : 2 * kDigitalRow + 4; }
+// Clear of the lowest volts label, which is centred on the plot's bottom.
+constexpr int kDigitalGap = 9;
+
+int PlotRenderer::digitalHeight(const QRect &) const { return digital_.empty() ? 0 : 2 * kDigitalRow + kDigitalGap; }
 
 QRect PlotRenderer::plotRect(const QRect &area) const
 {
@@ -409,12 +412,15 @@ void PlotRenderer::render(QPainter &p, const QRect &area, const QRect &dirtyArea
     const int columns = columnsFor(r);
     summariseInto(columns);
     drawAxes(p, area, r, dirty);
-    p.save();
-    p.setClipRect(r & dirty, Qt::IntersectClip);
+    // The traces stay inside r by themselves: a clip would slow their fill.
     drawTraces(p, r, dirty);
-    drawMarkers(p, r);
-    drawCursors(p, r);
-    p.restore();
+    if (!markers_.empty() || cursorA_ || cursorB_) {
+        p.save();
+        p.setClipRect(r, Qt::IntersectClip);
+        drawMarkers(p, r);
+        drawCursors(p, r);
+        p.restore();
+    }
     drawDigital(p, area, r, dirty);
     p.setPen(kAxis);
     p.setBrush(Qt::NoBrush);
@@ -587,7 +593,7 @@ void PlotRenderer::drawDigital(QPainter &p, const QRect &area, const QRect &r, c
 {
     if (digital_.empty())
         return;
-    const QRect strip(area.left(), r.bottom() + 3, area.width(), 2 * kDigitalRow);
+    const QRect strip(area.left(), r.bottom() + kDigitalGap, area.width(), 2 * kDigitalRow);
     if (!strip.intersects(dirty))
         return;
     const QFontMetrics fm = p.fontMetrics();
