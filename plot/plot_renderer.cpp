@@ -261,7 +261,10 @@ void PlotRenderer::setCursors(std::optional<double> a, std::optional<double> b)
     cursorB_ = b;
 }
 
-int PlotRenderer::digitalHeight(const QRect &) const { return digital_.empty() ? 0 : 2 * kDigitalRow + 4; }
+// Clear of the lowest volts label, which is centred on the plot's bottom.
+constexpr int kDigitalGap = 9;
+
+int PlotRenderer::digitalHeight(const QRect &) const { return digital_.empty() ? 0 : 2 * kDigitalRow + kDigitalGap; }
 
 QRect PlotRenderer::plotRect(const QRect &area) const
 {
@@ -409,12 +412,15 @@ void PlotRenderer::render(QPainter &p, const QRect &area, const QRect &dirtyArea
     const int columns = columnsFor(r);
     summariseInto(columns);
     drawAxes(p, area, r, dirty);
-    p.save();
-    p.setClipRect(r & dirty, Qt::IntersectClip);
+    // The traces stay inside r by themselves: a clip would slow their fill.
     drawTraces(p, r, dirty);
-    drawMarkers(p, r);
-    drawCursors(p, r);
-    p.restore();
+    if (!markers_.empty() || cursorA_ || cursorB_) {
+        p.save();
+        p.setClipRect(r, Qt::IntersectClip);
+        drawMarkers(p, r);
+        drawCursors(p, r);
+        p.restore();
+    }
     drawDigital(p, area, r, dirty);
     p.setPen(kAxis);
     p.setBrush(Qt::NoBrush);
@@ -443,9 +449,9 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     p.setPen(kAxis);
     const int vDecimals = std::max(1, decimalsFor(vStep));
     for (double v = std::ceil(voltsBottom_ / vStep - 1e-9) * vStep; v <= voltsTop_ + 1e-9; v += vStep) {
-        const int y = yOfVolts(v, r);
-        drawLabel(QRect(area.left(), y - fm.height() / 2, r.left() - 6 - area.left(), fm.height()),
-                  Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
+        const QRect box(area.left(), yOfVolts(v, r) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
+        if (box.intersects(dirty)) // nor is the text built for a strip that misses it
+            drawLabel(box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
     }
 
     // Time: labels far enough apart for their text.
@@ -454,7 +460,9 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     const double v0 = axisValue(first_);
     const double v1 = axisValue(last_);
     const double pxPerUnit = r.width() / (v1 - v0);
-    const double tStep = niceStep(fm.horizontalAdvance(QStringLiteral("-00.000")) * 1.3 / pxPerUnit, false);
+    // Measured from the font's average advance: measuring a string shapes it,
+    // and the live plot draws a strip many times a second.
+    const double tStep = niceStep(fm.averageCharWidth() * 9.0 / pxPerUnit, false);
     const double tMinor = minorStep(tStep) * pxPerUnit >= 8 ? minorStep(tStep) : tStep;
     const auto xOf = [&](double value) {
         return r.left() + static_cast<int>(std::lround((value - v0) * pxPerUnit));
@@ -470,11 +478,15 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     const int labelTop = r.bottom() + 5 + digitalHeight(area);
     const double lastLabel = std::floor(v1 / tStep + 1e-9) * tStep;
     for (double t = std::ceil(v0 / tStep - 1e-9) * tStep; t <= v1 + 1e-9 * std::fabs(tStep); t += tStep) {
+        const int x = xOf(t);
+        // Wide enough for any label: a strip that misses it skips the text.
+        const int most = fm.averageCharWidth() * 12;
+        if (!QRect(x - most, labelTop, 2 * most, fm.height()).intersects(dirty))
+            continue;
         QString text = numberText(t, tDecimals);
         if (std::fabs(t - lastLabel) < tStep / 2)
             text += QLatin1Char(' ') + axis.unit;
         const int w = fm.horizontalAdvance(text) + 4;
-        const int x = xOf(t);
         const int left = std::clamp(x - w / 2, area.left(), std::max(area.left(), area.right() + 1 - w));
         drawLabel(QRect(left, labelTop, w, fm.height()), Qt::AlignHCenter | Qt::AlignTop, text);
     }
@@ -587,7 +599,7 @@ void PlotRenderer::drawDigital(QPainter &p, const QRect &area, const QRect &r, c
 {
     if (digital_.empty())
         return;
-    const QRect strip(area.left(), r.bottom() + 3, area.width(), 2 * kDigitalRow);
+    const QRect strip(area.left(), r.bottom() + kDigitalGap, area.width(), 2 * kDigitalRow);
     if (!strip.intersects(dirty))
         return;
     const QFontMetrics fm = p.fontMetrics();
