@@ -161,6 +161,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     connect(png, &QPushButton::clicked, this, &ReviewWindow::askPng);
     connect(plot_, &PlotWidget::cursorsChanged, this, &ReviewWindow::updateStats);
     connect(plot_, &PlotWidget::hoverChanged, this, &ReviewWindow::updateHover);
+    connect(plot_, &PlotWidget::viewChanged, this, &ReviewWindow::showDigital);
     connect(runs_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
         if (item && item->data(0, Qt::UserRole).toInt() != runNumber_)
             showRun(item->data(0, Qt::UserRole).toInt());
@@ -212,19 +213,30 @@ void ReviewWindow::showRunDetails()
             markers.push_back({m.scan, QString::fromStdString(m.text)});
             markerScans_.push_back(m.scan);
         }
-        // Only what is new since the last time: a followed day-long file
-        // holds up to 864,000 readings.
-        const int64_t end = run_->scanCount();
-        for (const RecordedDigital &d : run_->digital(digitalUpTo_, end))
-            digital_.push_back({d.scan, static_cast<uint16_t>(d.port0), static_cast<uint16_t>(d.port1)});
-        digitalUpTo_ = end;
         const int64_t startNs = run_->info().startTimeNs;
         r.setStartTime(startNs > 0 ? std::optional(QDateTime::fromMSecsSinceEpoch(startNs / 1000000)) : std::nullopt);
     }
     std::sort(markerScans_.begin(), markerScans_.end());
     r.setMarkers(std::move(markers));
-    r.setDigital(digital_);
+    showDigital();
     plot_->refresh();
+}
+
+void ReviewWindow::showDigital()
+{
+    // Only the view's readings, and no more than the strip can show: a day
+    // holds up to 864,000. From a little before, for the value at the left.
+    std::vector<PlotDigital> digital;
+    const PlotRenderer &r = plot_->renderer();
+    if (run_) {
+        const double reach = std::max(r.last() - r.first(), 10 * run_->scansPerSecond());
+        const auto most = static_cast<std::size_t>(std::max(1, 2 * plot_->width()));
+        for (const RecordedDigital &d : run_->digitalThinned(static_cast<int64_t>(r.first() - reach),
+                                                             static_cast<int64_t>(std::ceil(r.last())), most))
+            digital.push_back({d.scan, static_cast<uint16_t>(d.port0), static_cast<uint16_t>(d.port1)});
+    }
+    plot_->renderer().setDigital(std::move(digital));
+    plot_->update();
 }
 
 void ReviewWindow::keyPressEvent(QKeyEvent *event)
@@ -253,6 +265,7 @@ bool ReviewWindow::jumpToMarker(int direction)
         return false;
     const double half = (r.last() - r.first()) / 2;
     plot_->renderer().setRange(static_cast<double>(*target) - half, static_cast<double>(*target) + half);
+    showDigital();
     plot_->refresh();
     return true;
 }
@@ -297,8 +310,6 @@ bool ReviewWindow::showRun(int number)
     plot_->renderer().setCursors(std::nullopt, std::nullopt); // they were another run's
     run_ = std::move(run);
     runNumber_ = number;
-    digital_.clear();
-    digitalUpTo_ = 0;
     showRunDetails();
     fillRunList();
     say({}, false);

@@ -2,7 +2,6 @@
 // 记录回放: one recording file, its runs in a list, the selected run's
 // waveforms, markers and digital inputs, two cursors with what lies between
 // them, and the export of that range to CSV or of the view to PNG.
-#include "plot/plot_renderer.h"
 #include "recording/recording_reader.h"
 
 #include <QWidget>
@@ -64,6 +63,8 @@ private:
     void fillRunList();
     // Gives the plot the run's markers, digital inputs and start time.
     void showRunDetails();
+    // The digital inputs of the range shown.
+    void showDigital();
     void updateStats();
     void updateHover();
     void pollSummaries();
@@ -78,8 +79,6 @@ private:
     QTreeWidget *runs_ = nullptr;
     PlotWidget *plot_ = nullptr;
     std::vector<int64_t> markerScans_;
-    std::vector<PlotDigital> digital_; // the run's readings up to digitalUpTo_
-    int64_t digitalUpTo_ = 0;
     QLabel *readout_ = nullptr;
     QLabel *delta_ = nullptr;
     QTableWidget *stats_ = nullptr;

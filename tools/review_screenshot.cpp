@@ -53,6 +53,7 @@ int main(int argc, char **argv)
     const double span = std::min(scans, 12 * window.run()->scansPerSecond());
     const double first = (scans - span) / 2;
     plot.renderer().setRange(first, first + span);
+    emit plot.viewChanged(); // as if the operator had moved there
     plot.refresh();
     plot.setCursorA(first + span * 0.3);
     plot.setCursorB(first + span * 0.6);
