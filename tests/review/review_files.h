@@ -19,7 +19,7 @@ inline int16_t writtenCode(int64_t scan, int c)
 // One run of `blocks` blocks of 1000 scans of 4 channels at 10000 scans/s,
 // one tick a block; the indices in `holes` are fetches that failed; a marker
 // "m<i>" follows each block index i in `markers`. blocks == 0: a run with none.
-inline void writeRecording(const std::string &path, int blocks, const std::vector<int64_t> &holes = {},
+inline void writeRecording(const std::string &path, int64_t blocks, const std::vector<int64_t> &holes = {},
                            const std::vector<int64_t> &markers = {})
 {
     AcqSettings s;
