@@ -36,7 +36,6 @@ public:
     QTreeWidget *runList() const { return runs_; }
     QTableWidget *statsTable() const { return stats_; }
     QLabel *messageLabel() const { return message_; }
-    QCheckBox *followBox() const { return follow_; }
 
     // Shows run `number`; on failure keeps the present one and says why.
     bool showRun(int number);
