@@ -1,9 +1,14 @@
 #pragma once
-// The history ring as waveforms, without widgets: the hook keeps track of
-// which slots hold blocks of the current history, and render() draws them
-// from a per-column minimum and maximum taken straight from the ring.
+// The history ring as waveforms, without widgets: the hook copies each block
+// handed over into a LiveRingSource, and a PlotRenderer draws it; the ring
+// itself is read only once, by a plot that starts observing mid-history.
+// What is drawn follows the ring at the end of each tick that stored a
+// block, oldest at the left and newest at the right, or is held (paused)
+// while the acquisition goes on.
 #include "acquisition/block_hook.h"
 #include "acquisition/dlldef.h"
+#include "plot/live_ring_source.h"
+#include "plot/plot_renderer.h"
 
 #include <QColor>
 #include <QRect>
@@ -12,16 +17,12 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <vector>
 
 class QPainter;
 
 namespace adcard {
 
 inline constexpr int kPlotChannels = 4;
-// Caps the column array at 16 bytes a column, 48 KiB, whatever the width;
-// wider plots stretch the columns.
-inline constexpr int kMaxPlotColumns = 3072;
 
 class HistoryPlot final : public BlockHook {
 public:
@@ -35,27 +36,39 @@ public:
     // Where the waveforms go inside `area`: the rest carries the axes. When
     // it fits, one pixel a column and a whole number of columns a block, so
     // that a new block moves the picture by a whole number of pixels.
-    QRect plotRect(const QRect &area) const;
+    QRect plotRect(const QRect &area) const { return renderer_.plotRect(area); }
     // Draws what lies in `dirty` (the whole area when empty).
-    void render(QPainter &p, const QRect &area, const QRect &dirty = {}) const;
+    void render(QPainter &p, const QRect &area, const QRect &dirty = {}) const { renderer_.render(p, area, dirty); }
+
+    PlotRenderer &renderer() { return renderer_; }
+    const PlotRenderer &renderer() const { return renderer_; }
+    const LiveRingSource &source() const { return live_; }
 
     void setChannelVisible(int channel, bool visible);
-    bool channelVisible(int channel) const { return visible_[static_cast<std::size_t>(channel)]; }
-    static QColor channelColor(int channel);
+    bool channelVisible(int channel) const { return renderer_.channelVisible(channel); }
+    static QColor channelColor(int channel) { return PlotRenderer::channelColor(channel); }
+
+    // Holds the picture (a copy of what is shown) while blocks go on
+    // arriving; unpaused, it follows the ring again, whole.
+    void setPaused(bool paused);
+    bool paused() const { return paused_; }
 
     // Blocks drawn: the handed-over blocks of this history still in the ring.
-    int blocksShown() const { return followed_ ? followed_->blocks : 0; }
-    int ringBlocks() const { return followed_ ? followed_->ringBlocks : 0; }
+    int blocksShown() const { return shown().blocksShown(); }
+    int ringBlocks() const { return shown().ringBlocks(); }
 
-    // The codes of the scan shown at a plot column, read from the ring; none
-    // where nothing is drawn.
+    // The codes of the scan at a column of the whole ring cut into
+    // `columns`; none where nothing is drawn.
     std::optional<std::array<int16_t, kPlotChannels>> samplesAtColumn(int column, int columns) const;
     // The newest drawn block's per-channel mean codes, rounded as the panel
     // rounds them; none before the first block of a history.
     std::optional<std::array<int32_t, kPlotChannels>> newestMeans() const;
+    // Exact figures over scans [first, last) of what is shown.
+    std::vector<SpanStats> stats(int64_t first, int64_t last) const { return shown().stats(first, last); }
 
-    // Memory the plot holds beyond the ring and this object.
-    std::size_t heapBytes() const { return columns_.capacity() * sizeof(Column); }
+    // Memory the plot holds beyond the ring and its copy: the columns of
+    // the last picture and the copy's reductions.
+    std::size_t heapBytes() const { return renderer_.heapBytes() + live_.reductionBytes(); }
 
     // For a plot that starts observing mid-history: takes the run of slots
     // back from the newest that are not all zero as this history's blocks,
@@ -68,36 +81,18 @@ public:
     void tickEnded(const TickSummary &tick) override;
 
 private:
-    struct Column {
-        std::array<int16_t, kPlotChannels> lo;
-        std::array<int16_t, kPlotChannels> hi;
-    };
-    // What the plot shows: fixed at the last tick that stored a block.
-    struct Followed {
-        int32_t scansPerBlock = 0;
-        int16_t channelCount = 0;
-        int ringBlocks = 0;
-        int32_t blockSamples = 0;
-        int newestSlot = 0;
-        int blocks = 0; // valid slots, newest first going back
-    };
-
-    static std::optional<Followed> follow(const DllDef &dll, int64_t handedOver, int32_t ringPos);
-    // Ring slot of position p counted from the left (0 = oldest drawn place).
-    int slotAt(int p) const;
-    int span() const; // blocks across the plot
-    void reduce(int columns) const;
-    void reducePositions(int from, int columns) const;
+    const LiveRingSource &shown() const { return paused_ ? held_ : live_; }
+    void reshape(const AcqSettings &s);
     void notify(int shift);
 
     const DllDef &dll_;
-    int64_t handedOver_ = 0;
-    std::optional<Followed> followed_;
-    std::array<bool, kPlotChannels> visible_{true, true, true, true};
+    LiveRingSource live_;
+    LiveRingSource held_; // what a paused plot shows
+    PlotRenderer renderer_;
+    bool paused_ = false;
+    bool caughtUp_ = false;      // numbered from 1 until the next block says
+    int64_t pendingStored_ = 0;  // blocks added since the last publish
     std::function<void(int)> changed_;
-    // Reduced lazily for the width being drawn; empty columns have lo > hi.
-    mutable std::vector<Column> columns_;
-    mutable bool reduced_ = false;
 };
 
 } // namespace adcard

@@ -3,15 +3,14 @@
 #include "acquisition/formatting.h"
 #include "acquisition/readout.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QPixmap>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -27,43 +26,6 @@ QString firstLine(const std::string &text)
     const QString all = qstr(text);
     return all.section(QLatin1Char('\n'), 0, 0);
 }
-
-class PlotView final : public QWidget {
-public:
-    PlotView(HistoryPlot &plot, HistoryWindow &window) : plot_(plot), window_(window)
-    {
-        setMouseTracking(true);
-        setAttribute(Qt::WA_OpaquePaintEvent); // render() fills every pixel
-        setMinimumSize(240, 120);
-    }
-    bool cursorShown() const { return cursorX_ >= 0; }
-    void setCursorX(int x)
-    {
-        if (x != cursorX_) {
-            cursorX_ = x;
-            update();
-        }
-    }
-
-protected:
-    void paintEvent(QPaintEvent *e) override
-    {
-        QPainter p(this);
-        plot_.render(p, rect(), e->rect());
-        if (cursorX_ >= 0) {
-            p.setPen(QPen(QColor(0, 0, 0, 96), 1, Qt::DashLine));
-            const QRect r = plot_.plotRect(rect());
-            p.drawLine(cursorX_, r.top(), cursorX_, r.bottom());
-        }
-    }
-    void mouseMoveEvent(QMouseEvent *e) override { window_.hoverAt(e->position().toPoint().x()); }
-    void leaveEvent(QEvent *) override { window_.hoverAt(-1); }
-
-private:
-    HistoryPlot &plot_;
-    HistoryWindow &window_;
-    int cursorX_ = -1;
-};
 
 QIcon swatch(const QColor &color)
 {
@@ -124,12 +86,49 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     hover_ = new QLabel(this);
     hover_->setTextFormat(Qt::PlainText);
     top->addWidget(hover_, 1);
+    // Holding the picture and opening a recording: buttons with their keys,
+    // which work wherever the focus is in this window.
+    pause_ = new QAction(QStringLiteral("暂停"), this);
+    pause_->setCheckable(true);
+    pause_->setShortcut(QKeySequence(Qt::Key_Space));
+    pause_->setToolTip(QStringLiteral("暂停 (空格): 保持画面, 采集继续"));
+    connect(pause_, &QAction::toggled, this, [this](bool on) { plot_.setPaused(on); });
+    openRecording_ = new QAction(QStringLiteral("打开记录…"), this);
+    openRecording_->setShortcut(QKeySequence::Open);
+    openRecording_->setToolTip(QStringLiteral("打开记录… (Ctrl+O)"));
+    connect(openRecording_, &QAction::triggered, this, &HistoryWindow::openRecordingRequested);
+    for (QAction *action : {pause_, openRecording_}) {
+        addAction(action);
+        auto *button = new QToolButton(this);
+        button->setDefaultAction(action);
+        button->setFocusPolicy(Qt::NoFocus);
+        top->addWidget(button);
+    }
     toolbar_ = new QHBoxLayout;
     toolbar_->setContentsMargins(0, 0, 0, 0);
     top->addLayout(toolbar_);
 
-    plotView_ = new PlotView(plot_, *this);
+    plotView_ = new PlotWidget(plot_.renderer(), this);
     plotView_->setAccessibleName(QStringLiteral("历史波形图"));
+    plotView_->setStatsProvider([this](int64_t first, int64_t last) { return plot_.stats(first, last); });
+    plotView_->setVoltsFormat(
+        [this](double volts) { return qstr(voltsText(static_cast<float>(volts), sources_.decimalSeparator)); });
+    connect(plotView_, &PlotWidget::hoverChanged, this, [this] {
+        const QString text = plotView_->hoverText();
+        if (text != hover_->text())
+            hover_->setText(text);
+    });
+    // Shown only while both cursors are set, so that the plot keeps its
+    // height otherwise.
+    cursorText_ = new QLabel(this);
+    cursorText_->setTextFormat(Qt::PlainText);
+    cursorText_->setWordWrap(true);
+    cursorText_->hide();
+    connect(plotView_, &PlotWidget::cursorsChanged, this, [this] {
+        const QString text = plotView_->cursorText();
+        cursorText_->setText(text);
+        cursorText_->setVisible(!text.isEmpty());
+    });
 
     auto *bottom = new QHBoxLayout;
     // The part that changes every tick is kept short: laying out text in a
@@ -154,17 +153,14 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     layout->setContentsMargins(6, 6, 6, 4);
     layout->addLayout(top);
     layout->addWidget(plotView_, 1);
+    layout->addWidget(cursorText_);
     layout->addLayout(bottom);
 
     plot_.setChangedCallback([this](int shift) {
-        // Both only queue a paint: the tick goes on at once.
-        auto *view = static_cast<PlotView *>(plotView_);
-        if (!isVisible())
-            return;
-        if (shift > 0 && !view->cursorShown())
-            view->scroll(-shift, 0, plot_.plotRect(view->rect())); // repaints only the new strip
-        else
-            view->update();
+        // Only queues a paint, moving the picture where it can: the tick
+        // goes on at once.
+        if (isVisible())
+            plotView_->showChange(shift);
     });
     plot_.catchUp();
     resize(800, 420);
@@ -220,28 +216,7 @@ void HistoryWindow::updateDescription()
     plotView_->setAccessibleDescription(text);
 }
 
-void HistoryWindow::hoverAt(int x)
-{
-    hoverX_ = x;
-    const QRect r = plot_.plotRect(plotView_->rect());
-    const int columns = std::min(r.width(), kMaxPlotColumns);
-    std::optional<std::array<int16_t, kPlotChannels>> values;
-    if (x >= r.left() && x <= r.right() && columns > 0)
-        values = plot_.samplesAtColumn(static_cast<int>(int64_t{x - r.left()} * columns / r.width()), columns);
-    static_cast<PlotView *>(plotView_)->setCursorX(values ? x : -1);
-    if (!values) {
-        hover_->clear();
-        return;
-    }
-    QString text;
-    for (int c = 0; c < kPlotChannels; ++c)
-        text += QStringLiteral("%1通道%2 %3 V")
-                    .arg(c ? QStringLiteral("  ") : QString())
-                    .arg(c + 1)
-                    .arg(qstr(voltsText(codeToVolts((*values)[static_cast<std::size_t>(c)]),
-                                        sources_.decimalSeparator)));
-    hover_->setText(text);
-}
+void HistoryWindow::hoverAt(int x) { plotView_->hoverAt(x); }
 
 void HistoryWindow::showEvent(QShowEvent *event)
 {
@@ -259,7 +234,6 @@ void HistoryWindow::historyStarted(const AcqSettings &settings)
         refreshStatus();
         refreshDriver();
         updateDescription();
-        hoverAt(hoverX_);
     }
 }
 
@@ -279,11 +253,8 @@ void HistoryWindow::tickEnded(const TickSummary &tick)
     if (!isVisible())
         return;
     refreshStatus();
-    if (tick.stored > 0) {
+    if (tick.stored > 0)
         updateDescription();
-        if (hoverX_ >= 0)
-            hoverAt(hoverX_);
-    }
 }
 
 void HistoryWindow::acquisitionStopped(StopReason)

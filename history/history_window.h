@@ -4,6 +4,7 @@
 // acquisition through BlockHook and never calls into it.
 #include "acquisition/block_hook.h"
 #include "history/history_plot.h"
+#include "plot/plot_widget.h"
 
 #include <QWidget>
 
@@ -11,10 +12,12 @@
 #include <functional>
 #include <string>
 
+class QAction;
 class QCheckBox;
 class QHBoxLayout;
 class QLabel;
 class QTimer;
+class QToolButton;
 
 namespace adcard {
 
@@ -47,7 +50,8 @@ public:
     ~HistoryWindow() override;
 
     HistoryPlot &plot() { return plot_; }
-    QWidget *plotView() const { return plotView_; }
+    // The plot on screen: zoom, pan and the cursors within the ring.
+    PlotWidget *plotView() const { return plotView_; }
     // The status line: acquiring or stopped with the blocks received, and
     // the driver library.
     QLabel *statusLabel() const { return status_; }
@@ -55,6 +59,12 @@ public:
     QCheckBox *legendBox(int channel) const { return legend_[static_cast<std::size_t>(channel)]; }
     QLabel *hoverLabel() const { return hover_; }
     QLabel *extraStatusLabel() const { return extraStatus_; }
+    // The figures between the plot's two cursors.
+    QLabel *cursorLabel() const { return cursorText_; }
+    // 暂停 (Space): holds the picture while the acquisition goes on.
+    QAction *pauseAction() const { return pause_; }
+    // 打开记录… (Ctrl+O): emits openRecordingRequested().
+    QAction *openRecordingAction() const { return openRecording_; }
 
     // Room for other observers' controls (recording buttons), beside the
     // legend.
@@ -77,6 +87,11 @@ public slots:
     // Another observer's status text (the recorder's), at the status line's end.
     void setExtraStatus(const QString &text);
 
+signals:
+    // The operator asked to look at a recording (打开记录…, Ctrl+O); whoever
+    // owns the review window opens it.
+    void openRecordingRequested();
+
 protected:
     void showEvent(QShowEvent *event) override;
 
@@ -85,14 +100,16 @@ private:
 
     HistoryPlot plot_;
     HistorySources sources_;
-    QWidget *plotView_ = nullptr;
+    PlotWidget *plotView_ = nullptr;
+    QAction *pause_ = nullptr;
+    QAction *openRecording_ = nullptr;
+    QLabel *cursorText_ = nullptr;
     std::array<QCheckBox *, kPlotChannels> legend_{};
     QLabel *hover_ = nullptr;
     QHBoxLayout *toolbar_ = nullptr;
     QLabel *status_ = nullptr;
     QLabel *driver_ = nullptr;
     QLabel *extraStatus_ = nullptr;
-    int hoverX_ = -1;
 };
 
 } // namespace adcard

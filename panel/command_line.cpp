@@ -34,6 +34,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption overwrite(QStringLiteral("overwrite"),
                                        QStringLiteral("Let --record replace an existing file."));
     parser.addOption(overwrite);
+    const QCommandLineOption review(QStringLiteral("open"),
+                                    QStringLiteral("Review the recording <file> alone, without the card."),
+                                    QStringLiteral("file"));
+    parser.addOption(review);
     for (const char *name : kQtValueOptions) {
         QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -84,6 +88,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(record) && line.record.isEmpty()) {
         result.status = 2;
         result.err = (program + QStringLiteral(": --record needs a file name\n")).toStdString() + usage();
+        return result;
+    }
+    line.open = parser.value(review);
+    if (parser.isSet(review) && (line.open.isEmpty() || line.history || parser.isSet(record))) {
+        result.status = 2;
+        result.err = (program + (line.open.isEmpty() ? QStringLiteral(": --open needs a file name\n")
+                                                     : QStringLiteral(": --open takes no --history or --record\n")))
+                         .toStdString() +
+                     usage();
         return result;
     }
     // Refused before anything else happens: nothing is overwritten unasked.

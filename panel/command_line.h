@@ -14,6 +14,7 @@ struct CommandLine {
     bool history = false; // open the history window beside the panel
     QString record;       // record to this file from the next Start; empty: no
     bool overwrite = false; // an existing record file may be replaced
+    QString open;         // review this recording alone, without the card; empty: no
 };
 
 struct ParsedCommandLine {

@@ -8,15 +8,20 @@
 #include "panel/frm_multibuf.h"
 #include "panel/panel_style.h"
 #include "panel/recording_control.h"
+#include "panel/recording_module.h"
+#include "review/review_window.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QFontDatabase>
 #include <QLocale>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 
 #include <algorithm>
@@ -100,8 +105,11 @@ protected:
             menu_->popup(e->globalPos());
             return true;
         }
-        if (event->type() == QEvent::Close && program_.history())
-            program_.history()->close();
+        if (event->type() == QEvent::Close) {
+            if (program_.history())
+                program_.history()->close();
+            program_.closeReviews();
+        }
         return false;
     }
 
@@ -136,6 +144,7 @@ PanelProgram::PanelProgram(const PanelOptions &options)
 
 PanelProgram::~PanelProgram()
 {
+    closeReviews();
     recording_.reset(); // closes the file, if the unload has not
     events_.reset();
     if (history_)
@@ -198,6 +207,8 @@ HistoryWindow &PanelProgram::openHistory()
         // The recording owns its controls and status; the window only shows them.
         history_->toolbarLayout()->addWidget(recording().makeControls(history_.get()));
         history_->setExtraStatus(recording().statusText());
+        QObject::connect(history_.get(), &HistoryWindow::openRecordingRequested, history_.get(),
+                         [this] { askAndOpenReview(); });
     }
     if (history_->isVisible())
         history_->raise();
@@ -228,10 +239,86 @@ RecordingControl &PanelProgram::recording()
     return *recording_;
 }
 
+namespace {
+
+ReviewWindow *askAndOpenReviewWindow(QWidget *over);
+
+// A review window on `path`, deleting itself when closed; a file that cannot
+// be shown gets a message box over `over` instead (null).
+ReviewWindow *openReviewWindow(const QString &path, QWidget *over)
+{
+    QString why;
+    OpenedRecording opened = openRecordingForReview(path, why);
+    if (!opened.run) {
+        QMessageBox::warning(over, ReviewWindow::windowName(), QStringLiteral("无法打开记录 %1：\n%2").arg(path, why));
+        return nullptr;
+    }
+    auto *review = new ReviewWindow(path, std::move(opened.reader), std::move(opened.run));
+    review->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(review, &ReviewWindow::openRecordingRequested, review,
+                     [review] { askAndOpenReviewWindow(review); });
+    review->show();
+    return review;
+}
+
+ReviewWindow *askAndOpenReviewWindow(QWidget *over)
+{
+    const QString path = QFileDialog::getOpenFileName(over, QStringLiteral("打开记录"), QString(),
+                                                      QStringLiteral("HDF5 (*.h5 *.hdf5);;* (*)"));
+    return path.isEmpty() ? nullptr : openReviewWindow(path, over);
+}
+
+} // namespace
+
+ReviewWindow *PanelProgram::openReview(const QString &path)
+{
+    return openReviewWindow(path, history_ ? static_cast<QWidget *>(history_.get()) : window_.get());
+}
+
+ReviewWindow *PanelProgram::askAndOpenReview()
+{
+    return askAndOpenReviewWindow(history_ ? static_cast<QWidget *>(history_.get()) : window_.get());
+}
+
+void PanelProgram::closeReviews()
+{
+    // However each was opened: from the history window or from another review.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *review = qobject_cast<ReviewWindow *>(w))
+            delete review;
+}
+
 bool PanelProgram::finishRecording(std::chrono::milliseconds limit)
 {
     return !recording_ || recording_->finish(limit);
 }
+
+namespace {
+
+// --open: the review window alone, never the driver library. The file is
+// opened before the QApplication exists, so that a bad one is refused
+// (status 2, one line) before any window shows and without a display.
+int runReview(int argc, char **argv, const QString &program, const QString &path)
+{
+    QString why;
+    OpenedRecording opened = openRecordingForReview(path, why);
+    if (!opened.run) {
+        why.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        const QString line = QStringLiteral("%1: cannot open '%2': %3\n").arg(program, path, why);
+        std::fputs(line.toLocal8Bit().constData(), stderr);
+        return 2;
+    }
+    prepareApplication();
+    QApplication app(argc, argv);
+    applyApplicationLook();
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    QObject::connect(&window, &ReviewWindow::openRecordingRequested, &window,
+                     [&window] { askAndOpenReviewWindow(&window); });
+    window.show();
+    return QApplication::exec();
+}
+
+} // namespace
 
 int runPanel(int argc, char **argv)
 {
@@ -243,6 +330,8 @@ int runPanel(int argc, char **argv)
     std::fputs(parsed.err.c_str(), stderr);
     if (!parsed.run)
         return parsed.status;
+    if (!parsed.run->open.isEmpty())
+        return runReview(argc, argv, QFileInfo(arguments.first()).fileName(), parsed.run->open);
 
     prepareApplication();
     QApplication app(argc, argv);

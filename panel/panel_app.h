@@ -4,6 +4,8 @@
 #include "driver/card_driver.h"
 #include "driver/entries.h"
 
+#include <QString>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -14,6 +16,7 @@ class DriverLoader;
 class FrmMultiBuf;
 class RecordingControl;
 class HistoryWindow;
+class ReviewWindow;
 struct DllDef;
 
 // The window's font: 165 twips (8.25 pt, 11 px at 96 dpi), the largest
@@ -59,6 +62,11 @@ public:
     HistoryWindow *history() { return history_.get(); }
     // Created at the first recording.
     RecordingControl &recording();
+    // A review window on `path`, closed with the panel; a file that cannot
+    // be reviewed gets a message box instead (null).
+    ReviewWindow *openReview(const QString &path);
+    // Asks for a file, then as openReview.
+    ReviewWindow *askAndOpenReview();
 
     // Waits up to `limit` for the recording to close, keeping the windows
     // responsive; false if it has not.
@@ -66,6 +74,7 @@ public:
 
 private:
     class PanelEvents;
+    void closeReviews();
 
     std::unique_ptr<DriverLoader> loader_;
     std::unique_ptr<DllDef> dll_;

@@ -2,6 +2,7 @@
 // What a plot asks of its data, and all it may ask: for a range of scans cut
 // into equal pixel columns, each channel's extremes and mean in each column.
 // The live ring and a recorded run answer it; the plot knows neither.
+#include <cmath>
 #include <cstdint>
 #include <span>
 
@@ -16,6 +17,47 @@ struct ColumnSummary {
     int64_t count = 0;
 };
 
+// The scans [first, last) one column takes, gaps included.
+struct ScanSpan {
+    int64_t first = 0;
+    int64_t last = 0;
+};
+
+// Column c of `columns` over [first, last): the scans k with x0 <= k < x1,
+// x0 = first + c * w, x1 = x0 + w, w = (last - first) / columns; where no
+// scan lies inside (w < 1), the scan under x0. Worked out in integers when
+// the range's ends are whole scans, so that a range moved by whole columns
+// gives every column the very same scans: a plot that scrolls its picture
+// relies on it. Every source cuts its columns with this.
+inline ScanSpan columnScans(double first, double last, int columns, int c)
+{
+    if (columns <= 0 || !(last > first))
+        return {};
+    int64_t lo = 0;
+    int64_t hi = 0;
+    const double span = last - first;
+    if (first == std::floor(first) && last == std::floor(last) && std::fabs(first) < 0x1p52 &&
+        std::fabs(last) < 0x1p52 && span * columns < 0x1p62) {
+        const auto f = static_cast<int64_t>(first);
+        const auto s = static_cast<int64_t>(span);
+        const auto ceilDiv = [](int64_t a, int64_t b) { return a >= 0 ? (a + b - 1) / b : -(-a / b); };
+        lo = f + ceilDiv(s * c, columns);
+        hi = f + ceilDiv(s * (int64_t{c} + 1), columns);
+    } else {
+        const double x0 = first + span * c / columns;
+        const double x1 = first + span * (c + 1.0) / columns;
+        lo = static_cast<int64_t>(std::ceil(x0));
+        hi = static_cast<int64_t>(std::ceil(x1));
+    }
+    if (hi <= lo) {
+        // A column narrower than a scan: the scan it lies on.
+        const double x0 = first + span * c / columns;
+        lo = static_cast<int64_t>(std::floor(x0));
+        hi = lo + 1;
+    }
+    return {lo, hi};
+}
+
 class DataSource {
 public:
     virtual ~DataSource() = default;
@@ -29,9 +71,32 @@ public:
 
     // Column c covers scans [first + c * w, first + (c + 1) * w), w = (last -
     // first) / columns; a column narrower than a scan shows the scan under
-    // it. `out` holds columns * channels() entries, column after column.
+    // it (columnScans() says exactly which). `out` holds columns * channels()
+    // entries, column after column.
     // Answered from the coarsest stored level that is still fine enough.
     virtual void summarise(double first, double last, int columns, std::span<ColumnSummary> out) const = 0;
+
+    // Where a view of the whole source begins: 0 for a recording; the live
+    // ring begins a ring's length before its newest scan, so that a young
+    // history fills in from the right (and this may be negative).
+    virtual double viewFirst() const { return 0.0; }
+
+    // Columns [from, to) of what summarise(first, last, columns) answers: a
+    // plot whose picture moved asks only for the new strip, and a plot asks
+    // in pieces to keep little memory. `from` may be -1, the column just
+    // before `first` (a plot joins its first column to it). `out` holds
+    // (to - from) * channels() entries. This default asks summarise() for
+    // the piece as a range of its own, which may put a scan at a column's
+    // edge into its neighbour; a source that cuts exactly as columnScans()
+    // does overrides it, and only such a source's picture can be moved.
+    virtual void summariseColumns(double first, double last, int columns, int from, int to,
+                                  std::span<ColumnSummary> out) const
+    {
+        if (columns <= 0 || to <= from)
+            return;
+        const double w = (last - first) / columns;
+        summarise(first + from * w, to == columns ? last : first + to * w, to - from, out);
+    }
 };
 
 } // namespace adcard

@@ -43,7 +43,8 @@ protected:
             for (int c = 0; c < kChannels; ++c)
                 dll.HistoryRing[static_cast<std::size_t>(slot * kBlockSamples + k * kChannels + c)] = codes[c];
         ++handedOver;
-        plot.blockStored({{}, slot, handedOver, handedOver});
+        // The plot keeps its own copy of what the hook hands over.
+        plot.blockStored({{dll.HistoryRing.data() + slot * kBlockSamples, kBlockSamples}, slot, handedOver, handedOver});
         dll.RingPos = (dll.RingPos + kBlockSamples) % (kBlockSamples * kSlots);
     }
     void endTick(int stored = 1) { plot.tickEnded({1, 0, dll.RingPos, stored}); }

@@ -1,0 +1,85 @@
+#include "panel/recording_module.h"
+
+#include "review/run_choice.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+
+namespace adcard {
+
+namespace {
+
+// Without a QCoreApplication there is no applicationDirPath; the kernel
+// knows where the program is.
+QString programDir()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+}
+
+} // namespace
+
+std::unique_ptr<RecordingReader> openRecordingFile(const QString &path, QString &why)
+{
+    // Said here, so a missing file reads the same whether or not the
+    // module is installed.
+    const QFileInfo file(path);
+    if (!file.exists()) {
+        why = QStringLiteral("no such file");
+        return nullptr;
+    }
+    if (file.isDir()) {
+        why = QStringLiteral("a directory, not a recording");
+        return nullptr;
+    }
+    // The same module, found the same way, as for recording.
+    const QStringList candidates{
+        QDir(programDir()).filePath(QStringLiteral(ADPANEL_RECORDER_FROM_BINDIR)),
+        QStringLiteral(ADPANEL_RECORDER_BUILT),
+    };
+    for (const QString &candidate : candidates) {
+        if (!QFileInfo::exists(candidate))
+            continue;
+        QLibrary module(candidate);
+        // Never unloaded: the reader's code must outlive every run it opened.
+        module.setLoadHints(QLibrary::PreventUnloadHint);
+        if (!module.load()) {
+            why = QStringLiteral("cannot load the recorder module %1: %2").arg(candidate, module.errorString());
+            return nullptr;
+        }
+        auto open = reinterpret_cast<OpenRecordingFn>(module.resolve(kOpenRecordingEntry));
+        if (!open) {
+            why = QStringLiteral("the recorder module %1 has no reader (%2)")
+                      .arg(candidate, QString::fromLatin1(kOpenRecordingEntry));
+            return nullptr;
+        }
+        std::string error;
+        std::unique_ptr<RecordingReader> reader(open(QFile::encodeName(path).constData(), &error));
+        if (!reader)
+            why = error.empty() ? QStringLiteral("not a recording") : QString::fromStdString(error);
+        return reader;
+    }
+    why = QStringLiteral("the recorder module is not installed (looked for %1)")
+              .arg(candidates.join(QStringLiteral(", ")));
+    return nullptr;
+}
+
+OpenedRecording openRecordingForReview(const QString &path, QString &why)
+{
+    OpenedRecording opened;
+    opened.reader = openRecordingFile(path, why);
+    if (!opened.reader)
+        return opened;
+    std::string error;
+    opened.run = openFirstRun(*opened.reader, error);
+    if (!opened.run) {
+        why = QString::fromStdString(error);
+        opened.reader.reset();
+    }
+    return opened;
+}
+
+} // namespace adcard

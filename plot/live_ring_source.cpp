@@ -1,0 +1,282 @@
+#include "plot/live_ring_source.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace adcard {
+
+namespace {
+
+int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+template <typename T> void refill(std::vector<T> &v, std::size_t n, T value)
+{
+    v.resize(n); // keeps its capacity: a new Start of the same shape allocates nothing
+    std::fill(v.begin(), v.end(), value);
+}
+
+// Moves slot s's entries (each `chunk` long) to slot (s + by) % nslots.
+template <typename T> void rotateSlots(std::vector<T> &v, int nslots, int by)
+{
+    if (v.empty() || by == 0)
+        return;
+    const std::size_t chunk = v.size() / static_cast<std::size_t>(nslots);
+    std::rotate(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(chunk * static_cast<std::size_t>(nslots - by)),
+                v.end());
+}
+
+} // namespace
+
+void LiveRingSource::reset(int channels, int32_t scansPerBlock, int ringBlocks)
+{
+    added_ = 0;
+    published_ = 0;
+    if (channels <= 0 || scansPerBlock <= 0 || ringBlocks <= 0) {
+        channels_ = 0;
+        scansPerBlock_ = 0;
+        ringBlocks_ = 0;
+        slots_ = 0;
+        return;
+    }
+    channels_ = channels;
+    scansPerBlock_ = scansPerBlock;
+    ringBlocks_ = ringBlocks;
+    slots_ = ringBlocks + 1;
+    groups_ = static_cast<int>((scansPerBlock + kGroupScans - 1) / kGroupScans);
+    const auto nslots = static_cast<std::size_t>(slots_);
+    const auto ch = static_cast<std::size_t>(channels);
+    refill<int64_t>(owner_, nslots, 0);
+    refill<int16_t>(raw_, nslots * static_cast<std::size_t>(scansPerBlock) * ch, 0);
+    refill<int16_t>(groupMin_, nslots * static_cast<std::size_t>(groups_) * ch, 0);
+    refill<int16_t>(groupMax_, nslots * static_cast<std::size_t>(groups_) * ch, 0);
+    refill<int32_t>(groupSum_, nslots * static_cast<std::size_t>(groups_) * ch, 0);
+    refill<int16_t>(blockMin_, nslots * ch, 0);
+    refill<int16_t>(blockMax_, nslots * ch, 0);
+    refill<int64_t>(blockSum_, nslots * ch, 0);
+    refill<int64_t>(sums_, ch, 0);
+}
+
+void LiveRingSource::add(int64_t handedOver, std::span<const int16_t> samples)
+{
+    const auto ch = static_cast<std::size_t>(channels_);
+    const std::size_t blockSamples = static_cast<std::size_t>(scansPerBlock_) * ch;
+    if (!shaped() || handedOver <= 0 || samples.size() < blockSamples)
+        return;
+    const auto slot = static_cast<std::size_t>(handedOver % slots_);
+    owner_[slot] = handedOver;
+    added_ = handedOver;
+    std::copy_n(samples.begin(), blockSamples, raw_.begin() + static_cast<std::ptrdiff_t>(slot * blockSamples));
+    const int16_t *block = samples.data();
+    int16_t *bmin = &blockMin_[slot * ch];
+    int16_t *bmax = &blockMax_[slot * ch];
+    int64_t *bsum = &blockSum_[slot * ch];
+    std::fill_n(bmin, ch, INT16_MAX);
+    std::fill_n(bmax, ch, INT16_MIN);
+    std::fill_n(bsum, ch, 0);
+    for (int g = 0; g < groups_; ++g) {
+        const std::size_t at = (slot * static_cast<std::size_t>(groups_) + static_cast<std::size_t>(g)) * ch;
+        int16_t *gmin = &groupMin_[at];
+        int16_t *gmax = &groupMax_[at];
+        int32_t *gsum = &groupSum_[at];
+        std::fill_n(gmin, ch, INT16_MAX);
+        std::fill_n(gmax, ch, INT16_MIN);
+        std::fill_n(gsum, ch, 0);
+        const int32_t end = std::min<int32_t>((g + 1) * kGroupScans, scansPerBlock_);
+        for (int32_t k = g * kGroupScans; k < end; ++k) {
+            const int16_t *scan = block + static_cast<std::size_t>(k) * ch;
+            for (std::size_t c = 0; c < ch; ++c) {
+                gmin[c] = std::min(gmin[c], scan[c]);
+                gmax[c] = std::max(gmax[c], scan[c]);
+                gsum[c] += scan[c];
+            }
+        }
+        for (std::size_t c = 0; c < ch; ++c) {
+            bmin[c] = std::min(bmin[c], gmin[c]);
+            bmax[c] = std::max(bmax[c], gmax[c]);
+            bsum[c] += gsum[c];
+        }
+    }
+}
+
+void LiveRingSource::renumber(int64_t delta)
+{
+    if (!shaped() || delta == 0)
+        return;
+    for (int64_t &o : owner_)
+        if (o > 0)
+            o += delta;
+    added_ += delta;
+    published_ += delta;
+    const int by = static_cast<int>(((delta % slots_) + slots_) % slots_);
+    rotateSlots(owner_, slots_, by);
+    rotateSlots(raw_, slots_, by);
+    rotateSlots(groupMin_, slots_, by);
+    rotateSlots(groupMax_, slots_, by);
+    rotateSlots(groupSum_, slots_, by);
+    rotateSlots(blockMin_, slots_, by);
+    rotateSlots(blockMax_, slots_, by);
+    rotateSlots(blockSum_, slots_, by);
+}
+
+int LiveRingSource::slotOf(int64_t block) const
+{
+    if (!shaped() || block <= 0 || block > published_ || block <= published_ - slots_)
+        return -1;
+    const auto slot = static_cast<int>(block % slots_);
+    return owner_[static_cast<std::size_t>(slot)] == block ? slot : -1;
+}
+
+int LiveRingSource::blocksShown() const
+{
+    int n = 0;
+    for (int64_t b = published_; b > published_ - ringBlocks_ && b > 0; --b)
+        n += slotOf(b) >= 0;
+    return n;
+}
+
+std::size_t LiveRingSource::reductionBytes() const
+{
+    return owner_.capacity() * sizeof(int64_t) + (groupMin_.capacity() + groupMax_.capacity()) * sizeof(int16_t) +
+           groupSum_.capacity() * sizeof(int32_t) + (blockMin_.capacity() + blockMax_.capacity()) * sizeof(int16_t) +
+           blockSum_.capacity() * sizeof(int64_t);
+}
+
+void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out) const
+{
+    const auto ch = static_cast<std::size_t>(channels_);
+    for (std::size_t c = 0; c < ch; ++c) {
+        out[c] = {INT16_MAX, INT16_MIN, 0.0F, 0};
+        sums_[c] = 0;
+    }
+    if (!shaped() || hi <= lo)
+        return;
+    const int64_t S = scansPerBlock_;
+    const int64_t firstIndex = std::max(floorDiv(lo, S), published_ - slots_);
+    const int64_t lastIndex = std::min(floorDiv(hi - 1, S), published_ - 1);
+    int64_t count = 0;
+    const auto take = [&](const int16_t *mn, const int16_t *mx, int64_t sum, std::size_t c) {
+        out[c].min = std::min(out[c].min, mn[c]);
+        out[c].max = std::max(out[c].max, mx[c]);
+        sums_[c] += sum;
+    };
+    for (int64_t index = firstIndex; index <= lastIndex; ++index) {
+        const int slot = slotOf(index + 1);
+        if (slot < 0)
+            continue;
+        const auto s = static_cast<std::size_t>(slot);
+        const int64_t base = index * S;
+        const auto l = static_cast<int32_t>(std::max(lo, base) - base);
+        const auto u = static_cast<int32_t>(std::min(hi, base + S) - base);
+        count += u - l;
+        if (l == 0 && u == scansPerBlock_) {
+            for (std::size_t c = 0; c < ch; ++c)
+                take(&blockMin_[s * ch], &blockMax_[s * ch], blockSum_[s * ch + c], c);
+            continue;
+        }
+        const int16_t *raw = &raw_[s * static_cast<std::size_t>(S) * ch];
+        int32_t k = l;
+        while (k < u) {
+            if (k % kGroupScans == 0) {
+                const int32_t end = std::min<int32_t>(k + kGroupScans, scansPerBlock_);
+                if (end <= u) {
+                    const std::size_t at = (s * static_cast<std::size_t>(groups_) + static_cast<std::size_t>(k / kGroupScans)) * ch;
+                    for (std::size_t c = 0; c < ch; ++c)
+                        take(&groupMin_[at], &groupMax_[at], groupSum_[at + c], c);
+                    k = end;
+                    continue;
+                }
+            }
+            const int32_t next = std::min(u, (k / kGroupScans + 1) * kGroupScans);
+            for (; k < next; ++k) {
+                const int16_t *scan = raw + static_cast<std::size_t>(k) * ch;
+                for (std::size_t c = 0; c < ch; ++c)
+                    take(scan, scan, scan[c], c);
+            }
+        }
+    }
+    for (std::size_t c = 0; c < ch; ++c) {
+        if (count == 0) {
+            out[c] = {};
+            continue;
+        }
+        out[c].count = count;
+        out[c].mean = static_cast<float>(static_cast<double>(sums_[c]) / static_cast<double>(count));
+    }
+}
+
+void LiveRingSource::summarise(double first, double last, int columns, std::span<ColumnSummary> out) const
+{
+    summariseColumns(first, last, columns, 0, columns, out);
+}
+
+void LiveRingSource::summariseColumns(double first, double last, int columns, int from, int to,
+                                      std::span<ColumnSummary> out) const
+{
+    const auto ch = static_cast<std::size_t>(channels_);
+    for (int c = from; c < to; ++c) {
+        const ScanSpan s = columnScans(first, last, columns, c);
+        reduce(s.first, s.last, out.subspan(static_cast<std::size_t>(c - from) * ch, ch));
+    }
+}
+
+bool LiveRingSource::scanAt(int64_t scan, std::span<int16_t> out) const
+{
+    if (!shaped())
+        return false;
+    const int64_t index = floorDiv(scan, scansPerBlock_);
+    const int slot = slotOf(index + 1);
+    if (slot < 0)
+        return false;
+    const auto ch = static_cast<std::size_t>(channels_);
+    const int16_t *at = &raw_[(static_cast<std::size_t>(slot) * static_cast<std::size_t>(scansPerBlock_) +
+                               static_cast<std::size_t>(scan - index * scansPerBlock_)) * ch];
+    std::copy_n(at, std::min(ch, out.size()), out.begin());
+    return true;
+}
+
+bool LiveRingSource::newestMeans(std::span<double> out) const
+{
+    const int slot = slotOf(published_);
+    if (slot < 0)
+        return false;
+    const auto ch = static_cast<std::size_t>(channels_);
+    for (std::size_t c = 0; c < std::min(ch, out.size()); ++c)
+        out[c] = static_cast<double>(blockSum_[static_cast<std::size_t>(slot) * ch + c]) / scansPerBlock_;
+    return true;
+}
+
+std::vector<SpanStats> LiveRingSource::stats(int64_t first, int64_t last) const
+{
+    const auto ch = static_cast<std::size_t>(channels_);
+    std::vector<SpanStats> out(ch);
+    std::vector<double> sum(ch, 0.0), squares(ch, 0.0);
+    if (!shaped() || last <= first)
+        return out;
+    const int64_t S = scansPerBlock_;
+    for (int64_t index = std::max(floorDiv(first, S), published_ - slots_);
+         index <= std::min(floorDiv(last - 1, S), published_ - 1); ++index) {
+        const int slot = slotOf(index + 1);
+        if (slot < 0)
+            continue;
+        const int64_t base = index * S;
+        const int16_t *raw = &raw_[static_cast<std::size_t>(slot) * static_cast<std::size_t>(S) * ch];
+        for (int64_t k = std::max(first, base) - base; k < std::min(last, base + S) - base; ++k)
+            for (std::size_t c = 0; c < ch; ++c) {
+                const double v = raw[static_cast<std::size_t>(k) * ch + c];
+                SpanStats &s = out[c];
+                s.min = s.count ? std::min(s.min, v) : v;
+                s.max = s.count ? std::max(s.max, v) : v;
+                ++s.count;
+                sum[c] += v;
+                squares[c] += v * v;
+            }
+    }
+    for (std::size_t c = 0; c < ch; ++c)
+        if (out[c].count) {
+            out[c].mean = sum[c] / static_cast<double>(out[c].count);
+            out[c].rms = std::sqrt(squares[c] / static_cast<double>(out[c].count));
+        }
+    return out;
+}
+
+} // namespace adcard

@@ -1,0 +1,646 @@
+#include "plot/plot_renderer.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace adcard {
+
+namespace {
+
+// Around the plot: room for the volts' labels at the left, the time's below.
+constexpr int kLeft = 60;
+constexpr int kTop = 11;
+constexpr int kRight = 13;
+constexpr int kBottom = 27;
+constexpr int kRow = 16;        // one line of small text under the axis
+constexpr int kDigitalRow = 15; // one port in the digital strip
+
+const QColor kGrid(224, 224, 224);
+const QColor kAxis(96, 96, 96);
+
+// The step of a "nice" sequence (1, 2, 5 or 1, 2.5, 5 times a power of ten)
+// at least `least` long.
+double niceStep(double least, bool quarter)
+{
+    if (!(least > 0) || !std::isfinite(least))
+        return 1.0;
+    const double p = std::pow(10.0, std::floor(std::log10(least)));
+    for (double m : {1.0, quarter ? 2.5 : 2.0, 5.0, 10.0})
+        if (m * p >= least * (1 - 1e-9))
+            return m * p;
+    return 10.0 * p;
+}
+
+// Finer lines between the labelled ones.
+double minorStep(double step)
+{
+    const double p = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    const double m = step / p;
+    return std::fabs(m - 2.0) < 1e-6 ? step / 2 : (std::fabs(m - 2.5) < 1e-6 ? step / 2.5 : step / 5);
+}
+
+int decimalsFor(double step)
+{
+    int d = 0;
+    while (d < 9 && std::fabs(step * std::pow(10.0, d) - std::round(step * std::pow(10.0, d))) > 1e-6)
+        ++d;
+    return d;
+}
+
+QString numberText(double v, int decimals)
+{
+    if (std::fabs(v) < 1e-12)
+        v = 0; // no "-0"
+    return QString::number(v, 'f', decimals);
+}
+
+} // namespace
+
+PlotRenderer::PlotRenderer() = default;
+
+QColor PlotRenderer::channelColor(int channel)
+{
+    // Apart in hue and lightness, so that they stay apart for most colour
+    // vision deficiencies too.
+    static const QColor colors[] = {QColor(0, 114, 178), QColor(213, 94, 0), QColor(0, 158, 115),
+                                    QColor(204, 121, 167), QColor(230, 159, 0), QColor(86, 180, 233),
+                                    QColor(0, 0, 0), QColor(240, 228, 66)};
+    return colors[static_cast<std::size_t>(std::max(channel, 0)) % std::size(colors)];
+}
+
+void PlotRenderer::setSource(const DataSource *source)
+{
+    source_ = source;
+    cacheValid_ = false;
+    showAll();
+}
+
+void PlotRenderer::swapSource(const DataSource *source)
+{
+    source_ = source;
+    cacheValid_ = false;
+    syncedEnd_ = source_ ? static_cast<double>(source_->scanCount()) : 0.0;
+    clampRange();
+}
+
+PlotRenderer::Bounds PlotRenderer::bounds() const
+{
+    if (!source_)
+        return {0.0, 1.0};
+    const double lo = source_->viewFirst();
+    const double hi = static_cast<double>(source_->scanCount());
+    return {lo, std::max(hi, lo + 1.0)};
+}
+
+void PlotRenderer::clampRange() const
+{
+    const Bounds b = bounds();
+    const double whole = b.hi - b.lo;
+    double span = std::clamp(last_ - first_, std::min(kMinSpanScans, whole), whole);
+    if (!std::isfinite(span))
+        span = whole;
+    double first = std::clamp(first_, b.lo, b.hi - span);
+    first_ = first;
+    last_ = first + span;
+}
+
+void PlotRenderer::setRange(double first, double last)
+{
+    if (!(last > first))
+        std::swap(first, last);
+    first_ = first;
+    last_ = last;
+    clampRange();
+}
+
+void PlotRenderer::showAll()
+{
+    const Bounds b = bounds();
+    first_ = b.lo;
+    last_ = b.hi;
+    syncedEnd_ = source_ ? static_cast<double>(source_->scanCount()) : 0.0;
+}
+
+bool PlotRenderer::showsAll() const
+{
+    const Bounds b = bounds();
+    return first_ <= b.lo && last_ >= b.hi;
+}
+
+void PlotRenderer::zoom(double factor, double anchor)
+{
+    if (!(factor > 0) || !std::isfinite(factor))
+        return;
+    const double span = last_ - first_;
+    const Bounds b = bounds();
+    const double wanted = std::clamp(span * factor, std::min(kMinSpanScans, b.hi - b.lo), b.hi - b.lo);
+    anchor = std::clamp(anchor, first_, last_);
+    const double share = span > 0 ? (anchor - first_) / span : 0.5;
+    first_ = anchor - share * wanted;
+    last_ = first_ + wanted;
+    clampRange();
+}
+
+void PlotRenderer::pan(double scans)
+{
+    first_ += scans;
+    last_ += scans;
+    clampRange();
+}
+
+double PlotRenderer::syncToSource() { return sync(); }
+
+double PlotRenderer::sync() const
+{
+    if (!source_)
+        return 0.0;
+    const auto end = static_cast<double>(source_->scanCount());
+    const double moved = end - syncedEnd_;
+    syncedEnd_ = end;
+    if (following_ && moved != 0.0) {
+        first_ += moved;
+        last_ += moved;
+    }
+    const double before = first_;
+    clampRange();
+    return following_ ? moved + (first_ - before) : 0.0;
+}
+
+void PlotRenderer::setVoltsRange(double bottom, double top)
+{
+    if (bottom > top)
+        std::swap(bottom, top);
+    if (!(top - bottom >= 1e-3)) {
+        const double mid = (top + bottom) / 2;
+        bottom = mid - 5e-4;
+        top = mid + 5e-4;
+    }
+    voltsBottom_ = bottom;
+    voltsTop_ = top;
+}
+
+void PlotRenderer::fitVoltsToVisible()
+{
+    if (!cacheValid_ || cacheChannels_ <= 0) {
+        resetVolts();
+        return;
+    }
+    int lo = INT16_MAX;
+    int hi = INT16_MIN;
+    const auto ch = static_cast<std::size_t>(cacheChannels_);
+    for (std::size_t i = ch; i < cache_.size(); ++i) { // the column before the picture is not visible
+        const Extent &s = cache_[i];
+        if (s.min <= s.max && channelVisible(static_cast<int>(i % ch))) {
+            lo = std::min<int>(lo, s.min);
+            hi = std::max<int>(hi, s.max);
+        }
+    }
+    if (lo > hi) {
+        resetVolts();
+        return;
+    }
+    const double bottom = plotCodeToVolts(lo);
+    const double top = plotCodeToVolts(hi);
+    const double margin = std::max((top - bottom) * 0.05, 0.01);
+    setVoltsRange(bottom - margin, top + margin);
+}
+
+void PlotRenderer::setChannelVisible(int channel, bool visible)
+{
+    if (channel < 0)
+        return;
+    if (static_cast<std::size_t>(channel) >= visible_.size())
+        visible_.resize(static_cast<std::size_t>(channel) + 1, true);
+    visible_[static_cast<std::size_t>(channel)] = visible;
+}
+
+bool PlotRenderer::channelVisible(int channel) const
+{
+    return channel >= 0 && (static_cast<std::size_t>(channel) >= visible_.size() ||
+                            visible_[static_cast<std::size_t>(channel)]);
+}
+
+TimeAxis PlotRenderer::timeAxis() const
+{
+    if (axis_)
+        return *axis_;
+    const double sps = source_ ? source_->scansPerSecond() : 0.0;
+    if (sps > 0)
+        return {sps, QStringLiteral("s"), false};
+    return {1.0, QStringLiteral("扫描"), false};
+}
+
+double PlotRenderer::axisValue(double scan) const
+{
+    const TimeAxis a = timeAxis();
+    const double origin = a.fromEnd && source_ ? static_cast<double>(source_->scanCount()) : 0.0;
+    return (scan - origin) / (a.scansPerUnit > 0 ? a.scansPerUnit : 1.0);
+}
+
+void PlotRenderer::setMarkers(std::vector<PlotMarker> markers)
+{
+    markers_ = std::move(markers);
+    std::stable_sort(markers_.begin(), markers_.end(),
+                     [](const PlotMarker &a, const PlotMarker &b) { return a.scan < b.scan; });
+}
+
+void PlotRenderer::setDigital(std::vector<PlotDigital> digital)
+{
+    digital_ = std::move(digital);
+    std::stable_sort(digital_.begin(), digital_.end(),
+                     [](const PlotDigital &a, const PlotDigital &b) { return a.scan < b.scan; });
+}
+
+void PlotRenderer::setCursors(std::optional<double> a, std::optional<double> b)
+{
+    cursorA_ = a;
+    cursorB_ = b;
+}
+
+// Clear of the lowest volts label, which is centred on the plot's bottom.
+constexpr int kDigitalGap = 9;
+
+int PlotRenderer::digitalHeight(const QRect &) const { return digital_.empty() ? 0 : 2 * kDigitalRow + kDigitalGap; }
+
+QRect PlotRenderer::plotRect(const QRect &area) const
+{
+    const bool clock = startTime_.has_value() && source_ && source_->scansPerSecond() > 0;
+    QRect r = area.adjusted(kLeft, kTop, -kRight, -(kBottom + digitalHeight(area) + (clock ? kRow : 0)));
+    if (quantum_ > 1 && r.width() >= quantum_ && r.width() <= kMaxPlotColumns)
+        r.setLeft(r.right() + 1 - r.width() / quantum_ * quantum_); // the newest flush right
+    return r;
+}
+
+int PlotRenderer::columnsFor(const QRect &plot) const { return std::clamp(plot.width(), 0, kMaxPlotColumns); }
+
+double PlotRenderer::scanAtX(double x, const QRect &area) const
+{
+    const QRect r = plotRect(area);
+    if (r.width() <= 0)
+        return first_;
+    return first_ + (x - r.left()) / r.width() * (last_ - first_);
+}
+
+double PlotRenderer::xOfScan(double scan, const QRect &area) const
+{
+    const QRect r = plotRect(area);
+    return r.left() + (scan - first_) / (last_ - first_) * r.width();
+}
+
+int PlotRenderer::yOfVolts(double volts, const QRect &r) const
+{
+    const double v = std::clamp(volts, voltsBottom_, voltsTop_);
+    return r.top() + static_cast<int>(std::lround((voltsTop_ - v) / (voltsTop_ - voltsBottom_) * (r.height() - 1)));
+}
+
+void PlotRenderer::summariseInto(int columns) const
+{
+    const int ch = source_ ? source_->channels() : 0;
+    const double end = source_ ? static_cast<double>(source_->scanCount()) : 0.0;
+    if (cacheValid_ && cacheSource_ == source_ && cacheFirst_ == first_ && cacheLast_ == last_ &&
+        cacheColumns_ == columns && cacheChannels_ == ch && cacheEnd_ == end)
+        return;
+    cache_.resize(static_cast<std::size_t>(columns + 1) * static_cast<std::size_t>(std::max(ch, 0)));
+    cacheValid_ = true;
+    cacheSource_ = source_;
+    cacheFirst_ = first_;
+    cacheLast_ = last_;
+    cacheColumns_ = columns;
+    cacheChannels_ = ch;
+    cacheEnd_ = end;
+    fetch(-1, columns);
+}
+
+void PlotRenderer::fetch(int from, int to) const
+{
+    if (!source_ || cacheChannels_ <= 0)
+        return;
+    // In pieces through the stack: a picture's columns never sit on the heap
+    // but as extremes.
+    std::array<ColumnSummary, 256> piece;
+    const auto ch = static_cast<std::size_t>(cacheChannels_);
+    const int per = std::max<int>(1, static_cast<int>(piece.size() / ch));
+    std::vector<ColumnSummary> wide; // only for more channels than a piece holds
+    if (ch > piece.size())
+        wide.resize(ch);
+    const std::span<ColumnSummary> buf = wide.empty() ? std::span<ColumnSummary>(piece) : std::span<ColumnSummary>(wide);
+    for (int c = from; c < to; c += per) {
+        const int n = std::min(per, to - c);
+        source_->summariseColumns(first_, last_, cacheColumns_, c, c + n, buf.first(static_cast<std::size_t>(n) * ch));
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n) * ch; ++i) {
+            const ColumnSummary &s = buf[i];
+            cache_[static_cast<std::size_t>(c + 1) * ch + i] = s.count > 0 ? Extent{s.min, s.max} : Extent{};
+        }
+    }
+}
+
+int PlotRenderer::advance()
+{
+    const double oldFirst = first_;
+    const double oldLast = last_;
+    const bool wasValid = cacheValid_ && cacheSource_ == source_ && cacheFirst_ == first_ && cacheLast_ == last_;
+    const double moved = syncToSource();
+    const QRect r = plotRect(lastArea_);
+    const int columns = cacheColumns_;
+    cacheValid_ = false;
+    if (!wasValid || !source_ || !following_ || columns <= 0 || columns != r.width() || !markers_.empty() ||
+        !digital_.empty() || !timeAxis().fromEnd || cacheChannels_ != source_->channels())
+        return 0;
+    const double span = last_ - first_;
+    if (span != oldLast - oldFirst || moved <= 0 || moved != std::floor(moved) || span != std::floor(span) ||
+        first_ != std::floor(first_))
+        return 0;
+    // Moved by whole columns?
+    const auto s = static_cast<int64_t>(span);
+    const auto d = static_cast<int64_t>(moved);
+    if ((d * columns) % s != 0)
+        return 0;
+    const int64_t k = d * columns / s;
+    if (k <= 0 || k >= columns)
+        return 0;
+    const auto ch = static_cast<std::size_t>(cacheChannels_);
+    const auto shift = static_cast<std::ptrdiff_t>(static_cast<std::size_t>(k) * ch);
+    std::move(cache_.begin() + shift, cache_.end(), cache_.begin());
+    cacheValid_ = true;
+    cacheFirst_ = first_;
+    cacheLast_ = last_;
+    cacheEnd_ = static_cast<double>(source_->scanCount());
+    fetch(static_cast<int>(columns - k), columns);
+    return static_cast<int>(k);
+}
+
+std::vector<ColumnSummary> PlotRenderer::columnAt(double x, const QRect &area) const
+{
+    const QRect r = plotRect(area);
+    if (!source_ || source_->channels() <= 0 || x < r.left() || x >= r.right() + 1 || r.width() < 2 ||
+        r.height() < 2)
+        return {};
+    sync();
+    const int columns = columnsFor(r);
+    const int column = std::clamp(static_cast<int>((x - r.left()) * columns / r.width()), 0, columns - 1);
+    std::vector<ColumnSummary> out(static_cast<std::size_t>(source_->channels()));
+    source_->summariseColumns(first_, last_, columns, column, column + 1, out);
+    return out;
+}
+
+QImage PlotRenderer::renderImage(const QSize &size) const
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter p(&image);
+    render(p, image.rect());
+    p.end();
+    return image;
+}
+
+void PlotRenderer::render(QPainter &p, const QRect &area, const QRect &dirtyArea) const
+{
+    sync(); // a following view is drawn where the source now ends
+    lastArea_ = area;
+    const QRect dirty = dirtyArea.isEmpty() ? area : (dirtyArea & area);
+    const QRect r = plotRect(area);
+    p.save();
+    p.fillRect(dirty, Qt::white);
+    if (r.width() < 2 || r.height() < 2) {
+        p.restore();
+        return;
+    }
+    p.setRenderHint(QPainter::Antialiasing, false);
+    const int columns = columnsFor(r);
+    summariseInto(columns);
+    drawAxes(p, area, r, dirty);
+    // The traces stay inside r by themselves: a clip would slow their fill.
+    drawTraces(p, r, dirty);
+    if (!markers_.empty() || cursorA_ || cursorB_) {
+        p.save();
+        p.setClipRect(r, Qt::IntersectClip);
+        drawMarkers(p, r);
+        drawCursors(p, r);
+        p.restore();
+    }
+    drawDigital(p, area, r, dirty);
+    p.setPen(kAxis);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(r.adjusted(-1, -1, 0, 0)); // just outside the traces
+    p.restore();
+}
+
+void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const
+{
+    const QFontMetrics fm = p.fontMetrics();
+    const auto drawLabel = [&](const QRect &box, int flags, const QString &text) {
+        if (box.intersects(dirty)) // shaping text is the dear part of a strip
+            p.drawText(box, flags, text);
+    };
+
+    // Volts: labels at least three lines apart, finer lines between.
+    const double pxPerVolt = (r.height() - 1) / (voltsTop_ - voltsBottom_);
+    const double vStep = niceStep(3.0 * fm.height() / pxPerVolt, true);
+    const double vMinor = minorStep(vStep) * pxPerVolt >= 8 ? minorStep(vStep) : vStep;
+    p.setPen(kGrid);
+    for (double v = std::ceil(voltsBottom_ / vMinor - 1e-9) * vMinor; v <= voltsTop_ + 1e-9; v += vMinor) {
+        const int y = yOfVolts(v, r);
+        p.setPen(std::fabs(v) < vMinor / 2 ? kAxis : kGrid);
+        p.drawLine(r.left(), y, r.right(), y);
+    }
+    p.setPen(kAxis);
+    const int vDecimals = std::max(1, decimalsFor(vStep));
+    for (double v = std::ceil(voltsBottom_ / vStep - 1e-9) * vStep; v <= voltsTop_ + 1e-9; v += vStep) {
+        const QRect box(area.left(), yOfVolts(v, r) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
+        if (box.intersects(dirty)) // nor is the text built for a strip that misses it
+            drawLabel(box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
+    }
+
+    // Time: labels far enough apart for their text.
+    const TimeAxis axis = timeAxis();
+    const double unit = axis.scansPerUnit > 0 ? axis.scansPerUnit : 1.0;
+    const double v0 = axisValue(first_);
+    const double v1 = axisValue(last_);
+    const double pxPerUnit = r.width() / (v1 - v0);
+    // Measured from the font's average advance: measuring a string shapes it,
+    // and the live plot draws a strip many times a second.
+    const double tStep = niceStep(fm.averageCharWidth() * 9.0 / pxPerUnit, false);
+    const double tMinor = minorStep(tStep) * pxPerUnit >= 8 ? minorStep(tStep) : tStep;
+    const auto xOf = [&](double value) {
+        return r.left() + static_cast<int>(std::lround((value - v0) * pxPerUnit));
+    };
+    p.setPen(kGrid);
+    for (double t = std::ceil(v0 / tMinor - 1e-9) * tMinor; t < v1 - 1e-9 * std::fabs(tMinor); t += tMinor) {
+        const int x = xOf(t);
+        if (x >= r.left() && x <= r.right())
+            p.drawLine(x, r.top(), x, r.bottom());
+    }
+    p.setPen(kAxis);
+    const int tDecimals = decimalsFor(tStep);
+    const int labelTop = r.bottom() + 5 + digitalHeight(area);
+    const double lastLabel = std::floor(v1 / tStep + 1e-9) * tStep;
+    for (double t = std::ceil(v0 / tStep - 1e-9) * tStep; t <= v1 + 1e-9 * std::fabs(tStep); t += tStep) {
+        const int x = xOf(t);
+        // Wide enough for any label: a strip that misses it skips the text.
+        const int most = fm.averageCharWidth() * 12;
+        if (!QRect(x - most, labelTop, 2 * most, fm.height()).intersects(dirty))
+            continue;
+        QString text = numberText(t, tDecimals);
+        if (std::fabs(t - lastLabel) < tStep / 2)
+            text += QLatin1Char(' ') + axis.unit;
+        const int w = fm.horizontalAdvance(text) + 4;
+        const int left = std::clamp(x - w / 2, area.left(), std::max(area.left(), area.right() + 1 - w));
+        drawLabel(QRect(left, labelTop, w, fm.height()), Qt::AlignHCenter | Qt::AlignTop, text);
+    }
+    // The wall clock at both ends.
+    const double sps = source_ ? source_->scansPerSecond() : 0.0;
+    if (startTime_ && sps > 0) {
+        const auto clock = [&](double scan) {
+            return startTime_->addMSecs(static_cast<qint64>(std::llround(scan / sps * 1000.0)))
+                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        };
+        const QRect row(r.left(), labelTop + kRow, r.width(), fm.height());
+        drawLabel(row, Qt::AlignLeft | Qt::AlignTop, clock(first_));
+        drawLabel(row, Qt::AlignRight | Qt::AlignTop, clock(last_));
+    }
+    (void)unit;
+}
+
+void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const
+{
+    const int columns = cacheColumns_;
+    const int ch = cacheChannels_;
+    if (!cacheValid_ || columns <= 0 || ch <= 0)
+        return;
+    // Only the columns in `dirty`, and their neighbours for the joins.
+    const int from = std::clamp(static_cast<int>(int64_t{dirty.left() - r.left()} * columns / r.width()) - 1, 0,
+                                columns - 1);
+    const int to = std::clamp(static_cast<int>(int64_t{dirty.right() - r.left() + 1} * columns / r.width()) + 1, 0,
+                              columns - 1);
+    // One-pixel-wide rectangles, handed over in batches: the raster engine
+    // fills them faster than it strokes lines.
+    std::array<QRect, 256> rects; // 4 KiB on the stack, nothing on the heap
+    p.setPen(Qt::NoPen);
+    const auto at = [&](int column, int c) -> const Extent & {
+        return cache_[static_cast<std::size_t>(column + 1) * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)];
+    };
+    for (int c = 0; c < ch; ++c) {
+        if (!channelVisible(c))
+            continue;
+        p.setBrush(channelColor(c));
+        std::size_t batch = 0;
+        for (int i = from; i <= to; ++i) {
+            const Extent &s = at(i, c);
+            if (s.min > s.max)
+                continue; // a gap: nothing, and nothing joined across it
+            int top = yOfVolts(plotCodeToVolts(s.max), r);
+            int bottom = yOfVolts(plotCodeToVolts(s.min), r);
+            const Extent &prev = at(i - 1, c);
+            if (prev.min <= prev.max) {
+                // Reach the column before, so that a steep edge is one line.
+                top = std::min(top, yOfVolts(plotCodeToVolts(prev.min), r));
+                bottom = std::max(bottom, yOfVolts(plotCodeToVolts(prev.max), r));
+            }
+            const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
+            const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);
+            rects[batch++] = QRect(x0, top, std::max(1, x1 - x0), bottom - top + 1);
+            if (batch == rects.size()) {
+                p.drawRects(rects.data(), static_cast<int>(batch));
+                batch = 0;
+            }
+        }
+        if (batch)
+            p.drawRects(rects.data(), static_cast<int>(batch));
+    }
+}
+
+void PlotRenderer::drawMarkers(QPainter &p, const QRect &r) const
+{
+    if (markers_.empty())
+        return;
+    const QFontMetrics fm = p.fontMetrics();
+    const auto begin = std::lower_bound(markers_.begin(), markers_.end(), first_,
+                                        [](const PlotMarker &m, double s) { return static_cast<double>(m.scan) < s; });
+    int labelsEnd = INT32_MIN;
+    int drawnX = INT32_MIN;
+    for (auto m = begin; m != markers_.end() && static_cast<double>(m->scan) <= last_; ++m) {
+        const int x = r.left() + static_cast<int>(std::lround((static_cast<double>(m->scan) - first_) / (last_ - first_) * r.width()));
+        if (x == drawnX)
+            continue; // many in one pixel: one line
+        drawnX = x;
+        p.setPen(QPen(QColor(120, 60, 0), 1, Qt::DashLine));
+        p.drawLine(x, r.top(), x, r.bottom());
+        if (!m->text.isEmpty() && x + 3 > labelsEnd) {
+            const QString text = fm.elidedText(m->text, Qt::ElideRight, 160);
+            const QRect box(x + 3, r.top() + 1, fm.horizontalAdvance(text) + 4, fm.height());
+            p.fillRect(box, QColor(255, 255, 255, 200));
+            p.setPen(QColor(120, 60, 0));
+            p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, text);
+            labelsEnd = box.right() + 6;
+        }
+    }
+}
+
+void PlotRenderer::drawCursors(QPainter &p, const QRect &r) const
+{
+    const QFontMetrics fm = p.fontMetrics();
+    const auto draw = [&](const std::optional<double> &at, const QColor &color, const QString &name) {
+        if (!at || *at < first_ || *at > last_)
+            return;
+        const int x = r.left() + static_cast<int>(std::lround((*at - first_) / (last_ - first_) * r.width()));
+        p.setPen(QPen(color, 1));
+        p.drawLine(x, r.top(), x, r.bottom());
+        p.drawText(QRect(x + 2, r.bottom() - fm.height(), fm.horizontalAdvance(name) + 4, fm.height()),
+                   Qt::AlignLeft | Qt::AlignVCenter, name);
+    };
+    draw(cursorA_, QColor(200, 0, 0), QStringLiteral("A"));
+    draw(cursorB_, QColor(0, 0, 200), QStringLiteral("B"));
+}
+
+void PlotRenderer::drawDigital(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const
+{
+    if (digital_.empty())
+        return;
+    const QRect strip(area.left(), r.bottom() + kDigitalGap, area.width(), 2 * kDigitalRow);
+    if (!strip.intersects(dirty))
+        return;
+    const QFontMetrics fm = p.fontMetrics();
+    const double end = source_ ? static_cast<double>(source_->scanCount()) : last_;
+    const auto xOf = [&](double scan) {
+        return r.left() + static_cast<int>(std::lround((std::clamp(scan, first_, last_) - first_) / (last_ - first_) * r.width()));
+    };
+    // The entry in force at `first_`: the last one at or before it.
+    auto begin = std::upper_bound(digital_.begin(), digital_.end(), first_,
+                                  [](double s, const PlotDigital &d) { return s < static_cast<double>(d.scan); });
+    if (begin != digital_.begin())
+        --begin;
+    for (int port = 0; port < 2; ++port) {
+        const int top = strip.top() + port * kDigitalRow;
+        const QRect row(r.left(), top, r.width(), kDigitalRow - 2);
+        p.setPen(kAxis);
+        p.drawText(QRect(area.left(), top, r.left() - 6 - area.left(), kDigitalRow), Qt::AlignRight | Qt::AlignVCenter,
+                   QStringLiteral("DI%1").arg(port));
+        p.fillRect(row, QColor(245, 245, 245));
+        const auto value = [port](const PlotDigital &d) { return port == 0 ? d.port0 : d.port1; };
+        int lastTick = INT32_MIN;
+        for (auto d = begin; d != digital_.end() && static_cast<double>(d->scan) <= last_;) {
+            // One segment: this value until it changes.
+            auto next = d + 1;
+            while (next != digital_.end() && value(*next) == value(*d))
+                ++next;
+            const double segEnd = next == digital_.end() ? end : static_cast<double>(next->scan);
+            const int x0 = xOf(static_cast<double>(d->scan));
+            const int x1 = xOf(segEnd);
+            const QString text = QStringLiteral("%1").arg(value(*d), 4, 16, QLatin1Char('0')).toUpper();
+            p.setPen(kAxis);
+            if (x1 - x0 >= fm.horizontalAdvance(text) + 6) {
+                p.drawLine(x0, row.top(), x0, row.bottom());
+                p.drawText(QRect(x0 + 1, row.top(), x1 - x0 - 1, row.height()), Qt::AlignCenter, text);
+            } else if (x0 != lastTick && static_cast<double>(d->scan) >= first_) {
+                p.drawLine(x0, row.top() + 2, x0, row.bottom() - 2); // too narrow: where it changes
+                lastTick = x0;
+            }
+            d = next;
+        }
+    }
+}
+
+} // namespace adcard

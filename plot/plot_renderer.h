@@ -1,0 +1,210 @@
+#pragma once
+// One plot of a DataSource, without widgets: it keeps the view (the scans
+// shown, the volts shown, the channels shown, two cursors, markers and a
+// digital strip) and draws it into any QPainter. The widget (plot_widget.h)
+// only turns the pointer and keys into calls here; the picture for a file
+// (PNG) comes from the same render().
+//
+// Per pixel column each channel is drawn as a bar from its minimum to its
+// maximum, joined to the column before; a column with no scans (a gap) is a
+// break and nothing is joined across it. Drawing asks the source only for
+// the columns shown, so its cost follows the width, never the data.
+#include "plot/data_source.h"
+
+#include <QColor>
+#include <QDateTime>
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QPainter;
+
+namespace adcard {
+
+// The panel's code to volts: (code - 2048) * 10 / 4095.
+inline double plotCodeToVolts(double code) { return (code - 2048.0) * 10.0 / 4095.0; }
+
+// Caps the columns summarised at once, whatever the width; wider plots
+// stretch the columns.
+inline constexpr int kMaxPlotColumns = 3072;
+
+// A labelled vertical line at a scan.
+struct PlotMarker {
+    int64_t scan = 0;
+    QString text;
+};
+
+// The two digital input ports from `scan` on, until the next entry.
+struct PlotDigital {
+    int64_t scan = 0;
+    uint16_t port0 = 0;
+    uint16_t port1 = 0;
+};
+
+// One channel between the cursors, in codes (as RecordedRun::stats answers).
+struct SpanStats {
+    int64_t count = 0; // present scans; 0: nothing there
+    double min = 0, max = 0, mean = 0, rms = 0;
+};
+// Asked for exact figures over the present scans in [first, last).
+using StatsFn = std::function<std::vector<SpanStats>(int64_t first, int64_t last)>;
+
+// How the time axis is labelled: the scan's distance from an origin in
+// units of `scansPerUnit` scans, named `unit`.
+struct TimeAxis {
+    double scansPerUnit = 1.0;
+    QString unit;
+    bool fromEnd = false; // origin at the source's newest scan (else at scan 0)
+};
+
+class PlotRenderer {
+public:
+    PlotRenderer();
+
+    // Not owned; null draws an empty frame. A new source shows all of it.
+    void setSource(const DataSource *source);
+    const DataSource *source() const { return source_; }
+    // A different source with the same scan space (a held copy of the live
+    // one): the view, cursors and everything else stay.
+    void swapSource(const DataSource *source);
+
+    // ---- What is shown --------------------------------------------------
+    // The scans across the plot, [first, last), kept within the source's
+    // view (DataSource::viewFirst() .. scanCount()) and at least
+    // kMinSpanScans wide.
+    static constexpr double kMinSpanScans = 4.0;
+    double first() const { return first_; }
+    double last() const { return last_; }
+    void setRange(double first, double last);
+    void showAll(); // Home: everything, and following again when it may
+    // factor < 1 zooms in; `anchor` (a scan) stays where it is on screen.
+    void zoom(double factor, double anchor);
+    void zoomAtCentre(double factor) { zoom(factor, (first_ + last_) / 2); }
+    void pan(double scans);
+    // Following: the range moves with the source's newest scan, so that a
+    // growing source scrolls by (the live ring). Any range may follow.
+    void setFollowing(bool on) { following_ = on; }
+    bool following() const { return following_; }
+    // Brings the range along to the source's newest scan when following;
+    // returns how many scans it moved. Called by draw and advance().
+    double syncToSource();
+    bool showsAll() const;
+
+    // Volts: the full -5 .. +5 V, or fitted to what is visible.
+    void fitVoltsToVisible();
+    void setVoltsRange(double bottom, double top);
+    void resetVolts() { setVoltsRange(-5.0, 5.0); }
+    bool voltsFull() const { return voltsBottom_ == -5.0 && voltsTop_ == 5.0; }
+    double voltsBottom() const { return voltsBottom_; }
+    double voltsTop() const { return voltsTop_; }
+
+    void setChannelVisible(int channel, bool visible);
+    bool channelVisible(int channel) const;
+    static QColor channelColor(int channel);
+
+    void setTimeAxis(std::optional<TimeAxis> axis) { axis_ = std::move(axis); } // none: seconds, else scans
+    TimeAxis timeAxis() const;
+    // The wall-clock time of scan 0; shown under the axis when set and the
+    // source knows its rate.
+    void setStartTime(std::optional<QDateTime> t) { startTime_ = std::move(t); }
+    void setMarkers(std::vector<PlotMarker> markers); // sorted by scan here
+    void setDigital(std::vector<PlotDigital> digital); // a strip when not empty
+    // Cursors, in scans; none hides one.
+    void setCursors(std::optional<double> a, std::optional<double> b);
+    std::optional<double> cursorA() const { return cursorA_; }
+    std::optional<double> cursorB() const { return cursorB_; }
+    // Picture width is trimmed (from the left) to a multiple of this when it
+    // fits, so that whole steps of the source move the picture by whole
+    // pixels (the live ring: one step a block).
+    void setWidthQuantum(int n) { quantum_ = n > 0 ? n : 1; }
+
+    // ---- Geometry --------------------------------------------------------
+    // Where the waveforms go inside `area`; the rest carries the axes and
+    // the digital strip.
+    QRect plotRect(const QRect &area) const;
+    double scanAtX(double x, const QRect &area) const;
+    double xOfScan(double scan, const QRect &area) const;
+    // Seconds (or the axis' units) of a scan from the axis' origin.
+    double axisValue(double scan) const;
+
+    // ---- Drawing ---------------------------------------------------------
+    // Draws what lies in `dirty` (the whole area when empty).
+    void render(QPainter &p, const QRect &area, const QRect &dirty = {}) const;
+    QImage renderImage(const QSize &size) const;
+
+    // The source grew or changed: brings the range along and returns by how
+    // many pixels the last picture inside plotRect(lastArea()) may simply
+    // move left, the strip at the right being new; 0 when it must all be
+    // drawn again. Only a following view of the whole width whose step is a
+    // whole number of columns, with an axis counted from the end and
+    // nothing drawn over the plot but the cursors, moves.
+    int advance();
+    QRect lastArea() const { return lastArea_; }
+    // Something in the data changed: everything is asked for again.
+    void invalidate() { cacheValid_ = false; }
+
+    // The summaries of the column under x in a picture drawn into `area`,
+    // one per channel; empty where nothing is drawn.
+    std::vector<ColumnSummary> columnAt(double x, const QRect &area) const;
+    // Memory the plot keeps between pictures: 4 bytes a channel and column.
+    std::size_t heapBytes() const { return cache_.capacity() * sizeof(Extent); }
+
+private:
+    struct Bounds {
+        double lo, hi;
+    };
+    Bounds bounds() const;
+    void clampRange() const;
+    double sync() const;
+    int columnsFor(const QRect &plot) const;
+    // Fills cache_ for the view and `columns` (plus one column before the
+    // first, for the join).
+    void summariseInto(int columns) const;
+    void drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
+    void drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const;
+    void drawMarkers(QPainter &p, const QRect &r) const;
+    void drawCursors(QPainter &p, const QRect &r) const;
+    void drawDigital(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
+    int digitalHeight(const QRect &area) const;
+    int yOfVolts(double volts, const QRect &r) const;
+
+    const DataSource *source_ = nullptr;
+    // Brought along to the source's end by render() when following.
+    mutable double first_ = 0.0;
+    mutable double last_ = 1.0;
+    mutable double syncedEnd_ = 0.0;
+    bool following_ = false;
+    double voltsBottom_ = -5.0;
+    double voltsTop_ = 5.0;
+    std::vector<bool> visible_;
+    std::optional<TimeAxis> axis_;
+    std::optional<QDateTime> startTime_;
+    std::vector<PlotMarker> markers_;
+    std::vector<PlotDigital> digital_;
+    std::optional<double> cursorA_, cursorB_;
+    int quantum_ = 1;
+
+    // The last picture's columns: channels() entries per column, column 0
+    // being the one just before the picture (for the join). Only the
+    // extremes, so that a wide plot keeps little: min > max is a gap.
+    struct Extent {
+        int16_t min = INT16_MAX;
+        int16_t max = INT16_MIN;
+    };
+    void fetch(int from, int to) const; // columns [from, to) into cache_
+    mutable std::vector<Extent> cache_;
+    mutable bool cacheValid_ = false;
+    mutable double cacheFirst_ = 0.0, cacheLast_ = 0.0;
+    mutable int cacheColumns_ = 0;
+    mutable int cacheChannels_ = 0;
+    mutable double cacheEnd_ = 0.0;
+    mutable const DataSource *cacheSource_ = nullptr;
+    mutable QRect lastArea_;
+};
+
+} // namespace adcard

@@ -1,0 +1,325 @@
+#include "plot/plot_widget.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace adcard {
+
+namespace {
+constexpr double kVoltsPerCode = 10.0 / 4095.0;
+constexpr int kDragStart = 4; // pixels before a press becomes a drag
+} // namespace
+
+PlotWidget::PlotWidget(QWidget *parent)
+    : QWidget(parent), own_(std::make_unique<PlotRenderer>()), renderer_(own_.get())
+{
+    init();
+}
+
+PlotWidget::PlotWidget(PlotRenderer &renderer, QWidget *parent) : QWidget(parent), renderer_(&renderer) { init(); }
+
+PlotWidget::~PlotWidget() = default;
+
+void PlotWidget::init()
+{
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus); // the keys move the view
+    setAttribute(Qt::WA_OpaquePaintEvent); // render() fills every pixel
+    setMinimumSize(240, 120);
+}
+
+void PlotWidget::setSource(const DataSource *source)
+{
+    renderer_->setSource(source);
+    refresh();
+}
+
+void PlotWidget::setStatsProvider(StatsFn stats)
+{
+    stats_ = std::move(stats);
+    updateCursorReadout();
+}
+
+void PlotWidget::sourceChanged() { showChange(renderer_->advance()); }
+
+void PlotWidget::showChange(int shift)
+{
+    if (!isVisible())
+        return;
+    // The pointer's dashed line stays where the pointer is: a moved picture
+    // would carry it along.
+    if (shift > 0 && !hover_.valid)
+        scroll(-shift, 0, renderer_->plotRect(rect())); // repaints only the new strip
+    else
+        update();
+    if (hover_.valid)
+        updateHover();
+    if (cursorReadout_.valid)
+        updateCursorReadout();
+}
+
+void PlotWidget::refresh()
+{
+    renderer_->invalidate();
+    update();
+    updateHover();
+    updateCursorReadout();
+}
+
+void PlotWidget::setChannelVisible(int channel, bool visible)
+{
+    renderer_->setChannelVisible(channel, visible);
+    update();
+    updateHover();
+}
+
+QString PlotWidget::voltsText(double volts) const
+{
+    return format_ ? format_(volts) : QString::number(volts, 'f', 3);
+}
+
+double PlotWidget::rmsVolts(const SpanStats &s)
+{
+    // mean((k (c - 2048))^2) = k^2 (mean(c^2) - 2 * 2048 * mean(c) + 2048^2)
+    const double square = s.rms * s.rms - 4096.0 * s.mean + 2048.0 * 2048.0;
+    return kVoltsPerCode * std::sqrt(std::max(0.0, square));
+}
+
+QString PlotWidget::hoverText() const
+{
+    QString text;
+    if (!hover_.valid)
+        return text;
+    // Every channel, shown or not: hiding a trace is to see the others, not
+    // to lose its values.
+    for (std::size_t c = 0; c < hover_.channels.size(); ++c) {
+        const ColumnSummary &s = hover_.channels[c];
+        if (!text.isEmpty())
+            text += QStringLiteral("  ");
+        text += QStringLiteral("通道%1 ").arg(c + 1);
+        if (s.count <= 0)
+            text += QStringLiteral("无数据");
+        else if (s.min == s.max)
+            text += voltsText(plotCodeToVolts(s.min)) + QStringLiteral(" V");
+        else
+            text += QStringLiteral("最小 %1 最大 %2 均值 %3 V")
+                        .arg(voltsText(plotCodeToVolts(s.min)), voltsText(plotCodeToVolts(s.max)),
+                             voltsText(plotCodeToVolts(s.mean)));
+    }
+    return text;
+}
+
+QString PlotWidget::cursorText() const
+{
+    if (!cursorReadout_.valid)
+        return {};
+    const TimeAxis axis = renderer_->timeAxis();
+    QString text = QStringLiteral("Δt %1 %2").arg(QString::number(cursorReadout_.delta, 'g', 6), axis.unit);
+    for (std::size_t c = 0; c < cursorReadout_.channels.size(); ++c) {
+        const SpanStats &s = cursorReadout_.channels[c];
+        text += QStringLiteral("  通道%1 ").arg(c + 1);
+        if (s.count <= 0)
+            text += QStringLiteral("无数据");
+        else
+            text += QStringLiteral("最小 %1 最大 %2 均值 %3 RMS %4 V")
+                        .arg(voltsText(plotCodeToVolts(s.min)), voltsText(plotCodeToVolts(s.max)),
+                             voltsText(plotCodeToVolts(s.mean)), voltsText(rmsVolts(s)));
+    }
+    return text;
+}
+
+bool PlotWidget::savePng(const QString &path, const QSize &size) const
+{
+    return renderImage(size.isEmpty() ? this->size() : size).save(path, "PNG");
+}
+
+void PlotWidget::hoverAt(double x)
+{
+    hoverX_ = x;
+    updateHover();
+}
+
+void PlotWidget::updateHover()
+{
+    const bool wasValid = hover_.valid;
+    HoverReadout h;
+    if (hoverX_ >= 0) {
+        h.channels = renderer_->columnAt(hoverX_, rect());
+        h.valid = std::any_of(h.channels.begin(), h.channels.end(), [](const ColumnSummary &s) { return s.count > 0; });
+        h.scan = renderer_->scanAtX(hoverX_, rect());
+    }
+    if (!h.valid)
+        h.channels.clear();
+    hover_ = std::move(h);
+    if (wasValid || hover_.valid)
+        update(); // the pointer's line
+    emit hoverChanged();
+}
+
+void PlotWidget::setCursorA(std::optional<double> scan)
+{
+    renderer_->setCursors(scan, renderer_->cursorB());
+    update();
+    updateCursorReadout();
+}
+
+void PlotWidget::setCursorB(std::optional<double> scan)
+{
+    renderer_->setCursors(renderer_->cursorA(), scan);
+    update();
+    updateCursorReadout();
+}
+
+void PlotWidget::updateCursorReadout()
+{
+    CursorReadout r;
+    const auto a = renderer_->cursorA();
+    const auto b = renderer_->cursorB();
+    if (a && b) {
+        r.valid = true;
+        r.first = std::llround(std::min(*a, *b));
+        r.last = std::llround(std::max(*a, *b));
+        const TimeAxis axis = renderer_->timeAxis();
+        r.delta = static_cast<double>(r.last - r.first) / (axis.scansPerUnit > 0 ? axis.scansPerUnit : 1.0);
+        if (stats_ && r.last > r.first)
+            r.channels = stats_(r.first, r.last);
+    }
+    const bool changed = r.valid || cursorReadout_.valid;
+    cursorReadout_ = std::move(r);
+    if (changed)
+        emit cursorsChanged();
+}
+
+void PlotWidget::userMoved()
+{
+    update();
+    updateHover();
+    emit viewChanged();
+}
+
+void PlotWidget::paintEvent(QPaintEvent *event)
+{
+    QPainter p(this);
+    renderer_->render(p, rect(), event->rect());
+    if (hover_.valid) {
+        const QRect r = renderer_->plotRect(rect());
+        const int x = static_cast<int>(hoverX_);
+        p.setPen(QPen(QColor(0, 0, 0, 96), 1, Qt::DashLine));
+        p.drawLine(x, r.top(), x, r.bottom());
+    }
+}
+
+void PlotWidget::wheelEvent(QWheelEvent *event)
+{
+    const double steps = event->angleDelta().y() / 120.0;
+    if (steps == 0) {
+        event->ignore();
+        return;
+    }
+    renderer_->zoom(std::pow(0.8, steps), renderer_->scanAtX(event->position().x(), rect()));
+    userMoved();
+    event->accept();
+}
+
+void PlotWidget::mousePressEvent(QMouseEvent *event)
+{
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() == Qt::RightButton) {
+        setCursorB(renderer_->scanAtX(event->position().x(), rect()));
+        return;
+    }
+    if (event->button() != Qt::LeftButton)
+        return;
+    pressed_ = true;
+    dragging_ = false;
+    pressAt_ = event->position().toPoint();
+}
+
+void PlotWidget::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint at = event->position().toPoint();
+    if (pressed_) {
+        if (!dragging_ && std::abs(at.x() - pressAt_.x()) >= kDragStart)
+            dragging_ = true;
+        if (dragging_) {
+            const QRect r = renderer_->plotRect(rect());
+            const double perPixel = (renderer_->last() - renderer_->first()) / std::max(1, r.width());
+            renderer_->pan(-(at.x() - pressAt_.x()) * perPixel);
+            pressAt_ = at;
+            userMoved();
+        }
+    }
+    hoverAt(at.x());
+}
+
+void PlotWidget::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !pressed_)
+        return;
+    pressed_ = false;
+    if (dragging_) {
+        dragging_ = false;
+        return;
+    }
+    const double scan = renderer_->scanAtX(event->position().x(), rect());
+    if (event->modifiers() & Qt::ShiftModifier)
+        setCursorB(scan);
+    else
+        setCursorA(scan);
+}
+
+void PlotWidget::keyPressEvent(QKeyEvent *event)
+{
+    const double span = renderer_->last() - renderer_->first();
+    switch (event->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        renderer_->zoomAtCentre(0.5);
+        break;
+    case Qt::Key_Minus:
+        renderer_->zoomAtCentre(2.0);
+        break;
+    case Qt::Key_Left:
+        renderer_->pan(-span / 10);
+        break;
+    case Qt::Key_Right:
+        renderer_->pan(span / 10);
+        break;
+    case Qt::Key_Home:
+        renderer_->showAll();
+        break;
+    case Qt::Key_Y:
+        if (renderer_->voltsFull())
+            renderer_->fitVoltsToVisible();
+        else
+            renderer_->resetVolts();
+        break;
+    case Qt::Key_A:
+    case Qt::Key_B:
+        if (hoverX_ >= 0) {
+            const double scan = renderer_->scanAtX(hoverX_, rect());
+            event->key() == Qt::Key_A ? setCursorA(scan) : setCursorB(scan);
+        }
+        return;
+    case Qt::Key_Escape:
+        renderer_->setCursors(std::nullopt, std::nullopt);
+        update();
+        updateCursorReadout();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    userMoved();
+}
+
+void PlotWidget::leaveEvent(QEvent *) { hoverAt(-1); }
+
+void PlotWidget::resizeEvent(QResizeEvent *) { updateHover(); }
+
+} // namespace adcard

@@ -1,0 +1,199 @@
+#include "review/csv_export.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <streambuf>
+#include <unistd.h>
+
+namespace adcard {
+
+namespace {
+
+// Decimals that print every scan's time exactly when the rate divides a
+// power of ten (10000 scans/s: 4), else a few past the scan's own size.
+int timeDecimals(double rate)
+{
+    for (int p = 0; p <= 9; ++p) {
+        const double step = std::pow(10.0, p) / rate;
+        if (std::abs(step - std::round(step)) < 1e-9)
+            return p;
+    }
+    return std::clamp(static_cast<int>(std::ceil(std::log10(rate))) + 2, 3, 9);
+}
+
+// to_chars ignores every locale, which is the point: '.' always.
+char *putFixed(char *at, char *end, double value, int decimals)
+{
+    return std::to_chars(at, end, value, std::chars_format::fixed, decimals).ptr;
+}
+
+// A stream buffer over a file descriptor that remembers the first write
+// error, so the caller can say what the system said.
+class FdBuffer final : public std::streambuf {
+public:
+    explicit FdBuffer(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+    int error() const { return error_; }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+private:
+    bool drain()
+    {
+        const char *at = pbase();
+        while (at < pptr() && error_ == 0) {
+            const ssize_t n = ::write(fd_, at, static_cast<std::size_t>(pptr() - at));
+            if (n < 0 && errno != EINTR)
+                error_ = errno;
+            else if (n > 0)
+                at += n;
+        }
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return error_ == 0;
+    }
+
+    int fd_;
+    int error_ = 0;
+    std::array<char, 1 << 16> buffer_{};
+};
+
+// A name no one else uses, in the target's directory (so the rename stays
+// within one file system), hidden from a file dialog while it is written.
+int createTemporary(const std::filesystem::path &target, std::string &tempPath)
+{
+    static unsigned counter = 0;
+    const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
+                                 std::to_string(counter++) + ".part";
+        tempPath = (dir / name).string();
+        // 0666 less the umask, as any file the user creates.
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+ExportResult failure(const std::string &path, const std::string &why)
+{
+    ExportResult r;
+    r.outcome = ExportResult::Outcome::Failed;
+    r.error = "cannot export to '" + path + "': " + why;
+    return r;
+}
+
+} // namespace
+
+ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::ostream &out,
+                      const ExportProgress &progress)
+{
+    ExportResult result;
+    const int channels = run.channels();
+    const double rate = run.scansPerSecond();
+    const bool timed = rate > 0;
+    const int decimals = timed ? timeDecimals(rate) : 0;
+
+    std::string header = timed ? "time (s)" : "scan";
+    for (int c = 0; c < channels; ++c)
+        header += ",channel " + std::to_string(c + 1) + " (V)";
+    header += '\n';
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+
+    first = std::max<int64_t>(first, 0);
+    last = std::min(last, run.scanCount());
+    const double span = last > first ? static_cast<double>(last - first) : 1.0;
+    // Often enough for a smooth bar, rarely enough to cost nothing.
+    constexpr int64_t kProgressEvery = 1 << 14;
+    int64_t nextProgress = first;
+    bool cancelled = false;
+    std::array<char, 64> line{};
+    const bool whole = run.forEachScan(first, last, [&](int64_t scan, std::span<const int16_t> codes) {
+        if (scan >= nextProgress) {
+            nextProgress = scan + kProgressEvery;
+            if (!out || (progress && !progress(static_cast<double>(scan - first) / span))) {
+                cancelled = static_cast<bool>(out);
+                return false;
+            }
+        }
+        char *at = line.data();
+        char *const end = line.data() + line.size();
+        if (timed)
+            at = putFixed(at, end, static_cast<double>(scan) / rate, decimals);
+        else
+            at = std::to_chars(at, end, scan).ptr;
+        out.write(line.data(), at - line.data());
+        for (int c = 0; c < channels && c < static_cast<int>(codes.size()); ++c) {
+            at = line.data();
+            *at++ = ',';
+            at = putFixed(at, end, codeToVolts(codes[static_cast<std::size_t>(c)]), 4);
+            out.write(line.data(), at - line.data());
+        }
+        out.put('\n');
+        ++result.rows;
+        return true;
+    });
+    out.flush();
+    if (!out) {
+        result.outcome = ExportResult::Outcome::Failed;
+        result.error = "the output refused the data";
+    } else if (!whole || cancelled) {
+        result.outcome = ExportResult::Outcome::Cancelled;
+    } else if (progress) {
+        progress(1.0);
+    }
+    return result;
+}
+
+ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const std::string &path,
+                           const ExportProgress &progress)
+{
+    std::string temp;
+    const int fd = createTemporary(std::filesystem::path(path), temp);
+    if (fd < 0)
+        return failure(path, std::strerror(errno));
+
+    ExportResult result;
+    int error = 0;
+    {
+        FdBuffer buffer(fd);
+        std::ostream out(&buffer);
+        result = writeCsv(run, first, last, out, progress);
+        error = buffer.error();
+    }
+    // On disk before the rename, or a crash could leave a short file under
+    // the name the operator chose.
+    if (result.outcome == ExportResult::Outcome::Written && error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (result.outcome == ExportResult::Outcome::Written && error == 0 &&
+        ::rename(temp.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0 || result.outcome != ExportResult::Outcome::Written) {
+        ::unlink(temp.c_str());
+        if (error != 0 || result.outcome == ExportResult::Outcome::Failed)
+            return failure(path, error != 0 ? std::strerror(error) : result.error);
+    }
+    return result;
+}
+
+} // namespace adcard

@@ -1,0 +1,39 @@
+#pragma once
+// The range between the review's cursors as CSV, for a spreadsheet or a
+// script: free of widgets, so the window and the tests drive the same code.
+#include "recording/recording_reader.h"
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+
+namespace adcard {
+
+// Volts of a stored code, as the panel shows them.
+inline double codeToVolts(double code) { return (code - 2048) * 10.0 / 4095.0; }
+
+// Called now and then with the share done (0..1); false cancels.
+using ExportProgress = std::function<bool(double)>;
+
+struct ExportResult {
+    enum class Outcome { Written, Cancelled, Failed };
+    Outcome outcome = Outcome::Written;
+    int64_t rows = 0;  // data rows written
+    std::string error; // when Failed: what went wrong, naming the file
+};
+
+// A header line with units, then one row per present scan in [first, last):
+// the time in seconds from the run's start (the scan index where the run's
+// rate is unknown), then each channel in volts. Numbers always use '.',
+// whatever the stream's or the program's locale.
+ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::ostream &out,
+                      const ExportProgress &progress = {});
+
+// writeCsv into a new file beside `path`, renamed to `path` only once it is
+// whole and on disk: a cancelled or failed export leaves nothing under that
+// name, and a file already there is replaced only by a complete one.
+ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const std::string &path,
+                           const ExportProgress &progress = {});
+
+} // namespace adcard

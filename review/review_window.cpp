@@ -1,0 +1,502 @@
+#include "review/review_window.h"
+
+#include "plot/plot_widget.h"
+#include "review/csv_export.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QSplitter>
+#include <QStorageInfo>
+#include <QTableWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace adcard {
+
+namespace {
+
+QString volts(double code) { return QString::number(codeToVolts(code), 'f', 4); }
+
+QString durationText(double seconds)
+{
+    const auto tenths = std::llround(seconds * 10);
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(tenths / 36000)
+        .arg(tenths / 600 % 60, 2, 10, QLatin1Char('0'))
+        .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+        .arg(tenths % 10);
+}
+
+QString secondsText(double scans, double rate)
+{
+    return rate > 0 ? QStringLiteral("%1 s").arg(scans / rate, 0, 'f', 4) : QStringLiteral("%1 扫描").arg(scans, 0, 'f', 0);
+}
+
+} // namespace
+
+QString ReviewWindow::windowName() { return QStringLiteral("记录回放"); }
+
+ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader> reader,
+                           std::unique_ptr<RecordedRun> run, QWidget *parent)
+    : QWidget(parent, Qt::Window), path_(path), reader_(std::move(reader))
+{
+    setWindowFilePath(path);
+    setWindowTitle(QStringLiteral("%1 — %2").arg(QFileInfo(path).fileName(), windowName()));
+
+    auto *top = new QHBoxLayout;
+    follow_ = new QCheckBox(QStringLiteral("跟随"), this);
+    follow_->setToolTip(QStringLiteral("文件仍在记录时，每秒读入新的数据块"));
+    auto *open = new QPushButton(QStringLiteral("打开记录…"), this);
+    open->setShortcut(QKeySequence::Open);
+    open->setToolTip(QStringLiteral("打开记录… (Ctrl+O)"));
+    connect(open, &QPushButton::clicked, this, &ReviewWindow::openRecordingRequested);
+    auto *csv = new QPushButton(QStringLiteral("导出 CSV…"), this);
+    auto *png = new QPushButton(QStringLiteral("导出 PNG…"), this);
+    csv->setObjectName(QStringLiteral("cmdExportCsv"));
+    png->setObjectName(QStringLiteral("cmdExportPng"));
+    summaries_ = new QProgressBar(this);
+    summaries_->setRange(0, 1000);
+    summaries_->setFormat(QStringLiteral("生成摘要 %p%"));
+    summaries_->setMaximumWidth(200);
+    summaries_->hide();
+    auto *keys = new QLabel(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Home 全部　Y 适配电压　"
+                                           "N/P 下一个/上一个标记　单击 光标A　右击 光标B　Esc 清除光标"),
+                            this);
+    keys->setEnabled(false);
+    top->addWidget(open);
+    top->addWidget(follow_);
+    top->addWidget(csv);
+    top->addWidget(png);
+    top->addWidget(summaries_);
+    legend_ = new QHBoxLayout;
+    top->addLayout(legend_);
+    top->addStretch(1);
+
+    runs_ = new QTreeWidget(this);
+    runs_->setRootIsDecorated(false);
+    runs_->setHeaderLabels({QStringLiteral("运行"), QStringLiteral("开始时间"), QStringLiteral("时长"),
+                            QStringLiteral("块"), QStringLiteral("缺失"), QStringLiteral("丢弃")});
+    runs_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    runs_->header()->setStretchLastSection(false);
+
+    plot_ = new PlotWidget(this);
+    plot_->setStatsProvider([this](int64_t first, int64_t last) {
+        std::vector<SpanStats> out;
+        if (run_)
+            for (const RangeStats &r : run_->stats(first, last))
+                out.push_back({r.count, r.min, r.max, r.mean, r.rms});
+        return out;
+    });
+    readout_ = new QLabel(this);
+    readout_->setTextFormat(Qt::PlainText);
+    // Two lines kept, so that the layout does not jump as the pointer moves.
+    readout_->setWordWrap(true);
+    readout_->setMinimumHeight(2 * fontMetrics().lineSpacing());
+    readout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    delta_ = new QLabel(this);
+    stats_ = new QTableWidget(this);
+    stats_->setColumnCount(4);
+    stats_->setHorizontalHeaderLabels({QStringLiteral("最小 (V)"), QStringLiteral("最大 (V)"),
+                                       QStringLiteral("平均 (V)"), QStringLiteral("RMS (V)")});
+    stats_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    stats_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    stats_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    stats_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+    // Few runs in a file as a rule: the list above, the plot across the
+    // whole width.
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(runs_);
+    split->addWidget(plot_);
+    split->setStretchFactor(1, 1);
+    split->setSizes({5 * (fontMetrics().height() + 6), 600});
+    message_ = new QLabel(this);
+    message_->setWordWrap(true);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(split, 1);
+    layout->addWidget(readout_);
+    layout->addWidget(delta_);
+    layout->addWidget(stats_);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(message_, 1);
+    bottom->addWidget(keys);
+    layout->addLayout(bottom);
+    // Most of a small screen, never more than it.
+    const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
+    resize(std::min(1200, room.width() * 9 / 10), std::min(760, room.height() * 9 / 10));
+
+    followTimer_ = new QTimer(this);
+    followTimer_->setInterval(1000);
+    connect(followTimer_, &QTimer::timeout, this, &ReviewWindow::refresh);
+    connect(follow_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on) {
+            refresh();
+            followTimer_->start();
+        } else {
+            followTimer_->stop();
+        }
+    });
+    summaryTimer_ = new QTimer(this);
+    summaryTimer_->setInterval(250);
+    connect(summaryTimer_, &QTimer::timeout, this, &ReviewWindow::pollSummaries);
+
+    connect(csv, &QPushButton::clicked, this, &ReviewWindow::askCsv);
+    connect(png, &QPushButton::clicked, this, &ReviewWindow::askPng);
+    connect(plot_, &PlotWidget::cursorsChanged, this, &ReviewWindow::updateStats);
+    connect(plot_, &PlotWidget::hoverChanged, this, &ReviewWindow::updateHover);
+    connect(plot_, &PlotWidget::viewChanged, this, &ReviewWindow::showDigital);
+    connect(runs_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
+        if (item && item->data(0, Qt::UserRole).toInt() != runNumber_)
+            showRun(item->data(0, Qt::UserRole).toInt());
+    });
+
+    run_ = std::move(run);
+    runNumber_ = run_ ? run_->info().number : 0;
+    fillRunList();
+    plot_->setSource(run_.get());
+    // A checkbox per channel, in its trace's colour, hides or shows it.
+    for (int c = 0; run_ && c < run_->channels(); ++c) {
+        auto *box = new QCheckBox(QStringLiteral("通道%1").arg(c + 1), this);
+        box->setChecked(true);
+        QPalette colour = box->palette();
+        colour.setColor(QPalette::WindowText, PlotRenderer::channelColor(c));
+        box->setPalette(colour);
+        connect(box, &QCheckBox::toggled, this, [this, c](bool on) { plot_->setChannelVisible(c, on); });
+        legend_->addWidget(box);
+    }
+    showRunDetails();
+    updateStats();
+    pollSummaries();
+    plot_->setFocus();
+    if (run_) {
+        say(QStringLiteral("格式 %1，%2 通道，%3 扫描/秒")
+                .arg(reader_->formatVersion())
+                .arg(run_->channels())
+                .arg(run_->scansPerSecond()),
+            false);
+        // A file still being recorded is followed from the start.
+        follow_->setChecked(run_->info().open);
+    }
+}
+
+ReviewWindow::~ReviewWindow()
+{
+    // The plot points at the run.
+    plot_->disconnect(this);
+    plot_->setSource(nullptr);
+}
+
+void ReviewWindow::showRunDetails()
+{
+    PlotRenderer &r = plot_->renderer();
+    std::vector<PlotMarker> markers;
+    markerScans_.clear();
+    if (run_) {
+        for (const RecordedMarker &m : run_->markers()) {
+            markers.push_back({m.scan, QString::fromStdString(m.text)});
+            markerScans_.push_back(m.scan);
+        }
+        const int64_t startNs = run_->info().startTimeNs;
+        r.setStartTime(startNs > 0 ? std::optional(QDateTime::fromMSecsSinceEpoch(startNs / 1000000)) : std::nullopt);
+    }
+    std::sort(markerScans_.begin(), markerScans_.end());
+    r.setMarkers(std::move(markers));
+    showDigital();
+    plot_->refresh();
+}
+
+void ReviewWindow::showDigital()
+{
+    // Only the view's readings, and no more than the strip can show: a day
+    // holds up to 864,000. From a little before, for the value at the left.
+    std::vector<PlotDigital> digital;
+    const PlotRenderer &r = plot_->renderer();
+    if (run_) {
+        const double reach = std::max(r.last() - r.first(), 10 * run_->scansPerSecond());
+        const auto most = static_cast<std::size_t>(std::max(1, 2 * plot_->width()));
+        for (const RecordedDigital &d : run_->digitalThinned(static_cast<int64_t>(r.first() - reach),
+                                                             static_cast<int64_t>(std::ceil(r.last())), most))
+            digital.push_back({d.scan, static_cast<uint16_t>(d.port0), static_cast<uint16_t>(d.port1)});
+    }
+    plot_->renderer().setDigital(std::move(digital));
+    plot_->update();
+}
+
+void ReviewWindow::keyPressEvent(QKeyEvent *event)
+{
+    // The plot passes on the keys it does not use.
+    if (event->key() == Qt::Key_N || event->key() == Qt::Key_P)
+        jumpToMarker(event->key() == Qt::Key_N ? 1 : -1);
+    else
+        QWidget::keyPressEvent(event);
+}
+
+bool ReviewWindow::jumpToMarker(int direction)
+{
+    const PlotRenderer &r = plot_->renderer();
+    const double centre = (r.first() + r.last()) / 2;
+    std::optional<int64_t> target;
+    for (const int64_t scan : markerScans_) {
+        if (direction > 0 && static_cast<double>(scan) > centre + 0.5) {
+            target = scan;
+            break;
+        }
+        if (direction < 0 && static_cast<double>(scan) < centre - 0.5)
+            target = scan;
+    }
+    if (!target)
+        return false;
+    const double half = (r.last() - r.first()) / 2;
+    plot_->renderer().setRange(static_cast<double>(*target) - half, static_cast<double>(*target) + half);
+    showDigital();
+    plot_->refresh();
+    return true;
+}
+
+void ReviewWindow::fillRunList()
+{
+    const QSignalBlocker quiet(runs_);
+    runs_->clear();
+    for (const RecordedRunInfo &r : reader_->runs()) {
+        auto *item = new QTreeWidgetItem(runs_);
+        item->setData(0, Qt::UserRole, r.number);
+        const QString duration = r.scansPerSecond > 0
+                                     ? durationText(static_cast<double>(r.scans) / r.scansPerSecond)
+                                     : QStringLiteral("%1 扫描").arg(r.scans);
+        item->setText(0, QString::number(r.number));
+        item->setText(1, QString::fromStdString(r.startTime));
+        item->setText(2, r.open ? duration + QStringLiteral(" 记录中") : duration);
+        item->setText(3, QString::number(r.blocks));
+        item->setText(4, QString::number(r.missed));
+        item->setText(5, QString::number(r.dropped));
+        for (int c = 3; c < 6; ++c)
+            item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+        if (r.number == runNumber_)
+            runs_->setCurrentItem(item);
+    }
+}
+
+bool ReviewWindow::showRun(int number)
+{
+    std::string why;
+    std::unique_ptr<RecordedRun> run = reader_->openRun(number, why);
+    if (run && run->info().blocks == 0) {
+        run.reset();
+        why = "no blocks were recorded in it";
+    }
+    if (!run) {
+        say(QStringLiteral("运行 %1 无法显示：%2").arg(number).arg(QString::fromStdString(why)), true);
+        fillRunList(); // the selection goes back to the run shown
+        return false;
+    }
+    plot_->setSource(run.get());
+    plot_->renderer().setCursors(std::nullopt, std::nullopt); // they were another run's
+    run_ = std::move(run);
+    runNumber_ = number;
+    showRunDetails();
+    fillRunList();
+    say({}, false);
+    pollSummaries();
+    return true;
+}
+
+void ReviewWindow::refresh()
+{
+    // Following: the view keeps its width and stays at the newest scans.
+    const PlotRenderer &r = plot_->renderer();
+    const double width = r.last() - r.first();
+    const bool atEnd = run_ && r.last() >= static_cast<double>(run_->scanCount()) - 1;
+    // The reader's runs take in what it read; nothing is reopened, so an
+    // older file's background summary goes on where it was.
+    if (!reader_->refresh() || !run_)
+        return;
+    plot_->renderer().swapSource(run_.get());
+    if (atEnd && follow_->isChecked()) {
+        const auto end = static_cast<double>(run_->scanCount());
+        plot_->renderer().setRange(end - width, end);
+    }
+    showRunDetails();
+    fillRunList();
+    pollSummaries();
+}
+
+std::pair<int64_t, int64_t> ReviewWindow::exportRange() const
+{
+    // The scans the table's figures are over.
+    const CursorReadout &c = plot_->cursors();
+    if (c.valid)
+        return {c.first, c.last};
+    const PlotRenderer &r = plot_->renderer();
+    return {static_cast<int64_t>(std::floor(r.first())), static_cast<int64_t>(std::ceil(r.last()))};
+}
+
+void ReviewWindow::updateStats()
+{
+    const CursorReadout &c = plot_->cursors();
+    const int channels = run_ ? run_->channels() : 0;
+    stats_->setRowCount(channels);
+    QStringList rows;
+    for (int ch = 0; ch < channels; ++ch)
+        rows << QStringLiteral("通道%1").arg(ch + 1);
+    stats_->setVerticalHeaderLabels(rows);
+    const double rate = run_ ? run_->scansPerSecond() : 0;
+    delta_->setText(c.valid ? QStringLiteral("A–B %1 … %2　Δt = %3")
+                                  .arg(secondsText(static_cast<double>(c.first), rate),
+                                       secondsText(static_cast<double>(c.last), rate),
+                                       secondsText(static_cast<double>(c.last - c.first), rate))
+                            : QStringLiteral("单击放置光标A，右击放置光标B"));
+    // Exactly its rows: the plot takes the rest.
+    stats_->setFixedHeight(stats_->horizontalHeader()->sizeHint().height() +
+                           channels * stats_->verticalHeader()->defaultSectionSize() + 2 * stats_->frameWidth());
+    for (int ch = 0; ch < channels; ++ch) {
+        const auto k = static_cast<std::size_t>(ch);
+        const SpanStats s = c.valid && k < c.channels.size() ? c.channels[k] : SpanStats{};
+        const QStringList cells = s.count == 0 ? QStringList{QString(), QString(), QString(), QString()}
+                                               : QStringList{volts(s.min), volts(s.max), volts(s.mean),
+                                                             QString::number(PlotWidget::rmsVolts(s), 'f', 4)};
+        for (int col = 0; col < 4; ++col) {
+            auto *item = new QTableWidgetItem(cells[col]);
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            stats_->setItem(ch, col, item);
+        }
+    }
+}
+
+void ReviewWindow::updateHover()
+{
+    const HoverReadout &h = plot_->hover();
+    if (!h.valid || !run_) {
+        readout_->clear();
+        return;
+    }
+    const double rate = run_->scansPerSecond();
+    QString text = QStringLiteral("t = %1").arg(secondsText(h.scan, rate));
+    if (rate > 0 && run_->info().startTimeNs > 0) {
+        const auto ms = run_->info().startTimeNs / 1000000 + static_cast<int64_t>(h.scan / rate * 1000.0);
+        text += QStringLiteral(" (%1)").arg(QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz")));
+    }
+    readout_->setText(text + QStringLiteral("　") + plot_->hoverText());
+}
+
+void ReviewWindow::pollSummaries()
+{
+    const double progress = run_ ? run_->summaryProgress() : 1.0;
+    if (progress >= 1.0) {
+        if (summaryTimer_->isActive() || summaries_->isVisible()) {
+            summaryTimer_->stop();
+            summaries_->hide();
+            plot_->refresh();
+        }
+        return;
+    }
+    summaries_->setValue(static_cast<int>(progress * 1000));
+    summaries_->show();
+    plot_->refresh(); // what is summarised already draws finer
+    if (!summaryTimer_->isActive())
+        summaryTimer_->start();
+}
+
+void ReviewWindow::say(const QString &text, bool problem)
+{
+    message_->setText(text);
+    message_->setStyleSheet(problem ? QStringLiteral("color: #b00000") : QString());
+}
+
+bool ReviewWindow::exportCsv(const QString &path)
+{
+    if (!run_)
+        return false;
+    const auto [first, last] = exportRange();
+    QProgressDialog progress(QStringLiteral("导出到 %1…").arg(QFileInfo(path).fileName()), QStringLiteral("取消"), 0,
+                             1000, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    const ExportResult r =
+        exportCsvFile(*run_, first, last, QFile::encodeName(path).toStdString(), [&progress](double done) {
+            progress.setValue(static_cast<int>(done * 1000));
+            return !progress.wasCanceled();
+        });
+    progress.reset();
+    switch (r.outcome) {
+    case ExportResult::Outcome::Written:
+        say(QStringLiteral("已导出 %1 行到 %2").arg(r.rows).arg(path), false);
+        return true;
+    case ExportResult::Outcome::Cancelled:
+        say(QStringLiteral("导出已取消，%1 未写入").arg(path), false);
+        return false;
+    case ExportResult::Outcome::Failed:
+        break;
+    }
+    say(QStringLiteral("导出失败：%1").arg(QString::fromStdString(r.error)), true);
+    return false;
+}
+
+bool ReviewWindow::exportPng(const QString &path)
+{
+    // Written whole or not at all, as the CSV.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && plot_->renderImage(plot_->size()).save(&file, "PNG") && file.commit()) {
+        say(QStringLiteral("已导出图像到 %1").arg(path), false);
+        return true;
+    }
+    say(QStringLiteral("导出失败：cannot write '%1': %2").arg(path, file.errorString()), true);
+    return false;
+}
+
+void ReviewWindow::askCsv()
+{
+    const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.csv").arg(runNumber_);
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 CSV"),
+                                                      QFileInfo(path_).dir().filePath(suggested),
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty() || !run_)
+        return;
+    // A whole day is 864 million rows, some 35 GB: a range that large is
+    // asked about first, and one the disk cannot hold is refused before a
+    // byte is written. About 41 bytes a row for four channels.
+    const auto [first, last] = exportRange();
+    const double bytes = static_cast<double>(last - first) * (12.0 + 7.5 * run_->channels());
+    const QStorageInfo disk(QFileInfo(path).absolutePath());
+    const auto gb = [](double b) { return QString::number(b / 1e9, 'f', 1) + QStringLiteral(" GB"); };
+    if (disk.isValid() && bytes > static_cast<double>(disk.bytesAvailable())) {
+        QMessageBox::warning(this, windowName(),
+                             QStringLiteral("导出约需 %1，%2 只剩 %3。").arg(gb(bytes), disk.rootPath(),
+                                                                        gb(static_cast<double>(disk.bytesAvailable()))));
+        return;
+    }
+    if (bytes > 1e9 && QMessageBox::question(this, windowName(),
+                                             QStringLiteral("光标之间有 %1 行，约 %2。仍要导出吗？")
+                                                 .arg(last - first)
+                                                 .arg(gb(bytes))) != QMessageBox::Yes)
+        return;
+    exportCsv(path);
+}
+
+void ReviewWindow::askPng()
+{
+    const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.png").arg(runNumber_);
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 PNG"),
+                                                      QFileInfo(path_).dir().filePath(suggested),
+                                                      QStringLiteral("PNG (*.png)"));
+    if (!path.isEmpty())
+        exportPng(path);
+}
+
+} // namespace adcard

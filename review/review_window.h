@@ -1,0 +1,92 @@
+#pragma once
+// 记录回放: one recording file, its runs in a list, the selected run's
+// waveforms, markers and digital inputs, two cursors with what lies between
+// them, and the export of that range to CSV or of the view to PNG.
+#include "recording/recording_reader.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QHBoxLayout;
+class QLabel;
+class QProgressBar;
+class QTableWidget;
+class QTimer;
+class QTreeWidget;
+
+namespace adcard {
+
+class PlotWidget;
+
+class ReviewWindow final : public QWidget {
+    Q_OBJECT
+public:
+    // `run` is the reader's run to show first (see openFirstRun).
+    ReviewWindow(const QString &path, std::unique_ptr<RecordingReader> reader, std::unique_ptr<RecordedRun> run,
+                 QWidget *parent = nullptr);
+    ~ReviewWindow() override;
+
+    static QString windowName();
+
+    PlotWidget &plot() { return *plot_; }
+    const RecordedRun *run() const { return run_.get(); }
+    QTreeWidget *runList() const { return runs_; }
+    QTableWidget *statsTable() const { return stats_; }
+    QLabel *messageLabel() const { return message_; }
+
+    // Shows run `number`; on failure keeps the present one and says why.
+    bool showRun(int number);
+    // The range between the cursors (the view without both), with a
+    // progress dialog; false with a message when it failed or was cancelled.
+    bool exportCsv(const QString &path);
+    bool exportPng(const QString &path);
+    // Centres the next (+1) or previous (-1) marker, keeping the zoom
+    // (keys N and P); false when there is none that way.
+    bool jumpToMarker(int direction);
+    // Takes in what a recorder flushed since (a file still being written).
+    void refresh();
+    // The scans a CSV export writes now: [first, last).
+    std::pair<int64_t, int64_t> exportRange() const;
+
+signals:
+    // 打开记录… (Ctrl+O) here: whoever opened this window opens another.
+    void openRecordingRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void fillRunList();
+    // Gives the plot the run's markers, digital inputs and start time.
+    void showRunDetails();
+    // The digital inputs of the range shown.
+    void showDigital();
+    void updateStats();
+    void updateHover();
+    void pollSummaries();
+    void say(const QString &text, bool problem);
+    void askCsv();
+    void askPng();
+
+    QString path_;
+    std::unique_ptr<RecordingReader> reader_;
+    std::unique_ptr<RecordedRun> run_;
+    int runNumber_ = 0;
+    QTreeWidget *runs_ = nullptr;
+    PlotWidget *plot_ = nullptr;
+    std::vector<int64_t> markerScans_;
+    QLabel *readout_ = nullptr;
+    QLabel *delta_ = nullptr;
+    QTableWidget *stats_ = nullptr;
+    QLabel *message_ = nullptr;
+    QProgressBar *summaries_ = nullptr;
+    QCheckBox *follow_ = nullptr;
+    QHBoxLayout *legend_ = nullptr;
+    QTimer *followTimer_ = nullptr;
+    QTimer *summaryTimer_ = nullptr;
+};
+
+} // namespace adcard

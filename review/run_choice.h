@@ -1,0 +1,15 @@
+#pragma once
+// Which run a review starts on, shared by --open and the window's own
+// opening so both refuse the same files for the same reasons.
+#include "recording/recording_reader.h"
+
+#include <memory>
+#include <string>
+
+namespace adcard {
+
+// The first run that holds blocks, opened; null with the reason in `why`
+// when the file has no runs, none with blocks, or that run cannot be read.
+std::unique_ptr<RecordedRun> openFirstRun(RecordingReader &reader, std::string &why);
+
+} // namespace adcard

@@ -1,0 +1,144 @@
+// The CSV export against a small run held in memory: what the file says,
+// and that the chosen name holds either a whole export or what it held before.
+#include "review/csv_export.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <locale>
+#include <sstream>
+#include <sys/resource.h>
+
+namespace adcard {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Two channels, two scans a block; block 2 (scans 4 and 5) never came.
+class HoledRun final : public RecordedRun {
+public:
+    explicit HoledRun(double rate) { info_.scansPerSecond = rate; }
+    const RecordedRunInfo &info() const override { return info_; }
+    int channels() const override { return 2; }
+    int64_t scanCount() const override { return 8; }
+    double scansPerSecond() const override { return info_.scansPerSecond; }
+    void summarise(double, double, int, std::span<ColumnSummary>) const override {}
+    std::vector<RecordedMarker> markers() const override { return {}; }
+    std::vector<RecordedDigital> digital(int64_t, int64_t) const override { return {}; }
+    std::vector<RangeStats> stats(int64_t, int64_t) const override { return {}; }
+    double summaryProgress() const override { return 1.0; }
+    bool forEachScan(int64_t first, int64_t last,
+                     const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const override
+    {
+        static const std::pair<int64_t, std::array<int16_t, 2>> kScans[] = {
+            {0, {2048, 4095}}, {1, {0, 2049}}, {2, {1, 2}}, {3, {3, 4}}, {6, {4000, 100}}, {7, {2047, 2048}}};
+        for (const auto &[at, codes] : kScans)
+            if (at >= first && at < last && !scan(at, codes))
+                return false;
+        return true;
+    }
+
+private:
+    RecordedRunInfo info_;
+};
+
+// A locale that writes 3,5: the German one, without needing it installed.
+struct CommaPunct : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+};
+
+struct CsvCase {
+    const char *name;
+    double rate;
+    int64_t first, last;
+    const char *expected;
+};
+
+const CsvCase kCsvCases[] = {
+    {"whole run, the hole left out", 1000, 0, 8,
+     "time (s),channel 1 (V),channel 2 (V)\n"
+     "0.000,0.0000,4.9988\n0.001,-5.0012,0.0024\n0.002,-4.9988,-4.9963\n"
+     "0.003,-4.9939,-4.9915\n0.006,4.7668,-4.7570\n0.007,-0.0024,0.0000\n"},
+    {"a range starting and ending inside blocks", 1000, 3, 7,
+     "time (s),channel 1 (V),channel 2 (V)\n0.003,-4.9939,-4.9915\n0.006,4.7668,-4.7570\n"},
+    {"a rate that is no power of ten", 3000, 6, 8,
+     "time (s),channel 1 (V),channel 2 (V)\n0.002000,4.7668,-4.7570\n0.002333,-0.0024,0.0000\n"},
+    {"unknown rate: the scan index", 0, 5, 8, "scan,channel 1 (V),channel 2 (V)\n6,4.7668,-4.7570\n7,-0.0024,0.0000\n"},
+};
+
+TEST(CsvExport, RowsOfPresentScansWithDecimalPointsWhateverTheLocale)
+{
+    const std::locale comma(std::locale::classic(), new CommaPunct);
+    for (const CsvCase &c : kCsvCases) {
+        for (const bool german : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (german ? " (comma locale)" : ""));
+            const std::locale previous = std::locale::global(german ? comma : std::locale::classic());
+            std::ostringstream out;
+            out.imbue(std::locale());
+            const ExportResult r = writeCsv(HoledRun(c.rate), c.first, c.last, out);
+            std::locale::global(previous);
+            EXPECT_EQ(r.outcome, ExportResult::Outcome::Written);
+            EXPECT_EQ(out.str(), c.expected);
+        }
+    }
+}
+
+// The target holds "old" beforehand, unless it is a directory.
+struct FileCase {
+    const char *name;
+    bool cancel;            // the progress callback cancels at once
+    rlim_t sizeLimit;       // RLIMIT_FSIZE while exporting; 0: none
+    bool targetIsDirectory; // the rename must fail
+    ExportResult::Outcome outcome;
+};
+
+const FileCase kFileCases[] = {
+    {"replaces a file once complete", false, 0, false, ExportResult::Outcome::Written},
+    {"cancelled, the old file stays", true, 0, false, ExportResult::Outcome::Cancelled},
+    {"the disk refuses, the old file stays", false, 64, false, ExportResult::Outcome::Failed},
+    {"the name is a directory", false, 0, true, ExportResult::Outcome::Failed},
+};
+
+TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
+{
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "csv_export";
+    const HoledRun run(1000);
+    std::ostringstream whole;
+    writeCsv(run, 0, run.scanCount(), whole);
+    std::signal(SIGXFSZ, SIG_IGN); // so that write() says EFBIG instead
+    for (const FileCase &c : kFileCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const fs::path target = dir / "out.csv";
+        if (c.targetIsDirectory)
+            fs::create_directories(target / "inside");
+        else
+            std::ofstream(target) << "old";
+
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit limited{c.sizeLimit ? c.sizeLimit : saved.rlim_cur, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limited);
+        const ExportResult r =
+            exportCsvFile(run, 0, run.scanCount(), target.string(), [&](double) { return !c.cancel; });
+        setrlimit(RLIMIT_FSIZE, &saved);
+
+        EXPECT_EQ(r.outcome, c.outcome) << r.error;
+        if (!c.targetIsDirectory) {
+            std::ostringstream now;
+            now << std::ifstream(target).rdbuf();
+            EXPECT_EQ(now.str(), c.outcome == ExportResult::Outcome::Written ? whole.str() : "old");
+        }
+        if (c.outcome == ExportResult::Outcome::Failed) {
+            EXPECT_NE(r.error.find(target.string()), std::string::npos) << r.error;
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "no partial file left beside it";
+    }
+}
+
+} // namespace
+} // namespace adcard

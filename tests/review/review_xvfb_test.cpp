@@ -1,0 +1,95 @@
+// The review window on a virtual X server, on a file the panel's writer
+// made: open it, zoom, place both cursors with the mouse, export between
+// them, and check what came out against the signal that was written.
+#include "panel/recording_module.h"
+#include "plot/plot_widget.h"
+#include "review/review_window.h"
+#include "review_files.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace adcard {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
+{
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "review_xvfb";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const QString path = QString::fromStdString((dir / "day.h5").string());
+    // 30 s; blocks 140 and 141 (scans 140000 to 141999) never came.
+    testing::writeRecording(path.toStdString(), 300, {140, 141}, {49, 249});
+
+    QString why;
+    OpenedRecording opened = openRecordingForReview(path, why);
+    ASSERT_TRUE(opened.run) << why.toStdString();
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("day.h5"))) << window.windowTitle().toStdString();
+    ASSERT_EQ(window.runList()->topLevelItemCount(), 1);
+    EXPECT_EQ(window.runList()->topLevelItem(0)->text(3), QStringLiteral("298"));
+    EXPECT_EQ(window.runList()->topLevelItem(0)->text(4), QStringLiteral("2"));
+
+    PlotWidget &plot = window.plot();
+    const PlotRenderer &view = plot.renderer();
+    plot.setFocus();
+    QTest::keyClick(&plot, Qt::Key_Plus);
+    QTest::keyClick(&plot, Qt::Key_Plus);
+    EXPECT_DOUBLE_EQ(view.first(), 112500);
+    EXPECT_DOUBLE_EQ(view.last(), 187500);
+
+    const auto xOf = [&](double scan) { return QPoint(static_cast<int>(view.xOfScan(scan, plot.rect())), 100); };
+    QTest::mouseClick(&plot, Qt::LeftButton, {}, xOf(130000));
+    QTest::mouseClick(&plot, Qt::RightButton, {}, xOf(150000));
+    ASSERT_TRUE(plot.cursors().valid);
+    const int64_t a = plot.cursors().first, b = plot.cursors().last;
+
+    const QString csvPath = QString::fromStdString((dir / "between.csv").string());
+    ASSERT_TRUE(window.exportCsv(csvPath)) << window.messageLabel()->text().toStdString();
+    QFile csv(csvPath);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readLine(), "time (s),channel 1 (V),channel 2 (V),channel 3 (V),channel 4 (V)\n");
+    int64_t rows = 0;
+    double low[4] = {9, 9, 9, 9}, high[4] = {-9, -9, -9, -9};
+    while (!csv.atEnd()) {
+        const QList<QByteArray> cells = csv.readLine().trimmed().split(',');
+        ASSERT_EQ(cells.size(), 5);
+        const double t = cells[0].toDouble();
+        const auto scan = std::llround(t * 10000);
+        ASSERT_FALSE(scan >= 140000 && scan < 142000) << "a row inside the hole";
+        for (int c = 0; c < 4; ++c) {
+            const double v = cells[c + 1].toDouble();
+            const double written = (testing::writtenCode(scan, c) - 2048) * 10.0 / 4095.0;
+            ASSERT_NEAR(v, written, 0.00006) << "scan " << scan << " channel " << c + 1;
+            low[c] = std::min(low[c], v);
+            high[c] = std::max(high[c], v);
+        }
+        ++rows;
+    }
+    EXPECT_EQ(rows, b - a - 2000);
+    // The table between the cursors agrees with the rows exported.
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_NEAR(window.statsTable()->item(c, 0)->text().toDouble(), low[c], 0.0001);
+        EXPECT_NEAR(window.statsTable()->item(c, 1)->text().toDouble(), high[c], 0.0001);
+    }
+
+    // N and P walk the markers (each at the end of its block), keeping the zoom.
+    const auto centre = [&view] { return (view.first() + view.last()) / 2; };
+    QTest::keyClick(&plot, Qt::Key_N);
+    EXPECT_DOUBLE_EQ(centre(), 250000);
+    QTest::keyClick(&plot, Qt::Key_P);
+    EXPECT_DOUBLE_EQ(centre(), 50000);
+}
+
+} // namespace
+} // namespace adcard
