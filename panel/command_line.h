@@ -14,6 +14,9 @@ struct CommandLine {
     bool history = false; // open the history window beside the panel
     QString record;       // record to this file from the next Start; empty: no
     bool overwrite = false; // an existing record file may be replaced
+    // --driver-host[=PROGRAM]: the driver in a host process; an empty
+    // program means the adcard-host that came with the panel.
+    std::optional<QString> driverHost;
 };
 
 struct ParsedCommandLine {

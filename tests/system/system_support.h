@@ -83,7 +83,7 @@ public:
     FrmMultiBuf &window() { return program_->window(); }
     Acquisition &acq() { return window().acquisition(); }
     DllDef &dll() { return acq().dll(); }
-    DriverLoader &loader() { return *program_->loader(); }
+    DriverBackend &loader() { return *program_->loader(); }
 
     void click(const char *button) { qobject_cast<QPushButton *>(window().control(button))->click(); }
     QString caption(const QString &name) const
