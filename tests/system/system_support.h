@@ -80,6 +80,8 @@ public:
         options.library = library;
         program_ = std::make_unique<PanelProgram>(options);
     }
+    explicit Program(const PanelOptions &options) : program_(std::make_unique<PanelProgram>(options)) {}
+    PanelProgram &program() { return *program_; }
     FrmMultiBuf &window() { return program_->window(); }
     Acquisition &acq() { return window().acquisition(); }
     DllDef &dll() { return acq().dll(); }
