@@ -37,6 +37,11 @@ private:
     int pid_ = -1;
     int toChild_ = -1;
     int fromChild_ = -1;
+    // What one read brought beyond what was asked: a reply's length field
+    // and its body usually arrive together.
+    std::vector<uint8_t> inbox_;
+    std::size_t inboxAt_ = 0;
+    std::size_t inboxEnd_ = 0;
 };
 
 } // namespace adcard

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -141,6 +142,13 @@ ChildProcess::Io ChildProcess::readExact(std::span<uint8_t> bytes, Clock::time_p
     if (fromChild_ < 0)
         return Io::Closed;
     while (!bytes.empty()) {
+        if (inboxAt_ < inboxEnd_) {
+            const std::size_t n = std::min(bytes.size(), inboxEnd_ - inboxAt_);
+            std::memcpy(bytes.data(), inbox_.data() + inboxAt_, n);
+            inboxAt_ += n;
+            bytes = bytes.subspan(n);
+            continue;
+        }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return Io::TimedOut;
@@ -154,7 +162,11 @@ ChildProcess::Io ChildProcess::readExact(std::span<uint8_t> bytes, Clock::time_p
         }
         if (ready == 0)
             continue; // the deadline is checked at the top
-        const ssize_t n = ::read(fromChild_, bytes.data(), bytes.size());
+        if (inbox_.size() < bytes.size() || inbox_.empty())
+            inbox_.resize(std::max<std::size_t>(bytes.size(), 64 * 1024));
+        const ssize_t n = ::read(fromChild_, inbox_.data(), inbox_.size());
+        inboxAt_ = 0;
+        inboxEnd_ = n > 0 ? static_cast<std::size_t>(n) : 0;
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -163,7 +175,6 @@ ChildProcess::Io ChildProcess::readExact(std::span<uint8_t> bytes, Clock::time_p
         }
         if (n == 0)
             return Io::Closed;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
     }
     return Io::Ok;
 }

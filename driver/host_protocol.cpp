@@ -122,8 +122,13 @@ void encodeReply(std::vector<uint8_t> &out, Op op, uint8_t state, int32_t result
     out.push_back(state);
     putU32(out, static_cast<uint32_t>(result));
     putU32(out, static_cast<uint32_t>(buffer.size()));
-    for (int16_t v : buffer)
-        putU16(out, static_cast<uint16_t>(v));
+    // A block is most of a reply: written in place, not pushed byte by byte.
+    std::size_t at16 = out.size();
+    out.resize(at16 + 2 * buffer.size());
+    for (int16_t v : buffer) {
+        out[at16++] = static_cast<uint8_t>(v);
+        out[at16++] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
+    }
     putText(out, path);
     const std::size_t n = std::min(failures.size(), kMaxFailures);
     out.push_back(static_cast<uint8_t>(n));
@@ -212,8 +217,9 @@ ReplyError parseReply(std::span<const uint8_t> body, Op expected, std::size_t bu
 void copyBuffer(const Reply &reply, std::span<int16_t> to)
 {
     const std::size_t n = std::min(to.size(), reply.buffer.size() / 2);
+    const uint8_t *from = reply.buffer.data();
     for (std::size_t i = 0; i < n; ++i)
-        to[i] = static_cast<int16_t>(reply.buffer[2 * i] | reply.buffer[2 * i + 1] << 8);
+        to[i] = static_cast<int16_t>(static_cast<uint16_t>(from[2 * i] | from[2 * i + 1] << 8));
 }
 
 } // namespace adcard::host
