@@ -90,7 +90,7 @@ QString driverStatusText(const DriverStatus &status)
     case DriverStatus::Kind::Missing:
         return QStringLiteral("未找到驱动库: ") + firstLine(status.failures);
     case DriverStatus::Kind::HostLost: // its line is the latest
-        return QStringLiteral("驱动宿主已断开，不再调用驱动: ") +
+        return QStringLiteral("驱动宿主不可用，不再调用驱动: ") +
                qstr(status.failures).trimmed().section(QLatin1Char('\n'), -1);
     case DriverStatus::Kind::NotOpened:
         break;

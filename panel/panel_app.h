@@ -34,7 +34,7 @@ struct PanelOptions {
     // through a driver host with `host`.
     CardDriver *driver = nullptr;
     std::string library = kLibraryName;
-    std::optional<HostOptions> host; // the library is host->library, not `library`
+    std::optional<HostOptions> host = {}; // the library is host->library, not `library`
     bool history = false; // open the history window beside the panel at once
     std::string record = {}; // arm the recorder for this file; empty: no
     bool overwrite = false;

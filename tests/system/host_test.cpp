@@ -87,7 +87,7 @@ TEST(DriverHost, SimulatedCardEndToEndThenTheHostKilledWhileRecording)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_FALSE(p.program().recording().active());
     EXPECT_EQ(recorder->status().blocksWritten, fetched);
-    EXPECT_TRUE(statusLine(p).startsWith("驱动宿主已断开")) << statusLine(p).toStdString();
+    EXPECT_TRUE(statusLine(p).startsWith("驱动宿主不可用")) << statusLine(p).toStdString();
 }
 
 struct HostFault {
@@ -118,7 +118,7 @@ TEST_P(HostFaults, TheDriverIsLostForGoodAndThePanelSaysSo)
     EXPECT_NE(err.find(row.reason), std::string::npos) << err;
     EXPECT_EQ(p.caption("lblBlock"), kHostLost);
     EXPECT_TRUE(p.window().control("lblBlock")->toolTip().contains("驱动宿主"));
-    EXPECT_TRUE(statusLine(p).startsWith("驱动宿主已断开")) << statusLine(p).toStdString();
+    EXPECT_TRUE(statusLine(p).startsWith("驱动宿主不可用")) << statusLine(p).toStdString();
     // Nothing the host sent reached the panel's arrays.
     const auto zero = [](int16_t v) { return v == 0; };
     EXPECT_TRUE(std::all_of(p.dll().BlockBuf.begin(), p.dll().BlockBuf.end(), zero));
