@@ -60,9 +60,17 @@ inline constexpr std::array<EntryInfo, 17> kEntries{{
 
 constexpr const EntryInfo &entryInfo(Entry e) { return kEntries[static_cast<std::size_t>(e)]; }
 
+#if defined(_WIN32)
+// The card's own DLL, searched for as Windows searches for any DLL (the
+// program's folder first), its entries under their decorated names.
+inline constexpr const char *kLibraryName = "adcard.dll";
+constexpr std::string_view lookupName(const EntryInfo &e) { return e.decoratedName; }
+#else
 // The library file, opened by its bare name so that the dynamic loader's
 // ordinary search (LD_LIBRARY_PATH, ld.so.cache, the default directories)
 // decides which driver is used.
 inline constexpr const char *kLibraryName = "libadcard.so";
+constexpr std::string_view lookupName(const EntryInfo &e) { return e.linuxName; }
+#endif
 
 } // namespace adcard

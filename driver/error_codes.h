@@ -1,7 +1,7 @@
 #pragma once
-// The code the loader reports through GetLastADError when the latest call
-// could not reach the driver library. A card driver uses its own codes; this
-// one is negative and far below anything the simulated card uses, so that
+// The codes the loader reports through GetLastADError when the latest call
+// could not reach the driver library (or its host). A card driver uses its own codes; these
+// are negative and far below anything the simulated card uses, so that
 // the two cannot be confused.
 #include <array>
 #include <cstdint>
@@ -11,9 +11,10 @@ namespace adcard {
 
 enum class LoaderError : int32_t {
     DriverUnavailable = -9001, // the library or one of its entries could not be loaded
+    DriverHostLost = -9004,    // the driver host could not be started, or crashed, hung or garbled a reply
 };
 
-inline constexpr std::array kLoaderErrors{LoaderError::DriverUnavailable};
+inline constexpr std::array kLoaderErrors{LoaderError::DriverUnavailable, LoaderError::DriverHostLost};
 
 std::string_view loaderErrorText(LoaderError e);
 

@@ -1,10 +1,8 @@
 #include "driver/loader.h"
 
 #include "driver/adcard.h"
+#include "driver/dynamic_library.h"
 #include "driver/error_codes.h"
-
-#include <dlfcn.h>
-#include <link.h>
 
 #include <cstdio>
 #include <utility>
@@ -32,16 +30,7 @@ DriverLoader::~DriverLoader()
     // until the process ends, and unloading their code under them would crash.
 }
 
-std::string DriverLoader::libraryPath() const
-{
-    if (!handle_)
-        return {};
-    // The dynamic loader's own record says which file the search picked.
-    link_map *map = nullptr;
-    if (::dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name)
-        return {};
-    return map->l_name;
-}
+std::string DriverLoader::libraryPath() const { return handle_ ? dynlib::path(handle_) : std::string(); }
 
 void DriverLoader::report(DriverFailure failure)
 {
@@ -59,10 +48,9 @@ void *DriverLoader::resolve(Entry e)
     const auto i = static_cast<std::size_t>(e);
     if (!openAttempted_) {
         openAttempted_ = true;
-        handle_ = ::dlopen(library_.c_str(), RTLD_NOW | RTLD_LOCAL);
+        std::string reason;
+        handle_ = dynlib::open(library_, reason);
         if (!handle_) {
-            const char *why = ::dlerror();
-            const std::string reason = why ? why : "unknown reason";
             report({DriverFailure::Kind::Library, library_, {}, {}, reason,
                     "adcard: cannot load the card driver library " + library_ + ": " + reason});
         }
@@ -74,11 +62,9 @@ void *DriverLoader::resolve(Entry e)
     if (!lookedUp_[i]) {
         lookedUp_[i] = true;
         const std::string name(entryInfo(e).linuxName);
-        ::dlerror();
-        bound_[i] = ::dlsym(handle_, name.c_str());
+        std::string reason;
+        bound_[i] = dynlib::symbol(handle_, std::string(lookupName(entryInfo(e))), reason);
         if (!bound_[i]) {
-            const char *why = ::dlerror();
-            const std::string reason = why ? why : "symbol is null";
             const std::string decorated(entryInfo(e).decoratedName);
             report({DriverFailure::Kind::Entry, library_, name, decorated, reason,
                     "adcard: the card driver library " + library_ + " has no entry " + name + " (" +

@@ -8,40 +8,22 @@
 // find an entry is remembered (never retried) and reported exactly once, as
 // one line on standard error and through the failure callback; the call itself
 // then fails quietly with the value the panel treats as "failed" or "nothing".
-#include "driver/card_driver.h"
+#include "driver/backend.h"
 #include "driver/entries.h"
 
 #include <array>
-#include <functional>
 #include <string>
 
 namespace adcard {
 
-// One failure of the loader, in parts, for a reader that words it itself.
-struct DriverFailure {
-    enum class Kind {
-        Library, // the library could not be opened
-        Entry,   // the library has no such entry
-    };
-    Kind kind;
-    std::string library;        // the name or path the loader was given
-    std::string entry;          // the entry's plain name; empty for Kind::Library
-    std::string decoratedEntry; // the entry's name in the card's contract, e.g. _Tvo_DO@8
-    std::string reason;         // the dynamic loader's own text
-    std::string line;           // the line that went to standard error
-};
-
-class DriverLoader final : public CardDriver {
+class DriverLoader final : public DriverBackend {
 public:
-    // Receives each failure once, after its line has gone to standard error.
-    using FailureSink = std::function<void(const DriverFailure &)>;
-
     explicit DriverLoader(std::string library = kLibraryName);
     ~DriverLoader() override;
     DriverLoader(const DriverLoader &) = delete;
     DriverLoader &operator=(const DriverLoader &) = delete;
 
-    void setFailureSink(FailureSink sink) { sink_ = std::move(sink); }
+    void setFailureSink(FailureSink sink) override { sink_ = std::move(sink); }
 
     int32_t Initial(int32_t a, int32_t b, int32_t c, int32_t d) override;
     int32_t StartIntr(int16_t arg1, int32_t scansPerBlock, int16_t arg3, int16_t channelCount,
@@ -53,15 +35,11 @@ public:
     int16_t Tvo_DI(int32_t count, int16_t *states) override;
     int16_t Tvo_DO(int16_t group, int16_t value) override;
 
-    // For tests and diagnostics.
-    bool libraryOpened() const { return handle_ != nullptr; }
-    bool libraryOpenAttempted() const { return openAttempted_; }
-    const std::string &library() const { return library_; }
-    // The full path of the library the dynamic loader opened; empty before
-    // the first call or when it could not be opened.
-    std::string libraryPath() const;
-    // All failure texts reported so far, in order.
-    const std::string &failures() const { return failures_; }
+    bool libraryOpened() const override { return handle_ != nullptr; }
+    bool libraryOpenAttempted() const override { return openAttempted_; }
+    const std::string &library() const override { return library_; }
+    std::string libraryPath() const override;
+    const std::string &failures() const override { return failures_; }
 
 private:
     void *resolve(Entry e);

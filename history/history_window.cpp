@@ -51,6 +51,9 @@ QString driverStatusText(const DriverStatus &status)
         return QStringLiteral("驱动库: ") + qstr(status.path);
     case DriverStatus::Kind::Missing:
         return QStringLiteral("未找到驱动库: ") + firstLine(status.failures);
+    case DriverStatus::Kind::HostLost: // its line is the latest
+        return QStringLiteral("驱动宿主不可用，不再调用驱动: ") +
+               qstr(status.failures).trimmed().section(QLatin1Char('\n'), -1);
     case DriverStatus::Kind::NotOpened:
         break;
     }

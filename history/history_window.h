@@ -23,7 +23,7 @@ namespace adcard {
 
 // What the window says about the driver library.
 struct DriverStatus {
-    enum class Kind { NotOpened, Loaded, Missing };
+    enum class Kind { NotOpened, Loaded, Missing, HostLost };
     Kind kind = Kind::NotOpened;
     std::string path;     // the library actually loaded (Loaded)
     std::string failures; // the loader's failure lines, in order

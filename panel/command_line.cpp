@@ -38,6 +38,20 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                     QStringLiteral("Review the recording <file> alone, without the card."),
                                     QStringLiteral("file"));
     parser.addOption(review);
+    // Its value is optional, which QCommandLineParser does not know: a
+    // "--driver-host=PROGRAM" is taken out before parsing.
+    const QCommandLineOption driverHost(QStringLiteral("driver-host"),
+                                        QStringLiteral("Run the card driver in a process of its own, adcard-host "
+                                                       "or --driver-host=PROGRAM."));
+    parser.addOption(driverHost);
+    QStringList args = arguments;
+    std::optional<QString> hostProgram;
+    for (QString &a : args) {
+        if (a.startsWith(QStringLiteral("--driver-host="))) {
+            hostProgram = a.mid(14);
+            a = QStringLiteral("--driver-host");
+        }
+    }
     for (const char *name : kQtValueOptions) {
         QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -60,7 +74,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     };
 
     ParsedCommandLine result;
-    if (!parser.parse(arguments)) {
+    if (!parser.parse(args)) {
         result.status = 2;
         result.err = (program + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n')).toStdString() + usage();
         return result;
@@ -85,6 +99,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     line.history = parser.isSet(history);
     line.record = parser.value(record);
     line.overwrite = parser.isSet(overwrite);
+    if (parser.isSet(driverHost))
+        line.driverHost = hostProgram.value_or(QString());
     if (parser.isSet(record) && line.record.isEmpty()) {
         result.status = 2;
         result.err = (program + QStringLiteral(": --record needs a file name\n")).toStdString() + usage();

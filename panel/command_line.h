@@ -15,6 +15,9 @@ struct CommandLine {
     QString record;       // record to this file from the next Start; empty: no
     bool overwrite = false; // an existing record file may be replaced
     QString open;         // review this recording alone, without the card; empty: no
+    // --driver-host[=PROGRAM]: the driver in a host process; an empty
+    // program means the adcard-host that came with the panel.
+    std::optional<QString> driverHost;
 };
 
 struct ParsedCommandLine {

@@ -17,6 +17,10 @@ constexpr const char *kSimLauncher = "adcard-panel-sim";
 QString driverProblemText(const DriverFailure &failure)
 {
     const QString library = QString::fromStdString(failure.library);
+    if (failure.kind == DriverFailure::Kind::Host) {
+        return QStringLiteral("驱动宿主 %1 不可用：%2。\n在面板重新启动之前不再调用驱动。")
+            .arg(library, QString::fromStdString(failure.reason));
+    }
     if (failure.kind == DriverFailure::Kind::Entry) {
         return QStringLiteral("驱动库 %1 缺少入口 %2（%3）。")
             .arg(library, QString::fromStdString(failure.entry), QString::fromStdString(failure.decoratedEntry));

@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -123,15 +124,17 @@ PanelProgram::PanelProgram(const PanelOptions &options)
 {
     CardDriver *driver = options.driver;
     if (!driver) {
-        loader_ = std::make_unique<DriverLoader>(options.library);
+        if (options.host)
+            loader_ = std::make_unique<HostDriver>(*options.host);
+        else
+            loader_ = std::make_unique<DriverLoader>(options.library);
         driver = loader_.get();
     }
     dll_ = std::make_unique<DllDef>(*driver);
     window_ = std::make_unique<FrmMultiBuf>(*dll_, QLocale().decimalPoint().toStdString());
     if (loader_) {
         // Before load: the load step is the first to call the driver.
-        loader_->setFailureSink(
-            [w = window_.get()](const DriverFailure &f) { w->addDriverProblem(driverProblemText(f)); });
+        loader_->setFailureSink([this](const DriverFailure &f) { driverFailed(f); });
     }
     window_->load();
     window_->show();
@@ -154,20 +157,37 @@ PanelProgram::~PanelProgram()
         loader_->setFailureSink({});
 }
 
+void PanelProgram::driverFailed(const DriverFailure &failure)
+{
+    window_->addDriverProblem(driverProblemText(failure));
+    if (failure.kind != DriverFailure::Kind::Host)
+        return;
+    // The driver is gone for good: the recording is closed with every block
+    // fetched so far, once the handler or tick that met the loss has ended.
+    QTimer::singleShot(0, window_.get(), [this] {
+        if (recording_ && recording_->active())
+            recording_->stop();
+        if (history_)
+            history_->refreshDriver();
+    });
+}
+
 namespace {
 
 // The file the dynamic loader opened, or the name it was asked for.
-std::string loadedLibrary(const DriverLoader &loader)
+std::string loadedLibrary(const DriverBackend &loader)
 {
     std::string path = loader.libraryPath();
     return path.empty() ? loader.library() : path;
 }
 
-DriverStatus driverStatusOf(const DriverLoader &loader)
+DriverStatus driverStatusOf(const DriverBackend &loader)
 {
     DriverStatus s;
     s.failures = loader.failures();
-    if (loader.libraryOpened()) {
+    if (!loader.hostLost().empty()) {
+        s.kind = DriverStatus::Kind::HostLost;
+    } else if (loader.libraryOpened()) {
         s.kind = DriverStatus::Kind::Loaded;
         s.path = loadedLibrary(loader);
     } else if (loader.libraryOpenAttempted()) {
@@ -318,6 +338,16 @@ int runReview(int argc, char **argv, const QString &program, const QString &path
     return QApplication::exec();
 }
 
+// The host that came with the panel: beside it when installed, in its own
+// folder of the build tree, else wherever PATH finds it.
+std::string defaultHostProgram()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString &candidate : {dir + QStringLiteral("/adcard-host"), dir + QStringLiteral("/../host/adcard-host")})
+        if (QFileInfo(candidate).isExecutable())
+            return QFileInfo(candidate).absoluteFilePath().toStdString();
+    return "adcard-host";
+}
 } // namespace
 
 int runPanel(int argc, char **argv)
@@ -340,6 +370,11 @@ int runPanel(int argc, char **argv)
     options.history = parsed.run->history;
     options.record = parsed.run->record.toStdString();
     options.overwrite = parsed.run->overwrite;
+    if (parsed.run->driverHost) {
+        options.host.emplace();
+        options.host->command = {parsed.run->driverHost->isEmpty() ? defaultHostProgram()
+                                                                    : parsed.run->driverHost->toStdString()};
+    }
     PanelProgram program(options);
     const int status = QApplication::exec();
     // Exit and the close box have begun closing the recording; a writer

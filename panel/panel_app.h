@@ -3,16 +3,18 @@
 // that both run exactly the same code.
 #include "driver/card_driver.h"
 #include "driver/entries.h"
+#include "driver/host_driver.h"
 
 #include <QString>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace adcard {
 
-class DriverLoader;
+class DriverBackend;
 class FrmMultiBuf;
 class RecordingControl;
 class HistoryWindow;
@@ -35,17 +37,19 @@ void applyApplicationLook();
 inline constexpr std::chrono::milliseconds kRecordingCloseLimit{5000};
 
 struct PanelOptions {
-    // Null: open the card's driver library through a DriverLoader.
+    // Null: open the card's driver library through a DriverLoader, or
+    // through a driver host with `host`.
     CardDriver *driver = nullptr;
     std::string library = kLibraryName;
+    std::optional<HostOptions> host = {}; // the library is host->library, not `library`
     bool history = false; // open the history window beside the panel at once
     std::string record = {}; // arm the recorder for this file; empty: no
     bool overwrite = false;
 };
 
-// Owns the driver loader, the program-wide state and the window; creating it
-// wires the loader's failures to the window, runs the load step and shows
-// the window.
+// Owns the driver backend, the program-wide state and the window; creating
+// it wires the backend's failures to the window, runs the load step and
+// shows the window.
 class PanelProgram {
 public:
     explicit PanelProgram(const PanelOptions &options = {});
@@ -54,7 +58,8 @@ public:
     PanelProgram &operator=(const PanelProgram &) = delete;
 
     FrmMultiBuf &window() { return *window_; }
-    DriverLoader *loader() { return loader_.get(); }
+    // The loader or the driver host; null with PanelOptions::driver.
+    DriverBackend *loader() { return loader_.get(); }
 
     // Opens the history window, creating it the first time, or raises it.
     HistoryWindow &openHistory();
@@ -76,7 +81,9 @@ private:
     class PanelEvents;
     void closeReviews();
 
-    std::unique_ptr<DriverLoader> loader_;
+    void driverFailed(const DriverFailure &failure);
+
+    std::unique_ptr<DriverBackend> loader_;
     std::unique_ptr<DllDef> dll_;
     std::unique_ptr<FrmMultiBuf> window_;
     // After the panel: goes first, while the acquisition it observes still exists.

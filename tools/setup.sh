@@ -21,6 +21,9 @@ test_packages=(
   hdf5-tools
   clang libclang-rt-14-dev
   valgrind time
+  # The driver host and the simulated card built for 32-bit Windows, and
+  # wine to run them (wine32 is an i386 package: see below).
+  g++-mingw-w64-i686 wine wine32
 )
 
 case "${1:-test}" in
@@ -51,5 +54,8 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
 "${as_root[@]}" apt-get update -q
 "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -80,10 +80,12 @@ public:
         options.library = library;
         program_ = std::make_unique<PanelProgram>(options);
     }
+    explicit Program(const PanelOptions &options) : program_(std::make_unique<PanelProgram>(options)) {}
+    PanelProgram &program() { return *program_; }
     FrmMultiBuf &window() { return program_->window(); }
     Acquisition &acq() { return window().acquisition(); }
     DllDef &dll() { return acq().dll(); }
-    DriverLoader &loader() { return *program_->loader(); }
+    DriverBackend &loader() { return *program_->loader(); }
 
     void click(const char *button) { qobject_cast<QPushButton *>(window().control(button))->click(); }
     QString caption(const QString &name) const
