@@ -325,7 +325,11 @@ void HistoryPlot::render(QPainter &p, const QRect &area, const QRect &dirtyArea)
                 prevValid = true;
                 prevTop = nextTop;
                 prevBottom = nextBottom;
-                rects[batch++] = QRect(columnX(i, columns, r), top, 1, bottom - top + 1);
+                // A column is wider than a pixel only past kMaxPlotColumns:
+                // it then spans to the next one's left edge, leaving no gap.
+                const int x = columnX(i, columns, r);
+                const int width = std::max(1, columnX(i + 1, columns, r) - x);
+                rects[batch++] = QRect(x, top, width, bottom - top + 1);
                 if (batch == rects.size()) {
                     p.drawRects(rects.data(), static_cast<int>(batch));
                     batch = 0;
