@@ -61,8 +61,10 @@ TEST_F(PanelRecording, SigtermClosesThePanelAndTheFileWithEveryFetchedBlock)
     qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
     for (int i = 0; i < 3; ++i)
         tick(program);
+    program.openHistory(); // stays while the file closes, then goes
     std::raise(SIGTERM);
     QTRY_VERIFY_WITH_TIMEOUT(!program.window().isVisible(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!program.history()->isVisible(), 6000);
     EXPECT_FALSE(program.recording().active());
     // What runPanel does once the window has gone.
     ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
