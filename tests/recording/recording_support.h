@@ -149,13 +149,8 @@ public:
     // `flags` as a user passes them; SWMR read also opens a file whose writer
     // is still running or was killed.
     explicit Reader(const std::string &path, unsigned flags = H5F_ACC_RDONLY | H5F_ACC_SWMR_READ)
+        : file_(H5Fopen(path.c_str(), flags, H5P_DEFAULT), H5Fclose)
     {
-        // HDF5 shares one open file within a process and refuses a second
-        // open whose locking setting differs from the recorder's (which holds
-        // its locks itself); readers in other processes lock as they please.
-        const Hid fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
-        H5Pset_file_locking(fapl.get(), false, true);
-        file_ = Hid(H5Fopen(path.c_str(), flags, fapl.get()), H5Fclose);
     }
     bool opened() const { return file_.valid(); }
 
