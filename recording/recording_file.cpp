@@ -346,9 +346,6 @@ void RecordingFile::layOut(const FileInfo &info)
     // HDF5's default locking, as the recorder does.
     (void)::flock(reserveFd_, LOCK_UN);
     file_ = Hid(check(H5Fopen(path_.c_str(), H5F_ACC_RDWR, fapl_.get()), "cannot open '" + path_ + "'"), H5Fclose);
-    struct stat st {};
-    if (::fstat(reserveFd_, &st) == 0)
-        reserveEnd_ = static_cast<hsize_t>(st.st_size);
     ensureRoom(0);
 
     const hid_t g = file_.get();
@@ -603,7 +600,9 @@ void RecordingFile::ensureRoom(hsize_t extra)
         H5Eclear2(H5E_DEFAULT);
         return;
     }
-    const hsize_t size = std::max(reserveEnd_, static_cast<hsize_t>(st.st_size));
+    // From the file's real end: HDF5 cuts the file back to what it uses when
+    // SWMR starts, which gives back the reserve made before.
+    const auto size = static_cast<hsize_t>(st.st_size);
     const hsize_t need = used + unflushedBytes_ + extra + kRoomMargin;
     if (need <= size)
         return;
@@ -616,8 +615,6 @@ void RecordingFile::ensureRoom(hsize_t extra)
         return; // cannot reserve here; HDF5 reports a failed write itself
     if (err != 0)
         throw NoRoomError(std::string("no room to grow the file: ") + std::strerror(err));
-    struct stat after {};
-    reserveEnd_ = ::fstat(reserveFd_, &after) == 0 ? static_cast<hsize_t>(after.st_size) : need;
 }
 
 // Cuts the file back to the end recorded in its superblock (format version 2
