@@ -60,6 +60,26 @@ QString driverStatusText(const DriverStatus &status)
     return QStringLiteral("驱动库尚未打开");
 }
 
+namespace {
+
+// A status label whose long text (a driver's path, a recording's) is elided
+// in the middle rather than widening the window past the screen.
+class ElidingLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        const QRect r = contentsRect();
+        p.drawText(r, int(alignment()), fontMetrics().elidedText(text(), Qt::ElideMiddle, r.width()));
+    }
+};
+
+} // namespace
+
 HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget *parent)
     : QWidget(parent), plot_(dll), sources_(std::move(sources))
 {
@@ -143,11 +163,12 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     // nothing.
     status_->setFixedSize(status_->fontMetrics().horizontalAdvance(QStringLiteral("已停止  接收数据块数:-32768")) + 8,
                           status_->fontMetrics().height());
-    driver_ = new QLabel(this);
+    driver_ = new ElidingLabel(this);
     driver_->setTextFormat(Qt::PlainText);
     driver_->setAccessibleName(QStringLiteral("驱动库"));
-    extraStatus_ = new QLabel(this);
+    extraStatus_ = new ElidingLabel(this);
     extraStatus_->setTextFormat(Qt::PlainText);
+
     bottom->addWidget(status_);
     bottom->addWidget(driver_, 1);
     bottom->addWidget(extraStatus_);

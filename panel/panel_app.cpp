@@ -107,14 +107,36 @@ protected:
             return true;
         }
         if (event->type() == QEvent::Close) {
-            if (program_.history())
-                program_.history()->close();
             program_.closeReviews();
+            if (program_.history()) {
+                const RecordingControl *rec = program_.recording_.get();
+                if (rec && (rec->active() || rec->closing()))
+                    closeHistoryOnceRecorded();
+                else
+                    program_.history()->close();
+            }
         }
         return false;
     }
 
 private:
+    // The panel's unload, just after this, begins closing the recording: the
+    // history window stays meanwhile, responsive, its status line saying so,
+    // and goes (ending the program) once the file is closed, or at the limit.
+    void closeHistoryOnceRecorded()
+    {
+        auto *timer = new QTimer(this);
+        const auto end = std::chrono::steady_clock::now() + kRecordingCloseLimit;
+        connect(timer, &QTimer::timeout, this, [this, timer, end] {
+            if (program_.recording_->closing() && std::chrono::steady_clock::now() < end)
+                return;
+            timer->deleteLater();
+            if (program_.history())
+                program_.history()->close();
+        });
+        timer->start(50);
+    }
+
     PanelProgram &program_;
     QAction *action_ = nullptr;
     std::unique_ptr<QMenu> menu_;

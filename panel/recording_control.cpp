@@ -75,7 +75,8 @@ RecordingControl::~RecordingControl()
 {
     if (recorder_) {
         acquisition_.removeBlockHook(*recorder_);
-        recorder_->beginStop();
+        if (active())
+            recorder_->beginStop();
         // A writer stuck on the disk keeps its recorder; the program is ending.
         if (recorder_->status().state == RecorderState::Closing)
             (void)recorder_.release();

@@ -222,13 +222,11 @@ std::string otherWriter(const std::string &path)
     return why;
 }
 
-Hid fileAccess(bool locking)
+Hid fileAccess()
 {
     Hid fapl(check(H5Pcreate(H5P_FILE_ACCESS), "file access list"), H5Pclose);
     // SWMR needs the 1.10 format; no later one, so that 1.10 readers open it.
     check(H5Pset_libver_bounds(fapl.get(), H5F_LIBVER_V110, H5F_LIBVER_V110), "file format");
-    if (!locking)
-        check(H5Pset_file_locking(fapl.get(), false, true), "file access list");
     return fapl;
 }
 
@@ -308,7 +306,7 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
             throw RecordingError("cannot lock '" + path_ + "': " + std::strerror(errno));
         // Closed at once: a panel killed before its first Start leaves a
         // valid, empty HDF5 file.
-        fapl_ = fileAccess(true);
+        fapl_ = fileAccess();
         Hid created(check(H5Fcreate(target.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl_.get()),
                           "cannot create HDF5 file '" + path_ + "'"),
                     H5Fclose);
@@ -326,8 +324,6 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
         abandon();
         throw;
     }
-    // The recorder holds the locks itself from here on.
-    fapl_ = fileAccess(false);
 }
 
 RecordingFile::~RecordingFile()
@@ -344,10 +340,12 @@ void RecordingFile::layOut(const FileInfo &info)
                              std::to_string(s.ChannelCount) + " channels");
     channels_ = s.ChannelCount;
     scans_ = s.ScansPerBlock;
+    // HDF5 takes its exclusive lock for the open and drops it when SWMR
+    // starts; the shared one is taken again after. Other panels stay out all
+    // along (the write lock), and an in-process reader opens the file with
+    // HDF5's default locking, as the recorder does.
+    (void)::flock(reserveFd_, LOCK_UN);
     file_ = Hid(check(H5Fopen(path_.c_str(), H5F_ACC_RDWR, fapl_.get()), "cannot open '" + path_ + "'"), H5Fclose);
-    struct stat st {};
-    if (::fstat(reserveFd_, &st) == 0)
-        reserveEnd_ = static_cast<hsize_t>(st.st_size);
     ensureRoom(0);
 
     const hid_t g = file_.get();
@@ -451,6 +449,7 @@ void RecordingFile::layOut(const FileInfo &info)
     digital_.dset = extendible(g, "digital", file.get(), 1, 0, &kRowChunk).dset;
 
     check(H5Fstart_swmr_write(file_.get()), "starting SWMR on '" + path_ + "'");
+    (void)::flock(reserveFd_, LOCK_SH | LOCK_NB);
 }
 
 int64_t RecordingFile::summaryBatch(int level) const
@@ -601,7 +600,9 @@ void RecordingFile::ensureRoom(hsize_t extra)
         H5Eclear2(H5E_DEFAULT);
         return;
     }
-    const hsize_t size = std::max(reserveEnd_, static_cast<hsize_t>(st.st_size));
+    // From the file's real end: HDF5 cuts the file back to what it uses when
+    // SWMR starts, which gives back the reserve made before.
+    const auto size = static_cast<hsize_t>(st.st_size);
     const hsize_t need = used + unflushedBytes_ + extra + kRoomMargin;
     if (need <= size)
         return;
@@ -614,8 +615,6 @@ void RecordingFile::ensureRoom(hsize_t extra)
         return; // cannot reserve here; HDF5 reports a failed write itself
     if (err != 0)
         throw NoRoomError(std::string("no room to grow the file: ") + std::strerror(err));
-    struct stat after {};
-    reserveEnd_ = ::fstat(reserveFd_, &after) == 0 ? static_cast<hsize_t>(after.st_size) : need;
 }
 
 // Cuts the file back to the end recorded in its superblock (format version 2

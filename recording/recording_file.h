@@ -183,7 +183,6 @@ private:
     int32_t channels_ = 0;
     int32_t scans_ = 0;
     int reserveFd_ = -1;
-    hsize_t reserveEnd_ = 0;
     hsize_t unflushedBytes_ = 0;
     bool reserveSpent_ = false;
 };

@@ -228,5 +228,25 @@ TEST_F(Plot, MemoryBeyondTheRingStaysWithin64KiBAtAnyWidth)
     EXPECT_LE(plot.heapBytes(), 64u * 1024u);
 }
 
+// Past the most columns the plot reduces to, each column spans to the next:
+// a level trace is one unbroken line however wide the window.
+TEST_F(Plot, AWidePlotDrawsItsColumnsWithoutGaps)
+{
+    for (int i = 0; i < kSlots; ++i)
+        store({3000, 2048, 1000, 2048});
+    endTick(kSlots);
+    QImage img(5000, 400, QImage::Format_RGB32);
+    {
+        QPainter p(&img);
+        plot.render(p, img.rect());
+    }
+    const QRect r = plot.plotRect(img.rect());
+    const int y = rowOf(3000, img);
+    int missing = 0;
+    for (int x = r.left(); x <= r.right(); ++x)
+        missing += img.pixel(x, y) != HistoryPlot::channelColor(0).rgb();
+    EXPECT_EQ(missing, 0);
+}
+
 } // namespace
 } // namespace adcard

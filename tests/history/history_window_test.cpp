@@ -170,6 +170,16 @@ TEST_F(WithHistory, ClosingTheHistoryNeverTouchesTheAcquisition)
     EXPECT_TRUE(program.window().isVisible());
 }
 
+TEST_F(WithHistory, LongStatusTextsNeverWidenTheWindow)
+{
+    HistoryWindow &history = program.openHistory();
+    const int width = history.width();
+    history.setExtraStatus(QStringLiteral("记录 /%1/a.h5：等待开始采集").arg(QString(400, QLatin1Char('d'))));
+    QApplication::processEvents();
+    EXPECT_EQ(history.width(), width);
+    EXPECT_LE(history.minimumSizeHint().width(), width);
+}
+
 TEST(HistoryProgram, ClosingThePanelClosesTheHistoryAndEndsTheProgramWithStatusZero)
 {
     NiceMock<MockDriver> driver;

@@ -53,7 +53,7 @@ TEST(Recorder, EveryBlockIsStoredAsDeliveredWithItsRow)
     // A cleanly closed file opens without SWMR too.
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
-    ASSERT_EQ(r.runs().size(), 1u);
+    ASSERT_EQ(r.runs(), 1u);
     const RunData d = r.read(1);
     EXPECT_EQ(d.scans, 6u * 1000);
     EXPECT_EQ(d.channels, 4u);
@@ -95,12 +95,11 @@ TEST(Recorder, FileDescribesTheRecording)
     EXPECT_EQ(r.text("volts_unit"), "V");
     EXPECT_EQ(r.text("driver_library"), "/opt/lib/libadcard.so");
     EXPECT_EQ(r.text("program_version"), "1.2.3");
-    const auto runs = r.runs();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_THAT(runs[0].startTime,
+    ASSERT_EQ(r.runs(), 1u);
+    EXPECT_THAT(r.texts("runs", "start_time", 40).at(0),
                 ::testing::MatchesRegex(R"(20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-9:]{8}\.[0-9]{3}[+-][0-9]{2}:[0-9]{2})"));
-    EXPECT_GT(runs[0].endTimeNs, runs[0].startTimeNs);
-    EXPECT_EQ(runs[0].rows, 1);
+    EXPECT_GT(r.runValue(1, "end_time_ns"), r.runValue(1, "start_time_ns"));
+    EXPECT_EQ(r.runValue(1, "rows"), 1);
 
     // Stored as little-endian int16, extendible, one block per chunk.
     const Hid dset(H5Dopen2(r.id(), "samples", H5P_DEFAULT), H5Dclose);
@@ -142,7 +141,7 @@ TEST_P(RecorderGaps, MissedFetchesLeaveHolesAndAreCounted)
     EXPECT_EQ(indices(d), row.recorded);
     EXPECT_EQ(d.scans, row.recorded.size() * 1000);
     EXPECT_EQ(expectBlocksMatch(d, f.samples()), row.recorded.size());
-    EXPECT_EQ(r.runs().at(0).missed, row.missed);
+    EXPECT_EQ(r.runValue(1, "missed"), row.missed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RecorderGaps,
@@ -180,15 +179,10 @@ TEST(Recorder, EachStartBeginsARunAndOnlyStartedRunsAreRecorded)
 
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened()) << "closed properly after the refusal";
-    const auto runs = r.runs();
-    ASSERT_EQ(runs.size(), 3u);
-    const int64_t firstRows[] = {0, 2, 4};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(runs[i].run, i + 1);
-        EXPECT_EQ(runs[i].firstRow, firstRows[i]);
-        EXPECT_GT(runs[i].endTimeNs, 0) << "run " << i + 1 << " ended";
-    }
-    EXPECT_EQ(runs[1].missed, 1);
+    ASSERT_EQ(r.runs(), 3u);
+    EXPECT_EQ(r.column<int64_t>("runs", "first_row"), (std::vector<int64_t>{0, 2, 4}));
+    EXPECT_THAT(r.column<int64_t>("runs", "end_time_ns"), ::testing::Each(::testing::Gt(0))) << "every run ended";
+    EXPECT_EQ(r.runValue(2, "missed"), 1);
     EXPECT_EQ(indices(r.read(1)), (std::vector<int64_t>{0, 1}));
     EXPECT_EQ(indices(r.read(2)), (std::vector<int64_t>{0, 1}));
     EXPECT_EQ(indices(r.read(3)), (std::vector<int64_t>{0}));
@@ -401,7 +395,7 @@ TEST(Recorder, FullQueueDropsBlocksAndCountsThem)
     EXPECT_TRUE(std::is_sorted(d.rows.begin(), d.rows.end(),
                                [](const BlockRow &a, const BlockRow &b) { return a.index <= b.index; }));
     EXPECT_EQ(expectBlocksMatch(d, f.samples()), d.rows.size());
-    EXPECT_EQ(r.runs().at(0).dropped, dropped);
+    EXPECT_EQ(r.runValue(1, "dropped"), dropped);
 }
 
 struct TimeRow {
@@ -485,18 +479,13 @@ TEST(Recorder, MarkersDigitalInputsAndTheBlockCounterAreStored)
     rec.stop();
 
     Reader r(path, H5F_ACC_RDONLY);
-    const auto markers = r.markers();
-    ASSERT_EQ(markers.size(), 2u);
-    EXPECT_EQ(markers[0].scan, 0);
-    EXPECT_STREQ(markers[0].text, "start");
-    EXPECT_EQ(markers[1].scan, 2000) << "the end of the newest block";
-    EXPECT_EQ(std::string(markers[1].text), std::string(126, 'x')) << "cut before a split character";
-    EXPECT_GT(markers[1].timeNs, markers[0].timeNs - 1);
-    const auto digital = r.digital();
-    ASSERT_EQ(digital.size(), 10u);
-    EXPECT_EQ(digital[3].scan, (2 + 6 + 1) * 1000);
-    EXPECT_EQ(digital[3].port0, 6);
-    EXPECT_EQ(digital[3].port1, -6);
+    EXPECT_EQ(r.column<int64_t>("markers", "scan"), (std::vector<int64_t>{0, 2000})) << "the newest block's end";
+    EXPECT_EQ(r.texts("markers", "text", 128), (std::vector<std::string>{"start", std::string(126, 'x')}))
+        << "cut before a split character";
+    const auto scans = r.column<int64_t>("digital", "scan");
+    ASSERT_EQ(scans.size(), 10u);
+    EXPECT_EQ(scans[3], (2 + 6 + 1) * 1000);
+    EXPECT_EQ(r.column<int16_t>("digital", "port1")[3], -6);
     const RunData d = r.read(1);
     ASSERT_EQ(d.rows.size(), 22u);
     EXPECT_EQ(d.rows.back().blockCount, 2 + 20 * 2000);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <cstdint>
 #include <functional>
 #include <filesystem>
@@ -148,13 +149,8 @@ public:
     // `flags` as a user passes them; SWMR read also opens a file whose writer
     // is still running or was killed.
     explicit Reader(const std::string &path, unsigned flags = H5F_ACC_RDONLY | H5F_ACC_SWMR_READ)
+        : file_(H5Fopen(path.c_str(), flags, H5P_DEFAULT), H5Fclose)
     {
-        // HDF5 shares one open file within a process and refuses a second
-        // open whose locking setting differs from the recorder's (which holds
-        // its locks itself); readers in other processes lock as they please.
-        const Hid fapl(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
-        H5Pset_file_locking(fapl.get(), false, true);
-        file_ = Hid(H5Fopen(path.c_str(), flags, fapl.get()), H5Fclose);
     }
     bool opened() const { return file_.valid(); }
 
@@ -183,102 +179,71 @@ public:
         return out;
     }
 
-    template <typename Row>
-    std::vector<Row> table(const char *name, hid_t memType) const
+    // Member `field` of every row of the table `dset`, as a user reads a
+    // column; `n` values a row for an array member, one after another.
+    template <typename T>
+    std::vector<T> column(const char *dset, const char *field, hsize_t n = 1) const
     {
-        const Hid dset(H5Dopen2(file_.get(), name, H5P_DEFAULT), H5Dclose);
-        std::vector<Row> out;
-        if (!dset.valid())
-            return out;
-        const Hid space(H5Dget_space(dset.get()), H5Sclose);
-        hsize_t n = 0;
-        H5Sget_simple_extent_dims(space.get(), &n, nullptr);
-        out.resize(n);
-        if (n > 0) {
-            EXPECT_GE(H5Dread(dset.get(), memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data()), 0) << name;
-        }
+        const hid_t native = std::is_same_v<T, float> ? H5T_NATIVE_FLOAT
+                             : sizeof(T) == 8         ? H5T_NATIVE_INT64
+                             : sizeof(T) == 4         ? H5T_NATIVE_INT32
+                                                      : H5T_NATIVE_INT16;
+        const Hid d(H5Dopen2(file_.get(), dset, H5P_DEFAULT), H5Dclose);
+        const Hid space(H5Dget_space(d.get()), H5Sclose);
+        hsize_t rows = 0;
+        H5Sget_simple_extent_dims(space.get(), &rows, nullptr);
+        const Hid member(n > 1 ? H5Tarray_create2(native, 1, &n) : H5Tcopy(native), H5Tclose);
+        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(T) * n), H5Tclose);
+        H5Tinsert(type.get(), field, 0, member.get());
+        std::vector<T> out(rows * n);
+        EXPECT_TRUE(d.valid() && (rows == 0 || H5Dread(d.get(), type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data()) >= 0))
+            << dset << "/" << field;
         return out;
     }
-
-    std::vector<RunRow> runs() const
+    std::vector<std::string> texts(const char *dset, const char *field, std::size_t bytes) const
     {
-        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(RunRow)), H5Tclose);
-        const hsize_t levels[1] = {SummaryBuilder::kLevels};
-        const Hid first(H5Tarray_create2(H5T_NATIVE_INT64, 1, levels), H5Tclose);
-        const Hid text(H5Tcopy(H5T_C_S1), H5Tclose);
-        H5Tset_size(text.get(), kStartTimeBytes);
-        H5Tset_cset(text.get(), H5T_CSET_UTF8);
-        H5Tinsert(type.get(), "run", offsetof(RunRow, run), H5T_NATIVE_INT32);
-        H5Tinsert(type.get(), "start_time_ns", offsetof(RunRow, startTimeNs), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "start_time", offsetof(RunRow, startTime), text.get());
-        H5Tinsert(type.get(), "first_row", offsetof(RunRow, firstRow), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "rows", offsetof(RunRow, rows), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "missed", offsetof(RunRow, missed), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "dropped", offsetof(RunRow, dropped), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "end_time_ns", offsetof(RunRow, endTimeNs), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "summary_first", offsetof(RunRow, summaryFirst), first.get());
-        return table<RunRow>("runs", type.get());
+        const auto raw = column<int32_t>(dset, "run"); // every table has one; for the row count
+        const Hid str(H5Tcopy(H5T_C_S1), H5Tclose);
+        H5Tset_size(str.get(), bytes);
+        H5Tset_cset(str.get(), H5T_CSET_UTF8);
+        const Hid type(H5Tcreate(H5T_COMPOUND, bytes), H5Tclose);
+        H5Tinsert(type.get(), field, 0, str.get());
+        std::vector<char> buf(raw.size() * bytes);
+        const Hid d(H5Dopen2(file_.get(), dset, H5P_DEFAULT), H5Dclose);
+        if (!buf.empty())
+            H5Dread(d.get(), type.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, buf.data());
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < raw.size(); ++i)
+            out.emplace_back(buf.data() + i * bytes);
+        return out;
     }
+    std::size_t runs() const { return column<int32_t>("runs", "run").size(); }
+    int64_t runValue(int run, const char *field) const { return column<int64_t>("runs", field).at(std::size_t(run - 1)); }
 
     std::vector<BlockRow> rows() const
     {
-        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(BlockRow)), H5Tclose);
-        H5Tinsert(type.get(), "run", offsetof(BlockRow, run), H5T_NATIVE_INT32);
-        H5Tinsert(type.get(), "index", offsetof(BlockRow, index), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "time_ns", offsetof(BlockRow, timeNs), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "slot", offsetof(BlockRow, slot), H5T_NATIVE_INT32);
-        H5Tinsert(type.get(), "block_count", offsetof(BlockRow, blockCount), H5T_NATIVE_INT64);
-        return table<BlockRow>("blocks", type.get());
-    }
-
-    std::vector<MarkerRow> markers() const
-    {
-        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(MarkerRow)), H5Tclose);
-        const Hid text(H5Tcopy(H5T_C_S1), H5Tclose);
-        H5Tset_size(text.get(), kMarkerTextBytes);
-        H5Tset_cset(text.get(), H5T_CSET_UTF8);
-        H5Tinsert(type.get(), "run", offsetof(MarkerRow, run), H5T_NATIVE_INT32);
-        H5Tinsert(type.get(), "scan", offsetof(MarkerRow, scan), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "time_ns", offsetof(MarkerRow, timeNs), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "text", offsetof(MarkerRow, text), text.get());
-        return table<MarkerRow>("markers", type.get());
-    }
-
-    std::vector<DigitalRow> digital() const
-    {
-        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(DigitalRow)), H5Tclose);
-        H5Tinsert(type.get(), "run", offsetof(DigitalRow, run), H5T_NATIVE_INT32);
-        H5Tinsert(type.get(), "scan", offsetof(DigitalRow, scan), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "time_ns", offsetof(DigitalRow, timeNs), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "port0", offsetof(DigitalRow, port0), H5T_NATIVE_INT16);
-        H5Tinsert(type.get(), "port1", offsetof(DigitalRow, port1), H5T_NATIVE_INT16);
-        return table<DigitalRow>("digital", type.get());
+        const auto run = column<int32_t>("blocks", "run"), slot = column<int32_t>("blocks", "slot");
+        const auto index = column<int64_t>("blocks", "index"), time = column<int64_t>("blocks", "time_ns");
+        const auto count = column<int64_t>("blocks", "block_count");
+        std::vector<BlockRow> out;
+        for (std::size_t i = 0; i < run.size(); ++i)
+            out.push_back({run[i], index[i], time[i], slot[i], count[i]});
+        return out;
     }
 
     std::vector<StoredEntry> summaries(int level) const
     {
-        const auto c = static_cast<std::size_t>(number("channels"));
-        struct Raw {
-            int32_t run;
-            int64_t start, count;
-            int16_t min[16], max[16];
-            float mean[16], std[16];
-        };
-        const hsize_t dims[1] = {c};
-        const Hid i16(H5Tarray_create2(H5T_NATIVE_INT16, 1, dims), H5Tclose);
-        const Hid f32(H5Tarray_create2(H5T_NATIVE_FLOAT, 1, dims), H5Tclose);
-        const Hid type(H5Tcreate(H5T_COMPOUND, sizeof(Raw)), H5Tclose);
-        H5Tinsert(type.get(), "run", offsetof(Raw, run), H5T_NATIVE_INT32);
-        H5Tinsert(type.get(), "start", offsetof(Raw, start), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "count", offsetof(Raw, count), H5T_NATIVE_INT64);
-        H5Tinsert(type.get(), "min", offsetof(Raw, min), i16.get());
-        H5Tinsert(type.get(), "max", offsetof(Raw, max), i16.get());
-        H5Tinsert(type.get(), "mean", offsetof(Raw, mean), f32.get());
-        H5Tinsert(type.get(), "std", offsetof(Raw, std), f32.get());
+        const std::string name = "summaries/level" + std::to_string(level);
+        const auto c = static_cast<hsize_t>(number("channels"));
+        const auto run = column<int32_t>(name.c_str(), "run");
+        const auto start = column<int64_t>(name.c_str(), "start"), count = column<int64_t>(name.c_str(), "count");
+        const auto min = column<int16_t>(name.c_str(), "min", c), max = column<int16_t>(name.c_str(), "max", c);
+        const auto mean = column<float>(name.c_str(), "mean", c), std = column<float>(name.c_str(), "std", c);
         std::vector<StoredEntry> out;
-        for (const Raw &r : table<Raw>(("summaries/level" + std::to_string(level)).c_str(), type.get()))
-            out.push_back({r.run, r.start, r.count, {r.min, r.min + c}, {r.max, r.max + c}, {r.mean, r.mean + c},
-                           {r.std, r.std + c}});
+        for (std::size_t i = 0; i < run.size(); ++i) {
+            const auto at = [&](const auto &v) { return std::vector(v.begin() + long(i * c), v.begin() + long((i + 1) * c)); };
+            out.push_back({run[i], start[i], count[i], at(min), at(max), at(mean), at(std)});
+        }
         return out;
     }
 
@@ -287,35 +252,22 @@ public:
     {
         RunData d;
         const auto all = rows();
-        std::size_t first = all.size();
-        for (std::size_t i = 0; i < all.size(); ++i) {
-            if (all[i].run == run) {
-                first = std::min(first, i);
-                d.rows.push_back(all[i]);
-            }
-        }
+        for (const BlockRow &r : all)
+            if (r.run == run)
+                d.rows.push_back(r);
+        // The whole of `samples`, then the run's part: as many scans as its rows point at.
         const Hid samples(H5Dopen2(file_.get(), "samples", H5P_DEFAULT), H5Dclose);
-        if (!samples.valid()) {
-            ADD_FAILURE() << "no samples";
-            return d;
-        }
-        hsize_t dims[2] = {};
         const Hid space(H5Dget_space(samples.get()), H5Sclose);
-        EXPECT_EQ(H5Sget_simple_extent_ndims(space.get()), 2);
-        H5Sget_simple_extent_dims(space.get(), dims, nullptr);
+        hsize_t dims[2] = {};
+        EXPECT_EQ(H5Sget_simple_extent_dims(space.get(), dims, nullptr), 2);
+        std::vector<int16_t> every(dims[0] * dims[1]);
+        EXPECT_TRUE(every.empty() || H5Dread(samples.get(), H5T_NATIVE_INT16, H5S_ALL, H5S_ALL, H5P_DEFAULT, every.data()) >= 0);
+        const auto first = std::size_t(std::find_if(all.begin(), all.end(), [&](auto &r) { return r.run == run; }) - all.begin());
+        const auto block = static_cast<std::size_t>(number("scans_per_block") * double(dims[1]));
+        const auto from = std::min(every.size(), first * block);
+        d.samples.assign(every.begin() + long(from), every.begin() + long(std::min(every.size(), from + d.rows.size() * block)));
         d.channels = dims[1];
-        const auto s = static_cast<hsize_t>(number("scans_per_block"));
-        const hsize_t from = first * s;
-        d.scans = std::min<hsize_t>(d.rows.size() * s, dims[0] > from ? dims[0] - from : 0);
-        d.samples.resize(d.scans * d.channels);
-        if (d.scans > 0) {
-            const hsize_t start[2] = {from, 0};
-            const hsize_t count[2] = {d.scans, d.channels};
-            H5Sselect_hyperslab(space.get(), H5S_SELECT_SET, start, nullptr, count, nullptr);
-            const Hid mem(H5Screate_simple(2, count, nullptr), H5Sclose);
-            EXPECT_GE(H5Dread(samples.get(), H5T_NATIVE_INT16, mem.get(), space.get(), H5P_DEFAULT, d.samples.data()),
-                      0);
-        }
+        d.scans = dims[1] ? d.samples.size() / dims[1] : 0;
         return d;
     }
 

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <map>
+#include <numeric>
 
 namespace adcard::testing {
 namespace {
@@ -24,29 +25,25 @@ std::map<int64_t, Expected> reduce(const std::map<int64_t, std::vector<int16_t>>
 {
     std::map<int64_t, std::vector<std::vector<int16_t>>> byEntry; // start -> channel -> codes
     for (const auto &[index, codes] : blocks)
-        for (int k = 0; k < s; ++k) {
-            auto &e = byEntry[(index * s + k) / width * width];
+        for (int k = 0; k < s * c; ++k) {
+            auto &e = byEntry[(index * s + k / c) / width * width];
             e.resize(std::size_t(c));
-            for (int ch = 0; ch < c; ++ch)
-                e[std::size_t(ch)].push_back(codes[std::size_t(k * c + ch)]);
+            e[std::size_t(k % c)].push_back(codes[std::size_t(k)]);
         }
     std::map<int64_t, Expected> out;
-    for (const auto &[start, channels] : byEntry) {
-        Expected &x = out[start];
-        x.count = std::ssize(channels[0]);
+    for (const auto &[start, channels] : byEntry)
         for (const auto &v : channels) {
-            double mean = 0, sq = 0;
-            for (int16_t code : v)
-                mean += code;
-            mean /= double(v.size());
+            Expected &x = out[start];
+            const double n = double(v.size()), mean = std::accumulate(v.begin(), v.end(), 0.0) / n;
+            double sq = 0;
             for (int16_t code : v)
                 sq += (code - mean) * (code - mean);
+            x.count = std::ssize(v);
             x.min.push_back(*std::min_element(v.begin(), v.end()));
             x.max.push_back(*std::max_element(v.begin(), v.end()));
             x.mean.push_back(mean);
-            x.std.push_back(std::sqrt(sq / double(v.size())));
+            x.std.push_back(std::sqrt(sq / n));
         }
-    }
     return out;
 }
 
@@ -139,14 +136,14 @@ TEST(SummaryFile, EveryLevelOfEveryRunMatchesTheRawScans)
     }
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
-    const auto runRows = r.runs();
-    ASSERT_EQ(runRows.size(), runs.size());
+    ASSERT_EQ(r.runs(), runs.size());
+    const auto firsts = r.column<int64_t>("runs", "summary_first", SummaryBuilder::kLevels);
     int64_t width = SummaryBuilder::kBase;
     for (int level = 1; level <= SummaryBuilder::kLevels; ++level, width *= SummaryBuilder::kFactor) {
         const auto stored = r.summaries(level);
         for (std::size_t run = 0; run < runs.size(); ++run) {
-            const auto first = std::size_t(runRows[run].summaryFirst[level - 1]);
-            const auto end = run + 1 < runs.size() ? std::size_t(runRows[run + 1].summaryFirst[level - 1]) : stored.size();
+            const auto first = std::size_t(firsts[run * 8 + std::size_t(level - 1)]);
+            const auto end = run + 1 < runs.size() ? std::size_t(firsts[(run + 1) * 8 + std::size_t(level - 1)]) : stored.size();
             ASSERT_LE(first, end);
             std::vector<StoredEntry> mine(stored.begin() + std::ptrdiff_t(first), stored.begin() + std::ptrdiff_t(end));
             for (const StoredEntry &e : mine)
@@ -155,28 +152,6 @@ TEST(SummaryFile, EveryLevelOfEveryRunMatchesTheRawScans)
         }
     }
 }
-
-struct CutRow {
-    const char *name;
-    std::string text;
-    std::size_t bytes;
-    std::string want;
-};
-
-class Utf8Cut : public ::testing::TestWithParam<CutRow> {};
-
-TEST_P(Utf8Cut, NeverSplitsACharacter)
-{
-    EXPECT_EQ(cutUtf8(GetParam().text, GetParam().bytes), GetParam().want);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, Utf8Cut,
-                         ::testing::Values(CutRow{"short", "abc", 5, "abc"}, CutRow{"ascii", "abcdef", 4, "abcd"},
-                                           CutRow{"before_a_character", "ab标记", 2, "ab"},
-                                           CutRow{"inside_a_character", "ab标记", 4, "ab"},
-                                           CutRow{"after_a_character", "ab标记", 5, "ab标"},
-                                           CutRow{"four_bytes", "a😀b", 4, "a"}),
-                         kRowName);
 
 } // namespace
 } // namespace adcard::testing

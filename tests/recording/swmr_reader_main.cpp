@@ -27,7 +27,7 @@ hsize_t extent(hid_t d)
     return dims[0];
 }
 
-// One int64 member of every row of a compound table.
+// One int64 member of every row of a compound table, as it is now.
 std::vector<long long> column(hid_t d, const char *name)
 {
     std::vector<long long> out(extent(d));
@@ -56,41 +56,31 @@ int main(int argc, char **argv)
     long long scans = 0;
     const hid_t attr = H5Aopen(f, "scans_per_block", H5P_DEFAULT);
     H5Aread(attr, H5T_NATIVE_LLONG, &scans);
-    H5Aclose(attr);
     const hid_t runs = H5Dopen2(f, "runs", H5P_DEFAULT), blocks = H5Dopen2(f, "blocks", H5P_DEFAULT);
     const hid_t samples = H5Dopen2(f, "samples", H5P_DEFAULT);
-    std::vector<hid_t> levels;
-    for (int l = 1; l <= 8; ++l)
-        levels.push_back(H5Dopen2(f, ("summaries/level" + std::to_string(l)).c_str(), H5P_DEFAULT));
     long long looks = 0, bad = 0, ended = 0, rows = 0, runCount = 0;
-    // Gives up after a minute rather than hang the test that runs it.
-    while (ended < runsWanted && looks < 30000) {
-        ++looks;
+    // Gives up after about a minute rather than hang the test that runs it.
+    for (; ended < runsWanted && looks < 30000; ++looks, ::usleep(2000)) {
         // In the reverse of the writer's order: what is read first must be
         // covered by what is read after it.
-        const auto runRows = column(runs, "rows");
-        long long ends = 0;
+        long long runRows = 0, covered[8] = {};
+        ended = runCount = 0;
+        for (long long r : column(runs, "rows"))
+            runRows += r, ++runCount;
         for (long long e : column(runs, "end_time_ns"))
-            ends += e != 0;
-        std::vector<long long> covered;
-        for (hid_t l : levels) {
-            long long n = 0;
-            for (long long c : column(l, "count"))
-                n += c;
-            covered.push_back(n);
+            ended += e != 0;
+        for (int l = 0; l < 8; ++l) {
+            const hid_t d = H5Dopen2(f, ("summaries/level" + std::to_string(l + 1)).c_str(), H5P_DEFAULT);
+            for (long long c : column(d, "count"))
+                covered[l] += c;
+            H5Dclose(d);
         }
         rows = static_cast<long long>(extent(blocks));
         const long long stored = static_cast<long long>(extent(samples));
-        long long runTotal = 0;
-        for (long long r : runRows)
-            runTotal += r;
-        bad += runTotal > rows;          // a run's row ahead of the blocks' rows
-        bad += rows * scans > stored;    // rows ahead of their samples
+        bad += runRows > rows;        // a run's row ahead of the blocks' rows
+        bad += rows * scans > stored; // rows ahead of their samples
         for (long long n : covered)
-            bad += n > stored;           // summaries ahead of the samples
-        runCount = static_cast<long long>(runRows.size());
-        ended = ends;
-        ::usleep(2000);
+            bad += n > stored;        // summaries ahead of the samples
     }
     std::printf("looks %lld runs %lld rows %lld bad %lld\n", looks, runCount, rows, bad);
     return 0;
