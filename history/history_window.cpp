@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QTimer>
 #include <QToolButton>
