@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <filesystem>
 
 namespace adcard {
 
@@ -73,12 +72,6 @@ QIcon swatch(const QColor &color)
 }
 
 } // namespace
-
-bool isSimulatedCard(const std::string &path)
-{
-    const std::string folder = std::filesystem::path(path).parent_path().filename().string();
-    return folder == "adcard-sim" || folder == "simcard";
-}
 
 QString driverStatusText(const DriverStatus &status)
 {

@@ -1,6 +1,7 @@
 #include "panel/panel_app.h"
 
 #include "acquisition/dlldef.h"
+#include "driver/driver_status.h"
 #include "driver/loader.h"
 #include "panel/driver_problem.h"
 #include "history/history_window.h"
@@ -8,6 +9,8 @@
 #include "panel/frm_multibuf.h"
 #include "panel/panel_style.h"
 #include "panel/recording_control.h"
+#include "panel/display_check.h"
+#include "panel/unattended_run.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,6 +27,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 // Outside the namespace: the macro declares the resource's initialiser.
 static void initFontResource() { Q_INIT_RESOURCE(panel_fonts); }
@@ -133,10 +138,25 @@ PanelProgram::PanelProgram(const PanelOptions &options)
         openHistory();
     if (!options.record.empty())
         recording().start(QString::fromStdString(options.record), options.overwrite);
+    if (options.start || options.stopAfter || !options.record.empty()) {
+        UnattendedOptions u{options.start, options.stopAfter, !options.record.empty()};
+        unattended_ = std::make_unique<UnattendedRun>(*window_, u, [this]() -> const RecordingSession * {
+            return recording_ ? recording_->recorder() : nullptr;
+        });
+        window_->acquisition().addBlockHook(*unattended_);
+    }
+}
+
+int PanelProgram::exitStatus(std::string &why) const
+{
+    return unattended_ ? unattended_->exitStatus(why) : kExitOk;
 }
 
 PanelProgram::~PanelProgram()
 {
+    if (unattended_)
+        window_->acquisition().removeBlockHook(*unattended_);
+    unattended_.reset();
     recording_.reset(); // closes the file, if the unload has not
     events_.reset();
     if (history_)
@@ -147,26 +167,6 @@ PanelProgram::~PanelProgram()
 }
 
 namespace {
-
-// The file the dynamic loader opened, or the name it was asked for.
-std::string loadedLibrary(const DriverLoader &loader)
-{
-    std::string path = loader.libraryPath();
-    return path.empty() ? loader.library() : path;
-}
-
-DriverStatus driverStatusOf(const DriverLoader &loader)
-{
-    DriverStatus s;
-    s.failures = loader.failures();
-    if (loader.libraryOpened()) {
-        s.kind = DriverStatus::Kind::Loaded;
-        s.path = loadedLibrary(loader);
-    } else if (loader.libraryOpenAttempted()) {
-        s.kind = DriverStatus::Kind::Missing;
-    }
-    return s;
-}
 
 // Beside the panel on its right, or on its left when the screen ends there.
 void placeBeside(QWidget &history, const QWidget &panel)
@@ -191,7 +191,7 @@ HistoryWindow &PanelProgram::openHistory()
         sources.panelTimer = window_->timer();
         sources.blockCount = [this] { return window_->acquisition().BlockCount; };
         if (loader_)
-            sources.driver = [this] { return driverStatusOf(*loader_); };
+            sources.driver = [this] { return driverStatus(*loader_); };
         sources.decimalSeparator = window_->acquisition().decimalSeparator();
         history_ = std::make_unique<HistoryWindow>(*dll_, std::move(sources));
         placeBeside(*history_, *window_);
@@ -277,15 +277,31 @@ int runPanel(int argc, char **argv)
     if (!parsed.run)
         return parsed.status;
 
+    if (const std::string problem = displayProblem(arguments, [](const char *n) { return std::getenv(n); });
+        !problem.empty()) {
+        std::fprintf(stderr, "adcard-panel: %s\n", problem.c_str());
+        return kExitNoDisplay;
+    }
+
     prepareApplication();
+    std::optional<DisplayGuard> guard(std::in_place, kExitNoDisplay);
     QApplication app(argc, argv);
+    guard.reset();
     applyApplicationLook();
     PanelOptions options;
     options.history = parsed.run->history;
     options.record = parsed.run->record.toStdString();
     options.overwrite = parsed.run->overwrite;
+    options.start = parsed.run->start;
+    options.stopAfter = parsed.run->stopAfter;
     PanelProgram program(options);
-    return QApplication::exec();
+    if (const int status = QApplication::exec(); status != 0)
+        return status;
+    std::string why;
+    const int status = program.exitStatus(why);
+    if (!why.empty())
+        std::fprintf(stderr, "adcard-panel: %s\n", why.c_str());
+    return status;
 }
 
 } // namespace adcard

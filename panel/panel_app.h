@@ -4,7 +4,9 @@
 #include "driver/card_driver.h"
 #include "driver/entries.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace adcard {
@@ -13,6 +15,7 @@ class DriverLoader;
 class FrmMultiBuf;
 class RecordingControl;
 class HistoryWindow;
+class UnattendedRun;
 struct DllDef;
 
 // The window's font: 165 twips (8.25 pt, 11 px at 96 dpi), the largest
@@ -34,6 +37,8 @@ struct PanelOptions {
     bool history = false; // open the history window beside the panel at once
     std::string record = {}; // arm the recorder for this file; empty: no
     bool overwrite = false;
+    bool start = false; // press Start once the window shows
+    std::optional<std::chrono::milliseconds> stopAfter = {}; // then press Stop and Exit
 };
 
 // Owns the driver loader, the program-wide state and the window; creating it
@@ -55,6 +60,9 @@ public:
     HistoryWindow *history() { return history_.get(); }
     // Created at the first recording.
     RecordingControl &recording();
+    // The program's exit status once the event loop has ended (command_line.h),
+    // with a line for standard error when it is not 0.
+    int exitStatus(std::string &why) const;
 
 private:
     class PanelEvents;
@@ -68,6 +76,7 @@ private:
     std::unique_ptr<HistoryWindow> history_;
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<PanelEvents> events_;
+    std::unique_ptr<UnattendedRun> unattended_;
 };
 
 // What main does: reads the command line, then runs the program; returns

@@ -1,0 +1,34 @@
+#include "driver/driver_status.h"
+
+#include "driver/loader.h"
+
+#include <filesystem>
+
+namespace adcard {
+
+std::string loadedLibrary(const DriverLoader &loader)
+{
+    std::string path = loader.libraryPath();
+    return path.empty() ? loader.library() : path;
+}
+
+DriverStatus driverStatus(const DriverLoader &loader)
+{
+    DriverStatus s;
+    s.failures = loader.failures();
+    if (loader.libraryOpened()) {
+        s.kind = DriverStatus::Kind::Loaded;
+        s.path = loadedLibrary(loader);
+    } else if (loader.libraryOpenAttempted()) {
+        s.kind = DriverStatus::Kind::Missing;
+    }
+    return s;
+}
+
+bool isSimulatedCard(const std::string &path)
+{
+    const std::string folder = std::filesystem::path(path).parent_path().filename().string();
+    return folder == "adcard-sim" || folder == "simcard";
+}
+
+} // namespace adcard
