@@ -1,7 +1,11 @@
-# How a test program is built, in one place. Most of a test file's compile
-# time is GoogleTest, GoogleMock and Qt's headers, parsed again for every
-# file; here they are parsed once per build tree into a precompiled header
-# that every test program reuses.
+# How a test program is built, in one place, so that a new one gets the same
+# cheap build by calling adpanel_test(). Where a test file's compile time
+# goes: GoogleTest's and GoogleMock's own instantiations, emitted again in
+# every translation unit, then their headers and Qt's, parsed again for every
+# file, then code generation for the test bodies. So each program's files
+# are compiled as one unit (UNITY_BUILD), the headers are parsed once per
+# build tree into a precompiled header that every program reuses, and test
+# code is compiled at -O1 in the optimised presets.
 #
 #   adpanel_test(<name> <source>...
 #                [QT]                      the program uses Qt (links Qt6::Widgets and Qt6::Test)
@@ -12,7 +16,9 @@
 #                                          LIBRARIES bring their own)
 #                [TEST_PREFIX <prefix>]    prefix for the discovered test names
 #                [ENVIRONMENT <var=value>...]
-#                [NO_DISCOVERY])           only build it; the caller registers its tests
+#                [NO_DISCOVERY]            only build it; the caller registers its tests
+#                [PRESET_OPTIMIZATION])    compile it at the preset's -O level, not -O1 (a test
+#                                          whose own loop must keep pace with the card)
 #
 # A program whose sources differ in flags that change the headers' meaning
 # cannot share the header; none does today. The check is -Winvalid-pch,
@@ -22,6 +28,12 @@ include_guard(GLOBAL)
 include(GoogleTest)
 
 find_package(GTest REQUIRED)
+option(ADPANEL_UNITY_TESTS "Compile each test program's files as one translation unit" ON)
+
+# Test code itself is compiled with -O1 where the product is optimised:
+# GoogleMock's expectations take about a third longer to compile at -O2, for
+# no speed that a test needs. The product's libraries keep the preset's level.
+set(_adpanel_test_options -Winvalid-pch $<$<CONFIG:RelWithDebInfo,Release,MinSizeRel>:-O1>)
 
 # The hosts that own the precompiled headers: executables, so that the
 # header is built with the test programs' own -fPIE.
@@ -32,7 +44,7 @@ function(_adpanel_pch_host host)
   endif()
   add_executable(${host} ${source})
   target_link_libraries(${host} PRIVATE ${ARGN})
-  target_compile_options(${host} PRIVATE -Winvalid-pch)
+  target_compile_options(${host} PRIVATE ${_adpanel_test_options})
 endfunction()
 
 set(_adpanel_std_headers <algorithm> <chrono> <cstdint> <functional> <map> <memory> <set> <string>
@@ -51,12 +63,16 @@ if(NOT TARGET adpanel_pch_gtest)
 endif()
 
 function(adpanel_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "QT;NO_DISCOVERY" "MAIN;TEST_PREFIX"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "QT;NO_DISCOVERY;PRESET_OPTIMIZATION" "MAIN;TEST_PREFIX"
                         "LIBRARIES;DEFINITIONS;DEPENDS;ENVIRONMENT")
   add_executable(${name} ${arg_UNPARSED_ARGUMENTS})
+  # All of a program's files in one translation unit: each file alone pays
+  # for GoogleTest's and GoogleMock's own instantiations again, which costs
+  # more than the header. A file that cannot share (a clashing name in an
+  # anonymous namespace) sets SKIP_UNITY_BUILD_INCLUSION.
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ${ADPANEL_UNITY_TESTS} UNITY_BUILD_BATCH_SIZE 0)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE ${arg_DEFINITIONS})
-  target_compile_options(${name} PRIVATE -Winvalid-pch)
   if(NOT arg_MAIN)
     set(arg_MAIN gtest)
   endif()
@@ -69,9 +85,16 @@ function(adpanel_test name)
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} ${main} GTest::gmock)
   if(arg_QT)
     target_link_libraries(${name} PRIVATE Qt6::Widgets Qt6::Test)
-    target_precompile_headers(${name} REUSE_FROM adpanel_pch_qt)
-  else()
-    target_precompile_headers(${name} REUSE_FROM adpanel_pch_gtest)
+  endif()
+  # The shared headers were made with the test options; a program at the
+  # preset's level parses its headers itself.
+  if(NOT arg_PRESET_OPTIMIZATION)
+    target_compile_options(${name} PRIVATE ${_adpanel_test_options})
+    if(arg_QT)
+      target_precompile_headers(${name} REUSE_FROM adpanel_pch_qt)
+    else()
+      target_precompile_headers(${name} REUSE_FROM adpanel_pch_gtest)
+    endif()
   endif()
   if(arg_DEPENDS)
     add_dependencies(${name} ${arg_DEPENDS})
