@@ -24,7 +24,7 @@ cmake --preset default -S "$ROOT" >/dev/null
 cmake --build "$BUILD" --target history_xvfb_test adcard adcard-panel adcard_recorder >/dev/null
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-cmake --install "$BUILD" --component panel --prefix "$stage/usr/local" >/dev/null
+cmake --install "$BUILD" --prefix "$stage/usr/local" >/dev/null
 simlib=$(cd "$stage/usr/local" && ls -d lib*/adcard-sim/libadcard.so | head -n1)
 
 shot=(xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" "$BUILD/tests/history/history_xvfb_test")
