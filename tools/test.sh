@@ -14,16 +14,31 @@ fi
 times=()
 total_start=$SECONDS
 stage_start=$SECONDS
+cpu_file=$(mktemp)
+# Wall clock, and the CPU seconds of the stage's processes (user + system,
+# from /usr/bin/time when there is one): on a machine shared with other work
+# the CPU figure is the one that compares from run to run.
+timed() {
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f '%U %S' -o "$cpu_file" "$@"
+  else
+    echo "0 0" >"$cpu_file"
+    "$@"
+  fi
+}
 report() {
-  times+=("$(printf '%-16s %4d s' "$1" $((SECONDS - stage_start)))")
-  echo "--- $1: $((SECONDS - stage_start)) s"
+  local cpu
+  cpu=$(awk '{printf "%d", $1 + $2}' "$cpu_file")
+  times+=("$(printf '%-14s %4d s wall %5d s CPU' "$1" $((SECONDS - stage_start)) "$cpu")")
+  echo "--- $1: $((SECONDS - stage_start)) s wall, $cpu s CPU"
   stage_start=$SECONDS
 }
 summary() {
   local status=$?
-  echo "=== stage times (wall clock) ==="
+  rm -f "$cpu_file"
+  echo "=== stage times ==="
   printf '%s\n' "${times[@]}"
-  echo "total            $((SECONDS - total_start)) s"
+  echo "total          $((SECONDS - total_start)) s wall"
   exit $status
 }
 trap summary EXIT
@@ -33,9 +48,8 @@ trap summary EXIT
 # card in real time.
 for preset in fuzz asan default; do
   echo "=== preset $preset ==="
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+  timed sh -c "cmake --preset '$preset' >/dev/null && cmake --build --preset '$preset'"
   report "$preset build"
-  ctest --preset "$preset"
+  timed ctest --preset "$preset"
   report "$preset tests"
 done
