@@ -34,7 +34,7 @@ option(ADPANEL_UNITY_TESTS "Compile each test program's files as one translation
 # GoogleMock's expectations take about a third longer to compile at -O2, for
 # no speed that a test needs. Its debug information is line tables (-g1),
 # enough for a sanitizer's or a debugger's backtrace with files and lines
-# and a third of the compile time of full -g; rebuild with
+# at two thirds of the compile time of full -g; rebuild with
 # -DADPANEL_TEST_DEBUG_INFO=-g to step through a test's variables. The
 # product's libraries keep the preset's level and debug information.
 set(ADPANEL_TEST_DEBUG_INFO -g1 CACHE STRING "Debug information option for test code")
