@@ -14,7 +14,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <filesystem>
 
 namespace adcard {
 
@@ -36,12 +35,6 @@ QIcon swatch(const QColor &color)
 }
 
 } // namespace
-
-bool isSimulatedCard(const std::string &path)
-{
-    const std::string folder = std::filesystem::path(path).parent_path().filename().string();
-    return folder == "adcard-sim" || folder == "simcard";
-}
 
 QString driverStatusText(const DriverStatus &status)
 {

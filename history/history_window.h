@@ -3,6 +3,7 @@
 // the pointer, and a status line with the card's state. It observes the
 // acquisition through BlockHook and never calls into it.
 #include "acquisition/block_hook.h"
+#include "driver/driver_status.h"
 #include "history/history_plot.h"
 #include "plot/plot_widget.h"
 
@@ -21,17 +22,6 @@ class QToolButton;
 
 namespace adcard {
 
-// What the window says about the driver library.
-struct DriverStatus {
-    enum class Kind { NotOpened, Loaded, Missing, HostLost };
-    Kind kind = Kind::NotOpened;
-    std::string path;     // the library actually loaded (Loaded)
-    std::string failures; // the loader's failure lines, in order
-};
-
-// Whether a library path is the simulated card: it lives in a folder of its
-// own, adcard-sim/ when installed and simcard/ in a build tree.
-bool isSimulatedCard(const std::string &path);
 // The driver part of the status line.
 QString driverStatusText(const DriverStatus &status);
 

@@ -2,6 +2,11 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace adcard {
 
@@ -16,12 +21,50 @@ const char *const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "s
 
 } // namespace
 
+std::optional<std::chrono::milliseconds> parseDuration(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,9})([smh])$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const qint64 n = m.captured(1).toLongLong();
+    const QChar unit = m.captured(2).front();
+    const qint64 seconds = n * (unit == QLatin1Char('h') ? 3600 : unit == QLatin1Char('m') ? 60 : 1);
+    // A QTimer counts milliseconds in an int.
+    if (seconds < 1 || seconds > 24 * 24 * 3600)
+        return std::nullopt;
+    return std::chrono::milliseconds(seconds * 1000);
+}
+
+std::string recordPathProblem(const QString &path, bool overwrite)
+{
+    const QFileInfo file(path);
+    if (file.isDir())
+        return "it is a folder";
+    if (file.exists() && !overwrite)
+        return "it exists";
+    // The recorder writes into the folder (a replaced file goes in beside the
+    // old one first), so the folder is what must be writable.
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.exists())
+        return "no folder " + folder.filePath().toStdString();
+    if (!folder.isDir())
+        return folder.filePath().toStdString() + " is not a folder";
+    if (::access(folder.filePath().toLocal8Bit().constData(), W_OK | X_OK) != 0)
+        return "cannot write in " + folder.filePath().toStdString() + ": " + std::strerror(errno);
+    return {};
+}
+
 ParsedCommandLine parseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
     // Qt's options are single-dash words (-platform offscreen).
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(QStringLiteral("Operator panel of the multi-buffer acquisition card."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Operator panel of the multi-buffer acquisition card.\n\n"
+        "Exit status: 0 when the program ended normally and a recording kept every block;\n"
+        "1 when no display could be opened; 2 for a wrong option or a record file that\n"
+        "cannot be written; 3 when the recording lost blocks or stopped on an error."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption history(QStringLiteral("history"),
@@ -52,6 +95,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             a = QStringLiteral("--driver-host");
         }
     }
+    const QCommandLineOption start(QStringLiteral("start"),
+                                   QStringLiteral("Press Start once the window shows, as a click would."));
+    parser.addOption(start);
+    const QCommandLineOption stopAfter(
+        QStringLiteral("stop-after"),
+        QStringLiteral("Press Stop and then Exit <duration> after the window shows (90s, 10m, 8h), "
+                       "so that a recording closes cleanly."),
+        QStringLiteral("duration"));
+    parser.addOption(stopAfter);
     for (const char *name : kQtValueOptions) {
         QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -101,27 +153,42 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     line.overwrite = parser.isSet(overwrite);
     if (parser.isSet(driverHost))
         line.driverHost = hostProgram.value_or(QString());
-    if (parser.isSet(record) && line.record.isEmpty()) {
-        result.status = 2;
-        result.err = (program + QStringLiteral(": --record needs a file name\n")).toStdString() + usage();
+    line.start = parser.isSet(start);
+    const auto refuse = [&](const QString &why, bool withUsage) {
+        result.status = kExitUsage;
+        result.err = (program + QStringLiteral(": ") + why + QLatin1Char('\n')).toStdString();
+        if (withUsage)
+            result.err += usage();
         return result;
+    };
+    if (parser.isSet(record) && line.record.isEmpty())
+        return refuse(QStringLiteral("--record needs a file name"), true);
+    if (line.overwrite && !parser.isSet(record))
+        return refuse(QStringLiteral("--overwrite applies only with --record"), true);
+    if (parser.isSet(stopAfter)) {
+        line.stopAfter = parseDuration(parser.value(stopAfter));
+        if (!line.stopAfter)
+            return refuse(QStringLiteral("--stop-after takes a duration such as 90s, 10m or 8h, not '") +
+                              parser.value(stopAfter) + QLatin1Char('\''),
+                          true);
     }
     line.open = parser.value(review);
-    if (parser.isSet(review) && (line.open.isEmpty() || line.history || parser.isSet(record))) {
-        result.status = 2;
-        result.err = (program + (line.open.isEmpty() ? QStringLiteral(": --open needs a file name\n")
-                                                     : QStringLiteral(": --open takes no --history or --record\n")))
-                         .toStdString() +
-                     usage();
-        return result;
-    }
-    // Refused before anything else happens: nothing is overwritten unasked.
-    if (!line.record.isEmpty() && !line.overwrite && QFileInfo::exists(line.record)) {
-        result.status = 2;
-        result.err = (program + QStringLiteral(": '") + line.record +
-                      QStringLiteral("' exists; give --overwrite to replace it\n"))
-                         .toStdString();
-        return result;
+    if (parser.isSet(review) && line.open.isEmpty())
+        return refuse(QStringLiteral("--open needs a file name"), true);
+    if (parser.isSet(review) && (line.history || parser.isSet(record) || line.start || line.stopAfter))
+        return refuse(QStringLiteral("--open takes no --history, --record, --start or --stop-after"), true);
+    // Refused before anything else happens: nothing is overwritten unasked,
+    // and a file that cannot be written is said at once, not after a Start.
+    if (!line.record.isEmpty() && !line.overwrite && QFileInfo::exists(line.record) &&
+        !QFileInfo(line.record).isDir())
+        return refuse(QLatin1Char('\'') + line.record + QStringLiteral("' exists; give --overwrite to replace it"),
+                      false);
+    if (!line.record.isEmpty()) {
+        const std::string problem = recordPathProblem(line.record, line.overwrite);
+        if (!problem.empty())
+            return refuse(QStringLiteral("cannot record to '") + line.record + QStringLiteral("': ") +
+                              QString::fromStdString(problem),
+                          false);
     }
     result.run = line;
     return result;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,17 @@ struct CommandLine {
     // --driver-host[=PROGRAM]: the driver in a host process; an empty
     // program means the adcard-host that came with the panel.
     std::optional<QString> driverHost;
+    bool start = false;     // press Start once the window shows
+    // Press Stop and then Exit this long after the window shows; none: never.
+    std::optional<std::chrono::milliseconds> stopAfter;
+};
+
+// The exit statuses a script can tell apart.
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitNoDisplay = 1,     // no display could be opened
+    kExitUsage = 2,         // a wrong option, or a record file that cannot be written
+    kExitRecordingLost = 3, // the recording lost blocks or stopped on an error
 };
 
 struct ParsedCommandLine {
@@ -29,5 +41,13 @@ struct ParsedCommandLine {
 
 // `arguments` as in argv, the program's name first.
 ParsedCommandLine parseCommandLine(const QStringList &arguments);
+
+// "90s", "10m", "8h": a whole number of seconds, minutes or hours, at least
+// one second and at most 24 days (a Qt timer's range). None if not so.
+std::optional<std::chrono::milliseconds> parseDuration(const QString &text);
+
+// Why `path` cannot be created (or, with `overwrite`, replaced) as a record
+// file; empty if it can. Creates nothing and changes no existing file.
+std::string recordPathProblem(const QString &path, bool overwrite);
 
 } // namespace adcard

@@ -1,6 +1,7 @@
 #include "panel/panel_app.h"
 
 #include "acquisition/dlldef.h"
+#include "driver/driver_status.h"
 #include "driver/loader.h"
 #include "panel/driver_problem.h"
 #include "history/history_window.h"
@@ -10,6 +11,8 @@
 #include "panel/recording_control.h"
 #include "panel/recording_module.h"
 #include "review/review_window.h"
+#include "panel/display_check.h"
+#include "panel/unattended_run.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,6 +32,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 // Outside the namespace: the macro declares the resource's initialiser.
 static void initFontResource() { Q_INIT_RESOURCE(panel_fonts); }
@@ -165,11 +169,26 @@ PanelProgram::PanelProgram(const PanelOptions &options)
         openHistory();
     if (!options.record.empty())
         recording().start(QString::fromStdString(options.record), options.overwrite);
+    if (options.start || options.stopAfter || !options.record.empty()) {
+        UnattendedOptions u{options.start, options.stopAfter, !options.record.empty()};
+        unattended_ = std::make_unique<UnattendedRun>(*window_, u, [this]() -> const RecordingSession * {
+            return recording_ ? recording_->recorder() : nullptr;
+        });
+        window_->acquisition().addBlockHook(*unattended_);
+    }
+}
+
+int PanelProgram::exitStatus(std::string &why) const
+{
+    return unattended_ ? unattended_->exitStatus(why) : kExitOk;
 }
 
 PanelProgram::~PanelProgram()
 {
     closeReviews();
+    if (unattended_)
+        window_->acquisition().removeBlockHook(*unattended_);
+    unattended_.reset();
     recording_.reset(); // closes the file, if the unload has not
     events_.reset();
     if (history_)
@@ -196,28 +215,6 @@ void PanelProgram::driverFailed(const DriverFailure &failure)
 
 namespace {
 
-// The file the dynamic loader opened, or the name it was asked for.
-std::string loadedLibrary(const DriverBackend &loader)
-{
-    std::string path = loader.libraryPath();
-    return path.empty() ? loader.library() : path;
-}
-
-DriverStatus driverStatusOf(const DriverBackend &loader)
-{
-    DriverStatus s;
-    s.failures = loader.failures();
-    if (!loader.hostLost().empty()) {
-        s.kind = DriverStatus::Kind::HostLost;
-    } else if (loader.libraryOpened()) {
-        s.kind = DriverStatus::Kind::Loaded;
-        s.path = loadedLibrary(loader);
-    } else if (loader.libraryOpenAttempted()) {
-        s.kind = DriverStatus::Kind::Missing;
-    }
-    return s;
-}
-
 // Beside the panel on its right, or on its left when the screen ends there.
 void placeBeside(QWidget &history, const QWidget &panel)
 {
@@ -241,7 +238,7 @@ HistoryWindow &PanelProgram::openHistory()
         sources.panelTimer = window_->timer();
         sources.blockCount = [this] { return window_->acquisition().BlockCount; };
         if (loader_)
-            sources.driver = [this] { return driverStatusOf(*loader_); };
+            sources.driver = [this] { return driverStatus(*loader_); };
         sources.decimalSeparator = window_->acquisition().decimalSeparator();
         history_ = std::make_unique<HistoryWindow>(*dll_, std::move(sources));
         placeBeside(*history_, *window_);
@@ -337,21 +334,37 @@ bool PanelProgram::finishRecording(std::chrono::milliseconds limit)
 
 namespace {
 
+// One line and kExitNoDisplay where no display can be opened, instead of
+// Qt's abort.
+int checkDisplay(const QStringList &arguments)
+{
+    const std::string problem = displayProblem(arguments, [](const char *n) { return std::getenv(n); });
+    if (problem.empty())
+        return kExitOk;
+    std::fprintf(stderr, "adcard-panel: %s\n", problem.c_str());
+    return kExitNoDisplay;
+}
+
 // --open: the review window alone, never the driver library. The file is
 // opened before the QApplication exists, so that a bad one is refused
 // (status 2, one line) before any window shows and without a display.
-int runReview(int argc, char **argv, const QString &program, const QString &path)
+int runReview(int argc, char **argv, const QStringList &arguments, const QString &path)
 {
+    const QString program = QFileInfo(arguments.first()).fileName();
     QString why;
     OpenedRecording opened = openRecordingForReview(path, why);
     if (!opened.run) {
         why.replace(QLatin1Char('\n'), QLatin1Char(' '));
         const QString line = QStringLiteral("%1: cannot open '%2': %3\n").arg(program, path, why);
         std::fputs(line.toLocal8Bit().constData(), stderr);
-        return 2;
+        return kExitUsage;
     }
+    if (const int status = checkDisplay(arguments); status != kExitOk)
+        return status;
     prepareApplication();
+    std::optional<DisplayGuard> guard(std::in_place, kExitNoDisplay);
     QApplication app(argc, argv);
+    guard.reset();
     applyApplicationLook();
     ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
     QObject::connect(&window, &ReviewWindow::openRecordingRequested, &window,
@@ -383,29 +396,41 @@ int runPanel(int argc, char **argv)
     if (!parsed.run)
         return parsed.status;
     if (!parsed.run->open.isEmpty())
-        return runReview(argc, argv, QFileInfo(arguments.first()).fileName(), parsed.run->open);
+        return runReview(argc, argv, arguments, parsed.run->open);
+    if (const int status = checkDisplay(arguments); status != kExitOk)
+        return status;
 
     prepareApplication();
+    std::optional<DisplayGuard> guard(std::in_place, kExitNoDisplay);
     QApplication app(argc, argv);
+    guard.reset();
     applyApplicationLook();
     PanelOptions options;
     options.history = parsed.run->history;
     options.record = parsed.run->record.toStdString();
     options.overwrite = parsed.run->overwrite;
+    options.start = parsed.run->start;
+    options.stopAfter = parsed.run->stopAfter;
     if (parsed.run->driverHost) {
         options.host.emplace();
         options.host->command = {parsed.run->driverHost->isEmpty() ? defaultHostProgram()
                                                                     : parsed.run->driverHost->toStdString()};
     }
     PanelProgram program(options);
-    const int status = QApplication::exec();
+    const int loopStatus = QApplication::exec();
     // Exit and the close box have begun closing the recording; a writer
     // stuck on the disk (a hung network share) does not keep the program.
     if (!program.finishRecording(kRecordingCloseLimit)) {
         std::fprintf(stderr, "adcard-panel: the recording is still closing; it keeps what was flushed\n");
         std::fflush(nullptr);
-        std::_Exit(status);
+        std::_Exit(loopStatus != 0 ? loopStatus : kExitRecordingLost);
     }
+    if (loopStatus != 0)
+        return loopStatus;
+    std::string why;
+    const int status = program.exitStatus(why);
+    if (!why.empty())
+        std::fprintf(stderr, "adcard-panel: %s\n", why.c_str());
     return status;
 }
 

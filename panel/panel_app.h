@@ -19,6 +19,7 @@ class FrmMultiBuf;
 class RecordingControl;
 class HistoryWindow;
 class ReviewWindow;
+class UnattendedRun;
 struct DllDef;
 
 // The window's font: 165 twips (8.25 pt, 11 px at 96 dpi), the largest
@@ -45,6 +46,8 @@ struct PanelOptions {
     bool history = false; // open the history window beside the panel at once
     std::string record = {}; // arm the recorder for this file; empty: no
     bool overwrite = false;
+    bool start = false; // press Start once the window shows
+    std::optional<std::chrono::milliseconds> stopAfter = {}; // then press Stop and Exit
 };
 
 // Owns the driver backend, the program-wide state and the window; creating
@@ -76,6 +79,9 @@ public:
     // Waits up to `limit` for the recording to close, keeping the windows
     // responsive; false if it has not.
     bool finishRecording(std::chrono::milliseconds limit);
+    // The program's exit status once the event loop has ended (command_line.h),
+    // with a line for standard error when it is not 0.
+    int exitStatus(std::string &why) const;
 
 private:
     class PanelEvents;
@@ -90,6 +96,7 @@ private:
     std::unique_ptr<HistoryWindow> history_;
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<PanelEvents> events_;
+    std::unique_ptr<UnattendedRun> unattended_;
 };
 
 // What main does: reads the command line, then runs the program; returns

@@ -58,11 +58,16 @@ auto intInRange(T &out, T lo, T hi)
     };
 }
 
-auto anyCode(std::optional<int32_t> &out)
+// 0 is what GetLastADError says when nothing failed, so it cannot stand
+// for a failure.
+auto failureCode(std::optional<int32_t> &out)
 {
     return [&out](std::string_view s) {
-        out = parseNumber<int32_t>(s);
-        return out.has_value();
+        const auto v = parseNumber<int32_t>(s);
+        if (!v || *v == 0)
+            return false;
+        out = v;
+        return true;
     };
 }
 
@@ -72,8 +77,8 @@ SimConfig parseSimConfig(const EnvLookup &lookup, std::vector<std::string> &warn
 {
     SimConfig c;
     Reader r(lookup, warnings);
-    r.read("ADCARD_SIM_FAIL_INITIAL", "a 32-bit integer", anyCode(c.failInitial));
-    r.read("ADCARD_SIM_FAIL_STARTINTR", "a 32-bit integer", anyCode(c.failStartIntr));
+    r.read("ADCARD_SIM_FAIL_INITIAL", "a non-zero 32-bit integer", failureCode(c.failInitial));
+    r.read("ADCARD_SIM_FAIL_STARTINTR", "a non-zero 32-bit integer", failureCode(c.failStartIntr));
     r.read("ADCARD_SIM_FAIL_ADRESULT_EVERY", "an integer of at least 1",
            intInRange<uint32_t>(c.failADResultEvery, 1, UINT32_MAX));
     r.read("ADCARD_SIM_SPEED", "a number above 0, at most 1000000", [&c](std::string_view s) {

@@ -70,13 +70,13 @@ INSTANTIATE_TEST_SUITE_P(
 // The float nearest to (code - 2048) / 4095 * 10 worked out in double. Codes
 // 1 and 411 tell it apart from the same formula in float (as x * (10 / 4095)
 // or as x / 4095 * 10); the 32-bit extremes catch an int subtraction.
-struct VoltsRow {
+struct ReadoutVoltsRow {
     const char *name;
     int32_t code;
     float volts;
 };
 
-class CodeToVolts : public ::testing::TestWithParam<VoltsRow> {};
+class CodeToVolts : public ::testing::TestWithParam<ReadoutVoltsRow> {};
 
 TEST_P(CodeToVolts, IsTheDoubleResultRoundedToFloat)
 {
@@ -86,13 +86,13 @@ TEST_P(CodeToVolts, IsTheDoubleResultRoundedToFloat)
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, CodeToVolts,
-    ::testing::Values(VoltsRow{"Zero", 0, -0x1.401402p+2f}, VoltsRow{"One", 1, -0x1.3febfep+2f},
-                      VoltsRow{"FloatDivideShows", 411, -0x1.ffaffap+1f},
-                      VoltsRow{"BelowMid", 2047, -0x1.401402p-9f}, VoltsRow{"Mid", 2048, 0.0f},
-                      VoltsRow{"AboveMid", 2049, 0x1.401402p-9f}, VoltsRow{"ThreeQuarters", 3072, 0x1.401402p+1f},
-                      VoltsRow{"FullScale", 4095, 0x1.3febfep+2f},
-                      VoltsRow{"Int32Min", std::numeric_limits<int32_t>::min(), -0x1.401416p+22f},
-                      VoltsRow{"Int32Max", std::numeric_limits<int32_t>::max(), 0x1.4013eep+22f}),
+    ::testing::Values(ReadoutVoltsRow{"Zero", 0, -0x1.401402p+2f}, ReadoutVoltsRow{"One", 1, -0x1.3febfep+2f},
+                      ReadoutVoltsRow{"FloatDivideShows", 411, -0x1.ffaffap+1f},
+                      ReadoutVoltsRow{"BelowMid", 2047, -0x1.401402p-9f}, ReadoutVoltsRow{"Mid", 2048, 0.0f},
+                      ReadoutVoltsRow{"AboveMid", 2049, 0x1.401402p-9f}, ReadoutVoltsRow{"ThreeQuarters", 3072, 0x1.401402p+1f},
+                      ReadoutVoltsRow{"FullScale", 4095, 0x1.3febfep+2f},
+                      ReadoutVoltsRow{"Int32Min", std::numeric_limits<int32_t>::min(), -0x1.401416p+22f},
+                      ReadoutVoltsRow{"Int32Max", std::numeric_limits<int32_t>::max(), 0x1.4013eep+22f}),
     kRowName);
 
 TEST(Readout, SumsAsFloatInScanOrder)

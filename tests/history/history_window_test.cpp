@@ -1,7 +1,5 @@
 // The history window beside the real panel, with a mocked card: how it
-// opens, what it shows, that the panel stays as it was, and the program's
-// command line.
-#include "panel/command_line.h"
+// opens, what it shows, and that the panel stays as it was.
 #include "panel/frm_multibuf.h"
 #include "history/history_window.h"
 #include "tests/support/mock_driver.h"
@@ -13,7 +11,6 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -204,93 +201,6 @@ TEST(HistoryProgram, StatusNamesAMissingLibraryAndTheLoadersReason)
     EXPECT_THAT(text, HasSubstr("未找到驱动库"));
     EXPECT_THAT(text, HasSubstr("libadcard-history-test-missing.so"));
     EXPECT_THAT(text, HasSubstr("cannot open shared object file"));
-}
-
-struct SimRow {
-    const char *name;
-    const char *path;
-    bool simulated;
-};
-
-class SimulatedCard : public ::testing::TestWithParam<SimRow> {};
-
-TEST_P(SimulatedCard, IsToldByItsFolder)
-{
-    EXPECT_EQ(isSimulatedCard(GetParam().path), GetParam().simulated);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, SimulatedCard,
-    ::testing::Values(SimRow{"installed", "/usr/local/lib/x86_64-linux-gnu/adcard-sim/libadcard.so", true},
-                      SimRow{"build_tree", "/src/build/default/simcard/libadcard.so", true},
-                      SimRow{"system_driver", "/usr/local/lib/libadcard.so", false},
-                      SimRow{"sim_in_file_name_only", "/opt/simcard-tools/lib/libadcard.so", false}),
-    kRowName);
-
-struct ArgsRow {
-    const char *name;
-    std::vector<const char *> args;
-    int status;   // -1: the program runs
-    bool history; // when it runs
-    const char *out;
-    const char *err;
-};
-
-class CommandLineRows : public ::testing::TestWithParam<ArgsRow> {};
-
-TEST_P(CommandLineRows, DecideWhetherAndHowTheProgramRuns)
-{
-    const ArgsRow &row = GetParam();
-    QStringList args{QStringLiteral("/usr/bin/adcard-panel")};
-    for (const char *a : row.args)
-        args << QString::fromUtf8(a);
-    const ParsedCommandLine parsed = parseCommandLine(args);
-    if (row.status < 0) {
-        ASSERT_TRUE(parsed.run.has_value()) << parsed.err;
-        EXPECT_EQ(parsed.run->history, row.history);
-    } else {
-        EXPECT_FALSE(parsed.run.has_value());
-        EXPECT_EQ(parsed.status, row.status);
-    }
-    EXPECT_EQ(parsed.out.rfind(row.out, 0), 0u) << parsed.out;
-    EXPECT_EQ(parsed.err.rfind(row.err, 0), 0u) << parsed.err;
-    EXPECT_EQ(parsed.out.empty(), *row.out == '\0');
-    EXPECT_EQ(parsed.err.empty(), *row.err == '\0');
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CommandLineRows,
-    ::testing::Values(
-        ArgsRow{"none", {}, -1, false, "", ""}, ArgsRow{"history", {"--history"}, -1, true, "", ""},
-        ArgsRow{"qt_option_passes", {"-platform", "offscreen", "--history"}, -1, true, "", ""},
-        ArgsRow{"help", {"--help"}, 0, false, "Usage: adcard-panel [options]\n", ""},
-        ArgsRow{"help_short", {"-h", "--bogus"}, 2, false, "", "adcard-panel: Unknown option 'bogus'.\nUsage:"},
-        ArgsRow{"version", {"--version"}, 0, false, "adcard-panel " ADPANEL_VERSION "\n", ""},
-        ArgsRow{"unknown", {"--recrod"}, 2, false, "", "adcard-panel: Unknown option 'recrod'.\nUsage: adcard-panel"},
-        ArgsRow{"stray_argument", {"file.h5"}, 2, false, "", "adcard-panel: unexpected argument 'file.h5'\nUsage:"},
-        ArgsRow{"record_new_file", {"--record", "/nonexistent/new.h5"}, -1, false, "", ""},
-        ArgsRow{"record_without_file", {"--record"}, 2, false, "", "adcard-panel: Missing value after '--record'."},
-        ArgsRow{"record_existing_file", {"--record", ADPANEL_PROGRAM}, 2, false, "", "adcard-panel: '" ADPANEL_PROGRAM "' exists; give --overwrite"},
-        ArgsRow{"record_overwrite", {"--record", ADPANEL_PROGRAM, "--overwrite"}, -1, false, "", ""}),
-    kRowName);
-
-// The real program: a wrong option ends it before the driver library is
-// even looked for, so the loader's line never appears.
-TEST(ProgramCommandLine, WrongOptionExitsWithStatusTwoBeforeAnyDriverCall)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LD_LIBRARY_PATH"), QStringLiteral("/nonexistent"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(ADPANEL_PROGRAM), {QStringLiteral("--no-such-option")});
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), 2);
-    EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
-    const QByteArray err = p.readAllStandardError();
-    EXPECT_TRUE(err.startsWith("adcard-panel: Unknown option 'no-such-option'.\n")) << err.toStdString();
-    EXPECT_FALSE(err.contains("adcard: cannot load")) << err.toStdString();
 }
 
 } // namespace

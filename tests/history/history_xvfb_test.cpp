@@ -12,13 +12,18 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace adcard {
 namespace {
 
 TEST(HistoryOnX, WaveformsAppearWhileAcquiringOnTheSimulatedCard)
 {
     PanelOptions options;
-    options.library = ADCARD_SIM_LIBRARY;
+    // tools/history_screenshot.sh names the installed card, so that the
+    // picture shows no build machine's path.
+    const char *installed = std::getenv("ADPANEL_SCREENSHOT_DRIVER");
+    options.library = installed && *installed ? installed : ADCARD_SIM_LIBRARY;
     options.history = true;
     PanelProgram program(options);
     FrmMultiBuf &panel = program.window();

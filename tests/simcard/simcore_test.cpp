@@ -68,6 +68,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, ConfigParsing, testing::ValuesIn(std::vector<Conf
     {"empty_is_unset", {{"ADCARD_SIM_QUEUE", ""}}, same, 0},
     {"fail_initial_trailing_text", {{"ADCARD_SIM_FAIL_INITIAL", "12x"}}, same, 1},
     {"fail_startintr_beyond_32_bits", {{"ADCARD_SIM_FAIL_STARTINTR", "2147483648"}}, same, 1},
+    {"fail_startintr_zero", {{"ADCARD_SIM_FAIL_STARTINTR", "0"}}, same, 1},
+    {"fail_initial_zero", {{"ADCARD_SIM_FAIL_INITIAL", "0"}}, same, 1},
     {"adresult_every_zero", {{"ADCARD_SIM_FAIL_ADRESULT_EVERY", "0"}}, same, 1},
     {"speed_nan", {{"ADCARD_SIM_SPEED", "nan"}}, same, 1},
     {"speed_above_max", {{"ADCARD_SIM_SPEED", "1e7"}}, same, 1},

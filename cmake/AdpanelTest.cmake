@@ -1,0 +1,127 @@
+# How a test program is built, in one place, so that a new one gets the same
+# cheap build by calling adpanel_test(). Where a test file's compile time
+# goes: GoogleTest's and GoogleMock's own instantiations, emitted again in
+# every translation unit, then their headers and Qt's, parsed again for every
+# file, then code generation for the test bodies. So each program's files
+# are compiled as one unit (UNITY_BUILD), the headers are parsed once per
+# build tree into a precompiled header that every program reuses, and test
+# code is compiled at -O1 in the optimised presets.
+#
+#   adpanel_test(<name> <source>...
+#                [QT]                      the program uses Qt (links Qt6::Widgets and Qt6::Test)
+#                [LIBRARIES <target>...]   what it links besides GoogleTest/GoogleMock
+#                [DEFINITIONS <def>...]    compile definitions, e.g. LIB="$<TARGET_FILE:adcard>"
+#                [DEPENDS <target>...]     targets it needs at run time (libraries it dlopens)
+#                [MAIN gtest|gmock|none]   which main to link (default gtest; none: the sources or
+#                                          LIBRARIES bring their own)
+#                [TEST_PREFIX <prefix>]    prefix for the discovered test names
+#                [ENVIRONMENT <var=value>...]
+#                [NO_DISCOVERY]            only build it; the caller registers its tests
+#                [PRESET_OPTIMIZATION])    compile it at the preset's -O level, not -O1 (a test
+#                                          whose own loop must keep pace with the card)
+#
+# A program whose sources differ in flags that change the headers' meaning
+# cannot share the header; none does today. The check is -Winvalid-pch,
+# which with ADPANEL_WERROR fails the build instead of silently parsing the
+# headers again.
+include_guard(GLOBAL)
+include(GoogleTest)
+
+find_package(GTest REQUIRED)
+option(ADPANEL_UNITY_TESTS "Compile each test program's files as one translation unit" ON)
+
+# Test code itself is compiled with -O1 where the product is optimised:
+# GoogleMock's expectations take about a third longer to compile at -O2, for
+# no speed that a test needs. Its debug information is line tables (-g1),
+# enough for a sanitizer's or a debugger's backtrace with files and lines
+# at two thirds of the compile time of full -g; rebuild with
+# -DADPANEL_TEST_DEBUG_INFO=-g to step through a test's variables. The
+# product's libraries keep the preset's level and debug information.
+set(ADPANEL_TEST_DEBUG_INFO -g1 CACHE STRING "Debug information option for test code")
+set(_adpanel_test_options -Winvalid-pch $<$<CONFIG:RelWithDebInfo,Release,MinSizeRel>:-O1>
+    $<$<CONFIG:Debug,RelWithDebInfo>:${ADPANEL_TEST_DEBUG_INFO}>)
+
+# gold links a test program in a quarter of the time of the default linker.
+include(CheckLinkerFlag)
+check_linker_flag(CXX -fuse-ld=gold ADPANEL_HAVE_GOLD)
+set(_adpanel_test_link_options)
+if(ADPANEL_HAVE_GOLD)
+  set(_adpanel_test_link_options -fuse-ld=gold)
+endif()
+
+# The hosts that own the precompiled headers: executables, so that the
+# header is built with the test programs' own -fPIE.
+function(_adpanel_pch_host host)
+  set(source ${CMAKE_BINARY_DIR}/adpanel_pch/${host}.cpp)
+  if(NOT EXISTS ${source})
+    file(WRITE ${source} "int main() { return 0; }\n")
+  endif()
+  add_executable(${host} ${source})
+  target_link_libraries(${host} PRIVATE ${ARGN})
+  target_compile_options(${host} PRIVATE ${_adpanel_test_options})
+endfunction()
+
+set(_adpanel_std_headers <algorithm> <chrono> <cstdint> <functional> <map> <memory> <set> <string>
+    <thread> <vector>)
+if(NOT TARGET adpanel_pch_gtest)
+  _adpanel_pch_host(adpanel_pch_gtest GTest::gmock)
+  target_precompile_headers(adpanel_pch_gtest PRIVATE <gmock/gmock.h> <gtest/gtest.h> ${_adpanel_std_headers})
+  if(ADPANEL_PANEL)
+    find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets Test)
+    # Not Qt6::Test: it defines the folder of each test program
+    # (QT_TESTCASE_BUILDDIR), which would make the header differ per folder.
+    _adpanel_pch_host(adpanel_pch_qt GTest::gmock Qt6::Widgets)
+    target_precompile_headers(adpanel_pch_qt PRIVATE <gmock/gmock.h> <gtest/gtest.h> ${_adpanel_std_headers}
+      <QApplication> <QImage> <QLabel> <QPainter> <QPushButton> <QScreen> <QString> <QTimer> <QWidget>)
+  endif()
+endif()
+
+function(adpanel_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "QT;NO_DISCOVERY;PRESET_OPTIMIZATION" "MAIN;TEST_PREFIX"
+                        "LIBRARIES;DEFINITIONS;DEPENDS;ENVIRONMENT")
+  add_executable(${name} ${arg_UNPARSED_ARGUMENTS})
+  # All of a program's files in one translation unit: each file alone pays
+  # for GoogleTest's and GoogleMock's own instantiations again, which costs
+  # more than the header. A file that cannot share (a clashing name in an
+  # anonymous namespace) sets SKIP_UNITY_BUILD_INCLUSION.
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ${ADPANEL_UNITY_TESTS} UNITY_BUILD_BATCH_SIZE 0)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE ${arg_DEFINITIONS})
+  if(NOT arg_MAIN)
+    set(arg_MAIN gtest)
+  endif()
+  set(main)
+  if(arg_MAIN STREQUAL "gtest")
+    set(main GTest::gtest_main)
+  elseif(arg_MAIN STREQUAL "gmock")
+    set(main GTest::gmock_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} ${main} GTest::gmock)
+  target_link_options(${name} PRIVATE ${_adpanel_test_link_options})
+  if(arg_QT)
+    target_link_libraries(${name} PRIVATE Qt6::Widgets Qt6::Test)
+  endif()
+  # The shared headers were made with the test options; a program at the
+  # preset's level parses its headers itself.
+  if(NOT arg_PRESET_OPTIMIZATION)
+    target_compile_options(${name} PRIVATE ${_adpanel_test_options})
+    if(arg_QT)
+      target_precompile_headers(${name} REUSE_FROM adpanel_pch_qt)
+    else()
+      target_precompile_headers(${name} REUSE_FROM adpanel_pch_gtest)
+    endif()
+  endif()
+  if(arg_DEPENDS)
+    add_dependencies(${name} ${arg_DEPENDS})
+  endif()
+  if(NOT arg_NO_DISCOVERY)
+    set(discover_args)
+    if(arg_TEST_PREFIX)
+      list(APPEND discover_args TEST_PREFIX ${arg_TEST_PREFIX})
+    endif()
+    if(arg_ENVIRONMENT)
+      list(APPEND discover_args PROPERTIES ENVIRONMENT "${arg_ENVIRONMENT}")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${discover_args})
+  endif()
+endfunction()

@@ -1,0 +1,56 @@
+#pragma once
+// A run nobody watches (--start, --stop-after, --record from a script or a
+// service): presses the panel's own buttons when asked, and afterwards tells
+// whether the recording kept every block, for the exit status.
+#include "acquisition/block_hook.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+class QTimer;
+
+namespace adcard {
+
+class FrmMultiBuf;
+class RecordingSession;
+
+struct UnattendedOptions {
+    bool start = false; // press Start once the window shows
+    std::optional<std::chrono::milliseconds> stopAfter; // then Stop and Exit
+    bool record = false; // a recording was asked for: the exit status reports on it
+};
+
+class UnattendedRun final : public QObject, public BlockHook {
+public:
+    // `session` gives the recorder once it exists (null before). Add the run
+    // to the acquisition's block hooks so that it sees blocks the card
+    // counted but the panel could not fetch.
+    UnattendedRun(FrmMultiBuf &panel, UnattendedOptions options,
+                  std::function<const RecordingSession *()> session);
+    ~UnattendedRun() override;
+
+    // 0, or kExitRecordingLost when a recording was asked for and it lost
+    // blocks, stopped on an error, or (with --start) never began; then `why`
+    // says which.
+    int exitStatus(std::string &why) const;
+
+    // BlockHook
+    void acquisitionStarted(const AcqSettings &settings) override;
+    void blockMissed(int64_t fetched) override;
+
+private:
+    void press(const char *button);
+
+    FrmMultiBuf &panel_;
+    UnattendedOptions options_;
+    std::function<const RecordingSession *()> session_;
+    QTimer *stopTimer_ = nullptr;
+    bool started_ = false;
+    int64_t missedWhileRecording_ = 0;
+};
+
+} // namespace adcard

@@ -1,0 +1,202 @@
+// The program's command line: what each set of options decides, and the real
+// program run with them (exit statuses a script relies on).
+#include "panel/command_line.h"
+#include "tests/support/row_name.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <hdf5.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace adcard {
+namespace {
+
+using ::PrintTo; // rows print as their names
+
+struct ArgsRow {
+    const char *name;
+    std::vector<const char *> args;
+    int status;   // -1: the program runs
+    bool history; // when it runs
+    const char *out;
+    const char *err;
+};
+
+class CommandLineRows : public ::testing::TestWithParam<ArgsRow> {};
+
+TEST_P(CommandLineRows, DecideWhetherAndHowTheProgramRuns)
+{
+    const ArgsRow &row = GetParam();
+    QStringList args{QStringLiteral("/usr/bin/adcard-panel")};
+    for (const char *a : row.args)
+        args << QString::fromUtf8(a);
+    const ParsedCommandLine parsed = parseCommandLine(args);
+    if (row.status < 0) {
+        ASSERT_TRUE(parsed.run.has_value()) << parsed.err;
+        EXPECT_EQ(parsed.run->history, row.history);
+    } else {
+        EXPECT_FALSE(parsed.run.has_value());
+        EXPECT_EQ(parsed.status, row.status);
+    }
+    EXPECT_EQ(parsed.out.rfind(row.out, 0), 0u) << parsed.out;
+    EXPECT_EQ(parsed.err.rfind(row.err, 0), 0u) << parsed.err;
+    EXPECT_EQ(parsed.out.empty(), *row.out == '\0');
+    EXPECT_EQ(parsed.err.empty(), *row.err == '\0');
+}
+
+#define NEW_FILE ADPANEL_PROGRAM ".absent.h5"
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CommandLineRows,
+    ::testing::Values(
+        ArgsRow{"none", {}, -1, false, "", ""}, ArgsRow{"history", {"--history"}, -1, true, "", ""},
+        ArgsRow{"qt_option_passes", {"-platform", "offscreen", "--history"}, -1, true, "", ""},
+        ArgsRow{"help", {"--help"}, 0, false, "Usage: adcard-panel [options]\n", ""},
+        ArgsRow{"help_short", {"-h", "--bogus"}, 2, false, "", "adcard-panel: Unknown option 'bogus'.\nUsage:"},
+        ArgsRow{"version", {"--version"}, 0, false, "adcard-panel " ADPANEL_VERSION "\n", ""},
+        ArgsRow{"unknown", {"--recrod"}, 2, false, "", "adcard-panel: Unknown option 'recrod'.\nUsage: adcard-panel"},
+        ArgsRow{"stray_argument", {"file.h5"}, 2, false, "", "adcard-panel: unexpected argument 'file.h5'\nUsage:"},
+        ArgsRow{"record_new_file", {"--record", NEW_FILE}, -1, false, "", ""},
+        ArgsRow{"record_in_missing_folder", {"--record", "/nonexistent/new.h5"}, 2, false, "",
+                "adcard-panel: cannot record to '/nonexistent/new.h5': no folder /nonexistent\n"},
+        ArgsRow{"record_below_a_file", {"--record", ADPANEL_PROGRAM "/new.h5"}, 2, false, "",
+                "adcard-panel: cannot record to '" ADPANEL_PROGRAM "/new.h5': " ADPANEL_PROGRAM " is not a folder\n"},
+        ArgsRow{"record_to_a_folder", {"--record", "/tmp", "--overwrite"}, 2, false, "",
+                "adcard-panel: cannot record to '/tmp': it is a folder\n"},
+        ArgsRow{"record_without_file", {"--record"}, 2, false, "", "adcard-panel: Missing value after '--record'."},
+        ArgsRow{"record_existing_file", {"--record", ADPANEL_PROGRAM}, 2, false, "", "adcard-panel: '" ADPANEL_PROGRAM "' exists; give --overwrite"},
+        ArgsRow{"record_overwrite", {"--record", ADPANEL_PROGRAM, "--overwrite"}, -1, false, "", ""},
+        ArgsRow{"overwrite_alone", {"--overwrite"}, 2, false, "", "adcard-panel: --overwrite applies only with --record\nUsage:"},
+        ArgsRow{"unattended", {"--start", "--stop-after", "8h", "--record", NEW_FILE}, -1, false, "", ""},
+        ArgsRow{"stop_after_without_unit", {"--stop-after", "90"}, 2, false, "",
+                "adcard-panel: --stop-after takes a duration such as 90s, 10m or 8h, not '90'\nUsage:"}),
+    kRowName);
+
+struct DurationRow {
+    const char *name;
+    const char *text;
+    long long ms; // -1: refused
+};
+
+class Durations : public ::testing::TestWithParam<DurationRow> {};
+
+TEST_P(Durations, AreWholeSecondsMinutesOrHoursWithinATimersRange)
+{
+    const auto d = parseDuration(QString::fromUtf8(GetParam().text));
+    EXPECT_EQ(d ? d->count() : -1, GetParam().ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Durations,
+                         ::testing::Values(DurationRow{"seconds", "90s", 90'000}, DurationRow{"minutes", "10m", 600'000},
+                                           DurationRow{"hours", "8h", 28'800'000},
+                                           DurationRow{"longest", "576h", 2'073'600'000},
+                                           DurationRow{"beyond_a_timer", "597h", -1}, DurationRow{"zero", "0s", -1},
+                                           DurationRow{"fraction", "1.5h", -1}, DurationRow{"negative", "-5s", -1},
+                                           DurationRow{"huge", "999999999h", -1}, DurationRow{"blank", "", -1}),
+                         kRowName);
+
+// Rows of every block table in a recording (the root's, or its first run's
+// in the earlier layout); -1 if the file does not open.
+long long recordedBlocks(const QString &path)
+{
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    const hid_t file = H5Fopen(path.toLocal8Bit().constData(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    if (file < 0)
+        return -1;
+    long long rows = -1;
+    for (const char *name : {"/blocks", "/run0001/blocks"}) {
+        const hid_t set = H5Dopen2(file, name, H5P_DEFAULT);
+        if (set < 0)
+            continue;
+        const hid_t space = H5Dget_space(set);
+        hsize_t dims[2] = {0, 0};
+        H5Sget_simple_extent_dims(space, dims, nullptr);
+        rows = static_cast<long long>(dims[0]);
+        H5Sclose(space);
+        H5Dclose(set);
+        break;
+    }
+    H5Fclose(file);
+    return rows;
+}
+
+struct RunRow {
+    const char *name;
+    std::vector<const char *> args; // "FILE": a record file in a fresh folder
+    std::vector<const char *> env;  // NAME=value, or NAME alone to remove it
+    int status;
+    const char *err; // standard error starts with this; for status 1, it is one line
+};
+
+class ProgramRuns : public ::testing::TestWithParam<RunRow> {};
+
+TEST_P(ProgramRuns, EndWithTheStatusAScriptReads)
+{
+    const RunRow &row = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("rec.h5"));
+    const QString stats = dir.filePath(QStringLiteral("stats.txt"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_LIBRARY_PATH"), QFileInfo(QStringLiteral(ADCARD_SIM_LIBRARY)).absolutePath());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ADCARD_SIM_STATS"), stats);
+    for (const char *e : row.env) {
+        const QString s = QString::fromUtf8(e);
+        if (s.contains(QLatin1Char('=')))
+            env.insert(s.section(QLatin1Char('='), 0, 0), s.section(QLatin1Char('='), 1));
+        else
+            env.remove(s);
+    }
+    QStringList args;
+    for (const char *a : row.args)
+        args << (QByteArray(a) == "FILE" ? file : QString::fromUtf8(a));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(ADPANEL_PROGRAM), args);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QByteArray err = p.readAllStandardError();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();
+    EXPECT_EQ(p.exitCode(), row.status) << err.toStdString();
+    EXPECT_TRUE(err.startsWith(row.err)) << err.toStdString();
+    if (row.status == kExitNoDisplay) {
+        EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+    }
+    if (!args.contains(file) || row.status == kExitUsage)
+        return;
+    // Every block the card handed over is in the file, whole run long.
+    QFile statsFile(stats);
+    ASSERT_TRUE(statsFile.open(QIODevice::ReadOnly)) << "the card never stopped";
+    std::map<std::string, long long> counters;
+    for (const QByteArray &line : statsFile.readAll().split('\n'))
+        if (const QList<QByteArray> kv = line.split(' '); kv.size() == 2)
+            counters[kv[0].toStdString()] = kv[1].toLongLong();
+    EXPECT_GT(counters["delivered"], 0);
+    EXPECT_EQ(recordedBlocks(file), counters["delivered"]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProgramRuns,
+    ::testing::Values(
+        // A wrong option ends it before the driver library is even looked for.
+        RunRow{"wrong_option", {"--no-such-option"}, {"LD_LIBRARY_PATH=/nonexistent"}, 2,
+               "adcard-panel: Unknown option 'no-such-option'.\n"},
+        RunRow{"unwritable_record_file", {"--record", "/nonexistent/rec.h5"}, {}, 2, "adcard-panel: cannot record to"},
+        RunRow{"no_display", {}, {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}, 1,
+               "adcard-panel: no display"},
+        RunRow{"display_that_does_not_answer", {}, {"QT_QPA_PLATFORM=xcb", "DISPLAY=:4711", "WAYLAND_DISPLAY"}, 1,
+               "adcard-panel: cannot open the window: "},
+        RunRow{"unattended_recording", {"--start", "--stop-after", "3s", "--record", "FILE"}, {}, 0, ""},
+        // Every fifth fetch fails: those blocks are holes in the file.
+        RunRow{"unattended_recording_missing_blocks", {"--start", "--stop-after", "3s", "--record", "FILE"},
+               {"ADCARD_SIM_FAIL_ADRESULT_EVERY=5"}, 3, ""}),
+    kRowName);
+
+} // namespace
+} // namespace adcard
