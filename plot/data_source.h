@@ -74,6 +74,9 @@ public:
     // it (columnScans() says exactly which). `out` holds columns * channels()
     // entries, column after column.
     // Answered from the coarsest stored level that is still fine enough.
+    // Scans outside the source (before 0 or viewFirst(), from scanCount()
+    // on) are gaps: a plot asks for the column before its first, and a
+    // view may reach past what a young source holds.
     virtual void summarise(double first, double last, int columns, std::span<ColumnSummary> out) const = 0;
 
     // Where a view of the whole source begins: 0 for a recording; the live

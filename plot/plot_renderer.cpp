@@ -321,7 +321,7 @@ void PlotRenderer::fetch(int from, int to) const
         return;
     // In pieces through the stack: a picture's columns never sit on the heap
     // but as extremes.
-    std::array<ColumnSummary, 256> piece;
+    std::array<ColumnSummary, 1024> piece; // 16 KiB: a 1920-pixel picture of four channels in 8 asks
     const auto ch = static_cast<std::size_t>(cacheChannels_);
     const int per = std::max<int>(1, static_cast<int>(piece.size() / ch));
     std::vector<ColumnSummary> wide; // only for more channels than a piece holds
