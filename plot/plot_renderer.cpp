@@ -319,15 +319,18 @@ void PlotRenderer::fetch(int from, int to) const
 {
     if (!source_ || cacheChannels_ <= 0)
         return;
-    // In pieces through the stack: a picture's columns never sit on the heap
-    // but as extremes.
-    std::array<ColumnSummary, 1024> piece; // 16 KiB: a 1920-pixel picture of four channels in 8 asks
+    // A strip through the stack; a whole picture in one ask, through a
+    // buffer freed at once: a source such as a file answers many columns in
+    // one go far faster than in pieces. Between pictures only the extremes
+    // stay (cache_).
+    std::array<ColumnSummary, 1024> piece; // 16 KiB
     const auto ch = static_cast<std::size_t>(cacheChannels_);
-    const int per = std::max<int>(1, static_cast<int>(piece.size() / ch));
-    std::vector<ColumnSummary> wide; // only for more channels than a piece holds
-    if (ch > piece.size())
-        wide.resize(ch);
-    const std::span<ColumnSummary> buf = wide.empty() ? std::span<ColumnSummary>(piece) : std::span<ColumnSummary>(wide);
+    const auto wanted = static_cast<std::size_t>(to - from) * ch;
+    std::vector<ColumnSummary> whole;
+    if (wanted > piece.size())
+        whole.resize(wanted);
+    const std::span<ColumnSummary> buf = whole.empty() ? std::span<ColumnSummary>(piece) : std::span<ColumnSummary>(whole);
+    const int per = static_cast<int>(buf.size() / ch);
     for (int c = from; c < to; c += per) {
         const int n = std::min(per, to - c);
         source_->summariseColumns(first_, last_, cacheColumns_, c, c + n, buf.first(static_cast<std::size_t>(n) * ch));
