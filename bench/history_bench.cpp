@@ -62,6 +62,52 @@ void BM_RenderFullRing(benchmark::State &state)
 // Argument 1: all four traces; 0: the axes and the reduction alone.
 BENCHMARK(BM_RenderFullRing)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
+// What the window does for each tick that stored a block while following
+// the whole ring: the copy and its reduction, the picture's columns moved,
+// and only the new block's strip drawn.
+void BM_TickStrip(benchmark::State &state)
+{
+    NoDriver driver;
+    DllDef dll(driver);
+    dll.settings.ScansPerBlock = 1000;
+    dll.settings.ChannelCount = 4;
+    dll.settings.RingBlocks = 20;
+    dll.HistoryRing.assign(4000 * 20 + 1, 0);
+    for (std::size_t i = 0; i + 1 < dll.HistoryRing.size(); ++i)
+        dll.HistoryRing[i] = static_cast<int16_t>(2048 + 1800 * std::sin(static_cast<double>(i / 4) * 0.01));
+    HistoryPlot plot(dll);
+    plot.historyStarted(dll.settings);
+    QImage image(800, 400, QImage::Format_ARGB32_Premultiplied);
+    int shift = 0;
+    plot.setChangedCallback([&](int s) { shift = s; });
+    int64_t h = 0;
+    const auto tick = [&] {
+        const int slot = static_cast<int>(h % 20);
+        ++h;
+        plot.blockStored({{dll.HistoryRing.data() + slot * 4000, 4000}, slot, h, h});
+        plot.tickEnded({1, 0, 0, 1});
+    };
+    for (int i = 0; i < 25; ++i)
+        tick();
+    {
+        QPainter p(&image);
+        plot.render(p, image.rect());
+    }
+    int strips = 0;
+    for (auto _ : state) {
+        tick();
+        const QRect r = plot.plotRect(image.rect());
+        QPainter p(&image);
+        p.setClipRect(r.adjusted(r.width() - shift, 0, 0, 0));
+        plot.render(p, image.rect(), QRect(r.right() + 1 - shift, r.top(), shift, r.height()));
+        p.end();
+        strips += shift > 0;
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.counters["strips"] = benchmark::Counter(strips, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_TickStrip)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 int main(int argc, char **argv)

@@ -74,6 +74,9 @@ public:
     // it (columnScans() says exactly which). `out` holds columns * channels()
     // entries, column after column.
     // Answered from the coarsest stored level that is still fine enough.
+    // Scans outside the source (before 0 or viewFirst(), from scanCount()
+    // on) are gaps: a plot asks for the column before its first, and a
+    // view may reach past what a young source holds.
     virtual void summarise(double first, double last, int columns, std::span<ColumnSummary> out) const = 0;
 
     // Where a view of the whole source begins: 0 for a recording; the live
@@ -82,13 +85,13 @@ public:
     virtual double viewFirst() const { return 0.0; }
 
     // Columns [from, to) of what summarise(first, last, columns) answers: a
-    // plot whose picture moved asks only for the new strip, and a plot asks
-    // in pieces to keep little memory. `from` may be -1, the column just
-    // before `first` (a plot joins its first column to it). `out` holds
-    // (to - from) * channels() entries. This default asks summarise() for
-    // the piece as a range of its own, which may put a scan at a column's
-    // edge into its neighbour; a source that cuts exactly as columnScans()
-    // does overrides it, and only such a source's picture can be moved.
+    // plot whose picture moved asks only for the new strip. `from` may be
+    // -1, the column just before `first` (a plot joins its first column to
+    // it). `out` holds (to - from) * channels() entries. This default asks
+    // summarise() for the piece as a range of its own, which may put a scan
+    // at a column's edge into its neighbour; a source that cuts exactly as
+    // columnScans() does overrides it, and only such a source's picture can
+    // be moved.
     virtual void summariseColumns(double first, double last, int columns, int from, int to,
                                   std::span<ColumnSummary> out) const
     {

@@ -319,15 +319,18 @@ void PlotRenderer::fetch(int from, int to) const
 {
     if (!source_ || cacheChannels_ <= 0)
         return;
-    // In pieces through the stack: a picture's columns never sit on the heap
-    // but as extremes.
-    std::array<ColumnSummary, 256> piece;
+    // A strip through the stack; a whole picture in one ask, through a
+    // buffer freed at once: a source such as a file answers many columns in
+    // one go far faster than in pieces. Between pictures only the extremes
+    // stay (cache_).
+    std::array<ColumnSummary, 1024> piece; // 16 KiB
     const auto ch = static_cast<std::size_t>(cacheChannels_);
-    const int per = std::max<int>(1, static_cast<int>(piece.size() / ch));
-    std::vector<ColumnSummary> wide; // only for more channels than a piece holds
-    if (ch > piece.size())
-        wide.resize(ch);
-    const std::span<ColumnSummary> buf = wide.empty() ? std::span<ColumnSummary>(piece) : std::span<ColumnSummary>(wide);
+    const auto wanted = static_cast<std::size_t>(to - from) * ch;
+    std::vector<ColumnSummary> whole;
+    if (wanted > piece.size())
+        whole.resize(wanted);
+    const std::span<ColumnSummary> buf = whole.empty() ? std::span<ColumnSummary>(piece) : std::span<ColumnSummary>(whole);
+    const int per = static_cast<int>(buf.size() / ch);
     for (int c = from; c < to; c += per) {
         const int n = std::min(per, to - c);
         source_->summariseColumns(first_, last_, cacheColumns_, c, c + n, buf.first(static_cast<std::size_t>(n) * ch));
@@ -440,11 +443,35 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     const double pxPerVolt = (r.height() - 1) / (voltsTop_ - voltsBottom_);
     const double vStep = niceStep(3.0 * fm.height() / pxPerVolt, true);
     const double vMinor = minorStep(vStep) * pxPerVolt >= 8 ? minorStep(vStep) : vStep;
+    // Grid lines only over `dirty`, in batches: a strip draws a strip of each.
+    const QRect lit = r & dirty;
+    std::array<QLine, 128> lines;
+    std::size_t batch = 0;
+    const auto flushLines = [&] {
+        if (batch)
+            p.drawLines(lines.data(), static_cast<int>(batch));
+        batch = 0;
+    };
+    const auto addLine = [&](const QLine &line) {
+        lines[batch++] = line;
+        if (batch == lines.size())
+            flushLines();
+    };
     p.setPen(kGrid);
+    std::optional<int> zeroY;
     for (double v = std::ceil(voltsBottom_ / vMinor - 1e-9) * vMinor; v <= voltsTop_ + 1e-9; v += vMinor) {
         const int y = yOfVolts(v, r);
-        p.setPen(std::fabs(v) < vMinor / 2 ? kAxis : kGrid);
-        p.drawLine(r.left(), y, r.right(), y);
+        if (lit.isEmpty() || y < lit.top() || y > lit.bottom())
+            continue;
+        if (std::fabs(v) < vMinor / 2)
+            zeroY = y;
+        else
+            addLine(QLine(lit.left(), y, lit.right(), y));
+    }
+    flushLines();
+    if (zeroY) {
+        p.setPen(kAxis);
+        p.drawLine(lit.left(), *zeroY, lit.right(), *zeroY);
     }
     p.setPen(kAxis);
     const int vDecimals = std::max(1, decimalsFor(vStep));
@@ -470,9 +497,10 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     p.setPen(kGrid);
     for (double t = std::ceil(v0 / tMinor - 1e-9) * tMinor; t < v1 - 1e-9 * std::fabs(tMinor); t += tMinor) {
         const int x = xOf(t);
-        if (x >= r.left() && x <= r.right())
-            p.drawLine(x, r.top(), x, r.bottom());
+        if (!lit.isEmpty() && x >= lit.left() && x <= lit.right())
+            addLine(QLine(x, lit.top(), x, lit.bottom()));
     }
+    flushLines();
     p.setPen(kAxis);
     const int tDecimals = decimalsFor(tStep);
     const int labelTop = r.bottom() + 5 + digitalHeight(area);
@@ -510,10 +538,10 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
     const int ch = cacheChannels_;
     if (!cacheValid_ || columns <= 0 || ch <= 0)
         return;
-    // Only the columns in `dirty`, and their neighbours for the joins.
-    const int from = std::clamp(static_cast<int>(int64_t{dirty.left() - r.left()} * columns / r.width()) - 1, 0,
+    // Only the columns in `dirty`; a join reads its neighbour from the cache.
+    const int from = std::clamp(static_cast<int>(int64_t{dirty.left() - r.left()} * columns / r.width()), 0,
                                 columns - 1);
-    const int to = std::clamp(static_cast<int>(int64_t{dirty.right() - r.left() + 1} * columns / r.width()) + 1, 0,
+    const int to = std::clamp(static_cast<int>(int64_t{dirty.right() - r.left()} * columns / r.width()), 0,
                               columns - 1);
     // One-pixel-wide rectangles, handed over in batches: the raster engine
     // fills them faster than it strokes lines.

@@ -81,7 +81,7 @@ public:
     double first() const { return first_; }
     double last() const { return last_; }
     void setRange(double first, double last);
-    void showAll(); // Home: everything, and following again when it may
+    void showAll(); // Home: everything (a following view goes on following)
     // factor < 1 zooms in; `anchor` (a scan) stays where it is on screen.
     void zoom(double factor, double anchor);
     void zoomAtCentre(double factor) { zoom(factor, (first_ + last_) / 2); }

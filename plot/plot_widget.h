@@ -5,7 +5,7 @@
 //   wheel                 zoom around the pointer
 //   + / -                 zoom around the centre
 //   drag (left button)    pan;  Left / Right  pan by a tenth
-//   Home                  show everything (and follow a live source again)
+//   Home                  show everything
 //   click                 cursor A;  shift-click or right click  cursor B
 //   A / B                 cursor A / B at the pointer;  Esc  no cursors
 //   Y                     volts fitted to what is visible / back to -5 .. +5 V
@@ -116,7 +116,6 @@ private:
     std::function<QString(double)> format_;
     double hoverX_ = -1;
     QPoint pressAt_;
-    double pressFirst_ = 0, pressLast_ = 0;
     bool dragging_ = false;
     bool pressed_ = false;
 };

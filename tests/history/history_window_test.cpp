@@ -157,6 +157,44 @@ TEST_F(WithHistory, StatusLineFollowsStartAndStopAndBlocksAreDrawn)
     EXPECT_THAT(status().toStdString(), HasSubstr("已停止"));
 }
 
+// Space holds the picture while blocks go on arriving; released, the plot
+// shows the ring as it now is. Ctrl+O asks the owner for a recording.
+TEST_F(WithHistory, PauseHoldsThePictureAndCtrlOAsksForARecording)
+{
+    HistoryWindow &history = program.openHistory();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&history));
+    static_cast<QPushButton *>(ctl("cmdStart"))->click();
+    QWidget *view = history.plotView();
+    const QRect r = history.plot().plotRect(view->rect());
+    const auto newestRow = [&] {
+        const QImage img = view->grab().toImage();
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            if (img.pixel(r.right() - 3, y) == HistoryPlot::channelColor(0).rgb())
+                return y;
+        return -1;
+    };
+    blockReady({4095, 2048, 2048, 2048});
+    tick();
+    const int top = newestRow();
+    EXPECT_EQ(top, r.top());
+
+    history.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&history));
+    QTest::keyClick(&history, Qt::Key_Space);
+    ASSERT_TRUE(history.pauseAction()->isChecked());
+    blockReady({0, 2048, 2048, 2048});
+    tick();
+    EXPECT_THAT(status().toStdString(), HasSubstr("接收数据块数: 2")) << "the acquisition goes on";
+    EXPECT_EQ(newestRow(), top) << "held";
+    QTest::keyClick(&history, Qt::Key_Space);
+    EXPECT_EQ(newestRow(), r.bottom()) << "live again";
+
+    int asked = 0;
+    QObject::connect(&history, &HistoryWindow::openRecordingRequested, [&] { ++asked; });
+    QTest::keyClick(&history, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(asked, 1);
+}
+
 TEST_F(WithHistory, ClosingTheHistoryNeverTouchesTheAcquisition)
 {
     static_cast<QPushButton *>(ctl("cmdStart"))->click();

@@ -1,0 +1,80 @@
+// Redrawing the plot after a zoom step, at 1920 x 1080: summarise() and the
+// drawing, from the whole source down to a few scans. The source is the live
+// ring's copy made long (1000 blocks of 4 x 1000 scans), so that the figure
+// is the plot's own cost over a source that answers from its reductions.
+#include "plot/live_ring_source.h"
+#include "plot/plot_renderer.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using namespace adcard;
+
+constexpr int kBlocks = 1000;
+constexpr int kScans = 1000;
+
+const LiveRingSource &longSource()
+{
+    static const LiveRingSource source = [] {
+        LiveRingSource s;
+        s.reset(4, kScans, kBlocks);
+        std::vector<int16_t> block(4 * kScans);
+        for (int h = 1; h <= kBlocks; ++h) {
+            for (int k = 0; k < kScans; ++k)
+                for (int c = 0; c < 4; ++c) {
+                    const double t = (double(h) * kScans + k) * 0.0007 * (c + 1);
+                    block[static_cast<std::size_t>(k * 4 + c)] =
+                        static_cast<int16_t>(2048 + 1500 * std::sin(t) + 300 * std::sin(t * 37.0));
+                }
+            s.add(h, block);
+        }
+        s.publish();
+        return s;
+    }();
+    return source;
+}
+
+// Argument: the scans shown, as a power of 8 below the whole source.
+void BM_RedrawAfterZoom(benchmark::State &state)
+{
+    const LiveRingSource &source = longSource();
+    PlotRenderer plot;
+    plot.setSource(&source);
+    const double whole = double(kBlocks) * kScans;
+    const double span = std::max(whole / std::pow(8.0, static_cast<double>(state.range(0))), 8.0);
+    QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
+    double at = whole / 3;
+    for (auto _ : state) {
+        // A step: the range moves, so every column is asked for again.
+        at += span / 7;
+        if (at + span > whole)
+            at = 0;
+        plot.setRange(at, at + span);
+        QPainter p(&image);
+        plot.render(p, image.rect());
+        p.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.counters["scans_shown"] = span;
+}
+BENCHMARK(BM_RedrawAfterZoom)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Text needs a font database, hence an application; no screen is used.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
