@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QDialog>
 #include <QTest>
 #include <QTimer>
 #include <gmock/gmock.h>
@@ -189,10 +190,21 @@ TEST_F(WithHistory, PauseHoldsThePictureAndCtrlOAsksForARecording)
     QTest::keyClick(&history, Qt::Key_Space);
     EXPECT_EQ(newestRow(), r.bottom()) << "live again";
 
+    // The program answers with a file dialog: cancelled, it opens nothing.
     int asked = 0;
+    bool dialogShown = false;
     QObject::connect(&history, &HistoryWindow::openRecordingRequested, [&] { ++asked; });
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            dialogShown = true;
+            dialog->reject();
+        }
+    });
+    closer.start(10);
     QTest::keyClick(&history, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(dialogShown);
 }
 
 TEST_F(WithHistory, ClosingTheHistoryNeverTouchesTheAcquisition)
