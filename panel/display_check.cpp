@@ -36,8 +36,8 @@ bool set(const EnvLookup &env, const char *name)
 
 std::string displayProblem(const QStringList &arguments, const EnvLookup &env)
 {
-    const QString spec = platformSpec(arguments, env);
-    for (const QString &entry : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    const QString platforms = platformSpec(arguments, env);
+    for (const QString &entry : platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QString name = entry.section(QLatin1Char(':'), 0, 0); // xcb:option=…
         if (name == QLatin1String("xcb")) {
             if (set(env, "DISPLAY"))
