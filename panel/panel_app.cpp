@@ -334,15 +334,22 @@ bool PanelProgram::finishRecording(std::chrono::milliseconds limit)
 
 namespace {
 
-// One line and kExitNoDisplay where no display can be opened, instead of
-// Qt's abort.
-int checkDisplay(const QStringList &arguments)
+// The application, set up as every window of the program expects; null,
+// after one line on standard error, where no display can be opened (instead
+// of Qt's abort).
+std::unique_ptr<QApplication> makeApplication(int &argc, char **argv, const QStringList &arguments)
 {
-    const std::string problem = displayProblem(arguments, [](const char *n) { return std::getenv(n); });
-    if (problem.empty())
-        return kExitOk;
-    std::fprintf(stderr, "adcard-panel: %s\n", problem.c_str());
-    return kExitNoDisplay;
+    if (const std::string problem = displayProblem(arguments, [](const char *n) { return std::getenv(n); });
+        !problem.empty()) {
+        std::fprintf(stderr, "adcard-panel: %s\n", problem.c_str());
+        return nullptr;
+    }
+    prepareApplication();
+    std::optional<DisplayGuard> guard(std::in_place, kExitNoDisplay);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    guard.reset();
+    applyApplicationLook();
+    return app;
 }
 
 // --open: the review window alone, never the driver library. The file is
@@ -359,13 +366,9 @@ int runReview(int argc, char **argv, const QStringList &arguments, const QString
         std::fputs(line.toLocal8Bit().constData(), stderr);
         return kExitUsage;
     }
-    if (const int status = checkDisplay(arguments); status != kExitOk)
-        return status;
-    prepareApplication();
-    std::optional<DisplayGuard> guard(std::in_place, kExitNoDisplay);
-    QApplication app(argc, argv);
-    guard.reset();
-    applyApplicationLook();
+    const auto app = makeApplication(argc, argv, arguments);
+    if (!app)
+        return kExitNoDisplay;
     ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
     QObject::connect(&window, &ReviewWindow::openRecordingRequested, &window,
                      [&window] { askAndOpenReviewWindow(&window); });
@@ -397,14 +400,9 @@ int runPanel(int argc, char **argv)
         return parsed.status;
     if (!parsed.run->open.isEmpty())
         return runReview(argc, argv, arguments, parsed.run->open);
-    if (const int status = checkDisplay(arguments); status != kExitOk)
-        return status;
-
-    prepareApplication();
-    std::optional<DisplayGuard> guard(std::in_place, kExitNoDisplay);
-    QApplication app(argc, argv);
-    guard.reset();
-    applyApplicationLook();
+    const auto app = makeApplication(argc, argv, arguments);
+    if (!app)
+        return kExitNoDisplay;
     PanelOptions options;
     options.history = parsed.run->history;
     options.record = parsed.run->record.toStdString();
