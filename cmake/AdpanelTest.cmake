@@ -5,7 +5,7 @@
 # file, then code generation for the test bodies. So each program's files
 # are compiled as one unit (UNITY_BUILD), the headers are parsed once per
 # build tree into a precompiled header that every program reuses, and test
-# code is compiled at -O1 in the optimised presets.
+# code is compiled without optimisation in every preset.
 #
 #   adpanel_test(<name> <source>...
 #                [QT]                      the program uses Qt (links Qt6::Widgets and Qt6::Test)
@@ -17,7 +17,7 @@
 #                [TEST_PREFIX <prefix>]    prefix for the discovered test names
 #                [ENVIRONMENT <var=value>...]
 #                [NO_DISCOVERY]            only build it; the caller registers its tests
-#                [PRESET_OPTIMIZATION])    compile it at the preset's -O level, not -O1 (a test
+#                [PRESET_OPTIMIZATION])    compile it at the preset's -O level, not -O0 (a test
 #                                          whose own loop must keep pace with the card)
 #
 # A program whose sources differ in flags that change the headers' meaning
@@ -28,25 +28,33 @@ include_guard(GLOBAL)
 include(GoogleTest)
 
 find_package(GTest REQUIRED)
-option(ADPANEL_UNITY_TESTS "Compile each test program's files as one translation unit" ON)
 
-# Test code itself is compiled with -O1 where the product is optimised:
-# GoogleMock's expectations take about a third longer to compile at -O2, for
-# no speed that a test needs. Its debug information is line tables (-g1),
+# Test code itself is compiled at -O0 where the product is optimised:
+# GoogleMock's expectations take a fifth longer to compile at -O1 and a
+# third longer again at -O2, for no speed that a test needs (the sanitizer
+# preset runs every test at -O0 too). Its debug information is line tables (-g1),
 # enough for a sanitizer's or a debugger's backtrace with files and lines
 # at two thirds of the compile time of full -g; rebuild with
 # -DADPANEL_TEST_DEBUG_INFO=-g to step through a test's variables. The
 # product's libraries keep the preset's level and debug information.
 set(ADPANEL_TEST_DEBUG_INFO -g1 CACHE STRING "Debug information option for test code")
-set(_adpanel_test_options -Winvalid-pch $<$<CONFIG:RelWithDebInfo,Release,MinSizeRel>:-O1>
+set(_adpanel_test_options -Winvalid-pch $<$<CONFIG:RelWithDebInfo,Release,MinSizeRel>:-O0>
     $<$<CONFIG:Debug,RelWithDebInfo>:${ADPANEL_TEST_DEBUG_INFO}>)
 
-# gold links a test program in a quarter of the time of the default linker.
+# gold links a test program in a quarter of the time of the default linker;
+# with clang, whose sanitizer runtimes gold warns about, lld does the same.
 include(CheckLinkerFlag)
-check_linker_flag(CXX -fuse-ld=gold ADPANEL_HAVE_GOLD)
 set(_adpanel_test_link_options)
-if(ADPANEL_HAVE_GOLD)
-  set(_adpanel_test_link_options -fuse-ld=gold)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  check_linker_flag(CXX -fuse-ld=lld ADPANEL_HAVE_LLD)
+  if(ADPANEL_HAVE_LLD)
+    set(_adpanel_test_link_options -fuse-ld=lld)
+  endif()
+else()
+  check_linker_flag(CXX -fuse-ld=gold ADPANEL_HAVE_GOLD)
+  if(ADPANEL_HAVE_GOLD)
+    set(_adpanel_test_link_options -fuse-ld=gold)
+  endif()
 endif()
 
 # The hosts that own the precompiled headers: executables, so that the
@@ -84,7 +92,7 @@ function(adpanel_test name)
   # for GoogleTest's and GoogleMock's own instantiations again, which costs
   # more than the header. A file that cannot share (a clashing name in an
   # anonymous namespace) sets SKIP_UNITY_BUILD_INCLUSION.
-  set_target_properties(${name} PROPERTIES UNITY_BUILD ${ADPANEL_UNITY_TESTS} UNITY_BUILD_BATCH_SIZE 0)
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ${ADPANEL_UNITY} UNITY_BUILD_BATCH_SIZE 0)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE ${arg_DEFINITIONS})
   if(NOT arg_MAIN)

@@ -91,7 +91,6 @@ private:
     PlotRenderer renderer_;
     bool paused_ = false;
     bool caughtUp_ = false;      // numbered from 1 until the next block says
-    int64_t pendingStored_ = 0;  // blocks added since the last publish
     std::function<void(int)> changed_;
 };
 

@@ -19,7 +19,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk python3 python3-fonttools
   hdf5-tools
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
   valgrind time
   # The driver host and the simulated card built for 32-bit Windows, and
   # wine to run them (wine32 is an i386 package: see below).

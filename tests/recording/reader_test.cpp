@@ -353,7 +353,7 @@ class RecordingReaderCut : public ::testing::TestWithParam<int64_t> {};
 TEST_P(RecordingReaderCut, OnlyTheRowsCount)
 {
     // Rows may run side by side, each in a process of its own.
-    const std::string whole = [this] {
+    const std::string whole = [] {
         const std::string p = scratch("whole" + std::to_string(GetParam()) + ".h5");
         Recorder rec;
         EXPECT_EQ(rec.arm(p, false, {}), "");
