@@ -284,3 +284,6 @@ void HistoryWindow::acquisitionStopped(StopReason)
 }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_history_window.cpp"

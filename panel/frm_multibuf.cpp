@@ -277,3 +277,6 @@ void FrmMultiBuf::closeEvent(QCloseEvent *event)
 }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_frm_multibuf.cpp"

@@ -72,3 +72,6 @@ void PanelStyle::drawComplexControl(ComplexControl control, const QStyleOptionCo
 }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_panel_style.cpp"

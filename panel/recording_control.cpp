@@ -316,3 +316,6 @@ void RecordingControl::syncButtons()
 }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_recording_control.cpp"

@@ -323,3 +323,6 @@ void PlotWidget::leaveEvent(QEvent *) { hoverAt(-1); }
 void PlotWidget::resizeEvent(QResizeEvent *) { updateHover(); }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_plot_widget.cpp"

@@ -500,3 +500,6 @@ void ReviewWindow::askPng()
 }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_review_window.cpp"

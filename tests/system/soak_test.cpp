@@ -83,7 +83,7 @@ TEST(Soak, FortyThousandBlocks)
     // in this thread: the speed is what the build can fetch without loss. The
     // queue holds six seconds of blocks, so a machine busy with other work
     // delays the fetches without losing any.
-    SimEnvironment env({{"ADCARD_SIM_SEQUENCE", "1"}, {"ADCARD_SIM_SPEED", kSanitized ? "200" : "500"},
+    SimEnvironment env({{"ADCARD_SIM_SEQUENCE", "1"}, {"ADCARD_SIM_SPEED", "500"},
                         {"ADCARD_SIM_QUEUE", "32767"},
                         {"ADCARD_SIM_STATS", stats}, {"ADCARD_SIM_SEED", "3"}});
     const auto params = fixedParams(3, 3, true);
