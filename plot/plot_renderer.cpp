@@ -543,18 +543,29 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
                                 columns - 1);
     const int to = std::clamp(static_cast<int>(int64_t{dirty.right() - r.left()} * columns / r.width()), 0,
                               columns - 1);
-    // One-pixel-wide rectangles, handed over in batches: the raster engine
-    // fills them faster than it strokes lines.
-    std::array<QRect, 256> rects; // 4 KiB on the stack, nothing on the heap
-    p.setPen(Qt::NoPen);
+    // Each column is a bar one pixel wide, from the column's lowest to its
+    // highest value. The raster engine fills a rectangle row by row, a call
+    // per row: zoomed out, with every bar as tall as the trace, that took
+    // most of a frame. So the bars are written straight into an image over a
+    // clear ground, and the image is drawn over the axes in one go: the same
+    // pixels, the colours being opaque, in a third of the time.
+    if (traces_.size() != r.size())
+        traces_ = QImage(r.size(), QImage::Format_ARGB32_Premultiplied);
+    const int left = static_cast<int>(int64_t{from} * r.width() / columns);
+    const int right = static_cast<int>(int64_t{to + 1} * r.width() / columns); // one past
+    uchar *const bits = traces_.bits();
+    const qsizetype stride = traces_.bytesPerLine();
+    const int width = traces_.width(), height = traces_.height();
+    for (int y = 0; y < height; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride) + left, right - left, QRgb{0});
     const auto at = [&](int column, int c) -> const Extent & {
         return cache_[static_cast<std::size_t>(column + 1) * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)];
     };
+    const auto row = [&](int y) { return y - r.top(); };
     for (int c = 0; c < ch; ++c) {
         if (!channelVisible(c))
             continue;
-        p.setBrush(channelColor(c));
-        std::size_t batch = 0;
+        const QRgb colour = qPremultiply(channelColor(c).rgba());
         for (int i = from; i <= to; ++i) {
             const Extent &s = at(i, c);
             if (s.min > s.max)
@@ -567,17 +578,16 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
                 top = std::min(top, yOfVolts(plotCodeToVolts(prev.min), r));
                 bottom = std::max(bottom, yOfVolts(plotCodeToVolts(prev.max), r));
             }
-            const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
-            const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);
-            rects[batch++] = QRect(x0, top, std::max(1, x1 - x0), bottom - top + 1);
-            if (batch == rects.size()) {
-                p.drawRects(rects.data(), static_cast<int>(batch));
-                batch = 0;
-            }
+            const int x0 = static_cast<int>(int64_t{i} * r.width() / columns);
+            const int x1 = std::max(x0 + 1, static_cast<int>(int64_t{i + 1} * r.width() / columns));
+            const int y0 = std::max(row(top), 0), y1 = std::min(row(bottom), height - 1);
+            const int n = std::min(x1, width) - x0;
+            uchar *line = bits + y0 * stride + x0 * qsizetype{sizeof(QRgb)};
+            for (int y = y0; y <= y1; ++y, line += stride)
+                std::fill_n(reinterpret_cast<QRgb *>(line), n, colour);
         }
-        if (batch)
-            p.drawRects(rects.data(), static_cast<int>(batch));
     }
+    p.drawImage(QPoint(r.left() + left, r.top()), traces_, QRect(left, 0, right - left, r.height()));
 }
 
 void PlotRenderer::drawMarkers(QPainter &p, const QRect &r) const

@@ -205,6 +205,7 @@ private:
     mutable double cacheEnd_ = 0.0;
     mutable const DataSource *cacheSource_ = nullptr;
     mutable QRect lastArea_;
+    mutable QImage traces_; // the traces over a clear ground, the plot's size
 };
 
 } // namespace adcard
