@@ -489,7 +489,8 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     const double pxPerUnit = r.width() / (v1 - v0);
     // Measured from the font's average advance: measuring a string shapes it,
     // and the live plot draws a strip many times a second.
-    const double tStep = niceStep(fm.averageCharWidth() * 9.0 / pxPerUnit, false);
+    const int charWidth = averageCharWidth(p);
+    const double tStep = niceStep(charWidth * 9.0 / pxPerUnit, false);
     const double tMinor = minorStep(tStep) * pxPerUnit >= 8 ? minorStep(tStep) : tStep;
     const auto xOf = [&](double value) {
         return r.left() + static_cast<int>(std::lround((value - v0) * pxPerUnit));
@@ -508,7 +509,7 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     for (double t = std::ceil(v0 / tStep - 1e-9) * tStep; t <= v1 + 1e-9 * std::fabs(tStep); t += tStep) {
         const int x = xOf(t);
         // Wide enough for any label: a strip that misses it skips the text.
-        const int most = fm.averageCharWidth() * 12;
+        const int most = charWidth * 12;
         if (!QRect(x - most, labelTop, 2 * most, fm.height()).intersects(dirty))
             continue;
         QString text = numberText(t, tDecimals);
@@ -532,6 +533,17 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     (void)unit;
 }
 
+// The font's tables are read again at every call of QFontMetrics's: the
+// live plot asks at every strip it draws.
+int PlotRenderer::averageCharWidth(const QPainter &p) const
+{
+    if (charWidth_ < 0 || p.font() != charWidthFont_) {
+        charWidthFont_ = p.font();
+        charWidth_ = p.fontMetrics().averageCharWidth();
+    }
+    return charWidth_;
+}
+
 void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const
 {
     const int columns = cacheColumns_;
@@ -544,28 +556,16 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
     const int to = std::clamp(static_cast<int>(int64_t{dirty.right() - r.left()} * columns / r.width()), 0,
                               columns - 1);
     // Each column is a bar one pixel wide, from the column's lowest to its
-    // highest value. The raster engine fills a rectangle row by row, a call
-    // per row: zoomed out, with every bar as tall as the trace, that took
-    // most of a frame. So the bars are written straight into an image over a
-    // clear ground, and the image is drawn over the axes in one go: the same
-    // pixels, the colours being opaque, in a third of the time.
-    if (traces_.size() != r.size())
-        traces_ = QImage(r.size(), QImage::Format_ARGB32_Premultiplied);
-    const int left = static_cast<int>(int64_t{from} * r.width() / columns);
-    const int right = static_cast<int>(int64_t{to + 1} * r.width() / columns); // one past
-    uchar *const bits = traces_.bits();
-    const qsizetype stride = traces_.bytesPerLine();
-    const int width = traces_.width(), height = traces_.height();
-    for (int y = 0; y < height; ++y)
-        std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride) + left, right - left, QRgb{0});
+    // highest value.
     const auto at = [&](int column, int c) -> const Extent & {
         return cache_[static_cast<std::size_t>(column + 1) * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)];
     };
-    const auto row = [&](int y) { return y - r.top(); };
+    bars_.clear();
+    int64_t rows = 0;
     for (int c = 0; c < ch; ++c) {
         if (!channelVisible(c))
             continue;
-        const QRgb colour = qPremultiply(channelColor(c).rgba());
+        const QRgb colour = channelColor(c).rgb();
         for (int i = from; i <= to; ++i) {
             const Extent &s = at(i, c);
             if (s.min > s.max)
@@ -578,14 +578,55 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
                 top = std::min(top, yOfVolts(plotCodeToVolts(prev.min), r));
                 bottom = std::max(bottom, yOfVolts(plotCodeToVolts(prev.max), r));
             }
-            const int x0 = static_cast<int>(int64_t{i} * r.width() / columns);
-            const int x1 = std::max(x0 + 1, static_cast<int>(int64_t{i + 1} * r.width() / columns));
-            const int y0 = std::max(row(top), 0), y1 = std::min(row(bottom), height - 1);
-            const int n = std::min(x1, width) - x0;
-            uchar *line = bits + y0 * stride + x0 * qsizetype{sizeof(QRgb)};
-            for (int y = y0; y <= y1; ++y, line += stride)
-                std::fill_n(reinterpret_cast<QRgb *>(line), n, colour);
+            const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
+            const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);
+            bars_.push_back({x0, std::max(x0 + 1, x1), top, bottom, colour});
+            rows += bottom - top + 1;
         }
+    }
+    // The raster engine fills a rectangle a row at a time, a call per row.
+    // Zoomed out, with every bar as tall as the trace, that took most of a
+    // frame: there the bars are written straight into an image over a clear
+    // ground, drawn over the axes in one go (the same pixels, the colours
+    // being opaque). A few short bars, as in the live plot's newest strip,
+    // cost less than clearing and drawing the image, and stay rectangles.
+    const int left = static_cast<int>(int64_t{from} * r.width() / columns);
+    const int right = static_cast<int>(int64_t{to + 1} * r.width() / columns); // one past
+    if (rows <= 4 * int64_t{r.height()}) {
+        std::array<QRect, 256> rects; // 4 KiB on the stack, handed over in batches
+        std::size_t batch = 0;
+        const auto flush = [&] {
+            if (batch)
+                p.drawRects(rects.data(), static_cast<int>(batch));
+            batch = 0;
+        };
+        p.setPen(Qt::NoPen);
+        for (std::size_t k = 0; k < bars_.size(); ++k) {
+            const Bar &b = bars_[k];
+            if (k == 0 || b.colour != bars_[k - 1].colour) {
+                flush();
+                p.setBrush(QColor(b.colour));
+            }
+            rects[batch++] = QRect(b.x0, b.top, b.x1 - b.x0, b.bottom - b.top + 1);
+            if (batch == rects.size())
+                flush();
+        }
+        flush();
+        return;
+    }
+    if (traces_.size() != r.size())
+        traces_ = QImage(r.size(), QImage::Format_ARGB32_Premultiplied);
+    uchar *const bits = traces_.bits();
+    const qsizetype stride = traces_.bytesPerLine();
+    const int width = traces_.width(), height = traces_.height();
+    for (int y = 0; y < height; ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride) + left, right - left, QRgb{0});
+    for (const Bar &b : bars_) {
+        const int y0 = std::max(b.top - r.top(), 0), y1 = std::min(b.bottom - r.top(), height - 1);
+        const int x0 = b.x0 - r.left(), n = std::min(b.x1 - r.left(), width) - x0;
+        uchar *line = bits + y0 * stride + x0 * qsizetype{sizeof(QRgb)};
+        for (int y = y0; y <= y1; ++y, line += stride)
+            std::fill_n(reinterpret_cast<QRgb *>(line), n, b.colour);
     }
     p.drawImage(QPoint(r.left() + left, r.top()), traces_, QRect(left, 0, right - left, r.height()));
 }

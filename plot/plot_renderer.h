@@ -13,6 +13,7 @@
 
 #include <QColor>
 #include <QDateTime>
+#include <QFont>
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -167,6 +168,7 @@ private:
     void summariseInto(int columns) const;
     void drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
     void drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const;
+    int averageCharWidth(const QPainter &p) const;
     void drawMarkers(QPainter &p, const QRect &r) const;
     void drawCursors(QPainter &p, const QRect &r) const;
     void drawDigital(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
@@ -205,7 +207,14 @@ private:
     mutable double cacheEnd_ = 0.0;
     mutable const DataSource *cacheSource_ = nullptr;
     mutable QRect lastArea_;
-    mutable QImage traces_; // the traces over a clear ground, the plot's size
+    struct Bar { // a column of a trace, in pixels
+        int x0, x1, top, bottom;
+        QRgb colour;
+    };
+    mutable std::vector<Bar> bars_;      // kept between frames: drawing allocates nothing
+    mutable QImage traces_;              // the traces over a clear ground, the plot's size
+    mutable QFont charWidthFont_;
+    mutable int charWidth_ = -1;         // of charWidthFont_
 };
 
 } // namespace adcard
