@@ -159,6 +159,7 @@ struct GapRow {
     const char *name;
     int64_t gapFirst, gapLast; // scans with nothing, [first, last)
     double first, last;        // the view
+    bool fullScale = false;    // every scan at the other end of the range: every bar the trace's height
 };
 
 class Gaps : public ::testing::TestWithParam<GapRow> {};
@@ -173,7 +174,7 @@ TEST_P(Gaps, AreBreaksAndNothingJoinsAcrossThem)
     constexpr int64_t kStep = 2000;
     Memory source(1, kAll);
     for (int64_t s = 0; s < kAll; ++s)
-        source.set(s, 0, s < kStep ? 1000 : 3000);
+        source.set(s, 0, row.fullScale ? (s % 2 ? 4095 : 0) : (s < kStep ? 1000 : 3000));
     for (int64_t s = row.gapFirst; s < row.gapLast; ++s)
         source.drop(s);
     PlotRenderer plot;
@@ -196,8 +197,8 @@ TEST_P(Gaps, AreBreaksAndNothingJoinsAcrossThem)
         SCOPED_TRACE(::testing::Message() << "x " << x << " scans " << s.first << ".." << s.last);
         EXPECT_EQ(!rows.empty(), anyPresent);
         if (rows.size() > 1) {
-            EXPECT_EQ(rows.front(), rowOf(3000));
-            EXPECT_EQ(rows.back(), rowOf(1000));
+            EXPECT_EQ(rows.front(), rowOf(row.fullScale ? 4095 : 3000));
+            EXPECT_EQ(rows.back(), rowOf(row.fullScale ? 0 : 1000));
             EXPECT_EQ(rows.size(), static_cast<std::size_t>(rows.back() - rows.front() + 1)) << "a broken edge";
             ++joined;
         }
@@ -205,7 +206,7 @@ TEST_P(Gaps, AreBreaksAndNothingJoinsAcrossThem)
     // Only a step with scans on both sides of it in one column or two
     // neighbouring ones is drawn as a line.
     const bool stepVisible = row.gapLast <= row.gapFirst || row.gapLast <= kStep - 1 || row.gapFirst > kStep;
-    EXPECT_EQ(joined > 0, stepVisible);
+    EXPECT_EQ(joined > 0, stepVisible || row.fullScale);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Gaps,
@@ -214,7 +215,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Gaps,
                                            GapRow{"gap_before_the_step", 500, 900, 0, 4000},
                                            GapRow{"one_scan_at_the_step_zoomed_in", 2000, 2001, 1990, 2010},
                                            GapRow{"gap_at_the_start", 0, 700, 0, 4000},
-                                           GapRow{"gap_over_the_whole_view", 1000, 3000, 1200, 1300}),
+                                           GapRow{"gap_over_the_whole_view", 1000, 3000, 1200, 1300},
+                                           GapRow{"tall_bars_around_a_gap", 1500, 2500, 0, 4000, true}),
                          kRowName);
 
 // ---- Moving around ---------------------------------------------------------
