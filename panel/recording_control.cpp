@@ -1,16 +1,16 @@
 #include "panel/recording_control.h"
 
+#include "panel/recording_module.h"
+
 #include "acquisition/acquisition.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLineEdit>
-#include <QLibrary>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -40,16 +40,6 @@ void onTerminationSignal(int)
 }
 
 } // namespace
-
-QStringList recorderModuleCandidates(const QString &appDir, const QString &fromBinDir, const QString &built,
-                                     const QString &buildDir)
-{
-    QStringList out{QDir::cleanPath(QDir(appDir).filePath(fromBinDir))};
-    const QString app = QDir::cleanPath(appDir) + QLatin1Char('/');
-    if (!buildDir.isEmpty() && app.startsWith(QDir::cleanPath(buildDir) + QLatin1Char('/')))
-        out << built;
-    return out;
-}
 
 QString byteSizeText(qint64 bytes)
 {
@@ -117,25 +107,9 @@ RecordingSession *RecordingControl::makeRecorder(QString &why)
 {
     if (make_)
         return make_(why);
-    const QStringList candidates = recorderModuleCandidates(
-        QCoreApplication::applicationDirPath(), QStringLiteral(ADPANEL_RECORDER_FROM_BINDIR),
-        QStringLiteral(ADPANEL_RECORDER_BUILT), QStringLiteral(ADPANEL_BUILD_DIR));
-    for (const QString &file : candidates) {
-        if (!QFileInfo::exists(file))
-            continue;
-        QLibrary module(file);
-        // Never unloaded: its writer thread may outlive any one recording.
-        module.setLoadHints(QLibrary::PreventUnloadHint);
-        auto make = reinterpret_cast<MakeRecorderFn>(module.resolve(kMakeRecorderEntry));
-        if (!make) {
-            why = QStringLiteral("cannot load the recorder %1: %2").arg(file, module.errorString());
-            return nullptr;
-        }
-        // A crash or kill -9 loses at most the last second.
-        return make(64, 1000);
-    }
-    why = QStringLiteral("the recorder module is not installed (looked for %1)").arg(candidates.join(QStringLiteral(", ")));
-    return nullptr;
+    auto make = reinterpret_cast<MakeRecorderFn>(recorderModuleEntry(kMakeRecorderEntry, why));
+    // A crash or kill -9 loses at most the last second.
+    return make ? make(64, 1000) : nullptr;
 }
 
 bool RecordingControl::start(const QString &path, bool overwrite)

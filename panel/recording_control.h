@@ -25,12 +25,6 @@ namespace adcard {
 
 class Acquisition;
 
-// Where to look for the recorder module: beside the program as installed,
-// and in the build tree only when the program runs from the build tree, so
-// that an installed program never loads a module from the build machine.
-QStringList recorderModuleCandidates(const QString &appDir, const QString &fromBinDir, const QString &built,
-                                     const QString &buildDir);
-
 class RecordingControl final : public QObject {
     Q_OBJECT
 

@@ -22,6 +22,40 @@ QString programDir()
 
 } // namespace
 
+QStringList recorderModuleCandidates(const QString &appDir, const QString &fromBinDir, const QString &built,
+                                     const QString &buildDir)
+{
+    QStringList out{QDir::cleanPath(QDir(appDir).filePath(fromBinDir))};
+    const QString app = QDir::cleanPath(appDir) + QLatin1Char('/');
+    if (!buildDir.isEmpty() && app.startsWith(QDir::cleanPath(buildDir) + QLatin1Char('/')))
+        out << built;
+    return out;
+}
+
+QFunctionPointer recorderModuleEntry(const char *entry, QString &why)
+{
+    const QStringList candidates =
+        recorderModuleCandidates(programDir(), QStringLiteral(ADPANEL_RECORDER_FROM_BINDIR),
+                                 QStringLiteral(ADPANEL_RECORDER_BUILT), QStringLiteral(ADPANEL_BUILD_DIR));
+    for (const QString &candidate : candidates) {
+        if (!QFileInfo::exists(candidate))
+            continue;
+        QLibrary module(candidate);
+        module.setLoadHints(QLibrary::PreventUnloadHint);
+        if (!module.load()) {
+            why = QStringLiteral("cannot load the recorder module %1: %2").arg(candidate, module.errorString());
+            return nullptr;
+        }
+        const QFunctionPointer found = module.resolve(entry);
+        if (!found)
+            why = QStringLiteral("the recorder module %1 has no entry %2").arg(candidate, QString::fromLatin1(entry));
+        return found;
+    }
+    why = QStringLiteral("the recorder module is not installed (looked for %1)")
+              .arg(candidates.join(QStringLiteral(", ")));
+    return nullptr;
+}
+
 std::unique_ptr<RecordingReader> openRecordingFile(const QString &path, QString &why)
 {
     // Said here, so a missing file reads the same whether or not the
@@ -35,36 +69,14 @@ std::unique_ptr<RecordingReader> openRecordingFile(const QString &path, QString 
         why = QStringLiteral("a directory, not a recording");
         return nullptr;
     }
-    // The same module, found the same way, as for recording.
-    const QStringList candidates{
-        QDir(programDir()).filePath(QStringLiteral(ADPANEL_RECORDER_FROM_BINDIR)),
-        QStringLiteral(ADPANEL_RECORDER_BUILT),
-    };
-    for (const QString &candidate : candidates) {
-        if (!QFileInfo::exists(candidate))
-            continue;
-        QLibrary module(candidate);
-        // Never unloaded: the reader's code must outlive every run it opened.
-        module.setLoadHints(QLibrary::PreventUnloadHint);
-        if (!module.load()) {
-            why = QStringLiteral("cannot load the recorder module %1: %2").arg(candidate, module.errorString());
-            return nullptr;
-        }
-        auto open = reinterpret_cast<OpenRecordingFn>(module.resolve(kOpenRecordingEntry));
-        if (!open) {
-            why = QStringLiteral("the recorder module %1 has no reader (%2)")
-                      .arg(candidate, QString::fromLatin1(kOpenRecordingEntry));
-            return nullptr;
-        }
-        std::string error;
-        std::unique_ptr<RecordingReader> reader(open(QFile::encodeName(path).constData(), &error));
-        if (!reader)
-            why = error.empty() ? QStringLiteral("not a recording") : QString::fromStdString(error);
-        return reader;
-    }
-    why = QStringLiteral("the recorder module is not installed (looked for %1)")
-              .arg(candidates.join(QStringLiteral(", ")));
-    return nullptr;
+    auto open = reinterpret_cast<OpenRecordingFn>(recorderModuleEntry(kOpenRecordingEntry, why));
+    if (!open)
+        return nullptr;
+    std::string error;
+    std::unique_ptr<RecordingReader> reader(open(QFile::encodeName(path).constData(), &error));
+    if (!reader)
+        why = error.empty() ? QStringLiteral("not a recording") : QString::fromStdString(error);
+    return reader;
 }
 
 OpenedRecording openRecordingForReview(const QString &path, QString &why)

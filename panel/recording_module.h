@@ -5,10 +5,23 @@
 #include "recording/recording_reader.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 namespace adcard {
+
+// Where to look for the recorder module: beside the program as installed,
+// and in the build tree only when the program runs from the build tree, so
+// that an installed program never loads a module from the build machine.
+QStringList recorderModuleCandidates(const QString &appDir, const QString &fromBinDir, const QString &built,
+                                     const QString &buildDir);
+
+// An entry of the recorder module, which brings HDF5 and is loaded at its
+// first use, for recording and for review alike. Never unloaded: a writer
+// thread or a reader may outlive any one use. Null, with the reason in
+// `why`, when the module or the entry cannot be had.
+QFunctionPointer recorderModuleEntry(const char *entry, QString &why);
 
 // Null with the reason in `why` (the caller names the file).
 std::unique_ptr<RecordingReader> openRecordingFile(const QString &path, QString &why);

@@ -5,6 +5,7 @@
 #include "panel/frm_multibuf.h"
 #include "panel/panel_app.h"
 #include "panel/recording_control.h"
+#include "panel/recording_module.h"
 #include "tests/recording/recording_support.h"
 #include "tests/support/mock_driver.h"
 
