@@ -590,8 +590,6 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
     // ground, drawn over the axes in one go (the same pixels, the colours
     // being opaque). A few short bars, as in the live plot's newest strip,
     // cost less than clearing and drawing the image, and stay rectangles.
-    const int left = static_cast<int>(int64_t{from} * r.width() / columns);
-    const int right = static_cast<int>(int64_t{to + 1} * r.width() / columns); // one past
     if (rows <= 4 * int64_t{r.height()}) {
         std::array<QRect, 256> rects; // 4 KiB on the stack, handed over in batches
         std::size_t batch = 0;
@@ -616,6 +614,8 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
     }
     if (traces_.size() != r.size())
         traces_ = QImage(r.size(), QImage::Format_ARGB32_Premultiplied);
+    const int left = static_cast<int>(int64_t{from} * r.width() / columns);
+    const int right = static_cast<int>(int64_t{to + 1} * r.width() / columns); // one past
     uchar *const bits = traces_.bits();
     const qsizetype stride = traces_.bytesPerLine();
     const int width = traces_.width(), height = traces_.height();
