@@ -133,3 +133,20 @@ function(adpanel_test name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${discover_args})
   endif()
 endfunction()
+
+# A test that opens real windows: <program> run on a virtual X server by
+# xvfb-run, registered as <test>. Where xvfb-run is missing the test fails
+# and says which package brings it.
+#
+#   adpanel_xvfb_test(<test> <program>)
+function(adpanel_xvfb_test test program)
+  if(ADPANEL_XVFB_RUN)
+    add_test(NAME ${test}
+      COMMAND ${ADPANEL_XVFB_RUN} -a -s "-screen 0 1280x1024x24 -dpi 96" $<TARGET_FILE:${program}>)
+  else()
+    add_test(NAME ${test}
+      COMMAND sh -c "echo '${test} needs xvfb-run (Debian package xvfb) to open windows on a virtual X server' >&2; exit 1")
+  endif()
+  set_tests_properties(${test} PROPERTIES ENVIRONMENT
+    "QT_QPA_PLATFORM=xcb;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/panel/lsan_system.supp:print_suppressions=0")
+endfunction()
