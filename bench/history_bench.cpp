@@ -3,7 +3,6 @@
 // one full repaint of the history window's plot.
 #include "history/history_plot.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <benchmark/benchmark.h>
@@ -109,14 +108,3 @@ void BM_TickStrip(benchmark::State &state)
 BENCHMARK(BM_TickStrip)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    // Text needs a font database, hence an application; no screen is used.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

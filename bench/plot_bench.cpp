@@ -5,7 +5,6 @@
 #include "plot/live_ring_source.h"
 #include "plot/plot_renderer.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <benchmark/benchmark.h>
@@ -67,14 +66,3 @@ void BM_RedrawAfterZoom(benchmark::State &state)
 BENCHMARK(BM_RedrawAfterZoom)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    // Text needs a font database, hence an application; no screen is used.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
