@@ -459,91 +459,63 @@ int PlotRenderer::xOfAxisValue(double value, const Scales &s, const QRect &r) co
 
 PlotRenderer::Grid PlotRenderer::gridFor(const Scales &s, const QRect &r) const
 {
-    // In the plot's own pixels, (0, 0) at r's top left.
     Grid g;
-    g.size = r.size();
     for (double v = std::ceil(voltsBottom_ / s.vMinor - 1e-9) * s.vMinor; v <= voltsTop_ + 1e-9; v += s.vMinor) {
-        const int y = yOfVolts(v, r) - r.top();
+        const int y = yOfVolts(v, r);
         if (std::fabs(v) < s.vMinor / 2)
             g.zeroRow = y;
         else
             g.rows.push_back(y);
     }
     for (double t = std::ceil(s.v0 / s.tMinor - 1e-9) * s.tMinor; t < s.v1 - 1e-9 * std::fabs(s.tMinor); t += s.tMinor) {
-        const int x = xOfAxisValue(t, s, r) - r.left();
-        if (x >= 0 && x < r.width())
+        const int x = xOfAxisValue(t, s, r);
+        if (x >= r.left() && x <= r.right())
             g.columns.push_back(x);
     }
     return g;
 }
 
-void PlotRenderer::drawGridLines(QPainter &p, const Grid &g, QPoint origin, const QRect &lit, GridParts parts)
+void PlotRenderer::drawGridLines(QPainter &p, const Grid &g, const QRect &lit)
 {
-    // In batches: a strip draws a strip of each line.
-    std::array<QLine, 128> lines;
+    // As rectangles a pixel wide, in batches: the raster engine fills one in
+    // a call, where a line goes through its stroker; a strip draws a strip
+    // of each.
+    std::array<QRect, 128> rects;
     std::size_t batch = 0;
-    const auto flushLines = [&] {
+    const auto flush = [&] {
         if (batch)
-            p.drawLines(lines.data(), static_cast<int>(batch));
+            p.drawRects(rects.data(), static_cast<int>(batch));
         batch = 0;
     };
-    const auto addLine = [&](const QLine &line) {
-        lines[batch++] = line;
-        if (batch == lines.size())
-            flushLines();
+    const auto add = [&](const QRect &rect) {
+        rects[batch++] = rect;
+        if (batch == rects.size())
+            flush();
     };
-    p.setPen(kGrid);
-    if (parts != GridParts::Columns) {
-        for (const int row : g.rows) {
-            const int y = origin.y() + row;
-            if (y >= lit.top() && y <= lit.bottom())
-                addLine(QLine(lit.left(), y, lit.right(), y));
-        }
-        flushLines();
-        const int zeroY = origin.y() + g.zeroRow;
-        if (g.zeroRow >= 0 && zeroY >= lit.top() && zeroY <= lit.bottom()) {
-            p.setPen(kAxis);
-            p.drawLine(lit.left(), zeroY, lit.right(), zeroY);
-            p.setPen(kGrid);
-        }
+    p.setPen(Qt::NoPen);
+    p.setBrush(kGrid);
+    for (const int y : g.rows) {
+        if (y >= lit.top() && y <= lit.bottom())
+            add(QRect(lit.left(), y, lit.width(), 1));
     }
-    if (parts != GridParts::Rows) {
-        for (const int column : g.columns) {
-            const int x = origin.x() + column;
-            if (x >= lit.left() && x <= lit.right())
-                addLine(QLine(x, lit.top(), x, lit.bottom()));
-        }
-        flushLines();
+    flush();
+    if (g.zeroRow && *g.zeroRow >= lit.top() && *g.zeroRow <= lit.bottom()) {
+        p.setBrush(kAxis);
+        p.drawRect(QRect(lit.left(), *g.zeroRow, lit.width(), 1));
+        p.setBrush(kGrid);
     }
+    for (const int x : g.columns) {
+        if (x >= lit.left() && x <= lit.right())
+            add(QRect(x, lit.top(), 1, lit.height()));
+    }
+    flush();
+    p.setBrush(Qt::NoBrush);
 }
 
 void PlotRenderer::drawGround(QPainter &p, const QRect &r, const QRect &dirty, const Scales &scales) const
 {
-    const QRect lit = r & dirty;
-    const Grid grid = gridFor(scales, r);
-    // The live plot's new strip each tick: its white and its rows are copied
-    // from a narrow band drawn once, since filling and ruling them anew cost
-    // as much as the strip's traces. A wider picture is drawn directly.
-    if (lit.isEmpty() || lit.width() > 4 * kGroundBand) {
-        p.fillRect(dirty, Qt::white);
-        drawGridLines(p, grid, r.topLeft(), lit, GridParts::All);
-        return;
-    }
-    if (ground_.height() != r.height() || grid.rows != groundGrid_.rows || grid.zeroRow != groundGrid_.zeroRow) {
-        ground_ = QImage(kGroundBand, r.height(), QImage::Format_RGB32);
-        ground_.fill(Qt::white);
-        QPainter band(&ground_);
-        drawGridLines(band, grid, QPoint(0, 0), ground_.rect(), GridParts::Rows);
-        groundGrid_ = grid;
-    }
-    if (!r.contains(dirty)) {
-        for (const QRect &rest : QRegion(dirty).subtracted(r))
-            p.fillRect(rest, Qt::white);
-    }
-    for (int x = lit.left(); x <= lit.right(); x += kGroundBand)
-        p.drawImage(QPoint(x, lit.top()), ground_,
-                    QRect(0, lit.top() - r.top(), std::min(kGroundBand, lit.right() + 1 - x), lit.height()));
-    drawGridLines(p, grid, r.topLeft(), lit, GridParts::Columns);
+    p.fillRect(dirty, Qt::white);
+    drawGridLines(p, gridFor(scales, r), r & dirty);
 }
 
 void PlotRenderer::drawAxisLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty,
@@ -649,7 +621,7 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
     // ground, drawn over the axes in one go (the same pixels, the colours
     // being opaque). A few short bars, as in the live plot's newest strip,
     // cost less than clearing and drawing the image, and stay rectangles.
-    if (rows <= 4 * int64_t{r.height()}) {
+    if (rows <= 4 * int64_t{r.height()} || r.height() > kPicturePixels) {
         std::array<QRect, 256> rects; // 4 KiB on the stack, handed over in batches
         std::size_t batch = 0;
         const auto flush = [&] {
@@ -671,23 +643,29 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
         flush();
         return;
     }
-    if (traces_.size() != r.size())
-        traces_ = QImage(r.size(), QImage::Format_ARGB32_Premultiplied);
+    // A band of columns at a time, in a picture on the stack: nothing of it
+    // is kept between frames, whatever the plot's size.
+    const int height = r.height();
+    const int band = kPicturePixels / height;
+    std::array<QRgb, kPicturePixels> pixels;
     const int left = static_cast<int>(int64_t{from} * r.width() / columns);
-    const int right = static_cast<int>(int64_t{to + 1} * r.width() / columns); // one past
-    uchar *const bits = traces_.bits();
-    const qsizetype stride = traces_.bytesPerLine();
-    const int width = traces_.width(), height = traces_.height();
-    for (int y = 0; y < height; ++y)
-        std::fill_n(reinterpret_cast<QRgb *>(bits + y * stride) + left, right - left, QRgb{0});
-    for (const Bar &b : bars_) {
-        const int y0 = std::max(b.top - r.top(), 0), y1 = std::min(b.bottom - r.top(), height - 1);
-        const int x0 = b.x0 - r.left(), n = std::min(b.x1 - r.left(), width) - x0;
-        uchar *line = bits + y0 * stride + x0 * qsizetype{sizeof(QRgb)};
-        for (int y = y0; y <= y1; ++y, line += stride)
-            std::fill_n(reinterpret_cast<QRgb *>(line), n, b.colour);
+    const int right = std::min(static_cast<int>(int64_t{to + 1} * r.width() / columns), r.width()); // one past
+    for (int bandLeft = left; bandLeft < right; bandLeft += band) {
+        const int bandRight = std::min(right, bandLeft + band);
+        const int width = bandRight - bandLeft;
+        std::fill_n(pixels.begin(), width * height, QRgb{0});
+        for (const Bar &b : bars_) {
+            const int x0 = std::max(b.x0 - r.left(), bandLeft), x1 = std::min(b.x1 - r.left(), bandRight);
+            if (x0 >= x1)
+                continue;
+            const int y0 = std::max(b.top - r.top(), 0), y1 = std::min(b.bottom - r.top(), height - 1);
+            for (int y = y0; y <= y1; ++y)
+                std::fill_n(pixels.begin() + y * width + (x0 - bandLeft), x1 - x0, b.colour);
+        }
+        const QImage picture(reinterpret_cast<const uchar *>(pixels.data()), width, height,
+                             width * qsizetype{sizeof(QRgb)}, QImage::Format_ARGB32_Premultiplied);
+        p.drawImage(QPoint(r.left() + bandLeft, r.top()), picture);
     }
-    p.drawImage(QPoint(r.left() + left, r.top()), traces_, QRect(left, 0, right - left, r.height()));
 }
 
 void PlotRenderer::drawMarkers(QPainter &p, const QRect &r) const

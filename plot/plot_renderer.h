@@ -152,13 +152,8 @@ public:
     // The summaries of the column under x in a picture drawn into `area`,
     // one per channel; empty where nothing is drawn.
     std::vector<ColumnSummary> columnAt(double x, const QRect &area) const;
-    // Memory the plot keeps between pictures: 4 bytes a channel and column,
-    // a narrow band once a strip has been drawn, and a picture of the plot's
-    // size once its bars were too tall to fill one by one.
-    std::size_t heapBytes() const
-    {
-        return cache_.capacity() * sizeof(Extent) + static_cast<std::size_t>(ground_.sizeInBytes() + traces_.sizeInBytes());
-    }
+    // Memory the plot keeps between pictures: 4 bytes a channel and column.
+    std::size_t heapBytes() const { return cache_.capacity() * sizeof(Extent); }
 
 private:
     struct Bounds {
@@ -177,18 +172,15 @@ private:
         double v0, v1, pxPerUnit, tStep, tMinor; // in the time axis' units
         int charWidth;
     };
-    // The grid's lines in the plot's own pixels: all that its ground holds.
+    // Where the grid's lines are, in pixels.
     struct Grid {
-        QSize size;
         std::vector<int> rows, columns;
-        int zeroRow = -1;
-        bool operator==(const Grid &) const = default;
+        std::optional<int> zeroRow; // drawn darker
     };
     Scales scalesFor(const QPainter &p, const QRect &r) const;
     int xOfAxisValue(double value, const Scales &s, const QRect &r) const;
     Grid gridFor(const Scales &s, const QRect &r) const;
-    enum class GridParts { Rows, Columns, All }; // rows: with the zero line
-    static void drawGridLines(QPainter &p, const Grid &g, QPoint origin, const QRect &lit, GridParts parts);
+    static void drawGridLines(QPainter &p, const Grid &g, const QRect &lit);
     void drawGround(QPainter &p, const QRect &r, const QRect &dirty, const Scales &scales) const;
     void drawAxisLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty, const Scales &s) const;
     void drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const;
@@ -236,10 +228,7 @@ private:
         QRgb colour;
     };
     mutable std::vector<Bar> bars_;      // kept between frames: drawing allocates nothing
-    mutable QImage traces_;              // the traces over a clear ground, the plot's size
-    static constexpr int kGroundBand = 32;
-    mutable QImage ground_;              // a band of the plot's white and its rows, for strips
-    mutable Grid groundGrid_;            // the rows ground_ holds
+    static constexpr int kPicturePixels = 8192; // of tall bars at a time, on the stack
     mutable QFont charWidthFont_;
     mutable int charWidth_ = -1;         // of charWidthFont_
 };
