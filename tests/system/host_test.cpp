@@ -13,8 +13,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <fstream>
+#include <thread>
 
 namespace adcard::testing {
 namespace {
@@ -85,8 +87,12 @@ TEST(DriverHost, SimulatedCardEndToEndThenTheHostKilledWhileRecording)
     // Stopped once the tick that met the loss has ended, then closed by the
     // writer: the count is final only when the file is.
     auto &recording = p.program().recording();
-    for (int i = 0; i < 500 && (recording.active() || recording.closing()); ++i)
+    // processEvents returns at once when nothing is queued: the wait is timed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((recording.active() || recording.closing()) && std::chrono::steady_clock::now() < deadline) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_FALSE(recording.active() || recording.closing());
     EXPECT_EQ(recorder->status().blocksWritten, fetched);
     EXPECT_TRUE(statusLine(p).startsWith("驱动宿主不可用")) << statusLine(p).toStdString();
