@@ -380,11 +380,16 @@ int runReview(int argc, char **argv, const QStringList &arguments, const QString
 // folder of the build tree, else wherever PATH finds it.
 std::string defaultHostProgram()
 {
+#ifdef _WIN32
+    const QString name = QStringLiteral("adcard-host.exe");
+#else
+    const QString name = QStringLiteral("adcard-host");
+#endif
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : {dir + QStringLiteral("/adcard-host"), dir + QStringLiteral("/../host/adcard-host")})
+    for (const QString &candidate : {dir + u'/' + name, dir + QStringLiteral("/../host/") + name})
         if (QFileInfo(candidate).isExecutable())
             return QFileInfo(candidate).absoluteFilePath().toStdString();
-    return "adcard-host";
+    return name.toStdString();
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "panel/recording_control.h"
 
 #include "panel/recording_module.h"
+#include "panel/termination.h"
 
 #include "acquisition/acquisition.h"
 
@@ -11,35 +12,12 @@
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLineEdit>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace adcard {
-
-namespace {
-
-// SIGTERM, SIGINT and SIGHUP end the program the way the close box does, so
-// that the recording is closed with every block fetched before. The handler
-// only writes a byte; the event loop does the rest.
-int gTerminationPipe[2] = {-1, -1};
-
-void onTerminationSignal(int)
-{
-    // The interrupted code may be about to read errno.
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gTerminationPipe[1], &byte, 1);
-    errno = saved;
-}
-
-} // namespace
 
 QString byteSizeText(qint64 bytes)
 {
@@ -73,34 +51,13 @@ RecordingControl::~RecordingControl()
         else
             recorder_->stop();
     }
-    if (termination_) {
-        for (int sig : {SIGTERM, SIGINT, SIGHUP})
-            std::signal(sig, SIG_DFL);
-        delete termination_;
-        for (int &fd : gTerminationPipe) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
+    delete termination_;
 }
 
 void RecordingControl::installTerminationHandler()
 {
-    if (termination_ || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gTerminationPipe) != 0)
-        return;
-    termination_ = new QSocketNotifier(gTerminationPipe[0], QSocketNotifier::Read, this);
-    connect(termination_, &QSocketNotifier::activated, this, [this] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(gTerminationPipe[0], &byte, 1);
-        if (endProgram_)
-            endProgram_();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
+    if (!termination_)
+        termination_ = new TerminationRequests(endProgram_, this);
 }
 
 RecordingSession *RecordingControl::makeRecorder(QString &why)

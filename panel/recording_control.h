@@ -17,13 +17,13 @@
 #include <functional>
 #include <memory>
 
-class QSocketNotifier;
 class QTimer;
 class QWidget;
 
 namespace adcard {
 
 class Acquisition;
+class TerminationRequests;
 
 class RecordingControl final : public QObject {
     Q_OBJECT
@@ -83,7 +83,7 @@ private:
     RecorderFactory make_;
     std::unique_ptr<RecordingSession> recorder_;
     QTimer *poll_ = nullptr;
-    QSocketNotifier *termination_ = nullptr;
+    TerminationRequests *termination_ = nullptr; // while a recording may need closing
     // Children of the window that shows them.
     QPointer<QPushButton> record_;
     QPointer<QPushButton> stop_;
