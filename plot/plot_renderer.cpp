@@ -406,17 +406,15 @@ void PlotRenderer::render(QPainter &p, const QRect &area, const QRect &dirtyArea
     const QRect dirty = dirtyArea.isEmpty() ? area : (dirtyArea & area);
     const QRect r = plotRect(area);
     p.save();
+    p.fillRect(dirty, Qt::white);
     if (r.width() < 2 || r.height() < 2) {
-        p.fillRect(dirty, Qt::white);
         p.restore();
         return;
     }
     p.setRenderHint(QPainter::Antialiasing, false);
     const int columns = columnsFor(r);
     summariseInto(columns);
-    const Scales scales = scalesFor(p, r);
-    drawGround(p, r, dirty, scales);
-    drawAxisLabels(p, area, r, dirty, scales);
+    drawAxes(p, area, r, dirty);
     // The traces stay inside r by themselves: a clip would slow their fill.
     drawTraces(p, r, dirty);
     if (!markers_.empty() || cursorA_ || cursorB_) {
@@ -433,119 +431,95 @@ void PlotRenderer::render(QPainter &p, const QRect &area, const QRect &dirtyArea
     p.restore();
 }
 
-PlotRenderer::Scales PlotRenderer::scalesFor(const QPainter &p, const QRect &r) const
-{
-    Scales s;
-    // Volts: labels at least three lines apart, finer lines between.
-    s.pxPerVolt = (r.height() - 1) / (voltsTop_ - voltsBottom_);
-    s.vStep = niceStep(3.0 * p.fontMetrics().height() / s.pxPerVolt, true);
-    s.vMinor = minorStep(s.vStep) * s.pxPerVolt >= 8 ? minorStep(s.vStep) : s.vStep;
-    // Time: labels far enough apart for their text, measured from the
-    // font's average advance: measuring a string shapes it, and the live
-    // plot draws a strip many times a second.
-    s.v0 = axisValue(first_);
-    s.v1 = axisValue(last_);
-    s.pxPerUnit = r.width() / (s.v1 - s.v0);
-    s.charWidth = averageCharWidth(p);
-    s.tStep = niceStep(s.charWidth * 9.0 / s.pxPerUnit, false);
-    s.tMinor = minorStep(s.tStep) * s.pxPerUnit >= 8 ? minorStep(s.tStep) : s.tStep;
-    return s;
-}
-
-int PlotRenderer::xOfAxisValue(double value, const Scales &s, const QRect &r) const
-{
-    return r.left() + static_cast<int>(std::lround((value - s.v0) * s.pxPerUnit));
-}
-
-PlotRenderer::Grid PlotRenderer::gridFor(const Scales &s, const QRect &r) const
-{
-    Grid g;
-    for (double v = std::ceil(voltsBottom_ / s.vMinor - 1e-9) * s.vMinor; v <= voltsTop_ + 1e-9; v += s.vMinor) {
-        const int y = yOfVolts(v, r);
-        if (std::fabs(v) < s.vMinor / 2)
-            g.zeroRow = y;
-        else
-            g.rows.push_back(y);
-    }
-    for (double t = std::ceil(s.v0 / s.tMinor - 1e-9) * s.tMinor; t < s.v1 - 1e-9 * std::fabs(s.tMinor); t += s.tMinor) {
-        const int x = xOfAxisValue(t, s, r);
-        if (x >= r.left() && x <= r.right())
-            g.columns.push_back(x);
-    }
-    return g;
-}
-
-void PlotRenderer::drawGridLines(QPainter &p, const Grid &g, const QRect &lit)
-{
-    // As rectangles a pixel wide, in batches: the raster engine fills one in
-    // a call, where a line goes through its stroker; a strip draws a strip
-    // of each.
-    std::array<QRect, 128> rects;
-    std::size_t batch = 0;
-    const auto flush = [&] {
-        if (batch)
-            p.drawRects(rects.data(), static_cast<int>(batch));
-        batch = 0;
-    };
-    const auto add = [&](const QRect &rect) {
-        rects[batch++] = rect;
-        if (batch == rects.size())
-            flush();
-    };
-    p.setPen(Qt::NoPen);
-    p.setBrush(kGrid);
-    for (const int y : g.rows) {
-        if (y >= lit.top() && y <= lit.bottom())
-            add(QRect(lit.left(), y, lit.width(), 1));
-    }
-    flush();
-    if (g.zeroRow && *g.zeroRow >= lit.top() && *g.zeroRow <= lit.bottom()) {
-        p.setBrush(kAxis);
-        p.drawRect(QRect(lit.left(), *g.zeroRow, lit.width(), 1));
-        p.setBrush(kGrid);
-    }
-    for (const int x : g.columns) {
-        if (x >= lit.left() && x <= lit.right())
-            add(QRect(x, lit.top(), 1, lit.height()));
-    }
-    flush();
-    p.setBrush(Qt::NoBrush);
-}
-
-void PlotRenderer::drawGround(QPainter &p, const QRect &r, const QRect &dirty, const Scales &scales) const
-{
-    p.fillRect(dirty, Qt::white);
-    drawGridLines(p, gridFor(scales, r), r & dirty);
-}
-
-void PlotRenderer::drawAxisLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty,
-                                  const Scales &s) const
+void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const
 {
     const QFontMetrics fm = p.fontMetrics();
     const auto drawLabel = [&](const QRect &box, int flags, const QString &text) {
         if (box.intersects(dirty)) // shaping text is the dear part of a strip
             p.drawText(box, flags, text);
     };
+
+    // Volts: labels at least three lines apart, finer lines between.
+    const double pxPerVolt = (r.height() - 1) / (voltsTop_ - voltsBottom_);
+    const double vStep = niceStep(3.0 * fm.height() / pxPerVolt, true);
+    const double vMinor = minorStep(vStep) * pxPerVolt >= 8 ? minorStep(vStep) : vStep;
+    // Grid lines only over `dirty`, in batches: a strip draws a strip of each.
+    // As rectangles a pixel wide: the raster engine fills one in a call,
+    // where a line goes through its stroker.
+    const QRect lit = r & dirty;
+    std::array<QRect, 128> lines;
+    std::size_t batch = 0;
+    const auto flushLines = [&] {
+        if (batch)
+            p.drawRects(lines.data(), static_cast<int>(batch));
+        batch = 0;
+    };
+    const auto addLine = [&](const QRect &line) {
+        lines[batch++] = line;
+        if (batch == lines.size())
+            flushLines();
+    };
+    p.setPen(Qt::NoPen);
+    p.setBrush(kGrid);
+    std::optional<int> zeroY;
+    for (double v = std::ceil(voltsBottom_ / vMinor - 1e-9) * vMinor; v <= voltsTop_ + 1e-9; v += vMinor) {
+        const int y = yOfVolts(v, r);
+        if (lit.isEmpty() || y < lit.top() || y > lit.bottom())
+            continue;
+        if (std::fabs(v) < vMinor / 2)
+            zeroY = y;
+        else
+            addLine(QRect(lit.left(), y, lit.width(), 1));
+    }
+    flushLines();
+    if (zeroY) {
+        p.setBrush(kAxis);
+        p.drawRect(QRect(lit.left(), *zeroY, lit.width(), 1));
+    }
+    p.setBrush(Qt::NoBrush);
     p.setPen(kAxis);
-    const int vDecimals = std::max(1, decimalsFor(s.vStep));
-    for (double v = std::ceil(voltsBottom_ / s.vStep - 1e-9) * s.vStep; v <= voltsTop_ + 1e-9; v += s.vStep) {
+    const int vDecimals = std::max(1, decimalsFor(vStep));
+    for (double v = std::ceil(voltsBottom_ / vStep - 1e-9) * vStep; v <= voltsTop_ + 1e-9; v += vStep) {
         const QRect box(area.left(), yOfVolts(v, r) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
         if (box.intersects(dirty)) // nor is the text built for a strip that misses it
             drawLabel(box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
     }
 
+    // Time: labels far enough apart for their text.
     const TimeAxis axis = timeAxis();
-    const int tDecimals = decimalsFor(s.tStep);
+    const double unit = axis.scansPerUnit > 0 ? axis.scansPerUnit : 1.0;
+    const double v0 = axisValue(first_);
+    const double v1 = axisValue(last_);
+    const double pxPerUnit = r.width() / (v1 - v0);
+    // Measured from the font's average advance: measuring a string shapes it,
+    // and the live plot draws a strip many times a second.
+    const int charWidth = averageCharWidth(p);
+    const double tStep = niceStep(charWidth * 9.0 / pxPerUnit, false);
+    const double tMinor = minorStep(tStep) * pxPerUnit >= 8 ? minorStep(tStep) : tStep;
+    const auto xOf = [&](double value) {
+        return r.left() + static_cast<int>(std::lround((value - v0) * pxPerUnit));
+    };
+    p.setPen(Qt::NoPen);
+    p.setBrush(kGrid);
+    for (double t = std::ceil(v0 / tMinor - 1e-9) * tMinor; t < v1 - 1e-9 * std::fabs(tMinor); t += tMinor) {
+        const int x = xOf(t);
+        if (!lit.isEmpty() && x >= lit.left() && x <= lit.right())
+            addLine(QRect(x, lit.top(), 1, lit.height()));
+    }
+    flushLines();
+    p.setBrush(Qt::NoBrush);
+    p.setPen(kAxis);
+    const int tDecimals = decimalsFor(tStep);
     const int labelTop = r.bottom() + 5 + digitalHeight(area);
-    const double lastLabel = std::floor(s.v1 / s.tStep + 1e-9) * s.tStep;
-    for (double t = std::ceil(s.v0 / s.tStep - 1e-9) * s.tStep; t <= s.v1 + 1e-9 * std::fabs(s.tStep); t += s.tStep) {
-        const int x = xOfAxisValue(t, s, r);
+    const double lastLabel = std::floor(v1 / tStep + 1e-9) * tStep;
+    for (double t = std::ceil(v0 / tStep - 1e-9) * tStep; t <= v1 + 1e-9 * std::fabs(tStep); t += tStep) {
+        const int x = xOf(t);
         // Wide enough for any label: a strip that misses it skips the text.
-        const int most = s.charWidth * 12;
+        const int most = charWidth * 12;
         if (!QRect(x - most, labelTop, 2 * most, fm.height()).intersects(dirty))
             continue;
         QString text = numberText(t, tDecimals);
-        if (std::fabs(t - lastLabel) < s.tStep / 2)
+        if (std::fabs(t - lastLabel) < tStep / 2)
             text += QLatin1Char(' ') + axis.unit;
         const int w = fm.horizontalAdvance(text) + 4;
         const int left = std::clamp(x - w / 2, area.left(), std::max(area.left(), area.right() + 1 - w));
@@ -562,6 +536,7 @@ void PlotRenderer::drawAxisLabels(QPainter &p, const QRect &area, const QRect &r
         drawLabel(row, Qt::AlignLeft | Qt::AlignTop, clock(first_));
         drawLabel(row, Qt::AlignRight | Qt::AlignTop, clock(last_));
     }
+    (void)unit;
 }
 
 // The font's tables are read again at every call of QFontMetrics's: the

@@ -166,23 +166,7 @@ private:
     // Fills cache_ for the view and `columns` (plus one column before the
     // first, for the join).
     void summariseInto(int columns) const;
-    // What the axes of a picture are made of, worked out once a picture.
-    struct Scales {
-        double pxPerVolt, vStep, vMinor;
-        double v0, v1, pxPerUnit, tStep, tMinor; // in the time axis' units
-        int charWidth;
-    };
-    // Where the grid's lines are, in pixels.
-    struct Grid {
-        std::vector<int> rows, columns;
-        std::optional<int> zeroRow; // drawn darker
-    };
-    Scales scalesFor(const QPainter &p, const QRect &r) const;
-    int xOfAxisValue(double value, const Scales &s, const QRect &r) const;
-    Grid gridFor(const Scales &s, const QRect &r) const;
-    static void drawGridLines(QPainter &p, const Grid &g, const QRect &lit);
-    void drawGround(QPainter &p, const QRect &r, const QRect &dirty, const Scales &scales) const;
-    void drawAxisLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty, const Scales &s) const;
+    void drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
     void drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const;
     int averageCharWidth(const QPainter &p) const;
     void drawMarkers(QPainter &p, const QRect &r) const;
