@@ -56,8 +56,13 @@ RecordingControl::~RecordingControl()
 
 void RecordingControl::installTerminationHandler()
 {
-    if (!termination_)
-        termination_ = new TerminationRequests(endProgram_, this);
+    if (termination_)
+        return;
+    termination_ = new TerminationRequests(endProgram_, this);
+    if (!termination_->installed()) { // tried again at the next recording
+        delete termination_;
+        termination_ = nullptr;
+    }
 }
 
 RecordingSession *RecordingControl::makeRecorder(QString &why)
