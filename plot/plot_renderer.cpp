@@ -562,20 +562,22 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
     const int to = std::clamp(static_cast<int>(int64_t{dirty.right() - r.left()} * columns / r.width()), 0,
                               columns - 1);
     // Each column is a bar one pixel wide, from the column's lowest to its
-    // highest value.
+    // highest value; none in a gap, and nothing joined across it. Made once
+    // a frame, channel by channel, and dropped with it: nothing is kept.
     const auto at = [&](int column, int c) -> const Extent & {
         return cache_[static_cast<std::size_t>(column + 1) * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)];
     };
-    bars_.clear();
+    const int n = to - from + 1;
+    std::vector<QRect> bars(static_cast<std::size_t>(ch) * static_cast<std::size_t>(n)); // null: no bar
+    const auto barAt = [&](int i, int c) -> QRect & { return bars[static_cast<std::size_t>(c) * n + (i - from)]; };
     int64_t rows = 0;
     for (int c = 0; c < ch; ++c) {
         if (!channelVisible(c))
             continue;
-        const QRgb colour = channelColor(c).rgb();
         for (int i = from; i <= to; ++i) {
             const Extent &s = at(i, c);
             if (s.min > s.max)
-                continue; // a gap: nothing, and nothing joined across it
+                continue;
             int top = yOfVolts(plotCodeToVolts(s.max), r);
             int bottom = yOfVolts(plotCodeToVolts(s.min), r);
             const Extent &prev = at(i - 1, c);
@@ -586,16 +588,17 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
             }
             const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
             const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);
-            bars_.push_back({x0, std::max(x0 + 1, x1), top, bottom, colour});
+            barAt(i, c) = QRect(x0, top, std::max(1, x1 - x0), bottom - top + 1);
             rows += bottom - top + 1;
         }
     }
     // The raster engine fills a rectangle a row at a time, a call per row.
     // Zoomed out, with every bar as tall as the trace, that took most of a
-    // frame: there the bars are written straight into an image over a clear
-    // ground, drawn over the axes in one go (the same pixels, the colours
-    // being opaque). A few short bars, as in the live plot's newest strip,
-    // cost less than clearing and drawing the image, and stay rectangles.
+    // frame: there the bars are written straight into a picture over a clear
+    // ground, drawn over the axes a band at a time (the same pixels, the
+    // colours being opaque). A few short bars, as in the live plot's newest
+    // strip, cost less than clearing and drawing the picture, and stay
+    // rectangles.
     if (rows <= 4 * int64_t{r.height()} || r.height() > kPicturePixels) {
         std::array<QRect, 256> rects; // 4 KiB on the stack, handed over in batches
         std::size_t batch = 0;
@@ -605,41 +608,50 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
             batch = 0;
         };
         p.setPen(Qt::NoPen);
-        for (std::size_t k = 0; k < bars_.size(); ++k) {
-            const Bar &b = bars_[k];
-            if (k == 0 || b.colour != bars_[k - 1].colour) {
-                flush();
-                p.setBrush(QColor(b.colour));
+        for (int c = 0; c < ch; ++c) {
+            if (!channelVisible(c))
+                continue;
+            p.setBrush(channelColor(c));
+            for (int i = from; i <= to; ++i) {
+                if (!barAt(i, c).isNull())
+                    rects[batch++] = barAt(i, c);
+                if (batch == rects.size())
+                    flush();
             }
-            rects[batch++] = QRect(b.x0, b.top, b.x1 - b.x0, b.bottom - b.top + 1);
-            if (batch == rects.size())
-                flush();
+            flush();
         }
-        flush();
         return;
     }
-    // A band of columns at a time, in a picture on the stack: nothing of it
-    // is kept between frames, whatever the plot's size.
+    // A band of columns at a time, in a picture on the stack.
     const int height = r.height();
     const int band = kPicturePixels / height;
     std::array<QRgb, kPicturePixels> pixels;
-    const int left = static_cast<int>(int64_t{from} * r.width() / columns);
-    const int right = std::min(static_cast<int>(int64_t{to + 1} * r.width() / columns), r.width()); // one past
+    const int left = r.left() + static_cast<int>(int64_t{from} * r.width() / columns);
+    const int right = r.left() + std::min(static_cast<int>(int64_t{to + 1} * r.width() / columns), r.width()); // one past
+    // The columns that may reach pixel x, give or take one.
+    const auto columnAtX = [&](int x) { return static_cast<int>(int64_t{x - r.left()} * columns / r.width()); };
     for (int bandLeft = left; bandLeft < right; bandLeft += band) {
         const int bandRight = std::min(right, bandLeft + band);
         const int width = bandRight - bandLeft;
         std::fill_n(pixels.begin(), width * height, QRgb{0});
-        for (const Bar &b : bars_) {
-            const int x0 = std::max(b.x0 - r.left(), bandLeft), x1 = std::min(b.x1 - r.left(), bandRight);
-            if (x0 >= x1)
+        const int first = std::max(from, columnAtX(bandLeft) - 1), last = std::min(to, columnAtX(bandRight) + 1);
+        for (int c = 0; c < ch; ++c) {
+            if (!channelVisible(c))
                 continue;
-            const int y0 = std::max(b.top - r.top(), 0), y1 = std::min(b.bottom - r.top(), height - 1);
-            for (int y = y0; y <= y1; ++y)
-                std::fill_n(pixels.begin() + y * width + (x0 - bandLeft), x1 - x0, b.colour);
+            const QRgb colour = channelColor(c).rgb();
+            for (int i = first; i <= last; ++i) {
+                const QRect &bar = barAt(i, c);
+                const int x0 = std::max(bar.left(), bandLeft), x1 = std::min(bar.right() + 1, bandRight);
+                if (bar.isNull() || x0 >= x1)
+                    continue;
+                const int y0 = std::max(bar.top() - r.top(), 0), y1 = std::min(bar.bottom() - r.top(), height - 1);
+                for (int y = y0; y <= y1; ++y)
+                    std::fill_n(pixels.begin() + y * width + (x0 - bandLeft), x1 - x0, colour);
+            }
         }
         const QImage picture(reinterpret_cast<const uchar *>(pixels.data()), width, height,
                              width * qsizetype{sizeof(QRgb)}, QImage::Format_ARGB32_Premultiplied);
-        p.drawImage(QPoint(r.left() + bandLeft, r.top()), picture);
+        p.drawImage(QPoint(bandLeft, r.top()), picture);
     }
 }
 

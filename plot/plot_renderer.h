@@ -207,11 +207,6 @@ private:
     mutable double cacheEnd_ = 0.0;
     mutable const DataSource *cacheSource_ = nullptr;
     mutable QRect lastArea_;
-    struct Bar { // a column of a trace, in pixels
-        int x0, x1, top, bottom;
-        QRgb colour;
-    };
-    mutable std::vector<Bar> bars_;      // kept between frames: drawing allocates nothing
     static constexpr int kPicturePixels = 8192; // of tall bars at a time, on the stack
     mutable QFont charWidthFont_;
     mutable int charWidth_ = -1;         // of charWidthFont_
