@@ -64,6 +64,15 @@ need_packages cmake ninja-build xz-utils g++-mingw-w64-x86-64-posix gcc-mingw-w6
   mingw-w64-tools libz-mingw-w64-dev qt6-base-dev qt6-base-dev-tools
 mkdir -p "$cache"
 
+enable_sources() {
+  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+    log "adding deb-src beside the deb sources"
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      "${as_root[@]}" tee /etc/apt/sources.list.d/adcard-deb-src.sources >/dev/null
+    "${as_root[@]}" apt-get update -q >&2
+  fi
+}
+
 if [ -n "$prebuilt" ]; then
   for a in "$prebuilt/$qt.tar.xz" "$prebuilt/$h5.tar.xz"; do
     [ -f "$a" ] || { log "no archive '$a'"; exit 2; }
@@ -73,8 +82,9 @@ if [ -n "$prebuilt" ]; then
 else
   # The versions Debian's source packages give; built from another version, the folder is not the one
   # asked for, so it is refused rather than stamped.
-  qt_origin="source qt6-base $(apt-cache showsrc qt6-base 2>/dev/null | awk '/^Version:/{print $2; exit}')"
-  h5_origin="source hdf5 $(apt-cache showsrc hdf5 2>/dev/null | awk '/^Version:/{print $2; exit}')"
+  enable_sources
+  qt_origin="source qt6-base $(apt-cache showsrc qt6-base | awk '/^Version:/{print $2; exit}')"
+  h5_origin="source hdf5 $(apt-cache showsrc hdf5 | awk '/^Version:/{print $2; exit}')"
 fi
 qt_key=$(key_for qt "$qt_version" "$qt_origin")
 h5_key=$(key_for hdf5 "$h5_version" "$h5_origin")
@@ -88,14 +98,6 @@ unpack() { # archive folder key
   mv "$2.partial" "$2"
 }
 
-enable_sources() {
-  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-    log "adding deb-src beside the deb sources"
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-      "${as_root[@]}" tee /etc/apt/sources.list.d/adcard-deb-src.sources >/dev/null
-    "${as_root[@]}" apt-get update -q >&2
-  fi
-}
 
 work=$cache/work
 winenv() {
