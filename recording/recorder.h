@@ -1,6 +1,6 @@
 #pragma once
-// Records every harvested block to an HDF5 file (layout in the README,
-// "Recording"). The acquisition calls the BlockHook methods on the UI thread;
+// Records every harvested block to an HDF5 file (layout in docs/recording-format.md).
+// The acquisition calls the BlockHook methods on the UI thread;
 // they only copy into a preallocated queue and return, and a writer thread
 // does the disk work. When the queue is full a block is dropped and counted.
 //

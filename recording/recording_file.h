@@ -1,6 +1,6 @@
 #pragma once
-// The HDF5 layout of a recording, format 2 (described in the README,
-// "Recording"): every object at the root, created once at the first Start,
+// The HDF5 layout of a recording, format 2 (described in
+// docs/recording-format.md): every object at the root, created once at the first Start,
 // after which the file stays in one SWMR session to its close. Used by one
 // thread at a time; every failure throws RecordingError with a message for
 // the operator.

@@ -1,4 +1,4 @@
-// Reads both layouts of a recording (README, "Layout"): the older one, a
+// Reads both layouts of a recording (docs/recording-format.md): the older one, a
 // group per run with no summaries, which is summarised here in a background
 // thread into memory, and the single-session one, whose summaries are read
 // level by level, in blocks of entries, only where a view looks.

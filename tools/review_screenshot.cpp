@@ -1,4 +1,4 @@
-// Makes the README's picture of the review window (tools/review_screenshot.sh):
+// Makes the picture in docs/operator.md of the review window (tools/review_screenshot.sh):
 // opens FILE as --open does, waits for its summaries, shows twelve seconds
 // from the middle of its first run with both cursors placed, and saves the
 // window to OUT.PNG.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes review.png: the review window on FILE (a long run), on a virtual
 # X server at 96 dpi: twelve seconds from the run's middle, both cursors set.
-# The README's picture is of a day made by
+# The picture in docs/operator.md is of a day made by
 # build/default/bench/make_recording FILE 864000 --gaps.
 #
 #   bash tools/review_screenshot.sh FILE                 into build/default/docs/review.png

@@ -138,7 +138,7 @@ TEST(CheckedArithmetic, BoundaryTable)
 }
 
 // The loader's and the panel's own codes share the "Error=" caption, so no
-// two may be equal, and each needs a text for the README and the tooltip.
+// two may be equal, and each needs a text for docs/driver.md and the tooltip.
 TEST(OwnErrorCodes, EveryCodeIsNegativeDistinctAndHasAText)
 {
     std::set<int32_t> seen;

@@ -203,7 +203,7 @@ TEST(MissingEntry, FailsOnlyThatEntryAndNamesItOnce)
     EXPECT_TRUE(drv.libraryOpened());
 }
 
-// The README's example driver through the real loader, as the panel calls it.
+// The example driver of docs/driver.md through the real loader, as the panel calls it.
 TEST(ExampleDriver, MeetsThePanelsCallsThroughTheLoader)
 {
     DriverLoader drv(ADCARD_EXAMPLE_LIBRARY);

@@ -1,6 +1,6 @@
 // Both windows on a virtual X server while acquiring on the simulated card:
 // the history window fills with waveforms, and the pair is saved side by
-// side as the README's picture (tools/history_screenshot.sh copies it).
+// side as the picture in README.md and docs/operator.md (tools/history_screenshot.sh copies it).
 #include "panel/frm_multibuf.h"
 #include "history/history_window.h"
 #include "panel/panel_app.h"
