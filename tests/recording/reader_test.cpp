@@ -2,6 +2,7 @@
 // layout, and against a brute-force reduction of the same scans.
 #include "recording/recording_reader_impl.h"
 #include "tests/recording/recording_support.h"
+#include "tests/support/row_name.h"
 
 #include <sys/wait.h>
 
@@ -18,6 +19,8 @@
 
 namespace adcard::testing {
 namespace {
+
+using ::PrintTo;
 
 std::string scratch(const std::string &name)
 {
