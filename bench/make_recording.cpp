@@ -49,7 +49,7 @@ int main(int argc, char **argv)
             const int64_t ns = startNs + std::chrono::nanoseconds(card).count();
             w.onTickEnd({ns, i + 1, (i + 1) / 997, 0, i % 10 == 0, {int16_t(i / 10 & 0xff), 0}}, t0 + card);
         }
-        for (int l = 1; l <= SummaryBuilder::kLevels; ++l)
+        for (int l = 1; l <= format::kPyramid.levels; ++l)
             summaries += w.file().summaries(l) * (20 + 12 * 4);
         w.close(startNs + blocks * 100'000'000, t0 + std::chrono::milliseconds{100 * (blocks + 1)});
     } catch (const std::exception &e) {

@@ -30,7 +30,7 @@ constexpr hsize_t kRoomStep = hsize_t{4} << 20;
 // rate, and a short recording wastes at most one chunk per table.
 constexpr hsize_t kRowChunk = 256;
 constexpr hsize_t kRunChunk = 16;
-constexpr hsize_t kLevelChunk[SummaryBuilder::kLevels] = {256, 128, 32, 16, 16, 16, 16, 16};
+constexpr hsize_t kLevelChunk[format::kPyramid.levels] = {256, 128, 32, 16, 16, 16, 16, 16};
 // Level 1 alone would add 3.3 % to the file (an entry of 4 channels is 68
 // bytes per 2 KiB of samples), so it is compressed; its run, count and start
 // columns, and the codes' high bytes, shrink it to about 40 %. A compressed
@@ -39,23 +39,7 @@ constexpr hsize_t kLevelChunk[SummaryBuilder::kLevels] = {256, 128, 32, 16, 16, 
 // above hold an eighth of it and less, and are written as they complete.
 constexpr int kCompressedLevels = 1;
 
-// HDF5 prints its error stack by default; the recorder reports one line of
-// its own instead. The setting is per thread in a thread-safe build.
-class QuietErrors {
-public:
-    QuietErrors()
-    {
-        H5Eget_auto2(H5E_DEFAULT, &func_, &data_);
-        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    }
-    ~QuietErrors() { H5Eset_auto2(H5E_DEFAULT, func_, data_); }
-    QuietErrors(const QuietErrors &) = delete;
-    QuietErrors &operator=(const QuietErrors &) = delete;
-
-private:
-    H5E_auto2_t func_ = nullptr;
-    void *data_ = nullptr;
-};
+using format::QuietErrors;
 
 herr_t keepDeepest(unsigned, const H5E_error2_t *err, void *out)
 {
@@ -124,34 +108,41 @@ Hid fixedText(std::size_t bytes)
     return t;
 }
 
-struct Member {
-    const char *name;
-    std::size_t offset; // in memory
-    hid_t mem;
-    hid_t file;
-};
-
-// The in-memory compound (members where `Member::offset` says) and the file's
-// (little-endian, packed, in the same order).
-void compound(std::size_t memSize, std::initializer_list<Member> members, Hid &mem, Hid &file)
-{
-    std::size_t fileSize = 0;
-    for (const Member &m : members)
-        fileSize += H5Tget_size(m.file);
-    mem = type(H5Tcreate(H5T_COMPOUND, memSize), "row type");
-    file = type(H5Tcreate(H5T_COMPOUND, fileSize), "row type");
-    std::size_t at = 0;
-    for (const Member &m : members) {
-        check(H5Tinsert(mem.get(), m.name, m.offset, m.mem), m.name);
-        check(H5Tinsert(file.get(), m.name, at, m.file), m.name);
-        at += H5Tget_size(m.file);
-    }
-}
-
 Hid arrayOf(hid_t base, int n)
 {
     const hsize_t dims[1] = {static_cast<hsize_t>(n)};
     return type(H5Tarray_create2(base, 1, dims), "array type");
+}
+
+// The in-memory compound of a row `memSize` bytes long (members where the
+// schema says) and the file's (little-endian, packed, in the same order).
+void compound(std::size_t memSize, std::span<const format::Field> fields, Hid &mem, Hid &file)
+{
+    std::vector<std::pair<Hid, Hid>> types; // per field: memory, file
+    std::size_t fileSize = 0;
+    for (const format::Field &f : fields) {
+        Hid m, d;
+        if (f.kind == format::Field::Text) {
+            m = fixedText(f.extent);
+            d = fixedText(f.extent);
+        } else if (f.extent > 0) {
+            m = arrayOf(format::memoryType(f.kind), int(f.extent));
+            d = arrayOf(format::fileType(f.kind), int(f.extent));
+        } else {
+            m = type(H5Tcopy(format::memoryType(f.kind)), "row type");
+            d = type(H5Tcopy(format::fileType(f.kind)), "row type");
+        }
+        fileSize += H5Tget_size(d.get());
+        types.emplace_back(std::move(m), std::move(d));
+    }
+    mem = type(H5Tcreate(H5T_COMPOUND, memSize), "row type");
+    file = type(H5Tcreate(H5T_COMPOUND, fileSize), "row type");
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        check(H5Tinsert(mem.get(), fields[i].name, fields[i].offset, types[i].first.get()), fields[i].name);
+        check(H5Tinsert(file.get(), fields[i].name, at, types[i].second.get()), fields[i].name);
+        at += H5Tget_size(types[i].second.get());
+    }
 }
 
 Table extendible(hid_t where, const char *name, hid_t fileType, int rank, hsize_t width, const hsize_t *chunk,
@@ -243,26 +234,6 @@ std::string cutUtf8(std::string_view text, std::size_t bytes)
     return std::string(text.substr(0, n));
 }
 
-Hid &Hid::operator=(Hid &&o) noexcept
-{
-    if (this != &o) {
-        reset();
-        id_ = o.id_;
-        closer_ = o.closer_;
-        o.id_ = H5I_INVALID_HID;
-    }
-    return *this;
-}
-
-herr_t Hid::reset()
-{
-    herr_t r = 0;
-    if (id_ >= 0 && closer_)
-        r = closer_(id_);
-    id_ = H5I_INVALID_HID;
-    return r;
-}
-
 RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move(path))
 {
     const QuietErrors quiet;
@@ -349,104 +320,55 @@ void RecordingFile::layOut(const FileInfo &info)
     ensureRoom(0);
 
     const hid_t g = file_.get();
-    writeInt(g, "format_version", kFormatVersion);
-    writeText(g, "program_version", info.programVersion);
-    writeText(g, "driver_library", info.driverLibrary);
-    writeInt(g, "channels", channels_);
-    writeInt(g, "scans_per_block", scans_);
+    namespace f = format;
+    writeInt(g, f::kFormatVersion, f::kVersion);
+    writeText(g, f::kProgramVersion, info.programVersion);
+    writeText(g, f::kDriverLibrary, info.driverLibrary);
+    writeInt(g, f::kChannels, channels_);
+    writeInt(g, f::kScansPerBlock, scans_);
     writeAttribute(g, "IntrArg1", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg1);
     writeAttribute(g, "ScansPerBlock", H5T_STD_I32LE, H5T_NATIVE_INT32, s.ScansPerBlock);
     writeAttribute(g, "IntrArg3", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg3);
     writeAttribute(g, "ChannelCount", H5T_STD_I16LE, H5T_NATIVE_INT16, s.ChannelCount);
-    writeAttribute(g, "IntrArg5", H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg5);
+    writeAttribute(g, f::kRate, H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg5);
     writeAttribute(g, "IntrArg6", H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg6);
     writeAttribute(g, "IntrArg7", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg7);
-    writeInt(g, "volts_offset", kVoltsOffset);
-    writeAttribute(g, "volts_scale", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, kVoltsScale);
-    writeText(g, "volts_unit", "V");
-    writeInt(g, "summary_base", SummaryBuilder::kBase);
-    writeInt(g, "summary_factor", SummaryBuilder::kFactor);
-    writeInt(g, "summary_levels", SummaryBuilder::kLevels);
+    writeInt(g, f::kVoltsOffset, kVoltsOffset);
+    writeAttribute(g, f::kVoltsScale, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, kVoltsScale);
+    writeText(g, f::kVoltsUnit, "V");
+    writeInt(g, f::kSummaryBase, int32_t(f::kPyramid.base));
+    writeInt(g, f::kSummaryFactor, int32_t(f::kPyramid.factor));
+    writeInt(g, f::kSummaryLevels, f::kPyramid.levels);
 
     const hsize_t blockChunk[2] = {static_cast<hsize_t>(scans_), static_cast<hsize_t>(channels_)};
-    samples_ = extendible(g, "samples", H5T_STD_I16LE, 2, static_cast<hsize_t>(channels_), blockChunk);
+    samples_ = extendible(g, f::kSamples, H5T_STD_I16LE, 2, static_cast<hsize_t>(channels_), blockChunk);
 
     Hid file;
-    compound(sizeof(BlockRow),
-             {{"run", offsetof(BlockRow, run), H5T_NATIVE_INT32, H5T_STD_I32LE},
-              {"index", offsetof(BlockRow, index), H5T_NATIVE_INT64, H5T_STD_I64LE},
-              {"time_ns", offsetof(BlockRow, timeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
-              {"slot", offsetof(BlockRow, slot), H5T_NATIVE_INT32, H5T_STD_I32LE},
-              {"block_count", offsetof(BlockRow, blockCount), H5T_NATIVE_INT64, H5T_STD_I64LE}},
-             blocks_.memType, file);
-    blocks_.dset = extendible(g, "blocks", file.get(), 1, 0, &kRowChunk).dset;
-
-    {
-        const Hid text = fixedText(kStartTimeBytes);
-        const Hid firstMem = arrayOf(H5T_NATIVE_INT64, SummaryBuilder::kLevels);
-        const Hid firstFile = arrayOf(H5T_STD_I64LE, SummaryBuilder::kLevels);
-        compound(sizeof(RunRow),
-                 {{"run", offsetof(RunRow, run), H5T_NATIVE_INT32, H5T_STD_I32LE},
-                  {"start_time_ns", offsetof(RunRow, startTimeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"start_time", offsetof(RunRow, startTime), text.get(), text.get()},
-                  {"first_row", offsetof(RunRow, firstRow), H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"rows", offsetof(RunRow, rows), H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"missed", offsetof(RunRow, missed), H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"dropped", offsetof(RunRow, dropped), H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"end_time_ns", offsetof(RunRow, endTimeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"summary_first", offsetof(RunRow, summaryFirst), firstMem.get(), firstFile.get()}},
-                 runs_.memType, file);
-        runs_.dset = extendible(g, "runs", file.get(), 1, 0, &kRunChunk).dset;
-    }
-
+    compound(sizeof(BlockRow), f::kBlockFields, blocks_.memType, file);
+    blocks_.dset = extendible(g, f::kBlocks, file.get(), 1, 0, &kRowChunk).dset;
+    compound(sizeof(RunRow), f::runFields(f::kPyramid.levels).all(), runs_.memType, file);
+    runs_.dset = extendible(g, f::kRuns, file.get(), 1, 0, &kRunChunk).dset;
     {
         // Packed in memory as in the file; the arrays' length is the file's.
-        const int c = channels_;
-        const Hid i16m = arrayOf(H5T_NATIVE_INT16, c), i16f = arrayOf(H5T_STD_I16LE, c);
-        const Hid f32m = arrayOf(H5T_NATIVE_FLOAT, c), f32f = arrayOf(H5T_IEEE_F32LE, c);
-        const std::size_t n = std::size_t(c);
-        summaryRowBytes_ = 20 + 12 * n;
+        const f::SummaryLayout layout{std::size_t(channels_)};
+        summaryRowBytes_ = layout.bytes();
         Hid mem;
-        compound(summaryRowBytes_,
-                 {{"run", 0, H5T_NATIVE_INT32, H5T_STD_I32LE},
-                  {"start", 4, H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"count", 12, H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"min", 20, i16m.get(), i16f.get()},
-                  {"max", 20 + 2 * n, i16m.get(), i16f.get()},
-                  {"mean", 20 + 4 * n, f32m.get(), f32f.get()},
-                  {"std", 20 + 8 * n, f32m.get(), f32f.get()}},
-                 mem, file);
-        const Hid group(check(H5Gcreate2(g, "summaries", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), "summaries"),
+        compound(summaryRowBytes_, layout.fields().all(), mem, file);
+        const Hid group(check(H5Gcreate2(g, f::kSummaries, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), f::kSummaries),
                         H5Gclose);
         levels_.clear();
-        for (int l = 1; l <= SummaryBuilder::kLevels; ++l) {
-            const std::string name = "level" + std::to_string(l);
-            Table t = extendible(group.get(), name.c_str(), file.get(), 1, 0, &kLevelChunk[l - 1],
+        for (int l = 1; l <= f::kPyramid.levels; ++l) {
+            Table t = extendible(group.get(), f::levelName(l).c_str(), file.get(), 1, 0, &kLevelChunk[l - 1],
                                  l <= kCompressedLevels);
             t.memType = Hid(check(H5Tcopy(mem.get()), "summary type"), H5Tclose);
             levels_.push_back(std::move(t));
         }
     }
-
-    {
-        const Hid text = fixedText(kMarkerTextBytes);
-        compound(sizeof(MarkerRow),
-                 {{"run", offsetof(MarkerRow, run), H5T_NATIVE_INT32, H5T_STD_I32LE},
-                  {"scan", offsetof(MarkerRow, scan), H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"time_ns", offsetof(MarkerRow, timeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
-                  {"text", offsetof(MarkerRow, text), text.get(), text.get()}},
-                 markers_.memType, file);
-        const hsize_t chunk = 64;
-        markers_.dset = extendible(g, "markers", file.get(), 1, 0, &chunk).dset;
-    }
-    compound(sizeof(DigitalRow),
-             {{"run", offsetof(DigitalRow, run), H5T_NATIVE_INT32, H5T_STD_I32LE},
-              {"scan", offsetof(DigitalRow, scan), H5T_NATIVE_INT64, H5T_STD_I64LE},
-              {"time_ns", offsetof(DigitalRow, timeNs), H5T_NATIVE_INT64, H5T_STD_I64LE},
-              {"port0", offsetof(DigitalRow, port0), H5T_NATIVE_INT16, H5T_STD_I16LE},
-              {"port1", offsetof(DigitalRow, port1), H5T_NATIVE_INT16, H5T_STD_I16LE}},
-             digital_.memType, file);
-    digital_.dset = extendible(g, "digital", file.get(), 1, 0, &kRowChunk).dset;
+    compound(sizeof(MarkerRow), f::kMarkerFields, markers_.memType, file);
+    const hsize_t markerChunk = 64;
+    markers_.dset = extendible(g, f::kMarkers, file.get(), 1, 0, &markerChunk).dset;
+    compound(sizeof(DigitalRow), f::kDigitalFields, digital_.memType, file);
+    digital_.dset = extendible(g, f::kDigital, file.get(), 1, 0, &kRowChunk).dset;
 
     check(H5Fstart_swmr_write(file_.get()), "starting SWMR on '" + path_ + "'");
     (void)::flock(reserveFd_, LOCK_SH | LOCK_NB);
@@ -504,14 +426,15 @@ void RecordingFile::appendSummaries(int level, int32_t run, std::span<const Summ
     const std::size_t n = static_cast<std::size_t>(channels_);
     summaryBuf_.resize(entries.size() * summaryRowBytes_);
     unsigned char *p = summaryBuf_.data();
+    const format::SummaryLayout at{n};
     for (const SummaryEntry &e : entries) {
-        std::memcpy(p, &run, 4);
-        std::memcpy(p + 4, &e.start, 8);
-        std::memcpy(p + 12, &e.count, 8);
-        std::memcpy(p + 20, e.min.data(), 2 * n);
-        std::memcpy(p + 20 + 2 * n, e.max.data(), 2 * n);
-        std::memcpy(p + 20 + 4 * n, e.mean.data(), 4 * n);
-        std::memcpy(p + 20 + 8 * n, e.std.data(), 4 * n);
+        std::memcpy(p + at.kRun, &run, 4);
+        std::memcpy(p + at.kStart, &e.start, 8);
+        std::memcpy(p + at.kCount, &e.count, 8);
+        std::memcpy(p + at.kMin, e.min.data(), 2 * n);
+        std::memcpy(p + at.max(), e.max.data(), 2 * n);
+        std::memcpy(p + at.mean(), e.mean.data(), 4 * n);
+        std::memcpy(p + at.sd(), e.std.data(), 4 * n);
         p += summaryRowBytes_;
     }
     ensureRoom(summaryBuf_.size());
@@ -624,7 +547,7 @@ void RecordingFile::trimToStoredEnd()
     unsigned char sb[36];
     struct stat st {};
     if (reserveFd_ < 0 || ::pread(reserveFd_, sb, sizeof sb, 0) != static_cast<ssize_t>(sizeof sb) ||
-        std::memcmp(sb, "\x89HDF\r\n\x1a\n", 8) != 0 || sb[8] < 2 || sb[9] != 8 || ::fstat(reserveFd_, &st) != 0)
+        !format::hasSignature(sb) || sb[8] < 2 || sb[9] != 8 || ::fstat(reserveFd_, &st) != 0)
         return;
     uint64_t base = 0;
     uint64_t end = 0;

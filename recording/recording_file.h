@@ -5,6 +5,7 @@
 // thread at a time; every failure throws RecordingError with a message for
 // the operator.
 #include "acquisition/dlldef.h"
+#include "recording/format.h"
 #include "recording/summary_builder.h"
 
 #include <hdf5.h>
@@ -30,12 +31,9 @@ public:
     using RecordingError::RecordingError;
 };
 
-inline constexpr int32_t kFormatVersion = 2;
 // Conversion of the stored codes to volts: (code - offset) * scale.
 inline constexpr int32_t kVoltsOffset = 2048;
 inline constexpr double kVoltsScale = 10.0 / 4095.0;
-inline constexpr std::size_t kMarkerTextBytes = 128; // with the terminating zero
-inline constexpr std::size_t kStartTimeBytes = 40;
 
 // What the file says about the panel and the first run's Start.
 struct FileInfo {
@@ -44,64 +42,15 @@ struct FileInfo {
     std::string programVersion;
 };
 
-// One row of `blocks`.
-struct BlockRow {
-    int32_t run = 0;    // from 1
-    int64_t index = 0;  // fetches since the run began, from 0
-    int64_t timeNs = 0; // the tick's wall-clock time
-    int32_t slot = 0;
-    int64_t blockCount = 0; // blocks the card reported since the run began
-};
-
-// One row of `runs`, rewritten in place as the run grows.
-struct RunRow {
-    int32_t run = 0;
-    int64_t startTimeNs = 0;
-    char startTime[kStartTimeBytes] = {};
-    int64_t firstRow = 0;
-    int64_t rows = 0;
-    int64_t missed = 0;
-    int64_t dropped = 0;
-    int64_t endTimeNs = 0;
-    int64_t summaryFirst[SummaryBuilder::kLevels] = {};
-};
-
-struct MarkerRow {
-    int32_t run = 0;
-    int64_t scan = 0;
-    int64_t timeNs = 0;
-    char text[kMarkerTextBytes] = {};
-};
-
-struct DigitalRow {
-    int32_t run = 0;
-    int64_t scan = 0;
-    int64_t timeNs = 0;
-    int16_t port0 = 0;
-    int16_t port1 = 0;
-};
+using format::BlockRow;
+using format::DigitalRow;
+using format::kMarkerTextBytes;
+using format::kStartTimeBytes;
+using format::MarkerRow;
+using format::RunRow;
 
 // `text` cut to at most `bytes` bytes without splitting a UTF-8 character.
 std::string cutUtf8(std::string_view text, std::size_t bytes);
-
-// Owns one HDF5 identifier.
-class Hid {
-public:
-    using Closer = herr_t (*)(hid_t);
-    Hid() = default;
-    Hid(hid_t id, Closer closer) : id_(id), closer_(closer) {}
-    Hid(Hid &&o) noexcept : id_(o.id_), closer_(o.closer_) { o.id_ = H5I_INVALID_HID; }
-    Hid &operator=(Hid &&o) noexcept;
-    ~Hid() { reset(); }
-    hid_t get() const { return id_; }
-    bool valid() const { return id_ >= 0; }
-    // Returns the closer's result; 0 when there was nothing to close.
-    herr_t reset();
-
-private:
-    hid_t id_ = H5I_INVALID_HID;
-    Closer closer_ = nullptr;
-};
 
 // An extendible one- or two-dimensional dataset and how many rows it holds.
 struct Table {

@@ -7,7 +7,7 @@
 // indexes an array: a damaged or foreign file gets a reason, never a crash.
 #include "recording/recording_reader_impl.h"
 
-#include "recording/recording_file.h"
+#include "recording/format.h"
 #include "recording/run_pyramid.h"
 
 #include <fcntl.h>
@@ -35,40 +35,19 @@ namespace {
 constexpr int kMaxChannels = 64;
 constexpr int64_t kMaxScansPerBlock = int64_t{1} << 20;
 constexpr int64_t kMaxBlockSamples = int64_t{1} << 22;
-constexpr int kMaxLevels = 16;
 constexpr hsize_t kMaxRuns = 100000;
 constexpr hsize_t kMaxMarkers = 1000000;
 // Block indices beyond this would overflow the scan space.
 constexpr int64_t kMaxIndex = int64_t{1} << 40;
 
-// The layout an older file's runs are summarised into.
-constexpr int64_t kBase = 256;
-constexpr int64_t kFactor = 8;
-constexpr int kLevels = 8;
+using format::kMaxLevels;
+namespace names = format;
 
 constexpr int64_t kIndexBlock = 4096;  // rows per cached block of indices
 constexpr int64_t kEntryBlock = 1024;  // entries per cached block
 constexpr int64_t kRawBytes = 2 << 20; // raw samples kept: a frame of narrow columns
 
-class Quiet {
-public:
-    Quiet()
-    {
-        H5Eget_auto2(H5E_DEFAULT, &func_, &data_);
-        H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    }
-    ~Quiet()
-    {
-        H5Eclear2(H5E_DEFAULT);
-        H5Eset_auto2(H5E_DEFAULT, func_, data_);
-    }
-    Quiet(const Quiet &) = delete;
-    Quiet &operator=(const Quiet &) = delete;
-
-private:
-    H5E_auto2_t func_ = nullptr;
-    void *data_ = nullptr;
-};
+using Quiet = format::QuietErrors;
 
 // The reader keeps what it read in blocks of its own; HDF5's chunk cache
 // (1 MiB a dataset by default) would only hold a second copy.
@@ -197,6 +176,27 @@ public:
         }
         return H5Tinsert(mem_.get(), name, offset, memType) >= 0;
     }
+    // A member the schema names; false when the file's is missing or of
+    // another kind.
+    bool add(const format::Field &f)
+    {
+        if (f.kind == format::Field::Text)
+            return add(f.name, f.offset, H5I_INVALID_HID, H5T_STRING, f.extent);
+        if (f.extent > 0) {
+            const Hid m(H5Tarray_create2(format::memoryType(f.kind), 1, std::array<hsize_t, 1>{f.extent}.data()),
+                        H5Tclose);
+            return add(f.name, f.offset, m.get(), H5T_ARRAY, f.extent);
+        }
+        return add(f.name, f.offset, format::memoryType(f.kind), f.kind == format::Field::F32 ? H5T_FLOAT : H5T_INTEGER);
+    }
+    // Every member of `fields`; false when a required one is missing.
+    bool add(std::span<const format::Field> fields)
+    {
+        bool ok = true;
+        for (const format::Field &f : fields)
+            ok = (add(f) || !f.required) && ok;
+        return ok;
+    }
     // Reads `count` elements from `first` into `out`.
     bool read(hid_t dset, hsize_t first, hsize_t count, void *out, hsize_t stride = 1) const
     {
@@ -213,11 +213,6 @@ private:
     Hid file_;
     Hid mem_;
 };
-
-Hid arrayType(hid_t base, hsize_t n)
-{
-    return Hid(H5Tarray_create2(base, 1, &n), H5Tclose);
-}
 
 // Nanoseconds since 1970 of "YYYY-MM-DDTHH:MM:SS[.fff][+HH:MM|Z]"; 0 when
 // the text is not like that.
@@ -260,7 +255,7 @@ bool openForWriting(const std::string &path)
         return false;
     const bool ok = ::pread(fd, sb, sizeof sb, 0) == ssize_t(sizeof sb);
     ::close(fd);
-    return ok && std::memcmp(sb, "\x89HDF\r\n\x1a\n", 8) == 0 && sb[8] >= 2 && (sb[11] & 0x05) != 0;
+    return ok && format::hasSignature(sb) && sb[8] >= 2 && (sb[11] & 0x05) != 0;
 }
 
 bool hdf5Signature(const std::string &path)
@@ -274,7 +269,7 @@ bool hdf5Signature(const std::string &path)
         unsigned char sig[8];
         if (::pread(fd, sig, sizeof sig, at) != ssize_t(sizeof sig))
             break;
-        found = std::memcmp(sig, "\x89HDF\r\n\x1a\n", 8) == 0;
+        found = format::hasSignature(sig);
     }
     ::close(fd);
     return found;
@@ -355,13 +350,7 @@ struct V1Group {
     Hid group, samples, blocks;
 };
 
-struct RunsRow {
-    int32_t run;
-    int64_t startNs;
-    char startTime[48];
-    int64_t firstRow, rows, missed, dropped, endNs;
-    int64_t summaryFirst[kMaxLevels];
-};
+using RunsRow = format::RunRow;
 
 // The open file, shared by the reader and the runs opened from it.
 struct RecordingState {
@@ -380,13 +369,13 @@ struct RecordingState {
     int channels = 0;
     int64_t scansPerBlock = 0;
     double rate = 0;
-    int64_t base = kBase, factor = kFactor;
+    int64_t base = format::kPyramid.base, factor = format::kPyramid.factor;
     std::vector<RunsRow> table;
 
     bool indexOf(hid_t blocks, int64_t row, int64_t &index) const
     {
         Fields f(blocks, sizeof(int64_t));
-        return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) && f.read(blocks, hsize_t(row), 1, &index);
+        return f.add(format::kIndexAlone) && f.read(blocks, hsize_t(row), 1, &index);
     }
 
     // Fills `p.info` from what the file holds now; p.error says what is wrong.
@@ -424,13 +413,13 @@ struct RecordingState {
                 RecordedRunInfo &i = p.info;
                 i.number = g.number;
                 const hid_t h = g.group.get();
-                const auto ch = attrInt(h, "channels", 1, kMaxChannels);
-                const auto s = attrInt(h, "scans_per_block", 1, kMaxScansPerBlock);
-                i.startTime = attrText(h, "start_time");
+                const auto ch = attrInt(h, names::kChannels, 1, kMaxChannels);
+                const auto s = attrInt(h, names::kScansPerBlock, 1, kMaxScansPerBlock);
+                i.startTime = attrText(h, names::kV1StartTime);
                 i.startTimeNs = parseIso(i.startTime);
-                i.missed = attrInt(h, "missed", 0, INT64_MAX / 2).value_or(0);
-                i.dropped = attrInt(h, "dropped", 0, INT64_MAX / 2).value_or(0);
-                i.scansPerSecond = double(attrInt(h, "IntrArg5", 1, INT32_MAX).value_or(0));
+                i.missed = attrInt(h, names::kV1Missed, 0, INT64_MAX / 2).value_or(0);
+                i.dropped = attrInt(h, names::kV1Dropped, 0, INT64_MAX / 2).value_or(0);
+                i.scansPerSecond = double(attrInt(h, names::kRate, 1, INT32_MAX).value_or(0));
                 p.samples = g.samples.get();
                 p.blocks = g.blocks.get();
                 if (!ch || !s || *ch * *s > kMaxBlockSamples) {
@@ -452,14 +441,14 @@ struct RecordingState {
             RunPlace p;
             RecordedRunInfo &i = p.info;
             i.number = row.run;
-            i.startTimeNs = row.startNs;
+            i.startTimeNs = row.startTimeNs;
             i.startTime = std::string(row.startTime, strnlen(row.startTime, sizeof row.startTime));
             i.missed = std::max<int64_t>(0, row.missed);
             i.dropped = std::max<int64_t>(0, row.dropped);
             i.channels = channels;
             i.scansPerBlock = int32_t(scansPerBlock);
             i.scansPerSecond = rate;
-            i.open = row.endNs == 0;
+            i.open = row.endTimeNs == 0;
             p.closed = !i.open;
             p.samples = samples.get();
             p.blocks = blocks.get();
@@ -497,20 +486,16 @@ struct RecordingState {
         if (n > kMaxRuns)
             return false;
         Fields f(runs.get(), sizeof(RunsRow));
-        const Hid firsts = arrayType(H5T_NATIVE_INT64, levels.size());
-        const bool ok = f.add("run", offsetof(RunsRow, run), H5T_NATIVE_INT32, H5T_INTEGER) &&
-                        f.add("start_time_ns", offsetof(RunsRow, startNs), H5T_NATIVE_INT64, H5T_INTEGER) &&
-                        f.add("first_row", offsetof(RunsRow, firstRow), H5T_NATIVE_INT64, H5T_INTEGER) &&
-                        f.add("rows", offsetof(RunsRow, rows), H5T_NATIVE_INT64, H5T_INTEGER) &&
-                        f.add("missed", offsetof(RunsRow, missed), H5T_NATIVE_INT64, H5T_INTEGER) &&
-                        f.add("dropped", offsetof(RunsRow, dropped), H5T_NATIVE_INT64, H5T_INTEGER) &&
-                        f.add("end_time_ns", offsetof(RunsRow, endNs), H5T_NATIVE_INT64, H5T_INTEGER);
-        if (!ok)
-            return false;
-        f.add("start_time", offsetof(RunsRow, startTime), H5I_INVALID_HID, H5T_STRING, sizeof(RunsRow::startTime));
-        if (!levels.empty() &&
-            !f.add("summary_first", offsetof(RunsRow, summaryFirst), firsts.get(), H5T_ARRAY, levels.size()))
-            levels.clear();
+        const format::RunFields fields = format::runFields(int(levels.size()));
+        for (const format::Field &field : fields.all()) {
+            if (field.kind == format::Field::I64Array) {
+                // Summaries are of use only with the runs' first entries.
+                if (!levels.empty() && !f.add(field))
+                    levels.clear();
+            } else if (!f.add(field) && field.required) {
+                return false;
+            }
+        }
         table.assign(n, RunsRow{});
         if (!f.read(runs.get(), 0, n, table.data())) {
             table.clear();
@@ -526,7 +511,7 @@ struct RecordingState {
 std::string layout(RecordingState &st)
 {
     const hid_t f = st.file.get();
-    const auto version = attrNumber(f, "format_version");
+    const auto version = attrNumber(f, names::kFormatVersion);
     if (!version) {
         std::vector<std::string> names;
         H5Literate(f, H5_INDEX_NAME, H5_ITER_INC, nullptr,
@@ -547,8 +532,8 @@ std::string layout(RecordingState &st)
             if (H5Oget_info_by_name2(f, n.c_str(), &oi, H5O_INFO_BASIC, H5P_DEFAULT) < 0 || oi.type != H5O_TYPE_GROUP)
                 continue;
             g.group = Hid(H5Gopen2(f, n.c_str(), H5P_DEFAULT), H5Gclose);
-            g.samples = openDataset(g.group.get(), "samples", 256 << 10);
-            g.blocks = openDataset(g.group.get(), "blocks");
+            g.samples = openDataset(g.group.get(), names::kSamples, 256 << 10);
+            g.blocks = openDataset(g.group.get(), names::kBlocks);
             if (g.samples.valid() && g.blocks.valid())
                 st.groups.push_back(std::move(g));
         }
@@ -557,46 +542,39 @@ std::string layout(RecordingState &st)
         st.version = 1;
         return {};
     }
-    if (*version != 2)
+    if (*version != names::kVersion)
         return "recording format " + std::to_string(int64_t(*version)) + ", which this program does not read";
     st.version = 2;
-    st.samples = openDataset(f, "samples", 256 << 10);
-    st.blocks = openDataset(f, "blocks");
-    st.runs = openDataset(f, "runs");
+    st.samples = openDataset(f, names::kSamples, 256 << 10);
+    st.blocks = openDataset(f, names::kBlocks);
+    st.runs = openDataset(f, names::kRuns);
     if (!st.samples.valid() || !st.blocks.valid() || !st.runs.valid())
         return "not a recording (samples, blocks or runs missing)";
-    const auto ch = attrInt(f, "channels", 1, kMaxChannels);
-    const auto s = attrInt(f, "scans_per_block", 1, kMaxScansPerBlock);
+    const auto ch = attrInt(f, names::kChannels, 1, kMaxChannels);
+    const auto s = attrInt(f, names::kScansPerBlock, 1, kMaxScansPerBlock);
     if (!ch || !s || *ch * *s > kMaxBlockSamples)
         return "the block shape is missing or out of range";
     st.channels = int(*ch);
     st.scansPerBlock = *s;
-    st.rate = double(attrInt(f, "IntrArg5", 1, INT32_MAX).value_or(0));
-    st.base = attrInt(f, "summary_base", 2, 1 << 20).value_or(0);
-    st.factor = attrInt(f, "summary_factor", 2, 64).value_or(0);
-    const int levels = int(attrInt(f, "summary_levels", 0, kMaxLevels).value_or(0));
-    st.markers = openDataset(f, "markers");
-    st.digital = openDataset(f, "digital");
+    st.rate = double(attrInt(f, names::kRate, 1, INT32_MAX).value_or(0));
+    st.base = attrInt(f, names::kSummaryBase, 2, 1 << 20).value_or(0);
+    st.factor = attrInt(f, names::kSummaryFactor, 2, 64).value_or(0);
+    const int levels = int(attrInt(f, names::kSummaryLevels, 0, kMaxLevels).value_or(0));
+    st.markers = openDataset(f, names::kMarkers);
+    st.digital = openDataset(f, names::kDigital);
     // A level is of use only with all those below it.
     for (int l = 1; l <= levels && st.base && st.factor; ++l) {
-        Hid d = openDataset(f, ("summaries/level" + std::to_string(l)).c_str());
+        Hid d = openDataset(f, format::levelPath(l).c_str());
         if (!d.valid() || !extent(d.get(), 1))
             break;
-        Fields probe(d.get(), 20 + 12 * std::size_t(st.channels));
-        const hsize_t c = hsize_t(st.channels);
-        const Hid i16 = arrayType(H5T_NATIVE_INT16, c);
-        const Hid f32 = arrayType(H5T_NATIVE_FLOAT, c);
-        if (!probe.add("run", 0, H5T_NATIVE_INT32, H5T_INTEGER) ||
-            !probe.add("start", 4, H5T_NATIVE_INT64, H5T_INTEGER) ||
-            !probe.add("count", 12, H5T_NATIVE_INT64, H5T_INTEGER) || !probe.add("min", 20, i16.get(), H5T_ARRAY, c) ||
-            !probe.add("max", 20 + 2 * c, i16.get(), H5T_ARRAY, c) ||
-            !probe.add("mean", 20 + 4 * c, f32.get(), H5T_ARRAY, c) ||
-            !probe.add("std", 20 + 8 * c, f32.get(), H5T_ARRAY, c))
+        const format::SummaryLayout at{std::size_t(st.channels)};
+        Fields probe(d.get(), at.bytes());
+        if (!probe.add(at.fields().all()))
             break;
         st.levels.push_back(std::move(d));
     }
     Fields rows(st.blocks.get(), 8);
-    if (!rows.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) || !st.readTable())
+    if (!rows.add(format::kIndexAlone) || !st.readTable())
         return "not a recording (its blocks or runs table is of another kind)";
     return {};
 }
@@ -609,7 +587,7 @@ public:
         if (st_->version == 2) {
             setGeometry(st_->base, st_->factor, int(st_->levels.size()));
         } else {
-            setGeometry(kBase, kFactor, kLevels);
+            setGeometry(format::kPyramid.base, format::kPyramid.factor, format::kPyramid.levels);
             rowsKnown_ = p_.info.blocks;
             live_ = p_.info.open;
             thread_ = std::thread([this, at = where()] { summariseInBackground(at); });
@@ -780,7 +758,7 @@ bool FileRun::readRows(const Where &at, int64_t row, int64_t n, int16_t *out)
 bool FileRun::readIndices(const Where &at, int64_t row, int64_t n, int64_t *out)
 {
     Fields f(at.blocks, sizeof(int64_t));
-    return f.add("index", 0, H5T_NATIVE_INT64, H5T_INTEGER) &&
+    return f.add(format::kIndexAlone) &&
            f.read(at.blocks, hsize_t(at.rowBase + row), hsize_t(n), out);
 }
 
@@ -936,18 +914,11 @@ const EntryTable *FileRun::entryBlock(int level, int64_t block) const
     const auto [first, end] = p_.entries[std::size_t(level) - 1];
     const int64_t n = std::min(kEntryBlock, end - first - block * kEntryBlock);
     const std::size_t ch = std::size_t(p_.info.channels);
-    const std::size_t size = 20 + 12 * ch;
+    const format::SummaryLayout at{ch};
+    const std::size_t size = at.bytes();
     const hid_t dset = st_->levels[std::size_t(level) - 1].get();
     Fields f(dset, size);
-    const Hid i16 = arrayType(H5T_NATIVE_INT16, ch);
-    const Hid f32 = arrayType(H5T_NATIVE_FLOAT, ch);
-    f.add("run", 0, H5T_NATIVE_INT32, H5T_INTEGER);
-    f.add("start", 4, H5T_NATIVE_INT64, H5T_INTEGER);
-    f.add("count", 12, H5T_NATIVE_INT64, H5T_INTEGER);
-    f.add("min", 20, i16.get(), H5T_ARRAY, ch);
-    f.add("max", 20 + 2 * ch, i16.get(), H5T_ARRAY, ch);
-    f.add("mean", 20 + 4 * ch, f32.get(), H5T_ARRAY, ch);
-    f.add("std", 20 + 8 * ch, f32.get(), H5T_ARRAY, ch);
+    f.add(at.fields().all());
     std::vector<unsigned char> bytes(std::size_t(std::max<int64_t>(n, 0)) * size);
     Entries e;
     e.entries = n;
@@ -959,9 +930,9 @@ const EntryTable *FileRun::entryBlock(int level, int64_t block) const
             const unsigned char *b = &bytes[std::size_t(i) * size];
             int32_t run;
             int64_t start, count;
-            std::memcpy(&run, b, 4);
-            std::memcpy(&start, b + 4, 8);
-            std::memcpy(&count, b + 12, 8);
+            std::memcpy(&run, b + at.kRun, 4);
+            std::memcpy(&start, b + at.kStart, 8);
+            std::memcpy(&count, b + at.kCount, 8);
             // Kept in place even when foreign, so positions stay positions;
             // a count of 0 makes it add nothing.
             const bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
@@ -970,10 +941,10 @@ const EntryTable *FileRun::entryBlock(int level, int64_t block) const
             for (std::size_t k = 0; k < ch; ++k) {
                 int16_t lo, hi;
                 float mean, sd;
-                std::memcpy(&lo, b + 20 + 2 * k, 2);
-                std::memcpy(&hi, b + 20 + 2 * ch + 2 * k, 2);
-                std::memcpy(&mean, b + 20 + 4 * ch + 4 * k, 4);
-                std::memcpy(&sd, b + 20 + 8 * ch + 4 * k, 4);
+                std::memcpy(&lo, b + at.kMin + 2 * k, 2);
+                std::memcpy(&hi, b + at.max() + 2 * k, 2);
+                std::memcpy(&mean, b + at.mean() + 4 * k, 4);
+                std::memcpy(&sd, b + at.sd() + 4 * k, 4);
                 e.table.min.push_back(lo);
                 e.table.max.push_back(hi);
                 e.table.mean.push_back(std::isfinite(mean) ? mean : 0.0F);
@@ -1048,7 +1019,7 @@ void FileRun::summariseInBackground(const Where &at)
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     const int64_t s = at.scansPerBlock;
     const std::size_t ch = std::size_t(at.channels);
-    PyramidBuilder builder(int(ch), kBase, kFactor, kLevels);
+    PyramidBuilder builder(int(ch), format::kPyramid.base, format::kPyramid.factor, format::kPyramid.levels);
     const int64_t batch = std::max<int64_t>(1, 65536 / s);
     std::vector<int16_t> codes(std::size_t(batch * s) * ch);
     std::vector<int64_t> index(static_cast<std::size_t>(batch));
@@ -1099,18 +1070,11 @@ std::vector<RecordedMarker> FileRun::markers() const
     if (st_->version != 2 || d < 0)
         return out;
     const Quiet quiet;
-    struct Row {
-        int32_t run;
-        int64_t scan, timeNs;
-        char text[132];
-    };
+    using Row = format::MarkerRow;
     const hsize_t n = std::min(length(d), kMaxMarkers);
     Fields f(d, sizeof(Row));
-    if (!f.add("run", offsetof(Row, run), H5T_NATIVE_INT32, H5T_INTEGER) ||
-        !f.add("scan", offsetof(Row, scan), H5T_NATIVE_INT64, H5T_INTEGER))
+    if (!f.add(format::kMarkerFields))
         return out;
-    f.add("time_ns", offsetof(Row, timeNs), H5T_NATIVE_INT64, H5T_INTEGER);
-    f.add("text", offsetof(Row, text), H5I_INVALID_HID, H5T_STRING, sizeof(Row::text));
     std::vector<Row> rows(n, Row{});
     if (!f.read(d, 0, n, rows.data()))
         return out;
@@ -1130,18 +1094,10 @@ std::vector<RecordedDigital> FileRun::digitalThinned(int64_t firstScan, int64_t 
     if (st_->version != 2 || d < 0 || most == 0)
         return out;
     const Quiet quiet;
-    struct Row {
-        int32_t run;
-        int64_t scan, timeNs;
-        int16_t port0, port1;
-    };
+    using Row = format::DigitalRow;
     Fields f(d, sizeof(Row));
-    if (!f.add("run", offsetof(Row, run), H5T_NATIVE_INT32, H5T_INTEGER) ||
-        !f.add("scan", offsetof(Row, scan), H5T_NATIVE_INT64, H5T_INTEGER) ||
-        !f.add("port0", offsetof(Row, port0), H5T_NATIVE_INT16, H5T_INTEGER) ||
-        !f.add("port1", offsetof(Row, port1), H5T_NATIVE_INT16, H5T_INTEGER))
+    if (!f.add(format::kDigitalFields))
         return out;
-    f.add("time_ns", offsetof(Row, timeNs), H5T_NATIVE_INT64, H5T_INTEGER);
     // Rows are in order of run, then scan: both ends by bisection.
     const int32_t run = p_.info.number;
     auto position = [&](int64_t scan) {

@@ -43,7 +43,7 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
     const std::string iso = cutUtf8(iso8601Local(startNs), kStartTimeBytes - 1);
     std::memcpy(run_.startTime, iso.data(), iso.size());
     run_.firstRow = file_->rows();
-    for (int l = 1; l <= SummaryBuilder::kLevels; ++l)
+    for (int l = 1; l <= format::kPyramid.levels; ++l)
         run_.summaryFirst[l - 1] = file_->summaries(l);
     lastIndex_ = tickLastIndex_ = -1;
     runRowsFlushed_ = 0;
@@ -134,9 +134,9 @@ void RecordingWriter::flush(Clock::time_point now)
         return;
     const bool rows = !rows_.empty();
     // Entries ready to go: all of them at a run's end, else whole batches.
-    std::array<std::size_t, SummaryBuilder::kLevels> ready{};
+    std::array<std::size_t, format::kPyramid.levels> ready{};
     bool summaries = false;
-    for (int l = 1; l <= SummaryBuilder::kLevels; ++l) {
+    for (int l = 1; l <= format::kPyramid.levels; ++l) {
         const auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
         const int64_t batch = file_->summaryBatch(l);
         const int64_t stored = file_->summaries(l);
@@ -148,7 +148,7 @@ void RecordingWriter::flush(Clock::time_point now)
     writeSamples();
     if (rows || summaries)
         file_->flushSamples();
-    for (int l = 1; l <= SummaryBuilder::kLevels; ++l) {
+    for (int l = 1; l <= format::kPyramid.levels; ++l) {
         auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
         const auto n = static_cast<std::ptrdiff_t>(ready[static_cast<std::size_t>(l - 1)]);
         file_->appendSummaries(l, run_.run, std::span<const SummaryEntry>(entries.data(), std::size_t(n)));

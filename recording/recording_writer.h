@@ -83,7 +83,7 @@ private:
     std::vector<BlockRow> tick_;   // this tick's rows, completed at its end
     std::vector<BlockRow> rows_;   // completed rows awaiting the flush
     std::vector<SummaryEntry> entries_;
-    std::array<std::vector<SummaryEntry>, SummaryBuilder::kLevels> levelEntries_;
+    std::array<std::vector<SummaryEntry>, format::kPyramid.levels> levelEntries_;
     std::vector<MarkerRow> markers_;
     std::vector<DigitalRow> digital_;
     bool runDirty_ = false;

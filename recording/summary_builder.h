@@ -9,6 +9,8 @@
 //
 // Sums are kept as integers, so an entry of any level equals a reduction of
 // its raw scans exactly, however many levels it went through.
+#include "recording/format.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -25,11 +27,8 @@ struct SummaryEntry {
 
 class SummaryBuilder {
 public:
-    static constexpr int kBase = 256;
-    static constexpr int kFactor = 8;
-    static constexpr int kLevels = 8;
-
-    SummaryBuilder(int channels, int scansPerBlock, int base = kBase, int factor = kFactor, int levels = kLevels);
+    SummaryBuilder(int channels, int scansPerBlock, int base = int(format::kPyramid.base),
+                   int factor = int(format::kPyramid.factor), int levels = format::kPyramid.levels);
 
     int levels() const { return static_cast<int>(acc_.size()); }
     int64_t width(int level) const; // scans an entry of `level` spans

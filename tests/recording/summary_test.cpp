@@ -137,9 +137,9 @@ TEST(SummaryFile, EveryLevelOfEveryRunMatchesTheRawScans)
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
     ASSERT_EQ(r.runs(), runs.size());
-    const auto firsts = r.column<int64_t>("runs", "summary_first", SummaryBuilder::kLevels);
-    int64_t width = SummaryBuilder::kBase;
-    for (int level = 1; level <= SummaryBuilder::kLevels; ++level, width *= SummaryBuilder::kFactor) {
+    const auto firsts = r.column<int64_t>("runs", "summary_first", format::kPyramid.levels);
+    int64_t width = format::kPyramid.base;
+    for (int level = 1; level <= format::kPyramid.levels; ++level, width *= format::kPyramid.factor) {
         const auto stored = r.summaries(level);
         for (std::size_t run = 0; run < runs.size(); ++run) {
             const auto first = std::size_t(firsts[run * 8 + std::size_t(level - 1)]);
