@@ -382,6 +382,7 @@ void Recorder::writerMain()
         } catch (const std::exception &e) {
             // What is flushed stays readable; the hook calls now return at once.
             writer_->closeAfterFailure(dynamic_cast<const NoRoomError *>(&e) != nullptr, wallClockNs());
+            blocksWritten_.store(writer_->rowsFlushed(), std::memory_order_relaxed);
             setError("recording to '" + path_ + "' stopped: " + e.what());
             state_.store(RecorderState::Failed, std::memory_order_release);
             if (s)

@@ -97,6 +97,8 @@ public:
     void sync();
 
     int64_t rows() const { return static_cast<int64_t>(blocks_.rows); }
+    // Whole blocks in `samples`.
+    int64_t storedBlocks() const { return scans_ > 0 ? static_cast<int64_t>(samples_.rows) / scans_ : 0; }
     // Entries of `level` best written together: a whole chunk where rewriting
     // one would waste room.
     int64_t summaryBatch(int level) const;

@@ -668,6 +668,9 @@ private:
     static bool readIndices(const Where &at, int64_t row, int64_t n, int64_t *out);
     const EntryTable *entryBlock(int level, int64_t block) const;
     int64_t entrySpan(int level, int64_t pos) const;
+    int64_t entryCount(int level, int64_t pos) const; // -1 where there is none
+    // The present scans from `scan` to the run's end, by its rows.
+    int64_t presentFrom(int64_t scan) const;
     void summariseInBackground(const Where &at);
 
     std::shared_ptr<RecordingState> st_;
@@ -899,6 +902,23 @@ int64_t FileRun::readySpans(int level) const
         last = n > 0 ? entrySpan(level, n - 1) : -1;
         if (last == std::numeric_limits<int64_t>::max())
             last = -1;
+        // A recording stopped by a full disk may have left entries that
+        // count blocks which never got a row: the one for the rows' last,
+        // partial span is used only if it holds exactly the scans the rows
+        // have there.
+        const int64_t j = scans / w;
+        if (p_.closed && scans % w != 0 && last >= j) {
+            int64_t lo = 0, hi = n;
+            while (lo < hi) {
+                const int64_t mid = lo + (hi - lo) / 2;
+                if (entrySpan(level, mid) < j)
+                    lo = mid + 1;
+                else
+                    hi = mid;
+            }
+            const bool whole = lo < n && entrySpan(level, lo) == j && entryCount(level, lo) == presentFrom(j * w);
+            last = whole ? j : j - 1;
+        }
     }
     return std::min(last + 1, limit);
 }
@@ -955,6 +975,23 @@ const EntryTable *FileRun::entryBlock(int level, int64_t block) const
         e.entries = 0; // read again next time
     }
     return &entries_.put(key, std::move(e)).table;
+}
+
+int64_t FileRun::entryCount(int level, int64_t pos) const
+{
+    const EntryTable *t = entryBlock(level, pos / kEntryBlock);
+    const std::size_t i = std::size_t(pos % kEntryBlock);
+    return i < t->size() ? t->count[i] : -1;
+}
+
+int64_t FileRun::presentFrom(int64_t scan) const
+{
+    const int64_t s = p_.info.scansPerBlock;
+    const int64_t rows = p_.info.blocks;
+    const int64_t r = firstRowFrom(scan / s);
+    if (r >= rows)
+        return 0;
+    return (rows - r) * s - std::max<int64_t>(0, scan - rowIndex(r) * s);
 }
 
 int64_t FileRun::entrySpan(int level, int64_t pos) const

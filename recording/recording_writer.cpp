@@ -47,6 +47,7 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
         run_.summaryFirst[l - 1] = file_->summaries(l);
     lastIndex_ = tickLastIndex_ = -1;
     runRowsFlushed_ = 0;
+    flushedEnd_ = 0;
     runDirty_ = true;
     // The run's row on disk at once, so that a disk that fills in the first
     // seconds still leaves a file that says a run began.
@@ -159,6 +160,7 @@ void RecordingWriter::flush(Clock::time_point now)
     if (rows) {
         file_->appendRows(rows_);
         file_->flushRows();
+        flushedEnd_ = scanAfter(rows_.back().index);
         rowsFlushed_ += std::ssize(rows_);
         runRowsFlushed_ += std::ssize(rows_);
         rows_.clear();
@@ -206,18 +208,49 @@ void RecordingWriter::close(int64_t endNs, Clock::time_point now)
     file_->close();
 }
 
+void RecordingWriter::keepStoredBlocks(int64_t endNs)
+{
+    if (!tick_.empty())
+        finishTick(endNs, -1);
+    // Rows and samples go in the same order, so the blocks whose samples
+    // reached the file are the first of those waiting for their rows.
+    const int64_t kept = std::clamp<int64_t>(file_->storedBlocks() - file_->rows(), 0, std::ssize(rows_));
+    const bool whole = kept == std::ssize(rows_);
+    rows_.resize(static_cast<std::size_t>(kept));
+    pending_.clear(); // the samples that did not fit
+    if (whole && run_.endTimeNs == 0) {
+        // Every block the summaries saw is kept: the run ends as a Stop would.
+        summaries_->finish(entries_);
+        for (SummaryEntry &e : entries_)
+            levelEntries_[static_cast<std::size_t>(e.level - 1)].push_back(std::move(e));
+        entries_.clear();
+    } else if (!whole) {
+        // Only entries whose whole span lies within the kept blocks.
+        const int64_t end = kept > 0 ? scanAfter(rows_.back().index) : flushedEnd_;
+        for (int l = 1; l <= SummaryBuilder::kLevels; ++l) {
+            auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
+            const int64_t w = summaries_->width(l);
+            std::erase_if(entries, [&](const SummaryEntry &e) { return e.start + w > end; });
+        }
+        for (MarkerRow &m : markers_)
+            m.scan = std::min(m.scan, end);
+        std::erase_if(digital_, [&](const DigitalRow &d) { return d.scan > end; });
+    }
+    run_.endTimeNs = std::max<int64_t>(run_.endTimeNs != 0 ? run_.endTimeNs : endNs, 1);
+    runDirty_ = true;
+    flush(Clock::now());
+}
+
 void RecordingWriter::closeAfterFailure(bool noRoom, int64_t endNs) noexcept
 {
     if (noRoom) {
         try {
-            // What was flushed stays; the run's row says where it ended,
-            // written in the room kept in reserve for this.
+            // Every block whose samples reached the file gets its row and
+            // the summaries that cover it, and the run's row says where it
+            // ended: written in the room kept in reserve for this.
             file_->spendReserve();
-            if (run_.run > 0 && run_.endTimeNs == 0) {
-                run_.rows = runRowsFlushed_;
-                run_.endTimeNs = std::max<int64_t>(endNs, 1);
-                file_->writeRun(run_);
-            }
+            if (file_->laidOut() && run_.run > 0 && summaries_)
+                keepStoredBlocks(endNs);
             file_->close();
             return;
         } catch (const RecordingError &) {

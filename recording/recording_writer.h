@@ -57,7 +57,8 @@ public:
     // Stop: the run's last summaries, its end time, a flush and a sync.
     void endRun(int64_t endNs, Clock::time_point now);
     void close(int64_t endNs, Clock::time_point now);
-    // After a failure: when only the room ran out, the run's row is brought
+    // After a failure: when only the room ran out, every block whose samples
+    // reached the file gets its row and summaries, the run's row is brought
     // up to date and the file closed properly; otherwise released as it is.
     void closeAfterFailure(bool noRoom, int64_t endNs) noexcept;
 
@@ -68,6 +69,7 @@ public:
 
 private:
     void finishTick(int64_t timeNs, int64_t blockCount);
+    void keepStoredBlocks(int64_t endNs);
     void writeSamples();
     int64_t scanAfter(int64_t index) const { return (index + 1) * file_->scansPerBlock(); }
 
@@ -89,6 +91,7 @@ private:
     bool runDirty_ = false;
     int64_t rowsFlushed_ = 0;
     int64_t runRowsFlushed_ = 0;
+    int64_t flushedEnd_ = 0; // the scan after the run's last flushed row
     Clock::time_point lastFlush_{};
     Clock::time_point lastSync_{};
 };

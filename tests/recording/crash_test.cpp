@@ -1,7 +1,11 @@
 // A recording that ends badly: the file size limit reached mid-way, and the
 // writing process killed. Each runs in a forked child; the parent then opens
 // the file as a user would and finds every block flushed before the end.
+#include "acquisition/acquisition.h"
+#include "driver/loader.h"
+#include "simcard/block_generator.h"
 #include "tests/recording/recording_support.h"
+#include "tests/support/fake_view.h"
 
 #include <signal.h>
 #include <sys/mount.h>
@@ -100,6 +104,74 @@ TEST(RecordingFault, SizeLimitStopsTheRecordingAndKeepsWhatWasFlushed)
     Reader r(path, H5F_ACC_RDONLY);
     ASSERT_TRUE(r.opened());
     expectFlushedBlocksInOrder(r.read(1), flushed);
+}
+
+// The panel's recorder (a flush a second) on the card at 20 times its speed
+// until a size limit stops it: every block whose samples reached the file
+// gets its row, and the summaries cover those rows and nothing beyond.
+TEST(RecordingFault, SizeLimitKeepsEveryBlockWhoseSamplesReachedTheFile)
+{
+    const std::string path = scratchDir("rec-fsize-card") + "/a.h5";
+    const Child child = spawn([&](int) {
+        const rlimit limit{4 << 20, 4 << 20};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return 10;
+        for (const auto &[k, v] : {std::pair{"ADCARD_SIM_SPEED", "20"}, {"ADCARD_SIM_SEQUENCE", "1"},
+                                   {"ADCARD_SIM_SEED", "11"}, {"ADCARD_SIM_QUEUE", "4096"}})
+            ::setenv(k, v, 1);
+        DriverLoader loader(ADCARD_SIM_LIBRARY);
+        DllDef dll(loader);
+        FakeView view;
+        Acquisition acq(dll, view);
+        Recorder rec(Recorder::kDefaultQueueBlocks, 1s);
+        acq.addBlockHook(rec);
+        acq.onLoad();
+        if (!rec.arm(path, false, {}).empty())
+            return 11;
+        acq.onStart();
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (rec.status().state != RecorderState::Failed && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(5ms);
+            acq.onTick();
+        }
+        acq.onStop();
+        rec.stop();
+        acq.removeBlockHook(rec);
+        return rec.status().state == RecorderState::Failed ? 0 : 12;
+    });
+    ASSERT_GT(child.pid, 0);
+    ::close(child.out);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child.pid, &status, 0), child.pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    Reader r(path, H5F_ACC_RDONLY);
+    ASSERT_TRUE(r.opened()) << "closed properly";
+    const RunData d = r.read(1);
+    const Hid samples(H5Dopen2(r.id(), "samples", H5P_DEFAULT), H5Dclose);
+    const Hid space(H5Dget_space(samples.get()), H5Sclose);
+    hsize_t dims[2] = {};
+    H5Sget_simple_extent_dims(space.get(), dims, nullptr);
+    EXPECT_EQ(d.rows.size(), dims[0] / 1000) << "a row for every block in samples";
+    EXPECT_GT(d.rows.size(), 100u) << "a 4 MiB file holds far more than the first flush";
+    EXPECT_EQ(r.runValue(1, "rows"), int64_t(d.rows.size()));
+    EXPECT_NE(r.runValue(1, "end_time_ns"), 0);
+    sim::SimBlockParams p;
+    p.seed = 11;
+    p.stampSequence = true;
+    std::vector<int16_t> want(4000);
+    for (std::size_t i = 0; i < d.rows.size(); ++i) {
+        ASSERT_EQ(d.rows[i].index, int64_t(i));
+        sim::generateBlock(p, uint64_t(i), want);
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), d.samples.begin() + std::ptrdiff_t(i * 4000))) << i;
+    }
+    const int64_t scans = int64_t(d.rows.size()) * 1000;
+    int64_t w = SummaryBuilder::kBase;
+    for (int level = 1; level <= SummaryBuilder::kLevels; ++level, w *= SummaryBuilder::kFactor) {
+        for (const StoredEntry &e : r.summaries(level))
+            EXPECT_EQ(e.count, std::min(e.start + w, scans) - e.start)
+                << "level " << level << " entry at " << e.start << " of " << scans << " scans";
+    }
 }
 
 TEST(RecordingFault, KilledWriterLeavesEveryFlushedBlockReadable)

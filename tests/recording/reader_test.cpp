@@ -349,15 +349,21 @@ TEST(RecordingReaderLive, AnswersMatchTheRowsAtEveryRefresh)
 }
 
 // A run whose last flush stopped between its summaries and its rows (the
-// runs table still says fewer rows, and the run is not ended): only the rows
-// the table gives count, whatever the samples and summaries hold beyond.
-class RecordingReaderCut : public ::testing::TestWithParam<int64_t> {};
+// runs table still says fewer rows, and the run is not ended), or that was
+// ended there after a full disk: only the rows the table gives count,
+// whatever the samples and summaries hold beyond.
+struct CutRow {
+    int64_t rows;
+    bool ended;
+};
+void PrintTo(const CutRow &r, std::ostream *os) { *os << r.rows << (r.ended ? " ended" : " open"); }
+class RecordingReaderCut : public ::testing::TestWithParam<CutRow> {};
 
 TEST_P(RecordingReaderCut, OnlyTheRowsCount)
 {
     // Rows may run side by side, each in a process of its own.
     const std::string whole = [] {
-        const std::string p = scratch("whole" + std::to_string(GetParam()) + ".h5");
+        const std::string p = scratch("whole" + std::to_string(GetParam().rows) + (GetParam().ended ? "e" : "") + ".h5");
         Recorder rec;
         EXPECT_EQ(rec.arm(p, false, {}), "");
         Feeder f(rec);
@@ -371,7 +377,7 @@ TEST_P(RecordingReaderCut, OnlyTheRowsCount)
         rec.stop();
         return p;
     }();
-    const std::string path = scratch("cut" + std::to_string(GetParam()) + ".h5");
+    const std::string path = scratch("cut" + std::to_string(GetParam().rows) + (GetParam().ended ? "e" : "") + ".h5");
     std::filesystem::copy_file(whole, path);
     Model all;
     all.channels = 4;
@@ -385,23 +391,26 @@ TEST_P(RecordingReaderCut, OnlyTheRowsCount)
         const Hid t(H5Tcreate(H5T_COMPOUND, 16), H5Tclose);
         H5Tinsert(t.get(), "rows", 0, H5T_NATIVE_INT64);
         H5Tinsert(t.get(), "end_time_ns", 8, H5T_NATIVE_INT64);
-        const int64_t row[2] = {GetParam(), 0};
+        const int64_t row[2] = {GetParam().rows, GetParam().ended ? 1 : 0};
         ASSERT_GE(H5Dwrite(runs.get(), t.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, row), 0);
     }
     Opened o = open(path);
     ASSERT_TRUE(o.run);
-    all.present.resize(std::size_t(GetParam()));
-    EXPECT_EQ(o.run->info().blocks, GetParam());
-    EXPECT_TRUE(o.run->info().open);
+    all.present.resize(std::size_t(GetParam().rows));
+    EXPECT_EQ(o.run->info().blocks, GetParam().rows);
+    EXPECT_EQ(o.run->info().open, !GetParam().ended);
     checkViews(*o.run, all);
     checkStats(*o.run, all, {{0, all.scans()}, {999, 1000000}});
     const auto marks = o.run->markers();
     for (const RecordedMarker &m : marks)
         EXPECT_TRUE(m.text == "über 1" && m.scan > 0 && m.scan <= all.scans()) << m.text << " at " << m.scan;
-    EXPECT_EQ(marks.size(), GetParam() == 196 ? 1U : marks.size());
+    EXPECT_EQ(marks.size(), GetParam().rows == 196 ? 1U : marks.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RecordingReaderCut, ::testing::Values(1, 45, 46, 133, 196));
+INSTANTIATE_TEST_SUITE_P(Rows, RecordingReaderCut,
+                         ::testing::Values(CutRow{1, false}, CutRow{45, false}, CutRow{46, false}, CutRow{133, false},
+                                           CutRow{196, false}, CutRow{45, true}, CutRow{133, true},
+                                           CutRow{196, true}));
 
 // Files that are not what they should be, each with its reason, at opening
 // or at opening the run; none may crash.
