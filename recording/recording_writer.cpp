@@ -227,7 +227,7 @@ void RecordingWriter::keepStoredBlocks(int64_t endNs)
     } else if (!whole) {
         // Only entries whose whole span lies within the kept blocks.
         const int64_t end = kept > 0 ? scanAfter(rows_.back().index) : flushedEnd_;
-        for (int l = 1; l <= SummaryBuilder::kLevels; ++l) {
+        for (int l = 1; l <= format::kPyramid.levels; ++l) {
             auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
             const int64_t w = summaries_->width(l);
             std::erase_if(entries, [&](const SummaryEntry &e) { return e.start + w > end; });

@@ -166,8 +166,8 @@ TEST(RecordingFault, SizeLimitKeepsEveryBlockWhoseSamplesReachedTheFile)
         ASSERT_TRUE(std::equal(want.begin(), want.end(), d.samples.begin() + std::ptrdiff_t(i * 4000))) << i;
     }
     const int64_t scans = int64_t(d.rows.size()) * 1000;
-    int64_t w = SummaryBuilder::kBase;
-    for (int level = 1; level <= SummaryBuilder::kLevels; ++level, w *= SummaryBuilder::kFactor) {
+    for (int level = 1; level <= format::kPyramid.levels; ++level) {
+        const int64_t w = format::kPyramid.width(level);
         for (const StoredEntry &e : r.summaries(level))
             EXPECT_EQ(e.count, std::min(e.start + w, scans) - e.start)
                 << "level " << level << " entry at " << e.start << " of " << scans << " scans";
