@@ -25,6 +25,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 
@@ -33,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
 // Outside the namespace: the macro declares the resource's initialiser.
 static void initFontResource() { Q_INIT_RESOURCE(panel_fonts); }
@@ -302,9 +304,11 @@ ReviewWindow *openReviewWindow(const QString &path, QWidget *over)
 
 ReviewWindow *askAndOpenReviewWindow(QWidget *over)
 {
+    const QPointer<QWidget> asking(over);
     const QString path = QFileDialog::getOpenFileName(over, QStringLiteral("打开记录"), QString(),
                                                       QStringLiteral("HDF5 (*.h5 *.hdf5);;* (*)"));
-    return path.isEmpty() ? nullptr : openReviewWindow(path, over);
+    // Nothing new once the window that asked has been closed meanwhile.
+    return path.isEmpty() || !asking || !asking->isVisible() ? nullptr : openReviewWindow(path, over);
 }
 
 } // namespace
@@ -322,9 +326,21 @@ ReviewWindow *PanelProgram::askAndOpenReview()
 void PanelProgram::closeReviews()
 {
     // However each was opened: from the history window or from another review.
+    // All found first: deleting one deletes its dialogs, which are in the list.
+    std::vector<QPointer<ReviewWindow>> reviews;
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *review = qobject_cast<ReviewWindow *>(w))
+            reviews.emplace_back(review);
+    for (const QPointer<ReviewWindow> &review : reviews) {
+        if (!review)
+            continue;
+        // One whose dialog or export runs its loop beneath us goes once that
+        // loop has returned; the others can go now.
+        if (review->inOwnLoop())
+            review->close();
+        else
             delete review;
+    }
 }
 
 bool PanelProgram::finishRecording(std::chrono::milliseconds limit)

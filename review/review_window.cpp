@@ -4,6 +4,7 @@
 #include "review/csv_export.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace adcard {
 
@@ -50,6 +52,26 @@ QString secondsText(double scans, double rate)
 
 } // namespace
 
+// Held across anything that runs an event loop of its own with this window
+// on the stack beneath it (a dialog's exec, an export's progress).
+class ReviewWindow::OwnLoop {
+public:
+    explicit OwnLoop(ReviewWindow &w) : w_(w) { ++w_.ownLoops_; }
+    ~OwnLoop()
+    {
+        if (--w_.ownLoops_ > 0)
+            return;
+        w_.closing_ = false;
+        if (std::exchange(w_.deleteLater_, false))
+            w_.deleteLater(); // posted from here, out of the loop that saw the close
+    }
+    OwnLoop(const OwnLoop &) = delete;
+    OwnLoop &operator=(const OwnLoop &) = delete;
+
+private:
+    ReviewWindow &w_;
+};
+
 QString ReviewWindow::windowName() { return QStringLiteral("记录回放"); }
 
 ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader> reader,
@@ -65,7 +87,11 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     auto *open = new QPushButton(QStringLiteral("打开记录…"), this);
     open->setShortcut(QKeySequence::Open);
     open->setToolTip(QStringLiteral("打开记录… (Ctrl+O)"));
-    connect(open, &QPushButton::clicked, this, &ReviewWindow::openRecordingRequested);
+    // Whoever answers runs a file dialog, perhaps a message box, over this window.
+    connect(open, &QPushButton::clicked, this, [this] {
+        const OwnLoop loop(*this);
+        emit openRecordingRequested();
+    });
     auto *csv = new QPushButton(QStringLiteral("导出 CSV…"), this);
     auto *png = new QPushButton(QStringLiteral("导出 PNG…"), this);
     csv->setObjectName(QStringLiteral("cmdExportCsv"));
@@ -237,6 +263,26 @@ void ReviewWindow::showDigital()
     }
     plot_->renderer().setDigital(std::move(digital));
     plot_->update();
+}
+
+void ReviewWindow::closeEvent(QCloseEvent *event)
+{
+    if (ownLoops_ > 0) {
+        // Told to close (the panel ending) from inside a loop of ours: end the
+        // loop, and go only once it has returned. Deleting now would delete
+        // the dialog, or the export's progress, still running beneath.
+        closing_ = true;
+        if (testAttribute(Qt::WA_DeleteOnClose)) {
+            setAttribute(Qt::WA_DeleteOnClose, false);
+            deleteLater_ = true;
+        }
+        followTimer_->stop();
+        summaryTimer_->stop();
+        for (QDialog *dialog : findChildren<QDialog *>())
+            if (dialog->isVisible())
+                dialog->reject();
+    }
+    QWidget::closeEvent(event);
 }
 
 void ReviewWindow::keyPressEvent(QKeyEvent *event)
@@ -421,17 +467,18 @@ void ReviewWindow::say(const QString &text, bool problem)
 
 bool ReviewWindow::exportCsv(const QString &path)
 {
-    if (!run_)
+    if (!run_ || closing_)
         return false;
+    const OwnLoop loop(*this);
     const auto [first, last] = exportRange();
     QProgressDialog progress(QStringLiteral("导出到 %1…").arg(QFileInfo(path).fileName()), QStringLiteral("取消"), 0,
                              1000, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
     const ExportResult r =
-        exportCsvFile(*run_, first, last, QFile::encodeName(path).toStdString(), [&progress](double done) {
+        exportCsvFile(*run_, first, last, QFile::encodeName(path).toStdString(), [this, &progress](double done) {
             progress.setValue(static_cast<int>(done * 1000));
-            return !progress.wasCanceled();
+            return !progress.wasCanceled() && !closing_;
         });
     progress.reset();
     switch (r.outcome) {
@@ -462,11 +509,12 @@ bool ReviewWindow::exportPng(const QString &path)
 
 void ReviewWindow::askCsv()
 {
+    const OwnLoop loop(*this);
     const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.csv").arg(runNumber_);
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 CSV"),
                                                       QFileInfo(path_).dir().filePath(suggested),
                                                       QStringLiteral("CSV (*.csv)"));
-    if (path.isEmpty() || !run_)
+    if (path.isEmpty() || !run_ || closing_)
         return;
     // A whole day is 864 million rows, some 35 GB: a range that large is
     // asked about first, and one the disk cannot hold is refused before a
@@ -486,16 +534,19 @@ void ReviewWindow::askCsv()
                                                  .arg(last - first)
                                                  .arg(gb(bytes))) != QMessageBox::Yes)
         return;
+    if (closing_)
+        return;
     exportCsv(path);
 }
 
 void ReviewWindow::askPng()
 {
+    const OwnLoop loop(*this);
     const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.png").arg(runNumber_);
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 PNG"),
                                                       QFileInfo(path_).dir().filePath(suggested),
                                                       QStringLiteral("PNG (*.png)"));
-    if (!path.isEmpty())
+    if (!path.isEmpty() && !closing_)
         exportPng(path);
 }
 

@@ -50,6 +50,10 @@ public:
     void refresh();
     // The scans a CSV export writes now: [first, last).
     std::pair<int64_t, int64_t> exportRange() const;
+    // While a dialog's or an export's own event loop runs for this window,
+    // deleting it would delete what that loop is using: close() it instead.
+    // The loop ends at once, and the window goes when it has returned.
+    bool inOwnLoop() const { return ownLoops_ > 0; }
 
 signals:
     // 打开记录… (Ctrl+O) here: whoever opened this window opens another.
@@ -57,8 +61,10 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    class OwnLoop;
     void fillRunList();
     // Gives the plot the run's markers, digital inputs and start time.
     void showRunDetails();
@@ -87,6 +93,9 @@ private:
     QHBoxLayout *legend_ = nullptr;
     QTimer *followTimer_ = nullptr;
     QTimer *summaryTimer_ = nullptr;
+    int ownLoops_ = 0;
+    bool closing_ = false;     // closed while in its own loop
+    bool deleteLater_ = false; // ... and to be deleted once out of it
 };
 
 } // namespace adcard

@@ -1,12 +1,19 @@
 // The review window on a virtual X server, on a file the panel's writer
 // made: open it, zoom, place both cursors with the mouse, export between
 // them, and check what came out against the signal that was written.
+#include "panel/frm_multibuf.h"
+#include "panel/panel_app.h"
 #include "panel/recording_module.h"
 #include "plot/plot_widget.h"
 #include "review/review_window.h"
 #include "review_files.h"
+#include "tests/support/mock_driver.h"
 
+#include <QDialog>
 #include <QFile>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 #include <QLabel>
 #include <QTableWidget>
 #include <QTest>
@@ -14,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace adcard {
 namespace {
@@ -90,6 +98,89 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
     QTest::keyClick(&plot, Qt::Key_P);
     EXPECT_DOUBLE_EQ(centre(), 50000);
 }
+
+// The panel told to end (退出, SIGTERM, --stop-after) while a review window
+// runs an event loop of its own: an export's progress, a file dialog. The
+// loop ends, the export leaves no file behind, the review goes, and the
+// panel's recording still closes whole.
+struct Interrupted {
+    const char *name;
+    std::function<void(ReviewWindow &, const QString &csv)> run;
+};
+
+QPushButton *button(ReviewWindow &w, const QString &text)
+{
+    for (QPushButton *b : w.findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+const Interrupted kInterrupted[] = {
+    {"export", [](ReviewWindow &w, const QString &csv) { EXPECT_FALSE(w.exportCsv(csv)); }},
+    {"save_dialog", [](ReviewWindow &w, const QString &) { button(w, QStringLiteral("导出 CSV…"))->click(); }},
+    {"open_dialog", [](ReviewWindow &w, const QString &) { button(w, QStringLiteral("打开记录…"))->click(); }},
+};
+
+class ReviewClosedWithPanel : public ::testing::TestWithParam<Interrupted> {};
+
+TEST_P(ReviewClosedWithPanel, LoopEndsNothingLeftRecordingClosed)
+{
+    using ::testing::_;
+    using ::testing::Return;
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "review_closed" / GetParam().name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    // Long enough that the export's progress shows before it ends.
+    static const std::string big = [] {
+        const fs::path p = fs::path(ADPANEL_TEST_TMP) / "review_closed" / "big.h5";
+        testing::writeRecording(p.string(), 4000);
+        return p.string();
+    }();
+    ::testing::NiceMock<testing::MockDriver> driver;
+    ON_CALL(driver, Initial(_, _, _, _)).WillByDefault(Return(1));
+    ON_CALL(driver, StartIntr(_, _, _, _, _, _, _)).WillByDefault(Return(1));
+    ON_CALL(driver, QueryBuf()).WillByDefault(Return(int16_t{1}));
+    ON_CALL(driver, ADResult(_)).WillByDefault(Return(1));
+    PanelOptions options;
+    options.driver = &driver;
+    options.record = (dir / "live.h5").string();
+    PanelProgram program(options);
+    qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
+    for (int i = 0; i < 3; ++i)
+        QMetaObject::invokeMethod(program.window().timer(), "timeout");
+
+    QPointer<ReviewWindow> review = program.openReview(QString::fromStdString(big));
+    ASSERT_TRUE(review);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(review));
+    // Fires only inside the review's own loop: the panel ends as a signal would end it.
+    bool closed = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const auto *dialog = review ? review->findChild<QDialog *>() : nullptr;
+        if (!closed && dialog && dialog->isVisible()) {
+            closed = true;
+            program.window().close();
+        }
+    });
+    watch.start(20);
+    GetParam().run(*review, QString::fromStdString((dir / "out.csv").string()));
+    watch.stop();
+    EXPECT_TRUE(closed) << "the review's loop ended before the panel was closed in it";
+    QTRY_VERIFY_WITH_TIMEOUT(review.isNull(), 5000);
+    EXPECT_FALSE(program.window().isVisible());
+    ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
+    for (const auto &f : fs::directory_iterator(dir))
+        EXPECT_EQ(f.path().filename(), "live.h5") << "left behind: " << f.path();
+    QString why;
+    OpenedRecording live = openRecordingForReview(QString::fromStdString(options.record), why);
+    ASSERT_TRUE(live.run) << why.toStdString();
+    EXPECT_FALSE(live.run->info().open);
+    EXPECT_EQ(live.run->info().blocks, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReviewClosedWithPanel, ::testing::ValuesIn(kInterrupted),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace adcard
