@@ -51,6 +51,27 @@ int decimalsFor(double step)
     return d;
 }
 
+} // namespace
+
+std::vector<double> axisTicks(double from, double to, double step, int most)
+{
+    std::vector<double> out;
+    if (!(step > 0) || !std::isfinite(from) || !std::isfinite(to))
+        return out;
+    const double start = std::ceil(from / step - 1e-9) * step;
+    const double end = to + 1e-9 * step;
+    for (int i = 0; i < most; ++i) {
+        const double t = start + i * step;
+        if (t > end)
+            break;
+        if (out.empty() || t > out.back()) // the same double again where the step is too fine
+            out.push_back(t);
+    }
+    return out;
+}
+
+namespace {
+
 QString numberText(double v, int decimals)
 {
     if (std::fabs(v) < 1e-12)
@@ -462,7 +483,7 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     p.setPen(Qt::NoPen);
     p.setBrush(kGrid);
     std::optional<int> zeroY;
-    for (double v = std::ceil(voltsBottom_ / vMinor - 1e-9) * vMinor; v <= voltsTop_ + 1e-9; v += vMinor) {
+    for (const double v : axisTicks(voltsBottom_, voltsTop_, vMinor, r.height() + 2)) {
         const int y = yOfVolts(v, r);
         if (lit.isEmpty() || y < lit.top() || y > lit.bottom())
             continue;
@@ -479,7 +500,7 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     p.setBrush(Qt::NoBrush);
     p.setPen(kAxis);
     const int vDecimals = std::max(1, decimalsFor(vStep));
-    for (double v = std::ceil(voltsBottom_ / vStep - 1e-9) * vStep; v <= voltsTop_ + 1e-9; v += vStep) {
+    for (const double v : axisTicks(voltsBottom_, voltsTop_, vStep, r.height() + 2)) {
         const QRect box(area.left(), yOfVolts(v, r) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
         if (box.intersects(dirty)) // nor is the text built for a strip that misses it
             drawLabel(box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
@@ -501,7 +522,10 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     };
     p.setPen(Qt::NoPen);
     p.setBrush(kGrid);
-    for (double t = std::ceil(v0 / tMinor - 1e-9) * tMinor; t < v1 - 1e-9 * std::fabs(tMinor); t += tMinor) {
+    // A view a few scans wide has a line at most every pixel.
+    for (const double t : axisTicks(v0, v1, tMinor, r.width() + 2)) {
+        if (t >= v1 - 1e-9 * tMinor)
+            break;
         const int x = xOf(t);
         if (!lit.isEmpty() && x >= lit.left() && x <= lit.right())
             addLine(QRect(x, lit.top(), 1, lit.height()));
@@ -512,7 +536,7 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     const int tDecimals = decimalsFor(tStep);
     const int labelTop = r.bottom() + 5 + digitalHeight(area);
     const double lastLabel = std::floor(v1 / tStep + 1e-9) * tStep;
-    for (double t = std::ceil(v0 / tStep - 1e-9) * tStep; t <= v1 + 1e-9 * std::fabs(tStep); t += tStep) {
+    for (const double t : axisTicks(v0, v1, tStep, r.width() + 2)) {
         const int x = xOf(t);
         // Wide enough for any label: a strip that misses it skips the text.
         const int most = charWidth * 12;

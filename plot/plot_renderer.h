@@ -30,6 +30,12 @@ namespace adcard {
 // The panel's code to volts: (code - 2048) * 10 / 4095.
 inline double plotCodeToVolts(double code) { return (code - 2048.0) * 10.0 / 4095.0; }
 
+// The multiples of `step` from `from` to `to` (each end widened by a
+// billionth of a step), rising, at most `most`: counted, never summed, since
+// far out (a run of 2^60 scans) a fine step is below the spacing of doubles
+// and adding it would never move on.
+std::vector<double> axisTicks(double from, double to, double step, int most);
+
 // Caps the columns summarised at once, whatever the width; wider plots
 // stretch the columns.
 inline constexpr int kMaxPlotColumns = 3072;
