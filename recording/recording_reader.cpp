@@ -630,6 +630,11 @@ public:
     }
     bool forEachScan(int64_t firstScan, int64_t lastScan,
                      const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const override;
+    std::string readError() const override
+    {
+        const std::lock_guard lock(mutex_);
+        return readError_;
+    }
     std::vector<RecordedMarker> markers() const override;
     std::vector<RecordedDigital> digital(int64_t firstScan, int64_t lastScan) const override
     {
@@ -676,6 +681,7 @@ private:
     std::shared_ptr<RecordingState> st_;
     mutable RunPlace p_;
     mutable uint64_t gen_ = 0;
+    mutable std::string readError_; // under mutex_
     mutable std::recursive_mutex mutex_;
 
     struct Raw {
@@ -853,6 +859,7 @@ bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
         rows = p_.info.blocks;
         lastIndex = p_.lastIndex;
         r0 = firstRowFrom(firstScan / at.scansPerBlock);
+        readError_.clear();
     }
     const Quiet quiet;
     const int64_t s = at.scansPerBlock;
@@ -863,8 +870,12 @@ bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
     int64_t last = -1;
     for (int64_t r = r0; r < rows; r += batch) {
         const int64_t n = std::min(batch, rows - r);
-        if (!readIndices(at, r, n, index.data()) || !readRows(at, r, n, codes.data()))
+        if (!readIndices(at, r, n, index.data()) || !readRows(at, r, n, codes.data())) {
+            const std::lock_guard lock(mutex_);
+            readError_ = "HDF5 cannot read blocks " + std::to_string(r + 1) + " to " + std::to_string(r + n) +
+                         " of run " + std::to_string(p_.info.number) + " in '" + st_->path + "'";
             return false;
+        }
         for (int64_t i = 0; i < n; ++i) {
             const int64_t b = index[std::size_t(i)];
             if (b > lastIndex || b * s >= lastScan)

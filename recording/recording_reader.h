@@ -72,6 +72,9 @@ public:
     // in order; stops early and returns false when it returns false.
     virtual bool forEachScan(int64_t firstScan, int64_t lastScan,
                              const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const = 0;
+    // Why the latest forEachScan that returned false without being stopped
+    // could not read on; empty when none failed.
+    virtual std::string readError() const { return {}; }
     // Share of the run whose summaries are ready (1 for a file that has them;
     // an older file is summarised in the background).
     virtual double summaryProgress() const = 0;

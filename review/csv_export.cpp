@@ -155,8 +155,14 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
     if (!out) {
         result.outcome = ExportResult::Outcome::Failed;
         result.error = "the output refused the data";
-    } else if (!whole || cancelled) {
+    } else if (cancelled) {
         result.outcome = ExportResult::Outcome::Cancelled;
+    } else if (!whole) {
+        // Stopped by the reader, not by the operator.
+        const std::string why = run.readError();
+        result.outcome = ExportResult::Outcome::Failed;
+        result.error = (why.empty() ? std::string("the recording could not be read") : why) + ", after " +
+                       std::to_string(result.rows) + " rows";
     } else if (progress) {
         progress(1.0);
     }

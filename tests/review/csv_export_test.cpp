@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 // Two channels, two scans a block; block 2 (scans 4 and 5) never came.
 class HoledRun final : public RecordedRun {
 public:
-    explicit HoledRun(double rate) { info_.scansPerSecond = rate; }
+    // From scan `failAt` on, reading fails.
+    explicit HoledRun(double rate, int64_t failAt = 99) : failAt_(failAt) { info_.scansPerSecond = rate; }
     const RecordedRunInfo &info() const override { return info_; }
     int channels() const override { return 2; }
     int64_t scanCount() const override { return 8; }
@@ -36,13 +37,15 @@ public:
         static const std::pair<int64_t, std::array<int16_t, 2>> kScans[] = {
             {0, {2048, 4095}}, {1, {0, 2049}}, {2, {1, 2}}, {3, {3, 4}}, {6, {4000, 100}}, {7, {2047, 2048}}};
         for (const auto &[at, codes] : kScans)
-            if (at >= first && at < last && !scan(at, codes))
+            if (at >= failAt_ || (at >= first && at < last && !scan(at, codes)))
                 return false;
         return true;
     }
+    std::string readError() const override { return failAt_ < 99 ? "the disk said no" : ""; }
 
 private:
     RecordedRunInfo info_;
+    int64_t failAt_;
 };
 
 // A locale that writes 3,5: the German one, without needing it installed.
@@ -93,6 +96,7 @@ struct FileCase {
     rlim_t sizeLimit;       // RLIMIT_FSIZE while exporting; 0: none
     bool targetIsDirectory; // the rename must fail
     ExportResult::Outcome outcome;
+    bool readFails = false; // the recording cannot be read past scan 3
 };
 
 const FileCase kFileCases[] = {
@@ -100,6 +104,7 @@ const FileCase kFileCases[] = {
     {"cancelled, the old file stays", true, 0, false, ExportResult::Outcome::Cancelled},
     {"the disk refuses, the old file stays", false, 64, false, ExportResult::Outcome::Failed},
     {"the name is a directory", false, 0, true, ExportResult::Outcome::Failed},
+    {"a read fails: not a cancel", false, 0, false, ExportResult::Outcome::Failed, true},
 };
 
 TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
@@ -123,8 +128,8 @@ TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
         getrlimit(RLIMIT_FSIZE, &saved);
         const rlimit limited{c.sizeLimit ? c.sizeLimit : saved.rlim_cur, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limited);
-        const ExportResult r =
-            exportCsvFile(run, 0, run.scanCount(), target.string(), [&](double) { return !c.cancel; });
+        const ExportResult r = exportCsvFile(c.readFails ? HoledRun(1000, 3) : run, 0, run.scanCount(),
+                                             target.string(), [&](double) { return !c.cancel; });
         setrlimit(RLIMIT_FSIZE, &saved);
 
         EXPECT_EQ(r.outcome, c.outcome) << r.error;
@@ -135,6 +140,7 @@ TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
         }
         if (c.outcome == ExportResult::Outcome::Failed) {
             EXPECT_NE(r.error.find(target.string()), std::string::npos) << r.error;
+            EXPECT_EQ(r.error.find("the disk said no") != std::string::npos, c.readFails) << r.error;
         }
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "no partial file left beside it";
     }
