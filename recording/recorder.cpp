@@ -366,8 +366,17 @@ void Recorder::handle(Slot &s)
 void Recorder::writerMain()
 {
     for (;;) {
-        Slot *s = queue_->front(closeRequested_);
+        Slot *s = queue_->front(closeRequested_, writer_->dueAt());
         try {
+            if (!s && !closeRequested_.load(std::memory_order_acquire)) {
+                // Nothing came in time (a card that pauses sends nothing):
+                // what waits is flushed and synced on time all the same.
+                writer_->onIdle(RecordingWriter::Clock::now());
+                blocksWritten_.store(writer_->rowsFlushed(), std::memory_order_relaxed);
+                continue;
+            }
+            if (!s)
+                s = queue_->front(closeRequested_); // null once every slot is taken
             if (!s) {
                 writer_->close(wallClockNs(), RecordingWriter::Clock::now());
                 blocksWritten_.store(writer_->rowsFlushed(), std::memory_order_relaxed);

@@ -176,11 +176,41 @@ void RecordingWriter::flush(Clock::time_point now)
         digital_.clear();
         file_->flushRest();
         runDirty_ = false;
+        unsynced_ = true;
     }
-    if (now - lastSync_ >= policy_.syncEvery) {
-        file_->sync();
-        lastSync_ = now;
-    }
+    unsynced_ = unsynced_ || summaries;
+    if (unsynced_ && now - lastSync_ >= policy_.syncEvery)
+        sync(now);
+}
+
+void RecordingWriter::sync(Clock::time_point now)
+{
+    file_->sync();
+    lastSync_ = now;
+    unsynced_ = false;
+}
+
+bool RecordingWriter::unflushed() const
+{
+    return !rows_.empty() || !markers_.empty() || !digital_.empty() || runDirty_;
+}
+
+RecordingWriter::Clock::time_point RecordingWriter::dueAt() const
+{
+    auto due = Clock::time_point::max();
+    if (unflushed())
+        due = lastFlush_ + policy_.flushEvery;
+    if (unsynced_)
+        due = std::min(due, lastSync_ + policy_.syncEvery);
+    return due;
+}
+
+void RecordingWriter::onIdle(Clock::time_point now)
+{
+    if (unflushed() && now - lastFlush_ >= policy_.flushEvery)
+        flush(now);
+    else if (unsynced_ && now - lastSync_ >= policy_.syncEvery)
+        sync(now);
 }
 
 void RecordingWriter::endRun(int64_t endNs, Clock::time_point now)
@@ -198,8 +228,7 @@ void RecordingWriter::endRun(int64_t endNs, Clock::time_point now)
     run_.endTimeNs = std::max<int64_t>(endNs, 1);
     runDirty_ = true;
     flush(now);
-    file_->sync();
-    lastSync_ = now;
+    sync(now);
 }
 
 void RecordingWriter::close(int64_t endNs, Clock::time_point now)

@@ -54,6 +54,12 @@ public:
     // False when no run is open.
     bool addMarker(int64_t timeNs, std::string_view text);
     void flush(Clock::time_point now);
+    // When a flush or a sync falls due if no message comes to bring it
+    // (a card that pauses sends none); Clock::time_point::max() when
+    // nothing waits for either.
+    Clock::time_point dueAt() const;
+    // No message came by dueAt(): flushes, or syncs, what has waited.
+    void onIdle(Clock::time_point now);
     // Stop: the run's last summaries, its end time, a flush and a sync.
     void endRun(int64_t endNs, Clock::time_point now);
     void close(int64_t endNs, Clock::time_point now);
@@ -70,6 +76,9 @@ public:
 private:
     void finishTick(int64_t timeNs, int64_t blockCount);
     void keepStoredBlocks(int64_t endNs);
+    void sync(Clock::time_point now);
+    // Rows, markers, inputs or the run's row not yet flushed.
+    bool unflushed() const;
     void writeSamples();
     int64_t scanAfter(int64_t index) const { return (index + 1) * file_->scansPerBlock(); }
 
@@ -89,6 +98,7 @@ private:
     std::vector<MarkerRow> markers_;
     std::vector<DigitalRow> digital_;
     bool runDirty_ = false;
+    bool unsynced_ = false; // flushed since the last sync
     int64_t rowsFlushed_ = 0;
     int64_t runRowsFlushed_ = 0;
     int64_t flushedEnd_ = 0; // the scan after the run's last flushed row

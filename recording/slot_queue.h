@@ -5,6 +5,7 @@
 // published without waking waits for the next wake, so that several slots
 // cost the consumer one wake-up.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <semaphore>
@@ -55,14 +56,19 @@ public:
         return slots_[tail % slots_.size()];
     }
     // Consumer: as front(), but null once `quit` is set and every slot
-    // published before it has been taken. Whoever sets `quit` then wakes.
-    Slot *front(const std::atomic<bool> &quit)
+    // published before it has been taken, or once `until` has passed with
+    // nothing published. Whoever sets `quit` then wakes.
+    Slot *front(const std::atomic<bool> &quit,
+                std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max())
     {
         const uint64_t tail = tail_.load(std::memory_order_relaxed);
         while (head_.load(std::memory_order_acquire) == tail) {
             if (quit.load(std::memory_order_acquire))
                 return head_.load(std::memory_order_acquire) == tail ? nullptr : &slots_[tail % slots_.size()];
-            ready_.acquire();
+            if (until == std::chrono::steady_clock::time_point::max())
+                ready_.acquire();
+            else if (!ready_.try_acquire_until(until))
+                return head_.load(std::memory_order_acquire) == tail ? nullptr : &slots_[tail % slots_.size()];
         }
         return &slots_[tail % slots_.size()];
     }

@@ -2,6 +2,7 @@
 // read back through the HDF5 C API.
 #include "tests/recording/recording_support.h"
 #include "tests/support/row_name.h"
+#include "recording/recording_writer.h"
 #include "recording/slot_queue.h"
 #include "recording/timestamp.h"
 
@@ -449,6 +450,54 @@ TEST(Recorder, StopFlushesWhatTheIntervalHeldBack)
         std::this_thread::sleep_for(std::chrono::milliseconds{1});
     EXPECT_EQ(rec.status().blocksWritten, 3);
     EXPECT_EQ(Reader(path).read(1).rows.size(), 3u) << "a reader sees the flushed blocks while the file is open";
+    rec.stop();
+}
+
+// A card that pauses brings no message: the writer's own clock flushes the
+// held-back tick and a marker set meanwhile when the interval is up, then
+// syncs when its interval is, and then waits for nothing.
+TEST(RecordingWriter, FlushesAndSyncsOnTimeWhenNoBlockComes)
+{
+    using namespace std::chrono_literals;
+    const std::string path = scratchDir("rec-idle") + "/a.h5";
+    RecordingWriter w(std::make_unique<RecordingFile>(path, false), "", "", {1000ms, 5000ms});
+    const RecordingWriter::Clock::time_point t0{100s};
+    const auto block = testBlock(0, 4000);
+    w.beginRun(panelSettings(), 1, t0);
+    w.onBlock(0, 0, block);
+    w.onTickEnd({.timeNs = 2, .blockCount = 1}, t0 + 100ms); // a run's first tick goes at once
+    w.onBlock(1, 1, block);
+    w.onTickEnd({.timeNs = 3, .blockCount = 2}, t0 + 200ms);
+    ASSERT_TRUE(w.addMarker(4, "paused"));
+    EXPECT_EQ(w.rowsFlushed(), 1);
+    EXPECT_EQ(w.dueAt(), t0 + 1100ms);
+    w.onIdle(t0 + 1099ms);
+    EXPECT_EQ(w.rowsFlushed(), 1) << "before its time";
+    w.onIdle(t0 + 1100ms);
+    EXPECT_EQ(w.rowsFlushed(), 2);
+    EXPECT_EQ(w.dueAt(), t0 + 5000ms) << "the sync, counted from the file's layout";
+    w.onIdle(t0 + 5000ms);
+    EXPECT_EQ(w.dueAt(), RecordingWriter::Clock::time_point::max());
+    w.close(5, t0 + 6s);
+    Reader r(path, H5F_ACC_RDONLY);
+    EXPECT_EQ(r.texts("markers", "text", 128), std::vector<std::string>{"paused"});
+    EXPECT_EQ(r.read(1).rows.size(), 2u);
+}
+
+// The same through the recorder's thread: no tick follows the held-back one.
+TEST(Recorder, AHeldBackTickIsFlushedThoughNoOtherFollows)
+{
+    const std::string path = scratchDir("rec-pause") + "/a.h5";
+    Recorder rec(Recorder::kDefaultQueueBlocks, std::chrono::milliseconds{50});
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    Feeder f(rec);
+    f.start();
+    f.tick("b");
+    f.tick("b");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds{20};
+    while (rec.status().blocksWritten < 2 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds{1});
+    EXPECT_EQ(rec.status().blocksWritten, 2);
     rec.stop();
 }
 
