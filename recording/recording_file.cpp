@@ -249,8 +249,10 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
         if (!overwrite)
             throw RecordingError("'" + path_ + "' already exists; choose another name or allow overwriting");
     }
-    // A file to replace stays as it is until its successor, made beside it
-    // under a temporary name, is complete: a rename then swaps them at once.
+    // A file to replace stays as it is until a run has begun in its
+    // successor, made beside it under a temporary name: a rename then swaps
+    // them at once (replaceOld). Until then a Start that fails, or none,
+    // leaves it as it was.
     std::string target = path_;
     int fd = -1;
     if (exists) {
@@ -259,6 +261,13 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
         fd = ::mkostemp(target.data(), O_CLOEXEC);
         if (fd >= 0)
             (void)::fchmod(fd, old.st_mode & 07777);
+        // A read lock on it keeps other panels from taking it meanwhile.
+        oldFd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        struct flock fl {};
+        fl.l_type = F_RDLCK;
+        fl.l_whence = SEEK_SET;
+        if (oldFd_ >= 0)
+            (void)::fcntl(oldFd_, F_OFD_SETLK, &fl);
     } else {
         fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
@@ -285,8 +294,8 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
         // HDF5's writer takes an exclusive lock and a reader a shared one: a
         // shared lock held to the end refuses other writers and admits readers.
         (void)::flock(fd, LOCK_SH | LOCK_NB);
-        if (target != path_ && ::rename(target.c_str(), path_.c_str()) != 0)
-            throw RecordingError("cannot replace '" + path_ + "': " + std::strerror(errno));
+        if (target != path_)
+            tempPath_ = target;
     } catch (const RecordingError &) {
         if (target != path_)
             ::unlink(target.c_str());
@@ -316,7 +325,8 @@ void RecordingFile::layOut(const FileInfo &info)
     // along (the write lock), and an in-process reader opens the file with
     // HDF5's default locking, as the recorder does.
     (void)::flock(reserveFd_, LOCK_UN);
-    file_ = Hid(check(H5Fopen(path_.c_str(), H5F_ACC_RDWR, fapl_.get()), "cannot open '" + path_ + "'"), H5Fclose);
+    const std::string &name = tempPath_.empty() ? path_ : tempPath_;
+    file_ = Hid(check(H5Fopen(name.c_str(), H5F_ACC_RDWR, fapl_.get()), "cannot open '" + name + "'"), H5Fclose);
     ensureRoom(0);
 
     const hid_t g = file_.get();
@@ -507,6 +517,29 @@ void RecordingFile::flushRest()
         check(H5Dflush(t->dset.get()), "writing '" + path_ + "'");
     check(H5Fflush(file_.get(), H5F_SCOPE_LOCAL), "writing '" + path_ + "'");
     unflushedBytes_ = 0;
+    replaceOld();
+}
+
+void RecordingFile::replaceOld()
+{
+    if (tempPath_.empty())
+        return;
+    // On the disk before the rename, so that a power cut leaves one file or
+    // the other whole, never an empty one under the name.
+    const std::string dir = std::filesystem::path(path_).parent_path().string();
+    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const auto syncDir = [&] { return dirFd < 0 || ::fsync(dirFd) == 0 || errno == EINVAL; };
+    const bool ok = (::fsync(reserveFd_) == 0 || errno == EINVAL) && syncDir() &&
+                    ::rename(tempPath_.c_str(), path_.c_str()) == 0 && syncDir();
+    const int err = errno;
+    if (dirFd >= 0)
+        ::close(dirFd);
+    if (!ok)
+        throw RecordingError("cannot replace '" + path_ + "': " + std::strerror(err));
+    tempPath_.clear();
+    if (oldFd_ >= 0)
+        ::close(oldFd_);
+    oldFd_ = -1;
 }
 
 void RecordingFile::sync()
@@ -590,7 +623,14 @@ void RecordingFile::close()
 
 void RecordingFile::releaseLock() noexcept
 {
-    // Closing the descriptor releases both locks.
+    // Closing the descriptor releases both locks. A successor that never
+    // got a run goes, and the file it was to replace stays.
+    if (!tempPath_.empty())
+        ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    if (oldFd_ >= 0)
+        ::close(oldFd_);
+    oldFd_ = -1;
     if (reserveFd_ >= 0)
         ::close(reserveFd_);
     reserveFd_ = -1;

@@ -64,7 +64,8 @@ public:
     // Creates `path` as a valid, empty HDF5 file and locks it for the whole
     // recording, or refuses: a file another program records, an existing file
     // unless `overwrite`, a missing directory, no permission. An existing file
-    // is replaced only once its successor is complete, by a rename.
+    // is replaced, by a rename, only at the first flush of a run in its
+    // successor; closed before that, the successor goes and it stays.
     RecordingFile(std::string path, bool overwrite);
     ~RecordingFile();
     RecordingFile(const RecordingFile &) = delete;
@@ -119,6 +120,7 @@ private:
     void trimToStoredEnd();
     void appendTable(Table &t, const void *data, hsize_t count, const char *what);
     void releaseLock() noexcept;
+    void replaceOld();
 
     std::string path_;
     Hid fapl_;
@@ -134,6 +136,8 @@ private:
     int32_t channels_ = 0;
     int32_t scans_ = 0;
     int reserveFd_ = -1;
+    std::string tempPath_; // the successor's name until it replaces the file at path_
+    int oldFd_ = -1;       // the file it replaces, read-locked until then
     hsize_t unflushedBytes_ = 0;
     bool reserveSpent_ = false;
 };

@@ -362,17 +362,40 @@ INSTANTIATE_TEST_SUITE_P(
                false, "already exists"}),
     kRowName);
 
-TEST(Recorder, OverwriteReplacesAnExistingFileAndASecondArmIsRefused)
+struct OverwriteRow {
+    const char *name;
+    bool started; // a Start succeeded while armed
+};
+
+class RecorderOverwrite : public ::testing::TestWithParam<OverwriteRow> {};
+
+// The old file is replaced only once a run has begun in the new one; till
+// then it stays, locked against other panels, and the new one leaves nothing.
+TEST_P(RecorderOverwrite, ReplacesAnExistingFileOnlyOnceARunBegins)
 {
-    const std::string path = scratchDir("rec-overwrite") + "/a.h5";
+    const std::string dir = scratchDir(std::string("rec-overwrite-") + GetParam().name);
+    const std::string path = dir + "/a.h5";
     std::ofstream(path) << "old contents";
     Recorder rec;
     ASSERT_EQ(rec.arm(path, true, {}), "");
     EXPECT_THAT(rec.arm(path, true, {}), HasSubstr("already recording"));
+    EXPECT_THAT(Recorder().arm(path, true, {}), HasSubstr("is being recorded by another panel"));
     EXPECT_EQ(rec.status().state, RecorderState::Armed);
+    Feeder f(rec);
+    if (GetParam().started) {
+        f.start();
+        f.tick("b");
+    }
     rec.stop();
-    EXPECT_TRUE(Reader(path, H5F_ACC_RDONLY).opened());
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}) == "old contents", !GetParam().started);
+    EXPECT_EQ(Reader(path, H5F_ACC_RDONLY).opened(), GetParam().started);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "no temporary file left";
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RecorderOverwrite,
+                         ::testing::Values(OverwriteRow{"never_started", false}, OverwriteRow{"started", true}),
+                         kRowName);
 
 TEST(Recorder, FullQueueDropsBlocksAndCountsThem)
 {
