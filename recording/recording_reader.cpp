@@ -118,6 +118,18 @@ std::string attrText(hid_t obj, const char *name)
     return out;
 }
 
+// The code-to-volts attributes where they are present and sound; the
+// defaults (the card's own range) otherwise.
+void readCalibration(hid_t obj, double &offset, double &scale)
+{
+    const auto o = attrNumber(obj, names::kVoltsOffset);
+    const auto k = attrNumber(obj, names::kVoltsScale);
+    if (o && k && *k != 0) {
+        offset = *o;
+        scale = *k;
+    }
+}
+
 // Extent of a dataset of rank `rank`; nullopt for another rank.
 std::optional<std::vector<hsize_t>> extent(hid_t dset, int rank)
 {
@@ -369,6 +381,7 @@ struct RecordingState {
     int channels = 0;
     int64_t scansPerBlock = 0;
     double rate = 0;
+    double voltsOffset = 2048, voltsScale = 10.0 / 4095.0;
     int64_t base = format::kPyramid.base, factor = format::kPyramid.factor;
     std::vector<RunsRow> table;
 
@@ -420,6 +433,7 @@ struct RecordingState {
                 i.missed = attrInt(h, names::kV1Missed, 0, INT64_MAX / 2).value_or(0);
                 i.dropped = attrInt(h, names::kV1Dropped, 0, INT64_MAX / 2).value_or(0);
                 i.scansPerSecond = double(attrInt(h, names::kRate, 1, INT32_MAX).value_or(0));
+                readCalibration(h, i.voltsOffset, i.voltsScale);
                 p.samples = g.samples.get();
                 p.blocks = g.blocks.get();
                 if (!ch || !s || *ch * *s > kMaxBlockSamples) {
@@ -448,6 +462,8 @@ struct RecordingState {
             i.channels = channels;
             i.scansPerBlock = int32_t(scansPerBlock);
             i.scansPerSecond = rate;
+            i.voltsOffset = voltsOffset;
+            i.voltsScale = voltsScale;
             i.open = row.endTimeNs == 0;
             p.closed = !i.open;
             p.samples = samples.get();
@@ -557,6 +573,7 @@ std::string layout(RecordingState &st)
     st.channels = int(*ch);
     st.scansPerBlock = *s;
     st.rate = double(attrInt(f, names::kRate, 1, INT32_MAX).value_or(0));
+    readCalibration(f, st.voltsOffset, st.voltsScale);
     st.base = attrInt(f, names::kSummaryBase, 2, 1 << 20).value_or(0);
     st.factor = attrInt(f, names::kSummaryFactor, 2, 64).value_or(0);
     const int levels = int(attrInt(f, names::kSummaryLevels, 0, kMaxLevels).value_or(0));
@@ -630,6 +647,22 @@ public:
     }
     bool forEachScan(int64_t firstScan, int64_t lastScan,
                      const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const override;
+    LevelSpans levelSpans(int level, int channel, int64_t first, int64_t end) const override
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        return PyramidRun::levelSpans(level, channel, first, end);
+    }
+    bool readScans(int64_t first, int64_t end,
+                   const std::function<bool(int64_t, const int16_t *, int64_t)> &fn) const override
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        return PyramidRun::readScans(first, end, fn);
+    }
+    std::vector<ScanGap> gaps(int64_t first, int64_t end, std::size_t most, int64_t &total) const override;
     std::string readError() const override
     {
         const std::lock_guard lock(mutex_);
@@ -829,8 +862,12 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
                 fresh.codes = std::move(old->codes);
             fresh.rows = std::min(rawRows_, rows - b * rawRows_);
             fresh.codes.resize(std::size_t(fresh.rows * s) * ch);
-            if (!readRows(where(), b * rawRows_, fresh.rows, fresh.codes.data()))
+            if (!readRows(where(), b * rawRows_, fresh.rows, fresh.codes.data())) {
+                if (readError_.empty())
+                    readError_ = "cannot read the samples of run " + std::to_string(p_.info.number) + " from block " +
+                                 std::to_string(index);
                 fresh.rows = 0;
+            }
             c = &raw_.put(uint64_t(b), std::move(fresh));
         }
         if (r - b * rawRows_ >= c->rows)
@@ -840,6 +877,46 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
         if (from < to)
             fn(from, &c->codes[std::size_t((r - b * rawRows_) * s + from - index * s) * ch], to - from);
     }
+}
+
+std::vector<ScanGap> FileRun::gaps(int64_t first, int64_t end, std::size_t most, int64_t &total) const
+{
+    const std::lock_guard lock(mutex_);
+    sync();
+    const Quiet quiet;
+    std::vector<ScanGap> out;
+    total = 0;
+    const int64_t s = p_.info.scansPerBlock;
+    const int64_t rows = p_.info.blocks;
+    end = std::min(end, p_.info.scans);
+    if (rows == 0 || first >= end)
+        return out;
+    auto emit = [&](int64_t fromBlock, int64_t toBlock) { // blocks [from, to) have no row
+        const int64_t a = std::max(first, fromBlock * s), b = std::min(end, toBlock * s);
+        if (a >= b)
+            return;
+        ++total;
+        if (out.size() < most)
+            out.push_back({a, b});
+    };
+    // Indices rise strictly: rows ra < rb enclose index(rb) - index(ra) -
+    // (rb - ra) missing blocks, so only halves that hold some are split.
+    auto split = [&](auto &self, int64_t ra, int64_t rb) -> void {
+        const int64_t ia = rowIndex(ra), ib = rowIndex(rb);
+        if (ia < 0 || ib <= ia || ib - ia == rb - ra)
+            return;
+        if (rb - ra == 1)
+            return emit(ia + 1, ib);
+        const int64_t mid = ra + (rb - ra) / 2;
+        self(self, ra, mid);
+        self(self, mid, rb);
+    };
+    const int64_t r0 = firstRowFrom(first / s);
+    const int64_t r1 = std::min(rows - 1, firstRowFrom((end + s - 1) / s));
+    if (r0 == 0)
+        emit(0, rowIndex(0));
+    split(split, std::max<int64_t>(0, r0 - 1), r1);
+    return out;
 }
 
 bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
@@ -984,6 +1061,9 @@ const EntryTable *FileRun::entryBlock(int level, int64_t block) const
         }
     } else {
         e.entries = 0; // read again next time
+        if (n > 0 && readError_.empty())
+            readError_ = "cannot read the summaries of run " + std::to_string(p_.info.number) + " (level " +
+                         std::to_string(level) + ")";
     }
     return &entries_.put(key, std::move(e)).table;
 }

@@ -27,6 +27,9 @@ struct RecordedRunInfo {
     int64_t dropped = 0;
     int64_t holes = 0;         // block indices with no row
     bool open = false;         // still being recorded
+    // The file's calibration: volts = (code - voltsOffset) * voltsScale.
+    double voltsOffset = 2048;
+    double voltsScale = 10.0 / 4095.0;
 };
 
 struct RecordedMarker {
@@ -40,6 +43,25 @@ struct RecordedDigital {
     int64_t timeNs = 0;
     int16_t port0 = 0;
     int16_t port1 = 0;
+};
+
+// One channel's extremes over one span of a summary level: what a query
+// prunes with. Codes are the span's own samples, so an answer read from them
+// is exact.
+struct SpanExtremes {
+    int64_t first = 0, end = 0; // the span's scans
+    int64_t count = 0;          // present scans in it, > 0
+    int16_t min = 0, max = 0;
+};
+
+struct LevelSpans {
+    std::vector<SpanExtremes> spans; // in order; a span not listed holds no present scan
+    int64_t readyEnd = 0;            // from this scan on the level does not answer yet: look finer
+};
+
+// Scans [first, end) of blocks that have no row: missed or dropped.
+struct ScanGap {
+    int64_t first = 0, end = 0;
 };
 
 // Per channel over a scan range, in codes; count 0 when nothing is there.
@@ -72,9 +94,37 @@ public:
     // in order; stops early and returns false when it returns false.
     virtual bool forEachScan(int64_t firstScan, int64_t lastScan,
                              const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const = 0;
+
+    // For queries. The summary levels, 1..summaryLevels(), level L cutting
+    // the scan space into spans of summaryWidth(L) scans.
+    virtual int summaryLevels() const { return 0; }
+    virtual int64_t summaryWidth(int level) const { return level == 0 ? 1 : 0; }
+    // Channel `channel`'s spans of `level` that lie within [first, end).
+    virtual LevelSpans levelSpans(int level, int channel, int64_t first, int64_t end) const
+    {
+        (void)level, (void)channel, (void)end;
+        return {{}, first};
+    }
+    // The present scans of [first, end) in order, as stretches of
+    // consecutive scans (codes channel after channel, scan after scan);
+    // false when `fn` stopped. The run stays locked meanwhile: keep ranges short.
+    virtual bool readScans(int64_t first, int64_t end,
+                           const std::function<bool(int64_t firstScan, const int16_t *codes, int64_t scans)> &fn) const
+    {
+        return forEachScan(first, end, [&](int64_t k, std::span<const int16_t> c) { return fn(k, c.data(), 1); });
+    }
+    // The gaps within [first, end), at most `most` of them; `total` counts all.
+    virtual std::vector<ScanGap> gaps(int64_t first, int64_t end, std::size_t most, int64_t &total) const
+    {
+        (void)first, (void)end, (void)most;
+        total = 0;
+        return {};
+    }
     // Why the latest forEachScan that returned false without being stopped
-    // could not read on; empty when none failed.
+    // could not read on, or what a read of samples or summaries since then
+    // could not read (those parts are skipped); empty when none failed.
     virtual std::string readError() const { return {}; }
+
     // Share of the run whose summaries are ready (1 for a file that has them;
     // an older file is summarised in the background).
     virtual double summaryProgress() const = 0;

@@ -271,6 +271,38 @@ std::vector<RangeStats> PyramidRun::stats(int64_t firstScan, int64_t lastScan) c
     return out;
 }
 
+LevelSpans PyramidRun::levelSpans(int level, int channel, int64_t first, int64_t end) const
+{
+    LevelSpans out;
+    out.readyEnd = first;
+    if (level < 1 || level > levels() || channel < 0 || channel >= channels() || first >= end)
+        return out;
+    const int64_t w = width(level);
+    const int64_t firstSpan = ceilDiv(std::max<int64_t>(first, 0), w);
+    const int64_t endSpan = end / w;
+    const auto lock = lockLevels();
+    const int64_t ready = std::max(firstSpan, std::min(endSpan, readySpans(level)));
+    const std::size_t c = std::size_t(channel);
+    if (firstSpan < ready)
+        forEntries(level, firstSpan, ready, [&](const EntryRef &e) {
+            out.spans.push_back({e.span * w, (e.span + 1) * w, e.count, e.min[c], e.max[c]});
+        });
+    out.readyEnd = std::max(first, ready * w);
+    return out;
+}
+
+bool PyramidRun::readScans(int64_t first, int64_t end,
+                           const std::function<bool(int64_t, const int16_t *, int64_t)> &fn) const
+{
+    bool going = true;
+    end = std::min(end, scanCount());
+    if (std::max<int64_t>(first, 0) < end)
+        forStretches(std::max<int64_t>(first, 0), end, [&](int64_t at, const int16_t *codes, int64_t n) {
+            going = going && fn(at, codes, n);
+        });
+    return going;
+}
+
 PyramidBuilder::PyramidBuilder(int channels, int64_t base, int64_t factor, int levels)
     : channels_(channels), widths_{1}
 {

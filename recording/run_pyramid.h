@@ -89,6 +89,15 @@ public:
     double scansPerSecond() const override { return info().scansPerSecond; }
     void summarise(double first, double last, int columns, std::span<ColumnSummary> out) const override;
     std::vector<RangeStats> stats(int64_t firstScan, int64_t lastScan) const override;
+    int summaryLevels() const override { return levels(); }
+    int64_t summaryWidth(int level) const override
+    {
+        return level >= 0 && level <= levels() ? width(level) : 0;
+    }
+    // `first` and `end` on the level's grid.
+    LevelSpans levelSpans(int level, int channel, int64_t first, int64_t end) const override;
+    bool readScans(int64_t first, int64_t end,
+                   const std::function<bool(int64_t, const int16_t *, int64_t)> &fn) const override;
 
     // Scans per entry of `level`; 1 for level 0, the raw scans.
     int64_t width(int level) const { return widths_[std::size_t(level)]; }

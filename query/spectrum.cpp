@@ -1,0 +1,170 @@
+#include "query/spectrum.h"
+
+#include "query/pyramid_walk.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <numbers>
+
+namespace adcard::query {
+
+namespace {
+
+// FFTW's planner is not reentrant; executing a plan is.
+std::mutex &plannerMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+struct FftwFree {
+    void operator()(void *p) const { fftw_free(p); }
+};
+
+class Transform {
+public:
+    explicit Transform(int64_t n)
+        : n_(n), in_(static_cast<double *>(fftw_malloc(sizeof(double) * std::size_t(n)))),
+          out_(static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * std::size_t(n / 2 + 1))))
+    {
+        if (!in_ || !out_)
+            return;
+        const std::lock_guard lock(plannerMutex());
+        plan_ = fftw_plan_dft_r2c_1d(int(n), in_.get(), out_.get(), FFTW_ESTIMATE);
+    }
+    ~Transform()
+    {
+        if (plan_) {
+            const std::lock_guard lock(plannerMutex());
+            fftw_destroy_plan(plan_);
+        }
+    }
+    Transform(const Transform &) = delete;
+    Transform &operator=(const Transform &) = delete;
+
+    bool ready() const { return plan_ != nullptr; }
+    double *in() { return in_.get(); }
+    // Amplitudes in the input's unit, corrected for the window's gain `gain`
+    // (the sum of its weights).
+    std::vector<float> amplitudes(double gain)
+    {
+        fftw_execute(plan_);
+        std::vector<float> a(std::size_t(n_ / 2 + 1));
+        for (std::size_t k = 0; k < a.size(); ++k) {
+            const bool single = k == 0 || (n_ % 2 == 0 && int64_t(k) == n_ / 2);
+            a[k] = float((single ? 1.0 : 2.0) * std::hypot(out_.get()[k][0], out_.get()[k][1]) / gain);
+        }
+        return a;
+    }
+
+private:
+    int64_t n_;
+    std::unique_ptr<double, FftwFree> in_;
+    std::unique_ptr<fftw_complex, FftwFree> out_;
+    fftw_plan plan_ = nullptr;
+};
+
+// The longest stretch of [first, end) without a hole.
+std::pair<int64_t, int64_t> longestWhole(const RecordedRun &run, int64_t first, int64_t end, bool &hole)
+{
+    int64_t total = 0;
+    const auto gaps = run.gaps(first, end, 100000, total);
+    hole = total > 0;
+    std::pair<int64_t, int64_t> best{first, first};
+    int64_t at = first;
+    auto consider = [&](int64_t a, int64_t b) {
+        if (b - a > best.second - best.first)
+            best = {a, b};
+    };
+    for (const ScanGap &g : gaps) {
+        consider(at, g.first);
+        at = g.end;
+    }
+    consider(at, end);
+    return best;
+}
+
+} // namespace
+
+double dbv(double volts)
+{
+    return volts > 0 ? std::max(-200.0, 20 * std::log10(volts)) : -200.0;
+}
+
+SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Control &control)
+{
+    SpectrumResult out;
+    int64_t first = q.first, end = q.end;
+    clampRange(run, first, end, out);
+    std::vector<int> channels = q.channels;
+    if (channels.empty())
+        for (int c = 0; c < run.channels(); ++c)
+            channels.push_back(c);
+    for (int c : channels)
+        if (c < 0 || c >= run.channels()) {
+            out.outcome = Outcome::Failed;
+            out.error = "no channel " + std::to_string(c + 1);
+            return out;
+        }
+    std::tie(first, end) = longestWhole(run, first, end, out.hole);
+    out.shortened = end - first > kMaxSpectrumScans;
+    end = std::min(end, first + kMaxSpectrumScans);
+    out.first = first;
+    out.end = end;
+    out.scans = end - first;
+    if (out.scans < 2) {
+        out.outcome = Outcome::Failed;
+        out.error = "fewer than two scans in the range";
+        return out;
+    }
+    const int ch = run.channels();
+    std::vector<int16_t> codes(std::size_t(out.scans) * std::size_t(ch));
+    int64_t got = 0;
+    for (int64_t a = first; a < end && !control.cancelled(); a += int64_t{1} << 18)
+        run.readScans(a, std::min(end, a + (int64_t{1} << 18)), [&](int64_t at, const int16_t *c, int64_t n) {
+            std::copy(c, c + n * ch, codes.begin() + (at - first) * ch);
+            got += n;
+            return true;
+        });
+    finish(run, !control.cancelled(), out);
+    if (out.outcome != Outcome::Complete)
+        return out;
+    if (got != out.scans) {
+        out.outcome = Outcome::Failed;
+        out.error = "scans of the range could not be read";
+        return out;
+    }
+    Transform fft(out.scans);
+    if (!fft.ready()) {
+        out.outcome = Outcome::Failed;
+        out.error = "no memory for a transform of " + std::to_string(out.scans) + " scans";
+        return out;
+    }
+    const Calibration cal(run.info());
+    const double n = double(out.scans);
+    const double rate = run.scansPerSecond();
+    out.resolutionHz = rate > 0 ? rate / n : 0;
+    double gain = 0;
+    std::vector<double> window(std::size_t(out.scans));
+    for (std::size_t i = 0; i < window.size(); ++i)
+        gain += window[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / n);
+    for (int c : channels) {
+        double *in = fft.in();
+        for (std::size_t i = 0; i < window.size(); ++i)
+            in[i] = cal.volts(codes[i * std::size_t(ch) + std::size_t(c)]) * window[i];
+        ChannelSpectrum s;
+        s.channel = c;
+        s.amplitude = fft.amplitudes(gain);
+        const auto peak = std::max_element(s.amplitude.begin() + 1, s.amplitude.end());
+        s.peakHz = double(peak - s.amplitude.begin()) * (rate > 0 ? out.resolutionHz : 1.0 / n);
+        s.peakVolts = *peak;
+        out.channels.push_back(std::move(s));
+    }
+    return out;
+}
+
+} // namespace adcard::query

@@ -1,0 +1,34 @@
+#pragma once
+// The amplitude spectrum of a range of a recorded run, channel by channel,
+// through FFTW: a Hann window over the longest stretch without a hole.
+#include "query/query.h"
+
+namespace adcard::query {
+
+struct SpectrumQuery {
+    std::vector<int> channels; // from 0; empty: all
+    int64_t first = 0, end = kWholeRun;
+};
+
+struct ChannelSpectrum {
+    int channel = 0;
+    std::vector<float> amplitude; // volts (peak), bin k at k * resolution Hz, from 0 to half the rate
+    double peakHz = 0, peakVolts = 0; // the highest bin above 0 Hz
+};
+
+struct SpectrumResult : Status {
+    int64_t scans = 0;        // the stretch used: [first, first + scans) (Status::first)
+    bool hole = false;        // the range asked for holds a hole: only its longest whole stretch was used
+    bool shortened = false;   // longer than kMaxSpectrumScans: its start used
+    double resolutionHz = 0;  // rate / scans; 0 where the rate is unknown (bins per scan then)
+    std::vector<ChannelSpectrum> channels;
+};
+
+inline constexpr int64_t kMaxSpectrumScans = int64_t{1} << 24;
+
+SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Control &control = {});
+
+// Amplitude in dB relative to one volt; -200 for nothing at all.
+double dbv(double volts);
+
+} // namespace adcard::query
