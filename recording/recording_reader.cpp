@@ -9,6 +9,7 @@
 
 #include "recording/format.h"
 #include "recording/run_pyramid.h"
+#include "recording/timestamp.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -226,37 +227,6 @@ private:
     Hid mem_;
 };
 
-// Nanoseconds since 1970 of "YYYY-MM-DDTHH:MM:SS[.fff][+HH:MM|Z]"; 0 when
-// the text is not like that.
-int64_t parseIso(const std::string &s)
-{
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, n = 0;
-    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &sec, &n) < 6 || mo < 1 ||
-        mo > 12 || d < 1 || d > 31)
-        return 0;
-    std::size_t at = std::size_t(n);
-    int64_t frac = 0;
-    if (at < s.size() && s[at] == '.') {
-        int64_t scale = 1000000000;
-        for (++at; at < s.size() && std::isdigit(static_cast<unsigned char>(s[at])); ++at)
-            if (scale /= 10; scale > 0)
-                frac += (s[at] - '0') * scale;
-    }
-    int64_t offset = 0;
-    if (at < s.size() && (s[at] == '+' || s[at] == '-')) {
-        int oh = 0, om = 0;
-        if (std::sscanf(s.c_str() + at + 1, "%2d:%2d", &oh, &om) == 2)
-            offset = (s[at] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
-    }
-    // Days from the civil date (proleptic Gregorian).
-    const int yy = y - (mo <= 2);
-    const int era = (yy >= 0 ? yy : yy - 399) / 400;
-    const int yoe = yy - era * 400;
-    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t days = int64_t(era) * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return ((days * 86400 + h * 3600 + mi * 60 + sec) - offset) * 1000000000 + frac;
-}
-
 // The superblock says whether a writer has the file open (or had, and
 // crashed): version 2 or 3 keeps the flags in byte 11.
 bool openForWriting(const std::string &path)
@@ -429,7 +399,7 @@ struct RecordingState {
                 const auto ch = attrInt(h, names::kChannels, 1, kMaxChannels);
                 const auto s = attrInt(h, names::kScansPerBlock, 1, kMaxScansPerBlock);
                 i.startTime = attrText(h, names::kV1StartTime);
-                i.startTimeNs = parseIso(i.startTime);
+                i.startTimeNs = parseIso8601(i.startTime);
                 i.missed = attrInt(h, names::kV1Missed, 0, INT64_MAX / 2).value_or(0);
                 i.dropped = attrInt(h, names::kV1Dropped, 0, INT64_MAX / 2).value_or(0);
                 i.scansPerSecond = double(attrInt(h, names::kRate, 1, INT32_MAX).value_or(0));

@@ -14,4 +14,8 @@ std::string iso8601Local(int64_t nsSinceEpoch);
 
 int64_t wallClockNs();
 
+// Nanoseconds since 1970 of "YYYY-MM-DDTHH:MM:SS[.fff][+HH:MM|Z]" (UTC
+// without an offset); 0 when the text is not like that.
+int64_t parseIso8601(const std::string &text);
+
 } // namespace adcard

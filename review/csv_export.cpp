@@ -104,16 +104,21 @@ ExportResult failure(const std::string &path, const std::string &why)
 } // namespace
 
 ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::ostream &out,
-                      const ExportProgress &progress)
+                      const ExportProgress &progress, const std::vector<int> &channels)
 {
     ExportResult result;
-    const int channels = run.channels();
+    std::vector<int> shown = channels;
+    if (shown.empty())
+        for (int c = 0; c < run.channels(); ++c)
+            shown.push_back(c);
+    std::erase_if(shown, [&](int c) { return c < 0 || c >= run.channels(); });
+    const double offset = run.info().voltsOffset, scale = run.info().voltsScale;
     const double rate = run.scansPerSecond();
     const bool timed = rate > 0;
     const int decimals = timed ? timeDecimals(rate) : 0;
 
     std::string header = timed ? "time (s)" : "scan";
-    for (int c = 0; c < channels; ++c)
+    for (int c : shown)
         header += ",channel " + std::to_string(c + 1) + " (V)";
     header += '\n';
     out.write(header.data(), static_cast<std::streamsize>(header.size()));
@@ -141,10 +146,12 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
         else
             at = std::to_chars(at, end, scan).ptr;
         out.write(line.data(), at - line.data());
-        for (int c = 0; c < channels && c < static_cast<int>(codes.size()); ++c) {
+        for (int c : shown) {
+            if (c >= static_cast<int>(codes.size()))
+                break;
             at = line.data();
             *at++ = ',';
-            at = putFixed(at, end, codeToVolts(codes[static_cast<std::size_t>(c)]), 4);
+            at = putFixed(at, end, (codes[static_cast<std::size_t>(c)] - offset) * scale, 4);
             out.write(line.data(), at - line.data());
         }
         out.put('\n');
@@ -170,7 +177,7 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
 }
 
 ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const std::string &path,
-                           const ExportProgress &progress)
+                           const ExportProgress &progress, const std::vector<int> &channels)
 {
     std::string temp;
     const int fd = createTemporary(std::filesystem::path(path), temp);
@@ -182,7 +189,7 @@ ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, 
     {
         FdBuffer buffer(fd);
         std::ostream out(&buffer);
-        result = writeCsv(run, first, last, out, progress);
+        result = writeCsv(run, first, last, out, progress, channels);
         error = buffer.error();
     }
     // On disk before the rename, or a crash could leave a short file under

@@ -7,6 +7,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace adcard {
 
@@ -25,15 +26,16 @@ struct ExportResult {
 
 // A header line with units, then one row per present scan in [first, last):
 // the time in seconds from the run's start (the scan index where the run's
-// rate is unknown), then each channel in volts. Numbers always use '.',
+// rate is unknown), then each channel in volts by the run's calibration
+// (`channels`, from 0, in that order; empty: all). Numbers always use '.',
 // whatever the stream's or the program's locale.
 ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::ostream &out,
-                      const ExportProgress &progress = {});
+                      const ExportProgress &progress = {}, const std::vector<int> &channels = {});
 
 // writeCsv into a new file beside `path`, renamed to `path` only once it is
 // whole and on disk: a cancelled or failed export leaves nothing under that
 // name, and a file already there is replaced only by a complete one.
 ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const std::string &path,
-                           const ExportProgress &progress = {});
+                           const ExportProgress &progress = {}, const std::vector<int> &channels = {});
 
 } // namespace adcard
