@@ -10,7 +10,7 @@ set -euo pipefail
 # walk-through.
 run_packages=(
   cmake ninja-build g++ pkgconf
-  qt6-base-dev libhdf5-dev
+  qt6-base-dev libhdf5-dev libfftw3-dev
   xvfb xauth
   python3-h5py
 )

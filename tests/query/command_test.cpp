@@ -1,0 +1,80 @@
+// adcard-review, run as a program, against the engine the window uses, on
+// the same file: the same numbers.
+#include "query/query.h"
+#include "query_files.h"
+#include "recording/recording_reader_impl.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+namespace adcard::query {
+namespace {
+
+std::string run(const std::string &args, int &status)
+{
+    std::string out;
+    FILE *p = ::popen((std::string(ADCARD_REVIEW) + " " + args + " 2>/dev/null").c_str(), "r");
+    char buf[4096];
+    for (std::size_t n; p && (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    status = p ? WEXITSTATUS(::pclose(p)) : -1;
+    return out;
+}
+
+// Every number after `"key": ` in order.
+std::vector<double> numbers(const std::string &json, const std::string &key)
+{
+    std::vector<double> out;
+    const std::regex re("\"" + key + "\": (-?[0-9.e+-]+)");
+    for (std::sregex_iterator it(json.begin(), json.end(), re), end; it != end; ++it)
+        out.push_back(std::stod((*it)[1]));
+    return out;
+}
+
+TEST(Command, GivesTheEngineNumbers)
+{
+    std::filesystem::create_directories(ADPANEL_TEST_TMP);
+    const std::string path = std::string(ADPANEL_TEST_TMP) + "/command.h5";
+    testing::writeCrafted(path, 100, 1000, {5, 6, 400}, [](int64_t k, int c) {
+        return int16_t(2048 + std::lround(1800 * std::sin(double(k) * (c + 1) / 3000.0)) + k % 7);
+    });
+    std::string error;
+    std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
+    ASSERT_TRUE(reader) << error;
+    auto r = reader->openRun(1, error);
+    ASSERT_TRUE(r) << error;
+    const Calibration cal(r->info());
+    int status = 0;
+
+    const std::string stats = run("stats " + path + " --from 1.5 --to 8.25 --json", status);
+    EXPECT_EQ(status, 0);
+    const auto st = r->stats(15000, 82500);
+    ASSERT_EQ(numbers(stats, "min").size(), st.size()) << stats;
+    EXPECT_EQ(numbers(stats, "scans"), std::vector<double>{double(st[0].count)});
+    for (std::size_t c = 0; c < st.size(); ++c) {
+        EXPECT_DOUBLE_EQ(numbers(stats, "min")[c], cal.volts(st[c].min));
+        EXPECT_DOUBLE_EQ(numbers(stats, "max")[c], cal.volts(st[c].max));
+        EXPECT_DOUBLE_EQ(numbers(stats, "mean")[c], cal.volts(st[c].mean));
+    }
+
+    const std::string search = run("search " + path + " --channel 2 --above 1.5 --limit 5 --json", status);
+    EXPECT_EQ(status, 0);
+    const LevelResult lr = findCrossings(*r, {1, 1.5, Edge::Rising, 0, 0, kWholeRun, 5});
+    EXPECT_EQ(numbers(search, "count"), std::vector<double>{double(lr.total)}) << search;
+    std::vector<double> scans;
+    for (const Crossing &c : lr.crossings)
+        scans.push_back(double(c.scan));
+    EXPECT_EQ(numbers(search, "scan"), scans);
+
+    EXPECT_EQ((run("search " + path + " --channel 5 --above 1", status), status), 2);
+    EXPECT_EQ((run("stats " + path + " --from 3 --to 2", status), status), 2);
+    EXPECT_EQ((run("stats " + std::string(ADCARD_REVIEW), status), status), 2);
+    std::remove(path.c_str());
+}
+
+} // namespace
+} // namespace adcard::query
