@@ -140,9 +140,14 @@ endfunction()
 #
 #   adpanel_xvfb_test(<test> <program>)
 function(adpanel_xvfb_test test program)
+  # An optional third argument: the screen's size, 1280x1024 unless given.
+  set(screen 1280x1024)
+  if(ARGC GREATER 2)
+    set(screen ${ARGV2})
+  endif()
   if(ADPANEL_XVFB_RUN)
     add_test(NAME ${test}
-      COMMAND ${ADPANEL_XVFB_RUN} -a -s "-screen 0 1280x1024x24 -dpi 96" $<TARGET_FILE:${program}>)
+      COMMAND ${ADPANEL_XVFB_RUN} -a -s "-screen 0 ${screen}x24 -dpi 96" $<TARGET_FILE:${program}>)
   else()
     add_test(NAME ${test}
       COMMAND sh -c "echo '${test} needs xvfb-run (Debian package xvfb) to open windows on a virtual X server' >&2; exit 1")

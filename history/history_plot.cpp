@@ -82,9 +82,23 @@ void HistoryPlot::catchUp()
         renderer_.setSource(&live_);
 }
 
+void HistoryPlot::addMarker(int64_t generation, int64_t scan, const QString &text)
+{
+    if (generation != generation_)
+        return;
+    markers_.push_back({scan, text});
+    renderer_.setMarkers(markers_);
+    notify(0);
+}
+
 void HistoryPlot::historyStarted(const AcqSettings &settings)
 {
     // The arrays are new and all zero: nothing of the old history is left.
+    ++generation_;
+    if (!markers_.empty()) {
+        markers_.clear();
+        renderer_.setMarkers({});
+    }
     caughtUp_ = false;
     reshape(settings);
     if (paused_)
@@ -110,6 +124,13 @@ void HistoryPlot::tickEnded(const TickSummary &tick)
     // What is drawn follows the ring only here, once the tick's blocks are
     // all in: the tick pays for the copies, never for the drawing.
     live_.publish();
+    // A marker that left the ring goes: while one is drawn, the picture is
+    // drawn whole rather than moved.
+    if (!markers_.empty() && !paused_ &&
+        static_cast<double>(markers_.front().scan) < live_.viewFirst()) {
+        std::erase_if(markers_, [&](const PlotMarker &m) { return static_cast<double>(m.scan) < live_.viewFirst(); });
+        renderer_.setMarkers(markers_);
+    }
     if (paused_)
         return;
     notify(renderer_.advance());

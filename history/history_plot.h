@@ -63,6 +63,14 @@ public:
     // The newest drawn block's per-channel mean codes, rounded as the panel
     // rounds them; none before the first block of a history.
     std::optional<std::array<int32_t, kPlotChannels>> newestMeans() const;
+    // A marker drawn at `scan` (the live source's numbering) while it stays
+    // in the ring; one made before the latest Start is dropped.
+    // `generation` is historyGeneration() when the scan was taken.
+    void addMarker(int64_t generation, int64_t scan, const QString &text);
+    // The newest scan received, paused or not, and the Start it belongs to.
+    int64_t newestScan() const { return live_.scanCount(); }
+    int64_t historyGeneration() const { return generation_; }
+
     // Exact figures over scans [first, last) of what is shown.
     std::vector<SpanStats> stats(int64_t first, int64_t last) const { return shown().stats(first, last); }
 
@@ -91,6 +99,8 @@ private:
     PlotRenderer renderer_;
     bool paused_ = false;
     bool caughtUp_ = false;      // numbered from 1 until the next block says
+    int64_t generation_ = 0;     // Starts seen
+    std::vector<PlotMarker> markers_;
     std::function<void(int)> changed_;
 };
 

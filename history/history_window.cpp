@@ -2,6 +2,7 @@
 
 #include "acquisition/formatting.h"
 #include "acquisition/readout.h"
+#include "plot/window_text.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -54,26 +56,6 @@ QString driverStatusText(const DriverStatus &status)
     return QStringLiteral("驱动库尚未打开");
 }
 
-namespace {
-
-// A status label whose long text (a driver's path, a recording's) is elided
-// in the middle rather than widening the window past the screen.
-class ElidingLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter p(this);
-        const QRect r = contentsRect();
-        p.drawText(r, int(alignment()), fontMetrics().elidedText(text(), Qt::ElideMiddle, r.width()));
-    }
-};
-
-} // namespace
-
 HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget *parent)
     : QWidget(parent), plot_(dll), sources_(std::move(sources))
 {
@@ -100,16 +82,22 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
         legend_[static_cast<std::size_t>(c)] = box;
         top->addWidget(box);
     }
-    hover_ = new QLabel(this);
-    hover_->setTextFormat(Qt::PlainText);
-    top->addWidget(hover_, 1);
     // Holding the picture and opening a recording: buttons with their keys,
     // which work wherever the focus is in this window.
     pause_ = new QAction(QStringLiteral("暂停"), this);
     pause_->setCheckable(true);
     pause_->setShortcut(QKeySequence(Qt::Key_Space));
     pause_->setToolTip(QStringLiteral("暂停 (空格): 保持画面, 采集继续"));
-    connect(pause_, &QAction::toggled, this, [this](bool on) { plot_.setPaused(on); });
+    connect(pause_, &QAction::toggled, this, [this](bool on) {
+        plot_.setPaused(on);
+        // The cursors were on the held picture: in the moving one they would
+        // only say that nothing is there.
+        if (!on) {
+            plotView_->setCursorA(std::nullopt);
+            plotView_->setCursorB(std::nullopt);
+        }
+        refreshStatus();
+    });
     openRecording_ = new QAction(QStringLiteral("打开记录…"), this);
     openRecording_->setShortcut(QKeySequence::Open);
     openRecording_->setToolTip(QStringLiteral("打开记录… (Ctrl+O)"));
@@ -124,27 +112,38 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     toolbar_ = new QHBoxLayout;
     toolbar_->setContentsMargins(0, 0, 0, 0);
     top->addLayout(toolbar_);
+    top->addStretch(1);
+    auto *help = new QAction(this);
+    help->setShortcut(QKeySequence::HelpContents);
+    connect(help, &QAction::triggered, this, [this] {
+        QList<KeyHelpRow> rows = {
+            {QStringLiteral("空格"), QStringLiteral("暂停 / 继续画面（采集不停）")},
+            {QStringLiteral("M"), QStringLiteral("标记（按键时刻的数据块），之后填写说明")},
+            {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
+        };
+        showKeyHelp(this, rows + plotKeyHelp());
+    });
+    addAction(help);
 
     plotView_ = new PlotWidget(plot_.renderer(), this);
     plotView_->setAccessibleName(QStringLiteral("历史波形图"));
     plotView_->setStatsProvider([this](int64_t first, int64_t last) { return plot_.stats(first, last); });
     plotView_->setVoltsFormat(
         [this](double volts) { return qstr(voltsText(static_cast<float>(volts), sources_.decimalSeparator)); });
-    connect(plotView_, &PlotWidget::hoverChanged, this, [this] {
-        const QString text = plotView_->hoverText();
-        if (text != hover_->text())
-            hover_->setText(text);
-    });
+    // The readouts have rows of their own, cut to the window's width: they
+    // change with the pointer and must never widen the window.
+    auto *hover = new ElidingLabel(this);
+    hover_ = hover;
+    connect(plotView_, &PlotWidget::hoverChanged, this, [this, hover] { hover->setFullText(plotView_->hoverText()); });
     // Shown only while both cursors are set, so that the plot keeps its
     // height otherwise.
-    cursorText_ = new QLabel(this);
-    cursorText_->setTextFormat(Qt::PlainText);
-    cursorText_->setWordWrap(true);
+    auto *cursorText = new ElidingLabel(this);
+    cursorText_ = cursorText;
     cursorText_->hide();
-    connect(plotView_, &PlotWidget::cursorsChanged, this, [this] {
+    connect(plotView_, &PlotWidget::cursorsChanged, this, [this, cursorText] {
         const QString text = plotView_->cursorText();
-        cursorText_->setText(text);
-        cursorText_->setVisible(!text.isEmpty());
+        cursorText->setFullText(text);
+        cursorText->setVisible(!text.isEmpty());
     });
 
     auto *bottom = new QHBoxLayout;
@@ -155,13 +154,21 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     status_->setAccessibleName(QStringLiteral("状态"));
     // Sized once for its longest text, so that a new count relays out
     // nothing.
-    status_->setFixedSize(status_->fontMetrics().horizontalAdvance(QStringLiteral("已停止  接收数据块数:-32768")) + 8,
-                          status_->fontMetrics().height());
-    driver_ = new ElidingLabel(this);
-    driver_->setTextFormat(Qt::PlainText);
+    status_->setFixedSize(
+        status_->fontMetrics().horizontalAdvance(QStringLiteral("采集中，画面暂停  接收数据块数:-32768")) + 8,
+        status_->fontMetrics().height());
+    driver_ = new ElidingLabel(this, Qt::ElideMiddle);
     driver_->setAccessibleName(QStringLiteral("驱动库"));
-    extraStatus_ = new ElidingLabel(this);
-    extraStatus_->setTextFormat(Qt::PlainText);
+    extraStatus_ = new ElidingLabel(this, Qt::ElideMiddle);
+    message_ = new ElidingLabel(this);
+    message_->setAccessibleName(QStringLiteral("消息"));
+    auto *keys = new ElidingLabel(this);
+    keys->setText(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Home 全部　Y 适配电压　单击 光标A　右击 光标B　"
+                                 "Esc 清除光标　空格 暂停　M 标记　F1 帮助"));
+    keys->setEnabled(false);
+    auto *notes = new QHBoxLayout;
+    notes->addWidget(message_, 1);
+    notes->addWidget(keys, 1);
 
     bottom->addWidget(status_);
     bottom->addWidget(driver_, 1);
@@ -171,8 +178,10 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     layout->setContentsMargins(6, 6, 6, 4);
     layout->addLayout(top);
     layout->addWidget(plotView_, 1);
+    layout->addWidget(hover_);
     layout->addWidget(cursorText_);
     layout->addLayout(bottom);
+    layout->addLayout(notes);
 
     plot_.setChangedCallback([this](int shift) {
         // Only queues a paint, moving the picture where it can: the tick
@@ -189,12 +198,30 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
 
 HistoryWindow::~HistoryWindow() = default;
 
-void HistoryWindow::setExtraStatus(const QString &text) { extraStatus_->setText(text); }
+void HistoryWindow::setExtraStatus(const QString &text) { static_cast<ElidingLabel *>(extraStatus_)->setFullText(text); }
+
+void HistoryWindow::showMessage(const QString &text, bool problem)
+{
+    static_cast<ElidingLabel *>(message_)->setFullText(text);
+    message_->setStyleSheet(problem ? QStringLiteral("color: #b00000") : QString());
+}
+
+std::function<void(const QString &)> HistoryWindow::stampMarker()
+{
+    const int64_t generation = plot_.historyGeneration();
+    const int64_t scan = plot_.newestScan();
+    return [window = QPointer<HistoryWindow>(this), generation, scan](const QString &text) {
+        if (window)
+            window->plot_.addMarker(generation, scan, text);
+    };
+}
 
 void HistoryWindow::refreshStatus()
 {
     const bool acquiring = sources_.panelTimer && sources_.panelTimer->isActive();
     QString text = acquiring ? QStringLiteral("采集中") : QStringLiteral("已停止");
+    if (plot_.paused())
+        text += QStringLiteral("，画面暂停");
     if (sources_.blockCount)
         text += QStringLiteral("  接收数据块数:") + qstr(counterText(sources_.blockCount()));
     if (text != status_->text())

@@ -14,6 +14,7 @@
 #include <string>
 
 class QAction;
+class QKeyEvent;
 class QCheckBox;
 class QHBoxLayout;
 class QLabel;
@@ -60,6 +61,13 @@ public:
     // legend.
     QHBoxLayout *toolbarLayout() const { return toolbar_; }
 
+    // The line of messages under the plot: a recording's failure, a file
+    // closed. Stays until the next one.
+    QLabel *messageLabel() const { return message_; }
+    // Takes the marker's place now, as the key is pressed; the returned
+    // function draws it there with its text once that is known.
+    std::function<void(const QString &text)> stampMarker();
+
     // Re-read the panel's timer and block count, and the driver's state.
     void refreshStatus();
     void refreshDriver();
@@ -76,6 +84,8 @@ public:
 public slots:
     // Another observer's status text (the recorder's), at the status line's end.
     void setExtraStatus(const QString &text);
+    // A message for the operator: `problem` in red.
+    void showMessage(const QString &text, bool problem);
 
 signals:
     // The operator asked to look at a recording (打开记录…, Ctrl+O); whoever
@@ -100,6 +110,7 @@ private:
     QLabel *status_ = nullptr;
     QLabel *driver_ = nullptr;
     QLabel *extraStatus_ = nullptr;
+    QLabel *message_ = nullptr;
 };
 
 } // namespace adcard

@@ -248,6 +248,9 @@ HistoryWindow &PanelProgram::openHistory()
         // The recording owns its controls and status; the window only shows them.
         history_->toolbarLayout()->addWidget(recording().makeControls(history_.get()));
         history_->setExtraStatus(recording().statusText());
+        recording().setMarkerEcho([this] {
+            return history_ ? history_->stampMarker() : std::function<void(const QString &)>();
+        });
         QObject::connect(history_.get(), &HistoryWindow::openRecordingRequested, history_.get(),
                          [this] { askAndOpenReview(); });
     }
@@ -276,6 +279,17 @@ RecordingControl &PanelProgram::recording()
                              if (history_)
                                  history_->setExtraStatus(text);
                          });
+        // Every failure and every confirmation also in the window, where it
+        // stays until the next.
+        QObject::connect(recording_.get(), &RecordingControl::failed, recording_.get(), [this](const QString &text) {
+            if (history_)
+                history_->showMessage(text, true);
+        });
+        QObject::connect(recording_.get(), &RecordingControl::told, recording_.get(), [this](const QString &text) {
+            if (history_)
+                history_->showMessage(text, false);
+        });
+        recording_->setAcquiring([this] { return window_->timer()->isActive(); });
     }
     return *recording_;
 }

@@ -91,6 +91,8 @@ bool RecordingControl::start(const QString &path, bool overwrite)
         report(QStringLiteral("记录失败：") + QString::fromStdString(error));
         return false;
     }
+    if (acquiring_ && acquiring_())
+        recorder_->joinAtNextBlock(acquisition_.dll().settings);
     lastMessage_.clear();
     poll();
     return true;
@@ -100,6 +102,8 @@ void RecordingControl::stop()
 {
     if (!recorder_)
         return;
+    if (active())
+        closingFile_ = QString::fromStdString(recorder_->status().file);
     recorder_->beginStop();
     poll();
 }
@@ -171,6 +175,15 @@ void RecordingControl::poll()
     if (recorder_) {
         while (const auto error = recorder_->takeError())
             report(QStringLiteral("记录失败：") + QString::fromStdString(*error));
+        if (!closingFile_.isEmpty() && !active() && !closing()) {
+            const RecorderStatus st = recorder_->status();
+            if (st.state == RecorderState::Idle)
+                emit told(QStringLiteral("记录文件已关闭：%1（%2 块，%3）")
+                              .arg(closingFile_)
+                              .arg(st.blocksWritten)
+                              .arg(byteSizeText(st.fileSize)));
+            closingFile_.clear();
+        }
         const QString text = statusText();
         if (text != lastStatus_) {
             lastStatus_ = text;
@@ -217,23 +230,38 @@ QWidget *RecordingControl::makeControls(QWidget *parent)
 
 void RecordingControl::chooseFileAndStart(QWidget *parent)
 {
-    // The dialog asks before an existing file is replaced.
-    const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("记录到文件"), QString(),
-                                                      QStringLiteral("HDF5 (*.h5 *.hdf5)"));
-    if (!path.isEmpty())
-        start(path, true);
+    // The dialog asks before an existing file is replaced, and names the
+    // file so that 打开记录… lists it: "myrec" becomes "myrec.h5".
+    QFileDialog dialog(parent, QStringLiteral("记录到文件"), QString(), QStringLiteral("HDF5 (*.h5 *.hdf5)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("h5"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        start(dialog.selectedFiles().constFirst(), true);
     syncButtons();
 }
 
 void RecordingControl::mark(QWidget *parent)
 {
-    if (!recorder_ || recorder_->status().state != RecorderState::Recording)
+    // The place is taken at the key: the text may take the operator a while.
+    const auto stamp = recorder_ ? recorder_->stampMarker() : std::nullopt;
+    if (!stamp) {
+        report(QStringLiteral("标记失败：没有正在记录的运行（先“记录…”，再开始采集）"));
+        syncButtons();
         return;
+    }
+    auto shown = echo_ ? echo_() : nullptr;
     bool ok = false;
     const QString text = QInputDialog::getText(parent, QStringLiteral("标记"), QStringLiteral("说明（可不填）："),
                                                QLineEdit::Normal, QString(), &ok);
-    if (ok && recorder_ && !recorder_->addMarker(text.toStdString()))
-        report(QStringLiteral("标记失败：没有正在记录的数据"));
+    if (!ok || !recorder_)
+        return;
+    if (!recorder_->addMarker(*stamp, text.toStdString())) {
+        report(QStringLiteral("标记失败：该运行已结束，标记未写入"));
+        return;
+    }
+    if (shown)
+        shown(text);
+    emit told(text.isEmpty() ? QStringLiteral("已标记") : QStringLiteral("已标记：%1").arg(text));
 }
 
 // Record while nothing is recorded or closing, stop while something is, mark
@@ -248,7 +276,7 @@ void RecordingControl::syncButtons()
     if (stop_)
         stop_->setEnabled(active);
     if (mark_)
-        mark_->setEnabled(s == RecorderState::Recording);
+        mark_->setEnabled(s == RecorderState::Recording && recorder_->inRun());
 }
 
 } // namespace adcard

@@ -41,6 +41,14 @@ public:
 
     // Instead of loading the module (tests).
     void setRecorderFactory(RecorderFactory make) { make_ = std::move(make); }
+    // Whether the acquisition runs now: a recording asked for meanwhile
+    // begins at the next block rather than at the next Start.
+    void setAcquiring(std::function<bool()> acquiring) { acquiring_ = std::move(acquiring); }
+    // Called as 标记 is pressed, before its text is asked for, so that a
+    // window can show the marker where it was meant; what it returns is
+    // called with the text once the marker is in the recording.
+    using MarkerEcho = std::function<std::function<void(const QString &text)>()>;
+    void setMarkerEcho(MarkerEcho echo) { echo_ = std::move(echo); }
 
     // Arms the recorder for `path`. On failure the message goes to standard
     // error and the status line, and nothing else changes.
@@ -58,14 +66,16 @@ public:
     QString statusText() const;
 
     // The buttons 记录… (a save dialog, then start), 停止记录 and 标记 (key M:
-    // asks for an optional text and marks the newest block), in a row for a
-    // toolbar; each enabled only when it can act.
+    // takes the newest block at once, then asks for an optional text), in a
+    // row for a toolbar; each enabled only when it can act.
     QWidget *makeControls(QWidget *parent);
 
 signals:
     void statusChanged(const QString &text);
     // A failure the operator must see.
     void failed(const QString &message);
+    // News the operator should see once: the file closed, a marker added.
+    void told(const QString &message);
 
 private:
     void poll();
@@ -81,6 +91,9 @@ private:
     std::function<RecorderInfo()> info_;
     std::function<void()> endProgram_;
     RecorderFactory make_;
+    std::function<bool()> acquiring_;
+    MarkerEcho echo_;
+    QString closingFile_; // told when it is closed
     std::unique_ptr<RecordingSession> recorder_;
     QTimer *poll_ = nullptr;
     TerminationRequests *termination_ = nullptr; // while a recording may need closing

@@ -595,6 +595,10 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
     std::vector<QRect> bars(static_cast<std::size_t>(ch) * static_cast<std::size_t>(n)); // null: no bar
     const auto barAt = [&](int i, int c) -> QRect & { return bars[static_cast<std::size_t>(c) * n + (i - from)]; };
     int64_t rows = 0;
+    // Volts fitted to part of the data: a trace that goes past the top or
+    // the bottom is marked there, so that it is not read as saturation.
+    const bool fitted = !voltsFull();
+    std::vector<QRect> clipped;
     for (int c = 0; c < ch; ++c) {
         if (!channelVisible(c))
             continue;
@@ -602,6 +606,14 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
             const Extent &s = at(i, c);
             if (s.min > s.max)
                 continue;
+            if (fitted) {
+                const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
+                const int w = std::max(1, static_cast<int>(int64_t{i + 1} * r.width() / columns) + r.left() - x0);
+                if (plotCodeToVolts(s.max) > voltsTop_)
+                    clipped.emplace_back(x0, r.top(), w, 3);
+                if (plotCodeToVolts(s.min) < voltsBottom_)
+                    clipped.emplace_back(x0, r.bottom() - 2, w, 3);
+            }
             int top = yOfVolts(plotCodeToVolts(s.max), r);
             int bottom = yOfVolts(plotCodeToVolts(s.min), r);
             const Extent &prev = at(i - 1, c);
@@ -616,6 +628,21 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
             rows += bottom - top + 1;
         }
     }
+    const auto markClipped = [&] {
+        if (clipped.empty())
+            return;
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(220, 0, 0));
+        p.drawRects(clipped.data(), static_cast<int>(clipped.size()));
+        const QString note = QStringLiteral("红边：波形超出显示范围（Home / Y 显示全部电压）");
+        const QFontMetrics fm = p.fontMetrics();
+        const QRect box(r.right() - fm.horizontalAdvance(note) - 8, r.top() + 4, fm.horizontalAdvance(note) + 4, fm.height());
+        if (box.left() > r.left()) {
+            p.fillRect(box, QColor(255, 255, 255, 220));
+            p.setPen(QColor(180, 0, 0));
+            p.drawText(box, Qt::AlignCenter, note);
+        }
+    };
     // The raster engine fills a rectangle a row at a time, a call per row.
     // Zoomed out, with every bar as tall as the trace, that took most of a
     // frame: there the bars are written straight into a picture over a clear
@@ -644,6 +671,7 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
             }
             flush();
         }
+        markClipped();
         return;
     }
     // A band of columns at a time, in a picture on the stack.
@@ -677,6 +705,7 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
                              width * qsizetype{sizeof(QRgb)}, QImage::Format_ARGB32_Premultiplied);
         p.drawImage(QPoint(bandLeft, r.top()), picture);
     }
+    markClipped();
 }
 
 void PlotRenderer::drawMarkers(QPainter &p, const QRect &r) const

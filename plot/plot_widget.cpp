@@ -290,8 +290,9 @@ void PlotWidget::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Right:
         renderer_->pan(span / 10);
         break;
-    case Qt::Key_Home:
+    case Qt::Key_Home: // everything: the volts too, so that nothing is cut off
         renderer_->showAll();
+        renderer_->resetVolts();
         break;
     case Qt::Key_Y:
         if (renderer_->voltsFull())

@@ -184,18 +184,34 @@ std::optional<std::string> Recorder::takeError()
     return lastError_;
 }
 
-bool Recorder::addMarker(const std::string &text)
+std::optional<MarkerStamp> Recorder::stampMarker() const
 {
-    if (!recording() || !queueBegin())
+    if (!recording())
+        return std::nullopt;
+    return MarkerStamp{wallClockNs(), runSerial_, lastQueued_};
+}
+
+bool Recorder::addMarker(const MarkerStamp &stamp, const std::string &text)
+{
+    if (!recording() || stamp.run != runSerial_ || !queueBegin())
         return false;
     Slot *s = queue_->claim(kStopReserve);
     if (!s)
         return false;
     s->kind = Slot::Kind::Marker;
-    s->timeNs = wallClockNs();
+    s->timeNs = stamp.timeNs;
+    s->index = stamp.block;
     s->text = text;
     queue_->publish();
     return true;
+}
+
+void Recorder::joinAtNextBlock(const AcqSettings &settings)
+{
+    if (state_.load(std::memory_order_acquire) != RecorderState::Armed)
+        return;
+    runSettings_ = settings;
+    joinPending_ = true;
 }
 
 bool Recorder::recording() const
@@ -208,6 +224,7 @@ void Recorder::historyStarted(const AcqSettings &)
     // The ring starts again: so does the run, at the next acquisitionStarted.
     inRun_ = false;
     beginPending_ = false;
+    joinPending_ = false;
 }
 
 void Recorder::acquisitionStarted(const AcqSettings &settings)
@@ -230,7 +247,16 @@ void Recorder::acquisitionStarted(const AcqSettings &settings)
     if (st == RecorderState::Armed &&
         !state_.compare_exchange_strong(st, RecorderState::Recording, std::memory_order_acq_rel))
         return;
+    joinPending_ = false;
+    indexBase_ = 0;
+    beginRun(settings);
+}
+
+void Recorder::beginRun(const AcqSettings &settings)
+{
     runSettings_ = settings;
+    ++runSerial_;
+    lastQueued_ = -1;
     runStartNs_ = wallClockNs();
     runMissed_ = 0;
     runDropped_ = 0;
@@ -263,6 +289,16 @@ void Recorder::dropBlock()
 
 void Recorder::blockStored(const StoredBlock &block)
 {
+    if (joinPending_) {
+        // Armed during the acquisition: the run begins with this block, as
+        // a Start would have begun it.
+        joinPending_ = false;
+        if (state_.load(std::memory_order_acquire) == RecorderState::Armed) {
+            const AcqSettings settings = runSettings_;
+            acquisitionStarted(settings); // sizes the slots, then begins
+            indexBase_ = block.fetched - 1;
+        }
+    }
     if (!recording())
         return;
     Slot *s = queueBegin() ? queue_->claim(kControlReserve) : nullptr;
@@ -281,7 +317,8 @@ void Recorder::blockStored(const StoredBlock &block)
     std::copy(block.samples.begin(), block.samples.end(), s->samples.begin());
     s->kind = Slot::Kind::Block;
     s->count = block.samples.size();
-    s->index = block.fetched - 1;
+    s->index = block.fetched - 1 - indexBase_;
+    lastQueued_ = s->index;
     s->ringSlot = block.slot;
     // The writer is woken once a tick, by its end.
     queue_->publish(false);
@@ -336,6 +373,7 @@ void Recorder::acquisitionStopped(StopReason reason)
         }
     }
     inRun_ = false;
+    joinPending_ = false;
 }
 
 void Recorder::handle(Slot &s)
@@ -353,7 +391,7 @@ void Recorder::handle(Slot &s)
         w.onTickEnd(s.tick, now);
         break;
     case Slot::Kind::Marker:
-        w.addMarker(s.timeNs, s.text);
+        w.addMarker(s.timeNs, s.text, s.index);
         return;
     case Slot::Kind::EndRun:
         w.endRun(s.timeNs, now);

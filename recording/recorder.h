@@ -48,7 +48,11 @@ public:
     // (or stays failed, with its message).
     void stop() override;
     void beginStop() override;
-    bool addMarker(const std::string &text) override;
+    using RecordingSession::addMarker;
+    std::optional<MarkerStamp> stampMarker() const override;
+    bool addMarker(const MarkerStamp &stamp, const std::string &text) override;
+    bool inRun() const override { return recording(); }
+    void joinAtNextBlock(const AcqSettings &settings) override;
     RecorderStatus status() const override;
     // Each new error message once, for the status line and standard error.
     std::optional<std::string> takeError() override;
@@ -67,6 +71,7 @@ private:
     bool recording() const;
     bool writerRunning() const;
     void joinIfDone();
+    void beginRun(const AcqSettings &settings);
     bool queueBegin();
     void dropBlock();
     void writerMain();
@@ -102,6 +107,11 @@ private:
     int64_t runMissed_ = 0;
     int64_t runDropped_ = 0;
     int64_t runBlockCount_ = 0; // the card's blocks since the run's Start, never saturating
+    int64_t runSerial_ = 0;     // runs begun
+    int64_t lastQueued_ = -1;   // the run's newest block queued
+    // A run joined mid-acquisition numbers its blocks from its first one.
+    int64_t indexBase_ = 0;
+    bool joinPending_ = false;
 };
 
 } // namespace adcard

@@ -32,6 +32,14 @@ struct RecorderStatus {
     uint64_t errors = 0; // errors so far; a change means a new lastError
 };
 
+// Where and when a marker goes, taken when the operator asks for one; its
+// text may follow much later.
+struct MarkerStamp {
+    int64_t timeNs = 0;
+    int64_t run = 0;    // the recorder's own count of runs begun
+    int64_t block = -1; // the newest block queued in that run then; -1: none yet
+};
+
 class RecordingSession : public BlockHook {
 public:
     // Creates the file and waits for the next successful Start. Returns an
@@ -50,7 +58,25 @@ public:
     virtual std::optional<std::string> takeError() = 0;
     // Marks the newest recorded block with `text` (may be empty); false when
     // no run is being recorded.
-    virtual bool addMarker(const std::string &text) { (void)text; return false; }
+    virtual bool addMarker(const std::string &text)
+    {
+        const auto stamp = stampMarker();
+        return stamp && addMarker(*stamp, text);
+    }
+    // The place of a marker now; none when no run is being recorded.
+    virtual std::optional<MarkerStamp> stampMarker() const { return std::nullopt; }
+    // Marks the stamped place with `text`; false when that run has ended.
+    virtual bool addMarker(const MarkerStamp &stamp, const std::string &text)
+    {
+        (void)stamp, (void)text;
+        return false;
+    }
+    // True while a run is being recorded (not merely armed, nor between
+    // a Stop and the next Start).
+    virtual bool inRun() const { return false; }
+    // Armed while the acquisition runs with `settings`: the run begins at
+    // the next block instead of the next Start.
+    virtual void joinAtNextBlock(const AcqSettings &settings) { (void)settings; }
 };
 
 // The module's one entry: a new recorder with a queue of `queueBlocks` and

@@ -114,13 +114,14 @@ void RecordingWriter::onTickEnd(const TickEnd &tick, Clock::time_point now)
         flush(now);
 }
 
-bool RecordingWriter::addMarker(int64_t timeNs, std::string_view text)
+bool RecordingWriter::addMarker(int64_t timeNs, std::string_view text, std::optional<int64_t> afterBlock)
 {
     if (!inRun())
         return false;
     MarkerRow m;
     m.run = run_.run;
-    m.scan = lastIndex_ >= 0 ? scanAfter(lastIndex_) : 0;
+    const int64_t block = afterBlock.value_or(lastIndex_);
+    m.scan = block >= 0 ? scanAfter(block) : 0;
     m.timeNs = timeNs;
     const std::string cut = cutUtf8(text, kMarkerTextBytes - 1);
     std::memcpy(m.text, cut.data(), cut.size());

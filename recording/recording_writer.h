@@ -51,8 +51,9 @@ public:
     void beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now);
     void onBlock(int64_t index, int32_t slot, std::span<const int16_t> codes);
     void onTickEnd(const TickEnd &tick, Clock::time_point now);
-    // False when no run is open.
-    bool addMarker(int64_t timeNs, std::string_view text);
+    // At the end of block `afterBlock` of the run (-1: its start), or of
+    // the newest block written when none is given. False when no run is open.
+    bool addMarker(int64_t timeNs, std::string_view text, std::optional<int64_t> afterBlock = std::nullopt);
     void flush(Clock::time_point now);
     // When a flush or a sync falls due if no message comes to bring it
     // (a card that pauses sends none); Clock::time_point::max() when

@@ -1,10 +1,13 @@
 #include "review/review_window.h"
 
 #include "plot/plot_widget.h"
+#include "plot/window_text.h"
 #include "review/csv_export.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -96,15 +99,30 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     auto *png = new QPushButton(QStringLiteral("导出 PNG…"), this);
     csv->setObjectName(QStringLiteral("cmdExportCsv"));
     png->setObjectName(QStringLiteral("cmdExportPng"));
+    // The keys belong to the plot: a button or box clicked keeps no focus,
+    // so that Space cannot press it again and Home, N or Esc still work.
+    for (QWidget *w : std::initializer_list<QWidget *>{open, follow_, csv, png})
+        w->setFocusPolicy(Qt::NoFocus);
     summaries_ = new QProgressBar(this);
     summaries_->setRange(0, 1000);
     summaries_->setFormat(QStringLiteral("生成摘要 %p%"));
     summaries_->setMaximumWidth(200);
     summaries_->hide();
     auto *keys = new QLabel(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Home 全部　Y 适配电压　"
-                                           "N/P 下一个/上一个标记　单击 光标A　右击 光标B　Esc 清除光标"),
+                                           "N/P 下一个/上一个标记　单击 光标A　右击 光标B　Esc 清除光标　F1 帮助"),
                             this);
     keys->setEnabled(false);
+    auto *help = new QAction(this);
+    help->setShortcut(QKeySequence::HelpContents);
+    connect(help, &QAction::triggered, this, [this] {
+        const QList<KeyHelpRow> rows = {
+            {QStringLiteral("N / P"), QStringLiteral("下一个 / 上一个标记（居中，缩放不变）")},
+            {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
+            {QStringLiteral("↑ / ↓（运行列表）"), QStringLiteral("选择运行")},
+        };
+        showKeyHelp(this, rows + plotKeyHelp());
+    });
+    addAction(help);
     top->addWidget(open);
     top->addWidget(follow_);
     top->addWidget(csv);
@@ -205,11 +223,16 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
         colour.setColor(QPalette::WindowText, PlotRenderer::channelColor(c));
         box->setPalette(colour);
         connect(box, &QCheckBox::toggled, this, [this, c](bool on) { plot_->setChannelVisible(c, on); });
+        box->setFocusPolicy(Qt::NoFocus);
         legend_->addWidget(box);
     }
     showRunDetails();
     updateStats();
     pollSummaries();
+    // The list and the table pass the plot's keys on: they need only the
+    // arrows up and down themselves.
+    runs_->installEventFilter(this);
+    stats_->installEventFilter(this);
     plot_->setFocus();
     if (run_) {
         say(QStringLiteral("格式 %1，%2 通道，%3 扫描/秒")
@@ -283,6 +306,22 @@ void ReviewWindow::closeEvent(QCloseEvent *event)
                 dialog->reject();
     }
     QWidget::closeEvent(event);
+}
+
+bool ReviewWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || (watched != runs_ && watched != stats_))
+        return QWidget::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    static constexpr int kPlotKeys[] = {Qt::Key_Plus,   Qt::Key_Equal, Qt::Key_Minus, Qt::Key_Left, Qt::Key_Right,
+                                        Qt::Key_Home,   Qt::Key_Y,     Qt::Key_A,     Qt::Key_B,    Qt::Key_Escape,
+                                        Qt::Key_N,      Qt::Key_P};
+    if (std::find(std::begin(kPlotKeys), std::end(kPlotKeys), key) == std::end(kPlotKeys))
+        return false;
+    const auto *e = static_cast<QKeyEvent *>(event);
+    QKeyEvent copy(QEvent::KeyPress, key, e->modifiers(), e->text(), e->isAutoRepeat());
+    QCoreApplication::sendEvent(plot_, &copy);
+    return true;
 }
 
 void ReviewWindow::keyPressEvent(QKeyEvent *event)
@@ -510,19 +549,27 @@ bool ReviewWindow::exportPng(const QString &path)
 void ReviewWindow::askCsv()
 {
     const OwnLoop loop(*this);
-    const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.csv").arg(runNumber_);
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 CSV"),
-                                                      QFileInfo(path_).dir().filePath(suggested),
-                                                      QStringLiteral("CSV (*.csv)"));
-    if (path.isEmpty() || !run_ || closing_)
+    if (!run_)
         return;
-    // A whole day is 864 million rows, some 35 GB: a range that large is
-    // asked about first, and one the disk cannot hold is refused before a
-    // byte is written. About 41 bytes a row for four channels.
+    // A whole day is 864 million rows, some 35 GB: the size is said in the
+    // dialog's title, a range that large is asked about (No by default), and
+    // one the disk cannot hold is refused before a byte is written. About
+    // 41 bytes a row for four channels.
     const auto [first, last] = exportRange();
     const double bytes = static_cast<double>(last - first) * (12.0 + 7.5 * run_->channels());
-    const QStorageInfo disk(QFileInfo(path).absolutePath());
     const auto gb = [](double b) { return QString::number(b / 1e9, 'f', 1) + QStringLiteral(" GB"); };
+    const QString rangeName = plot_->cursors().valid ? QStringLiteral("光标之间") : QStringLiteral("显示的范围");
+    const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.csv").arg(runNumber_);
+    const QString path = QFileDialog::getSaveFileName(
+        this,
+        QStringLiteral("导出 CSV — %1，%2 行，约 %3")
+            .arg(rangeName)
+            .arg(last - first)
+            .arg(bytes < 1e6 ? QStringLiteral("%1 KB").arg(std::ceil(bytes / 1e3)) : gb(bytes)),
+        QFileInfo(path_).dir().filePath(suggested), QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty() || !run_ || closing_)
+        return;
+    const QStorageInfo disk(QFileInfo(path).absolutePath());
     if (disk.isValid() && bytes > static_cast<double>(disk.bytesAvailable())) {
         QMessageBox::warning(this, windowName(),
                              QStringLiteral("导出约需 %1，%2 只剩 %3。").arg(gb(bytes), disk.rootPath(),
@@ -530,9 +577,11 @@ void ReviewWindow::askCsv()
         return;
     }
     if (bytes > 1e9 && QMessageBox::question(this, windowName(),
-                                             QStringLiteral("光标之间有 %1 行，约 %2。仍要导出吗？")
+                                             QStringLiteral("%1有 %2 行，约 %3。仍要导出吗？")
+                                                 .arg(rangeName)
                                                  .arg(last - first)
-                                                 .arg(gb(bytes))) != QMessageBox::Yes)
+                                                 .arg(gb(bytes)),
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     if (closing_)
         return;

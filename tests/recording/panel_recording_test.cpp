@@ -109,13 +109,20 @@ public:
     void beginStop() override { status_.state = RecorderState::Closing; }
     RecorderStatus status() const override { return status_; }
     std::optional<std::string> takeError() override { return std::nullopt; }
-    bool addMarker(const std::string &text) override
+    bool inRun() const override { return status_.state == RecorderState::Recording; }
+    // Stamped by the test's clock.
+    std::optional<MarkerStamp> stampMarker() const override
     {
-        markers.push_back(text);
+        return inRun() ? std::optional(MarkerStamp{clockNs, 1, 0}) : std::nullopt;
+    }
+    bool addMarker(const MarkerStamp &stamp, const std::string &text) override
+    {
+        markers.emplace_back(stamp.timeNs, text);
         return true;
     }
     RecorderStatus status_;
-    std::vector<std::string> markers;
+    int64_t clockNs = 0;
+    std::vector<std::pair<int64_t, std::string>> markers;
 };
 
 TEST_F(PanelRecording, TheRecordingsControlsNeverWaitForTheDisk)
@@ -137,17 +144,22 @@ TEST_F(PanelRecording, TheRecordingsControlsNeverWaitForTheDisk)
     qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
     QTRY_COMPARE_WITH_TIMEOUT(enabled(), std::string("-sm"), 3000);
 
-    // M asks for a text and marks the newest block with it.
+    // M takes the place at once, then asks for a text: ten seconds of
+    // typing do not move the marker.
     history.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&history));
-    QTimer::singleShot(0, [] {
+    stuck->clockNs = 23'500'000'000;
+    QTimer::singleShot(0, [stuck] {
         auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
+        stuck->clockNs += 10'000'000'000;
         dialog->setTextValue(QStringLiteral("阀门打开"));
         dialog->accept();
     });
     QTest::keyClick(&history, Qt::Key_M);
-    EXPECT_EQ(stuck->markers, std::vector<std::string>{"阀门打开"});
+    using Marker = std::pair<int64_t, std::string>;
+    EXPECT_EQ(stuck->markers, (std::vector<Marker>{{23'500'000'000, "阀门打开"}}));
+    EXPECT_TRUE(history.messageLabel()->text().contains(QStringLiteral("阀门打开"))) << "the window says so";
 
     stop->click(); // returns although the file never closes
     EXPECT_EQ(enabled(), "---");

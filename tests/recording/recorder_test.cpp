@@ -563,6 +563,38 @@ TEST(Recorder, MarkersDigitalInputsAndTheBlockCounterAreStored)
     EXPECT_EQ(d.rows.back().blockCount, 2 + 20 * 2000);
 }
 
+// Armed while the acquisition runs: the run begins at the next block,
+// numbered from it, and a marker goes where it was stamped, not where its
+// text was given.
+TEST(Recorder, ArmedMidAcquisitionBeginsAtTheNextBlockAndMarkersKeepTheirStamp)
+{
+    const std::string path = scratchDir("rec-join") + "/a.h5";
+    Recorder rec;
+    Feeder f(rec);
+    f.start();
+    f.tick("bbb"); // before the recording: not in the file
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    rec.joinAtNextBlock(panelSettings());
+    EXPECT_FALSE(rec.stampMarker()) << "no block of the run yet";
+    f.tick("bb");
+    const auto stamp = rec.stampMarker();
+    ASSERT_TRUE(stamp);
+    f.tick("bbb");
+    EXPECT_TRUE(rec.addMarker(*stamp, "late text"));
+    rec.acquisitionStopped(StopReason::Stop);
+    EXPECT_FALSE(rec.addMarker(*stamp, "after the run")) << "its run has ended";
+    rec.stop();
+
+    Reader r(path, H5F_ACC_RDONLY);
+    ASSERT_EQ(r.runs(), 1u);
+    const RunData d = r.read(1);
+    ASSERT_EQ(d.rows.size(), 5u);
+    EXPECT_EQ(d.rows.front().index, 0) << "numbered from the run's first block";
+    EXPECT_EQ(d.rows.back().index, 4);
+    EXPECT_EQ(d.samples.front(), testBlock(3, f.samples()).front()) << "the fourth block fetched comes first";
+    EXPECT_EQ(r.column<int64_t>("markers", "scan"), (std::vector<int64_t>{2000})) << "after the second block";
+}
+
 // A file being recorded is refused to another recorder whatever it asks, and
 // an armed file is a valid HDF5 file before any Start.
 TEST(Recorder, ARecordedFileIsRefusedToAnotherAndAnArmedFileOpens)
