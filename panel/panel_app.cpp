@@ -169,8 +169,10 @@ PanelProgram::PanelProgram(const PanelOptions &options)
     events_ = std::make_unique<PanelEvents>(*this);
     if (options.history)
         openHistory();
-    if (!options.record.empty())
-        recording().start(QString::fromStdString(options.record), options.overwrite);
+    if (!options.record.empty() && !recording().start(QString::fromStdString(options.record), options.overwrite)) {
+        recordRefused_ = true; // nothing is started
+        return;
+    }
     if (options.start || options.stopAfter || !options.record.empty()) {
         UnattendedOptions u{options.start, options.stopAfter, !options.record.empty()};
         unattended_ = std::make_unique<UnattendedRun>(*window_, u, [this]() -> const RecordingSession * {
@@ -208,6 +210,8 @@ void PanelProgram::driverFailed(const DriverFailure &failure)
     // The driver is gone for good: the recording is closed with every block
     // fetched so far, once the handler or tick that met the loss has ended.
     QTimer::singleShot(0, window_.get(), [this] {
+        if (unattended_)
+            unattended_->cutShort("the driver host was lost");
         if (recording_ && recording_->active())
             recording_->stop();
         if (history_)
@@ -450,6 +454,8 @@ int runPanel(int argc, char **argv)
                                                                     : parsed.run->driverHost->toStdString()};
     }
     PanelProgram program(options);
+    if (program.recordRefused())
+        return kExitUsage;
     const int loopStatus = QApplication::exec();
     // Exit and the close box have begun closing the recording; a writer
     // stuck on the disk (a hung network share) does not keep the program.

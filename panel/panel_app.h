@@ -82,6 +82,9 @@ public:
     // The program's exit status once the event loop has ended (command_line.h),
     // with a line for standard error when it is not 0.
     int exitStatus(std::string &why) const;
+    // The --record file could not be armed: like any file that cannot be
+    // recorded, it ends the program (status 2) before any Start.
+    bool recordRefused() const { return recordRefused_; }
 
 private:
     class PanelEvents;
@@ -97,6 +100,7 @@ private:
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<PanelEvents> events_;
     std::unique_ptr<UnattendedRun> unattended_;
+    bool recordRefused_ = false;
 };
 
 // What main does: reads the command line, then runs the program; returns

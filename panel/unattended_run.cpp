@@ -23,6 +23,10 @@ UnattendedRun::UnattendedRun(FrmMultiBuf &panel, UnattendedOptions options,
         stopTimer_->setTimerType(Qt::PreciseTimer);
         stopTimer_->setInterval(*options_.stopAfter);
         connect(stopTimer_, &QTimer::timeout, this, [this] {
+            stopping_ = true;
+            const RecordingSession *s = session_ ? session_() : nullptr;
+            if (started_ && s && s->status().state != RecorderState::Recording)
+                cutShort("the recording ended before --stop-after");
             press("cmdStop");
             press("cmdExit");
         });
@@ -42,6 +46,20 @@ void UnattendedRun::press(const char *button)
 void UnattendedRun::acquisitionStarted(const AcqSettings &)
 {
     started_ = true;
+}
+
+void UnattendedRun::cutShort(const std::string &why)
+{
+    if (cutShort_.empty())
+        cutShort_ = why;
+}
+
+void UnattendedRun::acquisitionStopped(StopReason reason)
+{
+    // Before --stop-after, whoever or whatever stopped it cut the recording short.
+    if (options_.stopAfter && !stopping_ && started_)
+        cutShort(reason == StopReason::Stop ? "the acquisition was stopped before --stop-after"
+                                            : "the program was ended before --stop-after");
 }
 
 void UnattendedRun::blockMissed(int64_t)
@@ -69,6 +87,8 @@ int UnattendedRun::exitStatus(std::string &why) const
         why = "the recording lacks " + std::to_string(st.blocksDropped + missedWhileRecording_) + " blocks (" +
               std::to_string(missedWhileRecording_) + " the card could not hand over, " +
               std::to_string(st.blocksDropped) + " dropped by the recorder)";
+    else if (!cutShort_.empty())
+        why = cutShort_;
     else if (options_.start && !started_)
         why = "the acquisition never started, so nothing was recorded";
     return why.empty() ? kExitOk : kExitRecordingLost;

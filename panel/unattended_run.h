@@ -34,13 +34,17 @@ public:
     ~UnattendedRun() override;
 
     // 0, or kExitRecordingLost when a recording was asked for and it lost
-    // blocks, stopped on an error, or (with --start) never began; then `why`
-    // says which.
+    // blocks, stopped on an error, ended early or (with --start) never
+    // began; then `why` says which.
     int exitStatus(std::string &why) const;
+    // The recording ended before it was asked to (a lost driver host, say);
+    // the first reason is kept.
+    void cutShort(const std::string &why);
 
     // BlockHook
     void acquisitionStarted(const AcqSettings &settings) override;
     void blockMissed(int64_t fetched) override;
+    void acquisitionStopped(StopReason reason) override;
 
 private:
     void press(const char *button);
@@ -50,6 +54,8 @@ private:
     std::function<const RecordingSession *()> session_;
     QTimer *stopTimer_ = nullptr;
     bool started_ = false;
+    bool stopping_ = false; // --stop-after has come
+    std::string cutShort_;
     int64_t missedWhileRecording_ = 0;
 };
 

@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 #include <hdf5.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -132,6 +136,7 @@ struct RunRow {
     std::vector<const char *> env;  // NAME=value, or NAME alone to remove it
     int status;
     const char *err; // standard error starts with this; for status 1, it is one line
+    bool lockedByAnother = false; // FILE exists, held by another HDF5 writer
 };
 
 class ProgramRuns : public ::testing::TestWithParam<RunRow> {};
@@ -157,10 +162,17 @@ TEST_P(ProgramRuns, EndWithTheStatusAScriptReads)
     QStringList args;
     for (const char *a : row.args)
         args << (QByteArray(a) == "FILE" ? file : QString::fromUtf8(a));
+    int lock = -1;
+    if (row.lockedByAnother) {
+        lock = ::open(file.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    }
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(ADPANEL_PROGRAM), args);
     ASSERT_TRUE(p.waitForFinished(60000));
+    if (lock >= 0)
+        ::close(lock);
     const QByteArray err = p.readAllStandardError();
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();
     EXPECT_EQ(p.exitCode(), row.status) << err.toStdString();
@@ -168,7 +180,7 @@ TEST_P(ProgramRuns, EndWithTheStatusAScriptReads)
     if (row.status == kExitNoDisplay) {
         EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
     }
-    if (!args.contains(file) || row.status == kExitUsage)
+    if (!args.contains(file) || row.status == kExitUsage || env.contains(QStringLiteral("ADPANEL_FAKE_HOST_MODE")))
         return;
     // Every block the card handed over is in the file, whole run long.
     QFile statsFile(stats);
@@ -195,7 +207,14 @@ INSTANTIATE_TEST_SUITE_P(
         RunRow{"unattended_recording", {"--start", "--stop-after", "3s", "--record", "FILE"}, {}, 0, ""},
         // Every fifth fetch fails: those blocks are holes in the file.
         RunRow{"unattended_recording_missing_blocks", {"--start", "--stop-after", "3s", "--record", "FILE"},
-               {"ADCARD_SIM_FAIL_ADRESULT_EVERY=5"}, 3, ""}),
+               {"ADCARD_SIM_FAIL_ADRESULT_EVERY=5"}, 3, ""},
+        // The host ends at the first QueryBuf: the recording stops with it, long before --stop-after.
+        RunRow{"unattended_recording_host_lost",
+               {"--start", "--stop-after", "3s", "--record", "FILE", "--driver-host=" ADPANEL_FAKE_HOST},
+               {"ADPANEL_FAKE_HOST_MODE=exit"}, 3, ""},
+        // Refused when armed, not by the command line: nothing starts.
+        RunRow{"record_file_held_by_another_writer", {"--start", "--stop-after", "3s", "--record", "FILE", "--overwrite"},
+               {}, 2, "", true}),
     kRowName);
 
 } // namespace

@@ -1,12 +1,13 @@
 // A driver host that answers as adcard-host would (every entry succeeds,
 // one block always waits) until the first QueryBuf, or for "oversize" the
-// first ADResult, and then fails as its one argument says: exit, hang,
-// garbage, short (half a reply, then its end) or oversize (more samples
-// than the buffer holds).
+// first ADResult, and then fails as its one argument (or, without one,
+// ADPANEL_FAKE_HOST_MODE) says: exit, hang, garbage, short (half a reply,
+// then its end) or oversize (more samples than the buffer holds).
 #include "driver/host_protocol.h"
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,7 +18,8 @@ static void put(const std::vector<uint8_t> &b) { (void)!::write(1, b.data(), b.s
 
 int main(int argc, char **argv)
 {
-    const std::string mode = argc > 1 ? argv[1] : "";
+    const char *fromEnv = std::getenv("ADPANEL_FAKE_HOST_MODE");
+    const std::string mode = argc > 1 ? argv[1] : fromEnv ? fromEnv : "";
     std::vector<uint8_t> out;
     encodeReply(out, Op::Hello, 0, kProtocolVersion, {}, {}, {});
     put(out);
