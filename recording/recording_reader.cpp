@@ -37,7 +37,11 @@ constexpr int kMaxChannels = 64;
 constexpr int64_t kMaxScansPerBlock = int64_t{1} << 20;
 constexpr int64_t kMaxBlockSamples = int64_t{1} << 22;
 constexpr hsize_t kMaxRuns = 100000;
-constexpr hsize_t kMaxMarkers = 1000000;
+// A run's markers read at each look (a follow reads them every second):
+// about 1.6 MB of rows at most.
+constexpr int64_t kMaxRunMarkers = 10000;
+// Names at the root of an older file: each run there is a group.
+constexpr std::size_t kMaxOlderNames = 10000;
 // Block indices beyond this would overflow the scan space.
 constexpr int64_t kMaxIndex = int64_t{1} << 40;
 
@@ -387,7 +391,22 @@ struct RecordingState {
         i.holes = p.lastIndex + 1 - rows;
     }
 
+    // Each run as the file has it; two with one number are both refused, so
+    // that nothing takes one for the other.
     std::vector<RunPlace> places() const
+    {
+        std::vector<RunPlace> out = placesAsStored();
+        std::vector<std::pair<int, std::size_t>> numbers;
+        for (std::size_t i = 0; i < out.size(); ++i)
+            numbers.emplace_back(out[i].info.number, i);
+        std::sort(numbers.begin(), numbers.end());
+        for (std::size_t k = 1; k < numbers.size(); ++k)
+            if (numbers[k].first == numbers[k - 1].first)
+                out[numbers[k].second].error = out[numbers[k - 1].second].error = "another run has the same number";
+        return out;
+    }
+
+    std::vector<RunPlace> placesAsStored() const
     {
         std::vector<RunPlace> out;
         if (version == 1) {
@@ -445,7 +464,8 @@ struct RecordingState {
                 continue;
             }
             int64_t rows = row.rows;
-            if (r + 1 < table.size())
+            // The next run's rows end this one's, unless that run is damaged.
+            if (r + 1 < table.size() && table[r + 1].firstRow >= row.firstRow)
                 rows = std::min(rows, table[r + 1].firstRow - row.firstRow);
             placeRows(p, rows);
             // A run's last entries cover its last rows; with rows cut short
@@ -502,10 +522,13 @@ std::string layout(RecordingState &st)
         std::vector<std::string> names;
         H5Literate(f, H5_INDEX_NAME, H5_ITER_INC, nullptr,
                    [](hid_t, const char *name, const H5L_info_t *, void *out) -> herr_t {
-                       static_cast<std::vector<std::string> *>(out)->emplace_back(name);
-                       return 0;
+                       auto &all = *static_cast<std::vector<std::string> *>(out);
+                       all.emplace_back(name);
+                       return all.size() > kMaxOlderNames ? 1 : 0; // 1 stops
                    },
                    &names);
+        if (names.size() > kMaxOlderNames)
+            return "more than " + std::to_string(kMaxOlderNames) + " objects at its top, more than a recording holds";
         for (const std::string &n : names) {
             int number = 0;
             char tail = 0;
@@ -736,8 +759,8 @@ void FileRun::sync() const
             if (p.info.number == p_.info.number)
                 fresh = std::move(p);
     }
-    if (fresh.info.number != p_.info.number || fresh.info.blocks < p_.info.blocks)
-        return; // the run is gone or shrank: keep what was read
+    if (fresh.info.number != p_.info.number || !fresh.error.empty() || fresh.info.blocks < p_.info.blocks)
+        return; // the run is gone, damaged or shrank: keep what was read
     const bool more = fresh.info.blocks != p_.info.blocks;
     // Blocks read short may have grown; whole ones never change.
     raw_.dropIf([&](uint64_t, const Raw &r) { return r.rows < rawRows_; });
@@ -1169,12 +1192,27 @@ std::vector<RecordedMarker> FileRun::markers() const
         return out;
     const Quiet quiet;
     using Row = format::MarkerRow;
-    const hsize_t n = std::min(length(d), kMaxMarkers);
     Fields f(d, sizeof(Row));
     if (!f.add(format::kMarkerFields))
         return out;
+    // Rows are in order of run: this run's first by bisection, then no more
+    // than a bounded number of them.
+    const int32_t run = p_.info.number;
+    int64_t lo = 0, hi = int64_t(length(d));
+    const int64_t total = hi;
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        Row r{};
+        if (!f.read(d, hsize_t(mid), 1, &r))
+            return out;
+        if (r.run < run)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    const hsize_t n = hsize_t(std::min(kMaxRunMarkers, total - lo));
     std::vector<Row> rows(n, Row{});
-    if (!f.read(d, 0, n, rows.data()))
+    if (!f.read(d, hsize_t(lo), n, rows.data()))
         return out;
     for (Row &r : rows) {
         r.text[sizeof r.text - 1] = '\0';

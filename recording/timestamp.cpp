@@ -68,7 +68,12 @@ int64_t parseIso8601(const std::string &s)
     const int yoe = yy - era * 400;
     const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const int64_t days = int64_t(era) * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return ((days * 86400 + h * 3600 + mi * 60 + sec) - offset) * 1000000000 + frac;
+    const int64_t seconds = days * 86400 + h * 3600 + mi * 60 + sec - offset;
+    // Nanoseconds in 64 bits end in 2262 (and begin in 1677): unknown past that.
+    constexpr int64_t kMostSeconds = INT64_MAX / 1000000000 - 1;
+    if (seconds < -kMostSeconds || seconds > kMostSeconds)
+        return 0;
+    return seconds * 1000000000 + frac;
 }
 
 } // namespace adcard
