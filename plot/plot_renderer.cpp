@@ -551,7 +551,8 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     }
     // The wall clock at both ends.
     const double sps = source_ ? source_->scansPerSecond() : 0.0;
-    if (startTime_ && sps > 0) {
+    // Within milliseconds that 64 bits hold (a damaged file's run may not be).
+    if (startTime_ && sps > 0 && last_ / sps * 1000.0 < 1e18 && first_ / sps * 1000.0 > -1e18) {
         const auto clock = [&](double scan) {
             return startTime_->addMSecs(static_cast<qint64>(std::llround(scan / sps * 1000.0)))
                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));

@@ -36,10 +36,16 @@ namespace adcard {
 
 namespace {
 
+// Samples a cursor statistic may read scan by scan while the summaries are made.
+constexpr double kMostRawStatsSamples = 4 << 20;
+
 QString volts(double code) { return QString::number(codeToVolts(code), 'f', 4); }
 
 QString durationText(double seconds)
 {
+    // A damaged file may claim 2^60 scans at one a second: beyond 64 bits of tenths.
+    if (!(std::fabs(seconds) < 1e17))
+        return QStringLiteral("%1 s").arg(seconds, 0, 'g', 6);
     const auto tenths = std::llround(seconds * 10);
     return QStringLiteral("%1:%2:%3.%4")
         .arg(tenths / 36000)
@@ -142,9 +148,22 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     plot_ = new PlotWidget(this);
     plot_->setStatsProvider([this](int64_t first, int64_t last) {
         std::vector<SpanStats> out;
-        if (run_)
-            for (const RangeStats &r : run_->stats(first, last))
-                out.push_back({r.count, r.min, r.max, r.mean, r.rms});
+        statsPending_ = false;
+        if (!run_)
+            return out;
+        // An older file is summarised in the background; until then what is
+        // not yet summarised is read scan by scan, here on the UI thread and
+        // again at each poll. Beyond some 8 MB of it the figures wait for the
+        // summaries (pollSummaries asks again when they are ready).
+        const double progress = run_->summaryProgress();
+        const double ready = progress * static_cast<double>(run_->scanCount());
+        const double raw = static_cast<double>(last) - std::max(static_cast<double>(first), ready);
+        if (progress < 1.0 && raw * run_->channels() > kMostRawStatsSamples) {
+            statsPending_ = true;
+            return out;
+        }
+        for (const RangeStats &r : run_->stats(first, last))
+            out.push_back({r.count, r.min, r.max, r.mean, r.rms});
         return out;
     });
     readout_ = new QLabel(this);
@@ -453,7 +472,8 @@ void ReviewWindow::updateStats()
     for (int ch = 0; ch < channels; ++ch) {
         const auto k = static_cast<std::size_t>(ch);
         const SpanStats s = c.valid && k < c.channels.size() ? c.channels[k] : SpanStats{};
-        const QStringList cells = s.count == 0 ? QStringList{QString(), QString(), QString(), QString()}
+        const QString pending = c.valid && statsPending_ ? QStringLiteral("生成摘要中…") : QString();
+        const QStringList cells = s.count == 0 ? QStringList{pending, pending, pending, pending}
                                                : QStringList{volts(s.min), volts(s.max), volts(s.mean),
                                                              QString::number(PlotWidget::rmsVolts(s), 'f', 4)};
         for (int col = 0; col < 4; ++col) {
@@ -473,8 +493,11 @@ void ReviewWindow::updateHover()
     }
     const double rate = run_->scansPerSecond();
     QString text = QStringLiteral("t = %1").arg(secondsText(h.scan, rate));
-    if (rate > 0 && run_->info().startTimeNs > 0) {
-        const auto ms = run_->info().startTimeNs / 1000000 + static_cast<int64_t>(h.scan / rate * 1000.0);
+    // The clock only within some 30,000 years of the start: a damaged file's
+    // scan count can be far beyond what milliseconds in 64 bits hold.
+    const double after = h.scan / rate * 1000.0;
+    if (rate > 0 && run_->info().startTimeNs > 0 && std::fabs(after) < 1e18) {
+        const auto ms = run_->info().startTimeNs / 1000000 + static_cast<int64_t>(after);
         text += QStringLiteral(" (%1)").arg(QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz")));
     }
     readout_->setText(text + QStringLiteral("　") + plot_->hoverText());

@@ -94,6 +94,7 @@ private:
     QHBoxLayout *legend_ = nullptr;
     QTimer *followTimer_ = nullptr;
     QTimer *summaryTimer_ = nullptr;
+    bool statsPending_ = false; // the cursors' figures wait for the summaries
     int ownLoops_ = 0;
     bool closing_ = false;     // closed while in its own loop
     bool deleteLater_ = false; // ... and to be deleted once out of it
