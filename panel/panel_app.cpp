@@ -22,12 +22,14 @@
 #include <QFont>
 #include <QHBoxLayout>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 
 #include <algorithm>
 #include <cmath>
@@ -371,6 +373,21 @@ namespace {
 // The application, set up as every window of the program expects; null,
 // after one line on standard error, where no display can be opened (instead
 // of Qt's abort).
+// Qt's own dialogs and buttons (the file dialogs, Yes and No, Cancel) in the
+// system's language when Qt has it, else in Simplified Chinese like the rest
+// of the program, rather than in English. Debian's qt6-translations-l10n
+// holds them; without it they stay English.
+void loadQtTranslation(QApplication &app)
+{
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto *qt = new QTranslator(&app);
+    if (qt->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"), dir) ||
+        qt->load(QStringLiteral("qtbase_zh_CN"), dir))
+        QApplication::installTranslator(qt);
+    else
+        delete qt;
+}
+
 std::unique_ptr<QApplication> makeApplication(int &argc, char **argv, const QStringList &arguments)
 {
     if (const std::string problem = displayProblem(arguments, [](const char *n) { return std::getenv(n); });
@@ -383,6 +400,7 @@ std::unique_ptr<QApplication> makeApplication(int &argc, char **argv, const QStr
     auto app = std::make_unique<QApplication>(argc, argv);
     guard.reset();
     applyApplicationLook();
+    loadQtTranslation(*app);
     return app;
 }
 

@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -561,12 +562,42 @@ bool ReviewWindow::exportPng(const QString &path)
 {
     // Written whole or not at all, as the CSV.
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && plot_->renderImage(plot_->size()).save(&file, "PNG") && file.commit()) {
+    if (file.open(QIODevice::WriteOnly) && titledPicture().save(&file, "PNG") && file.commit()) {
         say(QStringLiteral("已导出图像到 %1").arg(path), false);
         return true;
     }
     say(QStringLiteral("导出失败：cannot write '%1': %2").arg(path, file.errorString()), true);
     return false;
+}
+
+QImage ReviewWindow::titledPicture() const
+{
+    // A picture that says what it is once it has left the window: the file,
+    // the run and its time above, the channels' colours under the title.
+    const QImage plot = plot_->renderImage(plot_->size());
+    const QFontMetrics fm = plot_->fontMetrics();
+    const int line = fm.height() + 4;
+    QImage out(plot.width(), plot.height() + 2 * line, QImage::Format_RGB32);
+    out.fill(Qt::white);
+    QPainter p(&out);
+    p.setFont(plot_->font());
+    QString title = QStringLiteral("%1　运行 %2").arg(QFileInfo(path_).fileName()).arg(runNumber_);
+    if (run_ && !run_->info().startTime.empty())
+        title += QStringLiteral("　开始 ") + QString::fromStdString(run_->info().startTime);
+    p.setPen(Qt::black);
+    p.drawText(QRect(6, 2, out.width() - 12, line), Qt::AlignLeft | Qt::AlignVCenter,
+               fm.elidedText(title, Qt::ElideMiddle, out.width() - 12));
+    int x = 6;
+    for (int c = 0; run_ && c < run_->channels(); ++c) {
+        if (!plot_->renderer().channelVisible(c))
+            continue;
+        p.fillRect(QRect(x, line + line / 2 - 2, 16, 4), PlotRenderer::channelColor(c));
+        const QString name = QStringLiteral("通道%1").arg(c + 1);
+        p.drawText(QRect(x + 20, line, fm.horizontalAdvance(name) + 4, line), Qt::AlignLeft | Qt::AlignVCenter, name);
+        x += 20 + fm.horizontalAdvance(name) + 16;
+    }
+    p.drawImage(0, 2 * line, plot);
+    return out;
 }
 
 void ReviewWindow::askCsv()

@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QHBoxLayout;
+class QImage;
 class QLabel;
 class QProgressBar;
 class QTableWidget;
@@ -76,6 +77,8 @@ private:
     void pollSummaries();
     void say(const QString &text, bool problem);
     void askCsv();
+    // The plot as exported: with a title and the channels' colours.
+    QImage titledPicture() const;
     void askPng();
 
     QString path_;

@@ -7,10 +7,10 @@ set -euo pipefail
 
 # The panel carries its own font. xvfb-run is what tools/run.sh offers on a
 # machine without a display; h5py reads a recording in the README's
-# walk-through.
+# walk-through; Qt's own dialogs speak Chinese with qt6-translations-l10n.
 run_packages=(
   cmake ninja-build g++ pkgconf
-  qt6-base-dev libhdf5-dev libfftw3-dev
+  qt6-base-dev libhdf5-dev libfftw3-dev qt6-translations-l10n
   xvfb xauth
   python3-h5py
 )
