@@ -41,12 +41,12 @@ public:
     {
         if (first >= end)
             return;
-        if (level == 0) {
+        const int64_t w = run_.summaryWidth(level);
+        if (level == 0 || w < kRawBelow) {
             for (int64_t a = first; a < end; a += kRawNode)
                 pushRaw(a, std::min(end, a + kRawNode));
             return;
         }
-        const int64_t w = run_.summaryWidth(level);
         const int64_t a = (first + w - 1) / w * w, b = end / w * w;
         if (a >= b)
             return cover(level - 1, first, end);

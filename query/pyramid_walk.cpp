@@ -31,9 +31,9 @@ public:
             return true;
         if (control_.cancelled())
             return false;
-        if (level == 0)
-            return raw(first, end);
         const int64_t w = run_.summaryWidth(level);
+        if (level == 0 || w < kRawBelow)
+            return raw(first, end);
         const int64_t a = ceilTo(first, w), b = end / w * w;
         if (a >= b)
             return range(level - 1, first, end);

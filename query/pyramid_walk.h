@@ -24,6 +24,11 @@ void clampRange(const RecordedRun &run, int64_t &first, int64_t &end, Status &st
 bool walkChannel(const RecordedRun &run, int channel, int64_t first, int64_t end, SpanVisitor &visitor,
                  const Control &control);
 
+// Spans narrower than this are not looked up: reading their scans costs no
+// more than finding their summaries (the finest level is compressed, and a
+// hole leaves it without some spans, which must be searched for).
+inline constexpr int64_t kRawBelow = 1024;
+
 // Reports progress at most a few hundred times over a range.
 class ProgressMeter {
 public:

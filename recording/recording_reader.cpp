@@ -223,10 +223,28 @@ public:
         const Hid memSpace(H5Screate_simple(1, &count, nullptr), H5Sclose);
         return fileSpace.valid() && memSpace.valid() &&
                H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, &stride, &count, nullptr) >= 0 &&
-               H5Dread(dset, mem_.get(), memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
+               H5Dread(dset, mem_.get(), memSpace.get(), fileSpace.get(), transfer(), out) >= 0;
     }
 
 private:
+    // Conversion buffers of our own, kept: HDF5 would otherwise allocate and
+    // clear fresh ones at every read of selected members, which costs more
+    // than the read itself when a query reads a few rows at a time.
+    static hid_t transfer()
+    {
+        constexpr std::size_t kBytes = 256 << 10;
+        thread_local const struct Plist {
+            std::vector<unsigned char> tconv = std::vector<unsigned char>(kBytes), bkg = tconv;
+            Hid id{H5Pcreate(H5P_DATASET_XFER), H5Pclose};
+            Plist()
+            {
+                if (id.valid())
+                    H5Pset_buffer(id.get(), kBytes, tconv.data(), bkg.data());
+            }
+        } plist;
+        return plist.id.valid() ? plist.id.get() : H5P_DEFAULT;
+    }
+
     Hid file_;
     Hid mem_;
 };
@@ -645,6 +663,8 @@ public:
         const std::lock_guard lock(mutex_);
         sync();
         const Quiet quiet;
+        if (auto few = fewSpans(level, channel, first, end))
+            return *few;
         return PyramidRun::levelSpans(level, channel, first, end);
     }
     bool readScans(int64_t first, int64_t end,
@@ -653,7 +673,14 @@ public:
         const std::lock_guard lock(mutex_);
         sync();
         const Quiet quiet;
-        return PyramidRun::readScans(first, end, fn);
+        // A query reads a few blocks here and there: only those, not the
+        // view's wide batches.
+        if (end - first > kNearRows * p_.info.scansPerBlock)
+            return PyramidRun::readScans(first, end, fn);
+        bool going = true;
+        stretches(first, end, [&](int64_t at, const int16_t *codes, int64_t n) { going = going && fn(at, codes, n); },
+                  true);
+        return going;
     }
     std::vector<ScanGap> gaps(int64_t first, int64_t end, std::size_t most, int64_t &total) const override;
     std::string readError() const override
@@ -696,8 +723,16 @@ private:
     };
     Where where() const { return {p_.samples, p_.blocks, p_.rowBase, p_.info.scansPerBlock, p_.info.channels}; }
     static bool readRows(const Where &at, int64_t row, int64_t n, int16_t *out);
+    // `narrow`: through the few rows of near_, for reads of a block or two.
+    void stretches(int64_t first, int64_t end, const StretchFn &fn, bool narrow) const;
+    const int16_t *nearRow(int64_t row) const;
     static bool readIndices(const Where &at, int64_t row, int64_t n, int64_t *out);
     const EntryTable *entryBlock(int level, int64_t block) const;
+    bool readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table) const;
+    // A query's few spans read as such, not through the view's blocks of
+    // entries; nullopt where their positions must be searched for.
+    static constexpr int64_t kFewSpans = 64;
+    std::optional<LevelSpans> fewSpans(int level, int channel, int64_t first, int64_t end) const;
     int64_t entrySpan(int level, int64_t pos) const;
     int64_t entryCount(int level, int64_t pos) const; // -1 where there is none
     // The present scans from `scan` to the run's end, by its rows.
@@ -723,6 +758,9 @@ private:
         EntryTable table;
     };
     int64_t rawRows_ = 1;
+    static constexpr int64_t kNearRows = 4;
+    mutable Raw near_;
+    mutable int64_t nearFirst_ = -1;
     mutable Lru<Raw> raw_;
     mutable Lru<Indices> indices_;
     mutable Lru<Entries> entries_;
@@ -764,6 +802,7 @@ void FileRun::sync() const
     const bool more = fresh.info.blocks != p_.info.blocks;
     // Blocks read short may have grown; whole ones never change.
     raw_.dropIf([&](uint64_t, const Raw &r) { return r.rows < rawRows_; });
+    nearFirst_ = -1;
     indices_.dropIf([&](uint64_t, const Indices &r) { return r.rows < kIndexBlock; });
     entries_.dropIf([&](uint64_t, const Entries &r) { return r.entries < kEntryBlock; });
     lastSpan_.clear();
@@ -834,6 +873,30 @@ int64_t FileRun::firstRowFrom(int64_t block) const
 
 void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) const
 {
+    stretches(first, end, fn, false);
+}
+
+const int16_t *FileRun::nearRow(int64_t r) const
+{
+    const int64_t s = p_.info.scansPerBlock;
+    const std::size_t ch = std::size_t(p_.info.channels);
+    if (r < nearFirst_ || r >= nearFirst_ + near_.rows) {
+        near_.rows = std::min(kNearRows, p_.info.blocks - r);
+        near_.codes.resize(std::size_t(near_.rows * s) * ch);
+        nearFirst_ = r;
+        if (!readRows(where(), r, near_.rows, near_.codes.data())) {
+            if (readError_.empty())
+                readError_ = "cannot read the samples of run " + std::to_string(p_.info.number) + " from row " +
+                             std::to_string(r);
+            near_.rows = 0;
+            return nullptr;
+        }
+    }
+    return &near_.codes[std::size_t((r - nearFirst_) * s) * ch];
+}
+
+void FileRun::stretches(int64_t first, int64_t end, const StretchFn &fn, bool narrow) const
+{
     const int64_t s = p_.info.scansPerBlock;
     const std::size_t ch = std::size_t(p_.info.channels);
     const int64_t rows = p_.info.blocks;
@@ -845,6 +908,13 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
         if (index <= last || index < 0)
             continue; // out of order: damaged, skip it
         last = index;
+        const int64_t from = std::max(first, index * s);
+        const int64_t to = std::min(end, (index + 1) * s);
+        if (narrow) {
+            if (const int16_t *codes = nearRow(r); codes && from < to)
+                fn(from, codes + std::size_t(from - index * s) * ch, to - from);
+            continue;
+        }
         const int64_t b = r / rawRows_;
         Raw *c = raw_.find(uint64_t(b));
         if (!c) {
@@ -865,8 +935,6 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
         }
         if (r - b * rawRows_ >= c->rows)
             continue;
-        const int64_t from = std::max(first, index * s);
-        const int64_t to = std::min(end, (index + 1) * s);
         if (from < to)
             fn(from, &c->codes[std::size_t((r - b * rawRows_) * s + from - index * s) * ch], to - from);
     }
@@ -1004,6 +1072,48 @@ int64_t FileRun::readySpans(int level) const
     return std::min(last + 1, limit);
 }
 
+bool FileRun::readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table) const
+{
+    const std::size_t ch = std::size_t(p_.info.channels);
+    const format::SummaryLayout at{ch};
+    const std::size_t size = at.bytes();
+    const hid_t dset = st_->levels[std::size_t(level) - 1].get();
+    Fields f(dset, size);
+    f.add(at.fields().all());
+    thread_local std::vector<unsigned char> bytes;
+    bytes.resize(std::size_t(std::max<int64_t>(n, 0)) * size);
+    table.channels = int(ch);
+    const int64_t w = width(level);
+    if (n <= 0 || !f.read(dset, hsize_t(pos), hsize_t(n), bytes.data()))
+        return false;
+    for (int64_t i = 0; i < n; ++i) {
+        const unsigned char *b = &bytes[std::size_t(i) * size];
+        int32_t run;
+        int64_t start, count;
+        std::memcpy(&run, b + at.kRun, 4);
+        std::memcpy(&start, b + at.kStart, 8);
+        std::memcpy(&count, b + at.kCount, 8);
+        // Kept in place even when foreign, so positions stay positions;
+        // a count of 0 makes it add nothing.
+        const bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
+        table.span.push_back(start >= 0 ? start / w : -1);
+        table.count.push_back(ok ? count : 0);
+        for (std::size_t k = 0; k < ch; ++k) {
+            int16_t lo, hi;
+            float mean, sd;
+            std::memcpy(&lo, b + at.kMin + 2 * k, 2);
+            std::memcpy(&hi, b + at.max() + 2 * k, 2);
+            std::memcpy(&mean, b + at.mean() + 4 * k, 4);
+            std::memcpy(&sd, b + at.sd() + 4 * k, 4);
+            table.min.push_back(lo);
+            table.max.push_back(hi);
+            table.mean.push_back(std::isfinite(mean) ? mean : 0.0F);
+            table.sd.push_back(std::isfinite(sd) ? sd : 0.0F);
+        }
+    }
+    return true;
+}
+
 const EntryTable *FileRun::entryBlock(int level, int64_t block) const
 {
     static const EntryTable none;
@@ -1014,51 +1124,48 @@ const EntryTable *FileRun::entryBlock(int level, int64_t block) const
         return &none;
     const auto [first, end] = p_.entries[std::size_t(level) - 1];
     const int64_t n = std::min(kEntryBlock, end - first - block * kEntryBlock);
-    const std::size_t ch = std::size_t(p_.info.channels);
-    const format::SummaryLayout at{ch};
-    const std::size_t size = at.bytes();
-    const hid_t dset = st_->levels[std::size_t(level) - 1].get();
-    Fields f(dset, size);
-    f.add(at.fields().all());
-    std::vector<unsigned char> bytes(std::size_t(std::max<int64_t>(n, 0)) * size);
     Entries e;
     e.entries = n;
-    e.table.channels = int(ch);
-    const int64_t w = width(level);
-    if (n > 0 && f.read(dset, hsize_t(first + block * kEntryBlock), hsize_t(n), bytes.data())) {
-        std::vector<ChannelAcc> acc(ch);
-        for (int64_t i = 0; i < n; ++i) {
-            const unsigned char *b = &bytes[std::size_t(i) * size];
-            int32_t run;
-            int64_t start, count;
-            std::memcpy(&run, b + at.kRun, 4);
-            std::memcpy(&start, b + at.kStart, 8);
-            std::memcpy(&count, b + at.kCount, 8);
-            // Kept in place even when foreign, so positions stay positions;
-            // a count of 0 makes it add nothing.
-            const bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
-            e.table.span.push_back(start >= 0 ? start / w : -1);
-            e.table.count.push_back(ok ? count : 0);
-            for (std::size_t k = 0; k < ch; ++k) {
-                int16_t lo, hi;
-                float mean, sd;
-                std::memcpy(&lo, b + at.kMin + 2 * k, 2);
-                std::memcpy(&hi, b + at.max() + 2 * k, 2);
-                std::memcpy(&mean, b + at.mean() + 4 * k, 4);
-                std::memcpy(&sd, b + at.sd() + 4 * k, 4);
-                e.table.min.push_back(lo);
-                e.table.max.push_back(hi);
-                e.table.mean.push_back(std::isfinite(mean) ? mean : 0.0F);
-                e.table.sd.push_back(std::isfinite(sd) ? sd : 0.0F);
-            }
-        }
-    } else {
+    if (!readEntryRows(level, first + block * kEntryBlock, n, e.table)) {
+        e.table = EntryTable{};
         e.entries = 0; // read again next time
         if (n > 0 && readError_.empty())
             readError_ = "cannot read the summaries of run " + std::to_string(p_.info.number) + " (level " +
                          std::to_string(level) + ")";
     }
     return &entries_.put(key, std::move(e)).table;
+}
+
+std::optional<LevelSpans> FileRun::fewSpans(int level, int channel, int64_t first, int64_t end) const
+{
+    if (st_->version != 2 || level < 1 || level > int(p_.entries.size()) || channel < 0 ||
+        channel >= p_.info.channels)
+        return std::nullopt;
+    const int64_t w = width(level);
+    const auto [p0, p1] = p_.entries[std::size_t(level) - 1];
+    const int64_t n = p1 - p0;
+    if (first % w != 0 || end % w != 0 || end - first > kFewSpans * w || n <= 0)
+        return std::nullopt;
+    // Where every span has its entry, a span's position is known without
+    // a search.
+    const int64_t span0 = entrySpan(level, 0), spanLast = entrySpan(level, n - 1);
+    if (spanLast - span0 != n - 1)
+        return std::nullopt;
+    const int64_t ready = std::max(first / w, std::min(end / w, readySpans(level)));
+    const int64_t a = std::max(first / w, span0), b = std::min(ready, spanLast + 1);
+    LevelSpans out;
+    out.readyEnd = std::max(first, ready * w);
+    EntryTable t;
+    if (a < b && !readEntryRows(level, p0 + a - span0, b - a, t))
+        return std::nullopt;
+    const std::size_t ch = std::size_t(p_.info.channels), c = std::size_t(channel);
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t.span[i] != a + int64_t(i))
+            return std::nullopt; // damaged: the search copes
+        if (t.count[i] > 0)
+            out.spans.push_back({t.span[i] * w, (t.span[i] + 1) * w, t.count[i], t.min[i * ch + c], t.max[i * ch + c]});
+    }
+    return out;
 }
 
 int64_t FileRun::entryCount(int level, int64_t pos) const
