@@ -17,7 +17,10 @@ struct ChannelSpectrum {
 };
 
 struct SpectrumResult : Status {
-    int64_t scans = 0;        // the stretch used: [first, first + scans) (Status::first)
+    // The stretch used, [first, first + scans) (Status::first): its start,
+    // as long as has no prime factor beyond 7 (a transform of such a length
+    // is fast), which leaves out less than a percent of a long stretch.
+    int64_t scans = 0;
     bool hole = false;        // the range asked for holds a hole: only its longest whole stretch was used
     bool shortened = false;   // longer than kMaxSpectrumScans: its start used
     double resolutionHz = 0;  // rate / scans; 0 where the rate is unknown (bins per scan then)
