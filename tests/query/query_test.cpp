@@ -1,6 +1,7 @@
 // Every query against a brute force over the raw scans, on crafted runs: the
 // pyramid may only decide where to look, never change an answer.
 #include "query/query.h"
+#include "query/spectrum.h"
 #include "query_files.h"
 #include "recording/recording_reader_impl.h"
 
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <numbers>
 
 namespace adcard::query {
 namespace {
@@ -143,6 +145,39 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"steps_at_entry_edges", 128, {2, 100}, 3, Edge::Either, 0.0, 0, 0, kWholeRun},
                       Row{"steps_at_block_edges_unaligned", 100, {0, 1}, 3, Edge::Rising, 0.0, 0.1, 0, kWholeRun}),
     [](const ::testing::TestParamInfo<Row> &i) { return std::string(i.param.name); });
+
+} // namespace
+} // namespace adcard::query
+
+namespace adcard::query {
+namespace {
+
+// A sine on a bin of the stretch left after a hole: its frequency and
+// amplitude come back, from the longest stretch, said to hold no hole.
+TEST(Spectrum, LongestStretchAndASineOnABin)
+{
+    const std::string path = std::string(ADPANEL_TEST_TMP) + "/query_spectrum.h5";
+    std::filesystem::create_directories(ADPANEL_TEST_TMP);
+    constexpr int64_t kScans = 16875; // blocks 31 to 199 hold 16900; 16875 = 3^3 5^4
+    const double hz = 800.0 * 10000 / kScans;
+    testing::writeCrafted(path, 100, 200, {30}, [&](int64_t k, int c) {
+        return int16_t(2048 + (c == 0 ? std::lround(1000 * std::sin(2 * std::numbers::pi * hz * double(k) / 10000)) : 0));
+    });
+    std::string error;
+    std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
+    ASSERT_TRUE(reader) << error;
+    auto run = reader->openRun(1, error);
+    ASSERT_TRUE(run) << error;
+    const SpectrumResult r = spectrum(*run, {{0}, 0, kWholeRun});
+    ASSERT_EQ(r.outcome, Outcome::Complete) << r.error;
+    EXPECT_TRUE(r.hole);
+    EXPECT_EQ(r.first, 3100);
+    EXPECT_EQ(r.scans, kScans);
+    ASSERT_EQ(r.channels.size(), 1u);
+    EXPECT_NEAR(r.channels[0].peakHz, hz, 1e-9);
+    EXPECT_NEAR(r.channels[0].peakVolts, 1000 * run->info().voltsScale, 0.002);
+    std::filesystem::remove(path);
+}
 
 } // namespace
 } // namespace adcard::query
