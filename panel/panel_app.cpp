@@ -12,7 +12,9 @@
 #include "panel/recording_module.h"
 #include "review/review_window.h"
 #include "panel/display_check.h"
+#include "panel/termination.h"
 #include "panel/unattended_run.h"
+#include "recording/recording_session.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,6 +29,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
@@ -150,7 +153,7 @@ private:
     std::unique_ptr<QMenu> menu_;
 };
 
-PanelProgram::PanelProgram(const PanelOptions &options)
+PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options.reviewProgram)
 {
     CardDriver *driver = options.driver;
     if (!driver) {
@@ -192,6 +195,9 @@ int PanelProgram::exitStatus(std::string &why) const
 PanelProgram::~PanelProgram()
 {
     closeReviews();
+    for (const auto &process : reviewProcesses_)
+        if (!process->waitForFinished(2000))
+            process->kill();
     if (unattended_)
         window_->acquisition().removeBlockHook(*unattended_);
     unattended_.reset();
@@ -302,12 +308,17 @@ RecordingControl &PanelProgram::recording()
 
 namespace {
 
-ReviewWindow *askAndOpenReviewWindow(QWidget *over);
+ReviewWindow *askAndOpenReviewWindow(QWidget *over, PanelProgram *panel);
 
 // A review window on `path`, deleting itself when closed; a file that cannot
-// be shown gets a message box over `over` instead (null).
-ReviewWindow *openReviewWindow(const QString &path, QWidget *over)
+// be shown gets a message box over `over` instead (null). With a panel, the
+// file it records goes to a process of its own.
+ReviewWindow *openReviewWindow(const QString &path, QWidget *over, PanelProgram *panel)
 {
+    if (panel && panel->recordingInto(path)) {
+        panel->openReview(path);
+        return nullptr;
+    }
     QString why;
     OpenedRecording opened = openRecordingForReview(path, why);
     if (!opened.run) {
@@ -317,30 +328,65 @@ ReviewWindow *openReviewWindow(const QString &path, QWidget *over)
     auto *review = new ReviewWindow(path, std::move(opened.reader), std::move(opened.run));
     review->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(review, &ReviewWindow::openRecordingRequested, review,
-                     [review] { askAndOpenReviewWindow(review); });
+                     [review, panel] { askAndOpenReviewWindow(review, panel); });
     review->show();
     return review;
 }
 
-ReviewWindow *askAndOpenReviewWindow(QWidget *over)
+ReviewWindow *askAndOpenReviewWindow(QWidget *over, PanelProgram *panel)
 {
     const QPointer<QWidget> asking(over);
     const QString path = QFileDialog::getOpenFileName(over, QStringLiteral("打开记录"), QString(),
                                                       QStringLiteral("HDF5 (*.h5 *.hdf5);;* (*)"));
     // Nothing new once the window that asked has been closed meanwhile.
-    return path.isEmpty() || !asking || !asking->isVisible() ? nullptr : openReviewWindow(path, over);
+    return path.isEmpty() || !asking || !asking->isVisible() ? nullptr : openReviewWindow(path, over, panel);
 }
 
 } // namespace
 
 ReviewWindow *PanelProgram::openReview(const QString &path)
 {
-    return openReviewWindow(path, history_ ? static_cast<QWidget *>(history_.get()) : window_.get());
+    QWidget *over = history_ ? static_cast<QWidget *>(history_.get()) : window_.get();
+    if (recordingInto(path)) {
+        reviewElsewhere(path, over);
+        return nullptr;
+    }
+    return openReviewWindow(path, over, this);
 }
 
 ReviewWindow *PanelProgram::askAndOpenReview()
 {
-    return askAndOpenReviewWindow(history_ ? static_cast<QWidget *>(history_.get()) : window_.get());
+    return askAndOpenReviewWindow(history_ ? static_cast<QWidget *>(history_.get()) : window_.get(), this);
+}
+
+bool PanelProgram::recordingInto(const QString &path) const
+{
+    const RecordingSession *recorder = recording_ ? recording_->recorder() : nullptr;
+    if (!recorder)
+        return false;
+    const RecorderStatus s = recorder->status();
+    if (s.state != RecorderState::Armed && s.state != RecorderState::Recording && s.state != RecorderState::Closing)
+        return false;
+    const QString held = QFileInfo(QString::fromStdString(s.file)).canonicalFilePath();
+    return !held.isEmpty() && held == QFileInfo(path).canonicalFilePath();
+}
+
+// The program itself with --open, as a reader like any other: it follows the
+// file while it grows, and 停止记录 here closes the file as it says, whatever
+// that window holds.
+void PanelProgram::reviewElsewhere(const QString &path, QWidget *over)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(reviewProgram_.isEmpty() ? QCoreApplication::applicationFilePath() : reviewProgram_,
+                   {QStringLiteral("--open"), path});
+    if (!process->waitForStarted(5000)) {
+        QMessageBox::warning(over, ReviewWindow::windowName(),
+                             QStringLiteral("无法打开记录 %1：\n%2").arg(path, process->errorString()));
+        return;
+    }
+    std::erase_if(reviewProcesses_, [](const auto &p) { return p->state() == QProcess::NotRunning; });
+    reviewProcesses_.push_back(std::move(process));
 }
 
 void PanelProgram::closeReviews()
@@ -361,6 +407,9 @@ void PanelProgram::closeReviews()
         else
             delete review;
     }
+    // Asked as the system asks: each closes as its close box would.
+    for (const auto &process : reviewProcesses_)
+        process->terminate();
 }
 
 bool PanelProgram::finishRecording(std::chrono::milliseconds limit)
@@ -423,7 +472,9 @@ int runReview(int argc, char **argv, const QStringList &arguments, const QString
         return kExitNoDisplay;
     ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
     QObject::connect(&window, &ReviewWindow::openRecordingRequested, &window,
-                     [&window] { askAndOpenReviewWindow(&window); });
+                     [&window] { askAndOpenReviewWindow(&window, nullptr); });
+    // The panel that started it, ending, asks it so.
+    const TerminationRequests termination([&window] { window.close(); });
     window.show();
     return QApplication::exec();
 }

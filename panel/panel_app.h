@@ -11,6 +11,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+class QProcess;
+class QWidget;
 
 namespace adcard {
 
@@ -48,6 +52,9 @@ struct PanelOptions {
     bool overwrite = false;
     bool start = false; // press Start once the window shows
     std::optional<std::chrono::milliseconds> stopAfter = {}; // then press Stop and Exit
+    // Reviews the file being recorded in a process of its own (--open);
+    // empty: this program.
+    QString reviewProgram = {};
 };
 
 // Owns the driver backend, the program-wide state and the window; creating
@@ -71,7 +78,9 @@ public:
     // Created at the first recording.
     RecordingControl &recording();
     // A review window on `path`, closed with the panel; a file that cannot
-    // be reviewed gets a message box instead (null).
+    // be reviewed gets a message box instead (null). The file this panel is
+    // recording is reviewed, and followed, by this program in a process of
+    // its own (null here too), also closed with the panel.
     ReviewWindow *openReview(const QString &path);
     // Asks for a file, then as openReview.
     ReviewWindow *askAndOpenReview();
@@ -86,9 +95,14 @@ public:
     // recorded, it ends the program (status 2) before any Start.
     bool recordRefused() const { return recordRefused_; }
 
+    // Whether the recorder holds `path` open: HDF5 opens a file once in a
+    // process, with one set of flags, so a reader here would be refused it.
+    bool recordingInto(const QString &path) const;
+
 private:
     class PanelEvents;
     void closeReviews();
+    void reviewElsewhere(const QString &path, QWidget *over);
 
     void driverFailed(const DriverFailure &failure);
 
@@ -100,6 +114,8 @@ private:
     std::unique_ptr<RecordingControl> recording_;
     std::unique_ptr<PanelEvents> events_;
     std::unique_ptr<UnattendedRun> unattended_;
+    QString reviewProgram_;
+    std::vector<std::unique_ptr<QProcess>> reviewProcesses_;
     bool recordRefused_ = false;
 };
 

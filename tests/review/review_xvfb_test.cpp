@@ -3,6 +3,7 @@
 // them, and check what came out against the signal that was written.
 #include "panel/frm_multibuf.h"
 #include "panel/panel_app.h"
+#include "panel/recording_control.h"
 #include "panel/recording_module.h"
 #include "plot/plot_widget.h"
 #include "review/review_window.h"
@@ -21,7 +22,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <unistd.h>
 
 namespace adcard {
 namespace {
@@ -124,12 +127,34 @@ const Interrupted kInterrupted[] = {
     {"open_dialog", [](ReviewWindow &w, const QString &) { button(w, QStringLiteral("打开记录…"))->click(); }},
 };
 
+// A card that always has a block, and a panel recording it into `record`.
+struct RecordingCard {
+    explicit RecordingCard(const std::string &record)
+    {
+        using ::testing::_;
+        using ::testing::Return;
+        ON_CALL(driver, Initial(_, _, _, _)).WillByDefault(Return(1));
+        ON_CALL(driver, StartIntr(_, _, _, _, _, _, _)).WillByDefault(Return(1));
+        ON_CALL(driver, QueryBuf()).WillByDefault(Return(int16_t{1}));
+        ON_CALL(driver, ADResult(_)).WillByDefault(Return(1));
+        options.driver = &driver;
+        options.record = record;
+    }
+    // Start, then three ticks.
+    static void start(PanelProgram &program)
+    {
+        qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
+        for (int i = 0; i < 3; ++i)
+            QMetaObject::invokeMethod(program.window().timer(), "timeout");
+    }
+    ::testing::NiceMock<testing::MockDriver> driver;
+    PanelOptions options;
+};
+
 class ReviewClosedWithPanel : public ::testing::TestWithParam<Interrupted> {};
 
 TEST_P(ReviewClosedWithPanel, LoopEndsNothingLeftRecordingClosed)
 {
-    using ::testing::_;
-    using ::testing::Return;
     const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "review_closed" / GetParam().name;
     fs::remove_all(dir);
     fs::create_directories(dir);
@@ -139,18 +164,9 @@ TEST_P(ReviewClosedWithPanel, LoopEndsNothingLeftRecordingClosed)
         testing::writeRecording(p.string(), 4000);
         return p.string();
     }();
-    ::testing::NiceMock<testing::MockDriver> driver;
-    ON_CALL(driver, Initial(_, _, _, _)).WillByDefault(Return(1));
-    ON_CALL(driver, StartIntr(_, _, _, _, _, _, _)).WillByDefault(Return(1));
-    ON_CALL(driver, QueryBuf()).WillByDefault(Return(int16_t{1}));
-    ON_CALL(driver, ADResult(_)).WillByDefault(Return(1));
-    PanelOptions options;
-    options.driver = &driver;
-    options.record = (dir / "live.h5").string();
-    PanelProgram program(options);
-    qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
-    for (int i = 0; i < 3; ++i)
-        QMetaObject::invokeMethod(program.window().timer(), "timeout");
+    RecordingCard card((dir / "live.h5").string());
+    PanelProgram program(card.options);
+    RecordingCard::start(program);
 
     QPointer<ReviewWindow> review = program.openReview(QString::fromStdString(big));
     ASSERT_TRUE(review);
@@ -175,10 +191,53 @@ TEST_P(ReviewClosedWithPanel, LoopEndsNothingLeftRecordingClosed)
     for (const auto &f : fs::directory_iterator(dir))
         EXPECT_EQ(f.path().filename(), "live.h5") << "left behind: " << f.path();
     QString why;
-    OpenedRecording live = openRecordingForReview(QString::fromStdString(options.record), why);
+    OpenedRecording live = openRecordingForReview(QString::fromStdString(card.options.record), why);
     ASSERT_TRUE(live.run) << why.toStdString();
     EXPECT_FALSE(live.run->info().open);
     EXPECT_GE(live.run->info().blocks, 3); // the panel's timer may tick in the loop too
+}
+
+// This process's review programs (--open), by their ids.
+std::vector<pid_t> reviewChildren()
+{
+    std::vector<pid_t> out;
+    for (const auto &e : fs::directory_iterator("/proc")) {
+        std::ifstream stat(e.path() / "stat"), cmd(e.path() / "cmdline");
+        std::string pid, name, state, parent, args((std::istreambuf_iterator<char>(cmd)), {});
+        if (stat >> pid >> name >> state >> parent && parent == std::to_string(::getpid()) && state != "Z" &&
+            args.find("--open") != std::string::npos)
+            out.push_back(std::stoi(pid));
+    }
+    return out;
+}
+
+// The file this panel records is reviewed by the program in a process of its
+// own: it stays (a file it cannot open ends it at once), 停止记录 closes the
+// file meanwhile, and it ends with the panel.
+TEST(ReviewOnX, TheFileBeingRecordedInAProcessOfItsOwn)
+{
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "review_live";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const QString live = QString::fromStdString((dir / "live.h5").string());
+    RecordingCard card(live.toStdString());
+    card.options.reviewProgram = QStringLiteral(ADPANEL_PROGRAM);
+    PanelProgram program(card.options);
+    RecordingCard::start(program);
+    QTRY_VERIFY_WITH_TIMEOUT(program.recording().recorder()->status().blocksWritten >= 3, 10000);
+    ASSERT_TRUE(program.recordingInto(live));
+    EXPECT_EQ(program.openReview(live), nullptr);
+    ASSERT_EQ(reviewChildren().size(), 1U);
+    QTest::qWait(1500);
+    ASSERT_EQ(reviewChildren().size(), 1U) << "the review could not open the file being recorded";
+    program.recording().stop();
+    ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
+    QString why;
+    const OpenedRecording done = openRecordingForReview(live, why);
+    ASSERT_TRUE(done.run) << why.toStdString();
+    EXPECT_FALSE(done.run->info().open);
+    program.window().close();
+    QTRY_VERIFY_WITH_TIMEOUT(reviewChildren().empty(), 10000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ReviewClosedWithPanel, ::testing::ValuesIn(kInterrupted),
