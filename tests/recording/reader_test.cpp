@@ -518,7 +518,7 @@ const Bad kBad[] = {
      },
      nullptr, "out of order"},
     {"first row near the least int64",
-     [](const std::string &p) { twoRunsWith<int64_t>(p, "runs", "first_row", {0, INT64_MIN + 1}); }, nullptr,
+     [](const std::string &p) { twoRunsWith<int64_t>(p, "runs", "first_row", {2, INT64_MIN + 1}); }, nullptr,
      "outside the file", 2},
     {"two runs numbered alike", [](const std::string &p) { twoRunsWith<int32_t>(p, "runs", "run", {1, 1}); },
      nullptr, "same number"},
