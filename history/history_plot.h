@@ -72,7 +72,7 @@ public:
     int64_t historyGeneration() const { return generation_; }
 
     // Exact figures over scans [first, last) of what is shown.
-    std::vector<SpanStats> stats(int64_t first, int64_t last) const { return shown().stats(first, last); }
+    std::vector<RangeStats> stats(int64_t first, int64_t last) const { return shown().stats(first, last); }
 
     // Memory the plot holds beyond the ring and its copy: the columns of
     // the last picture and the copy's reductions.

@@ -245,37 +245,27 @@ bool LiveRingSource::newestMeans(std::span<double> out) const
     return true;
 }
 
-std::vector<SpanStats> LiveRingSource::stats(int64_t first, int64_t last) const
+std::vector<RangeStats> LiveRingSource::stats(int64_t first, int64_t last) const
 {
     const auto ch = static_cast<std::size_t>(channels_);
-    std::vector<SpanStats> out(ch);
-    std::vector<double> sum(ch, 0.0), squares(ch, 0.0);
-    if (!shaped() || last <= first)
-        return out;
+    std::vector<Stats> acc(ch);
     const int64_t S = scansPerBlock_;
-    for (int64_t index = std::max(floorDiv(first, S), published_ - slots_);
-         index <= std::min(floorDiv(last - 1, S), published_ - 1); ++index) {
+    for (int64_t index = shaped() ? std::max(floorDiv(first, S), published_ - slots_) : 0;
+         shaped() && index <= std::min(floorDiv(last - 1, S), published_ - 1); ++index) {
         const int slot = slotOf(index + 1);
         if (slot < 0)
             continue;
         const int64_t base = index * S;
-        const int16_t *raw = &raw_[static_cast<std::size_t>(slot) * static_cast<std::size_t>(S) * ch];
-        for (int64_t k = std::max(first, base) - base; k < std::min(last, base + S) - base; ++k)
-            for (std::size_t c = 0; c < ch; ++c) {
-                const double v = raw[static_cast<std::size_t>(k) * ch + c];
-                SpanStats &s = out[c];
-                s.min = s.count ? std::min(s.min, v) : v;
-                s.max = s.count ? std::max(s.max, v) : v;
-                ++s.count;
-                sum[c] += v;
-                squares[c] += v * v;
-            }
+        const int64_t from = std::max(first, base) - base;
+        const int64_t to = std::min(last, base + S) - base;
+        if (from < to)
+            addScans(acc, &raw_[(static_cast<std::size_t>(slot) * static_cast<std::size_t>(S) +
+                                 static_cast<std::size_t>(from)) * ch],
+                     to - from);
     }
-    for (std::size_t c = 0; c < ch; ++c)
-        if (out[c].count) {
-            out[c].mean = sum[c] / static_cast<double>(out[c].count);
-            out[c].rms = std::sqrt(squares[c] / static_cast<double>(out[c].count));
-        }
+    std::vector<RangeStats> out;
+    for (const Stats &a : acc)
+        out.push_back(a.range());
     return out;
 }
 

@@ -6,8 +6,8 @@
 // the whole block), so that a column over many scans costs a few entries.
 // Blocks are numbered by handover since the Start: block h (1-based) holds
 // scans [(h - 1) * S, h * S).
-#include "plot/data_source.h"
-#include "plot/plot_renderer.h"
+#include "data/data_source.h"
+#include "data/statistics.h"
 
 #include <cstdint>
 #include <span>
@@ -45,7 +45,7 @@ public:
     // The newest published block's mean per channel, over its sum.
     bool newestMeans(std::span<double> out) const;
     // Exact over the published scans kept in [first, last).
-    std::vector<SpanStats> stats(int64_t first, int64_t last) const;
+    std::vector<RangeStats> stats(int64_t first, int64_t last) const;
 
     // What the store holds beside the raw copies.
     std::size_t reductionBytes() const;

@@ -96,6 +96,7 @@ QColor PlotRenderer::channelColor(int channel)
 void PlotRenderer::setSource(const DataSource *source)
 {
     source_ = source;
+    calibration_ = source_ ? source_->calibration() : kPanelCalibration;
     cacheValid_ = false;
     showAll();
 }
@@ -103,6 +104,7 @@ void PlotRenderer::setSource(const DataSource *source)
 void PlotRenderer::swapSource(const DataSource *source)
 {
     source_ = source;
+    calibration_ = source_ ? source_->calibration() : kPanelCalibration;
     cacheValid_ = false;
     syncedEnd_ = source_ ? static_cast<double>(source_->scanCount()) : 0.0;
     clampRange();
@@ -224,8 +226,8 @@ void PlotRenderer::fitVoltsToVisible()
         resetVolts();
         return;
     }
-    const double bottom = plotCodeToVolts(lo);
-    const double top = plotCodeToVolts(hi);
+    const double bottom = calibration_.volts(lo);
+    const double top = calibration_.volts(hi);
     const double margin = std::max((top - bottom) * 0.05, 0.01);
     setVoltsRange(bottom - margin, top + margin);
 }
@@ -610,18 +612,18 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
             if (fitted) {
                 const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
                 const int w = std::max(1, static_cast<int>(int64_t{i + 1} * r.width() / columns) + r.left() - x0);
-                if (plotCodeToVolts(s.max) > voltsTop_)
+                if (calibration_.volts(s.max) > voltsTop_)
                     clipped.emplace_back(x0, r.top(), w, 3);
-                if (plotCodeToVolts(s.min) < voltsBottom_)
+                if (calibration_.volts(s.min) < voltsBottom_)
                     clipped.emplace_back(x0, r.bottom() - 2, w, 3);
             }
-            int top = yOfVolts(plotCodeToVolts(s.max), r);
-            int bottom = yOfVolts(plotCodeToVolts(s.min), r);
+            int top = yOfVolts(calibration_.volts(s.max), r);
+            int bottom = yOfVolts(calibration_.volts(s.min), r);
             const Extent &prev = at(i - 1, c);
             if (prev.min <= prev.max) {
                 // Reach the column before, so that a steep edge is one line.
-                top = std::min(top, yOfVolts(plotCodeToVolts(prev.min), r));
-                bottom = std::max(bottom, yOfVolts(plotCodeToVolts(prev.max), r));
+                top = std::min(top, yOfVolts(calibration_.volts(prev.min), r));
+                bottom = std::max(bottom, yOfVolts(calibration_.volts(prev.max), r));
             }
             const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
             const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);

@@ -9,7 +9,8 @@
 // maximum, joined to the column before; a column with no scans (a gap) is a
 // break and nothing is joined across it. Drawing asks the source only for
 // the columns shown, so its cost follows the width, never the data.
-#include "plot/data_source.h"
+#include "data/data_source.h"
+#include "data/statistics.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -26,9 +27,6 @@
 class QPainter;
 
 namespace adcard {
-
-// The panel's code to volts: (code - 2048) * 10 / 4095.
-inline double plotCodeToVolts(double code) { return (code - 2048.0) * 10.0 / 4095.0; }
 
 // The multiples of `step` from `from` to `to` (each end widened by a
 // billionth of a step), rising, at most `most`: counted, never summed, since
@@ -53,13 +51,9 @@ struct PlotDigital {
     uint16_t port1 = 0;
 };
 
-// One channel between the cursors, in codes (as RecordedRun::stats answers).
-struct SpanStats {
-    int64_t count = 0; // present scans; 0: nothing there
-    double min = 0, max = 0, mean = 0, rms = 0;
-};
-// Asked for exact figures over the present scans in [first, last).
-using StatsFn = std::function<std::vector<SpanStats>(int64_t first, int64_t last)>;
+// Asked for exact figures per channel over the present scans in [first,
+// last), in codes.
+using StatsFn = std::function<std::vector<RangeStats>(int64_t first, int64_t last)>;
 
 // How the time axis is labelled: the scan's distance from an origin in
 // units of `scansPerUnit` scans, named `unit`.
@@ -76,6 +70,8 @@ public:
     // Not owned; null draws an empty frame. A new source shows all of it.
     void setSource(const DataSource *source);
     const DataSource *source() const { return source_; }
+    // The source's codes to volts.
+    const Calibration &calibration() const { return calibration_; }
     // A different source with the same scan space (a held copy of the live
     // one): the view, cursors and everything else stay.
     void swapSource(const DataSource *source);
@@ -187,6 +183,7 @@ private:
     mutable double last_ = 1.0;
     mutable double syncedEnd_ = 0.0;
     bool following_ = false;
+    Calibration calibration_;
     double voltsBottom_ = -5.0;
     double voltsTop_ = 5.0;
     std::vector<bool> visible_;

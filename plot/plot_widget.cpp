@@ -11,7 +11,6 @@
 namespace adcard {
 
 namespace {
-constexpr double kVoltsPerCode = 10.0 / 4095.0;
 constexpr int kDragStart = 4; // pixels before a press becomes a drag
 } // namespace
 
@@ -83,18 +82,12 @@ QString PlotWidget::voltsText(double volts) const
     return format_ ? format_(volts) : QString::number(volts, 'f', 3);
 }
 
-double PlotWidget::rmsVolts(const SpanStats &s)
-{
-    // mean((k (c - 2048))^2) = k^2 (mean(c^2) - 2 * 2048 * mean(c) + 2048^2)
-    const double square = s.rms * s.rms - 4096.0 * s.mean + 2048.0 * 2048.0;
-    return kVoltsPerCode * std::sqrt(std::max(0.0, square));
-}
-
 QString PlotWidget::hoverText() const
 {
     QString text;
     if (!hover_.valid)
         return text;
+    const Calibration &cal = renderer_->calibration();
     // Every channel, shown or not: hiding a trace is to see the others, not
     // to lose its values.
     for (std::size_t c = 0; c < hover_.channels.size(); ++c) {
@@ -105,11 +98,11 @@ QString PlotWidget::hoverText() const
         if (s.count <= 0)
             text += QStringLiteral("无数据");
         else if (s.min == s.max)
-            text += voltsText(plotCodeToVolts(s.min)) + QStringLiteral(" V");
+            text += voltsText(cal.volts(s.min)) + QStringLiteral(" V");
         else
             text += QStringLiteral("最小 %1 最大 %2 均值 %3 V")
-                        .arg(voltsText(plotCodeToVolts(s.min)), voltsText(plotCodeToVolts(s.max)),
-                             voltsText(plotCodeToVolts(s.mean)));
+                        .arg(voltsText(cal.volts(s.min)), voltsText(cal.volts(s.max)),
+                             voltsText(cal.volts(s.mean)));
     }
     return text;
 }
@@ -120,15 +113,16 @@ QString PlotWidget::cursorText() const
         return {};
     const TimeAxis axis = renderer_->timeAxis();
     QString text = QStringLiteral("Δt %1 %2").arg(QString::number(cursorReadout_.delta, 'g', 6), axis.unit);
+    const Calibration &cal = renderer_->calibration();
     for (std::size_t c = 0; c < cursorReadout_.channels.size(); ++c) {
-        const SpanStats &s = cursorReadout_.channels[c];
+        const RangeStats &s = cursorReadout_.channels[c];
         text += QStringLiteral("  通道%1 ").arg(c + 1);
         if (s.count <= 0)
             text += QStringLiteral("无数据");
         else
             text += QStringLiteral("最小 %1 最大 %2 均值 %3 RMS %4 V")
-                        .arg(voltsText(plotCodeToVolts(s.min)), voltsText(plotCodeToVolts(s.max)),
-                             voltsText(plotCodeToVolts(s.mean)), voltsText(rmsVolts(s)));
+                        .arg(voltsText(cal.volts(s.min)), voltsText(cal.volts(s.max)),
+                             voltsText(cal.volts(s.mean)), voltsText(cal.rmsVolts(s.mean, s.rms)));
     }
     return text;
 }

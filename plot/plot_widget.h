@@ -33,7 +33,7 @@ struct CursorReadout {
     bool valid = false; // both cursors set
     int64_t first = 0, last = 0;         // scans [first, last)
     double delta = 0;                    // in the time axis' units
-    std::vector<SpanStats> channels;     // in codes; empty without a StatsFn
+    std::vector<RangeStats> channels;     // in codes; empty without a StatsFn
 };
 
 class PlotWidget : public QWidget {
@@ -70,8 +70,6 @@ public:
     QString hoverText() const;
     QString cursorText() const;
     QString voltsText(double volts) const;
-    // RMS in volts from the codes' mean and RMS (SpanStats).
-    static double rmsVolts(const SpanStats &s);
 
     // The view as the owner's export wants it.
     QImage renderImage(const QSize &size) const { return renderer_->renderImage(size); }

@@ -26,16 +26,6 @@ struct Control {
     bool cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
 };
 
-// The run's own code-to-volts conversion.
-struct Calibration {
-    double offset = 2048;
-    double scale = 10.0 / 4095.0;
-
-    explicit Calibration(const RecordedRunInfo &info) : offset(info.voltsOffset), scale(info.voltsScale) {}
-    double volts(double code) const { return (code - offset) * scale; }
-    double code(double volts) const { return volts / scale + offset; }
-};
-
 inline constexpr int64_t kWholeRun = std::numeric_limits<int64_t>::max();
 
 enum class Outcome { Complete, Cancelled, Failed };

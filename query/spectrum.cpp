@@ -184,7 +184,7 @@ SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Co
         out.error = "no memory for a transform of " + std::to_string(out.scans) + " scans";
         return out;
     }
-    const Calibration cal(run.info());
+    const Calibration cal = run.info().calibration;
     const double n = double(out.scans);
     const double rate = run.scansPerSecond();
     out.resolutionHz = rate > 0 ? rate / n : 0;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -343,8 +344,8 @@ void RecordingFile::layOut(const FileInfo &info)
     writeAttribute(g, f::kRate, H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg5);
     writeAttribute(g, "IntrArg6", H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg6);
     writeAttribute(g, "IntrArg7", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg7);
-    writeInt(g, f::kVoltsOffset, kVoltsOffset);
-    writeAttribute(g, f::kVoltsScale, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, kVoltsScale);
+    writeInt(g, f::kVoltsOffset, int32_t(std::lround(info.calibration.offset)));
+    writeAttribute(g, f::kVoltsScale, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, info.calibration.scale);
     writeText(g, f::kVoltsUnit, "V");
     writeInt(g, f::kSummaryBase, int32_t(f::kPyramid.base));
     writeInt(g, f::kSummaryFactor, int32_t(f::kPyramid.factor));
@@ -427,29 +428,32 @@ void RecordingFile::appendSamples(std::span<const int16_t> samples)
     samples_.rows += scans;
 }
 
-void RecordingFile::appendSummaries(int level, int32_t run, std::span<const SummaryEntry> entries)
+void RecordingFile::appendSummaries(int level, int32_t run, const EntryTable &entries, std::size_t count)
 {
     const QuietErrors quiet;
-    if (entries.empty())
+    if (count == 0)
         return;
     Table &t = levels_.at(static_cast<std::size_t>(level - 1));
     const std::size_t n = static_cast<std::size_t>(channels_);
-    summaryBuf_.resize(entries.size() * summaryRowBytes_);
+    summaryBuf_.resize(count * summaryRowBytes_);
     unsigned char *p = summaryBuf_.data();
     const format::SummaryLayout at{n};
-    for (const SummaryEntry &e : entries) {
+    const int64_t width = format::kPyramid.width(level);
+    for (std::size_t i = 0; i < count; ++i) {
+        const EntryRef e = entries.at(i);
+        const int64_t start = e.span * width;
         std::memcpy(p + at.kRun, &run, 4);
-        std::memcpy(p + at.kStart, &e.start, 8);
+        std::memcpy(p + at.kStart, &start, 8);
         std::memcpy(p + at.kCount, &e.count, 8);
-        std::memcpy(p + at.kMin, e.min.data(), 2 * n);
-        std::memcpy(p + at.max(), e.max.data(), 2 * n);
-        std::memcpy(p + at.mean(), e.mean.data(), 4 * n);
-        std::memcpy(p + at.sd(), e.std.data(), 4 * n);
+        std::memcpy(p + at.kMin, e.min, 2 * n);
+        std::memcpy(p + at.max(), e.max, 2 * n);
+        std::memcpy(p + at.mean(), e.mean, 4 * n);
+        std::memcpy(p + at.sd(), e.sd, 4 * n);
         p += summaryRowBytes_;
     }
     ensureRoom(summaryBuf_.size());
     unflushedBytes_ += summaryBuf_.size();
-    appendTable(t, summaryBuf_.data(), entries.size(), "summaries");
+    appendTable(t, summaryBuf_.data(), count, "summaries");
 }
 
 void RecordingFile::appendRows(std::span<const BlockRow> rows)

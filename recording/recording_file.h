@@ -5,8 +5,9 @@
 // thread at a time; every failure throws RecordingError with a message for
 // the operator.
 #include "acquisition/dlldef.h"
+#include "data/calibration.h"
 #include "recording/format.h"
-#include "recording/summary_builder.h"
+#include "recording/pyramid_builder.h"
 
 #include <hdf5.h>
 
@@ -31,15 +32,12 @@ public:
     using RecordingError::RecordingError;
 };
 
-// Conversion of the stored codes to volts: (code - offset) * scale.
-inline constexpr int32_t kVoltsOffset = 2048;
-inline constexpr double kVoltsScale = 10.0 / 4095.0;
-
 // What the file says about the panel and the first run's Start.
 struct FileInfo {
     AcqSettings settings;
     std::string driverLibrary;
     std::string programVersion;
+    Calibration calibration; // the codes' volts, as the file states them
 };
 
 using format::BlockRow;
@@ -82,7 +80,8 @@ public:
 
     // Whole blocks as delivered, one after another.
     void appendSamples(std::span<const int16_t> samples);
-    void appendSummaries(int level, int32_t run, std::span<const SummaryEntry> entries);
+    // The first `n` entries of `entries`, of `level`.
+    void appendSummaries(int level, int32_t run, const EntryTable &entries, std::size_t n);
     void appendRows(std::span<const BlockRow> rows);
     void appendMarkers(std::span<const MarkerRow> rows);
     void appendDigital(std::span<const DigitalRow> rows);

@@ -123,16 +123,15 @@ std::string attrText(hid_t obj, const char *name)
     return out;
 }
 
-// The code-to-volts attributes where they are present and sound; the
-// defaults (the card's own range) otherwise.
-void readCalibration(hid_t obj, double &offset, double &scale)
+// The codes' conversion to volts that `obj` states; the panel's where it
+// states none, or one that converts nothing.
+Calibration calibrationOf(hid_t obj)
 {
-    const auto o = attrNumber(obj, names::kVoltsOffset);
-    const auto k = attrNumber(obj, names::kVoltsScale);
-    if (o && k && *k != 0) {
-        offset = *o;
-        scale = *k;
-    }
+    const auto offset = attrNumber(obj, format::kVoltsOffset);
+    const auto scale = attrNumber(obj, format::kVoltsScale);
+    if (!offset || !scale || *scale == 0.0 || std::fabs(*offset) > 1e9 || std::fabs(*scale) > 1e9)
+        return kPanelCalibration;
+    return {*offset, *scale};
 }
 
 // Extent of a dataset of rank `rank`; nullopt for another rank.
@@ -373,8 +372,8 @@ struct RecordingState {
     int channels = 0;
     int64_t scansPerBlock = 0;
     double rate = 0;
-    double voltsOffset = 2048, voltsScale = 10.0 / 4095.0;
     int64_t base = format::kPyramid.base, factor = format::kPyramid.factor;
+    Calibration calibration;
     std::vector<RunsRow> table;
 
     bool indexOf(hid_t blocks, int64_t row, int64_t &index) const
@@ -440,7 +439,7 @@ struct RecordingState {
                 i.missed = attrInt(h, names::kV1Missed, 0, INT64_MAX / 2).value_or(0);
                 i.dropped = attrInt(h, names::kV1Dropped, 0, INT64_MAX / 2).value_or(0);
                 i.scansPerSecond = double(attrInt(h, names::kRate, 1, INT32_MAX).value_or(0));
-                readCalibration(h, i.voltsOffset, i.voltsScale);
+                i.calibration = calibrationOf(h);
                 p.samples = g.samples.get();
                 p.blocks = g.blocks.get();
                 if (!ch || !s || *ch * *s > kMaxBlockSamples) {
@@ -469,8 +468,7 @@ struct RecordingState {
             i.channels = channels;
             i.scansPerBlock = int32_t(scansPerBlock);
             i.scansPerSecond = rate;
-            i.voltsOffset = voltsOffset;
-            i.voltsScale = voltsScale;
+            i.calibration = calibration;
             i.open = row.endTimeNs == 0;
             p.closed = !i.open;
             p.samples = samples.get();
@@ -584,7 +582,7 @@ std::string layout(RecordingState &st)
     st.channels = int(*ch);
     st.scansPerBlock = *s;
     st.rate = double(attrInt(f, names::kRate, 1, INT32_MAX).value_or(0));
-    readCalibration(f, st.voltsOffset, st.voltsScale);
+    st.calibration = calibrationOf(f);
     st.base = attrInt(f, names::kSummaryBase, 2, 1 << 20).value_or(0);
     st.factor = attrInt(f, names::kSummaryFactor, 2, 64).value_or(0);
     const int levels = int(attrInt(f, names::kSummaryLevels, 0, kMaxLevels).value_or(0));
@@ -1247,7 +1245,7 @@ void FileRun::summariseInBackground(const Where &at)
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     const int64_t s = at.scansPerBlock;
     const std::size_t ch = std::size_t(at.channels);
-    PyramidBuilder builder(int(ch), format::kPyramid.base, format::kPyramid.factor, format::kPyramid.levels);
+    PyramidBuilder builder{int(ch)};
     const int64_t batch = std::max<int64_t>(1, 65536 / s);
     std::vector<int16_t> codes(std::size_t(batch * s) * ch);
     std::vector<int64_t> index(static_cast<std::size_t>(batch));
@@ -1282,7 +1280,7 @@ void FileRun::summariseInBackground(const Where &at)
         readyScan_ = builder.position();
     }
     // The run is over: its last, partial spans are complete too.
-    builder.advanceTo(std::numeric_limits<int64_t>::max() / 2);
+    builder.finish();
     const std::lock_guard lock(levelsMutex_);
     builder.take(tables_);
     readyScan_ = std::max(readyScan_, (last + 1) * s);

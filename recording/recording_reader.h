@@ -2,7 +2,8 @@
 // Reading a recording, as the review window sees it: no HDF5 type shows here,
 // so the program can load the reader from the recorder module only when a
 // file is first opened.
-#include "plot/data_source.h"
+#include "data/data_source.h"
+#include "data/statistics.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -27,9 +28,7 @@ struct RecordedRunInfo {
     int64_t dropped = 0;
     int64_t holes = 0;         // block indices with no row
     bool open = false;         // still being recorded
-    // The file's calibration: volts = (code - voltsOffset) * voltsScale.
-    double voltsOffset = 2048;
-    double voltsScale = 10.0 / 4095.0;
+    Calibration calibration;   // as the file says
 };
 
 struct RecordedMarker {
@@ -62,12 +61,6 @@ struct LevelSpans {
 // Scans [first, end) of blocks that have no row: missed or dropped.
 struct ScanGap {
     int64_t first = 0, end = 0;
-};
-
-// Per channel over a scan range, in codes; count 0 when nothing is there.
-struct RangeStats {
-    int64_t count = 0;
-    double min = 0, max = 0, mean = 0, rms = 0;
 };
 
 class RecordedRun : public DataSource {

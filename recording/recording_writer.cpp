@@ -30,12 +30,12 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
     if (inRun())
         endRun(startNs, now);
     if (!file_->laidOut()) {
-        file_->layOut({settings, driverLibrary_, programVersion_});
+        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration});
         lastSync_ = now;
     } else {
         file_->checkShape(settings);
     }
-    summaries_.emplace(file_->channels(), file_->scansPerBlock());
+    summaries_.emplace(file_->channels());
     const int32_t number = run_.run + 1;
     run_ = RunRow{};
     run_.run = number;
@@ -76,10 +76,10 @@ void RecordingWriter::onBlock(int64_t index, int32_t slot, std::span<const int16
         file_->appendSamples(codes);
     else
         pending_.insert(pending_.end(), codes.begin(), codes.end());
-    summaries_->addBlock(index, codes, entries_);
-    for (SummaryEntry &e : entries_)
-        levelEntries_[static_cast<std::size_t>(e.level - 1)].push_back(std::move(e));
-    entries_.clear();
+    const int64_t first = index * file_->scansPerBlock();
+    summaries_->advanceTo(first);
+    summaries_->addScans(first, codes.data(), file_->scansPerBlock());
+    summaries_->take(levelEntries_);
     tick_.push_back({run_.run, index, 0, slot, 0});
     lastIndex_ = tickLastIndex_ = index;
 }
@@ -139,11 +139,10 @@ void RecordingWriter::flush(Clock::time_point now)
     std::array<std::size_t, format::kPyramid.levels> ready{};
     bool summaries = false;
     for (int l = 1; l <= format::kPyramid.levels; ++l) {
-        const auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
+        const int64_t entries = l <= std::ssize(levelEntries_) ? std::ssize(levelEntries_[std::size_t(l - 1)].span) : 0;
         const int64_t batch = file_->summaryBatch(l);
         const int64_t stored = file_->summaries(l);
-        const int64_t upTo = run_.endTimeNs != 0 ? stored + std::ssize(entries)
-                                                 : (stored + std::ssize(entries)) / batch * batch;
+        const int64_t upTo = run_.endTimeNs != 0 ? stored + entries : (stored + entries) / batch * batch;
         ready[static_cast<std::size_t>(l - 1)] = static_cast<std::size_t>(std::max<int64_t>(upTo - stored, 0));
         summaries = summaries || upTo > stored;
     }
@@ -151,10 +150,12 @@ void RecordingWriter::flush(Clock::time_point now)
     if (rows || summaries)
         file_->flushSamples();
     for (int l = 1; l <= format::kPyramid.levels; ++l) {
-        auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
-        const auto n = static_cast<std::ptrdiff_t>(ready[static_cast<std::size_t>(l - 1)]);
-        file_->appendSummaries(l, run_.run, std::span<const SummaryEntry>(entries.data(), std::size_t(n)));
-        entries.erase(entries.begin(), entries.begin() + n);
+        const std::size_t n = ready[static_cast<std::size_t>(l - 1)];
+        if (n == 0)
+            continue;
+        EntryTable &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
+        file_->appendSummaries(l, run_.run, entries, n);
+        entries.dropFront(n);
     }
     if (summaries)
         file_->flushSummaries();
@@ -222,10 +223,8 @@ void RecordingWriter::endRun(int64_t endNs, Clock::time_point now)
     // with block_count -1.
     if (!tick_.empty())
         finishTick(endNs, -1);
-    summaries_->finish(entries_);
-    for (SummaryEntry &e : entries_)
-        levelEntries_[static_cast<std::size_t>(e.level - 1)].push_back(std::move(e));
-    entries_.clear();
+    summaries_->finish();
+    summaries_->take(levelEntries_);
     run_.endTimeNs = std::max<int64_t>(endNs, 1);
     runDirty_ = true;
     flush(now);
@@ -250,17 +249,19 @@ void RecordingWriter::keepStoredBlocks(int64_t endNs)
     pending_.clear(); // the samples that did not fit
     if (whole && run_.endTimeNs == 0) {
         // Every block the summaries saw is kept: the run ends as a Stop would.
-        summaries_->finish(entries_);
-        for (SummaryEntry &e : entries_)
-            levelEntries_[static_cast<std::size_t>(e.level - 1)].push_back(std::move(e));
-        entries_.clear();
+        summaries_->finish();
+        summaries_->take(levelEntries_);
     } else if (!whole) {
         // Only entries whose whole span lies within the kept blocks.
         const int64_t end = kept > 0 ? scanAfter(rows_.back().index) : flushedEnd_;
-        for (int l = 1; l <= format::kPyramid.levels; ++l) {
-            auto &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
+        for (int l = 1; l <= std::ssize(levelEntries_); ++l) {
+            EntryTable &entries = levelEntries_[static_cast<std::size_t>(l - 1)];
             const int64_t w = summaries_->width(l);
-            std::erase_if(entries, [&](const SummaryEntry &e) { return e.start + w > end; });
+            // In order of span: those that fit come first.
+            std::size_t fit = 0;
+            while (fit < entries.size() && (entries.span[fit] + 1) * w <= end)
+                ++fit;
+            entries.truncate(fit);
         }
         for (MarkerRow &m : markers_)
             m.scan = std::min(m.scan, end);

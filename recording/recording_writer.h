@@ -8,7 +8,7 @@
 // run's row, the markers and the digital inputs: a reader that trusts only
 // rows never finds a row without its samples.
 #include "recording/recording_file.h"
-#include "recording/summary_builder.h"
+#include "recording/pyramid_builder.h"
 
 #include <array>
 #include <chrono>
@@ -41,6 +41,9 @@ public:
         // The longest flushed data waits to reach the disk itself (the most a
         // power cut loses).
         std::chrono::milliseconds syncEvery{5000};
+        // What the file states its codes mean; the panel's card unless a
+        // tool records another.
+        Calibration calibration = kPanelCalibration;
     };
 
     RecordingWriter(std::unique_ptr<RecordingFile> file, std::string driverLibrary, std::string programVersion,
@@ -87,15 +90,14 @@ private:
     std::string driverLibrary_;
     std::string programVersion_;
     Policy policy_;
-    std::optional<SummaryBuilder> summaries_;
+    std::optional<PyramidBuilder> summaries_;
     RunRow run_;
     int64_t lastIndex_ = -1;     // the run's newest block
     int64_t tickLastIndex_ = -1; // the current tick's
     std::vector<int16_t> pending_; // samples not yet handed to HDF5
     std::vector<BlockRow> tick_;   // this tick's rows, completed at its end
     std::vector<BlockRow> rows_;   // completed rows awaiting the flush
-    std::vector<SummaryEntry> entries_;
-    std::array<std::vector<SummaryEntry>, format::kPyramid.levels> levelEntries_;
+    std::vector<EntryTable> levelEntries_; // per level, completed and not yet written
     std::vector<MarkerRow> markers_;
     std::vector<DigitalRow> digital_;
     bool runDirty_ = false;

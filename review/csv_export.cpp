@@ -112,9 +112,9 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
         for (int c = 0; c < run.channels(); ++c)
             shown.push_back(c);
     std::erase_if(shown, [&](int c) { return c < 0 || c >= run.channels(); });
-    const double offset = run.info().voltsOffset, scale = run.info().voltsScale;
     const double rate = run.scansPerSecond();
     const bool timed = rate > 0;
+    const Calibration cal = run.calibration();
     const int decimals = timed ? timeDecimals(rate) : 0;
 
     std::string header = timed ? "time (s)" : "scan";
@@ -151,7 +151,7 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
                 break;
             at = line.data();
             *at++ = ',';
-            at = putFixed(at, end, (codes[static_cast<std::size_t>(c)] - offset) * scale, 4);
+            at = putFixed(at, end, cal.volts(codes[static_cast<std::size_t>(c)]), 4);
             out.write(line.data(), at - line.data());
         }
         out.put('\n');

@@ -11,9 +11,6 @@
 
 namespace adcard {
 
-// Volts of a stored code, as the panel shows them.
-inline double codeToVolts(double code) { return (code - 2048) * 10.0 / 4095.0; }
-
 // Called now and then with the share done (0..1); false cancels.
 using ExportProgress = std::function<bool(double)>;
 

@@ -40,7 +40,7 @@ namespace {
 // Samples a cursor statistic may read scan by scan while the summaries are made.
 constexpr double kMostRawStatsSamples = 4 << 20;
 
-QString volts(double code) { return QString::number(codeToVolts(code), 'f', 4); }
+QString volts(const Calibration &cal, double code) { return QString::number(cal.volts(code), 'f', 4); }
 
 QString durationText(double seconds)
 {
@@ -148,7 +148,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
 
     plot_ = new PlotWidget(this);
     plot_->setStatsProvider([this](int64_t first, int64_t last) {
-        std::vector<SpanStats> out;
+        std::vector<RangeStats> out;
         statsPending_ = false;
         if (!run_)
             return out;
@@ -163,9 +163,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
             statsPending_ = true;
             return out;
         }
-        for (const RangeStats &r : run_->stats(first, last))
-            out.push_back({r.count, r.min, r.max, r.mean, r.rms});
-        return out;
+        return run_->stats(first, last);
     });
     readout_ = new QLabel(this);
     readout_->setTextFormat(Qt::PlainText);
@@ -456,6 +454,7 @@ void ReviewWindow::updateStats()
 {
     const CursorReadout &c = plot_->cursors();
     const int channels = run_ ? run_->channels() : 0;
+    const Calibration cal = run_ ? run_->calibration() : kPanelCalibration;
     stats_->setRowCount(channels);
     QStringList rows;
     for (int ch = 0; ch < channels; ++ch)
@@ -472,11 +471,11 @@ void ReviewWindow::updateStats()
                            channels * stats_->verticalHeader()->defaultSectionSize() + 2 * stats_->frameWidth());
     for (int ch = 0; ch < channels; ++ch) {
         const auto k = static_cast<std::size_t>(ch);
-        const SpanStats s = c.valid && k < c.channels.size() ? c.channels[k] : SpanStats{};
+        const RangeStats s = c.valid && k < c.channels.size() ? c.channels[k] : RangeStats{};
         const QString pending = c.valid && statsPending_ ? QStringLiteral("生成摘要中…") : QString();
         const QStringList cells = s.count == 0 ? QStringList{pending, pending, pending, pending}
-                                               : QStringList{volts(s.min), volts(s.max), volts(s.mean),
-                                                             QString::number(PlotWidget::rmsVolts(s), 'f', 4)};
+                                               : QStringList{volts(cal, s.min), volts(cal, s.max), volts(cal, s.mean),
+                                                             QString::number(cal.rmsVolts(s.mean, s.rms), 'f', 4)};
         for (int col = 0; col < 4; ++col) {
             auto *item = new QTableWidgetItem(cells[col]);
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -128,7 +128,7 @@ TEST_P(SourcesAgree, LiveRingAnswersAsThePlainSamplesKept)
     // The figures between two cursors, over the same scans.
     const auto lo = static_cast<int64_t>(std::ceil(first));
     const auto hi = static_cast<int64_t>(std::ceil(last));
-    const std::vector<SpanStats> stats = live.stats(lo, hi);
+    const std::vector<RangeStats> stats = live.stats(lo, hi);
     std::vector<ColumnSummary> whole(kChannels);
     plain.summarise(static_cast<double>(lo), static_cast<double>(hi), 1, whole);
     for (int c = 0; c < kChannels; ++c) {
@@ -183,7 +183,7 @@ TEST_P(Gaps, AreBreaksAndNothingJoinsAcrossThem)
     const QImage img = plot.renderImage(QSize(400, 200));
     const QRect r = plot.plotRect(img.rect());
     const auto rowOf = [&](int code) {
-        return r.top() + static_cast<int>(std::lround((5.0 - plotCodeToVolts(code)) / 10.0 * (r.height() - 1)));
+        return r.top() + static_cast<int>(std::lround((5.0 - kPanelCalibration.volts(code)) / 10.0 * (r.height() - 1)));
     };
     const QRgb trace = PlotRenderer::channelColor(0).rgb();
     int joined = 0;

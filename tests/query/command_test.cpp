@@ -47,7 +47,7 @@ TEST(Command, GivesTheEngineNumbers)
     ASSERT_TRUE(reader) << error;
     auto r = reader->openRun(1, error);
     ASSERT_TRUE(r) << error;
-    const Calibration cal(r->info());
+    const Calibration cal = r->info().calibration;
     int status = 0;
 
     const std::string stats = run("stats " + path + " --from 1.5 --to 8.25 --json", status);

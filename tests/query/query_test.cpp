@@ -33,7 +33,7 @@ std::vector<Scan> rawScans(const RecordedRun &run, int c, int64_t first, int64_t
 // Crossings by definition: armed when outside the band, counted on leaving it.
 std::vector<int64_t> bruteCrossings(const std::vector<Scan> &s, const LevelQuery &q, const Calibration &cal)
 {
-    const double v = cal.code(q.volts), h = q.hysteresis / cal.scale;
+    const double v = cal.codes(q.volts), h = q.hysteresis / cal.scale;
     const double rise = q.edge == Edge::Falling ? v + h : q.edge == Edge::Either ? v + h / 2 : v;
     const double fall = q.edge == Edge::Rising ? v - h : q.edge == Edge::Either ? v - h / 2 : v;
     int state = q.edge == Edge::Rising ? 0 : q.edge == Edge::Falling ? 1 : -1;
@@ -105,7 +105,7 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
     ASSERT_TRUE(reader) << error;
     auto run = reader->openRun(1, error);
     ASSERT_TRUE(run) << error;
-    const Calibration cal(run->info());
+    const Calibration cal = run->info().calibration;
     const auto raw = rawScans(*run, r.channel, r.first, r.end);
 
     const LevelQuery lq{r.channel, r.volts, r.edge, r.hysteresis, r.first, r.end, 1 << 20};

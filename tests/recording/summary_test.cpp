@@ -88,17 +88,25 @@ TEST_P(SummaryPyramid, EveryLevelEqualsAReductionOfTheRawScans)
 {
     const PyramidRow &row = GetParam();
     const auto blocks = blocksOf(row.pattern, row.scansPerBlock, row.channels);
-    SummaryBuilder b(row.channels, row.scansPerBlock, row.base, row.factor, row.levels);
-    std::vector<SummaryEntry> out;
-    for (const auto &[index, codes] : blocks)
-        b.addBlock(index, codes, out);
-    b.finish(out);
+    PyramidBuilder b(row.channels, {row.base, row.factor, row.levels});
+    std::vector<EntryTable> out;
+    for (const auto &[index, codes] : blocks) {
+        b.advanceTo(index * row.scansPerBlock);
+        b.addScans(index * row.scansPerBlock, codes.data(), row.scansPerBlock);
+    }
+    b.finish();
+    b.take(out);
+    ASSERT_EQ(out.size(), std::size_t(row.levels));
     int64_t width = row.base;
     for (int level = 1; level <= row.levels; ++level, width *= row.factor) {
-        std::vector<SummaryEntry> mine;
-        for (const SummaryEntry &e : out)
-            if (e.level == level)
-                mine.push_back(e);
+        std::vector<StoredEntry> mine;
+        const EntryTable &t = out[std::size_t(level - 1)];
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            const EntryRef e = t.at(i);
+            const auto ch = std::size_t(row.channels);
+            mine.push_back({0, e.span * width, e.count, {e.min, e.min + ch}, {e.max, e.max + ch},
+                            {e.mean, e.mean + ch}, {e.sd, e.sd + ch}});
+        }
         expectLevel(mine, reduce(blocks, row.scansPerBlock, row.channels, width), level);
     }
 }

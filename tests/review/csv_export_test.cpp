@@ -2,6 +2,9 @@
 // and that the chosen name holds either a whole export or what it held before.
 #include "review/csv_export.h"
 
+#include "recording/recording_reader_impl.h"
+#include "tests/review/review_files.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -144,6 +147,30 @@ TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
         }
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "no partial file left beside it";
     }
+}
+
+// A card of another range: the review's volts are the file's, not the panel's.
+TEST(CsvExport, VoltsFollowTheCalibrationTheFileStates)
+{
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "csv_export";
+    fs::create_directories(dir);
+    const std::string path = (dir / "millivolts.h5").string();
+    const Calibration millivolts{1000.0, 0.001};
+    testing::writeRecording(path, 2, {}, {}, millivolts);
+    std::string error;
+    const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
+    ASSERT_TRUE(reader) << error;
+    const std::unique_ptr<RecordedRun> run = reader->openRun(1, error);
+    ASSERT_TRUE(run) << error;
+    EXPECT_EQ(run->calibration().offset, 1000.0);
+    EXPECT_EQ(run->calibration().scale, 0.001);
+    std::ostringstream out;
+    ASSERT_EQ(writeCsv(*run, 1, 2, out).outcome, ExportResult::Outcome::Written);
+    char row[128];
+    std::snprintf(row, sizeof row, "0.0001,%.4f,%.4f,%.4f,%.4f\n", (testing::writtenCode(1, 0) - 1000) * 0.001,
+                  (testing::writtenCode(1, 1) - 1000) * 0.001, (testing::writtenCode(1, 2) - 1000) * 0.001,
+                  (testing::writtenCode(1, 3) - 1000) * 0.001);
+    EXPECT_NE(out.str().find(row), std::string::npos) << out.str();
 }
 
 } // namespace

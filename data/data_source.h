@@ -2,6 +2,8 @@
 // What a plot asks of its data, and all it may ask: for a range of scans cut
 // into equal pixel columns, each channel's extremes and mean in each column.
 // The live ring and a recorded run answer it; the plot knows neither.
+#include "data/calibration.h"
+
 #include <cmath>
 #include <cstdint>
 #include <span>
@@ -68,6 +70,8 @@ public:
     virtual int64_t scanCount() const = 0;
     // Scans a second; 0 where the source does not know.
     virtual double scansPerSecond() const = 0;
+    // How its codes become volts.
+    virtual Calibration calibration() const { return kPanelCalibration; }
 
     // Column c covers scans [first + c * w, first + (c + 1) * w), w = (last -
     // first) / columns; a column narrower than a scan shows the scan under

@@ -1,0 +1,26 @@
+#pragma once
+// How a source's codes become volts: (code - offset) * scale. A recording
+// carries the calibration it was made with; nothing else converts.
+#include <algorithm>
+#include <cmath>
+
+namespace adcard {
+
+struct Calibration {
+    double offset = 2048.0;
+    double scale = 10.0 / 4095.0;
+
+    double volts(double code) const { return (code - offset) * scale; }
+    double codes(double volts) const { return volts / scale + offset; }
+    // The RMS in volts of scans whose codes have this mean and RMS (from 0).
+    double rmsVolts(double meanCode, double rmsCode) const
+    {
+        const double square = rmsCode * rmsCode - 2.0 * offset * meanCode + offset * offset;
+        return std::fabs(scale) * std::sqrt(std::max(0.0, square));
+    }
+};
+
+// The panel's card: 12-bit codes, 2048 at 0 V, 4095 steps over 10 V.
+inline constexpr Calibration kPanelCalibration{};
+
+} // namespace adcard
