@@ -173,7 +173,7 @@ int stats(const std::vector<std::string> &args, std::ostream &out, std::ostream 
     query::Status s;
     s.partial = run->info().open;
     check(s, err);
-    const query::Calibration cal(run->info());
+    const Calibration cal = run->info().calibration;
     const int64_t scans = st.empty() ? 0 : st[0].count;
     const bool json = o.has("--json");
     if (json)
@@ -184,9 +184,7 @@ int stats(const std::vector<std::string> &args, std::ostream &out, std::ostream 
             << num(seconds(*run, to)) << " s, " << scans << " scans\nchannel\tmin (V)\tmax (V)\tmean (V)\trms (V)\n";
     for (std::size_t c = 0; c < st.size(); ++c) {
         const RangeStats &r = st[c];
-        // mean((k (c - o))^2) = k^2 (mean(c^2) - 2 o mean(c) + o^2)
-        const double square = r.rms * r.rms - 2 * cal.offset * r.mean + cal.offset * cal.offset;
-        const double rms = std::abs(cal.scale) * std::sqrt(std::max(0.0, square));
+        const double rms = cal.rmsVolts(r.mean, r.rms);
         const std::string v[4] = {num(cal.volts(r.min)), num(cal.volts(r.max)), num(cal.volts(r.mean)), num(rms)};
         if (json)
             out << (c ? ", " : "") << "{\"min\": " << v[0] << ", \"max\": " << v[1] << ", \"mean\": " << v[2]
@@ -251,7 +249,7 @@ int search(const std::vector<std::string> &args, std::ostream &out, std::ostream
     q.volts = o.number(o.has("--above") ? "--above" : "--below", 0);
     q.hysteresis = o.number("--hysteresis", 0);
     q.limit = std::size_t(o.integer("--limit", 1000, 0, 100000000));
-    const query::Calibration cal(run->info());
+    const Calibration cal = run->info().calibration;
     const double lo = std::min(cal.volts(0), cal.volts(4095)), hi = std::max(cal.volts(0), cal.volts(4095));
     if (q.volts < lo || q.volts > hi)
         throw UsageError("level " + num(q.volts) + " V is beyond the card's range (" + num(lo) + " to " + num(hi) + " V)");
@@ -283,7 +281,7 @@ int peaks(const std::vector<std::string> &args, std::ostream &out, std::ostream 
     std::tie(q.first, q.end) = scanRange(o, run->info());
     const query::PeakResult r = query::findPeaks(*run, q);
     check(r, err);
-    const query::Calibration cal(run->info());
+    const Calibration cal = run->info().calibration;
     std::vector<Event> events;
     for (const query::Peak &p : r.peaks)
         events.push_back({p.scan, {{"channel", std::to_string(q.channel + 1)}, {"value", num(cal.volts(p.code))}}});

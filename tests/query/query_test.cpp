@@ -175,7 +175,7 @@ TEST(Spectrum, LongestStretchAndASineOnABin)
     EXPECT_EQ(r.scans, kScans);
     ASSERT_EQ(r.channels.size(), 1u);
     EXPECT_NEAR(r.channels[0].peakHz, hz, 1e-9);
-    EXPECT_NEAR(r.channels[0].peakVolts, 1000 * run->info().voltsScale, 0.002);
+    EXPECT_NEAR(r.channels[0].peakVolts, 1000 * run->info().calibration.scale, 0.002);
     std::filesystem::remove(path);
 }
 
