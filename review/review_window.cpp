@@ -3,6 +3,7 @@
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
 #include "review/csv_export.h"
+#include "review/search_pane.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -125,6 +126,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
         const QList<KeyHelpRow> rows = {
             {QStringLiteral("N / P"), QStringLiteral("下一个 / 上一个标记（居中，缩放不变）")},
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
+            {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记、A–B 频谱")},
             {QStringLiteral("↑ / ↓（运行列表）"), QStringLiteral("选择运行")},
         };
         showKeyHelp(this, rows + plotKeyHelp());
@@ -190,9 +192,27 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     split->setSizes({5 * (fontMetrics().height() + 6), 600});
     message_ = new QLabel(this);
     message_->setWordWrap(true);
+    search_ = new SearchPane(
+        [this](int64_t first, int64_t end) {
+            // The answer with as much again on each side, a tenth of a second at least.
+            const double context = std::max(static_cast<double>(end - first), run_ ? run_->scansPerSecond() / 10 : 100.0);
+            plot_->renderer().setRange(static_cast<double>(first) - context, static_cast<double>(end) + context);
+            showDigital();
+            plot_->refresh();
+        },
+        [this] { return exportRange(); }, this);
+    search_->hide();
+    auto *side = new QSplitter(Qt::Horizontal, this);
+    side->addWidget(split);
+    side->addWidget(search_);
+    side->setStretchFactor(0, 1);
+    auto *find = new QAction(this);
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, this, [this] { search_->setVisible(!search_->isVisible()); });
+    addAction(find);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
-    layout->addWidget(split, 1);
+    layout->addWidget(side, 1);
     layout->addWidget(readout_);
     layout->addWidget(delta_);
     layout->addWidget(stats_);
@@ -230,6 +250,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     });
 
     run_ = std::move(run);
+    search_->setRun(run_.get());
     runNumber_ = run_ ? run_->info().number : 0;
     fillRunList();
     plot_->setSource(run_.get());
@@ -265,7 +286,8 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
 
 ReviewWindow::~ReviewWindow()
 {
-    // The plot points at the run.
+    // The search's thread and the plot point at the run.
+    search_->setRun(nullptr);
     plot_->disconnect(this);
     plot_->setSource(nullptr);
 }
@@ -411,7 +433,9 @@ bool ReviewWindow::showRun(int number)
     }
     plot_->setSource(run.get());
     plot_->renderer().setCursors(std::nullopt, std::nullopt); // they were another run's
+    search_->setRun(nullptr);
     run_ = std::move(run);
+    search_->setRun(run_.get());
     runNumber_ = number;
     showRunDetails();
     fillRunList();
@@ -438,6 +462,7 @@ void ReviewWindow::refresh()
     showRunDetails();
     fillRunList();
     pollSummaries();
+    search_->runGrew();
 }
 
 std::pair<int64_t, int64_t> ReviewWindow::exportRange() const

@@ -21,6 +21,7 @@ class QTreeWidget;
 namespace adcard {
 
 class PlotWidget;
+class SearchPane;
 
 class ReviewWindow final : public QWidget {
     Q_OBJECT
@@ -37,6 +38,7 @@ public:
     QTreeWidget *runList() const { return runs_; }
     QTableWidget *statsTable() const { return stats_; }
     QLabel *messageLabel() const { return message_; }
+    SearchPane *searchPane() const { return search_; }
 
     // Shows run `number`; on failure keeps the present one and says why.
     bool showRun(int number);
@@ -86,6 +88,7 @@ private:
     std::unique_ptr<RecordedRun> run_;
     int runNumber_ = 0;
     QTreeWidget *runs_ = nullptr;
+    SearchPane *search_ = nullptr; // 搜索 (Ctrl+F), beside the plot
     PlotWidget *plot_ = nullptr;
     std::vector<int64_t> markerScans_;
     QLabel *readout_ = nullptr;

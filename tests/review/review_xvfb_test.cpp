@@ -6,11 +6,15 @@
 #include "panel/recording_control.h"
 #include "panel/recording_module.h"
 #include "plot/plot_widget.h"
+#include "query/query.h"
 #include "review/review_window.h"
+#include "review/search_pane.h"
 #include "review_files.h"
 #include "tests/support/mock_driver.h"
 
+#include <QComboBox>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QPointer>
 #include <QPushButton>
@@ -30,6 +34,47 @@ namespace adcard {
 namespace {
 
 namespace fs = std::filesystem;
+
+// 搜索 (Ctrl+F): the holes and markers listed in order, a row zooms to its
+// answer, and a level search counts what the engine counts.
+TEST(ReviewOnX, SearchPaneListsZoomsAndCounts)
+{
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "review_search";
+    fs::create_directories(dir);
+    const QString path = QString::fromStdString((dir / "run.h5").string());
+    testing::writeRecording(path.toStdString(), 100, {40, 41}, {10, 70});
+    QString why;
+    OpenedRecording opened = openRecordingForReview(path, why);
+    ASSERT_TRUE(opened.run) << why.toStdString();
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window.plot(), Qt::Key_F, Qt::ControlModifier);
+    SearchPane &pane = *window.searchPane();
+    ASSERT_TRUE(pane.isVisible());
+    auto *kind = pane.findChildren<QComboBox *>().at(0);
+    kind->setCurrentIndex(6); // 缺失与标记
+    pane.start();
+    pane.wait();
+    ASSERT_EQ(pane.results()->topLevelItemCount(), 3);
+    EXPECT_EQ(pane.results()->topLevelItem(1)->text(1), QStringLiteral("缺失"));
+    pane.results()->setFocus();
+    pane.results()->setCurrentItem(pane.results()->topLevelItem(0));
+    QTest::keyClick(pane.results(), Qt::Key_N); // the next answer: the hole
+    EXPECT_LE(window.plot().renderer().first(), 40000);
+    EXPECT_GE(window.plot().renderer().last(), 42000);
+    EXPECT_LT(window.plot().renderer().last() - window.plot().renderer().first(), 10000);
+
+    kind->setCurrentIndex(0); // 高于电平
+    pane.findChild<QDoubleSpinBox *>()->setValue(1.0);
+    pane.start();
+    pane.wait();
+    const auto r = query::findCrossings(*window.run(), {0, 1.0, query::Edge::Rising, 0, 0, query::kWholeRun, 100});
+    ASSERT_GT(r.total, 0);
+    EXPECT_EQ(pane.countLabel()->text(), QStringLiteral("共 %1 个").arg(r.total));
+    EXPECT_EQ(pane.results()->topLevelItemCount(), r.total);
+}
 
 TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
 {

@@ -1,0 +1,313 @@
+#include "review/search_pane.h"
+
+#include "query/spectrum.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSpinBox>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace adcard {
+
+namespace {
+
+constexpr std::size_t kKept = 10000; // answers listed; all are counted
+
+QString seconds(const RecordedRun &run, int64_t scan)
+{
+    const double rate = run.scansPerSecond();
+    return rate > 0 ? QString::number(double(scan) / rate, 'f', int(std::ceil(std::log10(rate))))
+                    : QString::number(scan);
+}
+
+QString countText(int64_t total, std::size_t kept, const query::Status &s)
+{
+    QString t = total > int64_t(kept) ? QStringLiteral("共 %1 个（列出前 %2 个）").arg(total).arg(kept)
+                                      : QStringLiteral("共 %1 个").arg(total);
+    if (s.outcome == query::Outcome::Cancelled)
+        t += QStringLiteral("，已停止：至少 %1 个").arg(total);
+    if (s.partial)
+        t += QStringLiteral("（记录仍在进行，截至已写入的数据）");
+    return t;
+}
+
+} // namespace
+
+SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom,
+                       std::function<std::pair<int64_t, int64_t>()> cursorRange, QWidget *parent)
+    : QWidget(parent), zoom_(std::move(zoom)), cursorRange_(std::move(cursorRange))
+{
+    kind_ = new QComboBox(this);
+    kind_->addItems({QStringLiteral("高于电平"), QStringLiteral("低于电平"), QStringLiteral("穿越电平（双向）"),
+                     QStringLiteral("最高峰值"), QStringLiteral("最低峰值"), QStringLiteral("数字输入变化"),
+                     QStringLiteral("缺失与标记"), QStringLiteral("A–B 频谱")});
+    channel_ = new QComboBox(this);
+    for (int c = 1; c <= 4; ++c)
+        channel_->addItem(QStringLiteral("通道%1").arg(c));
+    level_ = new QDoubleSpinBox(this);
+    level_->setRange(-5.0, 5.0);
+    level_->setDecimals(3);
+    level_->setSuffix(QStringLiteral(" V"));
+    bit_ = new QSpinBox(this);
+    bit_->setRange(-1, 7);
+    bit_->setSpecialValueText(QStringLiteral("整个端口"));
+    go_ = new QPushButton(QStringLiteral("搜索"), this);
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, 1000);
+    progress_->hide();
+    count_ = new QLabel(this);
+    count_->setWordWrap(true);
+    list_ = new QTreeWidget(this);
+    list_->setRootIsDecorated(false);
+    list_->setHeaderLabels({QStringLiteral("时间 (s)"), QStringLiteral("通道"), QStringLiteral("值 / 时长")});
+    list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    list_->installEventFilter(this);
+    auto *csv = new QPushButton(QStringLiteral("导出列表 CSV…"), this);
+
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("类型"), kind_);
+    form->addRow(QStringLiteral("通道"), channel_);
+    form->addRow(QStringLiteral("电平"), level_);
+    form->addRow(QStringLiteral("DI0 位"), bit_);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(form);
+    layout->addWidget(go_);
+    layout->addWidget(progress_);
+    layout->addWidget(count_);
+    layout->addWidget(list_, 1);
+    layout->addWidget(csv);
+
+    connect(kind_, &QComboBox::currentIndexChanged, this, &SearchPane::kindChanged);
+    connect(go_, &QPushButton::clicked, this, [this] { worker_.joinable() ? stop() : start(); });
+    connect(csv, &QPushButton::clicked, this, &SearchPane::exportList);
+    connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
+        const std::size_t i = std::size_t(list_->indexOfTopLevelItem(item));
+        if (i < rows_.size())
+            zoom_(rows_[i].first, rows_[i].end);
+    });
+    connect(list_, &QTreeWidget::itemClicked, list_, &QTreeWidget::itemActivated);
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this] { progress_->setValue(progressPermille_.load()); });
+    poll->start(100);
+    kindChanged();
+}
+
+SearchPane::~SearchPane() { stop(); }
+
+void SearchPane::kindChanged()
+{
+    const int k = kind_->currentIndex();
+    channel_->setEnabled(k != Digital && k != Holes);
+    level_->setEnabled(k == Above || k == Below || k == Either);
+    bit_->setEnabled(k == Digital);
+}
+
+void SearchPane::stop()
+{
+    ++generation_;
+    cancel_ = true;
+    if (worker_.joinable())
+        worker_.join();
+    cancel_ = false;
+}
+
+void SearchPane::wait()
+{
+    if (worker_.joinable())
+        worker_.join();
+    QCoreApplication::sendPostedEvents(this);
+}
+
+void SearchPane::setRun(const RecordedRun *run)
+{
+    stop();
+    run_ = run;
+    asked_ = false;
+    rows_.clear();
+    list_->clear();
+    count_->clear();
+    progress_->hide();
+    go_->setText(QStringLiteral("搜索"));
+}
+
+void SearchPane::runGrew()
+{
+    if (asked_ && !worker_.joinable() && kind_->currentIndex() != Spectrum)
+        start();
+}
+
+void SearchPane::start()
+{
+    if (!run_)
+        return;
+    stop();
+    asked_ = true;
+    progressPermille_ = 0;
+    progress_->setValue(0);
+    progress_->show();
+    go_->setText(QStringLiteral("停止"));
+    const auto range = kind_->currentIndex() == Spectrum ? cursorRange_() : std::pair<int64_t, int64_t>{0, query::kWholeRun};
+    worker_ = std::thread([this, kind = Kind(kind_->currentIndex()), channel = channel_->currentIndex(),
+                           volts = level_->value(), bit = bit_->value(), range, g = generation_] {
+        ask(kind, channel, volts, bit, range, g);
+    });
+}
+
+void SearchPane::ask(Kind kind, int channel, double volts, int bit, std::pair<int64_t, int64_t> range, int generation)
+{
+    const RecordedRun &run = *run_;
+    const query::Calibration cal(run.info());
+    query::Control control{&cancel_, [this](double share) { progressPermille_ = int(share * 1000); }};
+    std::vector<Row> rows;
+    QString count;
+    bool failed = false;
+    const QString ch = QStringLiteral("通道%1").arg(channel + 1);
+    auto scanRow = [&](int64_t scan, const QString &value, const QString &where) {
+        rows.push_back({scan, scan + 1, {seconds(run, scan), where, value}});
+    };
+    if (kind == Above || kind == Below || kind == Either) {
+        const query::Edge edge = kind == Above ? query::Edge::Rising : kind == Below ? query::Edge::Falling : query::Edge::Either;
+        const auto r = query::findCrossings(run, {channel, volts, edge, 0, range.first, range.second, kKept}, control);
+        // An interval for each crossing into the condition: its start, and how long.
+        std::size_t i = 0;
+        for (const query::Crossing &c : r.crossings) {
+            while (i < r.intervals.size() && r.intervals[i].start < c.scan)
+                ++i;
+            const bool within = i < r.intervals.size() && r.intervals[i].start == c.scan;
+            const QString v = QString::number(cal.volts(c.code), 'f', 4) + QStringLiteral(" V");
+            rows.push_back({c.scan, within ? r.intervals[i].end : c.scan + 1,
+                            {seconds(run, c.scan), ch,
+                             within ? v + QStringLiteral(" · ") +
+                                          QString::number(double(r.intervals[i].end - c.scan) /
+                                                              std::max(1.0, run.scansPerSecond()), 'g', 6) +
+                                          QStringLiteral(" s")
+                                    : v}});
+        }
+        count = countText(r.total, r.crossings.size(), r);
+        failed = r.outcome == query::Outcome::Failed;
+        if (failed)
+            count = QString::fromStdString(r.error);
+    } else if (kind == Highest || kind == Lowest) {
+        const auto r = query::findPeaks(run, {channel, kind == Highest, 100, 0, 0, query::kWholeRun}, control);
+        for (const query::Peak &p : r.peaks)
+            scanRow(p.scan, QString::number(cal.volts(p.code), 'f', 4) + QStringLiteral(" V"), ch);
+        count = countText(int64_t(r.peaks.size()), r.peaks.size(), r);
+        failed = r.outcome == query::Outcome::Failed;
+    } else if (kind == Digital) {
+        const auto r = query::findChanges(run, {0, bit, false, 0xff, 0, 0, query::kWholeRun, kKept}, control);
+        for (const query::DigitalEvent &e : r.events)
+            scanRow(e.scan, QStringLiteral("%1 → %2").arg(e.before, 0, 16).arg(e.after, 0, 16), QStringLiteral("DI0"));
+        count = countText(r.total, r.events.size(), r);
+    } else if (kind == Holes) {
+        const auto r = query::findLosses(run, 0, query::kWholeRun, kKept);
+        for (const ScanGap &g : r.holes)
+            rows.push_back({g.first, g.end,
+                            {seconds(run, g.first), QStringLiteral("缺失"),
+                             QString::number(double(g.end - g.first) / std::max(1.0, run.scansPerSecond()), 'g', 6) +
+                                 QStringLiteral(" s")}});
+        for (const RecordedMarker &m : r.markers)
+            scanRow(m.scan, QString::fromStdString(m.text), QStringLiteral("标记"));
+        std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.first < b.first; });
+        count = countText(r.totalHoles, r.holes.size(), r) + QStringLiteral("缺失，%1 个标记").arg(r.markers.size());
+    } else {
+        const auto r = query::spectrum(run, {{}, range.first, range.second}, control);
+        failed = r.outcome == query::Outcome::Failed;
+        for (const query::ChannelSpectrum &s : r.channels)
+            rows.push_back({r.first, r.end,
+                            {QString::number(s.peakHz, 'g', 6) + QStringLiteral(" Hz"),
+                             QStringLiteral("通道%1").arg(s.channel + 1),
+                             QStringLiteral("%1 V（%2 dBV）")
+                                 .arg(s.peakVolts, 0, 'g', 5)
+                                 .arg(query::dbv(s.peakVolts), 0, 'f', 1)}});
+        count = failed ? QString::fromStdString(r.error)
+                       : QStringLiteral("%1 个扫描，汉宁窗，分辨率 %2 Hz%3")
+                             .arg(r.scans)
+                             .arg(r.resolutionHz, 0, 'g', 4)
+                             .arg(r.hole ? QStringLiteral("；范围内有缺失，取最长的连续段") : QString());
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, rows = std::move(rows), count, failed, generation]() mutable {
+            if (generation != generation_)
+                return;
+            if (worker_.joinable())
+                worker_.join();
+            show(std::move(rows), count, failed);
+        },
+        Qt::QueuedConnection);
+}
+
+void SearchPane::show(std::vector<Row> rows, QString count, bool failed)
+{
+    progress_->hide();
+    go_->setText(QStringLiteral("搜索"));
+    rows_ = std::move(rows);
+    list_->clear();
+    QList<QTreeWidgetItem *> items;
+    for (const Row &r : rows_)
+        items.push_back(new QTreeWidgetItem(r.texts));
+    list_->addTopLevelItems(items);
+    count_->setText(count);
+    count_->setStyleSheet(failed ? QStringLiteral("color: #b00000") : QString());
+}
+
+void SearchPane::step(int by)
+{
+    if (rows_.empty())
+        return;
+    const int at = list_->currentItem() ? list_->indexOfTopLevelItem(list_->currentItem()) : -1;
+    const int next = std::clamp(at + by, 0, int(rows_.size()) - 1);
+    list_->setCurrentItem(list_->topLevelItem(next));
+    zoom_(rows_[std::size_t(next)].first, rows_[std::size_t(next)].end);
+}
+
+bool SearchPane::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == list_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_N || key == Qt::Key_P) {
+            step(key == Qt::Key_N ? 1 : -1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SearchPane::exportList()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出列表 CSV…"), QString(),
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile f(path);
+    if (f.open(QIODevice::WriteOnly)) {
+        QByteArray text = "time (s),where,value\n";
+        for (const Row &r : rows_) {
+            QStringList cells;
+            for (QString c : r.texts)
+                cells.push_back(c.contains(u',') ? u'"' + c.replace(u'"', QStringLiteral("\"\"")) + u'"' : c);
+            text += cells.join(u',').toUtf8() + '\n';
+        }
+        f.write(text);
+    }
+    if (!f.commit())
+        QMessageBox::warning(this, QStringLiteral("导出列表 CSV…"),
+                             QStringLiteral("无法写入 %1：%2").arg(path, f.errorString()));
+}
+
+} // namespace adcard

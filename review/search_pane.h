@@ -1,0 +1,81 @@
+#pragma once
+// 搜索: the review window's questions to the whole run (levels, peaks,
+// digital inputs, holes, the A–B spectrum), asked in a thread of its own
+// through the query engine, with progress, a stop, and a list of answers
+// that zooms the view to each.
+#include "query/query.h"
+
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTreeWidget;
+
+namespace adcard {
+
+class SearchPane final : public QWidget {
+    Q_OBJECT
+public:
+    // `zoom(first, end)` shows those scans with some context; `cursorRange()`
+    // gives the scans between the cursors (the view without both).
+    SearchPane(std::function<void(int64_t, int64_t)> zoom, std::function<std::pair<int64_t, int64_t>()> cursorRange,
+               QWidget *parent = nullptr);
+    ~SearchPane() override;
+
+    // The run asked; null stops and forgets. The run must outlive this
+    // call's successor.
+    void setRun(const RecordedRun *run);
+    // The run took in more scans (跟随): the last search is asked again.
+    void runGrew();
+    QTreeWidget *results() const { return list_; }
+    QLabel *countLabel() const { return count_; }
+    void start();
+    // Waits for the search in progress (tests; the window never waits).
+    void wait();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Row {
+        int64_t first = 0, end = 0; // what a click zooms to
+        QStringList texts;
+    };
+    enum Kind { Above, Below, Either, Highest, Lowest, Digital, Holes, Spectrum };
+
+    void stop();
+    void kindChanged();
+    // In the worker: the answer as rows and the count's text.
+    void ask(Kind kind, int channel, double volts, int bit, std::pair<int64_t, int64_t> range, int generation);
+    void show(std::vector<Row> rows, QString count, bool failed);
+    void step(int by);
+    void exportList();
+
+    std::function<void(int64_t, int64_t)> zoom_;
+    std::function<std::pair<int64_t, int64_t>()> cursorRange_;
+    const RecordedRun *run_ = nullptr;
+    QComboBox *kind_ = nullptr;
+    QComboBox *channel_ = nullptr;
+    QDoubleSpinBox *level_ = nullptr;
+    QSpinBox *bit_ = nullptr;
+    QPushButton *go_ = nullptr;
+    QProgressBar *progress_ = nullptr;
+    QLabel *count_ = nullptr;
+    QTreeWidget *list_ = nullptr;
+    std::vector<Row> rows_;
+    std::thread worker_;
+    std::atomic<bool> cancel_{false};
+    std::atomic<int> progressPermille_{0};
+    bool asked_ = false; // a search was made on this run
+    int generation_ = 0; // answers of an older search are dropped
+};
+
+} // namespace adcard
