@@ -171,7 +171,7 @@ void SearchPane::start()
 void SearchPane::ask(Kind kind, int channel, double volts, int bit, std::pair<int64_t, int64_t> range, int generation)
 {
     const RecordedRun &run = *run_;
-    const query::Calibration cal(run.info());
+    const Calibration cal = run.info().calibration;
     query::Control control{&cancel_, [this](double share) { progressPermille_ = int(share * 1000); }};
     std::vector<Row> rows;
     QString count;
