@@ -270,34 +270,6 @@ INSTANTIATE_TEST_SUITE_P(
                       MoveRow{"pan_into_the_empty_start_of_a_young_ring", -2000, 0, 1000, 1, 0, 0, -1e9, -2000, -1000}),
     kRowName);
 
-// ---- Axis ticks ------------------------------------------------------------
-
-struct TickRow {
-    const char *name;
-    double from, to, step;
-    int most;
-    std::vector<double> want;
-};
-
-class Ticks : public ::testing::TestWithParam<TickRow> {};
-
-TEST_P(Ticks, AreTheStepsMultiplesBetweenTheEndsAndEnd)
-{
-    const TickRow &row = GetParam();
-    EXPECT_EQ(axisTicks(row.from, row.to, row.step, row.most), row.want);
-}
-
-constexpr double kFar = 1152921504606846976.0; // 2^60 scans, where doubles are 256 apart
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Ticks,
-    ::testing::Values(TickRow{"quarters", 0.03, 1.0, 0.25, 100, {0.25, 0.5, 0.75, 1.0}},
-                      TickRow{"both_ends_on_ticks", -1.0, 0.5, 0.5, 100, {-1.0, -0.5, 0.0, 0.5}},
-                      TickRow{"no_more_than_asked", 0, 1000, 1, 3, {0, 1, 2}},
-                      TickRow{"a_step_too_fine_for_the_doubles_there", kFar - 4, kFar, 0.5, 402, {kFar}},
-                      TickRow{"no_step", 0, 10, 0, 100, {}}),
-    kRowName);
-
 // A following view moves with the source's end and keeps its width.
 TEST(Following, MovesWithTheNewestScan)
 {
