@@ -4,6 +4,7 @@
 #include "plot/window_text.h"
 #include "review/csv_export.h"
 #include "review/search_pane.h"
+#include "review/view_scale_label.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -202,6 +203,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
         },
         [this] { return exportRange(); }, this);
     search_->hide();
+    new ViewScaleLabel(plot_, [this] { return static_cast<const RecordedRun *>(run_.get()); });
     auto *side = new QSplitter(Qt::Horizontal, this);
     side->addWidget(split);
     side->addWidget(search_);
