@@ -1,7 +1,7 @@
 #include "acquisition/acquisition.h"
 
 #include "acquisition/checked.h"
-#include "acquisition/panel_errors.h"
+#include "driver/error_codes.h"
 #include "acquisition/formatting.h"
 #include "acquisition/number_reader.h"
 #include "acquisition/readout.h"

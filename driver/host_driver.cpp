@@ -199,7 +199,7 @@ int32_t HostDriver::GetLastADError()
 {
     int32_t r = 0;
     if (!call(Op::GetLastADError, {}, {}, r))
-        return code(LoaderError::DriverHostLost);
+        return code(PanelError::DriverHostLost);
     return r;
 }
 

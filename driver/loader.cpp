@@ -110,9 +110,9 @@ int32_t DriverLoader::GetLastADError()
 {
     // A failure of the loader itself is newer than anything the driver knows.
     if (lastCallUnbound_)
-        return code(LoaderError::DriverUnavailable);
+        return code(PanelError::DriverUnavailable);
     auto fn = reinterpret_cast<GetLastADErrorFn>(resolve(Entry::GetLastADError));
-    return fn ? fn() : code(LoaderError::DriverUnavailable);
+    return fn ? fn() : code(PanelError::DriverUnavailable);
 }
 
 int16_t DriverLoader::Tvo_DI(int32_t count, int16_t *states)

@@ -1,6 +1,4 @@
 #include "acquisition/checked.h"
-#include "acquisition/panel_errors.h"
-#include "driver/error_codes.h"
 #include "acquisition/formatting.h"
 #include "acquisition/readout.h"
 #include "tests/support/row_name.h"
@@ -8,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <set>
 
 namespace adcard {
 namespace {
@@ -135,23 +132,6 @@ TEST(CheckedArithmetic, BoundaryTable)
     EXPECT_EQ(saturatingAdd16(-32767, -1), -32768);
     EXPECT_EQ(saturatingAdd16(-32768, -5), -32768);
     EXPECT_EQ(saturatingAdd16(32767, -1), 32766);
-}
-
-// The loader's and the panel's own codes share the "Error=" caption, so no
-// two may be equal, and each needs a text for docs/driver.md and the tooltip.
-TEST(OwnErrorCodes, EveryCodeIsNegativeDistinctAndHasAText)
-{
-    std::set<int32_t> seen;
-    for (LoaderError e : kLoaderErrors) {
-        EXPECT_LT(code(e), 0);
-        EXPECT_TRUE(seen.insert(code(e)).second) << code(e);
-        EXPECT_FALSE(loaderErrorText(e).empty()) << code(e);
-    }
-    for (PanelError e : kPanelErrors) {
-        EXPECT_LT(code(e), 0);
-        EXPECT_TRUE(seen.insert(code(e)).second) << code(e);
-        EXPECT_FALSE(panelErrorText(e).empty()) << code(e);
-    }
 }
 
 } // namespace

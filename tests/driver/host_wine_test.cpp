@@ -82,12 +82,12 @@ TEST(Wine, WindowsHostAndCardDllServeThePanelsCalls)
 
     ::kill(card.hostPid(), SIGKILL);
     EXPECT_EQ(card.QueryBuf(), 0);
-    EXPECT_EQ(card.GetLastADError(), code(LoaderError::DriverHostLost));
+    EXPECT_EQ(card.GetLastADError(), code(PanelError::DriverHostLost));
     EXPECT_NE(card.hostLost(), "");
 
     HostDriver partial(underWine(wine, "adcard_no_do.dll"));
     ASSERT_NE(partial.Initial(320, 5, 0, 0), 0) << partial.failures();
     EXPECT_EQ(partial.Tvo_DO(0, 1), 0);
-    EXPECT_EQ(partial.GetLastADError(), code(LoaderError::DriverUnavailable));
+    EXPECT_EQ(partial.GetLastADError(), code(PanelError::DriverUnavailable));
     EXPECT_NE(partial.failures().find("_Tvo_DO@8"), std::string::npos) << partial.failures();
 }

@@ -155,10 +155,10 @@ TEST_P(MissingLibrary, FailsQuietlyAndReportsOnceWhicheverCallComesFirst)
     std::vector<int16_t> buf(8, kGuard);
     testing::internal::CaptureStderr();
     EXPECT_EQ(GetParam().call(drv, buf.data()), 0);
-    EXPECT_EQ(drv.GetLastADError(), code(LoaderError::DriverUnavailable));
+    EXPECT_EQ(drv.GetLastADError(), code(PanelError::DriverUnavailable));
     for (const auto &row : kCalls) {
         EXPECT_EQ(row.call(drv, buf.data()), 0) << row.name;
-        EXPECT_EQ(drv.GetLastADError(), code(LoaderError::DriverUnavailable)) << row.name;
+        EXPECT_EQ(drv.GetLastADError(), code(PanelError::DriverUnavailable)) << row.name;
     }
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(lines(err), 1u) << err;
@@ -184,7 +184,7 @@ TEST(MissingEntry, FailsOnlyThatEntryAndNamesItOnce)
     EXPECT_EQ(drv.Initial(320, 5, 0, 0), 1);
     EXPECT_EQ(drv.GetLastADError(), 7) << "the driver's own code";
     EXPECT_EQ(drv.Tvo_DO(0, 1), 0);
-    EXPECT_EQ(drv.GetLastADError(), code(LoaderError::DriverUnavailable));
+    EXPECT_EQ(drv.GetLastADError(), code(PanelError::DriverUnavailable));
     EXPECT_EQ(drv.Tvo_DO(1, 2), 0);
     int16_t states[2] = {0, 0};
     EXPECT_EQ(drv.Tvo_DI(2, states), 1);
@@ -228,4 +228,16 @@ TEST(ExampleDriver, MeetsThePanelsCallsThroughTheLoader)
     EXPECT_EQ(drv.QueryBuf(), 0);
     EXPECT_EQ(drv.ADResult(buf.data()), 0);
     EXPECT_EQ(drv.failures(), "") << "every entry the panel calls is there";
+}
+
+// The panel's own codes share the "Error=" caption with the driver's, so no
+// two may be equal, and each needs a text for docs/driver.md and the tooltip.
+TEST(OwnErrorCodes, EveryCodeIsNegativeDistinctAndHasAText)
+{
+    std::set<int32_t> seen;
+    for (PanelError e : kPanelErrors) {
+        EXPECT_LT(code(e), 0);
+        EXPECT_TRUE(seen.insert(code(e)).second) << code(e);
+        EXPECT_FALSE(panelErrorText(e).empty()) << code(e);
+    }
 }

@@ -11,7 +11,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QString kReserved = QString("Error=%1").arg(code(LoaderError::DriverUnavailable));
+const QString kReserved = QString("Error=%1").arg(code(PanelError::DriverUnavailable));
 
 bool ringAllZero(const DllDef &dll)
 {

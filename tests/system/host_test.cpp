@@ -23,7 +23,7 @@ namespace {
 
 using ::PrintTo;
 
-const QString kHostLost = QString("Error=%1").arg(code(LoaderError::DriverHostLost));
+const QString kHostLost = QString("Error=%1").arg(code(PanelError::DriverHostLost));
 
 PanelOptions viaHost(std::vector<std::string> command, std::string library = {})
 {
