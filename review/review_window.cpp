@@ -330,16 +330,23 @@ void ReviewWindow::showDigital()
     plot_->update();
 }
 
+bool ReviewWindow::inOwnLoop() const
+{
+    const auto dialogs = findChildren<QDialog *>();
+    return ownLoops_ > 0 ||
+           std::any_of(dialogs.begin(), dialogs.end(), [](const QDialog *d) { return d->isVisible() && d->isModal(); });
+}
+
 void ReviewWindow::closeEvent(QCloseEvent *event)
 {
-    if (ownLoops_ > 0) {
+    if (inOwnLoop()) {
         // Told to close (the panel ending) from inside a loop of ours: end the
         // loop, and go only once it has returned. Deleting now would delete
         // the dialog, or the export's progress, still running beneath.
         closing_ = true;
         if (testAttribute(Qt::WA_DeleteOnClose)) {
             setAttribute(Qt::WA_DeleteOnClose, false);
-            deleteLater_ = true;
+            deleteLater_ = ownLoops_ > 0; // else whoever closed it deletes it
         }
         followTimer_->stop();
         summaryTimer_->stop();

@@ -53,10 +53,12 @@ public:
     void refresh();
     // The scans a CSV export writes now: [first, last).
     std::pair<int64_t, int64_t> exportRange() const;
-    // While a dialog's or an export's own event loop runs for this window,
-    // deleting it would delete what that loop is using: close() it instead.
-    // The loop ends at once, and the window goes when it has returned.
-    bool inOwnLoop() const { return ownLoops_ > 0; }
+    // While a dialog's or an export's own event loop runs for this window
+    // (or one of its parts), deleting it would delete what that loop is
+    // using: close() it instead. The loop ends at once, and the window goes
+    // when it has returned (or, for a part's dialog, when deleted later
+    // with nothing running).
+    bool inOwnLoop() const;
 
 signals:
     // 打开记录… (Ctrl+O) here: whoever opened this window opens another.
