@@ -45,6 +45,102 @@ QString countText(int64_t total, std::size_t kept, const query::Status &s)
     return t;
 }
 
+struct Answer {
+    std::vector<SearchPane::Row> rows;
+    QString count;
+    bool failed = false;
+};
+
+QString volts(const Calibration &cal, int16_t code)
+{
+    return QString::number(cal.volts(code), 'f', 4) + QStringLiteral(" V");
+}
+
+QString duration(const RecordedRun &run, int64_t scans)
+{
+    return QString::number(double(scans) / std::max(1.0, run.scansPerSecond()), 'g', 6) + QStringLiteral(" s");
+}
+
+// Each crossing into the condition, with how long it stayed there.
+Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double v, const query::Control &control)
+{
+    const Calibration cal = run.info().calibration;
+    const auto r = query::findCrossings(run, {channel, v, edge, 0, 0, query::kWholeRun, kKept}, control);
+    Answer a;
+    const QString ch = QStringLiteral("通道%1").arg(channel + 1);
+    std::size_t i = 0;
+    for (const query::Crossing &c : r.crossings) {
+        while (i < r.intervals.size() && r.intervals[i].start < c.scan)
+            ++i;
+        const bool within = i < r.intervals.size() && r.intervals[i].start == c.scan;
+        const int64_t end = within ? r.intervals[i].end : c.scan + 1;
+        a.rows.push_back({c.scan, end,
+                          {seconds(run, c.scan), ch,
+                           within ? volts(cal, c.code) + QStringLiteral(" · ") + duration(run, end - c.scan)
+                                  : volts(cal, c.code)}});
+    }
+    a.failed = r.outcome == query::Outcome::Failed;
+    a.count = a.failed ? QString::fromStdString(r.error) : countText(r.total, r.crossings.size(), r);
+    return a;
+}
+
+Answer peakAnswer(const RecordedRun &run, bool highest, int channel, const query::Control &control)
+{
+    const Calibration cal = run.info().calibration;
+    const auto r = query::findPeaks(run, {channel, highest, 100, 0, 0, query::kWholeRun}, control);
+    Answer a;
+    for (const query::Peak &p : r.peaks)
+        a.rows.push_back({p.scan, p.scan + 1, {seconds(run, p.scan), QStringLiteral("通道%1").arg(channel + 1),
+                                               volts(cal, p.code)}});
+    a.failed = r.outcome == query::Outcome::Failed;
+    a.count = a.failed ? QString::fromStdString(r.error) : countText(int64_t(r.peaks.size()), r.peaks.size(), r);
+    return a;
+}
+
+Answer digitalAnswer(const RecordedRun &run, int bit, const query::Control &control)
+{
+    const auto r = query::findChanges(run, {0, bit, false, 0xff, 0, 0, query::kWholeRun, kKept}, control);
+    Answer a;
+    for (const query::DigitalEvent &e : r.events)
+        a.rows.push_back({e.scan, e.scan + 1, {seconds(run, e.scan), QStringLiteral("DI0"),
+                                               QStringLiteral("%1 → %2").arg(e.before, 0, 16).arg(e.after, 0, 16)}});
+    a.count = countText(r.total, r.events.size(), r);
+    return a;
+}
+
+Answer lossAnswer(const RecordedRun &run)
+{
+    const auto r = query::findLosses(run, 0, query::kWholeRun, kKept);
+    Answer a;
+    for (const ScanGap &g : r.holes)
+        a.rows.push_back({g.first, g.end, {seconds(run, g.first), QStringLiteral("缺失"), duration(run, g.end - g.first)}});
+    for (const RecordedMarker &m : r.markers)
+        a.rows.push_back({m.scan, m.scan + 1, {seconds(run, m.scan), QStringLiteral("标记"), QString::fromStdString(m.text)}});
+    std::stable_sort(a.rows.begin(), a.rows.end(),
+                     [](const SearchPane::Row &x, const SearchPane::Row &y) { return x.first < y.first; });
+    a.count = countText(r.totalHoles, r.holes.size(), r) + QStringLiteral("缺失，%1 个标记").arg(r.markers.size());
+    return a;
+}
+
+// Each channel's peak between the cursors.
+Answer spectrumAnswer(const RecordedRun &run, std::pair<int64_t, int64_t> range, const query::Control &control)
+{
+    const auto r = query::spectrum(run, {{}, range.first, range.second}, control);
+    Answer a;
+    for (const query::ChannelSpectrum &s : r.channels)
+        a.rows.push_back({r.first, r.end,
+                          {QString::number(s.peakHz, 'g', 6) + QStringLiteral(" Hz"),
+                           QStringLiteral("通道%1").arg(s.channel + 1),
+                           QStringLiteral("%1 V（%2 dBV）").arg(s.peakVolts, 0, 'g', 5).arg(query::dbv(s.peakVolts), 0, 'f', 1)}});
+    a.failed = r.outcome == query::Outcome::Failed;
+    a.count = a.failed ? QString::fromStdString(r.error)
+                       : QStringLiteral("%1 个扫描，汉宁窗，分辨率 %2 Hz%3")
+                             .arg(r.scans)
+                             .arg(r.resolutionHz, 0, 'g', 4)
+                             .arg(r.hole ? QStringLiteral("；范围内有缺失，取最长的连续段") : QString());
+    return a;
+}
+
 } // namespace
 
 SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom,
@@ -171,83 +267,26 @@ void SearchPane::start()
 void SearchPane::ask(Kind kind, int channel, double volts, int bit, std::pair<int64_t, int64_t> range, int generation)
 {
     const RecordedRun &run = *run_;
-    const Calibration cal = run.info().calibration;
     query::Control control{&cancel_, [this](double share) { progressPermille_ = int(share * 1000); }};
-    std::vector<Row> rows;
-    QString count;
-    bool failed = false;
-    const QString ch = QStringLiteral("通道%1").arg(channel + 1);
-    auto scanRow = [&](int64_t scan, const QString &value, const QString &where) {
-        rows.push_back({scan, scan + 1, {seconds(run, scan), where, value}});
-    };
-    if (kind == Above || kind == Below || kind == Either) {
-        const query::Edge edge = kind == Above ? query::Edge::Rising : kind == Below ? query::Edge::Falling : query::Edge::Either;
-        const auto r = query::findCrossings(run, {channel, volts, edge, 0, range.first, range.second, kKept}, control);
-        // An interval for each crossing into the condition: its start, and how long.
-        std::size_t i = 0;
-        for (const query::Crossing &c : r.crossings) {
-            while (i < r.intervals.size() && r.intervals[i].start < c.scan)
-                ++i;
-            const bool within = i < r.intervals.size() && r.intervals[i].start == c.scan;
-            const QString v = QString::number(cal.volts(c.code), 'f', 4) + QStringLiteral(" V");
-            rows.push_back({c.scan, within ? r.intervals[i].end : c.scan + 1,
-                            {seconds(run, c.scan), ch,
-                             within ? v + QStringLiteral(" · ") +
-                                          QString::number(double(r.intervals[i].end - c.scan) /
-                                                              std::max(1.0, run.scansPerSecond()), 'g', 6) +
-                                          QStringLiteral(" s")
-                                    : v}});
-        }
-        count = countText(r.total, r.crossings.size(), r);
-        failed = r.outcome == query::Outcome::Failed;
-        if (failed)
-            count = QString::fromStdString(r.error);
-    } else if (kind == Highest || kind == Lowest) {
-        const auto r = query::findPeaks(run, {channel, kind == Highest, 100, 0, 0, query::kWholeRun}, control);
-        for (const query::Peak &p : r.peaks)
-            scanRow(p.scan, QString::number(cal.volts(p.code), 'f', 4) + QStringLiteral(" V"), ch);
-        count = countText(int64_t(r.peaks.size()), r.peaks.size(), r);
-        failed = r.outcome == query::Outcome::Failed;
-    } else if (kind == Digital) {
-        const auto r = query::findChanges(run, {0, bit, false, 0xff, 0, 0, query::kWholeRun, kKept}, control);
-        for (const query::DigitalEvent &e : r.events)
-            scanRow(e.scan, QStringLiteral("%1 → %2").arg(e.before, 0, 16).arg(e.after, 0, 16), QStringLiteral("DI0"));
-        count = countText(r.total, r.events.size(), r);
-    } else if (kind == Holes) {
-        const auto r = query::findLosses(run, 0, query::kWholeRun, kKept);
-        for (const ScanGap &g : r.holes)
-            rows.push_back({g.first, g.end,
-                            {seconds(run, g.first), QStringLiteral("缺失"),
-                             QString::number(double(g.end - g.first) / std::max(1.0, run.scansPerSecond()), 'g', 6) +
-                                 QStringLiteral(" s")}});
-        for (const RecordedMarker &m : r.markers)
-            scanRow(m.scan, QString::fromStdString(m.text), QStringLiteral("标记"));
-        std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.first < b.first; });
-        count = countText(r.totalHoles, r.holes.size(), r) + QStringLiteral("缺失，%1 个标记").arg(r.markers.size());
-    } else {
-        const auto r = query::spectrum(run, {{}, range.first, range.second}, control);
-        failed = r.outcome == query::Outcome::Failed;
-        for (const query::ChannelSpectrum &s : r.channels)
-            rows.push_back({r.first, r.end,
-                            {QString::number(s.peakHz, 'g', 6) + QStringLiteral(" Hz"),
-                             QStringLiteral("通道%1").arg(s.channel + 1),
-                             QStringLiteral("%1 V（%2 dBV）")
-                                 .arg(s.peakVolts, 0, 'g', 5)
-                                 .arg(query::dbv(s.peakVolts), 0, 'f', 1)}});
-        count = failed ? QString::fromStdString(r.error)
-                       : QStringLiteral("%1 个扫描，汉宁窗，分辨率 %2 Hz%3")
-                             .arg(r.scans)
-                             .arg(r.resolutionHz, 0, 'g', 4)
-                             .arg(r.hole ? QStringLiteral("；范围内有缺失，取最长的连续段") : QString());
+    Answer a;
+    switch (kind) {
+    case Above: a = levelAnswer(run, query::Edge::Rising, channel, volts, control); break;
+    case Below: a = levelAnswer(run, query::Edge::Falling, channel, volts, control); break;
+    case Either: a = levelAnswer(run, query::Edge::Either, channel, volts, control); break;
+    case Highest:
+    case Lowest: a = peakAnswer(run, kind == Highest, channel, control); break;
+    case Digital: a = digitalAnswer(run, bit, control); break;
+    case Holes: a = lossAnswer(run); break;
+    case Spectrum: a = spectrumAnswer(run, range, control); break;
     }
     QMetaObject::invokeMethod(
         this,
-        [this, rows = std::move(rows), count, failed, generation]() mutable {
+        [this, a = std::move(a), generation]() mutable {
             if (generation != generation_)
                 return;
             if (worker_.joinable())
                 worker_.join();
-            show(std::move(rows), count, failed);
+            show(std::move(a.rows), a.count, a.failed);
         },
         Qt::QueuedConnection);
 }

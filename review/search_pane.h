@@ -41,14 +41,15 @@ public:
     // Waits for the search in progress (tests; the window never waits).
     void wait();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
     struct Row {
         int64_t first = 0, end = 0; // what a click zooms to
         QStringList texts;
     };
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
     enum Kind { Above, Below, Either, Highest, Lowest, Digital, Holes, Spectrum };
 
     void stop();
