@@ -96,6 +96,10 @@ std::pair<int64_t, int64_t> scanRange(const Options &o, const RecordedRunInfo &r
 {
     const int64_t from = o.has("--from") ? parseTime(*o.value("--from"), run, "--from") : 0;
     const int64_t to = o.has("--to") ? parseTime(*o.value("--to"), run, "--to") : run.scans;
+    if (from >= run.scans && run.scans > 0)
+        throw UsageError("--from is at or after the run's end (" +
+                         num(run.scansPerSecond > 0 ? double(run.scans) / run.scansPerSecond : double(run.scans)) +
+                         " s)");
     if (to < from)
         throw UsageError("the range is inverted: --to is before --from");
     if (to == from)
