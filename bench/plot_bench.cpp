@@ -41,11 +41,12 @@ const LiveRingSource &longSource()
 }
 
 // Argument: the scans shown, as a power of 8 below the whole source.
-void BM_RedrawAfterZoom(benchmark::State &state)
+void redraw(benchmark::State &state, bool lanes)
 {
     const LiveRingSource &source = longSource();
     PlotRenderer plot;
     plot.setSource(&source);
+    plot.setLanes(lanes);
     const double whole = double(kBlocks) * kScans;
     const double span = std::max(whole / std::pow(8.0, static_cast<double>(state.range(0))), 8.0);
     QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
@@ -63,6 +64,10 @@ void BM_RedrawAfterZoom(benchmark::State &state)
     }
     state.counters["scans_shown"] = span;
 }
+void BM_RedrawAfterZoom(benchmark::State &state) { redraw(state, false); }
+// The same with a lane for each channel.
+void BM_RedrawAfterZoomLanes(benchmark::State &state) { redraw(state, true); }
 BENCHMARK(BM_RedrawAfterZoom)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedrawAfterZoomLanes)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -15,10 +15,28 @@ HistoryPlot::HistoryPlot(const DllDef &dll) : dll_(dll)
 void HistoryPlot::reshape(const AcqSettings &s)
 {
     live_.reset(s.ChannelCount, s.ScansPerBlock, s.RingBlocks);
-    // The axis counts blocks back from the newest block's end, with its unit:
-    // blocks, not seconds (the panel does not know the card's rate).
-    renderer_.setTimeAxis(TimeAxis{static_cast<double>(std::max<int32_t>(s.ScansPerBlock, 1)), QStringLiteral("块"), true});
+    shape_ = s;
+    // The axis counts back from the newest block's end: in blocks, or in
+    // seconds at the scan rate the Start asked for.
+    if (seconds_ && s.IntrArg5 > 0)
+        renderer_.setTimeAxis(TimeAxis{static_cast<double>(s.IntrArg5), QStringLiteral("s"), true});
+    else
+        renderer_.setTimeAxis(TimeAxis{static_cast<double>(std::max<int32_t>(s.ScansPerBlock, 1)), QStringLiteral("块"), true});
     renderer_.setWidthQuantum(s.RingBlocks);
+}
+
+bool HistoryPlot::setAxisInSeconds(bool on)
+{
+    if (on && shape_.IntrArg5 <= 0)
+        return false;
+    seconds_ = on;
+    const AcqSettings s = shape_;
+    if (seconds_)
+        renderer_.setTimeAxis(TimeAxis{static_cast<double>(s.IntrArg5), QStringLiteral("s"), true});
+    else
+        renderer_.setTimeAxis(TimeAxis{static_cast<double>(std::max<int32_t>(s.ScansPerBlock, 1)), QStringLiteral("块"), true});
+    notify(0);
+    return true;
 }
 
 void HistoryPlot::notify(int shift)

@@ -44,6 +44,11 @@ public:
     const PlotRenderer &renderer() const { return renderer_; }
     const LiveRingSource &source() const { return live_; }
 
+    // The time axis in seconds (from the card's scan rate) rather than in
+    // blocks; false when the rate is not known.
+    bool setAxisInSeconds(bool on);
+    bool axisInSeconds() const { return seconds_; }
+
     void setChannelVisible(int channel, bool visible);
     bool channelVisible(int channel) const { return renderer_.channelVisible(channel); }
     static QColor channelColor(int channel) { return PlotRenderer::channelColor(channel); }
@@ -100,6 +105,8 @@ private:
     bool paused_ = false;
     bool caughtUp_ = false;      // numbered from 1 until the next block says
     int64_t generation_ = 0;     // Starts seen
+    bool seconds_ = false;
+    AcqSettings shape_;
     std::vector<PlotMarker> markers_;
     std::function<void(int)> changed_;
 };

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -102,7 +103,28 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     openRecording_->setShortcut(QKeySequence::Open);
     openRecording_->setToolTip(QStringLiteral("打开记录… (Ctrl+O)"));
     connect(openRecording_, &QAction::triggered, this, &HistoryWindow::openRecordingRequested);
-    for (QAction *action : {pause_, openRecording_}) {
+    // The overview's two choices, as in the review: lanes, and the axis's unit.
+    auto *lanes = new QAction(QStringLiteral("分道"), this);
+    lanes->setCheckable(true);
+    lanes->setShortcut(QKeySequence(Qt::Key_L));
+    lanes->setToolTip(QStringLiteral("每个通道一道 / 叠加 (L)"));
+    connect(lanes, &QAction::toggled, this, [this](bool on) {
+        plot_.renderer().setLanes(on);
+        plotView_->refresh();
+    });
+    auto *seconds = new QAction(QStringLiteral("秒"), this);
+    seconds->setCheckable(true);
+    seconds->setShortcut(QKeySequence(Qt::Key_T));
+    seconds->setToolTip(QStringLiteral("时间轴：秒 / 块 (T)"));
+    connect(seconds, &QAction::toggled, this, [this, seconds](bool on) {
+        if (!plot_.setAxisInSeconds(on)) {
+            const QSignalBlocker quiet(seconds);
+            seconds->setChecked(false);
+            showMessage(QStringLiteral("尚不知道扫描速率：开始采集后才能以秒显示"), true);
+        }
+        plotView_->refresh();
+    });
+    for (QAction *action : {pause_, openRecording_, lanes, seconds}) {
         addAction(action);
         auto *button = new QToolButton(this);
         button->setDefaultAction(action);
@@ -120,6 +142,7 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
             {QStringLiteral("空格"), QStringLiteral("暂停 / 继续画面（采集不停）")},
             {QStringLiteral("M"), QStringLiteral("标记（按键时刻的数据块），之后填写说明")},
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
+            {QStringLiteral("T"), QStringLiteral("时间轴：秒 / 块")},
         };
         showKeyHelp(this, rows + plotKeyHelp());
     });
@@ -163,8 +186,8 @@ HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget 
     message_ = new ElidingLabel(this);
     message_->setAccessibleName(QStringLiteral("消息"));
     auto *keys = new ElidingLabel(this);
-    keys->setText(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Home 全部　Y 适配电压　单击 光标A　右击 光标B　"
-                                 "Esc 清除光标　空格 暂停　M 标记　F1 帮助"));
+    keys->setText(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Ctrl+拖动 框选　Home 全部　Y 适配电压　单击 光标A　"
+                                 "右击 光标B　Esc 清除光标　L 分道　T 秒/块　空格 暂停　M 标记　F1 帮助"));
     keys->setEnabled(false);
     auto *notes = new QHBoxLayout;
     notes->addWidget(message_, 1);

@@ -320,6 +320,62 @@ int PlotRenderer::yOfVolts(double volts, const QRect &r) const
     return r.top() + static_cast<int>(std::lround((voltsTop_ - v) / (voltsTop_ - voltsBottom_) * (r.height() - 1)));
 }
 
+QRect PlotRenderer::laneOf(int channel, const QRect &r) const
+{
+    const int ch = source_ ? source_->channels() : 0;
+    if (!lanes_ || ch <= 1)
+        return r;
+    int shown = 0, index = 0;
+    for (int c = 0; c < ch; ++c) {
+        if (c == channel)
+            index = shown;
+        shown += channelVisible(c) ? 1 : 0;
+    }
+    if (shown <= 1)
+        return r;
+    const int top = r.top() + static_cast<int>(int64_t{r.height()} * index / shown);
+    const int bottom = r.top() + static_cast<int>(int64_t{r.height()} * (index + 1) / shown);
+    // A pixel between lanes, so that each trace keeps to its own.
+    return QRect(r.left(), top + (index > 0 ? 1 : 0), r.width(), bottom - top - (index > 0 ? 1 : 0));
+}
+
+void PlotRenderer::drawHoles(QPainter &p, const QRect &r) const
+{
+    if (holes_.empty())
+        return;
+    const double span = last_ - first_;
+    const auto xOf = [&](double scan) { return r.left() + (scan - first_) / span * r.width(); };
+    int drawnTo = INT32_MIN;
+    for (const auto &[first, end] : holes_) {
+        if (static_cast<double>(end) <= first_ || static_cast<double>(first) >= last_)
+            continue;
+        const int x0 = std::max(r.left(), static_cast<int>(std::floor(xOf(static_cast<double>(first)))));
+        const int x1 = std::min(r.right() + 1, std::max(x0 + 1, static_cast<int>(std::ceil(xOf(static_cast<double>(end))))));
+        if (x1 <= drawnTo)
+            continue; // many in one pixel: drawn once
+        const int from = std::max(x0, drawnTo);
+        if (x1 - from >= 3) // a wide one tinted through; every one marked under the traces
+            p.fillRect(QRect(from, r.top(), x1 - from, r.height()), QColor(255, 140, 0, 70));
+        p.fillRect(QRect(from, r.bottom() - 4, x1 - from, 5), QColor(230, 110, 0));
+        drawnTo = x1;
+    }
+}
+
+bool PlotRenderer::clockKnown() const
+{
+    return startTime_.has_value() && source_ && source_->scansPerSecond() > 0 && !timeAxis().fromEnd;
+}
+
+QString PlotRenderer::clockLabel(double seconds, double step, std::optional<QDate> &lastDate) const
+{
+    const QDateTime t = startTime_->addMSecs(static_cast<qint64>(std::llround(seconds * 1000.0)));
+    QString text = t.toString(step < 1.0 ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss"));
+    if (!lastDate || *lastDate != t.date())
+        text = t.toString(QStringLiteral("yyyy-MM-dd ")) + text; // where the date changes
+    lastDate = t.date();
+    return text;
+}
+
 void PlotRenderer::summariseInto(int columns) const
 {
     const int ch = source_ ? source_->channels() : 0;
@@ -373,7 +429,7 @@ int PlotRenderer::advance()
     const QRect r = plotRect(lastArea_);
     const int columns = cacheColumns_;
     cacheValid_ = false;
-    if (!wasValid || !source_ || !following_ || columns <= 0 || columns != r.width() || !markers_.empty() ||
+    if (!wasValid || !source_ || !following_ || columns <= 0 || columns != r.width() || !markers_.empty() || !holes_.empty() ||
         !digital_.empty() || !timeAxis().fromEnd || cacheChannels_ != source_->channels())
         return 0;
     const double span = last_ - first_;
@@ -440,6 +496,7 @@ void PlotRenderer::render(QPainter &p, const QRect &area, const QRect &dirtyArea
     drawAxes(p, area, r, dirty);
     // The traces stay inside r by themselves: a clip would slow their fill.
     drawTraces(p, r, dirty);
+    drawHoles(p, r);
     if (!markers_.empty() || cursorA_ || cursorB_) {
         p.save();
         p.setClipRect(r, Qt::IntersectClip);
@@ -462,14 +519,9 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
             p.drawText(box, flags, text);
     };
 
-    // Volts: labels at least three lines apart, finer lines between.
-    const double pxPerVolt = (r.height() - 1) / (voltsTop_ - voltsBottom_);
-    const double vStep = niceStep(3.0 * fm.height() / pxPerVolt, true);
-    const double vMinor = minorStep(vStep) * pxPerVolt >= 8 ? minorStep(vStep) : vStep;
     // Grid lines only over `dirty`, in batches: a strip draws a strip of each.
     // As rectangles a pixel wide: the raster engine fills one in a call,
     // where a line goes through its stroker.
-    const QRect lit = r & dirty;
     std::array<QRect, 128> lines;
     std::size_t batch = 0;
     const auto flushLines = [&] {
@@ -482,31 +534,51 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
         if (batch == lines.size())
             flushLines();
     };
-    p.setPen(Qt::NoPen);
-    p.setBrush(kGrid);
-    std::optional<int> zeroY;
-    for (const double v : axisTicks(voltsBottom_, voltsTop_, vMinor, r.height() + 2)) {
-        const int y = yOfVolts(v, r);
-        if (lit.isEmpty() || y < lit.top() || y > lit.bottom())
-            continue;
-        if (std::fabs(v) < vMinor / 2)
-            zeroY = y;
-        else
-            addLine(QRect(lit.left(), y, lit.width(), 1));
+    const auto drawVolts = [&](const QRect &band) {
+        // Volts: labels at least three lines apart, finer lines between.
+        const double pxPerVolt = (band.height() - 1) / (voltsTop_ - voltsBottom_);
+        const double vStep = niceStep(3.0 * fm.height() / pxPerVolt, true);
+        const double vMinor = minorStep(vStep) * pxPerVolt >= 8 ? minorStep(vStep) : vStep;
+        // Grid lines only over `dirty`, in batches: a strip draws a strip of each.
+        // As rectangles a pixel wide: the raster engine fills one in a call,
+        // where a line goes through its stroker.
+        const QRect lit = band & dirty;
+        p.setPen(Qt::NoPen);
+        p.setBrush(kGrid);
+        std::optional<int> zeroY;
+        for (const double v : axisTicks(voltsBottom_, voltsTop_, vMinor, band.height() + 2)) {
+            const int y = yOfVolts(v, band);
+            if (lit.isEmpty() || y < lit.top() || y > lit.bottom())
+                continue;
+            if (std::fabs(v) < vMinor / 2)
+                zeroY = y;
+            else
+                addLine(QRect(lit.left(), y, lit.width(), 1));
+        }
+        flushLines();
+        if (zeroY) {
+            p.setBrush(kAxis);
+            p.drawRect(QRect(lit.left(), *zeroY, lit.width(), 1));
+        }
+        p.setBrush(Qt::NoBrush);
+        p.setPen(kAxis);
+        const int vDecimals = std::max(1, decimalsFor(vStep));
+        for (const double v : axisTicks(voltsBottom_, voltsTop_, vStep, band.height() + 2)) {
+            const QRect box(area.left(), yOfVolts(v, band) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
+            if (box.intersects(dirty)) // nor is the text built for a strip that misses it
+                drawLabel(box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
+        }
+    };
+    // In lanes, each channel's band has its own volts.
+    const int channels = source_ ? source_->channels() : 0;
+    if (lanes_ && laneOf(0, r) != r) {
+        for (int c = 0; c < channels; ++c)
+            if (channelVisible(c))
+                drawVolts(laneOf(c, r));
+    } else {
+        drawVolts(r);
     }
-    flushLines();
-    if (zeroY) {
-        p.setBrush(kAxis);
-        p.drawRect(QRect(lit.left(), *zeroY, lit.width(), 1));
-    }
-    p.setBrush(Qt::NoBrush);
-    p.setPen(kAxis);
-    const int vDecimals = std::max(1, decimalsFor(vStep));
-    for (const double v : axisTicks(voltsBottom_, voltsTop_, vStep, r.height() + 2)) {
-        const QRect box(area.left(), yOfVolts(v, r) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
-        if (box.intersects(dirty)) // nor is the text built for a strip that misses it
-            drawLabel(box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
-    }
+    const QRect lit = r & dirty;
 
     // Time: labels far enough apart for their text.
     const TimeAxis axis = timeAxis();
@@ -517,15 +589,31 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     // Measured from the font's average advance: measuring a string shapes it,
     // and the live plot draws a strip many times a second.
     const int charWidth = averageCharWidth(p);
-    const double tStep = niceStep(charWidth * 9.0 / pxPerUnit, false);
-    const double tMinor = minorStep(tStep) * pxPerUnit >= 8 ? minorStep(tStep) : tStep;
+    const bool clock = clockAxis_ && clockKnown();
+    double tStep = niceStep(charWidth * (clock ? 14.0 : 9.0) / pxPerUnit, false);
+    double tMinor = minorStep(tStep) * pxPerUnit >= 8 ? minorStep(tStep) : tStep;
+    // The clock's labels at whole minutes, hours, days of the local clock.
+    double shift = 0;
+    if (clock) {
+        static constexpr double kClockSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600,
+                                                 7200, 10800, 21600, 43200, 86400, 172800, 604800};
+        const double needed = charWidth * 14.0 / pxPerUnit;
+        for (const double step : kClockSteps)
+            if (needed > 1 && step >= needed) {
+                tStep = tMinor = step;
+                break;
+            }
+        const QTime t0 = startTime_->time();
+        shift = t0.msecsSinceStartOfDay() / 1000.0;
+    }
     const auto xOf = [&](double value) {
         return r.left() + static_cast<int>(std::lround((value - v0) * pxPerUnit));
     };
     p.setPen(Qt::NoPen);
     p.setBrush(kGrid);
     // A view a few scans wide has a line at most every pixel.
-    for (const double t : axisTicks(v0, v1, tMinor, r.width() + 2)) {
+    for (double t : axisTicks(v0 + shift, v1 + shift, tMinor, r.width() + 2)) {
+        t -= shift;
         if (t >= v1 - 1e-9 * tMinor)
             break;
         const int x = xOf(t);
@@ -538,14 +626,16 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
     const int tDecimals = decimalsFor(tStep);
     const int labelTop = r.bottom() + 5 + digitalHeight(area);
     const double lastLabel = std::floor(v1 / tStep + 1e-9) * tStep;
-    for (const double t : axisTicks(v0, v1, tStep, r.width() + 2)) {
+    std::optional<QDate> lastDate;
+    for (double t : axisTicks(v0 + shift, v1 + shift, tStep, r.width() + 2)) {
+        t -= shift;
         const int x = xOf(t);
         // Wide enough for any label: a strip that misses it skips the text.
-        const int most = charWidth * 12;
-        if (!QRect(x - most, labelTop, 2 * most, fm.height()).intersects(dirty))
+        const int most = charWidth * (clock ? 24 : 12);
+        if (!clock && !QRect(x - most, labelTop, 2 * most, fm.height()).intersects(dirty))
             continue;
-        QString text = numberText(t, tDecimals);
-        if (std::fabs(t - lastLabel) < tStep / 2)
+        QString text = clock ? clockLabel(t, tStep, lastDate) : numberText(t, tDecimals);
+        if (!clock && std::fabs(t - lastLabel) < tStep / 2)
             text += QLatin1Char(' ') + axis.unit;
         const int w = fm.horizontalAdvance(text) + 4;
         const int left = std::clamp(x - w / 2, area.left(), std::max(area.left(), area.right() + 1 - w));
@@ -605,6 +695,7 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
     for (int c = 0; c < ch; ++c) {
         if (!channelVisible(c))
             continue;
+        const QRect lane = laneOf(c, r);
         for (int i = from; i <= to; ++i) {
             const Extent &s = at(i, c);
             if (s.min > s.max)
@@ -613,17 +704,17 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
                 const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
                 const int w = std::max(1, static_cast<int>(int64_t{i + 1} * r.width() / columns) + r.left() - x0);
                 if (calibration_.volts(s.max) > voltsTop_)
-                    clipped.emplace_back(x0, r.top(), w, 3);
+                    clipped.emplace_back(x0, lane.top(), w, 3);
                 if (calibration_.volts(s.min) < voltsBottom_)
-                    clipped.emplace_back(x0, r.bottom() - 2, w, 3);
+                    clipped.emplace_back(x0, lane.bottom() - 2, w, 3);
             }
-            int top = yOfVolts(calibration_.volts(s.max), r);
-            int bottom = yOfVolts(calibration_.volts(s.min), r);
+            int top = yOfVolts(calibration_.volts(s.max), lane);
+            int bottom = yOfVolts(calibration_.volts(s.min), lane);
             const Extent &prev = at(i - 1, c);
             if (prev.min <= prev.max) {
                 // Reach the column before, so that a steep edge is one line.
-                top = std::min(top, yOfVolts(calibration_.volts(prev.min), r));
-                bottom = std::max(bottom, yOfVolts(calibration_.volts(prev.max), r));
+                top = std::min(top, yOfVolts(calibration_.volts(prev.min), lane));
+                bottom = std::max(bottom, yOfVolts(calibration_.volts(prev.max), lane));
             }
             const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
             const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);
@@ -779,7 +870,9 @@ void PlotRenderer::drawDigital(QPainter &p, const QRect &area, const QRect &r, c
                    QStringLiteral("DI%1").arg(port));
         p.fillRect(row, QColor(245, 245, 245));
         const auto value = [port](const PlotDigital &d) { return port == 0 ? d.port0 : d.port1; };
-        int lastTick = INT32_MIN;
+        // Changes closer than their text needs are gathered: where they
+        // crowd (a day's zoom), a band that says so, instead of a grey bar.
+        std::vector<int> changes;
         for (auto d = begin; d != digital_.end() && static_cast<double>(d->scan) <= last_;) {
             // One segment: this value until it changes.
             auto next = d + 1;
@@ -793,11 +886,28 @@ void PlotRenderer::drawDigital(QPainter &p, const QRect &area, const QRect &r, c
             if (x1 - x0 >= fm.horizontalAdvance(text) + 6) {
                 p.drawLine(x0, row.top(), x0, row.bottom());
                 p.drawText(QRect(x0 + 1, row.top(), x1 - x0 - 1, row.height()), Qt::AlignCenter, text);
-            } else if (x0 != lastTick && static_cast<double>(d->scan) >= first_) {
-                p.drawLine(x0, row.top() + 2, x0, row.bottom() - 2); // too narrow: where it changes
-                lastTick = x0;
+            } else if (static_cast<double>(d->scan) >= first_ && (changes.empty() || changes.back() != x0)) {
+                changes.push_back(x0); // too narrow: where it changes
             }
             d = next;
+        }
+        const QString changed = QStringLiteral("变化");
+        for (std::size_t i = 0; i < changes.size();) {
+            std::size_t j = i;
+            while (j + 1 < changes.size() && changes[j + 1] - changes[j] <= 3)
+                ++j;
+            if (j == i) {
+                p.setPen(kAxis);
+                p.drawLine(changes[i], row.top() + 2, changes[i], row.bottom() - 2);
+            } else {
+                const QRect band(changes[i], row.top(), changes[j] - changes[i] + 1, row.height());
+                p.fillRect(band, QColor(255, 190, 110));
+                if (band.width() >= fm.horizontalAdvance(changed) + 4) {
+                    p.setPen(QColor(120, 60, 0));
+                    p.drawText(band, Qt::AlignCenter, changed);
+                }
+            }
+            i = j + 1;
         }
     }
 }

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <optional>
 #include <vector>
 
@@ -116,6 +117,18 @@ public:
     // source knows its rate.
     void setStartTime(std::optional<QDateTime> t) { startTime_ = std::move(t); }
     void setMarkers(std::vector<PlotMarker> markers); // sorted by scan here
+    // Scans [first, end) with nothing recorded, drawn as bands at least a
+    // pixel wide, so that a hole shows at any zoom.
+    void setHoles(std::vector<std::pair<int64_t, int64_t>> holes) { holes_ = std::move(holes); }
+    // Lanes: each shown channel in a band of its own, -5 .. +5 V (or the
+    // fitted volts) in each; else all over one another.
+    void setLanes(bool on) { lanes_ = on; }
+    bool lanes() const { return lanes_; }
+    // The time axis labelled with the wall clock (hh:mm:ss, the date where
+    // it changes) when the start time and rate are known.
+    void setClockAxis(bool on) { clockAxis_ = on; }
+    bool clockAxis() const { return clockAxis_; }
+    bool clockKnown() const;
     void setDigital(std::vector<PlotDigital> digital); // a strip when not empty
     // Cursors, in scans; none hides one.
     void setCursors(std::optional<double> a, std::optional<double> b);
@@ -176,6 +189,10 @@ private:
     void drawDigital(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
     int digitalHeight(const QRect &area) const;
     int yOfVolts(double volts, const QRect &r) const;
+    // Channel c's band in r (all of r unless lanes).
+    QRect laneOf(int channel, const QRect &r) const;
+    void drawHoles(QPainter &p, const QRect &r) const;
+    QString clockLabel(double seconds, double step, std::optional<QDate> &lastDate) const;
 
     const DataSource *source_ = nullptr;
     // Brought along to the source's end by render() when following.
@@ -190,6 +207,9 @@ private:
     std::optional<TimeAxis> axis_;
     std::optional<QDateTime> startTime_;
     std::vector<PlotMarker> markers_;
+    std::vector<std::pair<int64_t, int64_t>> holes_;
+    bool lanes_ = false;
+    bool clockAxis_ = false;
     std::vector<PlotDigital> digital_;
     std::optional<double> cursorA_, cursorB_;
     int quantum_ = 1;

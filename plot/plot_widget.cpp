@@ -112,16 +112,29 @@ QString PlotWidget::cursorText() const
     if (!cursorReadout_.valid)
         return {};
     const TimeAxis axis = renderer_->timeAxis();
-    QString text = QStringLiteral("Δt %1 %2").arg(QString::number(cursorReadout_.delta, 'g', 6), axis.unit);
+    const CursorReadout &r = cursorReadout_;
+    QString text = QStringLiteral("Δt %1 %2").arg(QString::number(r.delta, 'g', 6), axis.unit);
+    if (r.delta > 0)
+        text += QStringLiteral("  1/Δt %1 /%2").arg(QString::number(1.0 / r.delta, 'g', 6), axis.unit);
     const Calibration &cal = renderer_->calibration();
-    for (std::size_t c = 0; c < cursorReadout_.channels.size(); ++c) {
-        const RangeStats &s = cursorReadout_.channels[c];
-        text += QStringLiteral("  通道%1 ").arg(c + 1);
+    const auto at = [&cal](const std::vector<RangeStats> &v, std::size_t c) -> std::optional<double> {
+        if (c < v.size() && v[c].count > 0)
+            return cal.volts(v[c].mean);
+        return std::nullopt;
+    };
+    for (std::size_t c = 0; c < r.channels.size(); ++c) {
+        const RangeStats &s = r.channels[c];
+        text += QStringLiteral("\n通道%1 ").arg(c + 1);
+        const auto a = at(r.atA, c), b = at(r.atB, c);
+        text += QStringLiteral("A %1  B %2").arg(a ? voltsText(*a) : QStringLiteral("—"), b ? voltsText(*b) : QStringLiteral("—"));
+        if (a && b)
+            text += QStringLiteral("  ΔV %1").arg(voltsText(*b - *a));
         if (s.count <= 0)
-            text += QStringLiteral("无数据");
+            text += QStringLiteral("  之间无数据");
         else
-            text += QStringLiteral("最小 %1 最大 %2 均值 %3 RMS %4 V")
-                        .arg(voltsText(cal.volts(s.min)), voltsText(cal.volts(s.max)),
+            text += QStringLiteral("  峰峰 %1  最小 %2 最大 %3 均值 %4 RMS %5 V")
+                        .arg(voltsText(cal.volts(s.max) - cal.volts(s.min)),
+                             voltsText(cal.volts(s.min)), voltsText(cal.volts(s.max)),
                              voltsText(cal.volts(s.mean)), voltsText(cal.rmsVolts(s.mean, s.rms)));
     }
     return text;
@@ -182,6 +195,11 @@ void PlotWidget::updateCursorReadout()
         r.delta = static_cast<double>(r.last - r.first) / (axis.scansPerUnit > 0 ? axis.scansPerUnit : 1.0);
         if (stats_ && r.last > r.first)
             r.channels = stats_(r.first, r.last);
+        if (stats_) { // the samples under the cursors, as placed (A may be right of B)
+            const int64_t sa = std::llround(*a), sb = std::llround(*b);
+            r.atA = stats_(sa, sa + 1);
+            r.atB = stats_(sb, sb + 1);
+        }
     }
     const bool changed = r.valid || cursorReadout_.valid;
     cursorReadout_ = std::move(r);
@@ -206,6 +224,11 @@ void PlotWidget::paintEvent(QPaintEvent *event)
         p.setPen(QPen(QColor(0, 0, 0, 96), 1, Qt::DashLine));
         p.drawLine(x, r.top(), x, r.bottom());
     }
+    if (box_) {
+        p.setPen(QPen(QColor(0, 0, 160), 1, Qt::DashLine));
+        p.setBrush(QColor(0, 0, 160, 30));
+        p.drawRect(box_->normalized());
+    }
 }
 
 void PlotWidget::wheelEvent(QWheelEvent *event)
@@ -229,6 +252,10 @@ void PlotWidget::mousePressEvent(QMouseEvent *event)
     }
     if (event->button() != Qt::LeftButton)
         return;
+    if (event->modifiers() & Qt::ControlModifier) {
+        box_ = QRect(event->position().toPoint(), QSize(1, 1));
+        return;
+    }
     pressed_ = true;
     dragging_ = false;
     pressAt_ = event->position().toPoint();
@@ -237,6 +264,10 @@ void PlotWidget::mousePressEvent(QMouseEvent *event)
 void PlotWidget::mouseMoveEvent(QMouseEvent *event)
 {
     const QPoint at = event->position().toPoint();
+    if (box_) {
+        box_->setBottomRight(at);
+        update();
+    }
     if (pressed_) {
         if (!dragging_ && std::abs(at.x() - pressAt_.x()) >= kDragStart)
             dragging_ = true;
@@ -251,8 +282,33 @@ void PlotWidget::mouseMoveEvent(QMouseEvent *event)
     hoverAt(at.x());
 }
 
+void PlotWidget::zoomToBox(const QRect &box)
+{
+    const QRect b = box.normalized();
+    const QRect r = renderer_->plotRect(rect());
+    if (b.width() >= kDragStart)
+        renderer_->setRange(renderer_->scanAtX(b.left(), rect()), renderer_->scanAtX(b.right() + 1, rect()));
+    // The volts too, where the box is tall enough and one scale is shown.
+    if (b.height() >= kDragStart && !renderer_->lanes() && r.height() > 1) {
+        const auto voltsAt = [&](int y) {
+            const double f = static_cast<double>(r.bottom() - std::clamp(y, r.top(), r.bottom())) / (r.height() - 1);
+            return renderer_->voltsBottom() + f * (renderer_->voltsTop() - renderer_->voltsBottom());
+        };
+        const double lo = voltsAt(b.bottom()), hi = voltsAt(b.top());
+        if (hi - lo > 1e-3)
+            renderer_->setVoltsRange(lo, hi);
+    }
+    userMoved();
+}
+
 void PlotWidget::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::LeftButton && box_) {
+        const QRect box = *box_;
+        box_.reset();
+        zoomToBox(box);
+        return;
+    }
     if (event->button() != Qt::LeftButton || !pressed_)
         return;
     pressed_ = false;
@@ -293,6 +349,9 @@ void PlotWidget::keyPressEvent(QKeyEvent *event)
             renderer_->fitVoltsToVisible();
         else
             renderer_->resetVolts();
+        break;
+    case Qt::Key_L:
+        renderer_->setLanes(!renderer_->lanes());
         break;
     case Qt::Key_A:
     case Qt::Key_B:

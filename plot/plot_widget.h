@@ -9,6 +9,8 @@
 //   click                 cursor A;  shift-click or right click  cursor B
 //   A / B                 cursor A / B at the pointer;  Esc  no cursors
 //   Y                     volts fitted to what is visible / back to -5 .. +5 V
+//   Ctrl+drag             zoom to the box drawn
+//   L                     lanes (a band per channel) / all overlaid
 //
 // The owner gives it a source and, for the figures between the cursors, a
 // StatsFn; it learns what is under the pointer and between the cursors from
@@ -18,6 +20,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace adcard {
 
@@ -28,12 +31,14 @@ struct HoverReadout {
     std::vector<ColumnSummary> channels; // in codes; count 0: nothing there
 };
 
-// Between the cursors: Δt and per channel min, max, mean and RMS.
+// Between the cursors: Δt and per channel min, max, mean and RMS; at each
+// cursor, each channel's sample there.
 struct CursorReadout {
     bool valid = false; // both cursors set
     int64_t first = 0, last = 0;         // scans [first, last)
     double delta = 0;                    // in the time axis' units
     std::vector<RangeStats> channels;     // in codes; empty without a StatsFn
+    std::vector<RangeStats> atA, atB;     // the scan at A and at B; count 0: none there
 };
 
 class PlotWidget : public QWidget {
@@ -68,6 +73,7 @@ public:
     // Volts are written by `format` (three decimals and "." unless set).
     void setVoltsFormat(std::function<QString(double volts)> format) { format_ = std::move(format); }
     QString hoverText() const;
+    // One line for Δt and 1/Δt, then one per channel.
     QString cursorText() const;
     QString voltsText(double volts) const;
 
@@ -105,6 +111,7 @@ private:
     void userMoved();
     void updateCursorReadout();
     void updateHover();
+    void zoomToBox(const QRect &box);
 
     std::unique_ptr<PlotRenderer> own_;
     PlotRenderer *renderer_ = nullptr;
@@ -114,6 +121,8 @@ private:
     std::function<QString(double)> format_;
     double hoverX_ = -1;
     QPoint pressAt_;
+    // Ctrl+drag: the box being drawn, from where the button went down.
+    std::optional<QRect> box_;
     bool dragging_ = false;
     bool pressed_ = false;
 };

@@ -49,11 +49,13 @@ QList<KeyHelpRow> plotKeyHelp()
     return {
         {QStringLiteral("滚轮 / + −"), QStringLiteral("放大、缩小（以指针 / 中央为准）")},
         {QStringLiteral("拖动 / ← →"), QStringLiteral("平移")},
+        {QStringLiteral("Ctrl+拖动"), QStringLiteral("框选放大（时间和电压）")},
         {QStringLiteral("Home"), QStringLiteral("显示全部，电压恢复 −5 … +5 V")},
         {QStringLiteral("Y"), QStringLiteral("电压适配可见部分 / 恢复 −5 … +5 V")},
         {QStringLiteral("单击 / A"), QStringLiteral("光标A（A：在指针处）")},
         {QStringLiteral("右击、Shift+单击 / B"), QStringLiteral("光标B（B：在指针处）")},
         {QStringLiteral("Esc"), QStringLiteral("清除光标")},
+        {QStringLiteral("L"), QStringLiteral("分道（每个通道一道）/ 叠加")},
         {QStringLiteral("F1"), QStringLiteral("本页")},
     };
 }

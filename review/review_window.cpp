@@ -8,6 +8,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QToolButton>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -118,7 +122,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     summaries_->setMaximumWidth(200);
     summaries_->hide();
     auto *keys = new QLabel(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Home 全部　Y 适配电压　"
-                                           "N/P 下一个/上一个标记　单击 光标A　右击 光标B　Esc 清除光标　F1 帮助"),
+                                           "N/P 下一个/上一个标记　]/[ 空洞　Ctrl+拖动 框选　L 分道　T 时钟　F1 帮助"),
                             this);
     keys->setEnabled(false);
     auto *help = new QAction(this);
@@ -128,6 +132,9 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
             {QStringLiteral("N / P"), QStringLiteral("下一个 / 上一个标记（居中，缩放不变）")},
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
             {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记、A–B 频谱")},
+            {QStringLiteral("] / ["), QStringLiteral("下一个 / 上一个缺失（空洞）")},
+            {QStringLiteral("Ctrl+G"), QStringLiteral("转到日期和时间")},
+            {QStringLiteral("T"), QStringLiteral("时间轴：时钟时间 / 自开始的秒数")},
             {QStringLiteral("↑ / ↓（运行列表）"), QStringLiteral("选择运行")},
         };
         showKeyHelp(this, rows + plotKeyHelp());
@@ -138,6 +145,50 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     top->addWidget(csv);
     top->addWidget(png);
     top->addWidget(summaries_);
+    // Finding the way in a long run: its markers, a time, its holes; lanes
+    // and the wall clock for a day's overview.
+    markerList_ = new QComboBox(this);
+    markerList_->setObjectName(QStringLiteral("markerList"));
+    markerList_->setToolTip(QStringLiteral("标记：选择一个以居中显示 (N/P 下一个/上一个)"));
+    markerList_->setFocusPolicy(Qt::NoFocus);
+    markerList_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    markerList_->setMinimumContentsLength(16);
+    connect(markerList_, &QComboBox::activated, this, [this](int index) {
+        const QVariant scan = markerList_->itemData(index);
+        if (scan.isValid())
+            centreOn(scan.toDouble());
+    });
+    top->addWidget(markerList_);
+    const auto addKey = [this, top](const QString &text, const QKeySequence &key, const QString &tip, bool checkable,
+                                    auto &&act) {
+        auto *action = new QAction(text, this);
+        action->setShortcut(key);
+        action->setToolTip(tip);
+        action->setCheckable(checkable);
+        addAction(action);
+        if (checkable) {
+            connect(action, &QAction::toggled, this, act);
+            auto *button = new QToolButton(this);
+            button->setDefaultAction(action);
+            button->setFocusPolicy(Qt::NoFocus);
+            top->addWidget(button);
+        } else {
+            connect(action, &QAction::triggered, this, act);
+        }
+        return action;
+    };
+    addKey(QStringLiteral("分道"), QKeySequence(Qt::Key_L), QStringLiteral("每个通道一道 / 叠加 (L)"), true, [this](bool on) {
+        plot_->renderer().setLanes(on);
+        plot_->refresh();
+    });
+    addKey(QStringLiteral("时钟"), QKeySequence(Qt::Key_T), QStringLiteral("时间轴：时钟时间 / 自开始的秒数 (T)"), true,
+           [this](bool on) {
+               plot_->renderer().setClockAxis(on);
+               plot_->refresh();
+           });
+    addKey(QStringLiteral("转到时间…"), QKeySequence(QStringLiteral("Ctrl+G")), QString(), false, [this] { askTime(); });
+    addKey(QString(), QKeySequence(Qt::Key_BracketRight), QString(), false, [this] { jumpToHole(1); });
+    addKey(QString(), QKeySequence(Qt::Key_BracketLeft), QString(), false, [this] { jumpToHole(-1); });
     legend_ = new QHBoxLayout;
     top->addLayout(legend_);
     top->addStretch(1);
@@ -176,9 +227,10 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     readout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     delta_ = new QLabel(this);
     stats_ = new QTableWidget(this);
-    stats_->setColumnCount(4);
-    stats_->setHorizontalHeaderLabels({QStringLiteral("最小 (V)"), QStringLiteral("最大 (V)"),
-                                       QStringLiteral("平均 (V)"), QStringLiteral("RMS (V)")});
+    stats_->setColumnCount(8);
+    stats_->setHorizontalHeaderLabels({QStringLiteral("最小 (V)"), QStringLiteral("最大 (V)"), QStringLiteral("平均 (V)"),
+                                       QStringLiteral("RMS (V)"), QStringLiteral("峰峰 (V)"), QStringLiteral("A (V)"),
+                                       QStringLiteral("B (V)"), QStringLiteral("ΔV B−A")});
     stats_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stats_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     stats_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -308,6 +360,13 @@ void ReviewWindow::showRunDetails()
         r.setStartTime(startNs > 0 ? std::optional(QDateTime::fromMSecsSinceEpoch(startNs / 1000000)) : std::nullopt);
     }
     std::sort(markerScans_.begin(), markerScans_.end());
+    markerList_->clear();
+    const double rate = run_ ? run_->scansPerSecond() : 0;
+    for (const PlotMarker &m : markers)
+        markerList_->addItem(QStringLiteral("%1 %2").arg(secondsText(static_cast<double>(m.scan), rate), m.text),
+                             static_cast<double>(m.scan));
+    markerList_->setPlaceholderText(markers.empty() ? QStringLiteral("没有标记") : QStringLiteral("标记 (%1)").arg(markers.size()));
+    markerList_->setCurrentIndex(-1);
     r.setMarkers(std::move(markers));
     showDigital();
     plot_->refresh();
@@ -327,6 +386,16 @@ void ReviewWindow::showDigital()
             digital.push_back({d.scan, static_cast<uint16_t>(d.port0), static_cast<uint16_t>(d.port1)});
     }
     plot_->renderer().setDigital(std::move(digital));
+    // The holes of the view, so that each shows however narrow.
+    std::vector<std::pair<int64_t, int64_t>> holes;
+    if (run_) {
+        int64_t total = 0;
+        for (const ScanGap &g : run_->gaps(static_cast<int64_t>(std::floor(r.first())),
+                                           static_cast<int64_t>(std::ceil(r.last())),
+                                           static_cast<std::size_t>(std::max(1, 2 * plot_->width())), total))
+            holes.emplace_back(g.first, g.end);
+    }
+    plot_->renderer().setHoles(std::move(holes));
     plot_->update();
 }
 
@@ -335,6 +404,108 @@ bool ReviewWindow::inOwnLoop() const
     const auto dialogs = findChildren<QDialog *>();
     return ownLoops_ > 0 ||
            std::any_of(dialogs.begin(), dialogs.end(), [](const QDialog *d) { return d->isVisible() && d->isModal(); });
+}
+
+void ReviewWindow::centreOn(double scan)
+{
+    const PlotRenderer &r = plot_->renderer();
+    const double half = (r.last() - r.first()) / 2;
+    plot_->renderer().setRange(scan - half, scan + half);
+    showDigital();
+    plot_->refresh();
+}
+
+bool ReviewWindow::jumpToHole(int direction)
+{
+    if (!run_)
+        return false;
+    const PlotRenderer &r = plot_->renderer();
+    const auto centre = static_cast<int64_t>(std::llround((r.first() + r.last()) / 2));
+    const int64_t end = run_->scanCount();
+    int64_t total = 0;
+    if (direction > 0) {
+        const auto next = run_->gaps(centre + 1, end, 1, total);
+        if (next.empty())
+            return false;
+        centreOn(static_cast<double>(next.front().first));
+        return true;
+    }
+    // The last hole before the centre: windows growing back from it, each
+    // read to its end a few thousand holes at a time.
+    for (int64_t reach = std::max<int64_t>(1, static_cast<int64_t>(r.last() - r.first()));; reach *= 8) {
+        int64_t lo = std::max<int64_t>(0, centre - reach);
+        std::optional<int64_t> last;
+        for (;;) {
+            const auto some = run_->gaps(lo, centre, 4096, total);
+            if (some.empty())
+                break;
+            last = some.back().first;
+            if (std::ssize(some) >= total || some.back().first <= lo)
+                break;
+            lo = some.back().first;
+        }
+        if (last && *last < centre) {
+            centreOn(static_cast<double>(*last));
+            return true;
+        }
+        if (centre - reach <= 0)
+            return false;
+    }
+}
+
+bool ReviewWindow::goToTime(const QDateTime &when)
+{
+    if (!run_ || run_->scansPerSecond() <= 0 || run_->info().startTimeNs <= 0 || !when.isValid())
+        return false;
+    const double seconds = static_cast<double>(when.toMSecsSinceEpoch() - run_->info().startTimeNs / 1000000) / 1000.0;
+    const double scan = seconds * run_->scansPerSecond();
+    if (scan < 0 || scan > static_cast<double>(run_->scanCount()))
+        return false;
+    centreOn(scan);
+    return true;
+}
+
+void ReviewWindow::askTime()
+{
+    if (!run_ || run_->scansPerSecond() <= 0 || run_->info().startTimeNs <= 0) {
+        say(QStringLiteral("该运行没有开始时间或采样率，无法按时间定位"), true);
+        return;
+    }
+    const OwnLoop loop(*this);
+    const PlotRenderer &r = plot_->renderer();
+    const QDateTime start = QDateTime::fromMSecsSinceEpoch(run_->info().startTimeNs / 1000000);
+    const QDateTime now = start.addMSecs(static_cast<qint64>((r.first() + r.last()) / 2 / run_->scansPerSecond() * 1000.0));
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        this, QStringLiteral("转到时间"),
+        QStringLiteral("日期和时间（yyyy-MM-dd HH:mm:ss），或只写时间（HH:mm:ss[.zzz]）："), QLineEdit::Normal,
+        now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), &ok);
+    if (!ok || closing_)
+        return;
+    const QString t = text.trimmed();
+    QDateTime when;
+    for (const QString &format : {QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"), QStringLiteral("yyyy-MM-dd HH:mm:ss"),
+                                  QStringLiteral("yyyy-MM-dd HH:mm")})
+        if (!when.isValid())
+            when = QDateTime::fromString(t, format);
+    if (!when.isValid()) {
+        // A time alone: on the run's first day that has it after the start.
+        QTime time;
+        for (const QString &format : {QStringLiteral("HH:mm:ss.zzz"), QStringLiteral("HH:mm:ss"), QStringLiteral("HH:mm")})
+            if (!time.isValid())
+                time = QTime::fromString(t, format);
+        if (time.isValid()) {
+            when = QDateTime(start.date(), time);
+            if (when < start)
+                when = when.addDays(1);
+        }
+    }
+    if (!when.isValid())
+        say(QStringLiteral("无法识别的时间：%1").arg(t), true);
+    else if (!goToTime(when))
+        say(QStringLiteral("%1 不在该运行之内").arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))), true);
+    else
+        say({}, false);
 }
 
 void ReviewWindow::closeEvent(QCloseEvent *event)
@@ -495,22 +666,36 @@ void ReviewWindow::updateStats()
         rows << QStringLiteral("通道%1").arg(ch + 1);
     stats_->setVerticalHeaderLabels(rows);
     const double rate = run_ ? run_->scansPerSecond() : 0;
-    delta_->setText(c.valid ? QStringLiteral("A–B %1 … %2　Δt = %3")
-                                  .arg(secondsText(static_cast<double>(c.first), rate),
-                                       secondsText(static_cast<double>(c.last), rate),
-                                       secondsText(static_cast<double>(c.last - c.first), rate))
-                            : QStringLiteral("单击放置光标A，右击放置光标B"));
+    QString delta = QStringLiteral("单击放置光标A，右击放置光标B");
+    if (c.valid) {
+        delta = QStringLiteral("A–B %1 … %2　Δt = %3")
+                    .arg(secondsText(static_cast<double>(c.first), rate),
+                         secondsText(static_cast<double>(c.last), rate),
+                         secondsText(static_cast<double>(c.last - c.first), rate));
+        if (rate > 0 && c.last > c.first)
+            delta += QStringLiteral("　1/Δt = %1 Hz").arg(rate / static_cast<double>(c.last - c.first), 0, 'g', 6);
+    }
+    delta_->setText(delta);
     // Exactly its rows: the plot takes the rest.
     stats_->setFixedHeight(stats_->horizontalHeader()->sizeHint().height() +
                            channels * stats_->verticalHeader()->defaultSectionSize() + 2 * stats_->frameWidth());
     for (int ch = 0; ch < channels; ++ch) {
         const auto k = static_cast<std::size_t>(ch);
         const RangeStats s = c.valid && k < c.channels.size() ? c.channels[k] : RangeStats{};
+        const auto at = [&](const std::vector<RangeStats> &v) -> std::optional<double> {
+            if (c.valid && k < v.size() && v[k].count > 0)
+                return v[k].mean;
+            return std::nullopt;
+        };
+        const auto a = at(c.atA), b = at(c.atB);
         const QString pending = c.valid && statsPending_ ? QStringLiteral("生成摘要中…") : QString();
-        const QStringList cells = s.count == 0 ? QStringList{pending, pending, pending, pending}
-                                               : QStringList{volts(cal, s.min), volts(cal, s.max), volts(cal, s.mean),
-                                                             QString::number(cal.rmsVolts(s.mean, s.rms), 'f', 4)};
-        for (int col = 0; col < 4; ++col) {
+        QStringList cells = s.count == 0 ? QStringList{pending, pending, pending, pending, pending}
+                                         : QStringList{volts(cal, s.min), volts(cal, s.max), volts(cal, s.mean),
+                                                       QString::number(cal.rmsVolts(s.mean, s.rms), 'f', 4),
+                                                       QString::number(cal.volts(s.max) - cal.volts(s.min), 'f', 4)};
+        cells += {a ? volts(cal, *a) : QString(), b ? volts(cal, *b) : QString(),
+                  a && b ? QString::number(cal.volts(*b) - cal.volts(*a), 'f', 4) : QString()};
+        for (int col = 0; col < cells.size(); ++col) {
             auto *item = new QTableWidgetItem(cells[col]);
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             stats_->setItem(ch, col, item);

@@ -10,6 +10,8 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
+class QDateTime;
 class QHBoxLayout;
 class QImage;
 class QLabel;
@@ -49,6 +51,14 @@ public:
     // Centres the next (+1) or previous (-1) marker, keeping the zoom
     // (keys N and P); false when there is none that way.
     bool jumpToMarker(int direction);
+    // Centres the next (+1) or previous (-1) hole (keys ] and [), keeping
+    // the zoom; false when there is none that way.
+    bool jumpToHole(int direction);
+    // Centres the scan at wall-clock `when`, keeping the zoom; false when
+    // the run does not reach it.
+    bool goToTime(const QDateTime &when);
+    // Centres `scan`, keeping the zoom.
+    void centreOn(double scan);
     // Takes in what a recorder flushed since (a file still being written).
     void refresh();
     // The scans a CSV export writes now: [first, last).
@@ -81,6 +91,7 @@ private:
     void pollSummaries();
     void say(const QString &text, bool problem);
     void askCsv();
+    void askTime();
     // The plot as exported: with a title and the channels' colours.
     QImage titledPicture() const;
     void askPng();
@@ -99,6 +110,7 @@ private:
     QLabel *message_ = nullptr;
     QProgressBar *summaries_ = nullptr;
     QCheckBox *follow_ = nullptr;
+    QComboBox *markerList_ = nullptr;
     QHBoxLayout *legend_ = nullptr;
     QTimer *followTimer_ = nullptr;
     QTimer *summaryTimer_ = nullptr;
