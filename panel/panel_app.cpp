@@ -377,7 +377,18 @@ bool PanelProgram::recordingInto(const QString &path) const
 void PanelProgram::reviewElsewhere(const QString &path, QWidget *over)
 {
     auto process = std::make_unique<QProcess>();
-    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    // A file it cannot show (a run with no blocks yet, say) ends it at once
+    // with one line saying why: said here, where the operator asked.
+    QObject::connect(process.get(), &QProcess::finished, process.get(),
+                     [p = process.get(), at = QPointer<QWidget>(over), path](int code, QProcess::ExitStatus how) {
+                         const QString why = QString::fromLocal8Bit(p->readAllStandardError()).trimmed();
+                         if (how == QProcess::NormalExit && code == kExitUsage && at)
+                             QTimer::singleShot(0, at, [at, path, why] {
+                                 QMessageBox::warning(at, ReviewWindow::windowName(),
+                                                      QStringLiteral("无法打开记录 %1：\n%2").arg(path, why));
+                             });
+                     });
     process->start(reviewProgram_.isEmpty() ? QCoreApplication::applicationFilePath() : reviewProgram_,
                    {QStringLiteral("--open"), path});
     if (!process->waitForStarted(5000)) {
