@@ -43,7 +43,7 @@ void BM_RenderFullRing(benchmark::State &state)
     NoDriver driver;
     DllDef dll(driver);
     fillRing(dll, true);
-    HistoryPlot plot(dll);
+    HistoryPlot plot;
     for (int c = 0; c < kPlotChannels; ++c)
         plot.setChannelVisible(c, state.range(0) != 0);
     plot.historyStarted(dll.settings);
@@ -76,7 +76,7 @@ void BM_TickStrip(benchmark::State &state)
     NoDriver driver;
     DllDef dll(driver);
     fillRing(dll, false);
-    HistoryPlot plot(dll);
+    HistoryPlot plot;
     plot.historyStarted(dll.settings);
     QImage image(800, 400, QImage::Format_ARGB32_Premultiplied);
     int shift = 0;

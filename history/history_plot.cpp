@@ -5,9 +5,10 @@
 
 namespace adcard {
 
-HistoryPlot::HistoryPlot(const DllDef &dll) : dll_(dll)
+HistoryPlot::HistoryPlot(const LiveRingFeed *feed) : feed_(feed)
 {
-    reshape(dll.settings);
+    if (feed_)
+        reshape(feed_->settings());
     renderer_.setSource(&live_);
     renderer_.setFollowing(true);
 }
@@ -71,31 +72,10 @@ void HistoryPlot::setPaused(bool paused)
 
 void HistoryPlot::catchUp()
 {
-    // Read once, as the window opens: from here on only copies are drawn.
-    const AcqSettings &s = dll_.settings;
-    const int64_t samples = int64_t{s.ScansPerBlock} * s.ChannelCount;
-    const int32_t ringPos = dll_.RingPos;
-    if (samples <= 0 || samples > INT32_MAX || s.RingBlocks <= 0 ||
-        static_cast<int64_t>(dll_.HistoryRing.size()) < samples * s.RingBlocks || ringPos < 0 ||
-        ringPos % samples != 0 || ringPos / samples >= s.RingBlocks)
+    if (!feed_ || !feed_->source().shaped())
         return;
-    const auto slotData = [&](int slot) {
-        return std::span<const int16_t>(dll_.HistoryRing.data() + static_cast<std::ptrdiff_t>(slot) * samples,
-                                        static_cast<std::size_t>(samples));
-    };
-    const int newest = static_cast<int>((ringPos / samples + s.RingBlocks - 1) % s.RingBlocks);
-    int blocks = 0;
-    while (blocks < s.RingBlocks) {
-        const auto block = slotData((newest - blocks + s.RingBlocks) % s.RingBlocks);
-        if (std::all_of(block.begin(), block.end(), [](int16_t v) { return v == 0; }))
-            break;
-        ++blocks;
-    }
-    reshape(s);
-    for (int b = blocks - 1; b >= 0; --b)
-        live_.add(blocks - b, slotData((newest - b + s.RingBlocks) % s.RingBlocks));
-    live_.publish();
-    caughtUp_ = blocks > 0;
+    reshape(feed_->settings());
+    live_ = feed_->source();
     if (!paused_)
         renderer_.setSource(&live_);
 }
@@ -117,7 +97,6 @@ void HistoryPlot::historyStarted(const AcqSettings &settings)
         markers_.clear();
         renderer_.setMarkers({});
     }
-    caughtUp_ = false;
     reshape(settings);
     if (paused_)
         return; // the held picture stays until the pause ends
@@ -127,11 +106,6 @@ void HistoryPlot::historyStarted(const AcqSettings &settings)
 
 void HistoryPlot::blockStored(const StoredBlock &block)
 {
-    if (caughtUp_) {
-        // The blocks taken from the ring were the ones just before this one.
-        live_.renumber(block.handedOver - 1 - live_.publishedBlocks());
-        caughtUp_ = false;
-    }
     live_.add(block.handedOver, block.samples);
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 // The history ring as waveforms, without widgets: the hook copies each block
-// handed over into a LiveRingSource, and a PlotRenderer draws it; the ring
-// itself is read only once, by a plot that starts observing mid-history.
+// handed over into a LiveRingSource, and a PlotRenderer draws it; a plot that
+// starts observing mid-history starts from a copy of the ring's feed.
 // What is drawn follows the ring at the end of each tick that stored a
 // block, oldest at the left and newest at the right, or is held (paused)
 // while the acquisition goes on.
 #include "acquisition/block_hook.h"
-#include "acquisition/dlldef.h"
+#include "history/live_ring_feed.h"
 #include "plot/live_ring_source.h"
 #include "plot/plot_renderer.h"
 
@@ -26,7 +26,9 @@ inline constexpr int kPlotChannels = 4;
 
 class HistoryPlot final : public BlockHook {
 public:
-    explicit HistoryPlot(const DllDef &dll);
+    // `feed`: the ring as the hook fed it since the first Start, for
+    // catchUp(); not owned.
+    explicit HistoryPlot(const LiveRingFeed *feed = nullptr);
 
     // Called when what render() would draw has changed. `shift` > 0: only
     // by that many pixels moving left inside plotRect(area) for a plot last
@@ -83,9 +85,8 @@ public:
     // the last picture and the copy's reductions.
     std::size_t heapBytes() const { return renderer_.heapBytes() + live_.reductionBytes(); }
 
-    // For a plot that starts observing mid-history: takes the run of slots
-    // back from the newest that are not all zero as this history's blocks,
-    // until the next stored block says how many there are.
+    // For a plot that starts observing mid-history: takes what the ring's
+    // feed holds as this history's blocks.
     void catchUp();
 
     // BlockHook
@@ -98,12 +99,11 @@ private:
     void reshape(const AcqSettings &s);
     void notify(int shift);
 
-    const DllDef &dll_;
+    const LiveRingFeed *feed_;
     LiveRingSource live_;
     LiveRingSource held_; // what a paused plot shows
     PlotRenderer renderer_;
     bool paused_ = false;
-    bool caughtUp_ = false;      // numbered from 1 until the next block says
     int64_t generation_ = 0;     // Starts seen
     bool seconds_ = false;
     AcqSettings shape_;

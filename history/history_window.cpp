@@ -57,8 +57,8 @@ QString driverStatusText(const DriverStatus &status)
     return QStringLiteral("驱动库尚未打开");
 }
 
-HistoryWindow::HistoryWindow(const DllDef &dll, HistorySources sources, QWidget *parent)
-    : QWidget(parent), plot_(dll), sources_(std::move(sources))
+HistoryWindow::HistoryWindow(const LiveRingFeed &feed, HistorySources sources, QWidget *parent)
+    : QWidget(parent), plot_(&feed), sources_(std::move(sources))
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("历史波形"));

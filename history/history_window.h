@@ -37,7 +37,8 @@ class HistoryWindow final : public QWidget, public BlockHook {
     Q_OBJECT
 
 public:
-    HistoryWindow(const DllDef &dll, HistorySources sources, QWidget *parent = nullptr);
+    // `feed`: the ring as the hook fed it since the first Start; not owned.
+    HistoryWindow(const LiveRingFeed &feed, HistorySources sources, QWidget *parent = nullptr);
     ~HistoryWindow() override;
 
     HistoryPlot &plot() { return plot_; }

@@ -5,6 +5,7 @@
 #include "driver/loader.h"
 #include "panel/driver_problem.h"
 #include "history/history_window.h"
+#include "history/live_ring_feed.h"
 #include "panel/command_line.h"
 #include "panel/frm_multibuf.h"
 #include "panel/panel_style.h"
@@ -170,6 +171,8 @@ PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options
         loader_->setFailureSink([this](const DriverFailure &f) { driverFailed(f); });
     }
     window_->load();
+    ringFeed_ = std::make_unique<LiveRingFeed>(dll_->settings);
+    window_->acquisition().addBlockHook(*ringFeed_);
     window_->show();
     events_ = std::make_unique<PanelEvents>(*this);
     if (options.history)
@@ -254,7 +257,7 @@ HistoryWindow &PanelProgram::openHistory()
         if (loader_)
             sources.driver = [this] { return driverStatus(*loader_); };
         sources.decimalSeparator = window_->acquisition().decimalSeparator();
-        history_ = std::make_unique<HistoryWindow>(*dll_, std::move(sources));
+        history_ = std::make_unique<HistoryWindow>(*ringFeed_, std::move(sources));
         placeBeside(*history_, *window_);
         window_->acquisition().addBlockHook(*history_);
         // The recording owns its controls and status; the window only shows them.

@@ -22,6 +22,7 @@ class DriverBackend;
 class FrmMultiBuf;
 class RecordingControl;
 class HistoryWindow;
+class LiveRingFeed;
 class ReviewWindow;
 class UnattendedRun;
 struct DllDef;
@@ -108,6 +109,9 @@ private:
 
     std::unique_ptr<DriverBackend> loader_;
     std::unique_ptr<DllDef> dll_;
+    // The ring as the hook hands it over, for a history window opened later.
+    // Before the panel: it stays while the acquisition may still call it.
+    std::unique_ptr<LiveRingFeed> ringFeed_;
     std::unique_ptr<FrmMultiBuf> window_;
     // After the panel: goes first, while the acquisition it observes still exists.
     std::unique_ptr<HistoryWindow> history_;

@@ -15,16 +15,6 @@ template <typename T> void refill(std::vector<T> &v, std::size_t n, T value)
     std::fill(v.begin(), v.end(), value);
 }
 
-// Moves slot s's entries (each `chunk` long) to slot (s + by) % nslots.
-template <typename T> void rotateSlots(std::vector<T> &v, int nslots, int by)
-{
-    if (v.empty() || by == 0)
-        return;
-    const std::size_t chunk = v.size() / static_cast<std::size_t>(nslots);
-    std::rotate(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(chunk * static_cast<std::size_t>(nslots - by)),
-                v.end());
-}
-
 } // namespace
 
 void LiveRingSource::reset(int channels, int32_t scansPerBlock, int ringBlocks)
@@ -96,26 +86,6 @@ void LiveRingSource::add(int64_t handedOver, std::span<const int16_t> samples)
             bsum[c] += gsum[c];
         }
     }
-}
-
-void LiveRingSource::renumber(int64_t delta)
-{
-    if (!shaped() || delta == 0)
-        return;
-    for (int64_t &o : owner_)
-        if (o > 0)
-            o += delta;
-    added_ += delta;
-    published_ += delta;
-    const int by = static_cast<int>(((delta % slots_) + slots_) % slots_);
-    rotateSlots(owner_, slots_, by);
-    rotateSlots(raw_, slots_, by);
-    rotateSlots(groupMin_, slots_, by);
-    rotateSlots(groupMax_, slots_, by);
-    rotateSlots(groupSum_, slots_, by);
-    rotateSlots(blockMin_, slots_, by);
-    rotateSlots(blockMax_, slots_, by);
-    rotateSlots(blockSum_, slots_, by);
 }
 
 int LiveRingSource::slotOf(int64_t block) const

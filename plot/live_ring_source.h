@@ -30,9 +30,6 @@ public:
     void add(int64_t handedOver, std::span<const int16_t> samples);
     // Shows what was added up to the newest block added.
     void publish() { published_ = added_; }
-    // Renumbers every block kept by `delta` (a history caught up from the
-    // ring before it knew how many blocks had been handed over).
-    void renumber(int64_t delta);
 
     int64_t publishedBlocks() const { return published_; }
     // Blocks published and still kept, at most the ring's.

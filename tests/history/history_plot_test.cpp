@@ -1,6 +1,7 @@
 // The plot drawn into an image: traces at the heights of their codes, only
 // the blocks of the current history, oldest at the left.
 #include "history/history_plot.h"
+#include "history/live_ring_feed.h"
 #include "tests/support/mock_driver.h"
 #include "tests/support/row_name.h"
 
@@ -33,6 +34,7 @@ protected:
     void start()
     {
         dll.HistoryRing.assign(kBlockSamples * kSlots + 1, 0);
+        feed.historyStarted(dll.settings);
         plot.historyStarted(dll.settings);
     }
     // Stores one block of constant channels at RingPos, as a tick does.
@@ -44,10 +46,17 @@ protected:
                 dll.HistoryRing[static_cast<std::size_t>(slot * kBlockSamples + k * kChannels + c)] = codes[c];
         ++handedOver;
         // The plot keeps its own copy of what the hook hands over.
-        plot.blockStored({{dll.HistoryRing.data() + slot * kBlockSamples, kBlockSamples}, slot, handedOver, handedOver});
+        const StoredBlock block{{dll.HistoryRing.data() + slot * kBlockSamples, kBlockSamples}, slot, handedOver,
+                                handedOver};
+        feed.blockStored(block);
+        plot.blockStored(block);
         dll.RingPos = (dll.RingPos + kBlockSamples) % (kBlockSamples * kSlots);
     }
-    void endTick(int stored = 1) { plot.tickEnded({1, 0, dll.RingPos, stored}); }
+    void endTick(int stored = 1)
+    {
+        feed.tickEnded({1, 0, dll.RingPos, stored});
+        plot.tickEnded({1, 0, dll.RingPos, stored});
+    }
     QImage draw() const
     {
         QImage img(800, 400, QImage::Format_RGB32);
@@ -77,7 +86,8 @@ protected:
 
     ::testing::NiceMock<testing::MockDriver> driver;
     DllDef dll{driver};
-    HistoryPlot plot{dll};
+    LiveRingFeed feed; // the panel's, fed from the first Start
+    HistoryPlot plot{&feed};
     int64_t handedOver = 0;
 };
 
@@ -164,12 +174,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, WrappedRing,
                                            WrapRow{"wrapped_by_three", 23}),
                          kRowName);
 
-TEST_F(Plot, OpenedMidHistoryItTakesTheNonZeroSlotsBeforeRingPos)
+TEST_F(Plot, OpenedMidHistoryItStartsFromTheFeedsCopy)
 {
     for (int i = 0; i < 3; ++i)
         store({static_cast<int16_t>(1000 + 500 * i), 2048, 2048, 2048});
     endTick(3);
-    HistoryPlot late(dll);
+    HistoryPlot late(&feed);
     late.catchUp();
     EXPECT_EQ(late.blocksShown(), 3);
     EXPECT_EQ(late.samplesAtColumn(799, 800).value()[0], 2000);
