@@ -8,6 +8,8 @@
 #include "recording/recording_reader_impl.h"
 
 #include "recording/format.h"
+#include "recording/format1_summariser.h"
+#include "recording/reading_support.h"
 #include "recording/run_pyramid.h"
 #include "recording/timestamp.h"
 
@@ -31,7 +33,8 @@
 
 namespace adcard {
 
-namespace {
+namespace reading {
+
 
 constexpr int kMaxChannels = 64;
 constexpr int64_t kMaxScansPerBlock = int64_t{1} << 20;
@@ -53,286 +56,6 @@ constexpr int64_t kEntryBlock = 1024;  // entries per cached block
 constexpr int64_t kRawBytes = 2 << 20; // raw samples kept: a frame of narrow columns
 
 using Quiet = format::QuietErrors;
-
-// The reader keeps what it read in blocks of its own; HDF5's chunk cache
-// (1 MiB a dataset by default) would only hold a second copy.
-Hid openDataset(hid_t where, const char *name, std::size_t chunkCache = 64 << 10)
-{
-    if (H5Lexists(where, name, H5P_DEFAULT) <= 0)
-        return {};
-    const Hid dapl(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
-    H5Pset_chunk_cache(dapl.get(), 521, chunkCache, 1.0);
-    return Hid(H5Dopen2(where, name, dapl.get()), H5Dclose);
-}
-
-// The value of a one-element numeric attribute.
-std::optional<double> attrNumber(hid_t obj, const char *name)
-{
-    if (H5Aexists(obj, name) <= 0)
-        return std::nullopt;
-    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
-    const Hid space(H5Aget_space(attr.get()), H5Sclose);
-    const Hid type(H5Aget_type(attr.get()), H5Tclose);
-    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1)
-        return std::nullopt;
-    const H5T_class_t cls = H5Tget_class(type.get());
-    if (cls != H5T_INTEGER && cls != H5T_FLOAT)
-        return std::nullopt;
-    double v = 0;
-    if (H5Aread(attr.get(), H5T_NATIVE_DOUBLE, &v) < 0 || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
-
-std::optional<int64_t> attrInt(hid_t obj, const char *name, int64_t lo, int64_t hi)
-{
-    const auto v = attrNumber(obj, name);
-    if (!v || *v < double(lo) || *v > double(hi) || *v != std::floor(*v))
-        return std::nullopt;
-    return int64_t(*v);
-}
-
-std::string attrText(hid_t obj, const char *name)
-{
-    if (H5Aexists(obj, name) <= 0)
-        return {};
-    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
-    const Hid space(H5Aget_space(attr.get()), H5Sclose);
-    const Hid type(H5Aget_type(attr.get()), H5Tclose);
-    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
-        H5Tget_class(type.get()) != H5T_STRING)
-        return {};
-    const Hid mem(H5Tcopy(type.get()), H5Tclose); // in its own character set
-    if (H5Tis_variable_str(type.get()) > 0) {
-        char *value = nullptr;
-        if (H5Aread(attr.get(), mem.get(), &value) < 0 || !value)
-            return {};
-        std::string out(value);
-        H5free_memory(value);
-        return out;
-    }
-    const std::size_t size = H5Tget_size(type.get());
-    if (size == 0 || size > 4096)
-        return {};
-    std::string out(size + 1, '\0');
-    H5Tset_size(mem.get(), size + 1);
-    H5Tset_strpad(mem.get(), H5T_STR_NULLTERM);
-    if (H5Aread(attr.get(), mem.get(), out.data()) < 0)
-        return {};
-    out.resize(std::strlen(out.c_str()));
-    return out;
-}
-
-// The codes' conversion to volts that `obj` states; the panel's where it
-// states none, or one that converts nothing.
-Calibration calibrationOf(hid_t obj)
-{
-    const auto offset = attrNumber(obj, format::kVoltsOffset);
-    const auto scale = attrNumber(obj, format::kVoltsScale);
-    if (!offset || !scale || *scale == 0.0 || std::fabs(*offset) > 1e9 || std::fabs(*scale) > 1e9)
-        return kPanelCalibration;
-    return {*offset, *scale};
-}
-
-// Extent of a dataset of rank `rank`; nullopt for another rank.
-std::optional<std::vector<hsize_t>> extent(hid_t dset, int rank)
-{
-    const Hid space(H5Dget_space(dset), H5Sclose);
-    if (!space.valid() || H5Sget_simple_extent_ndims(space.get()) != rank)
-        return std::nullopt;
-    std::vector<hsize_t> dims(static_cast<std::size_t>(rank));
-    if (H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr) < 0)
-        return std::nullopt;
-    return dims;
-}
-
-hsize_t length(hid_t dset)
-{
-    const auto dims = extent(dset, 1);
-    return dims ? (*dims)[0] : 0;
-}
-
-// A compound for reading the named members that the file's type has, each
-// converted to `memType` at `offset`.
-class Fields {
-public:
-    Fields(hid_t dset, std::size_t size)
-        : file_(H5Dget_type(dset), H5Tclose), mem_(H5Tcreate(H5T_COMPOUND, size), H5Tclose)
-    {
-    }
-    // The file's member `name`, if it is of class `cls` (and, for arrays,
-    // one-dimensional with `dim` elements; for text, `dim` bytes with the
-    // terminating zero, `memType` unused).
-    bool add(const char *name, std::size_t offset, hid_t memType, H5T_class_t cls, hsize_t dim = 0)
-    {
-        if (!file_.valid() || H5Tget_class(file_.get()) != H5T_COMPOUND)
-            return false;
-        const int i = H5Tget_member_index(file_.get(), name);
-        if (i < 0 || H5Tget_member_class(file_.get(), unsigned(i)) != cls)
-            return false;
-        if (cls == H5T_STRING) {
-            // Fixed text of `dim` bytes in the file's own character set:
-            // HDF5 does not convert between sets.
-            const Hid m(H5Tget_member_type(file_.get(), unsigned(i)), H5Tclose);
-            if (H5Tis_variable_str(m.get()) != 0)
-                return false;
-            const Hid text(H5Tcopy(m.get()), H5Tclose);
-            return H5Tset_size(text.get(), dim) >= 0 && H5Tset_strpad(text.get(), H5T_STR_NULLTERM) >= 0 &&
-                   H5Tinsert(mem_.get(), name, offset, text.get()) >= 0;
-        }
-        if (cls == H5T_ARRAY) {
-            const Hid m(H5Tget_member_type(file_.get(), unsigned(i)), H5Tclose);
-            hsize_t d[2] = {};
-            if (H5Tget_array_ndims(m.get()) != 1 || H5Tget_array_dims2(m.get(), d) < 0 || d[0] != dim)
-                return false;
-            const Hid base(H5Tget_super(m.get()), H5Tclose);
-            const H5T_class_t bc = H5Tget_class(base.get());
-            if (bc != H5T_INTEGER && bc != H5T_FLOAT)
-                return false;
-        }
-        return H5Tinsert(mem_.get(), name, offset, memType) >= 0;
-    }
-    // A member the schema names; false when the file's is missing or of
-    // another kind.
-    bool add(const format::Field &f)
-    {
-        if (f.kind == format::Field::Text)
-            return add(f.name, f.offset, H5I_INVALID_HID, H5T_STRING, f.extent);
-        if (f.extent > 0) {
-            const Hid m(H5Tarray_create2(format::memoryType(f.kind), 1, std::array<hsize_t, 1>{f.extent}.data()),
-                        H5Tclose);
-            return add(f.name, f.offset, m.get(), H5T_ARRAY, f.extent);
-        }
-        return add(f.name, f.offset, format::memoryType(f.kind), f.kind == format::Field::F32 ? H5T_FLOAT : H5T_INTEGER);
-    }
-    // Every member of `fields`; false when a required one is missing.
-    bool add(std::span<const format::Field> fields)
-    {
-        bool ok = true;
-        for (const format::Field &f : fields)
-            ok = (add(f) || !f.required) && ok;
-        return ok;
-    }
-    // Reads `count` elements from `first` into `out`.
-    bool read(hid_t dset, hsize_t first, hsize_t count, void *out, hsize_t stride = 1) const
-    {
-        if (count == 0)
-            return true;
-        const Hid fileSpace(H5Dget_space(dset), H5Sclose);
-        const Hid memSpace(H5Screate_simple(1, &count, nullptr), H5Sclose);
-        return fileSpace.valid() && memSpace.valid() &&
-               H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, &stride, &count, nullptr) >= 0 &&
-               H5Dread(dset, mem_.get(), memSpace.get(), fileSpace.get(), transfer(), out) >= 0;
-    }
-
-private:
-    // Conversion buffers of our own, kept: HDF5 would otherwise allocate and
-    // clear fresh ones at every read of selected members, which costs more
-    // than the read itself when a query reads a few rows at a time.
-    static hid_t transfer()
-    {
-        constexpr std::size_t kBytes = 256 << 10;
-        thread_local const struct Plist {
-            std::vector<unsigned char> tconv = std::vector<unsigned char>(kBytes), bkg = tconv;
-            Hid id{H5Pcreate(H5P_DATASET_XFER), H5Pclose};
-            Plist()
-            {
-                if (id.valid())
-                    H5Pset_buffer(id.get(), kBytes, tconv.data(), bkg.data());
-            }
-        } plist;
-        return plist.id.valid() ? plist.id.get() : H5P_DEFAULT;
-    }
-
-    Hid file_;
-    Hid mem_;
-};
-
-// The superblock says whether a writer has the file open (or had, and
-// crashed): version 2 or 3 keeps the flags in byte 11.
-bool openForWriting(const std::string &path)
-{
-    unsigned char sb[12];
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::pread(fd, sb, sizeof sb, 0) == ssize_t(sizeof sb);
-    ::close(fd);
-    return ok && format::hasSignature(sb) && sb[8] >= 2 && (sb[11] & 0x05) != 0;
-}
-
-bool hdf5Signature(const std::string &path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool found = false;
-    // A user block puts the signature at 512, 1024, 2048, ...
-    for (off_t at = 0; !found && at < (off_t{1} << 30); at = at ? at * 2 : 512) {
-        unsigned char sig[8];
-        if (::pread(fd, sig, sizeof sig, at) != ssize_t(sizeof sig))
-            break;
-        found = format::hasSignature(sig);
-    }
-    ::close(fd);
-    return found;
-}
-
-// A small cache of blocks, the least recently used going first.
-template <typename V>
-class Lru {
-public:
-    explicit Lru(std::size_t capacity = 16) : capacity_(capacity) {}
-    V *find(uint64_t key)
-    {
-        for (Slot &s : slots_)
-            if (s.key == key) {
-                s.used = ++tick_;
-                return &s.value;
-            }
-        return nullptr;
-    }
-    V &put(uint64_t key, V value)
-    {
-        if (slots_.size() < capacity_) {
-            slots_.push_back({key, ++tick_, std::move(value)});
-            return slots_.back().value;
-        }
-        Slot &old = *std::min_element(slots_.begin(), slots_.end(),
-                                      [](const Slot &a, const Slot &b) { return a.used < b.used; });
-        old = {key, ++tick_, std::move(value)};
-        return old.value;
-    }
-    // What put() would replace; null while there is room.
-    V *victim()
-    {
-        if (slots_.size() < capacity_)
-            return nullptr;
-        return &std::min_element(slots_.begin(), slots_.end(),
-                                 [](const Slot &a, const Slot &b) { return a.used < b.used; })
-                    ->value;
-    }
-    template <typename Pred>
-    void dropIf(Pred pred)
-    {
-        std::erase_if(slots_, [&](const Slot &s) { return pred(s.key, s.value); });
-    }
-    void setCapacity(std::size_t c)
-    {
-        capacity_ = std::max<std::size_t>(c, 2);
-        slots_.clear();
-    }
-
-private:
-    struct Slot {
-        uint64_t key;
-        uint64_t used;
-        V value;
-    };
-    std::vector<Slot> slots_;
-    std::size_t capacity_;
-    uint64_t tick_ = 0;
-};
 
 // What the file says about one run, and where its rows and entries are.
 struct RunPlace {
@@ -614,9 +337,14 @@ public:
             setGeometry(st_->base, st_->factor, int(st_->levels.size()));
         } else {
             setGeometry(format::kPyramid.base, format::kPyramid.factor, format::kPyramid.levels);
-            rowsKnown_ = p_.info.blocks;
-            live_ = p_.info.open;
-            thread_ = std::thread([this, at = where()] { summariseInBackground(at); });
+            const Where at = where();
+            summariser_ = std::make_unique<Format1Summariser>(
+                p_.info.channels, p_.info.scansPerBlock,
+                [at](int64_t row, int64_t n, int64_t *index, int16_t *codes) {
+                    const Quiet quiet;
+                    return readIndices(at, row, n, index) && readRows(at, row, n, codes);
+                },
+                p_.info.blocks, p_.info.open);
         }
         const int64_t rowBytes = int64_t(p_.info.scansPerBlock) * p_.info.channels * 2;
         rawRows_ = std::max<int64_t>(1, 65536 / p_.info.scansPerBlock);
@@ -624,16 +352,7 @@ public:
         entries_.setCapacity(32);
         indices_.setCapacity(32);
     }
-    ~FileRun() override
-    {
-        {
-            const std::lock_guard lock(wakeMutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable())
-            thread_.join();
-    }
+    ~FileRun() override { summariser_.reset(); }
 
     const RecordedRunInfo &info() const override
     {
@@ -694,10 +413,10 @@ public:
     std::vector<RecordedDigital> digitalThinned(int64_t firstScan, int64_t lastScan, std::size_t most) const override;
     double summaryProgress() const override
     {
-        if (st_->version == 2 || complete_.load())
+        if (!summariser_ || summariser_->complete())
             return 1.0;
-        const std::lock_guard lock(levelsMutex_);
-        return p_.info.scans > 0 ? std::min(1.0, double(readyScan_) / double(p_.info.scans)) : 1.0;
+        const auto lock = summariser_->lock();
+        return p_.info.scans > 0 ? std::min(1.0, double(summariser_->readyScan()) / double(p_.info.scans)) : 1.0;
     }
 
 protected:
@@ -707,7 +426,7 @@ protected:
     void forStretches(int64_t first, int64_t end, const StretchFn &fn) const override;
     std::unique_lock<std::mutex> lockLevels() const override
     {
-        return st_->version == 1 ? std::unique_lock(levelsMutex_) : std::unique_lock<std::mutex>();
+        return summariser_ ? summariser_->lock() : std::unique_lock<std::mutex>();
     }
 
 private:
@@ -735,7 +454,6 @@ private:
     int64_t entryCount(int level, int64_t pos) const; // -1 where there is none
     // The present scans from `scan` to the run's end, by its rows.
     int64_t presentFrom(int64_t scan) const;
-    void summariseInBackground(const Where &at);
 
     std::shared_ptr<RecordingState> st_;
     mutable RunPlace p_;
@@ -767,17 +485,7 @@ private:
     mutable std::vector<int64_t> lastSpan_;
 
     // An older file's levels, built in the background.
-    mutable std::mutex levelsMutex_;
-    std::vector<EntryTable> tables_;
-    int64_t readyScan_ = 0;
-    std::atomic<bool> complete_{false};
-    // What the summarising thread may read, under wakeMutex_.
-    mutable int64_t rowsKnown_ = 0;
-    mutable bool live_ = false;
-    bool stop_ = false;
-    mutable std::mutex wakeMutex_;
-    mutable std::condition_variable wake_;
-    std::thread thread_;
+    std::unique_ptr<Format1Summariser> summariser_;
 };
 
 void FileRun::sync() const
@@ -797,7 +505,6 @@ void FileRun::sync() const
     }
     if (fresh.info.number != p_.info.number || !fresh.error.empty() || fresh.info.blocks < p_.info.blocks)
         return; // the run is gone, damaged or shrank: keep what was read
-    const bool more = fresh.info.blocks != p_.info.blocks;
     // Blocks read short may have grown; whole ones never change.
     raw_.dropIf([&](uint64_t, const Raw &r) { return r.rows < rawRows_; });
     nearFirst_ = -1;
@@ -805,14 +512,8 @@ void FileRun::sync() const
     entries_.dropIf([&](uint64_t, const Entries &r) { return r.entries < kEntryBlock; });
     lastSpan_.clear();
     p_ = std::move(fresh);
-    if (more || live_ != p_.info.open) {
-        {
-            const std::lock_guard w(wakeMutex_);
-            rowsKnown_ = p_.info.blocks;
-            live_ = p_.info.open;
-        }
-        wake_.notify_all();
-    }
+    if (summariser_)
+        summariser_->rowsChanged(p_.info.blocks, p_.info.open);
 }
 
 bool FileRun::readRows(const Where &at, int64_t row, int64_t n, int16_t *out)
@@ -1032,7 +733,7 @@ int64_t FileRun::readySpans(int level) const
     const int64_t w = width(level);
     const int64_t scans = p_.info.scans;
     if (st_->version == 1)
-        return complete_ ? (scans + w - 1) / w : readyScan_ / w;
+        return summariser_->complete() ? (scans + w - 1) / w : summariser_->readyScan() / w;
     if (level > int(p_.entries.size()))
         return 0;
     // Entries come in order but may lag behind the rows (the writer may
@@ -1194,7 +895,7 @@ void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
                          const std::function<void(const EntryRef &)> &fn) const
 {
     if (st_->version == 1) {
-        const EntryTable &t = tables_[std::size_t(level) - 1];
+        const EntryTable &t = summariser_->tables()[std::size_t(level) - 1];
         auto it = std::lower_bound(t.span.begin(), t.span.end(), firstSpan);
         for (std::size_t i = std::size_t(it - t.span.begin()); i < t.size() && t.span[i] < endSpan; ++i)
             fn(t.at(i));
@@ -1238,53 +939,6 @@ void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
                 fn(t->at(i));
         }
     }
-}
-
-void FileRun::summariseInBackground(const Where &at)
-{
-    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    const int64_t s = at.scansPerBlock;
-    const std::size_t ch = std::size_t(at.channels);
-    PyramidBuilder builder{int(ch)};
-    const int64_t batch = std::max<int64_t>(1, 65536 / s);
-    std::vector<int16_t> codes(std::size_t(batch * s) * ch);
-    std::vector<int64_t> index(static_cast<std::size_t>(batch));
-    int64_t row = 0;
-    int64_t last = -1;
-    for (;;) {
-        int64_t known = 0;
-        {
-            std::unique_lock w(wakeMutex_);
-            wake_.wait(w, [&] { return stop_ || rowsKnown_ > row || !live_; });
-            if (stop_)
-                return;
-            known = rowsKnown_;
-        }
-        if (row >= known)
-            break; // all read of a finished run
-        const int64_t n = std::min(batch, known - row);
-        if (!readIndices(at, row, n, index.data()) || !readRows(at, row, n, codes.data())) {
-            H5Eclear2(H5E_DEFAULT);
-            break;
-        }
-        for (int64_t i = 0; i < n; ++i) {
-            if (index[std::size_t(i)] <= last || index[std::size_t(i)] >= kMaxIndex)
-                continue;
-            last = index[std::size_t(i)];
-            builder.addScans(last * s, &codes[std::size_t(i * s) * ch], s);
-        }
-        row += n;
-        builder.advanceTo((last + 1) * s);
-        const std::lock_guard lock(levelsMutex_);
-        builder.take(tables_);
-        readyScan_ = builder.position();
-    }
-    // The run is over: its last, partial spans are complete too.
-    builder.finish();
-    const std::lock_guard lock(levelsMutex_);
-    builder.take(tables_);
-    readyScan_ = std::max(readyScan_, (last + 1) * s);
-    complete_ = true;
 }
 
 std::vector<RecordedMarker> FileRun::markers() const
@@ -1439,10 +1093,11 @@ private:
     std::shared_ptr<RecordingState> st_;
 };
 
-} // namespace
+} // namespace reading
 
 RecordingReader *openRecording(const char *path, std::string *error)
 {
+    using namespace reading;
     std::string why;
     auto fail = [&](std::string reason) -> RecordingReader * {
         if (error)

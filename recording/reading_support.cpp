@@ -1,0 +1,139 @@
+#include "recording/reading_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace adcard::reading {
+
+// The reader keeps what it read in blocks of its own; HDF5's chunk cache
+// (1 MiB a dataset by default) would only hold a second copy.
+Hid openDataset(hid_t where, const char *name, std::size_t chunkCache)
+{
+    if (H5Lexists(where, name, H5P_DEFAULT) <= 0)
+        return {};
+    const Hid dapl(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+    H5Pset_chunk_cache(dapl.get(), 521, chunkCache, 1.0);
+    return Hid(H5Dopen2(where, name, dapl.get()), H5Dclose);
+}
+
+// The value of a one-element numeric attribute.
+std::optional<double> attrNumber(hid_t obj, const char *name)
+{
+    if (H5Aexists(obj, name) <= 0)
+        return std::nullopt;
+    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
+    const Hid space(H5Aget_space(attr.get()), H5Sclose);
+    const Hid type(H5Aget_type(attr.get()), H5Tclose);
+    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1)
+        return std::nullopt;
+    const H5T_class_t cls = H5Tget_class(type.get());
+    if (cls != H5T_INTEGER && cls != H5T_FLOAT)
+        return std::nullopt;
+    double v = 0;
+    if (H5Aread(attr.get(), H5T_NATIVE_DOUBLE, &v) < 0 || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::optional<int64_t> attrInt(hid_t obj, const char *name, int64_t lo, int64_t hi)
+{
+    const auto v = attrNumber(obj, name);
+    if (!v || *v < double(lo) || *v > double(hi) || *v != std::floor(*v))
+        return std::nullopt;
+    return int64_t(*v);
+}
+
+std::string attrText(hid_t obj, const char *name)
+{
+    if (H5Aexists(obj, name) <= 0)
+        return {};
+    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
+    const Hid space(H5Aget_space(attr.get()), H5Sclose);
+    const Hid type(H5Aget_type(attr.get()), H5Tclose);
+    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
+        H5Tget_class(type.get()) != H5T_STRING)
+        return {};
+    const Hid mem(H5Tcopy(type.get()), H5Tclose); // in its own character set
+    if (H5Tis_variable_str(type.get()) > 0) {
+        char *value = nullptr;
+        if (H5Aread(attr.get(), mem.get(), &value) < 0 || !value)
+            return {};
+        std::string out(value);
+        H5free_memory(value);
+        return out;
+    }
+    const std::size_t size = H5Tget_size(type.get());
+    if (size == 0 || size > 4096)
+        return {};
+    std::string out(size + 1, '\0');
+    H5Tset_size(mem.get(), size + 1);
+    H5Tset_strpad(mem.get(), H5T_STR_NULLTERM);
+    if (H5Aread(attr.get(), mem.get(), out.data()) < 0)
+        return {};
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+// The codes' conversion to volts that `obj` states; the panel's where it
+// states none, or one that converts nothing.
+Calibration calibrationOf(hid_t obj)
+{
+    const auto offset = attrNumber(obj, format::kVoltsOffset);
+    const auto scale = attrNumber(obj, format::kVoltsScale);
+    if (!offset || !scale || *scale == 0.0 || std::fabs(*offset) > 1e9 || std::fabs(*scale) > 1e9)
+        return kPanelCalibration;
+    return {*offset, *scale};
+}
+
+// Extent of a dataset of rank `rank`; nullopt for another rank.
+std::optional<std::vector<hsize_t>> extent(hid_t dset, int rank)
+{
+    const Hid space(H5Dget_space(dset), H5Sclose);
+    if (!space.valid() || H5Sget_simple_extent_ndims(space.get()) != rank)
+        return std::nullopt;
+    std::vector<hsize_t> dims(static_cast<std::size_t>(rank));
+    if (H5Sget_simple_extent_dims(space.get(), dims.data(), nullptr) < 0)
+        return std::nullopt;
+    return dims;
+}
+
+hsize_t length(hid_t dset)
+{
+    const auto dims = extent(dset, 1);
+    return dims ? (*dims)[0] : 0;
+}
+
+// The superblock says whether a writer has the file open (or had, and
+// crashed): version 2 or 3 keeps the flags in byte 11.
+bool openForWriting(const std::string &path)
+{
+    unsigned char sb[12];
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::pread(fd, sb, sizeof sb, 0) == ssize_t(sizeof sb);
+    ::close(fd);
+    return ok && format::hasSignature(sb) && sb[8] >= 2 && (sb[11] & 0x05) != 0;
+}
+
+bool hdf5Signature(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool found = false;
+    // A user block puts the signature at 512, 1024, 2048, ...
+    for (off_t at = 0; !found && at < (off_t{1} << 30); at = at ? at * 2 : 512) {
+        unsigned char sig[8];
+        if (::pread(fd, sig, sizeof sig, at) != ssize_t(sizeof sig))
+            break;
+        found = format::hasSignature(sig);
+    }
+    ::close(fd);
+    return found;
+}
+
+} // namespace adcard::reading
