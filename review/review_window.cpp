@@ -96,7 +96,16 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
 {
     setWindowFilePath(path);
     setWindowTitle(QStringLiteral("%1 — %2").arg(QFileInfo(path).fileName(), windowName()));
+    QHBoxLayout *top = makeToolbar();
+    makePlotAndFigures();
+    QWidget *centre = makeCentre();
+    arrange(top, centre);
+    connectTimersAndViews();
+    showFirst(std::move(run));
+}
 
+QHBoxLayout *ReviewWindow::makeToolbar()
+{
     auto *top = new QHBoxLayout;
     follow_ = new QCheckBox(QStringLiteral("跟随"), this);
     follow_->setToolTip(QStringLiteral("文件仍在记录时，每秒读入新的数据块"));
@@ -110,6 +119,8 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     });
     auto *csv = new QPushButton(QStringLiteral("导出 CSV…"), this);
     auto *png = new QPushButton(QStringLiteral("导出 PNG…"), this);
+    connect(csv, &QPushButton::clicked, this, &ReviewWindow::askCsv);
+    connect(png, &QPushButton::clicked, this, &ReviewWindow::askPng);
     csv->setObjectName(QStringLiteral("cmdExportCsv"));
     png->setObjectName(QStringLiteral("cmdExportPng"));
     // The keys belong to the plot: a button or box clicked keeps no focus,
@@ -121,10 +132,26 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     summaries_->setFormat(QStringLiteral("生成摘要 %p%"));
     summaries_->setMaximumWidth(200);
     summaries_->hide();
-    auto *keys = new QLabel(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Home 全部　Y 适配电压　"
-                                           "N/P 下一个/上一个标记　]/[ 空洞　Ctrl+拖动 框选　L 分道　T 时钟　F1 帮助"),
-                            this);
-    keys->setEnabled(false);
+    keys_ = new QLabel(QStringLiteral("滚轮、+/− 缩放　拖动、←/→ 平移　Home 全部　Y 适配电压　"
+                                      "N/P 下一个/上一个标记　]/[ 空洞　Ctrl+拖动 框选　L 分道　T 时钟　F1 帮助"),
+                       this);
+    keys_->setEnabled(false);
+    addHelp();
+    top->addWidget(open);
+    top->addWidget(follow_);
+    top->addWidget(csv);
+    top->addWidget(png);
+    top->addWidget(summaries_);
+    top->addWidget(makeMarkerList());
+    addViewKeys(*top);
+    legend_ = new QHBoxLayout;
+    top->addLayout(legend_);
+    top->addStretch(1);
+    return top;
+}
+
+void ReviewWindow::addHelp()
+{
     auto *help = new QAction(this);
     help->setShortcut(QKeySequence::HelpContents);
     connect(help, &QAction::triggered, this, [this] {
@@ -140,11 +167,10 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
         showKeyHelp(this, rows + plotKeyHelp());
     });
     addAction(help);
-    top->addWidget(open);
-    top->addWidget(follow_);
-    top->addWidget(csv);
-    top->addWidget(png);
-    top->addWidget(summaries_);
+}
+
+QComboBox *ReviewWindow::makeMarkerList()
+{
     // Finding the way in a long run: its markers, a time, its holes; lanes
     // and the wall clock for a day's overview.
     markerList_ = new QComboBox(this);
@@ -158,8 +184,12 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
         if (scan.isValid())
             centreOn(scan.toDouble());
     });
-    top->addWidget(markerList_);
-    const auto addKey = [this, top](const QString &text, const QKeySequence &key, const QString &tip, bool checkable,
+    return markerList_;
+}
+
+void ReviewWindow::addViewKeys(QHBoxLayout &top)
+{
+    const auto addKey = [this, &top](const QString &text, const QKeySequence &key, const QString &tip, bool checkable,
                                     auto &&act) {
         auto *action = new QAction(text, this);
         action->setShortcut(key);
@@ -171,7 +201,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
             auto *button = new QToolButton(this);
             button->setDefaultAction(action);
             button->setFocusPolicy(Qt::NoFocus);
-            top->addWidget(button);
+            top.addWidget(button);
         } else {
             connect(action, &QAction::triggered, this, act);
         }
@@ -189,10 +219,10 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     addKey(QStringLiteral("转到时间…"), QKeySequence(QStringLiteral("Ctrl+G")), QString(), false, [this] { askTime(); });
     addKey(QString(), QKeySequence(Qt::Key_BracketRight), QString(), false, [this] { jumpToHole(1); });
     addKey(QString(), QKeySequence(Qt::Key_BracketLeft), QString(), false, [this] { jumpToHole(-1); });
-    legend_ = new QHBoxLayout;
-    top->addLayout(legend_);
-    top->addStretch(1);
+}
 
+void ReviewWindow::makePlotAndFigures()
+{
     runs_ = new QTreeWidget(this);
     runs_->setRootIsDecorated(false);
     runs_->setHeaderLabels({QStringLiteral("运行"), QStringLiteral("开始时间"), QStringLiteral("时长"),
@@ -235,7 +265,10 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     stats_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     stats_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     stats_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
 
+QWidget *ReviewWindow::makeCentre()
+{
     // Few runs in a file as a rule: the list above, the plot across the
     // whole width.
     auto *split = new QSplitter(Qt::Vertical, this);
@@ -264,20 +297,28 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     find->setShortcut(QKeySequence::Find);
     connect(find, &QAction::triggered, this, [this] { search_->setVisible(!search_->isVisible()); });
     addAction(find);
+    return side;
+}
+
+void ReviewWindow::arrange(QHBoxLayout *top, QWidget *centre)
+{
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
-    layout->addWidget(side, 1);
+    layout->addWidget(centre, 1);
     layout->addWidget(readout_);
     layout->addWidget(delta_);
     layout->addWidget(stats_);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(message_, 1);
-    bottom->addWidget(keys);
+    bottom->addWidget(keys_);
     layout->addLayout(bottom);
     // Most of a small screen, never more than it.
     const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 800);
     resize(std::min(1200, room.width() * 9 / 10), std::min(760, room.height() * 9 / 10));
+}
 
+void ReviewWindow::connectTimersAndViews()
+{
     followTimer_ = new QTimer(this);
     followTimer_->setInterval(1000);
     connect(followTimer_, &QTimer::timeout, this, &ReviewWindow::refresh);
@@ -293,8 +334,6 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     summaryTimer_->setInterval(250);
     connect(summaryTimer_, &QTimer::timeout, this, &ReviewWindow::pollSummaries);
 
-    connect(csv, &QPushButton::clicked, this, &ReviewWindow::askCsv);
-    connect(png, &QPushButton::clicked, this, &ReviewWindow::askPng);
     connect(plot_, &PlotWidget::cursorsChanged, this, &ReviewWindow::updateStats);
     connect(plot_, &PlotWidget::hoverChanged, this, &ReviewWindow::updateHover);
     connect(plot_, &PlotWidget::viewChanged, this, &ReviewWindow::showDigital);
@@ -302,7 +341,10 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
         if (item && item->data(0, Qt::UserRole).toInt() != runNumber_)
             showRun(item->data(0, Qt::UserRole).toInt());
     });
+}
 
+void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
+{
     run_ = std::move(run);
     search_->setRun(run_.get());
     runNumber_ = run_ ? run_->info().number : 0;

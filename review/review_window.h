@@ -81,6 +81,16 @@ protected:
 
 private:
     class OwnLoop;
+    // The constructor's steps, in order.
+    QHBoxLayout *makeToolbar();
+    void addHelp();
+    QComboBox *makeMarkerList();
+    void addViewKeys(QHBoxLayout &top);
+    void makePlotAndFigures();
+    QWidget *makeCentre();
+    void arrange(QHBoxLayout *top, QWidget *centre);
+    void connectTimersAndViews();
+    void showFirst(std::unique_ptr<RecordedRun> run);
     void fillRunList();
     // Gives the plot the run's markers, digital inputs and start time.
     void showRunDetails();
@@ -108,6 +118,7 @@ private:
     QLabel *delta_ = nullptr;
     QTableWidget *stats_ = nullptr;
     QLabel *message_ = nullptr;
+    QLabel *keys_ = nullptr;
     QProgressBar *summaries_ = nullptr;
     QCheckBox *follow_ = nullptr;
     QComboBox *markerList_ = nullptr;
