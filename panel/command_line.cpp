@@ -55,9 +55,15 @@ std::string recordPathProblem(const QString &path, bool overwrite)
     return {};
 }
 
-ParsedCommandLine parseCommandLine(const QStringList &arguments)
+namespace {
+
+// The program's own options; Qt's are accepted and kept out of the help.
+struct Options {
+    QCommandLineOption help, version, history, record, overwrite, review, driverHost, start, stopAfter;
+};
+
+Options addOptions(QCommandLineParser &parser)
 {
-    QCommandLineParser parser;
     // Qt's options are single-dash words (-platform offscreen).
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QStringLiteral(
@@ -67,27 +73,46 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         "cannot be written; 3 when the recording lost blocks or stopped on an error."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption history(QStringLiteral("history"),
-                                     QStringLiteral("Open the history window beside the panel."));
-    parser.addOption(history);
-    const QCommandLineOption record(QStringLiteral("record"),
-                                    QStringLiteral("Record every block to the HDF5 file <file>, from the next Start."),
-                                    QStringLiteral("file"));
-    parser.addOption(record);
-    const QCommandLineOption overwrite(QStringLiteral("overwrite"),
-                                       QStringLiteral("Let --record replace an existing file."));
-    parser.addOption(overwrite);
-    const QCommandLineOption review(QStringLiteral("open"),
-                                    QStringLiteral("Review the recording <file> alone, without the card."),
-                                    QStringLiteral("file"));
-    parser.addOption(review);
-    // Its value is optional, which QCommandLineParser does not know: a
-    // "--driver-host=PROGRAM" is taken out before parsing.
-    const QCommandLineOption driverHost(QStringLiteral("driver-host"),
-                                        QStringLiteral("Run the card driver in a process of its own, adcard-host "
-                                                       "or --driver-host=PROGRAM."));
-    parser.addOption(driverHost);
-    QStringList args = arguments;
+    Options o{
+        help,
+        version,
+        QCommandLineOption(QStringLiteral("history"), QStringLiteral("Open the history window beside the panel.")),
+        QCommandLineOption(QStringLiteral("record"),
+                           QStringLiteral("Record every block to the HDF5 file <file>, from the next Start."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QStringLiteral("overwrite"), QStringLiteral("Let --record replace an existing file.")),
+        QCommandLineOption(QStringLiteral("open"), QStringLiteral("Review the recording <file> alone, without the card."),
+                           QStringLiteral("file")),
+        // Its value is optional, which QCommandLineParser does not know: a
+        // "--driver-host=PROGRAM" is taken out before parsing.
+        QCommandLineOption(QStringLiteral("driver-host"),
+                           QStringLiteral("Run the card driver in a process of its own, adcard-host "
+                                          "or --driver-host=PROGRAM.")),
+        QCommandLineOption(QStringLiteral("start"), QStringLiteral("Press Start once the window shows, as a click would.")),
+        QCommandLineOption(QStringLiteral("stop-after"),
+                           QStringLiteral("Press Stop and then Exit <duration> after the window shows (90s, 10m, 8h), "
+                                          "so that a recording closes cleanly."),
+                           QStringLiteral("duration")),
+    };
+    for (const QCommandLineOption *opt :
+         {&o.history, &o.record, &o.overwrite, &o.review, &o.driverHost, &o.start, &o.stopAfter})
+        parser.addOption(*opt);
+    for (const char *name : kQtValueOptions) {
+        QCommandLineOption q(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        q.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(q);
+    }
+    for (const char *name : kQtFlags) {
+        QCommandLineOption q(QString::fromLatin1(name));
+        q.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(q);
+    }
+    return o;
+}
+
+// "--driver-host=PROGRAM" becomes "--driver-host"; PROGRAM is returned.
+std::optional<QString> takeHostProgram(QStringList &args)
+{
     std::optional<QString> hostProgram;
     for (QString &a : args) {
         if (a.startsWith(QStringLiteral("--driver-host="))) {
@@ -95,25 +120,52 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             a = QStringLiteral("--driver-host");
         }
     }
-    const QCommandLineOption start(QStringLiteral("start"),
-                                   QStringLiteral("Press Start once the window shows, as a click would."));
-    parser.addOption(start);
-    const QCommandLineOption stopAfter(
-        QStringLiteral("stop-after"),
-        QStringLiteral("Press Stop and then Exit <duration> after the window shows (90s, 10m, 8h), "
-                       "so that a recording closes cleanly."),
-        QStringLiteral("duration"));
-    parser.addOption(stopAfter);
-    for (const char *name : kQtValueOptions) {
-        QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
-        o.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(o);
+    return hostProgram;
+}
+
+struct Refusal {
+    QString why;
+    bool withUsage = true;
+};
+
+// What is wrong with the options together, before anything happens: nothing
+// is overwritten unasked, and a file that cannot be written is said at once,
+// not after a Start.
+std::optional<Refusal> refusal(const CommandLine &line, const QCommandLineParser &parser, const Options &o)
+{
+    if (parser.isSet(o.record) && line.record.isEmpty())
+        return Refusal{QStringLiteral("--record needs a file name")};
+    if (line.overwrite && !parser.isSet(o.record))
+        return Refusal{QStringLiteral("--overwrite applies only with --record")};
+    if (parser.isSet(o.stopAfter) && !line.stopAfter)
+        return Refusal{QStringLiteral("--stop-after takes a duration such as 90s, 10m or 8h, not '") +
+                       parser.value(o.stopAfter) + QLatin1Char('\'')};
+    if (parser.isSet(o.review) && line.open.isEmpty())
+        return Refusal{QStringLiteral("--open needs a file name")};
+    if (parser.isSet(o.review) && (line.history || parser.isSet(o.record) || line.start || line.stopAfter))
+        return Refusal{QStringLiteral("--open takes no --history, --record, --start or --stop-after")};
+    if (!line.record.isEmpty() && !line.overwrite && QFileInfo::exists(line.record) &&
+        !QFileInfo(line.record).isDir())
+        return Refusal{QLatin1Char('\'') + line.record + QStringLiteral("' exists; give --overwrite to replace it"),
+                       false};
+    if (!line.record.isEmpty()) {
+        const std::string problem = recordPathProblem(line.record, line.overwrite);
+        if (!problem.empty())
+            return Refusal{QStringLiteral("cannot record to '") + line.record + QStringLiteral("': ") +
+                               QString::fromStdString(problem),
+                           false};
     }
-    for (const char *name : kQtFlags) {
-        QCommandLineOption o(QString::fromLatin1(name));
-        o.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(o);
-    }
+    return std::nullopt;
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const Options o = addOptions(parser);
+    QStringList args = arguments;
+    const std::optional<QString> hostProgram = takeHostProgram(args);
 
     const QString program = arguments.isEmpty() ? QStringLiteral("adcard-panel") : QFileInfo(arguments.first()).fileName();
     // The parser names the program after the QCoreApplication's argv[0],
@@ -131,11 +183,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         result.err = (program + QStringLiteral(": ") + parser.errorText() + QLatin1Char('\n')).toStdString() + usage();
         return result;
     }
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(o.help) || parser.isSet(QStringLiteral("help-all"))) {
         result.out = usage();
         return result;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(o.version)) {
         result.out = (program + QLatin1Char(' ') + QStringLiteral(ADPANEL_VERSION) + QLatin1Char('\n')).toStdString();
         return result;
     }
@@ -148,47 +200,21 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return result;
     }
     CommandLine line;
-    line.history = parser.isSet(history);
-    line.record = parser.value(record);
-    line.overwrite = parser.isSet(overwrite);
-    if (parser.isSet(driverHost))
+    line.history = parser.isSet(o.history);
+    line.record = parser.value(o.record);
+    line.overwrite = parser.isSet(o.overwrite);
+    if (parser.isSet(o.driverHost))
         line.driverHost = hostProgram.value_or(QString());
-    line.start = parser.isSet(start);
-    const auto refuse = [&](const QString &why, bool withUsage) {
+    line.start = parser.isSet(o.start);
+    if (parser.isSet(o.stopAfter))
+        line.stopAfter = parseDuration(parser.value(o.stopAfter));
+    line.open = parser.value(o.review);
+    if (const auto no = refusal(line, parser, o)) {
         result.status = kExitUsage;
-        result.err = (program + QStringLiteral(": ") + why + QLatin1Char('\n')).toStdString();
-        if (withUsage)
+        result.err = (program + QStringLiteral(": ") + no->why + QLatin1Char('\n')).toStdString();
+        if (no->withUsage)
             result.err += usage();
         return result;
-    };
-    if (parser.isSet(record) && line.record.isEmpty())
-        return refuse(QStringLiteral("--record needs a file name"), true);
-    if (line.overwrite && !parser.isSet(record))
-        return refuse(QStringLiteral("--overwrite applies only with --record"), true);
-    if (parser.isSet(stopAfter)) {
-        line.stopAfter = parseDuration(parser.value(stopAfter));
-        if (!line.stopAfter)
-            return refuse(QStringLiteral("--stop-after takes a duration such as 90s, 10m or 8h, not '") +
-                              parser.value(stopAfter) + QLatin1Char('\''),
-                          true);
-    }
-    line.open = parser.value(review);
-    if (parser.isSet(review) && line.open.isEmpty())
-        return refuse(QStringLiteral("--open needs a file name"), true);
-    if (parser.isSet(review) && (line.history || parser.isSet(record) || line.start || line.stopAfter))
-        return refuse(QStringLiteral("--open takes no --history, --record, --start or --stop-after"), true);
-    // Refused before anything else happens: nothing is overwritten unasked,
-    // and a file that cannot be written is said at once, not after a Start.
-    if (!line.record.isEmpty() && !line.overwrite && QFileInfo::exists(line.record) &&
-        !QFileInfo(line.record).isDir())
-        return refuse(QLatin1Char('\'') + line.record + QStringLiteral("' exists; give --overwrite to replace it"),
-                      false);
-    if (!line.record.isEmpty()) {
-        const std::string problem = recordPathProblem(line.record, line.overwrite);
-        if (!problem.empty())
-            return refuse(QStringLiteral("cannot record to '") + line.record + QStringLiteral("': ") +
-                              QString::fromStdString(problem),
-                          false);
     }
     result.run = line;
     return result;
