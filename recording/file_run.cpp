@@ -1,0 +1,545 @@
+#include "recording/file_run.h"
+
+#include "recording/timestamp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace adcard::reading {
+
+void FileRun::sync() const
+{
+    const std::lock_guard lock(mutex_);
+    const uint64_t g = st_->generation.load();
+    if (g == gen_)
+        return;
+    gen_ = g;
+    RunPlace fresh;
+    {
+        const std::lock_guard stLock(st_->mutex);
+        const Quiet quiet;
+        for (RunPlace &p : st_->places())
+            if (p.info.number == p_.info.number)
+                fresh = std::move(p);
+    }
+    if (fresh.info.number != p_.info.number || !fresh.error.empty() || fresh.info.blocks < p_.info.blocks)
+        return; // the run is gone, damaged or shrank: keep what was read
+    // Blocks read short may have grown; whole ones never change.
+    raw_.dropIf([&](uint64_t, const Raw &r) { return r.rows < rawRows_; });
+    nearFirst_ = -1;
+    indices_.dropIf([&](uint64_t, const Indices &r) { return r.rows < kIndexBlock; });
+    entries_.dropIf([&](uint64_t, const Entries &r) { return r.entries < kEntryBlock; });
+    lastSpan_.clear();
+    p_ = std::move(fresh);
+    if (summariser_)
+        summariser_->rowsChanged(p_.info.blocks, p_.info.open);
+}
+
+bool FileRun::readRows(const Where &at, int64_t row, int64_t n, int16_t *out)
+{
+    const hsize_t s = hsize_t(at.scansPerBlock);
+    const hsize_t start[2] = {hsize_t(at.rowBase + row) * s, 0};
+    const hsize_t count[2] = {hsize_t(n) * s, hsize_t(at.channels)};
+    const Hid fileSpace(H5Dget_space(at.samples), H5Sclose);
+    const Hid memSpace(H5Screate_simple(2, count, nullptr), H5Sclose);
+    return fileSpace.valid() && memSpace.valid() &&
+           H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0 &&
+           H5Dread(at.samples, H5T_NATIVE_INT16, memSpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
+}
+
+bool FileRun::readIndices(const Where &at, int64_t row, int64_t n, int64_t *out)
+{
+    Fields f(at.blocks, sizeof(int64_t));
+    return f.add(format::kIndexAlone) &&
+           f.read(at.blocks, hsize_t(at.rowBase + row), hsize_t(n), out);
+}
+
+int64_t FileRun::rowIndex(int64_t row) const
+{
+    const int64_t rows = p_.info.blocks;
+    if (p_.lastIndex - p_.firstIndex == rows - 1)
+        return p_.firstIndex + row;
+    const int64_t b = row / kIndexBlock;
+    Indices *c = indices_.find(uint64_t(b));
+    if (!c) {
+        Indices fresh;
+        fresh.rows = std::min(kIndexBlock, rows - b * kIndexBlock);
+        fresh.index.resize(std::size_t(fresh.rows));
+        if (!readIndices(where(), b * kIndexBlock, fresh.rows, fresh.index.data()))
+            fresh.index.assign(fresh.index.size(), -1);
+        c = &indices_.put(uint64_t(b), std::move(fresh));
+    }
+    return c->index[std::size_t(row - b * kIndexBlock)];
+}
+
+int64_t FileRun::firstRowFrom(int64_t block) const
+{
+    const int64_t rows = p_.info.blocks;
+    // Indices rise strictly, so the row lies within as many rows as there
+    // are holes.
+    int64_t lo = std::clamp<int64_t>(block - p_.lastIndex + rows - 1, 0, rows);
+    int64_t hi = std::clamp<int64_t>(block - p_.firstIndex, 0, rows);
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        if (rowIndex(mid) < block)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) const
+{
+    stretches(first, end, fn, false);
+}
+
+const int16_t *FileRun::nearRow(int64_t r) const
+{
+    const int64_t s = p_.info.scansPerBlock;
+    const std::size_t ch = std::size_t(p_.info.channels);
+    if (r < nearFirst_ || r >= nearFirst_ + near_.rows) {
+        near_.rows = std::min(kNearRows, p_.info.blocks - r);
+        near_.codes.resize(std::size_t(near_.rows * s) * ch);
+        nearFirst_ = r;
+        if (!readRows(where(), r, near_.rows, near_.codes.data())) {
+            if (readError_.empty())
+                readError_ = "cannot read the samples of run " + std::to_string(p_.info.number) + " from row " +
+                             std::to_string(r);
+            near_.rows = 0;
+            return nullptr;
+        }
+    }
+    return &near_.codes[std::size_t((r - nearFirst_) * s) * ch];
+}
+
+void FileRun::stretches(int64_t first, int64_t end, const StretchFn &fn, bool narrow) const
+{
+    const int64_t s = p_.info.scansPerBlock;
+    const std::size_t ch = std::size_t(p_.info.channels);
+    const int64_t rows = p_.info.blocks;
+    int64_t last = -1;
+    for (int64_t r = firstRowFrom(first / s); r < rows; ++r) {
+        const int64_t index = rowIndex(r);
+        if (index > p_.lastIndex || index * s >= end)
+            break;
+        if (index <= last || index < 0)
+            continue; // out of order: damaged, skip it
+        last = index;
+        const int64_t from = std::max(first, index * s);
+        const int64_t to = std::min(end, (index + 1) * s);
+        if (narrow) {
+            if (const int16_t *codes = nearRow(r); codes && from < to)
+                fn(from, codes + std::size_t(from - index * s) * ch, to - from);
+            continue;
+        }
+        const int64_t b = r / rawRows_;
+        Raw *c = raw_.find(uint64_t(b));
+        if (!c) {
+            // The buffer of the block it replaces, so that a pan does not
+            // map and clear fresh pages every time.
+            Raw fresh;
+            if (Raw *old = raw_.victim())
+                fresh.codes = std::move(old->codes);
+            fresh.rows = std::min(rawRows_, rows - b * rawRows_);
+            fresh.codes.resize(std::size_t(fresh.rows * s) * ch);
+            if (!readRows(where(), b * rawRows_, fresh.rows, fresh.codes.data())) {
+                if (readError_.empty())
+                    readError_ = "cannot read the samples of run " + std::to_string(p_.info.number) + " from block " +
+                                 std::to_string(index);
+                fresh.rows = 0;
+            }
+            c = &raw_.put(uint64_t(b), std::move(fresh));
+        }
+        if (r - b * rawRows_ >= c->rows)
+            continue;
+        if (from < to)
+            fn(from, &c->codes[std::size_t((r - b * rawRows_) * s + from - index * s) * ch], to - from);
+    }
+}
+
+std::vector<ScanGap> FileRun::gaps(int64_t first, int64_t end, std::size_t most, int64_t &total) const
+{
+    const std::lock_guard lock(mutex_);
+    sync();
+    const Quiet quiet;
+    std::vector<ScanGap> out;
+    total = 0;
+    const int64_t s = p_.info.scansPerBlock;
+    const int64_t rows = p_.info.blocks;
+    end = std::min(end, p_.info.scans);
+    if (rows == 0 || first >= end)
+        return out;
+    auto emit = [&](int64_t fromBlock, int64_t toBlock) { // blocks [from, to) have no row
+        const int64_t a = std::max(first, fromBlock * s), b = std::min(end, toBlock * s);
+        if (a >= b)
+            return;
+        ++total;
+        if (out.size() < most)
+            out.push_back({a, b});
+    };
+    // Indices rise strictly: rows ra < rb enclose index(rb) - index(ra) -
+    // (rb - ra) missing blocks, so only halves that hold some are split.
+    auto split = [&](auto &self, int64_t ra, int64_t rb) -> void {
+        const int64_t ia = rowIndex(ra), ib = rowIndex(rb);
+        if (ia < 0 || ib <= ia || ib - ia == rb - ra)
+            return;
+        if (rb - ra == 1)
+            return emit(ia + 1, ib);
+        const int64_t mid = ra + (rb - ra) / 2;
+        self(self, ra, mid);
+        self(self, mid, rb);
+    };
+    const int64_t r0 = firstRowFrom(first / s);
+    const int64_t r1 = std::min(rows - 1, firstRowFrom((end + s - 1) / s));
+    if (r0 == 0)
+        emit(0, rowIndex(0));
+    split(split, std::max<int64_t>(0, r0 - 1), r1);
+    return out;
+}
+
+bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
+                          const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const
+{
+    // An export may take long, perhaps in a thread of its own: it holds the
+    // run only to find where to begin, then reads batches of its own, so
+    // that views go on being drawn meanwhile and keep their cache.
+    Where at{};
+    int64_t rows = 0, lastIndex = -1, r0 = 0;
+    firstScan = std::max<int64_t>(firstScan, 0);
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        at = where();
+        rows = p_.info.blocks;
+        lastIndex = p_.lastIndex;
+        r0 = firstRowFrom(firstScan / at.scansPerBlock);
+        readError_.clear();
+    }
+    const Quiet quiet;
+    const int64_t s = at.scansPerBlock;
+    const std::size_t ch = std::size_t(at.channels);
+    const int64_t batch = rawRows_;
+    std::vector<int16_t> codes(std::size_t(batch * s) * ch);
+    std::vector<int64_t> index(static_cast<std::size_t>(batch));
+    int64_t last = -1;
+    for (int64_t r = r0; r < rows; r += batch) {
+        const int64_t n = std::min(batch, rows - r);
+        if (!readIndices(at, r, n, index.data()) || !readRows(at, r, n, codes.data())) {
+            const std::lock_guard lock(mutex_);
+            readError_ = "HDF5 cannot read blocks " + std::to_string(r + 1) + " to " + std::to_string(r + n) +
+                         " of run " + std::to_string(p_.info.number) + " in '" + st_->path + "'";
+            return false;
+        }
+        for (int64_t i = 0; i < n; ++i) {
+            const int64_t b = index[std::size_t(i)];
+            if (b > lastIndex || b * s >= lastScan)
+                return true;
+            if (b <= last || b < 0)
+                continue; // out of order: damaged
+            last = b;
+            for (int64_t k = std::max(firstScan, b * s); k < std::min(lastScan, (b + 1) * s); ++k)
+                if (!scan(k, std::span<const int16_t>(&codes[std::size_t(i * s + k - b * s) * ch], ch)))
+                    return false;
+        }
+    }
+    return true;
+}
+
+int64_t FileRun::readySpans(int level) const
+{
+    const int64_t w = width(level);
+    const int64_t scans = p_.info.scans;
+    if (st_->version == 1)
+        return summariser_->complete() ? (scans + w - 1) / w : summariser_->readyScan() / w;
+    if (level > int(p_.entries.size()))
+        return 0;
+    // Entries come in order but may lag behind the rows (the writer may
+    // gather them a chunk at a time, and a reader may catch the file between
+    // two of its flushes): a span past the level's last entry may yet get
+    // one. An entry whose span the rows do not cover yet is not trusted
+    // either, unless the run has ended: its last, partial entries are
+    // written at its end.
+    const int64_t limit = p_.closed ? (scans + w - 1) / w : scans / w;
+    lastSpan_.resize(p_.entries.size(), kUnknown);
+    int64_t &last = lastSpan_[std::size_t(level) - 1];
+    if (last == kUnknown) {
+        const int64_t n = p_.entries[std::size_t(level) - 1].second - p_.entries[std::size_t(level) - 1].first;
+        last = n > 0 ? entrySpan(level, n - 1) : -1;
+        if (last == std::numeric_limits<int64_t>::max())
+            last = -1;
+        // A recording stopped by a full disk may have left entries that
+        // count blocks which never got a row: the one for the rows' last,
+        // partial span is used only if it holds exactly the scans the rows
+        // have there.
+        const int64_t j = scans / w;
+        if (p_.closed && scans % w != 0 && last >= j) {
+            int64_t lo = 0, hi = n;
+            while (lo < hi) {
+                const int64_t mid = lo + (hi - lo) / 2;
+                if (entrySpan(level, mid) < j)
+                    lo = mid + 1;
+                else
+                    hi = mid;
+            }
+            const bool whole = lo < n && entrySpan(level, lo) == j && entryCount(level, lo) == presentFrom(j * w);
+            last = whole ? j : j - 1;
+        }
+    }
+    return std::min(last + 1, limit);
+}
+
+bool FileRun::readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table) const
+{
+    const std::size_t ch = std::size_t(p_.info.channels);
+    const format::SummaryLayout at{ch};
+    const std::size_t size = at.bytes();
+    const hid_t dset = st_->levels[std::size_t(level) - 1].get();
+    Fields f(dset, size);
+    f.add(at.fields().all());
+    thread_local std::vector<unsigned char> bytes;
+    bytes.resize(std::size_t(std::max<int64_t>(n, 0)) * size);
+    table.channels = int(ch);
+    const int64_t w = width(level);
+    if (n <= 0 || !f.read(dset, hsize_t(pos), hsize_t(n), bytes.data()))
+        return false;
+    for (int64_t i = 0; i < n; ++i) {
+        const unsigned char *b = &bytes[std::size_t(i) * size];
+        int32_t run;
+        int64_t start, count;
+        std::memcpy(&run, b + at.kRun, 4);
+        std::memcpy(&start, b + at.kStart, 8);
+        std::memcpy(&count, b + at.kCount, 8);
+        // Kept in place even when foreign, so positions stay positions;
+        // a count of 0 makes it add nothing.
+        const bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
+        table.span.push_back(start >= 0 ? start / w : -1);
+        table.count.push_back(ok ? count : 0);
+        for (std::size_t k = 0; k < ch; ++k) {
+            int16_t lo, hi;
+            float mean, sd;
+            std::memcpy(&lo, b + at.kMin + 2 * k, 2);
+            std::memcpy(&hi, b + at.max() + 2 * k, 2);
+            std::memcpy(&mean, b + at.mean() + 4 * k, 4);
+            std::memcpy(&sd, b + at.sd() + 4 * k, 4);
+            table.min.push_back(lo);
+            table.max.push_back(hi);
+            table.mean.push_back(std::isfinite(mean) ? mean : 0.0F);
+            table.sd.push_back(std::isfinite(sd) ? sd : 0.0F);
+        }
+    }
+    return true;
+}
+
+const EntryTable *FileRun::entryBlock(int level, int64_t block) const
+{
+    static const EntryTable none;
+    const uint64_t key = uint64_t(level) << 48 | uint64_t(block);
+    if (Entries *c = entries_.find(key))
+        return &c->table;
+    if (level > int(p_.entries.size()))
+        return &none;
+    const auto [first, end] = p_.entries[std::size_t(level) - 1];
+    const int64_t n = std::min(kEntryBlock, end - first - block * kEntryBlock);
+    Entries e;
+    e.entries = n;
+    if (!readEntryRows(level, first + block * kEntryBlock, n, e.table)) {
+        e.table = EntryTable{};
+        e.entries = 0; // read again next time
+        if (n > 0 && readError_.empty())
+            readError_ = "cannot read the summaries of run " + std::to_string(p_.info.number) + " (level " +
+                         std::to_string(level) + ")";
+    }
+    return &entries_.put(key, std::move(e)).table;
+}
+
+std::optional<LevelSpans> FileRun::fewSpans(int level, int channel, int64_t first, int64_t end) const
+{
+    if (st_->version != 2 || level < 1 || level > int(p_.entries.size()) || channel < 0 ||
+        channel >= p_.info.channels)
+        return std::nullopt;
+    const int64_t w = width(level);
+    const auto [p0, p1] = p_.entries[std::size_t(level) - 1];
+    const int64_t n = p1 - p0;
+    if (first % w != 0 || end % w != 0 || end - first > kFewSpans * w || n <= 0)
+        return std::nullopt;
+    // Where every span has its entry, a span's position is known without
+    // a search.
+    const int64_t span0 = entrySpan(level, 0), spanLast = entrySpan(level, n - 1);
+    if (spanLast - span0 != n - 1)
+        return std::nullopt;
+    const int64_t ready = std::max(first / w, std::min(end / w, readySpans(level)));
+    const int64_t a = std::max(first / w, span0), b = std::min(ready, spanLast + 1);
+    LevelSpans out;
+    out.readyEnd = std::max(first, ready * w);
+    EntryTable t;
+    if (a < b && !readEntryRows(level, p0 + a - span0, b - a, t))
+        return std::nullopt;
+    const std::size_t ch = std::size_t(p_.info.channels), c = std::size_t(channel);
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t.span[i] != a + int64_t(i))
+            return std::nullopt; // damaged: the search copes
+        if (t.count[i] > 0)
+            out.spans.push_back({t.span[i] * w, (t.span[i] + 1) * w, t.count[i], t.min[i * ch + c], t.max[i * ch + c]});
+    }
+    return out;
+}
+
+int64_t FileRun::entryCount(int level, int64_t pos) const
+{
+    const EntryTable *t = entryBlock(level, pos / kEntryBlock);
+    const std::size_t i = std::size_t(pos % kEntryBlock);
+    return i < t->size() ? t->count[i] : -1;
+}
+
+int64_t FileRun::presentFrom(int64_t scan) const
+{
+    const int64_t s = p_.info.scansPerBlock;
+    const int64_t rows = p_.info.blocks;
+    const int64_t r = firstRowFrom(scan / s);
+    if (r >= rows)
+        return 0;
+    return (rows - r) * s - std::max<int64_t>(0, scan - rowIndex(r) * s);
+}
+
+int64_t FileRun::entrySpan(int level, int64_t pos) const
+{
+    const EntryTable *t = entryBlock(level, pos / kEntryBlock);
+    const std::size_t i = std::size_t(pos % kEntryBlock);
+    return i < t->size() ? t->span[i] : std::numeric_limits<int64_t>::max();
+}
+
+void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
+                         const std::function<void(const EntryRef &)> &fn) const
+{
+    if (st_->version == 1) {
+        const EntryTable &t = summariser_->tables()[std::size_t(level) - 1];
+        auto it = std::lower_bound(t.span.begin(), t.span.end(), firstSpan);
+        for (std::size_t i = std::size_t(it - t.span.begin()); i < t.size() && t.span[i] < endSpan; ++i)
+            fn(t.at(i));
+        return;
+    }
+    if (level > int(p_.entries.size()))
+        return;
+    const auto [first, end] = p_.entries[std::size_t(level) - 1];
+    const int64_t n = end - first;
+    if (n <= 0)
+        return;
+    // Spans rise strictly, so the entry lies within as many positions as
+    // the level has spans without one.
+    const int64_t span0 = entrySpan(level, 0);
+    const int64_t spanLast = entrySpan(level, n - 1);
+    int64_t lo = std::clamp<int64_t>(firstSpan - spanLast + n - 1, 0, n);
+    int64_t hi = std::clamp<int64_t>(firstSpan - span0, 0, n);
+    if (spanLast < span0)
+        lo = 0, hi = n; // damaged: search it all
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        if (entrySpan(level, mid) < firstSpan)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    int64_t previous = firstSpan - 1;
+    for (int64_t pos = lo; pos < n;) {
+        const EntryTable *t = entryBlock(level, pos / kEntryBlock);
+        std::size_t i = std::size_t(pos % kEntryBlock);
+        if (i >= t->size())
+            return;
+        for (; i < t->size(); ++i, ++pos) {
+            const int64_t span = t->span[i];
+            if (span >= endSpan)
+                return;
+            if (span <= previous)
+                continue; // out of order: damaged
+            previous = span;
+            if (t->count[i] > 0)
+                fn(t->at(i));
+        }
+    }
+}
+
+std::vector<RecordedMarker> FileRun::markers() const
+{
+    std::vector<RecordedMarker> out;
+    const int64_t scans = info().scans;
+    const std::lock_guard lock(st_->mutex);
+    const hid_t d = st_->markers.get();
+    if (st_->version != 2 || d < 0)
+        return out;
+    const Quiet quiet;
+    using Row = format::MarkerRow;
+    Fields f(d, sizeof(Row));
+    if (!f.add(format::kMarkerFields))
+        return out;
+    // Rows are in order of run: this run's first by bisection, then no more
+    // than a bounded number of them.
+    const int32_t run = p_.info.number;
+    int64_t lo = 0, hi = int64_t(length(d));
+    const int64_t total = hi;
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        Row r{};
+        if (!f.read(d, hsize_t(mid), 1, &r))
+            return out;
+        if (r.run < run)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    const hsize_t n = hsize_t(std::min(kMaxRunMarkers, total - lo));
+    std::vector<Row> rows(n, Row{});
+    if (!f.read(d, hsize_t(lo), n, rows.data()))
+        return out;
+    for (Row &r : rows) {
+        r.text[sizeof r.text - 1] = '\0';
+        if (r.run == p_.info.number && r.scan >= 0 && r.scan <= scans) // only what the rows hold
+            out.push_back({r.scan, r.timeNs, r.text});
+    }
+    return out;
+}
+
+std::vector<RecordedDigital> FileRun::digitalThinned(int64_t firstScan, int64_t lastScan, std::size_t most) const
+{
+    std::vector<RecordedDigital> out;
+    const std::lock_guard lock(st_->mutex);
+    const hid_t d = st_->digital.get();
+    if (st_->version != 2 || d < 0 || most == 0)
+        return out;
+    const Quiet quiet;
+    using Row = format::DigitalRow;
+    Fields f(d, sizeof(Row));
+    if (!f.add(format::kDigitalFields))
+        return out;
+    // Rows are in order of run, then scan: both ends by bisection.
+    const int32_t run = p_.info.number;
+    auto position = [&](int64_t scan) {
+        int64_t lo = 0, hi = int64_t(length(d));
+        while (lo < hi) {
+            const int64_t mid = lo + (hi - lo) / 2;
+            Row r{};
+            if (!f.read(d, hsize_t(mid), 1, &r))
+                return lo;
+            if (r.run < run || (r.run == run && r.scan < scan))
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        return lo;
+    };
+    const int64_t first = position(firstScan);
+    const int64_t count = std::max<int64_t>(0, position(lastScan) - first);
+    // More than asked for: every stride-th row, read as such.
+    const hsize_t stride = hsize_t(std::max<int64_t>(1, (count + int64_t(most) - 1) / int64_t(most)));
+    const hsize_t n = (hsize_t(count) + stride - 1) / stride;
+    std::vector<Row> rows(n);
+    if (n > 0 && f.read(d, hsize_t(first), n, rows.data(), stride))
+        for (const Row &r : rows)
+            if (r.run == run)
+                out.push_back({r.scan, r.timeNs, r.port0, r.port1});
+    return out;
+}
+
+} // namespace adcard::reading
