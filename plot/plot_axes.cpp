@@ -45,41 +45,76 @@ QString PlotRenderer::clockLabel(double seconds, double step, std::optional<QDat
     return text;
 }
 
+namespace {
+
+// Grid lines only over what is redrawn, in batches: a strip draws a strip of
+// each. As rectangles a pixel wide: the raster engine fills one in a call,
+// where a line goes through its stroker.
+class GridLines {
+public:
+    explicit GridLines(QPainter &p) : p_(p) {}
+    ~GridLines() { flush(); }
+    GridLines(const GridLines &) = delete;
+    GridLines &operator=(const GridLines &) = delete;
+    void add(const QRect &line)
+    {
+        lines_[batch_++] = line;
+        if (batch_ == lines_.size())
+            flush();
+    }
+    void flush()
+    {
+        if (batch_)
+            p_.drawRects(lines_.data(), static_cast<int>(batch_));
+        batch_ = 0;
+    }
+
+private:
+    QPainter &p_;
+    std::array<QRect, 128> lines_;
+    std::size_t batch_ = 0;
+};
+
+// Shaping text is the dear part of a strip: only what the strip touches.
+void drawLabel(QPainter &p, const QRect &dirty, const QRect &box, int flags, const QString &text)
+{
+    if (box.intersects(dirty))
+        p.drawText(box, flags, text);
+}
+
+} // namespace
+
 void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const
 {
-    const QFontMetrics fm = p.fontMetrics();
-    const auto drawLabel = [&](const QRect &box, int flags, const QString &text) {
-        if (box.intersects(dirty)) // shaping text is the dear part of a strip
-            p.drawText(box, flags, text);
-    };
+    // In lanes, each channel's band has its own volts.
+    const int channels = source_ ? source_->channels() : 0;
+    if (lanes_ && laneOf(0, r) != r) {
+        for (int c = 0; c < channels; ++c)
+            if (channelVisible(c))
+                drawVoltsAxis(p, area, r, laneOf(c, r), dirty);
+    } else {
+        drawVoltsAxis(p, area, r, r, dirty);
+    }
+    const TimeTicks ticks = timeTicks(p, r);
+    drawTimeGrid(p, r, dirty, ticks);
+    drawTimeLabels(p, area, r, dirty, ticks);
+    drawWallClock(p, area, r, dirty);
+}
 
-    // Grid lines only over `dirty`, in batches: a strip draws a strip of each.
-    // As rectangles a pixel wide: the raster engine fills one in a call,
-    // where a line goes through its stroker.
-    std::array<QRect, 128> lines;
-    std::size_t batch = 0;
-    const auto flushLines = [&] {
-        if (batch)
-            p.drawRects(lines.data(), static_cast<int>(batch));
-        batch = 0;
-    };
-    const auto addLine = [&](const QRect &line) {
-        lines[batch++] = line;
-        if (batch == lines.size())
-            flushLines();
-    };
-    const auto drawVolts = [&](const QRect &band) {
-        // Volts: labels at least three lines apart, finer lines between.
-        const double pxPerVolt = (band.height() - 1) / (voltsTop_ - voltsBottom_);
-        const double vStep = niceStep(3.0 * fm.height() / pxPerVolt, true);
-        const double vMinor = minorStep(vStep) * pxPerVolt >= 8 ? minorStep(vStep) : vStep;
-        // Grid lines only over `dirty`, in batches: a strip draws a strip of each.
-        // As rectangles a pixel wide: the raster engine fills one in a call,
-        // where a line goes through its stroker.
-        const QRect lit = band & dirty;
-        p.setPen(Qt::NoPen);
-        p.setBrush(kGrid);
-        std::optional<int> zeroY;
+void PlotRenderer::drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r, const QRect &band,
+                                 const QRect &dirty) const
+{
+    const QFontMetrics fm = p.fontMetrics();
+    // Labels at least three lines apart, finer lines between.
+    const double pxPerVolt = (band.height() - 1) / (voltsTop_ - voltsBottom_);
+    const double vStep = niceStep(3.0 * fm.height() / pxPerVolt, true);
+    const double vMinor = minorStep(vStep) * pxPerVolt >= 8 ? minorStep(vStep) : vStep;
+    const QRect lit = band & dirty;
+    p.setPen(Qt::NoPen);
+    p.setBrush(kGrid);
+    std::optional<int> zeroY;
+    {
+        GridLines lines(p);
         for (const double v : axisTicks(voltsBottom_, voltsTop_, vMinor, band.height() + 2)) {
             const int y = yOfVolts(v, band);
             if (lit.isEmpty() || y < lit.top() || y > lit.bottom())
@@ -87,107 +122,115 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
             if (std::fabs(v) < vMinor / 2)
                 zeroY = y;
             else
-                addLine(QRect(lit.left(), y, lit.width(), 1));
+                lines.add(QRect(lit.left(), y, lit.width(), 1));
         }
-        flushLines();
-        if (zeroY) {
-            p.setBrush(kAxis);
-            p.drawRect(QRect(lit.left(), *zeroY, lit.width(), 1));
-        }
-        p.setBrush(Qt::NoBrush);
-        p.setPen(kAxis);
-        const int vDecimals = std::max(1, decimalsFor(vStep));
-        for (const double v : axisTicks(voltsBottom_, voltsTop_, vStep, band.height() + 2)) {
-            const QRect box(area.left(), yOfVolts(v, band) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
-            if (box.intersects(dirty)) // nor is the text built for a strip that misses it
-                drawLabel(box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
-        }
-    };
-    // In lanes, each channel's band has its own volts.
-    const int channels = source_ ? source_->channels() : 0;
-    if (lanes_ && laneOf(0, r) != r) {
-        for (int c = 0; c < channels; ++c)
-            if (channelVisible(c))
-                drawVolts(laneOf(c, r));
-    } else {
-        drawVolts(r);
     }
-    const QRect lit = r & dirty;
-
-    // Time: labels far enough apart for their text.
-    const TimeAxis axis = timeAxis();
-    const double unit = axis.scansPerUnit > 0 ? axis.scansPerUnit : 1.0;
-    const double v0 = axisValue(first_);
-    const double v1 = axisValue(last_);
-    const double pxPerUnit = r.width() / (v1 - v0);
-    // Measured from the font's average advance: measuring a string shapes it,
-    // and the live plot draws a strip many times a second.
-    const int charWidth = averageCharWidth(p);
-    const bool clock = clockAxis_ && clockKnown();
-    double tStep = niceStep(charWidth * (clock ? 14.0 : 9.0) / pxPerUnit, false);
-    double tMinor = minorStep(tStep) * pxPerUnit >= 8 ? minorStep(tStep) : tStep;
-    // The clock's labels at whole minutes, hours, days of the local clock.
-    double shift = 0;
-    if (clock) {
-        static constexpr double kClockSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600,
-                                                 7200, 10800, 21600, 43200, 86400, 172800, 604800};
-        const double needed = charWidth * 14.0 / pxPerUnit;
-        for (const double step : kClockSteps)
-            if (needed > 1 && step >= needed) {
-                tStep = tMinor = step;
-                break;
-            }
-        const QTime t0 = startTime_->time();
-        shift = t0.msecsSinceStartOfDay() / 1000.0;
+    if (zeroY) {
+        p.setBrush(kAxis);
+        p.drawRect(QRect(lit.left(), *zeroY, lit.width(), 1));
     }
-    const auto xOf = [&](double value) {
-        return r.left() + static_cast<int>(std::lround((value - v0) * pxPerUnit));
-    };
-    p.setPen(Qt::NoPen);
-    p.setBrush(kGrid);
-    // A view a few scans wide has a line at most every pixel.
-    for (double t : axisTicks(v0 + shift, v1 + shift, tMinor, r.width() + 2)) {
-        t -= shift;
-        if (t >= v1 - 1e-9 * tMinor)
-            break;
-        const int x = xOf(t);
-        if (!lit.isEmpty() && x >= lit.left() && x <= lit.right())
-            addLine(QRect(x, lit.top(), 1, lit.height()));
-    }
-    flushLines();
     p.setBrush(Qt::NoBrush);
     p.setPen(kAxis);
-    const int tDecimals = decimalsFor(tStep);
+    const int vDecimals = std::max(1, decimalsFor(vStep));
+    for (const double v : axisTicks(voltsBottom_, voltsTop_, vStep, band.height() + 2)) {
+        const QRect box(area.left(), yOfVolts(v, band) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
+        if (box.intersects(dirty)) // nor is the text built for a strip that misses it
+            drawLabel(p, dirty, box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
+    }
+}
+
+PlotRenderer::TimeTicks PlotRenderer::timeTicks(const QPainter &p, const QRect &r) const
+{
+    // Labels far enough apart for their text.
+    TimeTicks t;
+    t.v0 = axisValue(first_);
+    t.v1 = axisValue(last_);
+    t.pxPerUnit = r.width() / (t.v1 - t.v0);
+    // Measured from the font's average advance: measuring a string shapes it,
+    // and the live plot draws a strip many times a second.
+    t.charWidth = averageCharWidth(p);
+    t.clock = clockAxis_ && clockKnown();
+    t.step = niceStep(t.charWidth * (t.clock ? 14.0 : 9.0) / t.pxPerUnit, false);
+    t.minor = minorStep(t.step) * t.pxPerUnit >= 8 ? minorStep(t.step) : t.step;
+    if (t.clock) {
+        // The clock's labels at whole minutes, hours, days of the local clock.
+        static constexpr double kClockSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600,
+                                                 7200, 10800, 21600, 43200, 86400, 172800, 604800};
+        const double needed = t.charWidth * 14.0 / t.pxPerUnit;
+        for (const double step : kClockSteps)
+            if (needed > 1 && step >= needed) {
+                t.step = t.minor = step;
+                break;
+            }
+        t.shift = startTime_->time().msecsSinceStartOfDay() / 1000.0;
+    }
+    return t;
+}
+
+int PlotRenderer::TimeTicks::xOf(double value, const QRect &r) const
+{
+    return r.left() + static_cast<int>(std::lround((value - v0) * pxPerUnit));
+}
+
+void PlotRenderer::drawTimeGrid(QPainter &p, const QRect &r, const QRect &dirty, const TimeTicks &t) const
+{
+    const QRect lit = r & dirty;
+    p.setPen(Qt::NoPen);
+    p.setBrush(kGrid);
+    GridLines lines(p);
+    // A view a few scans wide has a line at most every pixel.
+    for (double v : axisTicks(t.v0 + t.shift, t.v1 + t.shift, t.minor, r.width() + 2)) {
+        v -= t.shift;
+        if (v >= t.v1 - 1e-9 * t.minor)
+            break;
+        const int x = t.xOf(v, r);
+        if (!lit.isEmpty() && x >= lit.left() && x <= lit.right())
+            lines.add(QRect(x, lit.top(), 1, lit.height()));
+    }
+}
+
+void PlotRenderer::drawTimeLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty,
+                                  const TimeTicks &t) const
+{
+    const QFontMetrics fm = p.fontMetrics();
+    p.setBrush(Qt::NoBrush);
+    p.setPen(kAxis);
+    const int tDecimals = decimalsFor(t.step);
     const int labelTop = r.bottom() + 5 + digitalHeight(area);
-    const double lastLabel = std::floor(v1 / tStep + 1e-9) * tStep;
+    const double lastLabel = std::floor(t.v1 / t.step + 1e-9) * t.step;
     std::optional<QDate> lastDate;
-    for (double t : axisTicks(v0 + shift, v1 + shift, tStep, r.width() + 2)) {
-        t -= shift;
-        const int x = xOf(t);
+    for (double v : axisTicks(t.v0 + t.shift, t.v1 + t.shift, t.step, r.width() + 2)) {
+        v -= t.shift;
+        const int x = t.xOf(v, r);
         // Wide enough for any label: a strip that misses it skips the text.
-        const int most = charWidth * (clock ? 24 : 12);
-        if (!clock && !QRect(x - most, labelTop, 2 * most, fm.height()).intersects(dirty))
+        const int most = t.charWidth * (t.clock ? 24 : 12);
+        if (!t.clock && !QRect(x - most, labelTop, 2 * most, fm.height()).intersects(dirty))
             continue;
-        QString text = clock ? clockLabel(t, tStep, lastDate) : numberText(t, tDecimals);
-        if (!clock && std::fabs(t - lastLabel) < tStep / 2)
-            text += QLatin1Char(' ') + axis.unit;
+        QString text = t.clock ? clockLabel(v, t.step, lastDate) : numberText(v, tDecimals);
+        if (!t.clock && std::fabs(v - lastLabel) < t.step / 2)
+            text += QLatin1Char(' ') + timeAxis().unit;
         const int w = fm.horizontalAdvance(text) + 4;
         const int left = std::clamp(x - w / 2, area.left(), std::max(area.left(), area.right() + 1 - w));
-        drawLabel(QRect(left, labelTop, w, fm.height()), Qt::AlignHCenter | Qt::AlignTop, text);
+        drawLabel(p, dirty, QRect(left, labelTop, w, fm.height()), Qt::AlignHCenter | Qt::AlignTop, text);
     }
+}
+
+void PlotRenderer::drawWallClock(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const
+{
     // The wall clock at both ends.
     const double sps = source_ ? source_->scansPerSecond() : 0.0;
     // Within milliseconds that 64 bits hold (a damaged file's run may not be).
-    if (startTime_ && sps > 0 && last_ / sps * 1000.0 < 1e18 && first_ / sps * 1000.0 > -1e18) {
-        const auto clock = [&](double scan) {
-            return startTime_->addMSecs(static_cast<qint64>(std::llround(scan / sps * 1000.0)))
-                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-        };
-        const QRect row(r.left(), labelTop + kRow, r.width(), fm.height());
-        drawLabel(row, Qt::AlignLeft | Qt::AlignTop, clock(first_));
-        drawLabel(row, Qt::AlignRight | Qt::AlignTop, clock(last_));
-    }
-    (void)unit;
+    if (!startTime_ || !(sps > 0) || !(last_ / sps * 1000.0 < 1e18) || !(first_ / sps * 1000.0 > -1e18))
+        return;
+    const auto clock = [&](double scan) {
+        return startTime_->addMSecs(static_cast<qint64>(std::llround(scan / sps * 1000.0)))
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    };
+    const QFontMetrics fm = p.fontMetrics();
+    const int labelTop = r.bottom() + 5 + digitalHeight(area);
+    const QRect row(r.left(), labelTop + kRow, r.width(), fm.height());
+    drawLabel(p, dirty, row, Qt::AlignLeft | Qt::AlignTop, clock(first_));
+    drawLabel(p, dirty, row, Qt::AlignRight | Qt::AlignTop, clock(last_));
 }
 
 // The font's tables are read again at every call of QFontMetrics's: the

@@ -182,6 +182,20 @@ private:
     // first, for the join).
     void summariseInto(int columns) const;
     void drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
+    // The axes' parts: a band's volts, the time's ticks, grid and labels,
+    // the wall clock at both ends.
+    struct TimeTicks {
+        double v0 = 0, v1 = 1, pxPerUnit = 1, step = 1, minor = 1;
+        double shift = 0; // a clock's labels fall on whole units of the local clock
+        int charWidth = 1;
+        bool clock = false;
+        int xOf(double value, const QRect &r) const;
+    };
+    void drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r, const QRect &band, const QRect &dirty) const;
+    TimeTicks timeTicks(const QPainter &p, const QRect &r) const;
+    void drawTimeGrid(QPainter &p, const QRect &r, const QRect &dirty, const TimeTicks &t) const;
+    void drawTimeLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty, const TimeTicks &t) const;
+    void drawWallClock(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
     void drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const;
     int averageCharWidth(const QPainter &p) const;
     void drawMarkers(QPainter &p, const QRect &r) const;
