@@ -197,6 +197,19 @@ private:
     void drawTimeLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty, const TimeTicks &t) const;
     void drawWallClock(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
     void drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const;
+    // A frame's bars, columns [from, to] of each channel, and the marks of
+    // traces cut by fitted volts.
+    struct TraceBars {
+        int from = 0, to = -1, channels = 0;
+        std::vector<QRect> bars; // channel after channel; null: no bar
+        std::vector<QRect> clipped;
+        int64_t rows = 0; // pixel rows of all bars together
+        QRect &at(int i, int c) { return bars[static_cast<std::size_t>(c * (to - from + 1) + (i - from))]; }
+        const QRect &at(int i, int c) const { return bars[static_cast<std::size_t>(c * (to - from + 1) + (i - from))]; }
+    };
+    TraceBars traceBars(const QRect &r, const QRect &dirty) const;
+    void drawBarsAsRects(QPainter &p, const TraceBars &b) const;
+    void drawBarsAsPicture(QPainter &p, const QRect &r, const TraceBars &b) const;
     int averageCharWidth(const QPainter &p) const;
     void drawMarkers(QPainter &p, const QRect &r) const;
     void drawCursors(QPainter &p, const QRect &r) const;

@@ -128,46 +128,81 @@ std::vector<ColumnSummary> PlotRenderer::columnAt(double x, const QRect &area) c
     return out;
 }
 
+namespace {
+
+// Volts fitted to part of the data: a trace that goes past the top or the
+// bottom is marked there, so that it is not read as saturation.
+void markClipped(QPainter &p, const QRect &r, const std::vector<QRect> &clipped)
+{
+    if (clipped.empty())
+        return;
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(220, 0, 0));
+    p.drawRects(clipped.data(), static_cast<int>(clipped.size()));
+    const QString note = QStringLiteral("红边：波形超出显示范围（Home / Y 显示全部电压）");
+    const QFontMetrics fm = p.fontMetrics();
+    const QRect box(r.right() - fm.horizontalAdvance(note) - 8, r.top() + 4, fm.horizontalAdvance(note) + 4, fm.height());
+    if (box.left() > r.left()) {
+        p.fillRect(box, QColor(255, 255, 255, 220));
+        p.setPen(QColor(180, 0, 0));
+        p.drawText(box, Qt::AlignCenter, note);
+    }
+}
+
+} // namespace
+
 void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const
+{
+    if (!cacheValid_ || cacheColumns_ <= 0 || cacheChannels_ <= 0)
+        return;
+    const TraceBars bars = traceBars(r, dirty);
+    // The raster engine fills a rectangle a row at a time, a call per row.
+    // Zoomed out, with every bar as tall as the trace, that took most of a
+    // frame: there the bars are written straight into a picture over a clear
+    // ground, drawn over the axes a band at a time (the same pixels, the
+    // colours being opaque). A few short bars, as in the live plot's newest
+    // strip, cost less than clearing and drawing the picture, and stay
+    // rectangles.
+    if (bars.rows <= 4 * int64_t{r.height()} || r.height() > kPicturePixels)
+        drawBarsAsRects(p, bars);
+    else
+        drawBarsAsPicture(p, r, bars);
+    markClipped(p, r, bars.clipped);
+}
+
+PlotRenderer::TraceBars PlotRenderer::traceBars(const QRect &r, const QRect &dirty) const
 {
     const int columns = cacheColumns_;
     const int ch = cacheChannels_;
-    if (!cacheValid_ || columns <= 0 || ch <= 0)
-        return;
+    TraceBars b;
+    b.channels = ch;
     // Only the columns in `dirty`; a join reads its neighbour from the cache.
-    const int from = std::clamp(static_cast<int>(int64_t{dirty.left() - r.left()} * columns / r.width()), 0,
-                                columns - 1);
-    const int to = std::clamp(static_cast<int>(int64_t{dirty.right() - r.left()} * columns / r.width()), 0,
-                              columns - 1);
+    b.from = std::clamp(static_cast<int>(int64_t{dirty.left() - r.left()} * columns / r.width()), 0, columns - 1);
+    b.to = std::clamp(static_cast<int>(int64_t{dirty.right() - r.left()} * columns / r.width()), 0, columns - 1);
     // Each column is a bar one pixel wide, from the column's lowest to its
     // highest value; none in a gap, and nothing joined across it. Made once
     // a frame, channel by channel, and dropped with it: nothing is kept.
     const auto at = [&](int column, int c) -> const Extent & {
         return cache_[static_cast<std::size_t>(column + 1) * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)];
     };
-    const int n = to - from + 1;
-    std::vector<QRect> bars(static_cast<std::size_t>(ch) * static_cast<std::size_t>(n)); // null: no bar
-    const auto barAt = [&](int i, int c) -> QRect & { return bars[static_cast<std::size_t>(c) * n + (i - from)]; };
-    int64_t rows = 0;
-    // Volts fitted to part of the data: a trace that goes past the top or
-    // the bottom is marked there, so that it is not read as saturation.
+    b.bars.resize(static_cast<std::size_t>(ch) * static_cast<std::size_t>(b.to - b.from + 1)); // null: no bar
     const bool fitted = !voltsFull();
-    std::vector<QRect> clipped;
     for (int c = 0; c < ch; ++c) {
         if (!channelVisible(c))
             continue;
         const QRect lane = laneOf(c, r);
-        for (int i = from; i <= to; ++i) {
+        for (int i = b.from; i <= b.to; ++i) {
             const Extent &s = at(i, c);
             if (s.min > s.max)
                 continue;
+            const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
+            const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);
             if (fitted) {
-                const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
-                const int w = std::max(1, static_cast<int>(int64_t{i + 1} * r.width() / columns) + r.left() - x0);
+                const int w = std::max(1, x1 - x0);
                 if (calibration_.volts(s.max) > voltsTop_)
-                    clipped.emplace_back(x0, lane.top(), w, 3);
+                    b.clipped.emplace_back(x0, lane.top(), w, 3);
                 if (calibration_.volts(s.min) < voltsBottom_)
-                    clipped.emplace_back(x0, lane.bottom() - 2, w, 3);
+                    b.clipped.emplace_back(x0, lane.bottom() - 2, w, 3);
             }
             int top = yOfVolts(calibration_.volts(s.max), lane);
             int bottom = yOfVolts(calibration_.volts(s.min), lane);
@@ -177,77 +212,59 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
                 top = std::min(top, yOfVolts(calibration_.volts(prev.min), lane));
                 bottom = std::max(bottom, yOfVolts(calibration_.volts(prev.max), lane));
             }
-            const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
-            const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);
-            barAt(i, c) = QRect(x0, top, std::max(1, x1 - x0), bottom - top + 1);
-            rows += bottom - top + 1;
+            b.at(i, c) = QRect(x0, top, std::max(1, x1 - x0), bottom - top + 1);
+            b.rows += bottom - top + 1;
         }
     }
-    const auto markClipped = [&] {
-        if (clipped.empty())
-            return;
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(220, 0, 0));
-        p.drawRects(clipped.data(), static_cast<int>(clipped.size()));
-        const QString note = QStringLiteral("红边：波形超出显示范围（Home / Y 显示全部电压）");
-        const QFontMetrics fm = p.fontMetrics();
-        const QRect box(r.right() - fm.horizontalAdvance(note) - 8, r.top() + 4, fm.horizontalAdvance(note) + 4, fm.height());
-        if (box.left() > r.left()) {
-            p.fillRect(box, QColor(255, 255, 255, 220));
-            p.setPen(QColor(180, 0, 0));
-            p.drawText(box, Qt::AlignCenter, note);
-        }
+    return b;
+}
+
+void PlotRenderer::drawBarsAsRects(QPainter &p, const TraceBars &b) const
+{
+    std::array<QRect, 256> rects; // 4 KiB on the stack, handed over in batches
+    std::size_t batch = 0;
+    const auto flush = [&] {
+        if (batch)
+            p.drawRects(rects.data(), static_cast<int>(batch));
+        batch = 0;
     };
-    // The raster engine fills a rectangle a row at a time, a call per row.
-    // Zoomed out, with every bar as tall as the trace, that took most of a
-    // frame: there the bars are written straight into a picture over a clear
-    // ground, drawn over the axes a band at a time (the same pixels, the
-    // colours being opaque). A few short bars, as in the live plot's newest
-    // strip, cost less than clearing and drawing the picture, and stay
-    // rectangles.
-    if (rows <= 4 * int64_t{r.height()} || r.height() > kPicturePixels) {
-        std::array<QRect, 256> rects; // 4 KiB on the stack, handed over in batches
-        std::size_t batch = 0;
-        const auto flush = [&] {
-            if (batch)
-                p.drawRects(rects.data(), static_cast<int>(batch));
-            batch = 0;
-        };
-        p.setPen(Qt::NoPen);
-        for (int c = 0; c < ch; ++c) {
-            if (!channelVisible(c))
-                continue;
-            p.setBrush(channelColor(c));
-            for (int i = from; i <= to; ++i) {
-                if (!barAt(i, c).isNull())
-                    rects[batch++] = barAt(i, c);
-                if (batch == rects.size())
-                    flush();
-            }
-            flush();
+    p.setPen(Qt::NoPen);
+    for (int c = 0; c < b.channels; ++c) {
+        if (!channelVisible(c))
+            continue;
+        p.setBrush(channelColor(c));
+        for (int i = b.from; i <= b.to; ++i) {
+            if (!b.at(i, c).isNull())
+                rects[batch++] = b.at(i, c);
+            if (batch == rects.size())
+                flush();
         }
-        markClipped();
-        return;
+        flush();
     }
+}
+
+void PlotRenderer::drawBarsAsPicture(QPainter &p, const QRect &r, const TraceBars &b) const
+{
     // A band of columns at a time, in a picture on the stack.
+    const int columns = cacheColumns_;
     const int height = r.height();
     const int band = kPicturePixels / height;
     std::array<QRgb, kPicturePixels> pixels;
-    const int left = r.left() + static_cast<int>(int64_t{from} * r.width() / columns);
-    const int right = r.left() + std::min(static_cast<int>(int64_t{to + 1} * r.width() / columns), r.width()); // one past
+    const int left = r.left() + static_cast<int>(int64_t{b.from} * r.width() / columns);
+    const int right = r.left() + std::min(static_cast<int>(int64_t{b.to + 1} * r.width() / columns), r.width()); // one past
     // The columns that may reach pixel x, give or take one.
     const auto columnAtX = [&](int x) { return static_cast<int>(int64_t{x - r.left()} * columns / r.width()); };
     for (int bandLeft = left; bandLeft < right; bandLeft += band) {
         const int bandRight = std::min(right, bandLeft + band);
         const int width = bandRight - bandLeft;
         std::fill_n(pixels.begin(), width * height, QRgb{0});
-        const int first = std::max(from, columnAtX(bandLeft) - 1), last = std::min(to, columnAtX(bandRight) + 1);
-        for (int c = 0; c < ch; ++c) {
+        const int first = std::max(b.from, columnAtX(bandLeft) - 1), last = std::min(b.to, columnAtX(bandRight) + 1);
+        for (int c = 0; c < b.channels; ++c) {
             if (!channelVisible(c))
                 continue;
             const QRgb colour = channelColor(c).rgb();
             for (int i = first; i <= last; ++i) {
-                const QRect &bar = barAt(i, c);
+                const QRect &bar = b.at(i, c);
                 const int x0 = std::max(bar.left(), bandLeft), x1 = std::min(bar.right() + 1, bandRight);
                 if (bar.isNull() || x0 >= x1)
                     continue;
@@ -260,7 +277,6 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
                              width * qsizetype{sizeof(QRgb)}, QImage::Format_ARGB32_Premultiplied);
         p.drawImage(QPoint(bandLeft, r.top()), picture);
     }
-    markClipped();
 }
 
 } // namespace adcard
