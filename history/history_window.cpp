@@ -74,6 +74,24 @@ HistoryWindow::HistoryWindow(const LiveRingFeed &feed, HistorySources sources, Q
     unshaped.setStyleStrategy(QFont::PreferNoShaping);
     setFont(unshaped);
 
+    QHBoxLayout *top = makeToolbar();
+    makePlotView();
+    arrange(top);
+    plot_.setChangedCallback([this](int shift) {
+        // Only queues a paint, moving the picture where it can: the tick
+        // goes on at once.
+        if (isVisible())
+            plotView_->showChange(shift);
+    });
+    plot_.catchUp();
+    resize(800, 420);
+    refreshStatus();
+    refreshDriver();
+    updateDescription();
+}
+
+QHBoxLayout *HistoryWindow::makeToolbar()
+{
     auto *top = new QHBoxLayout;
     for (int c = 0; c < kPlotChannels; ++c) {
         auto *box = new QCheckBox(QStringLiteral("通道%1").arg(c + 1), this);
@@ -83,6 +101,17 @@ HistoryWindow::HistoryWindow(const LiveRingFeed &feed, HistorySources sources, Q
         legend_[static_cast<std::size_t>(c)] = box;
         top->addWidget(box);
     }
+    addToolActions(*top);
+    toolbar_ = new QHBoxLayout;
+    toolbar_->setContentsMargins(0, 0, 0, 0);
+    top->addLayout(toolbar_);
+    top->addStretch(1);
+    addHelp();
+    return top;
+}
+
+void HistoryWindow::addToolActions(QHBoxLayout &top)
+{
     // Holding the picture and opening a recording: buttons with their keys,
     // which work wherever the focus is in this window.
     pause_ = new QAction(QStringLiteral("暂停"), this);
@@ -129,12 +158,12 @@ HistoryWindow::HistoryWindow(const LiveRingFeed &feed, HistorySources sources, Q
         auto *button = new QToolButton(this);
         button->setDefaultAction(action);
         button->setFocusPolicy(Qt::NoFocus);
-        top->addWidget(button);
+        top.addWidget(button);
     }
-    toolbar_ = new QHBoxLayout;
-    toolbar_->setContentsMargins(0, 0, 0, 0);
-    top->addLayout(toolbar_);
-    top->addStretch(1);
+}
+
+void HistoryWindow::addHelp()
+{
     auto *help = new QAction(this);
     help->setShortcut(QKeySequence::HelpContents);
     connect(help, &QAction::triggered, this, [this] {
@@ -147,7 +176,10 @@ HistoryWindow::HistoryWindow(const LiveRingFeed &feed, HistorySources sources, Q
         showKeyHelp(this, rows + plotKeyHelp());
     });
     addAction(help);
+}
 
+void HistoryWindow::makePlotView()
+{
     plotView_ = new PlotWidget(plot_.renderer(), this);
     plotView_->setAccessibleName(QStringLiteral("历史波形图"));
     plotView_->setStatsProvider([this](int64_t first, int64_t last) { return plot_.stats(first, last); });
@@ -168,7 +200,10 @@ HistoryWindow::HistoryWindow(const LiveRingFeed &feed, HistorySources sources, Q
         cursorText->setFullText(text);
         cursorText->setVisible(!text.isEmpty());
     });
+}
 
+void HistoryWindow::arrange(QHBoxLayout *top)
+{
     auto *bottom = new QHBoxLayout;
     // The part that changes every tick is kept short: laying out text in a
     // CJK font is most of what a status line costs.
@@ -205,18 +240,6 @@ HistoryWindow::HistoryWindow(const LiveRingFeed &feed, HistorySources sources, Q
     layout->addWidget(cursorText_);
     layout->addLayout(bottom);
     layout->addLayout(notes);
-
-    plot_.setChangedCallback([this](int shift) {
-        // Only queues a paint, moving the picture where it can: the tick
-        // goes on at once.
-        if (isVisible())
-            plotView_->showChange(shift);
-    });
-    plot_.catchUp();
-    resize(800, 420);
-    refreshStatus();
-    refreshDriver();
-    updateDescription();
 }
 
 HistoryWindow::~HistoryWindow() = default;

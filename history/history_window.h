@@ -97,6 +97,12 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // The constructor's steps, in order.
+    QHBoxLayout *makeToolbar();
+    void addToolActions(QHBoxLayout &top);
+    void addHelp();
+    void makePlotView();
+    void arrange(QHBoxLayout *top);
     void updateDescription();
 
     HistoryPlot plot_;
