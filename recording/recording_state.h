@@ -78,157 +78,20 @@ struct RecordingState {
     Calibration calibration;
     std::vector<RunsRow> table;
 
-    bool indexOf(hid_t blocks, int64_t row, int64_t &index) const
-    {
-        Fields f(blocks, sizeof(int64_t));
-        return f.add(format::kIndexAlone) && f.read(blocks, hsize_t(row), 1, &index);
-    }
-
+    bool indexOf(hid_t blocks, int64_t row, int64_t &index) const;
     // Fills `p.info` from what the file holds now; p.error says what is wrong.
-    void placeRows(RunPlace &p, int64_t rows) const
-    {
-        RecordedRunInfo &i = p.info;
-        const auto dims = extent(p.samples, 2);
-        const int64_t s = i.scansPerBlock;
-        if (!dims || (*dims)[1] != hsize_t(i.channels)) {
-            p.error = "its samples are not " + std::to_string(i.channels) + " channels wide";
-            return;
-        }
-        const int64_t stored = int64_t((*dims)[0] / hsize_t(s)) - p.rowBase;
-        rows = std::max<int64_t>(0, std::min({rows, stored, int64_t(length(p.blocks)) - p.rowBase}));
-        i.blocks = rows;
-        if (rows == 0)
-            return;
-        if (!indexOf(p.blocks, p.rowBase, p.firstIndex) || !indexOf(p.blocks, p.rowBase + rows - 1, p.lastIndex) ||
-            p.firstIndex < 0 || p.lastIndex >= kMaxIndex || p.lastIndex - p.firstIndex < rows - 1) {
-            p.error = "its block indices are out of order";
-            i.blocks = 0;
-            p.lastIndex = -1;
-            return;
-        }
-        i.scans = (p.lastIndex + 1) * s;
-        i.holes = p.lastIndex + 1 - rows;
-    }
-
+    void placeRows(RunPlace &p, int64_t rows) const;
     // Each run as the file has it; two with one number are both refused, so
     // that nothing takes one for the other.
-    std::vector<RunPlace> places() const
-    {
-        std::vector<RunPlace> out = placesAsStored();
-        std::vector<std::pair<int, std::size_t>> numbers;
-        for (std::size_t i = 0; i < out.size(); ++i)
-            numbers.emplace_back(out[i].info.number, i);
-        std::sort(numbers.begin(), numbers.end());
-        for (std::size_t k = 1; k < numbers.size(); ++k)
-            if (numbers[k].first == numbers[k - 1].first)
-                out[numbers[k].second].error = out[numbers[k - 1].second].error = "another run has the same number";
-        return out;
-    }
-
-    std::vector<RunPlace> placesAsStored() const
-    {
-        std::vector<RunPlace> out;
-        if (version == 1) {
-            for (const V1Group &g : groups) {
-                RunPlace p;
-                RecordedRunInfo &i = p.info;
-                i.number = g.number;
-                const hid_t h = g.group.get();
-                const auto ch = attrInt(h, names::kChannels, 1, kMaxChannels);
-                const auto s = attrInt(h, names::kScansPerBlock, 1, kMaxScansPerBlock);
-                i.startTime = attrText(h, names::kV1StartTime);
-                i.startTimeNs = parseIso8601(i.startTime);
-                i.missed = attrInt(h, names::kV1Missed, 0, INT64_MAX / 2).value_or(0);
-                i.dropped = attrInt(h, names::kV1Dropped, 0, INT64_MAX / 2).value_or(0);
-                i.scansPerSecond = double(attrInt(h, names::kRate, 1, INT32_MAX).value_or(0));
-                i.calibration = calibrationOf(h);
-                p.samples = g.samples.get();
-                p.blocks = g.blocks.get();
-                if (!ch || !s || *ch * *s > kMaxBlockSamples) {
-                    p.error = "its block shape is missing or out of range";
-                } else {
-                    i.channels = int(*ch);
-                    i.scansPerBlock = int32_t(*s);
-                    placeRows(p, INT64_MAX);
-                }
-                out.push_back(std::move(p));
-            }
-            if (writer && !out.empty())
-                out.back().info.open = true;
-            return out;
-        }
-        const hsize_t blockRows = length(blocks.get());
-        for (std::size_t r = 0; r < table.size(); ++r) {
-            const RunsRow &row = table[r];
-            RunPlace p;
-            RecordedRunInfo &i = p.info;
-            i.number = row.run;
-            i.startTimeNs = row.startTimeNs;
-            i.startTime = std::string(row.startTime, strnlen(row.startTime, sizeof row.startTime));
-            i.missed = std::max<int64_t>(0, row.missed);
-            i.dropped = std::max<int64_t>(0, row.dropped);
-            i.channels = channels;
-            i.scansPerBlock = int32_t(scansPerBlock);
-            i.scansPerSecond = rate;
-            i.calibration = calibration;
-            i.open = row.endTimeNs == 0;
-            p.closed = !i.open;
-            p.samples = samples.get();
-            p.blocks = blocks.get();
-            p.rowBase = row.firstRow;
-            if (row.firstRow < 0 || hsize_t(row.firstRow) > blockRows) {
-                p.error = "its first block is outside the file";
-                out.push_back(std::move(p));
-                continue;
-            }
-            int64_t rows = row.rows;
-            // The next run's rows end this one's, unless that run is damaged.
-            if (r + 1 < table.size() && table[r + 1].firstRow >= row.firstRow)
-                rows = std::min(rows, table[r + 1].firstRow - row.firstRow);
-            placeRows(p, rows);
-            // A run's last entries cover its last rows; with rows cut short
-            // (samples missing), they would cover what is not there.
-            p.closed = p.closed && p.info.blocks == row.rows;
-            for (std::size_t l = 0; l < levels.size(); ++l) {
-                const int64_t size = int64_t(length(levels[l].get()));
-                const int64_t first = row.summaryFirst[l];
-                const int64_t end = r + 1 < table.size() ? table[r + 1].summaryFirst[l] : size;
-                if (first < 0 || first > end || end > size)
-                    break; // this level and those above are of no use
-                p.entries.emplace_back(first, end);
-            }
-            out.push_back(std::move(p));
-        }
-        return out;
-    }
-
+    std::vector<RunPlace> places() const;
     // Re-reads the single-session layout's runs table.
-    bool readTable()
-    {
-        table.clear();
-        const hsize_t n = length(runs.get());
-        if (n > kMaxRuns)
-            return false;
-        Fields f(runs.get(), sizeof(RunsRow));
-        const format::RunFields fields = format::runFields(int(levels.size()));
-        for (const format::Field &field : fields.all()) {
-            if (field.kind == format::Field::I64Array) {
-                // Summaries are of use only with the runs' first entries.
-                if (!levels.empty() && !f.add(field))
-                    levels.clear();
-            } else if (!f.add(field) && field.required) {
-                return false;
-            }
-        }
-        table.assign(n, RunsRow{});
-        if (!f.read(runs.get(), 0, n, table.data())) {
-            table.clear();
-            return n == 0;
-        }
-        for (RunsRow &r : table)
-            r.startTime[sizeof r.startTime - 1] = '\0';
-        return true;
-    }
+    bool readTable();
+
+private:
+    std::vector<RunPlace> placesAsStored() const;
+    std::vector<RunPlace> olderPlaces() const;
+    // Row `r` of the runs table; `blockRows`: the rows `blocks` has.
+    RunPlace placeOfRow(std::size_t r, hsize_t blockRows) const;
 };
 
 // Checks that the file holds a recording and opens what it needs; the
