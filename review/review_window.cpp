@@ -1,5 +1,7 @@
 #include "review/review_window.h"
 
+#include "review/own_loop.h"
+
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
 #include "review/csv_export.h"
@@ -67,26 +69,6 @@ QString secondsText(double scans, double rate)
 }
 
 } // namespace
-
-// Held across anything that runs an event loop of its own with this window
-// on the stack beneath it (a dialog's exec, an export's progress).
-class ReviewWindow::OwnLoop {
-public:
-    explicit OwnLoop(ReviewWindow &w) : w_(w) { ++w_.ownLoops_; }
-    ~OwnLoop()
-    {
-        if (--w_.ownLoops_ > 0)
-            return;
-        w_.closing_ = false;
-        if (std::exchange(w_.deleteLater_, false))
-            w_.deleteLater(); // posted from here, out of the loop that saw the close
-    }
-    OwnLoop(const OwnLoop &) = delete;
-    OwnLoop &operator=(const OwnLoop &) = delete;
-
-private:
-    ReviewWindow &w_;
-};
 
 QString ReviewWindow::windowName() { return QStringLiteral("记录回放"); }
 
@@ -448,108 +430,6 @@ bool ReviewWindow::inOwnLoop() const
            std::any_of(dialogs.begin(), dialogs.end(), [](const QDialog *d) { return d->isVisible() && d->isModal(); });
 }
 
-void ReviewWindow::centreOn(double scan)
-{
-    const PlotRenderer &r = plot_->renderer();
-    const double half = (r.last() - r.first()) / 2;
-    plot_->renderer().setRange(scan - half, scan + half);
-    showDigital();
-    plot_->refresh();
-}
-
-bool ReviewWindow::jumpToHole(int direction)
-{
-    if (!run_)
-        return false;
-    const PlotRenderer &r = plot_->renderer();
-    const auto centre = static_cast<int64_t>(std::llround((r.first() + r.last()) / 2));
-    const int64_t end = run_->scanCount();
-    int64_t total = 0;
-    if (direction > 0) {
-        const auto next = run_->gaps(centre + 1, end, 1, total);
-        if (next.empty())
-            return false;
-        centreOn(static_cast<double>(next.front().first));
-        return true;
-    }
-    // The last hole before the centre: windows growing back from it, each
-    // read to its end a few thousand holes at a time.
-    for (int64_t reach = std::max<int64_t>(1, static_cast<int64_t>(r.last() - r.first()));; reach *= 8) {
-        int64_t lo = std::max<int64_t>(0, centre - reach);
-        std::optional<int64_t> last;
-        for (;;) {
-            const auto some = run_->gaps(lo, centre, 4096, total);
-            if (some.empty())
-                break;
-            last = some.back().first;
-            if (std::ssize(some) >= total || some.back().first <= lo)
-                break;
-            lo = some.back().first;
-        }
-        if (last && *last < centre) {
-            centreOn(static_cast<double>(*last));
-            return true;
-        }
-        if (centre - reach <= 0)
-            return false;
-    }
-}
-
-bool ReviewWindow::goToTime(const QDateTime &when)
-{
-    if (!run_ || run_->scansPerSecond() <= 0 || run_->info().startTimeNs <= 0 || !when.isValid())
-        return false;
-    const double seconds = static_cast<double>(when.toMSecsSinceEpoch() - run_->info().startTimeNs / 1000000) / 1000.0;
-    const double scan = seconds * run_->scansPerSecond();
-    if (scan < 0 || scan > static_cast<double>(run_->scanCount()))
-        return false;
-    centreOn(scan);
-    return true;
-}
-
-void ReviewWindow::askTime()
-{
-    if (!run_ || run_->scansPerSecond() <= 0 || run_->info().startTimeNs <= 0) {
-        say(QStringLiteral("该运行没有开始时间或采样率，无法按时间定位"), true);
-        return;
-    }
-    const OwnLoop loop(*this);
-    const PlotRenderer &r = plot_->renderer();
-    const QDateTime start = QDateTime::fromMSecsSinceEpoch(run_->info().startTimeNs / 1000000);
-    const QDateTime now = start.addMSecs(static_cast<qint64>((r.first() + r.last()) / 2 / run_->scansPerSecond() * 1000.0));
-    bool ok = false;
-    const QString text = QInputDialog::getText(
-        this, QStringLiteral("转到时间"),
-        QStringLiteral("日期和时间（yyyy-MM-dd HH:mm:ss），或只写时间（HH:mm:ss[.zzz]）："), QLineEdit::Normal,
-        now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), &ok);
-    if (!ok || closing_)
-        return;
-    const QString t = text.trimmed();
-    QDateTime when;
-    for (const QString &format : {QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"), QStringLiteral("yyyy-MM-dd HH:mm:ss"),
-                                  QStringLiteral("yyyy-MM-dd HH:mm")})
-        if (!when.isValid())
-            when = QDateTime::fromString(t, format);
-    if (!when.isValid()) {
-        // A time alone: on the run's first day that has it after the start.
-        QTime time;
-        for (const QString &format : {QStringLiteral("HH:mm:ss.zzz"), QStringLiteral("HH:mm:ss"), QStringLiteral("HH:mm")})
-            if (!time.isValid())
-                time = QTime::fromString(t, format);
-        if (time.isValid()) {
-            when = QDateTime(start.date(), time);
-            if (when < start)
-                when = when.addDays(1);
-        }
-    }
-    if (!when.isValid())
-        say(QStringLiteral("无法识别的时间：%1").arg(t), true);
-    else if (!goToTime(when))
-        say(QStringLiteral("%1 不在该运行之内").arg(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))), true);
-    else
-        say({}, false);
-}
-
 void ReviewWindow::closeEvent(QCloseEvent *event)
 {
     if (inOwnLoop()) {
@@ -593,28 +473,6 @@ void ReviewWindow::keyPressEvent(QKeyEvent *event)
         jumpToMarker(event->key() == Qt::Key_N ? 1 : -1);
     else
         QWidget::keyPressEvent(event);
-}
-
-bool ReviewWindow::jumpToMarker(int direction)
-{
-    const PlotRenderer &r = plot_->renderer();
-    const double centre = (r.first() + r.last()) / 2;
-    std::optional<int64_t> target;
-    for (const int64_t scan : markerScans_) {
-        if (direction > 0 && static_cast<double>(scan) > centre + 0.5) {
-            target = scan;
-            break;
-        }
-        if (direction < 0 && static_cast<double>(scan) < centre - 0.5)
-            target = scan;
-    }
-    if (!target)
-        return false;
-    const double half = (r.last() - r.first()) / 2;
-    plot_->renderer().setRange(static_cast<double>(*target) - half, static_cast<double>(*target) + half);
-    showDigital();
-    plot_->refresh();
-    return true;
 }
 
 void ReviewWindow::fillRunList()
@@ -685,16 +543,6 @@ void ReviewWindow::refresh()
     fillRunList();
     pollSummaries();
     search_->runGrew();
-}
-
-std::pair<int64_t, int64_t> ReviewWindow::exportRange() const
-{
-    // The scans the table's figures are over.
-    const CursorReadout &c = plot_->cursors();
-    if (c.valid)
-        return {c.first, c.last};
-    const PlotRenderer &r = plot_->renderer();
-    return {static_cast<int64_t>(std::floor(r.first())), static_cast<int64_t>(std::ceil(r.last()))};
 }
 
 void ReviewWindow::updateStats()
@@ -786,131 +634,6 @@ void ReviewWindow::say(const QString &text, bool problem)
 {
     message_->setText(text);
     message_->setStyleSheet(problem ? QStringLiteral("color: #b00000") : QString());
-}
-
-bool ReviewWindow::exportCsv(const QString &path)
-{
-    if (!run_ || closing_)
-        return false;
-    const OwnLoop loop(*this);
-    const auto [first, last] = exportRange();
-    QProgressDialog progress(QStringLiteral("导出到 %1…").arg(QFileInfo(path).fileName()), QStringLiteral("取消"), 0,
-                             1000, this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
-    const ExportResult r =
-        exportCsvFile(*run_, first, last, QFile::encodeName(path).toStdString(), [this, &progress](double done) {
-            progress.setValue(static_cast<int>(done * 1000));
-            return !progress.wasCanceled() && !closing_;
-        });
-    progress.reset();
-    switch (r.outcome) {
-    case ExportResult::Outcome::Written:
-        say(QStringLiteral("已导出 %1 行到 %2").arg(r.rows).arg(path), false);
-        return true;
-    case ExportResult::Outcome::Cancelled:
-        say(QStringLiteral("导出已取消，%1 未写入").arg(path), false);
-        return false;
-    case ExportResult::Outcome::Failed:
-        break;
-    }
-    say(QStringLiteral("导出失败：%1").arg(QString::fromStdString(r.error)), true);
-    return false;
-}
-
-bool ReviewWindow::exportPng(const QString &path)
-{
-    // Written whole or not at all, as the CSV.
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && titledPicture().save(&file, "PNG") && file.commit()) {
-        say(QStringLiteral("已导出图像到 %1").arg(path), false);
-        return true;
-    }
-    say(QStringLiteral("导出失败：cannot write '%1': %2").arg(path, file.errorString()), true);
-    return false;
-}
-
-QImage ReviewWindow::titledPicture() const
-{
-    // A picture that says what it is once it has left the window: the file,
-    // the run and its time above, the channels' colours under the title.
-    const QImage plot = plot_->renderImage(plot_->size());
-    const QFontMetrics fm = plot_->fontMetrics();
-    const int line = fm.height() + 4;
-    QImage out(plot.width(), plot.height() + 2 * line, QImage::Format_RGB32);
-    out.fill(Qt::white);
-    QPainter p(&out);
-    p.setFont(plot_->font());
-    QString title = QStringLiteral("%1　运行 %2").arg(QFileInfo(path_).fileName()).arg(runNumber_);
-    if (run_ && !run_->info().startTime.empty())
-        title += QStringLiteral("　开始 ") + QString::fromStdString(run_->info().startTime);
-    p.setPen(Qt::black);
-    p.drawText(QRect(6, 2, out.width() - 12, line), Qt::AlignLeft | Qt::AlignVCenter,
-               fm.elidedText(title, Qt::ElideMiddle, out.width() - 12));
-    int x = 6;
-    for (int c = 0; run_ && c < run_->channels(); ++c) {
-        if (!plot_->renderer().channelVisible(c))
-            continue;
-        p.fillRect(QRect(x, line + line / 2 - 2, 16, 4), PlotRenderer::channelColor(c));
-        const QString name = QStringLiteral("通道%1").arg(c + 1);
-        p.drawText(QRect(x + 20, line, fm.horizontalAdvance(name) + 4, line), Qt::AlignLeft | Qt::AlignVCenter, name);
-        x += 20 + fm.horizontalAdvance(name) + 16;
-    }
-    p.drawImage(0, 2 * line, plot);
-    return out;
-}
-
-void ReviewWindow::askCsv()
-{
-    const OwnLoop loop(*this);
-    if (!run_)
-        return;
-    // A whole day is 864 million rows, some 35 GB: the size is said in the
-    // dialog's title, a range that large is asked about (No by default), and
-    // one the disk cannot hold is refused before a byte is written. About
-    // 41 bytes a row for four channels.
-    const auto [first, last] = exportRange();
-    const double bytes = static_cast<double>(last - first) * (12.0 + 7.5 * run_->channels());
-    const auto gb = [](double b) { return QString::number(b / 1e9, 'f', 1) + QStringLiteral(" GB"); };
-    const QString rangeName = plot_->cursors().valid ? QStringLiteral("光标之间") : QStringLiteral("显示的范围");
-    const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.csv").arg(runNumber_);
-    const QString path = QFileDialog::getSaveFileName(
-        this,
-        QStringLiteral("导出 CSV — %1，%2 行，约 %3")
-            .arg(rangeName)
-            .arg(last - first)
-            .arg(bytes < 1e6 ? QStringLiteral("%1 KB").arg(std::ceil(bytes / 1e3)) : gb(bytes)),
-        QFileInfo(path_).dir().filePath(suggested), QStringLiteral("CSV (*.csv)"));
-    if (path.isEmpty() || !run_ || closing_)
-        return;
-    const QStorageInfo disk(QFileInfo(path).absolutePath());
-    if (disk.isValid() && bytes > static_cast<double>(disk.bytesAvailable())) {
-        QMessageBox::warning(this, windowName(),
-                             QStringLiteral("导出约需 %1，%2 只剩 %3。").arg(gb(bytes), disk.rootPath(),
-                                                                        gb(static_cast<double>(disk.bytesAvailable()))));
-        return;
-    }
-    if (bytes > 1e9 && QMessageBox::question(this, windowName(),
-                                             QStringLiteral("%1有 %2 行，约 %3。仍要导出吗？")
-                                                 .arg(rangeName)
-                                                 .arg(last - first)
-                                                 .arg(gb(bytes)),
-                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
-        return;
-    if (closing_)
-        return;
-    exportCsv(path);
-}
-
-void ReviewWindow::askPng()
-{
-    const OwnLoop loop(*this);
-    const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.png").arg(runNumber_);
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 PNG"),
-                                                      QFileInfo(path_).dir().filePath(suggested),
-                                                      QStringLiteral("PNG (*.png)"));
-    if (!path.isEmpty() && !closing_)
-        exportPng(path);
 }
 
 } // namespace adcard
