@@ -82,72 +82,80 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
     if (columns == 0)
         return;
     const double w = (last - first) / columns;
-    const int64_t scans = scanCount();
     // Kept from frame to frame: fresh pages for every redraw cost more than
     // the reduction of a zoomed-out frame.
     thread_local std::vector<Stats> acc;
-    thread_local std::vector<int64_t> edge;
     acc.assign(std::size_t(columns) * std::size_t(ch), Stats{});
-    auto column = [&](int c) {
-        return std::span<Stats>(acc).subspan(std::size_t(c) * std::size_t(ch), std::size_t(ch));
-    };
-    // Far outside the run there is nothing to read, and doubles beyond
-    // 2^62 do not convert.
-    auto clampScan = [&](double s) { return int64_t(std::clamp(std::floor(s), 0.0, double(scans))); };
 
     const auto lock = lockLevels();
     int level = 0;
     for (int l = 1; l <= levels(); ++l)
         if (double(width(l)) <= w)
             level = l;
-
-    if (level == 0) {
-        // Columns a level-1 entry would not fit: the scans themselves.
-        for (int c = 0; c < columns; ++c) {
-            const double a = std::floor(first + c * w);
-            double b = std::floor(first + (c + 1) * w);
-            if (b <= a)
-                b = a + 1;
-            const int64_t from = clampScan(a);
-            const int64_t to = clampScan(b);
-            if (from < to)
-                forStretches(from, to,
-                             [&](int64_t, const int16_t *codes, int64_t n) { addScans(column(c), codes, n, false); });
-        }
-    } else {
-        // Column edges move to the level's grid, so that each entry falls
-        // into exactly one column.
-        const int64_t wl = width(level);
-        const int64_t spanEnd = ceilDiv(scans, wl);
-        edge.resize(std::size_t(columns) + 1);
-        for (int c = 0; c <= columns; ++c)
-            edge[std::size_t(c)] =
-                int64_t(std::clamp(std::round((first + c * w) / double(wl)), 0.0, double(spanEnd)));
-        const int64_t ready = std::min(readySpans(level), spanEnd);
-        const int64_t to = std::min(edge.back(), ready);
-        if (edge.front() < to) {
-            std::size_t c = 0;
-            forEntries(level, edge.front(), to, [&](const EntryRef &e) {
-                while (c < std::size_t(columns) && e.span >= edge[c + 1])
-                    ++c;
-                if (c < std::size_t(columns) && e.span >= edge[c])
-                    addEntry(column(int(c)), e);
-            });
-        }
-        int64_t budget = rawBudget();
-        const int64_t f = wl / width(level - 1);
-        for (int c = 0; c < columns; ++c) {
-            const int64_t from = std::max(edge[std::size_t(c)], ready);
-            const int64_t end = edge[std::size_t(c) + 1];
-            if (from < end)
-                addSpans(level - 1, from * f, end * f, column(c), budget, false);
-        }
-    }
+    if (level == 0)
+        columnsFromScans(first, w, columns, acc);
+    else
+        columnsFromLevel(level, first, w, columns, acc);
 
     for (std::size_t i = 0; i < acc.size(); ++i) {
         const Stats &a = acc[i];
         if (a.count > 0)
             out[i] = {a.min, a.max, float(a.mean()), a.count};
+    }
+}
+
+void PyramidRun::columnsFromScans(double first, double w, int columns, std::span<Stats> acc) const
+{
+    const auto ch = std::size_t(channels());
+    const int64_t scans = scanCount();
+    // Far outside the run there is nothing to read, and doubles beyond
+    // 2^62 do not convert.
+    auto clampScan = [&](double s) { return int64_t(std::clamp(std::floor(s), 0.0, double(scans))); };
+    // Columns a level-1 entry would not fit: the scans themselves.
+    for (int c = 0; c < columns; ++c) {
+        const double a = std::floor(first + c * w);
+        double b = std::floor(first + (c + 1) * w);
+        if (b <= a)
+            b = a + 1;
+        const int64_t from = clampScan(a);
+        const int64_t to = clampScan(b);
+        const auto column = acc.subspan(std::size_t(c) * ch, ch);
+        if (from < to)
+            forStretches(from, to, [&](int64_t, const int16_t *codes, int64_t n) { addScans(column, codes, n, false); });
+    }
+}
+
+void PyramidRun::columnsFromLevel(int level, double first, double w, int columns, std::span<Stats> acc) const
+{
+    const auto ch = std::size_t(channels());
+    const auto column = [&](std::size_t c) { return acc.subspan(c * ch, ch); };
+    // Column edges move to the level's grid, so that each entry falls into
+    // exactly one column.
+    const int64_t wl = width(level);
+    const int64_t spanEnd = ceilDiv(scanCount(), wl);
+    thread_local std::vector<int64_t> edge;
+    edge.resize(std::size_t(columns) + 1);
+    for (int c = 0; c <= columns; ++c)
+        edge[std::size_t(c)] = int64_t(std::clamp(std::round((first + c * w) / double(wl)), 0.0, double(spanEnd)));
+    const int64_t ready = std::min(readySpans(level), spanEnd);
+    const int64_t to = std::min(edge.back(), ready);
+    if (edge.front() < to) {
+        std::size_t c = 0;
+        forEntries(level, edge.front(), to, [&](const EntryRef &e) {
+            while (c < std::size_t(columns) && e.span >= edge[c + 1])
+                ++c;
+            if (c < std::size_t(columns) && e.span >= edge[c])
+                addEntry(column(c), e);
+        });
+    }
+    // Where the level is not ready yet, the finer levels and the scans.
+    int64_t budget = rawBudget();
+    const int64_t f = wl / width(level - 1);
+    for (int c = 0; c < columns; ++c) {
+        const int64_t from = std::max(edge[std::size_t(c)], ready);
+        const int64_t end = edge[std::size_t(c) + 1];
+        if (from < end)
+            addSpans(level - 1, from * f, end * f, column(std::size_t(c)), budget, false);
     }
 }
 

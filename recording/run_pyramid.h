@@ -58,6 +58,10 @@ protected:
     virtual int64_t rawBudget() const { return int64_t{1} << 22; }
 
 private:
+    // summarise()'s two ways: columns narrower than a level-1 entry from the
+    // scans, wider ones from `level`'s entries (and finer where not ready).
+    void columnsFromScans(double first, double w, int columns, std::span<Stats> acc) const;
+    void columnsFromLevel(int level, double first, double w, int columns, std::span<Stats> acc) const;
     // Adds spans [first, end) of `level` into `acc`, descending where the
     // level is not ready; `budget` counts the raw scans still allowed. Raw
     // squares are summed only when `squares`.
