@@ -162,45 +162,51 @@ bool RecordingState::readTable()
     return true;
 }
 
-std::string layout(RecordingState &st)
+namespace {
+
+// The older layout: a group "runNNNN" per run.
+std::string olderLayout(RecordingState &st)
 {
     const hid_t f = st.file.get();
-    const auto version = attrNumber(f, names::kFormatVersion);
-    if (!version) {
-        std::vector<std::string> names;
-        H5Literate(f, H5_INDEX_NAME, H5_ITER_INC, nullptr,
-                   [](hid_t, const char *name, const H5L_info_t *, void *out) -> herr_t {
-                       auto &all = *static_cast<std::vector<std::string> *>(out);
-                       all.emplace_back(name);
-                       return all.size() > kMaxOlderNames ? 1 : 0; // 1 stops
-                   },
-                   &names);
-        if (names.size() > kMaxOlderNames)
-            return "more than " + std::to_string(kMaxOlderNames) + " objects at its top, more than a recording holds";
-        for (const std::string &n : names) {
-            int number = 0;
-            char tail = 0;
-            if (n.size() < 4 || n.compare(0, 3, "run") != 0 || std::sscanf(n.c_str(), "run%d%c", &number, &tail) != 1 ||
-                number < 1)
-                continue;
-            V1Group g;
-            g.number = number;
-            H5O_info_t oi{};
-            if (H5Oget_info_by_name2(f, n.c_str(), &oi, H5O_INFO_BASIC, H5P_DEFAULT) < 0 || oi.type != H5O_TYPE_GROUP)
-                continue;
-            g.group = Hid(H5Gopen2(f, n.c_str(), H5P_DEFAULT), H5Gclose);
-            g.samples = openDataset(g.group.get(), names::kSamples, 256 << 10);
-            g.blocks = openDataset(g.group.get(), names::kBlocks);
-            if (g.samples.valid() && g.blocks.valid())
-                st.groups.push_back(std::move(g));
-        }
-        if (st.groups.empty())
-            return "not a recording (an HDF5 file of another layout)";
-        st.version = 1;
-        return {};
+    std::vector<std::string> names;
+    H5Literate(f, H5_INDEX_NAME, H5_ITER_INC, nullptr,
+               [](hid_t, const char *name, const H5L_info_t *, void *out) -> herr_t {
+                   auto &all = *static_cast<std::vector<std::string> *>(out);
+                   all.emplace_back(name);
+                   return all.size() > kMaxOlderNames ? 1 : 0; // 1 stops
+               },
+               &names);
+    if (names.size() > kMaxOlderNames)
+        return "more than " + std::to_string(kMaxOlderNames) + " objects at its top, more than a recording holds";
+    for (const std::string &n : names) {
+        int number = 0;
+        char tail = 0;
+        if (n.size() < 4 || n.compare(0, 3, "run") != 0 || std::sscanf(n.c_str(), "run%d%c", &number, &tail) != 1 ||
+            number < 1)
+            continue;
+        V1Group g;
+        g.number = number;
+        H5O_info_t oi{};
+        if (H5Oget_info_by_name2(f, n.c_str(), &oi, H5O_INFO_BASIC, H5P_DEFAULT) < 0 || oi.type != H5O_TYPE_GROUP)
+            continue;
+        g.group = Hid(H5Gopen2(f, n.c_str(), H5P_DEFAULT), H5Gclose);
+        g.samples = openDataset(g.group.get(), names::kSamples, 256 << 10);
+        g.blocks = openDataset(g.group.get(), names::kBlocks);
+        if (g.samples.valid() && g.blocks.valid())
+            st.groups.push_back(std::move(g));
     }
-    if (*version != names::kVersion)
-        return "recording format " + std::to_string(int64_t(*version)) + ", which this program does not read";
+    if (st.groups.empty())
+        return "not a recording (an HDF5 file of another layout)";
+    st.version = 1;
+    return {};
+}
+
+// The single-session layout, its summary levels as far as they are whole.
+std::string sessionLayout(RecordingState &st, double version)
+{
+    const hid_t f = st.file.get();
+    if (version != names::kVersion)
+        return "recording format " + std::to_string(int64_t(version)) + ", which this program does not read";
     st.version = 2;
     st.samples = openDataset(f, names::kSamples, 256 << 10);
     st.blocks = openDataset(f, names::kBlocks);
@@ -235,6 +241,14 @@ std::string layout(RecordingState &st)
     if (!rows.add(format::kIndexAlone) || !st.readTable())
         return "not a recording (its blocks or runs table is of another kind)";
     return {};
+}
+
+} // namespace
+
+std::string layout(RecordingState &st)
+{
+    const auto version = attrNumber(st.file.get(), names::kFormatVersion);
+    return version ? sessionLayout(st, *version) : olderLayout(st);
 }
 
 } // namespace adcard::reading
