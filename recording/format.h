@@ -53,7 +53,15 @@ inline constexpr const char *kProgramVersion = "program_version";
 inline constexpr const char *kDriverLibrary = "driver_library";
 inline constexpr const char *kChannels = "channels";
 inline constexpr const char *kScansPerBlock = "scans_per_block";
-inline constexpr const char *kRate = "IntrArg5"; // scans a second, as StartIntr got it
+// The seven arguments the first run's Start passed to StartIntr, as passed;
+// the fifth is the rate in scans a second.
+inline constexpr const char *kStartArg1 = "IntrArg1";
+inline constexpr const char *kStartScansPerBlock = "ScansPerBlock";
+inline constexpr const char *kStartArg3 = "IntrArg3";
+inline constexpr const char *kStartChannelCount = "ChannelCount";
+inline constexpr const char *kRate = "IntrArg5";
+inline constexpr const char *kStartArg6 = "IntrArg6";
+inline constexpr const char *kStartArg7 = "IntrArg7";
 inline constexpr const char *kVoltsOffset = "volts_offset";
 inline constexpr const char *kVoltsScale = "volts_scale";
 inline constexpr const char *kVoltsUnit = "volts_unit";

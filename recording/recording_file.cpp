@@ -222,6 +222,32 @@ Hid fileAccess()
     return fapl;
 }
 
+// The root's attributes: what the file is, what made it, the first run's
+// Start, the codes' volts and the pyramid's shape.
+void writeRootAttributes(hid_t g, const FileInfo &info)
+{
+    namespace f = format;
+    const AcqSettings &s = info.settings;
+    writeInt(g, f::kFormatVersion, f::kVersion);
+    writeText(g, f::kProgramVersion, info.programVersion);
+    writeText(g, f::kDriverLibrary, info.driverLibrary);
+    writeInt(g, f::kChannels, s.ChannelCount);
+    writeInt(g, f::kScansPerBlock, s.ScansPerBlock);
+    writeAttribute(g, f::kStartArg1, H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg1);
+    writeAttribute(g, f::kStartScansPerBlock, H5T_STD_I32LE, H5T_NATIVE_INT32, s.ScansPerBlock);
+    writeAttribute(g, f::kStartArg3, H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg3);
+    writeAttribute(g, f::kStartChannelCount, H5T_STD_I16LE, H5T_NATIVE_INT16, s.ChannelCount);
+    writeAttribute(g, f::kRate, H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg5);
+    writeAttribute(g, f::kStartArg6, H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg6);
+    writeAttribute(g, f::kStartArg7, H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg7);
+    writeInt(g, f::kVoltsOffset, int32_t(std::lround(info.calibration.offset)));
+    writeAttribute(g, f::kVoltsScale, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, info.calibration.scale);
+    writeText(g, f::kVoltsUnit, "V");
+    writeInt(g, f::kSummaryBase, int32_t(f::kPyramid.base));
+    writeInt(g, f::kSummaryFactor, int32_t(f::kPyramid.factor));
+    writeInt(g, f::kSummaryLevels, f::kPyramid.levels);
+}
+
 } // namespace
 
 std::string cutUtf8(std::string_view text, std::size_t bytes)
@@ -332,24 +358,7 @@ void RecordingFile::layOut(const FileInfo &info)
 
     const hid_t g = file_.get();
     namespace f = format;
-    writeInt(g, f::kFormatVersion, f::kVersion);
-    writeText(g, f::kProgramVersion, info.programVersion);
-    writeText(g, f::kDriverLibrary, info.driverLibrary);
-    writeInt(g, f::kChannels, channels_);
-    writeInt(g, f::kScansPerBlock, scans_);
-    writeAttribute(g, "IntrArg1", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg1);
-    writeAttribute(g, "ScansPerBlock", H5T_STD_I32LE, H5T_NATIVE_INT32, s.ScansPerBlock);
-    writeAttribute(g, "IntrArg3", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg3);
-    writeAttribute(g, "ChannelCount", H5T_STD_I16LE, H5T_NATIVE_INT16, s.ChannelCount);
-    writeAttribute(g, f::kRate, H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg5);
-    writeAttribute(g, "IntrArg6", H5T_STD_I32LE, H5T_NATIVE_INT32, s.IntrArg6);
-    writeAttribute(g, "IntrArg7", H5T_STD_I16LE, H5T_NATIVE_INT16, s.IntrArg7);
-    writeInt(g, f::kVoltsOffset, int32_t(std::lround(info.calibration.offset)));
-    writeAttribute(g, f::kVoltsScale, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, info.calibration.scale);
-    writeText(g, f::kVoltsUnit, "V");
-    writeInt(g, f::kSummaryBase, int32_t(f::kPyramid.base));
-    writeInt(g, f::kSummaryFactor, int32_t(f::kPyramid.factor));
-    writeInt(g, f::kSummaryLevels, f::kPyramid.levels);
+    writeRootAttributes(g, info);
 
     const hsize_t blockChunk[2] = {static_cast<hsize_t>(scans_), static_cast<hsize_t>(channels_)};
     samples_ = extendible(g, f::kSamples, H5T_STD_I16LE, 2, static_cast<hsize_t>(channels_), blockChunk);
