@@ -1,10 +1,11 @@
 #pragma once
 // A child process with its standard input and output on pipes to this one
 // and its standard error shared: the driver host. The system calls (spawning,
-// waiting, signals, polling) stay behind this class; only a POSIX version
-// exists (the Windows one would use CreateProcess and anonymous pipes).
+// waiting, signals, polling) stay behind this class: child_process_posix.cpp
+// and child_process_win32.cpp.
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,8 +36,11 @@ public:
 
 private:
     int pid_ = -1;
-    int toChild_ = -1;
-    int fromChild_ = -1;
+    // Descriptors on POSIX, handles on Windows.
+    std::intptr_t toChild_ = -1;
+    std::intptr_t fromChild_ = -1;
+    // Windows: the process's handle and the read in flight.
+    std::shared_ptr<void> native_;
     // What one read brought beyond what was asked: a reply's length field
     // and its body usually arrive together.
     std::vector<uint8_t> inbox_;

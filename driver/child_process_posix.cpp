@@ -33,10 +33,10 @@ std::string statusText(int status)
     return "ended";
 }
 
-void closeFd(int &fd)
+void closeFd(std::intptr_t &fd)
 {
     if (fd >= 0)
-        ::close(fd);
+        ::close(static_cast<int>(fd));
     fd = -1;
 }
 
@@ -119,7 +119,7 @@ ChildProcess::Io ChildProcess::writeAll(std::span<const uint8_t> bytes, std::str
     const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     Io io = Io::Ok;
     while (!bytes.empty()) {
-        const ssize_t n = ::write(toChild_, bytes.data(), bytes.size());
+        const ssize_t n = ::write(static_cast<int>(toChild_), bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -152,7 +152,7 @@ ChildProcess::Io ChildProcess::readExact(std::span<uint8_t> bytes, Clock::time_p
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return Io::TimedOut;
-        pollfd p{fromChild_, POLLIN, 0};
+        pollfd p{static_cast<int>(fromChild_), POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -164,7 +164,7 @@ ChildProcess::Io ChildProcess::readExact(std::span<uint8_t> bytes, Clock::time_p
             continue; // the deadline is checked at the top
         if (inbox_.size() < bytes.size() || inbox_.empty())
             inbox_.resize(std::max<std::size_t>(bytes.size(), 64 * 1024));
-        const ssize_t n = ::read(fromChild_, inbox_.data(), inbox_.size());
+        const ssize_t n = ::read(static_cast<int>(fromChild_), inbox_.data(), inbox_.size());
         inboxAt_ = 0;
         inboxEnd_ = n > 0 ? static_cast<std::size_t>(n) : 0;
         if (n < 0 && errno == EINTR)

@@ -5,6 +5,8 @@
 // cannot garble a reply.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace adcard::host {
 
@@ -13,5 +15,8 @@ bool openChannel();
 // False at the end of the input or on an error.
 bool readExact(uint8_t *bytes, std::size_t n);
 bool writeAll(const uint8_t *bytes, std::size_t n);
+// The arguments in UTF-8: Windows hands main() the ANSI code page's, which
+// cannot hold every folder's name.
+std::vector<std::string> arguments(int argc, char **argv);
 
 } // namespace adcard::host

@@ -44,4 +44,6 @@ bool writeAll(const uint8_t *bytes, std::size_t n)
     return true;
 }
 
+std::vector<std::string> arguments(int argc, char **argv) { return {argv, argv + argc}; }
+
 } // namespace adcard::host

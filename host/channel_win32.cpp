@@ -1,6 +1,9 @@
 #include "host/channel.h"
 
+#include "platform/utf8_path.h"
+
 #include <windows.h>
+#include <shellapi.h>
 
 #include <io.h>
 
@@ -45,6 +48,18 @@ bool writeAll(const uint8_t *bytes, std::size_t n)
         n -= put;
     }
     return true;
+}
+
+std::vector<std::string> arguments(int, char **)
+{
+    std::vector<std::string> out;
+    int n = 0;
+    if (wchar_t **args = ::CommandLineToArgvW(::GetCommandLineW(), &n)) {
+        for (int i = 0; i < n; ++i)
+            out.push_back(narrow(args[i]));
+        ::LocalFree(args);
+    }
+    return out;
 }
 
 } // namespace adcard::host

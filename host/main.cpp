@@ -120,7 +120,8 @@ int serve(DriverLoader &driver, std::vector<DriverFailure> &failures)
 
 int main(int argc, char **argv)
 {
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+    const std::vector<std::string> args = arguments(argc, argv);
+    if (args.size() > 2 || (args.size() == 2 && args[1].starts_with('-'))) {
         std::fprintf(stderr, "usage: adcard-host [driver library]\n"
                              "Serves the card driver's entries to the panel over standard input and output.\n");
         return 64;
@@ -129,7 +130,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "adcard-host: cannot take over standard output\n");
         return 1;
     }
-    DriverLoader driver(argc == 2 ? argv[1] : kLibraryName);
+    DriverLoader driver(args.size() == 2 ? args[1] : std::string(kLibraryName));
     std::vector<DriverFailure> failures;
     driver.setFailureSink([&](const DriverFailure &f) { failures.push_back(f); });
     return serve(driver, failures);

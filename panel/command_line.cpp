@@ -1,12 +1,11 @@
 #include "panel/command_line.h"
 
+#include "panel/system.h"
+
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
 
 namespace adcard {
 
@@ -50,8 +49,8 @@ std::string recordPathProblem(const QString &path, bool overwrite)
         return "no folder " + folder.filePath().toStdString();
     if (!folder.isDir())
         return folder.filePath().toStdString() + " is not a folder";
-    if (::access(folder.filePath().toLocal8Bit().constData(), W_OK | X_OK) != 0)
-        return "cannot write in " + folder.filePath().toStdString() + ": " + std::strerror(errno);
+    if (const std::string why = sys::folderWriteProblem(folder.filePath()); !why.empty())
+        return "cannot write in " + folder.filePath().toStdString() + ": " + why;
     return {};
 }
 

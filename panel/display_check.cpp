@@ -1,5 +1,7 @@
 #include "panel/display_check.h"
 
+#include "panel/system.h"
+
 #include <QString>
 
 #include <cstdio>
@@ -20,10 +22,7 @@ QString platformSpec(const QStringList &arguments, const EnvLookup &env)
     }
     if (const char *p = env("QT_QPA_PLATFORM"); p && *p)
         return QString::fromLocal8Bit(p);
-    // Qt's own default on this system, with the session's kind first.
-    if (const char *session = env("XDG_SESSION_TYPE"); session && QByteArray(session) == "wayland")
-        return QStringLiteral("wayland;xcb");
-    return QStringLiteral("xcb");
+    return sys::defaultPlatforms(env);
 }
 
 bool set(const EnvLookup &env, const char *name)

@@ -14,6 +14,7 @@
 #include "review/review_window.h"
 #include "panel/display_check.h"
 #include "panel/termination.h"
+#include "panel/system.h"
 #include "panel/unattended_run.h"
 #include "recording/recording_session.h"
 
@@ -497,11 +498,7 @@ int runReview(int argc, char **argv, const QStringList &arguments, const QString
 // folder of the build tree, else wherever PATH finds it.
 std::string defaultHostProgram()
 {
-#ifdef _WIN32
-    const QString name = QStringLiteral("adcard-host.exe");
-#else
-    const QString name = QStringLiteral("adcard-host");
-#endif
+    const QString name = sys::hostProgramName();
     const QString dir = QCoreApplication::applicationDirPath();
     for (const QString &candidate : {dir + u'/' + name, dir + QStringLiteral("/../host/") + name})
         if (QFileInfo(candidate).isExecutable())
@@ -512,9 +509,7 @@ std::string defaultHostProgram()
 
 int runPanel(int argc, char **argv)
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    const QStringList arguments = sys::arguments(argc, argv);
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     std::fputs(parsed.out.c_str(), stdout);
     std::fputs(parsed.err.c_str(), stderr);
@@ -531,10 +526,12 @@ int runPanel(int argc, char **argv)
     options.overwrite = parsed.run->overwrite;
     options.start = parsed.run->start;
     options.stopAfter = parsed.run->stopAfter;
-    if (parsed.run->driverHost) {
+    if (parsed.run->driverHost || sys::driverInHostByDefault()) {
         options.host.emplace();
-        options.host->command = {parsed.run->driverHost->isEmpty() ? defaultHostProgram()
-                                                                    : parsed.run->driverHost->toStdString()};
+        options.host->command = {!parsed.run->driverHost || parsed.run->driverHost->isEmpty()
+                                     ? defaultHostProgram()
+                                     : parsed.run->driverHost->toStdString()};
+        options.host->library = sys::driverLibraryOverride();
     }
     PanelProgram program(options);
     if (program.recordRefused())

@@ -1,5 +1,7 @@
 #include "panel/recording_module.h"
 
+#include "panel/system.h"
+
 #include "review/run_choice.h"
 
 #include <QCoreApplication>
@@ -17,7 +19,7 @@ QString programDir()
 {
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
-    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    return sys::programDir();
 }
 
 } // namespace
@@ -73,7 +75,7 @@ std::unique_ptr<RecordingReader> openRecordingFile(const QString &path, QString 
     if (!open)
         return nullptr;
     std::string error;
-    std::unique_ptr<RecordingReader> reader(open(QFile::encodeName(path).constData(), &error));
+    std::unique_ptr<RecordingReader> reader(open(sys::nativePath(path).c_str(), &error));
     if (!reader)
         why = error.empty() ? QStringLiteral("not a recording") : QString::fromStdString(error);
     return reader;

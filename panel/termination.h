@@ -1,14 +1,13 @@
 #pragma once
 // The operating system asking the program to end (SIGTERM, SIGINT and SIGHUP
-// on POSIX): handled as the close box is, in the event loop, so that a
-// recording closes with every block fetched before. The one part of the panel
-// that differs by system; a Windows build would answer the console's
-// close events here instead.
+// on POSIX; the console's Ctrl+C, Ctrl+Break and close, and the session's
+// end, on Windows): handled as the close box is, in the event loop, so that a
+// recording closes with every block fetched before. termination_posix.cpp and
+// termination_win32.cpp.
 #include <QObject>
 
 #include <functional>
 
-class QSocketNotifier;
 
 namespace adcard {
 
@@ -17,13 +16,13 @@ public:
     // Installs the handlers; `onRequest` runs in the event loop. At most one
     // at a time; the first stays.
     TerminationRequests(std::function<void()> onRequest, QObject *parent = nullptr);
-    // Gives the signals back their default handling.
+    // Gives the requests back their default handling.
     ~TerminationRequests() override;
     bool installed() const { return notifier_ != nullptr; }
 
 private:
     std::function<void()> onRequest_;
-    QSocketNotifier *notifier_ = nullptr;
+    QObject *notifier_ = nullptr; // what hears the requests, while installed
 };
 
 } // namespace adcard

@@ -33,7 +33,7 @@ TerminationRequests::TerminationRequests(std::function<void()> onRequest, QObjec
     if (gPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gPipe) != 0)
         return;
     notifier_ = new QSocketNotifier(gPipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+    connect(static_cast<QSocketNotifier *>(notifier_), &QSocketNotifier::activated, this, [this] {
         char byte;
         [[maybe_unused]] const ssize_t n = ::read(gPipe[0], &byte, 1);
         if (onRequest_)

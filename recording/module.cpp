@@ -6,7 +6,7 @@
 #include <chrono>
 #include <type_traits>
 
-extern "C" __attribute__((visibility("default"))) adcard::RecordingSession *
+extern "C" ADPANEL_EXPORT adcard::RecordingSession *
 adcard_make_recorder(std::size_t queueBlocks, int64_t flushEveryMs)
 {
     return new adcard::Recorder(queueBlocks, std::chrono::milliseconds{flushEveryMs});
@@ -15,7 +15,7 @@ adcard_make_recorder(std::size_t queueBlocks, int64_t flushEveryMs)
 // A mismatch between this entry and what the program calls is a compile error.
 static_assert(std::is_same_v<decltype(&adcard_make_recorder), adcard::MakeRecorderFn>);
 
-extern "C" __attribute__((visibility("default"))) adcard::RecordingReader *
+extern "C" ADPANEL_EXPORT adcard::RecordingReader *
 adcard_open_recording(const char *path, std::string *error)
 {
     return adcard::openRecording(path, error);

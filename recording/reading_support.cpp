@@ -1,7 +1,6 @@
 #include "recording/reading_support.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/native_file.h"
 
 #include <cmath>
 #include <cstring>
@@ -111,28 +110,30 @@ hsize_t length(hid_t dset)
 bool openForWriting(const std::string &path)
 {
     unsigned char sb[12];
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    int err = 0;
+    const nativefile::Handle fd = nativefile::openRead(path, err);
+    if (fd == nativefile::kNone)
         return false;
-    const bool ok = ::pread(fd, sb, sizeof sb, 0) == ssize_t(sizeof sb);
-    ::close(fd);
+    const bool ok = nativefile::readAt(fd, sb, sizeof sb, 0);
+    nativefile::close(fd);
     return ok && format::hasSignature(sb) && sb[8] >= 2 && (sb[11] & 0x05) != 0;
 }
 
 bool hdf5Signature(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    int err = 0;
+    const nativefile::Handle fd = nativefile::openRead(path, err);
+    if (fd == nativefile::kNone)
         return false;
     bool found = false;
     // A user block puts the signature at 512, 1024, 2048, ...
-    for (off_t at = 0; !found && at < (off_t{1} << 30); at = at ? at * 2 : 512) {
+    for (uint64_t at = 0; !found && at < (uint64_t{1} << 30); at = at ? at * 2 : 512) {
         unsigned char sig[8];
-        if (::pread(fd, sig, sizeof sig, at) != ssize_t(sizeof sig))
+        if (!nativefile::readAt(fd, sig, sizeof sig, at))
             break;
         found = format::hasSignature(sig);
     }
-    ::close(fd);
+    nativefile::close(fd);
     return found;
 }
 

@@ -1,5 +1,7 @@
 #include "recording/recorder.h"
 
+#include "platform/native_file.h"
+
 #include "recording/recording_file.h"
 #include "recording/recording_writer.h"
 #include "recording/slot_queue.h"
@@ -9,7 +11,6 @@
 #include <chrono>
 #include <filesystem>
 #include <new>
-#include <signal.h>
 #include <system_error>
 
 namespace adcard {
@@ -35,15 +36,6 @@ namespace {
 constexpr std::size_t kControlReserve = 2;
 constexpr std::size_t kStopReserve = 1;
 
-// Past the file size limit the kernel would end the whole program with
-// SIGXFSZ; ignored, the write fails with EFBIG and the recording stops with
-// a message instead. A handler someone else installed is left alone.
-void ignoreFileSizeSignal()
-{
-    struct sigaction old {};
-    if (::sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL)
-        ::signal(SIGXFSZ, SIG_IGN);
-}
 
 } // namespace
 
@@ -103,7 +95,7 @@ std::string Recorder::arm(const std::string &path, bool overwrite, const Recorde
             return "still closing '" + path_ + "'; try again in a moment";
         return "already recording to '" + path_ + "'; stop it first";
     }
-    ignoreFileSizeSignal();
+    nativefile::ignoreFileSizeSignal();
     try {
         auto file = std::make_unique<RecordingFile>(path, overwrite);
         writer_ = std::make_unique<RecordingWriter>(std::move(file), info.driverLibrary, info.programVersion,

@@ -1,9 +1,6 @@
 #include "recording/recording_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/native_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -193,25 +190,20 @@ void writeRows(hid_t dset, hid_t memType, hsize_t at, hsize_t count, hsize_t wid
           std::string("writing ") + what);
 }
 
-// Another panel recording the file holds a write lock on it for the whole
-// recording (an open file description lock, which HDF5's own flock-based
-// locking leaves alone); a program writing it through HDF5 holds HDF5's
-// exclusive lock. Either way the file is not ours to replace.
+// Another panel recording the file holds its lock for the whole recording;
+// a program writing it through HDF5 holds HDF5's exclusive lock. Either way
+// the file is not ours to replace.
 std::string otherWriter(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return {};
-    std::string why;
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK)
-        why = "'" + path + "' is being recorded by another panel";
-    else if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        why = "'" + path + "' is open for writing by another program";
-    ::close(fd);
-    return why;
+    switch (nativefile::otherWriter(path)) {
+    case nativefile::Writer::Panel:
+        return "'" + path + "' is being recorded by another panel";
+    case nativefile::Writer::Program:
+        return "'" + path + "' is open for writing by another program";
+    case nativefile::Writer::None:
+        break;
+    }
+    return {};
 }
 
 Hid fileAccess()
@@ -219,6 +211,8 @@ Hid fileAccess()
     Hid fapl(check(H5Pcreate(H5P_FILE_ACCESS), "file access list"), H5Pclose);
     // SWMR needs the 1.10 format; no later one, so that 1.10 readers open it.
     check(H5Pset_libver_bounds(fapl.get(), H5F_LIBVER_V110, H5F_LIBVER_V110), "file format");
+    if (!nativefile::hdf5MayLock())
+        check(H5Pset_file_locking(fapl.get(), false, true), "file locking");
     return fapl;
 }
 
@@ -266,9 +260,10 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
     const QuietErrors quiet;
     // Ask the system rather than guess: it knows about missing directories,
     // permissions, read-only mounts and names that are directories.
-    struct stat old {};
-    const bool exists = ::stat(path_.c_str(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode))
+    int err = 0;
+    const nativefile::Kind kind = nativefile::kindOf(path_, err);
+    const bool exists = kind == nativefile::Kind::File || kind == nativefile::Kind::Directory;
+    if (kind == nativefile::Kind::Directory)
         throw RecordingError("cannot create '" + path_ + "': " + std::strerror(EISDIR));
     if (exists) {
         if (const std::string why = otherWriter(path_); !why.empty())
@@ -281,36 +276,23 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
     // them at once (replaceOld). Until then a Start that fails, or none,
     // leaves it as it was.
     std::string target = path_;
-    int fd = -1;
+    nativefile::Handle fd = nativefile::kNone;
     if (exists) {
-        const std::filesystem::path p(path_);
-        target = (p.parent_path() / ("." + p.filename().string() + ".XXXXXX")).string();
-        fd = ::mkostemp(target.data(), O_CLOEXEC);
-        if (fd >= 0)
-            (void)::fchmod(fd, old.st_mode & 07777);
-        // A read lock on it keeps other panels from taking it meanwhile.
-        oldFd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        struct flock fl {};
-        fl.l_type = F_RDLCK;
-        fl.l_whence = SEEK_SET;
-        if (oldFd_ >= 0)
-            (void)::fcntl(oldFd_, F_OFD_SETLK, &fl);
+        fd = nativefile::createBeside(path_, "", target, err);
+        // A lock on it keeps other panels from taking it meanwhile.
+        oldFd_ = nativefile::holdAgainstPanels(path_);
     } else {
-        fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = nativefile::createNew(path_, err);
     }
-    if (fd < 0) {
-        const int err = errno;
+    if (fd == nativefile::kNone) {
         if (err == EEXIST)
             throw RecordingError("'" + path_ + "' already exists; choose another name or allow overwriting");
         throw RecordingError("cannot create '" + path_ + "': " + std::strerror(err));
     }
     reserveFd_ = fd;
     try {
-        struct flock fl {};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        if (::fcntl(fd, F_OFD_SETLK, &fl) != 0)
-            throw RecordingError("cannot lock '" + path_ + "': " + std::strerror(errno));
+        if (const int e = nativefile::lockForRecording(fd); e != 0)
+            throw RecordingError("cannot lock '" + path_ + "': " + std::strerror(e));
         // Closed at once: a panel killed before its first Start leaves a
         // valid, empty HDF5 file.
         fapl_ = fileAccess();
@@ -320,15 +302,17 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
         check(created.reset(), "cannot create HDF5 file '" + path_ + "'");
         // HDF5's writer takes an exclusive lock and a reader a shared one: a
         // shared lock held to the end refuses other writers and admits readers.
-        (void)::flock(fd, LOCK_SH | LOCK_NB);
+        nativefile::holdReaderLock(fd);
         if (target != path_)
             tempPath_ = target;
+        // Where an open file cannot be renamed (HDF5 opens it without
+        // sharing that), it replaces the old one now, while it is closed.
+        if (!nativefile::renamesOpenFiles())
+            replaceOld();
     } catch (const RecordingError &) {
-        if (target != path_)
-            ::unlink(target.c_str());
-        else
-            ::unlink(path_.c_str());
+        // Closed first: Windows deletes an open file only at its last close.
         abandon();
+        nativefile::remove(target);
         throw;
     }
 }
@@ -351,7 +335,7 @@ void RecordingFile::layOut(const FileInfo &info)
     // starts; the shared one is taken again after. Other panels stay out all
     // along (the write lock), and an in-process reader opens the file with
     // HDF5's default locking, as the recorder does.
-    (void)::flock(reserveFd_, LOCK_UN);
+    nativefile::dropReaderLock(reserveFd_);
     const std::string &name = tempPath_.empty() ? path_ : tempPath_;
     file_ = Hid(check(H5Fopen(name.c_str(), H5F_ACC_RDWR, fapl_.get()), "cannot open '" + name + "'"), H5Fclose);
     ensureRoom(0);
@@ -391,7 +375,7 @@ void RecordingFile::layOut(const FileInfo &info)
     digital_.dset = extendible(g, f::kDigital, file.get(), 1, 0, &kRowChunk).dset;
 
     check(H5Fstart_swmr_write(file_.get()), "starting SWMR on '" + path_ + "'");
-    (void)::flock(reserveFd_, LOCK_SH | LOCK_NB);
+    nativefile::holdReaderLock(reserveFd_);
 }
 
 int64_t RecordingFile::summaryBatch(int level) const
@@ -539,48 +523,39 @@ void RecordingFile::replaceOld()
         return;
     // On the disk before the rename, so that a power cut leaves one file or
     // the other whole, never an empty one under the name.
-    const std::string dir = std::filesystem::path(path_).parent_path().string();
-    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const auto syncDir = [&] { return dirFd < 0 || ::fsync(dirFd) == 0 || errno == EINVAL; };
-    const bool ok = (::fsync(reserveFd_) == 0 || errno == EINVAL) && syncDir() &&
-                    ::rename(tempPath_.c_str(), path_.c_str()) == 0 && syncDir();
-    const int err = errno;
-    if (dirFd >= 0)
-        ::close(dirFd);
-    if (!ok)
+    if (const int err = nativefile::replaceDurably(reserveFd_, tempPath_, path_); err != 0)
         throw RecordingError("cannot replace '" + path_ + "': " + std::strerror(err));
     tempPath_.clear();
-    if (oldFd_ >= 0)
-        ::close(oldFd_);
-    oldFd_ = -1;
+    nativefile::close(oldFd_);
+    oldFd_ = nativefile::kNone;
 }
 
 void RecordingFile::sync()
 {
-    if (reserveFd_ >= 0 && ::fdatasync(reserveFd_) != 0 && errno != EINVAL)
-        throw RecordingError("writing '" + path_ + "' to the disk: " + std::strerror(errno));
+    if (reserveFd_ == nativefile::kNone)
+        return;
+    if (const int e = nativefile::syncData(reserveFd_); e != 0)
+        throw RecordingError("writing '" + path_ + "' to the disk: " + std::strerror(e));
 }
 
 void RecordingFile::ensureRoom(hsize_t extra)
 {
-    struct stat st {};
+    uint64_t size = 0;
     hsize_t used = 0;
-    if (reserveSpent_ || reserveFd_ < 0 || !file_.valid() || ::fstat(reserveFd_, &st) != 0 || H5Fget_filesize(file_.get(), &used) < 0) {
+    if (reserveSpent_ || reserveFd_ == nativefile::kNone || !file_.valid() || !nativefile::size(reserveFd_, size) ||
+        H5Fget_filesize(file_.get(), &used) < 0) {
         H5Eclear2(H5E_DEFAULT);
         return;
     }
     // From the file's real end: HDF5 cuts the file back to what it uses when
     // SWMR starts, which gives back the reserve made before.
-    const auto size = static_cast<hsize_t>(st.st_size);
     const hsize_t need = used + unflushedBytes_ + extra + kRoomMargin;
     if (need <= size)
         return;
-    // Only the new range: where glibc emulates the call (vfat, NFSv3, CIFS)
-    // it writes every byte it is given.
-    int err = ::posix_fallocate(reserveFd_, static_cast<off_t>(size), static_cast<off_t>(need + kRoomStep - size));
+    int err = nativefile::reserve(reserveFd_, need + kRoomStep);
     if (err == ENOSPC || err == EFBIG) // a step too far: what is needed may still fit
-        err = ::posix_fallocate(reserveFd_, static_cast<off_t>(size), static_cast<off_t>(need - size));
-    if (err == EOPNOTSUPP || err == ENOSYS || err == EINVAL)
+        err = nativefile::reserve(reserveFd_, need);
+    if (err == EOPNOTSUPP)
         return; // cannot reserve here; HDF5 reports a failed write itself
     if (err != 0)
         throw NoRoomError(std::string("no room to grow the file: ") + std::strerror(err));
@@ -591,9 +566,9 @@ void RecordingFile::ensureRoom(hsize_t extra)
 void RecordingFile::trimToStoredEnd()
 {
     unsigned char sb[36];
-    struct stat st {};
-    if (reserveFd_ < 0 || ::pread(reserveFd_, sb, sizeof sb, 0) != static_cast<ssize_t>(sizeof sb) ||
-        !format::hasSignature(sb) || sb[8] < 2 || sb[9] != 8 || ::fstat(reserveFd_, &st) != 0)
+    uint64_t size = 0;
+    if (reserveFd_ == nativefile::kNone || !nativefile::readAt(reserveFd_, sb, sizeof sb, 0) ||
+        !format::hasSignature(sb) || sb[8] < 2 || sb[9] != 8 || !nativefile::size(reserveFd_, size))
         return;
     uint64_t base = 0;
     uint64_t end = 0;
@@ -601,8 +576,8 @@ void RecordingFile::trimToStoredEnd()
         base = base << 8 | sb[12 + i];
         end = end << 8 | sb[28 + i];
     }
-    if (base == 0 && end > 0 && end < static_cast<uint64_t>(st.st_size))
-        (void)::ftruncate(reserveFd_, static_cast<off_t>(end));
+    if (base == 0 && end > 0 && end < size)
+        nativefile::truncate(reserveFd_, end);
 }
 
 int64_t RecordingFile::fileSize() const
@@ -611,11 +586,8 @@ int64_t RecordingFile::fileSize() const
     hsize_t size = 0;
     if (file_.valid() && H5Fget_filesize(file_.get(), &size) < 0)
         H5Eclear2(H5E_DEFAULT);
-    if (!file_.valid() && reserveFd_ >= 0) {
-        struct stat st {};
-        if (::fstat(reserveFd_, &st) == 0)
-            size = static_cast<hsize_t>(st.st_size);
-    }
+    if (uint64_t bytes = 0; !file_.valid() && reserveFd_ != nativefile::kNone && nativefile::size(reserveFd_, bytes))
+        size = static_cast<hsize_t>(bytes);
     return static_cast<int64_t>(size);
 }
 
@@ -629,8 +601,8 @@ void RecordingFile::close()
     check(file_.reset(), "closing '" + path_ + "'");
     fapl_.reset();
     trimToStoredEnd();
-    if (reserveFd_ >= 0)
-        (void)::fdatasync(reserveFd_);
+    if (reserveFd_ != nativefile::kNone)
+        (void)nativefile::syncData(reserveFd_);
     releaseLock();
 }
 
@@ -638,15 +610,14 @@ void RecordingFile::releaseLock() noexcept
 {
     // Closing the descriptor releases both locks. A successor that never
     // got a run goes, and the file it was to replace stays.
+    nativefile::close(oldFd_);
+    oldFd_ = nativefile::kNone;
+    nativefile::close(reserveFd_);
+    reserveFd_ = nativefile::kNone;
+    // Removed once closed: Windows deletes an open file only at its last close.
     if (!tempPath_.empty())
-        ::unlink(tempPath_.c_str());
+        nativefile::remove(tempPath_);
     tempPath_.clear();
-    if (oldFd_ >= 0)
-        ::close(oldFd_);
-    oldFd_ = -1;
-    if (reserveFd_ >= 0)
-        ::close(reserveFd_);
-    reserveFd_ = -1;
 }
 
 void RecordingFile::abandon() noexcept

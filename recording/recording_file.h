@@ -134,9 +134,9 @@ private:
     std::size_t summaryRowBytes_ = 0;
     int32_t channels_ = 0;
     int32_t scans_ = 0;
-    int reserveFd_ = -1;
+    std::intptr_t reserveFd_ = -1; // nativefile::Handle, as oldFd_
     std::string tempPath_; // the successor's name until it replaces the file at path_
-    int oldFd_ = -1;       // the file it replaces, read-locked until then
+    std::intptr_t oldFd_ = -1; // the file it replaces, locked until then
     hsize_t unflushedBytes_ = 0;
     bool reserveSpent_ = false;
 };

@@ -9,9 +9,7 @@
 
 #include "recording/file_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/native_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -104,15 +102,18 @@ RecordingReader *openRecording(const char *path, std::string *error)
     };
     if (!path || !*path)
         return fail("no file name");
-    struct stat sb {};
-    if (::stat(path, &sb) != 0)
-        return fail(errno == ENOENT ? "no such file" : std::strerror(errno));
-    if (S_ISDIR(sb.st_mode))
+    int err = 0;
+    const nativefile::Kind kind = nativefile::kindOf(path, err);
+    if (kind == nativefile::Kind::Missing)
+        return fail("no such file");
+    if (kind == nativefile::Kind::Unknown)
+        return fail(std::strerror(err));
+    if (kind == nativefile::Kind::Directory)
         return fail("is a directory");
-    if (const int fd = ::open(path, O_RDONLY | O_CLOEXEC); fd < 0)
-        return fail(std::strerror(errno));
+    if (const nativefile::Handle fd = nativefile::openRead(path, err); fd == nativefile::kNone)
+        return fail(std::strerror(err));
     else
-        ::close(fd);
+        nativefile::close(fd);
     if (!hdf5Signature(path))
         return fail("not an HDF5 file");
 

@@ -1,5 +1,7 @@
 #include "recording/timestamp.h"
 
+#include "platform/local_time.h"
+
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -7,9 +9,9 @@
 
 namespace adcard {
 
-std::string iso8601(const std::tm &local, int milliseconds)
+std::string iso8601(const std::tm &local, long utcOffsetSeconds, int milliseconds)
 {
-    const long offsetMinutes = local.tm_gmtoff / 60;
+    const long offsetMinutes = utcOffsetSeconds / 60;
     const long absMinutes = std::labs(offsetMinutes);
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", local.tm_year + 1900,
@@ -28,9 +30,9 @@ std::string iso8601Local(int64_t nsSinceEpoch)
         --seconds;
     }
     const auto t = static_cast<std::time_t>(seconds);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return iso8601(local, static_cast<int>(ns / 1'000'000));
+    long offset = 0;
+    const std::tm local = localTime(t, offset);
+    return iso8601(local, offset, static_cast<int>(ns / 1'000'000));
 }
 
 int64_t wallClockNs()

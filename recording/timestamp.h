@@ -7,7 +7,7 @@
 namespace adcard {
 
 // "2024-05-01T14:03:07.250+02:00": local time with its offset from UTC.
-std::string iso8601(const std::tm &local, int milliseconds);
+std::string iso8601(const std::tm &local, long utcOffsetSeconds, int milliseconds);
 
 // `nsSinceEpoch` in the process's time zone.
 std::string iso8601Local(int64_t nsSinceEpoch);

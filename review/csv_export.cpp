@@ -1,5 +1,7 @@
 #include "review/csv_export.h"
 
+#include "platform/native_file.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -7,10 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <streambuf>
-#include <unistd.h>
 
 namespace adcard {
 
@@ -38,7 +38,7 @@ char *putFixed(char *at, char *end, double value, int decimals)
 // error, so the caller can say what the system said.
 class FdBuffer final : public std::streambuf {
 public:
-    explicit FdBuffer(int fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+    explicit FdBuffer(nativefile::Handle fd) : fd_(fd) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
     int error() const { return error_; }
 
 protected:
@@ -57,41 +57,16 @@ protected:
 private:
     bool drain()
     {
-        const char *at = pbase();
-        while (at < pptr() && error_ == 0) {
-            const ssize_t n = ::write(fd_, at, static_cast<std::size_t>(pptr() - at));
-            if (n < 0 && errno != EINTR)
-                error_ = errno;
-            else if (n > 0)
-                at += n;
-        }
+        if (error_ == 0)
+            error_ = nativefile::writeAll(fd_, pbase(), static_cast<std::size_t>(pptr() - pbase()));
         setp(buffer_.data(), buffer_.data() + buffer_.size());
         return error_ == 0;
     }
 
-    int fd_;
+    nativefile::Handle fd_;
     int error_ = 0;
     std::array<char, 1 << 16> buffer_{};
 };
-
-// A name no one else uses, in the target's directory (so the rename stays
-// within one file system), hidden from a file dialog while it is written.
-int createTemporary(const std::filesystem::path &target, std::string &tempPath)
-{
-    static unsigned counter = 0;
-    const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
-                                 std::to_string(counter++) + ".part";
-        tempPath = (dir / name).string();
-        // 0666 less the umask, as any file the user creates.
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
 
 ExportResult failure(const std::string &path, const std::string &why)
 {
@@ -179,13 +154,16 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
 ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const std::string &path,
                            const ExportProgress &progress, const std::vector<int> &channels)
 {
+    // A name no one else uses, in the target's directory (so the rename
+    // stays within one file system), hidden from a file dialog while it is
+    // written.
     std::string temp;
-    const int fd = createTemporary(std::filesystem::path(path), temp);
-    if (fd < 0)
-        return failure(path, std::strerror(errno));
+    int error = 0;
+    const nativefile::Handle fd = nativefile::createBeside(path, ".part", temp, error);
+    if (fd == nativefile::kNone)
+        return failure(path, std::strerror(error));
 
     ExportResult result;
-    int error = 0;
     {
         FdBuffer buffer(fd);
         std::ostream out(&buffer);
@@ -194,15 +172,14 @@ ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, 
     }
     // On disk before the rename, or a crash could leave a short file under
     // the name the operator chose.
-    if (result.outcome == ExportResult::Outcome::Written && error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (result.outcome == ExportResult::Outcome::Written && error == 0 &&
-        ::rename(temp.c_str(), path.c_str()) != 0)
-        error = errno;
+    if (result.outcome == ExportResult::Outcome::Written && error == 0)
+        error = nativefile::syncData(fd);
+    if (const int e = nativefile::close(fd); e != 0 && error == 0)
+        error = e;
+    if (result.outcome == ExportResult::Outcome::Written && error == 0)
+        error = nativefile::replace(temp, path);
     if (error != 0 || result.outcome != ExportResult::Outcome::Written) {
-        ::unlink(temp.c_str());
+        nativefile::remove(temp);
         if (error != 0 || result.outcome == ExportResult::Outcome::Failed)
             return failure(path, error != 0 ? std::strerror(error) : result.error);
     }
