@@ -3,6 +3,7 @@
 #include "simcard/error_codes.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <limits>
 #include <new>
@@ -148,6 +149,9 @@ int32_t SimCard::adResult(int16_t *buffer)
     if (queue_.empty())
         return fail(code(SimError::NoBlockWaiting));
     ++transfers_;
+    // A driver that crashes, as a real one may: the whole process ends at once.
+    if (config_.crashAtADResult != 0 && transfers_ == config_.crashAtADResult)
+        std::abort();
     const uint64_t sequence = queue_.pop();
     if (config_.failADResultEvery != 0 && transfers_ % config_.failADResultEvery == 0) {
         ++counters_.discarded;

@@ -81,6 +81,8 @@ SimConfig parseSimConfig(const EnvLookup &lookup, std::vector<std::string> &warn
     r.read("ADCARD_SIM_FAIL_STARTINTR", "a non-zero 32-bit integer", failureCode(c.failStartIntr));
     r.read("ADCARD_SIM_FAIL_ADRESULT_EVERY", "an integer of at least 1",
            intInRange<uint32_t>(c.failADResultEvery, 1, UINT32_MAX));
+    r.read("ADCARD_SIM_CRASH_ADRESULT", "an integer of at least 1",
+           intInRange<uint32_t>(c.crashAtADResult, 1, UINT32_MAX));
     r.read("ADCARD_SIM_SPEED", "a number above 0, at most 1000000", [&c](std::string_view s) {
         const auto v = parseNumber<double>(s);
         if (!v || !(*v > 0.0 && *v <= kMaxSpeed))

@@ -22,6 +22,7 @@ struct SimConfig {
     std::optional<int32_t> failInitial;   // Initial fails with this code
     std::optional<int32_t> failStartIntr; // StartIntr fails with this code
     uint32_t failADResultEvery = 0;       // every n-th transfer fails; 0 = never
+    uint32_t crashAtADResult = 0;         // the n-th transfer crashes the process; 0 = never
     double speed = 1.0;                   // clock speed-up of the pacing
     uint64_t seed = kDefaultSeed;
     int32_t noise = kDefaultNoise; // peak noise in codes

@@ -46,6 +46,7 @@ struct Lib {
 };
 
 static constexpr const char *kVars[] = {"ADCARD_SIM_FAIL_INITIAL", "ADCARD_SIM_FAIL_STARTINTR", "ADCARD_SIM_FAIL_ADRESULT_EVERY",
+                                 "ADCARD_SIM_CRASH_ADRESULT",
                                  "ADCARD_SIM_SPEED", "ADCARD_SIM_SEED", "ADCARD_SIM_NOISE", "ADCARD_SIM_QUEUE",
                                  "ADCARD_SIM_SEQUENCE", "ADCARD_SIM_STATS"};
 static constexpr int16_t kGuard = 0x5A5A; // outside 0..4095, so no sample can equal it

@@ -40,8 +40,8 @@ class ConfigParsing : public testing::TestWithParam<ConfigRow> {};
 
 static auto fields(const SimConfig &c)
 {
-    return std::tuple(c.failInitial, c.failStartIntr, c.failADResultEvery, c.speed, c.seed, c.noise,
-                      c.queueBlocks, c.sequence, c.statsPath);
+    return std::tuple(c.failInitial, c.failStartIntr, c.failADResultEvery, c.crashAtADResult, c.speed, c.seed,
+                      c.noise, c.queueBlocks, c.sequence, c.statsPath);
 }
 
 TEST_P(ConfigParsing, GivesValueOrDefaultWithOneWarningPerBadValue)
@@ -71,6 +71,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, ConfigParsing, testing::ValuesIn(std::vector<Conf
     {"fail_startintr_zero", {{"ADCARD_SIM_FAIL_STARTINTR", "0"}}, same, 1},
     {"fail_initial_zero", {{"ADCARD_SIM_FAIL_INITIAL", "0"}}, same, 1},
     {"adresult_every_zero", {{"ADCARD_SIM_FAIL_ADRESULT_EVERY", "0"}}, same, 1},
+    {"crash_zero", {{"ADCARD_SIM_CRASH_ADRESULT", "0"}}, same, 1},
+    {"crash_at_20", {{"ADCARD_SIM_CRASH_ADRESULT", "20"}}, [](SimConfig &c) { c.crashAtADResult = 20; }, 0},
     {"speed_nan", {{"ADCARD_SIM_SPEED", "nan"}}, same, 1},
     {"speed_above_max", {{"ADCARD_SIM_SPEED", "1e7"}}, same, 1},
     {"seed_max", {{"ADCARD_SIM_SEED", "18446744073709551615"}}, [](SimConfig &c) { c.seed = UINT64_MAX; }, 0},
