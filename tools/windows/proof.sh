@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The Windows stage: builds the package (tools/windows/build.sh) and proves it
+# under wine, 64-bit with wine32, on a virtual X server:
+#
+#   bash tools/windows/proof.sh [--screenshot PNG]
+#
+# Says why and ends with status 0 when wine, Xvfb or h5py is missing, so that
+# a machine without them skips the stage rather than fails it.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+skip() { echo "windows stage skipped: $*"; exit 0; }
+command -v wine >/dev/null || skip "no wine (apt-get install wine wine64 wine32:i386)"
+[ -d /usr/lib/i386-linux-gnu/wine ] || skip "no wine32 (dpkg --add-architecture i386; apt-get install wine32:i386)"
+command -v xvfb-run >/dev/null || skip "no xvfb-run (apt-get install xvfb xauth)"
+/usr/bin/python3 -c 'import h5py' 2>/dev/null || skip "no h5py for /usr/bin/python3 (apt-get install python3-h5py)"
+start=$SECONDS
+bash "$here/build.sh"
+export WINEPREFIX=${WINEPREFIX:-$root/build/windows/wineprefix}
+xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" \
+  /usr/bin/python3 "$root/tests/windows/wine_proof.py" "$root/build/windows/adcard-panel-win64.zip" "$@"
+echo "windows stage: $((SECONDS - start)) s"
