@@ -2,7 +2,7 @@
 """The Windows package, unpacked, run under wine on its real path: the 64-bit
 panel, the 32-bit adcard-host.exe, the simulated card's adcard.dll.
 
-    xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" /usr/bin/python3 tests/windows/wine_proof.py ZIP [--screenshot PNG]
+    xvfb-run -a -s "-screen 0 2560x1440x24 -dpi 96" /usr/bin/python3 tests/windows/wine_proof.py ZIP [--screenshot PNG]
 
 Needs wine (64-bit, with wine32) and h5py. Ends with status 0 when every
 check holds; prints figures (start to window, CPU while acquiring)."""
@@ -77,13 +77,16 @@ class X:
         self.x.XSendEvent(self.d, window, 0, 0, ev)
         self.x.XFlush(self.d)
 
-    def png(self, path, box):
-        """The screen's `box` (x, y, width, height) as a PNG file."""
-        x0, y0, w, h = box
-        img = self.x.XGetImage(self.d, self.root, x0, y0, w, h, 0xFFFFFFFF, 2)  # ZPixmap
+    def png(self, path):
+        """What the screen shows, cut to the windows on its black, as a PNG file."""
+        w, h = self.x.XDisplayWidth(self.d, 0), self.x.XDisplayHeight(self.d, 0)
+        img = self.x.XGetImage(self.d, self.root, 0, 0, w, h, 0xFFFFFFFF, 2)  # ZPixmap
         data = ctypes.cast(ctypes.c_void_p.from_address(img + 16).value, ctypes.POINTER(ctypes.c_ubyte))
         stride = ctypes.c_int.from_address(img + 44).value
         raw = np.ctypeslib.as_array(data, shape=(h * stride,)).reshape(h, stride)[:, : 4 * w].reshape(h, w, 4)
+        ys, xs = np.nonzero(raw[:, :, :3].any(axis=2))
+        raw = raw[ys.min(): ys.max() + 1, xs.min(): xs.max() + 1]
+        h, w = raw.shape[:2]
         rows = b"".join(b"\0" + r.tobytes() for r in raw[:, :, 2::-1])  # BGRX to RGB
         chunk = lambda t, b: struct.pack(">I", len(b)) + t + b + struct.pack(">I", zlib.crc32(t + b))
         with open(path, "wb") as f:
@@ -229,10 +232,7 @@ def main():
         time.sleep(4)
         ws = x.windows()
         if ws:
-            left, top = max(0, min(w[1] for w in ws)), max(0, min(w[2] for w in ws))
-            right = min(x.x.XDisplayWidth(x.d, 0), max(w[1] + w[3] for w in ws))
-            bottom = min(x.x.XDisplayHeight(x.d, 0), max(w[2] + w[4] for w in ws))
-            x.png(shot, (left, top, right - left, bottom - top))
+            x.png(shot)
         p.wait(timeout=60)
         check(len(ws) == 2, f"the panel and the history window drawn into {shot}")
     print("wine_proof: " + ("all checks hold" if not FAILURES else f"{len(FAILURES)} check(s) failed"))

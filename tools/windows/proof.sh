@@ -17,6 +17,6 @@ command -v xvfb-run >/dev/null || skip "no xvfb-run (apt-get install xvfb xauth)
 start=$SECONDS
 bash "$here/build.sh"
 export WINEPREFIX=${WINEPREFIX:-$root/build/windows/wineprefix}
-xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" \
+xvfb-run -a -s "-screen 0 2560x1440x24 -dpi 96" \
   /usr/bin/python3 "$root/tests/windows/wine_proof.py" "$root/build/windows/adcard-panel-win64.zip" "$@"
 echo "windows stage: $((SECONDS - start)) s"
