@@ -30,7 +30,9 @@ public:
     Io writeAll(std::span<const uint8_t> bytes, std::string &why);
     // Fills `bytes` completely, or fails at the deadline or the child's end.
     Io readExact(std::span<uint8_t> bytes, Clock::time_point deadline, std::string &why);
-    // Kills the child if it still runs, reaps it, and says how it ended.
+    // Kills the child's process group (what the child started too), reaps
+    // the child (from a thread of its own if it outlives the kill by a
+    // second), and says how it ended.
     std::string end();
     int pid() const { return pid_; }
 

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 extern char **environ;
 
@@ -40,6 +42,30 @@ void closeFd(std::intptr_t &fd)
     fd = -1;
 }
 
+// 1 once the child has ended, 0 while it runs, -1 if it cannot be asked.
+// It is not reaped: its process id, and so its group's, stays taken until
+// it is waited for.
+int ended(pid_t pid)
+{
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+        return errno == EINTR ? 0 : -1;
+    return info.si_pid == pid ? 1 : 0;
+}
+
+// A child stuck in the kernel ends when its call returns, perhaps much
+// later: a thread of its own waits for it then, so that it leaves no zombie.
+void reapLater(pid_t pid)
+{
+    try {
+        std::thread([pid] {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error &) {
+    }
+}
+
 } // namespace
 
 ChildProcess::~ChildProcess()
@@ -48,12 +74,9 @@ ChildProcess::~ChildProcess()
     closeFd(fromChild_);
     if (pid_ <= 0)
         return;
-    for (int i = 0; i < 50; ++i) {
-        if (::waitpid(pid_, nullptr, WNOHANG) != 0)
-            return;
+    for (int i = 0; i < 50 && ended(pid_) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    end();
+    end(); // whatever of its group is left, and the reaping
 }
 
 bool ChildProcess::start(const std::vector<std::string> &argv, std::string &why)
@@ -185,25 +208,33 @@ std::string ChildProcess::end()
     closeFd(fromChild_);
     if (pid_ <= 0)
         return "was not running";
-    int status = 0;
+    const pid_t pid = std::exchange(pid_, -1);
     // A child that closed its output is usually a moment from its end: a
     // moment is given for its own exit status before it is killed.
-    pid_t r = 0;
-    for (int i = 0; i < 10 && (r = ::waitpid(pid_, &status, WNOHANG)) == 0; ++i)
+    int done = 0;
+    for (int i = 0; i < 10 && (done = ended(pid)) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (r == 0) {
-        ::kill(pid_, SIGKILL);
-        // A driver stuck inside the kernel dies only when its call returns,
-        // which may be never: the window does not wait for it beyond a second.
-        for (int i = 0; i < 100 && (r = ::waitpid(pid_, &status, WNOHANG)) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (r == 0) {
-            pid_ = -1;
-            return "was killed and had not ended a second later";
-        }
+    if (done < 0)
+        return "could not be waited for";
+    // Its whole group, even when it has ended itself: a wrapper that does
+    // not exec (a script around wine) leaves the driver's processes behind,
+    // holding the card.
+    ::kill(-pid, SIGKILL);
+    if (done == 0)
+        ::kill(pid, SIGKILL); // in case it left its group
+    // A driver stuck inside the kernel dies only when its call returns,
+    // which may be never: the window does not wait for it beyond a second.
+    for (int i = 0; i < 100 && (done = ended(pid)) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done == 0) {
+        reapLater(pid);
+        return "was killed and had not ended a second later";
     }
-    pid_ = -1;
-    return r > 0 ? statusText(status) : "could not be waited for";
+    int status = 0;
+    pid_t r = -1;
+    while ((r = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    return r == pid ? statusText(status) : "could not be waited for";
 }
 
 } // namespace adcard

@@ -11,11 +11,14 @@
 #include <QCoreApplication>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace adcard::testing {
@@ -98,6 +101,23 @@ TEST(DriverHost, SimulatedCardEndToEndThenTheHostKilledWhileRecording)
     EXPECT_TRUE(statusLine(p).startsWith("驱动宿主不可用")) << statusLine(p).toStdString();
 }
 
+// Processes of group `pgid` that have not ended (zombies have).
+int runningInGroup(pid_t pgid)
+{
+    int n = 0;
+    for (const auto &e : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream in(e.path() / "stat");
+        std::string line;
+        const auto close = std::getline(in, line) ? line.rfind(')') : std::string::npos;
+        char state = 0;
+        long parent = 0, group = 0;
+        if (close != std::string::npos && std::istringstream(line.substr(close + 1)) >> state >> parent >> group &&
+            group == pgid && state != 'Z')
+            ++n;
+    }
+    return n;
+}
+
 struct HostFault {
     const char *name;
     std::vector<std::string> command;
@@ -116,6 +136,7 @@ TEST_P(HostFaults, TheDriverIsLostForGoodAndThePanelSaysSo)
     const HostFault &row = GetParam();
     ::testing::internal::CaptureStderr();
     Program p(viaHost(row.command, row.library));
+    const pid_t host = static_cast<HostDriver &>(p.loader()).hostPid(); // started by the load
     p.click("cmdStart");
     p.acq().onTick();
     p.acq().onTick();
@@ -131,6 +152,13 @@ TEST_P(HostFaults, TheDriverIsLostForGoodAndThePanelSaysSo)
     const auto zero = [](int16_t v) { return v == 0; };
     EXPECT_TRUE(std::all_of(p.dll().BlockBuf.begin(), p.dll().BlockBuf.end(), zero));
     EXPECT_TRUE(std::all_of(p.dll().HistoryRing.begin(), p.dll().HistoryRing.end(), zero));
+    if (host > 0) {
+        // Nothing the host started is left, and the host was reaped.
+        for (int i = 0; i < 200 && runningInGroup(host) > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(runningInGroup(host), 0);
+        EXPECT_EQ(::waitpid(host, nullptr, WNOHANG), -1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -141,6 +169,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 "closed its output during ADResult"},
                       HostFault{"exit", {ADPANEL_FAKE_HOST, "exit"}, {}, "exited with status 3"},
                       HostFault{"hang", {ADPANEL_FAKE_HOST, "hang"}, {}, "no reply to QueryBuf within 2 s"},
+                      // A wrapper script that runs the host without exec: killing the
+                      // shell alone would leave the hung host behind.
+                      HostFault{"hang_behind_a_wrapper", {"/bin/sh", "-c", "\"$0\" hang; exit 0", ADPANEL_FAKE_HOST},
+                                {}, "no reply to QueryBuf within 2 s"},
                       HostFault{"garbage", {ADPANEL_FAKE_HOST, "garbage"}, {}, "claims 1651663207 bytes"},
                       HostFault{"short_read", {ADPANEL_FAKE_HOST, "short"}, {}, "closed its output during QueryBuf"},
                       HostFault{"oversize_claim", {ADPANEL_FAKE_HOST, "oversize"}, {},
