@@ -111,11 +111,8 @@ LevelResult findCrossings(const RecordedRun &run, const LevelQuery &q, const Con
     LevelResult out;
     int64_t first = q.first, end = q.end;
     clampRange(run, first, end, out);
-    if (q.channel < 0 || q.channel >= run.channels()) {
-        out.outcome = Outcome::Failed;
-        out.error = "no channel " + std::to_string(q.channel + 1);
+    if (!channelExists(run, q.channel, out))
         return out;
-    }
     LevelScanner scanner(q, run.info().calibration, out);
     // A falling search starts high: the range's first scan below the level
     // counts, as a rising search's first scan above it does.

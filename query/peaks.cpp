@@ -145,11 +145,8 @@ PeakResult findPeaks(const RecordedRun &run, const PeakQuery &q, const Control &
     PeakResult out;
     int64_t first = q.first, end = q.end;
     clampRange(run, first, end, out);
-    if (q.channel < 0 || q.channel >= run.channels()) {
-        out.outcome = Outcome::Failed;
-        out.error = "no channel " + std::to_string(q.channel + 1);
+    if (!channelExists(run, q.channel, out))
         return out;
-    }
     PeakSearch search(run, q);
     search.cover(run.summaryLevels(), first, end);
     const bool whole = search.run(control, out.peaks);

@@ -1,6 +1,7 @@
 #include "query/pyramid_walk.h"
 
 #include <algorithm>
+#include <string>
 
 namespace adcard::query {
 
@@ -86,6 +87,15 @@ void clampRange(const RecordedRun &run, int64_t &first, int64_t &end, Status &st
     status.first = first;
     status.end = end;
     status.partial = run.info().open;
+}
+
+bool channelExists(const RecordedRun &run, int channel, Status &status)
+{
+    if (channel >= 0 && channel < run.channels())
+        return true;
+    status.outcome = Outcome::Failed;
+    status.error = "no channel " + std::to_string(channel + 1);
+    return false;
 }
 
 bool walkChannel(const RecordedRun &run, int channel, int64_t first, int64_t end, SpanVisitor &visitor,

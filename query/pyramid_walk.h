@@ -20,6 +20,9 @@ public:
 // run still being written.
 void clampRange(const RecordedRun &run, int64_t &first, int64_t &end, Status &status);
 
+// False, with the status failed and saying so, for a channel the run does not have.
+bool channelExists(const RecordedRun &run, int channel, Status &status);
+
 // Walks [first, end); false when cancelled.
 bool walkChannel(const RecordedRun &run, int channel, int64_t first, int64_t end, SpanVisitor &visitor,
                  const Control &control);

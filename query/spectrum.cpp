@@ -145,11 +145,8 @@ SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Co
         for (int c = 0; c < run.channels(); ++c)
             channels.push_back(c);
     for (int c : channels)
-        if (c < 0 || c >= run.channels()) {
-            out.outcome = Outcome::Failed;
-            out.error = "no channel " + std::to_string(c + 1);
+        if (!channelExists(run, c, out))
             return out;
-        }
     std::tie(first, end) = longestWhole(run, first, end, out.hole);
     out.shortened = end - first > kMaxSpectrumScans;
     end = first + smoothLength(std::min(end - first, kMaxSpectrumScans));
