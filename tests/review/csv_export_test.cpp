@@ -152,7 +152,8 @@ TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
 // A card of another range: the review's volts are the file's, not the panel's.
 TEST(CsvExport, VoltsFollowTheCalibrationTheFileStates)
 {
-    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "csv_export";
+    // A folder of its own: the test above empties its folder while ctest runs this one beside it.
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "csv_export_calibration";
     fs::create_directories(dir);
     const std::string path = (dir / "millivolts.h5").string();
     const Calibration millivolts{1000.0, 0.001};
