@@ -5,23 +5,92 @@
 // the file is flushed once a simulated second, as the panel flushes it;
 // --sync also syncs every 5 simulated seconds, as the panel does.
 //
-//   make_recording FILE [BLOCKS] [--sync]
+// Each channel is a slow sine of its own period (codes 548 to 3548, ±3.66 V)
+// with noise of -8 to +7 codes, so none goes above 3.680 V. Channel 3 also
+// holds a 30 ms pulse to 4.50 V (code 3890, the same noise) once every
+// 11,999,371 scans, the first at 600 s, a little under 20 simulated minutes
+// apart so that they fall at every place in a block. A search for channel 3
+// above 4.0 V finds one crossing a pulse: 72 in a day of 864,000 blocks,
+// where no pulse falls in a hole, with --gaps or without.
+//
+// --gaps also leaves out six longer stretches, as when the recorder could
+// not keep up: 12, 40, 150, 600, 1800 and 4000 blocks (at most a fiftieth
+// of the run each), beginning at 11, 27, 43, 58, 74 and 90 % of the run,
+// counted as dropped.
+//
+//   make_recording FILE [BLOCKS] [--sync] [--gaps]
 #include "recording/recording_writer.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
+#include <string_view>
+
+namespace {
+
+constexpr const char *kUsage = "usage: make_recording FILE [BLOCKS] [--sync] [--gaps]\n";
+
+constexpr int64_t kScansPerBlock = 1000;
+constexpr int64_t kPulsePeriod = 11'999'371, kPulsePhase = 6'000'000, kPulseScans = 300;
+constexpr int16_t kPulseCode = 3890;
+
+struct Gap {
+    int64_t first, end; // blocks [first, end)
+};
+
+std::vector<Gap> gapsFor(int64_t blocks)
+{
+    static constexpr std::array<std::pair<int, int64_t>, 6> kGaps{
+        {{11, 12}, {27, 40}, {43, 150}, {58, 600}, {74, 1800}, {90, 4000}}};
+    std::vector<Gap> gaps;
+    for (const auto &[percent, length] : kGaps) {
+        const int64_t first = blocks * percent / 100;
+        gaps.push_back({first, first + std::min(length, std::max<int64_t>(1, blocks / 50))});
+    }
+    return gaps;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
     using namespace adcard;
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: make_recording FILE [BLOCKS] [--sync]\n");
+    bool sync = false, withGaps = false;
+    int64_t blocks = 864000;
+    const char *path = nullptr;
+    bool counted = false;
+    for (int a = 1; a < argc; ++a) {
+        const std::string_view arg = argv[a];
+        if (arg == "--sync") {
+            sync = true;
+        } else if (arg == "--gaps") {
+            withGaps = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::fprintf(stderr, "make_recording: unknown option %s\n%s", argv[a], kUsage);
+            return 2;
+        } else if (!path) {
+            path = argv[a];
+        } else if (!counted) {
+            char *end = nullptr;
+            blocks = std::strtoll(argv[a], &end, 10);
+            if (*end || blocks <= 0) {
+                std::fprintf(stderr, "make_recording: BLOCKS must be a positive number, not %s\n%s", argv[a], kUsage);
+                return 2;
+            }
+            counted = true;
+        } else {
+            std::fprintf(stderr, "make_recording: one FILE and one BLOCKS only\n%s", kUsage);
+            return 2;
+        }
+    }
+    if (!path) {
+        std::fputs(kUsage, stderr);
         return 2;
     }
-    const bool sync = argc > 2 && !std::strcmp(argv[argc - 1], "--sync");
-    const int64_t blocks = argc > 2 + sync ? std::atoll(argv[2]) : 864000;
+    const std::vector<Gap> gaps = withGaps ? gapsFor(blocks) : std::vector<Gap>{};
     AcqSettings s{.IntrArg1 = 10, .ScansPerBlock = 1000, .ChannelCount = 4, .IntrArg5 = 10000, .IntrArg7 = 1};
     // Slow sines of different periods, with cheap noise: a few ns a sample.
     std::vector<int16_t> wave(1 << 16), block(4000);
@@ -29,25 +98,42 @@ int main(int argc, char **argv)
         wave[i] = static_cast<int16_t>(2048 + 1500 * std::sin(6.283185307 * double(i) / double(wave.size())));
     uint32_t noise = 1;
     const auto began = std::chrono::steady_clock::now();
-    int64_t summaries = 0;
+    int64_t summaries = 0, missed = 0, dropped = 0;
+    std::size_t gap = 0;
     try {
         const RecordingWriter::Policy policy{std::chrono::seconds{1}, sync ? std::chrono::seconds{5} : std::chrono::hours{1 << 20}};
-        RecordingWriter w(std::make_unique<RecordingFile>(argv[1], true), "synthetic", "make_recording", policy);
+        RecordingWriter w(std::make_unique<RecordingFile>(path, true), "synthetic", "make_recording", policy);
         const int64_t startNs = 1'780'000'000'000'000'000;
         const RecordingWriter::Clock::time_point t0{};
         w.beginRun(s, startNs, t0);
         for (int64_t i = 0; i < blocks; ++i) {
             const auto card = std::chrono::milliseconds{100 * (i + 1)};
-            if (i % 997 != 996) {
+            while (gap < gaps.size() && gaps[gap].end <= i)
+                ++gap;
+            const bool inGap = gap < gaps.size() && gaps[gap].first <= i;
+            if (i % 997 == 996) {
+                ++missed;
+            } else if (inGap) {
+                ++dropped;
+            } else {
                 for (std::size_t k = 0; k < 4000; ++k) {
                     noise = noise * 1664525u + 1013904223u;
                     const std::size_t scan = std::size_t(i) * 1000 + k / 4, c = k % 4;
                     block[k] = int16_t(wave[(scan / (c + 1) + c * 16384) % wave.size()] + int16_t(noise >> 28) - 8);
                 }
+                // The latest pulse to begin by the block's last scan, where it overlaps the block.
+                const int64_t blockFirst = i * kScansPerBlock, last = blockFirst + kScansPerBlock - 1;
+                if (last >= kPulsePhase) {
+                    const int64_t pulse = (last - kPulsePhase) / kPulsePeriod * kPulsePeriod + kPulsePhase;
+                    for (int64_t scan = std::max(pulse, blockFirst); scan < pulse + kPulseScans && scan <= last; ++scan) {
+                        int16_t &code = block[std::size_t(scan - blockFirst) * 4 + 2];
+                        code = int16_t(kPulseCode + (code & 15) - 8); // noisy as the sines are
+                    }
+                }
                 w.onBlock(i, int32_t(i % 20), block);
             }
             const int64_t ns = startNs + std::chrono::nanoseconds(card).count();
-            w.onTickEnd({ns, i + 1, (i + 1) / 997, 0, i % 10 == 0, {int16_t(i / 10 & 0xff), 0}}, t0 + card);
+            w.onTickEnd({ns, i + 1, missed, dropped, i % 10 == 0, {int16_t(i / 10 & 0xff), 0}}, t0 + card);
         }
         for (int l = 1; l <= format::kPyramid.levels; ++l)
             summaries += w.file().summaries(l) * (20 + 12 * 4);
@@ -57,9 +143,10 @@ int main(int argc, char **argv)
         return 1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    const auto size = static_cast<int64_t>(std::filesystem::file_size(argv[1]));
-    std::printf("%lld blocks, %lld bytes, %.1f s, %.0f blocks/s; summaries %lld bytes uncompressed\n",
-                static_cast<long long>(blocks), static_cast<long long>(size), seconds, double(blocks) / seconds,
-                static_cast<long long>(summaries));
+    const auto size = static_cast<int64_t>(std::filesystem::file_size(path));
+    std::printf("%lld blocks (%lld missed, %lld dropped), %lld bytes, %.1f s, %.0f blocks/s; "
+                "summaries %lld bytes uncompressed\n",
+                static_cast<long long>(blocks), static_cast<long long>(missed), static_cast<long long>(dropped),
+                static_cast<long long>(size), seconds, double(blocks) / seconds, static_cast<long long>(summaries));
     return 0;
 }
