@@ -14,7 +14,7 @@
 // where no pulse falls in a hole, with --gaps or without.
 //
 // --gaps also leaves out six longer stretches, as when the recorder could
-// not keep up: 12, 40, 150, 600, 1800 and 4000 blocks (at most a fiftieth
+// not keep up: 12, 40, 150, 600, 1800 and 4000 blocks (at most a hundredth
 // of the run each), beginning at 11, 27, 43, 58, 74 and 90 % of the run,
 // counted as dropped.
 //
@@ -48,7 +48,7 @@ std::vector<Gap> gapsFor(int64_t blocks)
     std::vector<Gap> gaps;
     for (const auto &[percent, length] : kGaps) {
         const int64_t first = blocks * percent / 100;
-        gaps.push_back({first, first + std::min(length, std::max<int64_t>(1, blocks / 50))});
+        gaps.push_back({first, first + std::min(length, std::max<int64_t>(1, blocks / 100))});
     }
     return gaps;
 }
