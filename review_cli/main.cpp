@@ -1,3 +1,4 @@
+#include "review_cli/arguments.h"
 #include "review_cli/review_command.h"
 
 #include <iostream>
@@ -5,5 +6,5 @@
 int main(int argc, char **argv)
 {
     std::ios::sync_with_stdio(false);
-    return adcard::reviewCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    return adcard::reviewCommand(adcard::cli::commandArguments(argc, argv), std::cout, std::cerr);
 }

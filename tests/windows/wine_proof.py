@@ -5,8 +5,11 @@ panel, the 32-bit adcard-host.exe, the simulated card's adcard.dll.
     xvfb-run -a -s "-screen 0 2560x1440x24 -dpi 96" /usr/bin/python3 tests/windows/wine_proof.py ZIP [--screenshot PNG]
 
 Needs wine (64-bit, with wine32) and h5py. Ends with status 0 when every
-check holds; prints figures (start to window, CPU while acquiring)."""
+check holds; prints figures (start to window, CPU while acquiring). With
+--linux-review PROGRAM, adcard-review.exe's answers must equal PROGRAM's."""
 import ctypes
+import json
+import math
 import os
 import struct
 import subprocess
@@ -144,6 +147,31 @@ def closed_cleanly(path):
     return sb[:8] == b"\x89HDF\r\n\x1a\n" and sb[11] & 0x05 == 0
 
 
+def review_answers(program, cwd, env, rec):
+    """adcard-review's info, stats and spectrum of `rec` as parsed JSON, None (and its words) where it failed."""
+    out = {}
+    for ask in ("info", "stats", "stats --from 1 --to 4", "spectrum --from 1 --to 4 --full"):
+        args = ask.split()
+        p = subprocess.run(program + [args[0], rec, *args[1:], "--json"], cwd=cwd, env=env, capture_output=True,
+                           timeout=120)
+        out[ask] = json.loads(p.stdout) if p.returncode == 0 else None
+        if p.returncode:
+            print(f"     {program[-1]} {ask}: status {p.returncode}: {p.stderr.decode('utf-8', 'replace').strip()}")
+    return out
+
+
+def same(a, b):
+    """Equal answers. Each prints the shortest text that reads back its double, so only the arithmetic
+    may differ (another libm, FFTW's codelets): numbers within 1e-9 relative, or 1e-9 V."""
+    if isinstance(a, dict):
+        return isinstance(b, dict) and a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
+    if isinstance(a, list):
+        return isinstance(b, list) and len(a) == len(b) and all(map(same, a, b))
+    if isinstance(a, float) or isinstance(b, float):
+        return all(isinstance(v, (int, float)) for v in (a, b)) and math.isclose(a, b, rel_tol=1e-9, abs_tol=1e-9)
+    return a == b
+
+
 def main():
     zip_path = os.path.abspath(sys.argv[1])
     shot = sys.argv[sys.argv.index("--screenshot") + 1] if "--screenshot" in sys.argv else None
@@ -184,6 +212,19 @@ def main():
     if shown is not None and None not in c0 + c1:
         print(f"figure: start to window {shown:.2f} s; CPU while acquiring: panel "
               f"{(c1[0] - c0[0]) / 2 * 100:.0f} %, host {(c1[1] - c0[1]) / 2 * 100:.0f} % of a core")
+
+    # adcard-review.exe on that recording, named as typed (not in the ANSI code page), against the
+    # Linux adcard-review on the same file.
+    win = review_answers(["wine", wine_path(os.path.join(pkg, "adcard-review.exe"))], pkg, env, rec)
+    spec = win["spectrum --from 1 --to 4 --full"]
+    check(None not in win.values() and win["info"]["runs"][0]["blocks"] == n and
+          all(len(c["amplitude_v"]) > 1 for c in spec["channels"]) and spec["channels"],
+          f"adcard-review.exe answers info, stats and a spectrum per channel on the {n} blocks")
+    if "--linux-review" in sys.argv:
+        linux = review_answers([sys.argv[sys.argv.index("--linux-review") + 1]], pkg, env, rec)
+        differ = [ask for ask in win if not same(win[ask], linux[ask])]
+        check(not differ, f"adcard-review.exe and the Linux adcard-review give the same numbers "
+                          f"({'differing: ' + ', '.join(differ) if differ else 'all four answers'})")
 
     # The Linux panel on the same X server, for the figures.
     if "--linux-panel" in sys.argv:

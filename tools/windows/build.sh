@@ -15,8 +15,7 @@ cmake_dir=${ADPANEL_WIN_CMAKE_DIR:-$out/cmake}
 log() { echo "build.sh: $*" >&2; }
 
 prefixes=$(bash "$here/deps.sh" --print-prefixes | tail -n 1)
-qt=${prefixes%%;*}
-h5=${prefixes#*;}
+IFS=';' read -r qt h5 fftw <<<"$prefixes"
 need=()
 for p in zip g++-mingw-w64-i686-posix nsis; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
@@ -31,14 +30,14 @@ cmake -G Ninja -S "$root" -B "$cmake_dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mi
   "-DWIN_DEPS_PREFIXES=$prefixes" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DCMAKE_BUILD_TYPE=Release -DADPANEL_TESTS=OFF -DADPANEL_BENCH=OFF \
   -DADPANEL_WERROR="${ADPANEL_WERROR:-OFF}" >&2
-cmake --build "$cmake_dir" --target adcard-panel adcard_recorder adcard_windows ${ADPANEL_WIN_EXTRA_TARGETS:-} >&2
+cmake --build "$cmake_dir" --target adcard-panel adcard-review adcard_recorder adcard_windows ${ADPANEL_WIN_EXTRA_TARGETS:-} >&2
 
 # The folder as it runs, then the archive of it.
 pkg=$out/adcard-panel
 rm -rf "$pkg" "$out/adcard-panel-win64.zip"
 mkdir -p "$pkg/platforms" "$pkg/styles" "$pkg/sim"
-cp "$cmake_dir/panel/adcard-panel.exe" "$cmake_dir/recording/adcard_recorder.dll" "$pkg/"
-[ -f "$cmake_dir/review/adcard-review.exe" ] && cp "$cmake_dir/review/adcard-review.exe" "$pkg/"
+cp "$cmake_dir/panel/adcard-panel.exe" "$cmake_dir/review_cli/adcard-review.exe" \
+  "$cmake_dir/recording/adcard_recorder.dll" "$pkg/"
 cp "$cmake_dir/windows/adcard-host.exe" "$pkg/"
 cp "$cmake_dir/windows/adcard.dll" "$pkg/sim/"
 cp "$qt/bin/Qt6Core.dll" "$qt/bin/Qt6Gui.dll" "$qt/bin/Qt6Widgets.dll" "$pkg/"
@@ -55,8 +54,10 @@ find "$pkg" \( -name '*.exe' -o -name '*.dll' \) ! -path '*/sim/*' ! -name adcar
   -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 i686-w64-mingw32-strip --strip-unneeded "$pkg/adcard-host.exe" "$pkg/sim/adcard.dll"
 cp "$root/panel/fonts/LICENSE" "$pkg/font-LICENSE.txt"
+# FFTW is linked into both programs.
+cp "$fftw/share/licenses/fftw3/COPYING" "$pkg/FFTW-COPYING.txt"
 cp "$here/adcard-panel-sim.cmd" "$here/README-Windows.txt" "$pkg/"
-sed -i 's/$/\r/' "$pkg/adcard-panel-sim.cmd" "$pkg/README-Windows.txt" "$pkg/font-LICENSE.txt"
+sed -i 's/$/\r/' "$pkg/adcard-panel-sim.cmd" "$pkg/README-Windows.txt" "$pkg/font-LICENSE.txt" "$pkg/FFTW-COPYING.txt"
 (cd "$out" && zip -q -r -9 adcard-panel-win64.zip adcard-panel)
 if command -v makensis >/dev/null; then
   makensis -V2 -DSRC="$pkg" -DOUT="$out/adcard-panel-win64-setup.exe" "$here/installer.nsi" >&2

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes Qt 6 (qtbase) and HDF5's C library for 64-bit Windows available to the Windows build, in a cache
-# folder outside the clone, one folder per library and version:
+# Makes Qt 6 (qtbase), HDF5's C library and FFTW 3 for 64-bit Windows available to the Windows build, in a
+# cache folder outside the clone, one folder per library and version:
 #
 #   bash tools/windows/deps.sh [--prebuilt DIR] [--print-prefixes]
 #
@@ -8,11 +8,14 @@
 #   Debian's mingw-w64 (x86_64, posix threads). About 17 minutes on two cores, once.
 # - --prebuilt DIR (or ADPANEL_WIN_PREBUILT=DIR): unpack qt-6.4.2-mingw64.tar.xz and
 #   hdf5-1.10.8-mingw64.tar.xz from DIR instead, archives made the same way.
+# - FFTW (double precision, static, SSE2) is always built from Debian's source package (apt-get source
+#   fftw3), with or without --prebuilt, in a minute or two on two cores.
 #
 # The cache is ADPANEL_WIN_DEPS (default ~/.cache/adcard-win-deps). A folder counts as built only when its
 # stamp names the same library version, source package and toolchain as this script would use; a
 # half-built, mismatched or unstamped folder is removed and made again, never trusted.
-# --print-prefixes prints the CMake list of the two folders on the last line (for WIN_DEPS_PREFIXES).
+# --print-prefixes prints the CMake list of the three folders (Qt, HDF5, FFTW) on the last line (for
+# WIN_DEPS_PREFIXES).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -24,15 +27,23 @@ while [ $# -gt 0 ]; do
     --prebuilt) prebuilt=${2:?--prebuilt needs a folder}; shift 2 ;;
     --prebuilt=*) prebuilt=${1#--prebuilt=}; shift ;;
     --print-prefixes) print_prefixes=1; shift ;;
-    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "deps.sh: unknown option '$1' (try --help)" >&2; exit 2 ;;
   esac
 done
 
 qt_version=6.4.2
 h5_version=1.10.8
+fftw_version=3.3.10
 qt=qt-$qt_version-mingw64
 h5=hdf5-$h5_version-mingw64
+fftw=fftw-$fftw_version-mingw64
+# FFTW as the query engine needs it: double precision only, a static library linked into each program (no
+# DLL to ship), no threads. SSE2 but not AVX: GCC for 64-bit Windows spills AVX registers with aligned moves
+# to a stack it can only align to 16 bytes (GCC bug 54412), a fault that comes and goes with the stack's
+# phase on Windows and never shows under wine. Its own aligned malloc, as mingw has none it knows.
+fftw_flags="--enable-static --disable-shared --enable-sse2 --with-our-malloc --disable-fortran --disable-doc"
+fftw_flags+=" --disable-threads"
 toolchain=$root/cmake/mingw64.cmake
 log() { echo "deps.sh: $*" >&2; }
 
@@ -88,6 +99,11 @@ else
 fi
 qt_key=$(key_for qt "$qt_version" "$qt_origin")
 h5_key=$(key_for hdf5 "$h5_version" "$h5_origin")
+# No prebuilt archive holds FFTW: its key names the source package either way, and the options it is
+# configured with, so that a change of them rebuilds it.
+enable_sources
+fftw_key=$(key_for fftw "$fftw_version" \
+  "source fftw3 $(apt-cache showsrc fftw3 | awk '/^Version:/{print $2; exit}') $fftw_flags")
 
 unpack() { # archive folder key
   log "unpacking $(basename "$1")"
@@ -170,6 +186,28 @@ build_hdf5() {
   rm -rf "$work/build-h5" "$work/hdf5"
 }
 
+build_fftw() {
+  need_packages dpkg-dev make
+  mkdir -p "$work"
+  source_tree fftw3 fftw3
+  grep -q "^PACKAGE_VERSION='$fftw_version'" "$work/fftw3/configure" ||
+    { log "the source package is not FFTW $fftw_version"; exit 1; }
+  rm -rf "$work/build-fftw" "$cache/$fftw" "$cache/$fftw.partial"
+  mkdir -p "$work/build-fftw"
+  # Cross-configured with --host: configure runs none of the programs it builds, so no wine is needed.
+  # shellcheck disable=SC2086
+  (cd "$work/build-fftw" && ../fftw3/configure --host=x86_64-w64-mingw32 \
+    CC=x86_64-w64-mingw32-gcc-posix CFLAGS="-O3 -ffile-prefix-map=$work/=" \
+    --prefix="$cache/$fftw.partial" -q $fftw_flags >&2)
+  make -C "$work/build-fftw" -s -j"$(nproc)" LIBTOOLFLAGS=--silent >&2
+  make -C "$work/build-fftw" -s install >/dev/null
+  # Linked into the programs, so its licence goes into the package.
+  install -D -m 644 "$work/fftw3/COPYING" "$cache/$fftw.partial/share/licenses/fftw3/COPYING"
+  printf '%s' "$fftw_key" >"$cache/$fftw.partial/.adcard-stamp"
+  mv "$cache/$fftw.partial" "$cache/$fftw"
+  rm -rf "$work/build-fftw" "$work/fftw3"
+}
+
 start=$SECONDS
 if is_ready "$cache/$qt" "$qt_key" bin/Qt6Widgets.dll; then
   log "$cache/$qt is ready"
@@ -187,9 +225,15 @@ else
   log "building HDF5 $h5_version from Debian's source package into $cache/$h5 (about 3 minutes)"
   build_hdf5
 fi
-for f in "$cache/$qt/bin/Qt6Widgets.dll" "$cache/$h5/bin/libhdf5.dll"; do
+if is_ready "$cache/$fftw" "$fftw_key" lib/libfftw3.a; then
+  log "$cache/$fftw is ready"
+else
+  log "building FFTW $fftw_version from Debian's source package into $cache/$fftw (a few minutes)"
+  build_fftw
+fi
+for f in "$cache/$qt/bin/Qt6Widgets.dll" "$cache/$h5/bin/libhdf5.dll" "$cache/$fftw/lib/libfftw3.a"; do
   [ -f "$f" ] || { log "missing $f after the build"; exit 1; }
 done
 [ $((SECONDS - start)) -gt 5 ] && log "done in $((SECONDS - start)) s"
-[ "$print_prefixes" = 1 ] && echo "$cache/$qt;$cache/$h5"
+[ "$print_prefixes" = 1 ] && echo "$cache/$qt;$cache/$h5;$cache/$fftw"
 exit 0

@@ -16,7 +16,12 @@ command -v xvfb-run >/dev/null || skip "no xvfb-run (apt-get install xvfb xauth)
 /usr/bin/python3 -c 'import h5py' 2>/dev/null || skip "no h5py for /usr/bin/python3 (apt-get install python3-h5py)"
 start=$SECONDS
 bash "$here/build.sh"
+# The Linux adcard-review, whose answers adcard-review.exe's must equal: the
+# default build's (up to date after tools/test.sh), configured if need be.
+[ -f "$root/build/default/build.ninja" ] || (cd "$root" && cmake --preset default >/dev/null)
+cmake --build "$root/build/default" --target adcard-review >/dev/null
 export WINEPREFIX=${WINEPREFIX:-$root/build/windows/wineprefix}
 xvfb-run -a -s "-screen 0 2560x1440x24 -dpi 96" \
-  /usr/bin/python3 "$root/tests/windows/wine_proof.py" "$root/build/windows/adcard-panel-win64.zip" "$@"
+  /usr/bin/python3 "$root/tests/windows/wine_proof.py" "$root/build/windows/adcard-panel-win64.zip" \
+  --linux-review "$root/build/default/review_cli/adcard-review" "$@"
 echo "windows stage: $((SECONDS - start)) s"
