@@ -27,7 +27,7 @@ while [ $# -gt 0 ]; do
     --prebuilt) prebuilt=${2:?--prebuilt needs a folder}; shift 2 ;;
     --prebuilt=*) prebuilt=${1#--prebuilt=}; shift ;;
     --print-prefixes) print_prefixes=1; shift ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "deps.sh: unknown option '$1' (try --help)" >&2; exit 2 ;;
   esac
 done
