@@ -3,6 +3,7 @@
 // into equal pixel columns, each channel's extremes and mean in each column.
 // The live ring and a recorded run answer it; the plot knows neither.
 #include "data/calibration.h"
+#include "data/channel_units.h"
 
 #include <cmath>
 #include <cstdint>
@@ -72,6 +73,8 @@ public:
     virtual double scansPerSecond() const = 0;
     // How its codes become volts.
     virtual Calibration calibration() const { return kPanelCalibration; }
+    // What each channel measures; empty: every channel in volts.
+    virtual ChannelUnits channelUnits() const { return {}; }
 
     // Column c covers scans [first + c * w, first + (c + 1) * w), w = (last -
     // first) / columns; a column narrower than a scan shows the scan under

@@ -82,27 +82,44 @@ QString PlotWidget::voltsText(double volts) const
     return format_ ? format_(volts) : QString::number(volts, 'f', 3);
 }
 
+PlotWidget::ChannelText PlotWidget::channelText(int c) const
+{
+    const ChannelUnits units = renderer_->source() ? renderer_->source()->channelUnits() : ChannelUnits{};
+    const ChannelUnit u = channelUnit(units, c);
+    ChannelText t;
+    t.name = QString::fromStdString(channelName(units, c));
+    t.unit = QString::fromStdString(u.unit);
+    t.cal = inUnit(renderer_->calibration(), u);
+    // Volts as the panel writes them; another unit with the decimals its
+    // codes' step needs.
+    if (u == ChannelUnit{u.name})
+        t.value = [this](double v) { return voltsText(v); };
+    else
+        t.value = [decimals = valueDecimals(t.cal)](double v) { return QString::number(v, 'f', decimals); };
+    return t;
+}
+
 QString PlotWidget::hoverText() const
 {
     QString text;
     if (!hover_.valid)
         return text;
-    const Calibration &cal = renderer_->calibration();
     // Every channel, shown or not: hiding a trace is to see the others, not
     // to lose its values.
     for (std::size_t c = 0; c < hover_.channels.size(); ++c) {
         const ColumnSummary &s = hover_.channels[c];
+        const ChannelText ch = channelText(int(c));
         if (!text.isEmpty())
             text += QStringLiteral("  ");
-        text += QStringLiteral("通道%1 ").arg(c + 1);
+        text += ch.name + QStringLiteral(" ");
         if (s.count <= 0)
             text += QStringLiteral("无数据");
         else if (s.min == s.max)
-            text += voltsText(cal.volts(s.min)) + QStringLiteral(" V");
+            text += ch.value(ch.cal.volts(s.min)) + QStringLiteral(" ") + ch.unit;
         else
-            text += QStringLiteral("最小 %1 最大 %2 均值 %3 V")
-                        .arg(voltsText(cal.volts(s.min)), voltsText(cal.volts(s.max)),
-                             voltsText(cal.volts(s.mean)));
+            text += QStringLiteral("最小 %1 最大 %2 均值 %3 %4")
+                        .arg(ch.value(ch.cal.volts(s.min)), ch.value(ch.cal.volts(s.max)),
+                             ch.value(ch.cal.volts(s.mean)), ch.unit);
     }
     return text;
 }
@@ -116,26 +133,27 @@ QString PlotWidget::cursorText() const
     QString text = QStringLiteral("Δt %1 %2").arg(QString::number(r.delta, 'g', 6), axis.unit);
     if (r.delta > 0)
         text += QStringLiteral("  1/Δt %1 /%2").arg(QString::number(1.0 / r.delta, 'g', 6), axis.unit);
-    const Calibration &cal = renderer_->calibration();
-    const auto at = [&cal](const std::vector<RangeStats> &v, std::size_t c) -> std::optional<double> {
-        if (c < v.size() && v[c].count > 0)
-            return cal.volts(v[c].mean);
-        return std::nullopt;
-    };
     for (std::size_t c = 0; c < r.channels.size(); ++c) {
         const RangeStats &s = r.channels[c];
-        text += QStringLiteral("\n通道%1 ").arg(c + 1);
+        const ChannelText ch = channelText(int(c));
+        const Calibration &cal = ch.cal;
+        const auto at = [&cal](const std::vector<RangeStats> &v, std::size_t k) -> std::optional<double> {
+            if (k < v.size() && v[k].count > 0)
+                return cal.volts(v[k].mean);
+            return std::nullopt;
+        };
+        text += QStringLiteral("\n") + ch.name + QStringLiteral(" ");
         const auto a = at(r.atA, c), b = at(r.atB, c);
-        text += QStringLiteral("A %1  B %2").arg(a ? voltsText(*a) : QStringLiteral("—"), b ? voltsText(*b) : QStringLiteral("—"));
+        text += QStringLiteral("A %1  B %2").arg(a ? ch.value(*a) : QStringLiteral("—"), b ? ch.value(*b) : QStringLiteral("—"));
         if (a && b)
-            text += QStringLiteral("  ΔV %1").arg(voltsText(*b - *a));
+            text += QStringLiteral("  Δ%1 %2").arg(ch.unit == QStringLiteral("V") ? ch.unit : QString(), ch.value(*b - *a));
         if (s.count <= 0)
             text += QStringLiteral("  之间无数据");
         else
-            text += QStringLiteral("  峰峰 %1  最小 %2 最大 %3 均值 %4 RMS %5 V")
-                        .arg(voltsText(cal.volts(s.max) - cal.volts(s.min)),
-                             voltsText(cal.volts(s.min)), voltsText(cal.volts(s.max)),
-                             voltsText(cal.volts(s.mean)), voltsText(cal.rmsVolts(s.mean, s.rms)));
+            text += QStringLiteral("  峰峰 %1  最小 %2 最大 %3 均值 %4 RMS %5 %6")
+                        .arg(ch.value(cal.volts(s.max) - cal.volts(s.min)), ch.value(cal.volts(s.min)),
+                             ch.value(cal.volts(s.max)), ch.value(cal.volts(s.mean)),
+                             ch.value(cal.rmsVolts(s.mean, s.rms)), ch.unit);
     }
     return text;
 }

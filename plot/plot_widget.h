@@ -119,6 +119,14 @@ private:
     HoverReadout hover_;
     CursorReadout cursorReadout_;
     std::function<QString(double)> format_;
+
+    // Channel c as the readouts name it, in its unit.
+    struct ChannelText {
+        QString name, unit;
+        Calibration cal; // codes straight to the unit
+        std::function<QString(double)> value;
+    };
+    ChannelText channelText(int c) const;
     double hoverX_ = -1;
     QPoint pressAt_;
     // Ctrl+drag: the box being drawn, from where the button went down.

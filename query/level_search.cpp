@@ -15,7 +15,7 @@ class LevelScanner final : public SpanVisitor {
 public:
     LevelScanner(const LevelQuery &q, const Calibration &cal, LevelResult &out) : q_(q), out_(out)
     {
-        const double v = cal.codes(q.volts), h = std::abs(q.hysteresis / cal.scale);
+        const double v = cal.codes(q.level), h = std::abs(q.hysteresis / cal.scale);
         switch (q.edge) {
         case Edge::Rising: rise_ = v, fall_ = v - h, state_ = State::Low; break;
         case Edge::Falling: rise_ = v + h, fall_ = v, state_ = State::High; break;
@@ -113,7 +113,7 @@ LevelResult findCrossings(const RecordedRun &run, const LevelQuery &q, const Con
     clampRange(run, first, end, out);
     if (!channelExists(run, q.channel, out))
         return out;
-    LevelScanner scanner(q, run.info().calibration, out);
+    LevelScanner scanner(q, run.info().channelCalibration(q.channel), out);
     // A falling search starts high: the range's first scan below the level
     // counts, as a rising search's first scan above it does.
     const bool whole = walkChannel(run, q.channel, first, end, scanner, control);

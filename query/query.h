@@ -42,9 +42,9 @@ enum class Edge { Rising, Falling, Either };
 
 struct LevelQuery {
     int channel = 0; // from 0
-    double volts = 0;
+    double level = 0; // in the channel's unit (volts unless the run names another)
     Edge edge = Edge::Rising;
-    double hysteresis = 0; // volts: how far back the signal must go before it counts again
+    double hysteresis = 0; // in that unit: how far back the signal must go before it counts again
     int64_t first = 0, end = kWholeRun;
     std::size_t limit = 1000; // crossings and intervals kept; all are counted
 };

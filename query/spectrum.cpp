@@ -181,7 +181,6 @@ SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Co
         out.error = "no memory for a transform of " + std::to_string(out.scans) + " scans";
         return out;
     }
-    const Calibration cal = run.info().calibration;
     const double n = double(out.scans);
     const double rate = run.scansPerSecond();
     out.resolutionHz = rate > 0 ? rate / n : 0;
@@ -191,6 +190,7 @@ SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Co
         gain += w;
     for (int c : channels) {
         double *in = fft.in();
+        const Calibration cal = run.info().channelCalibration(c);
         for (std::size_t i = 0; i < window.size(); ++i)
             in[i] = cal.volts(codes[i * std::size_t(ch) + std::size_t(c)]) * window[i];
         ChannelSpectrum s;
@@ -198,7 +198,7 @@ SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Co
         s.amplitude = fft.amplitudes(gain);
         const auto peak = std::max_element(s.amplitude.begin() + 1, s.amplitude.end());
         s.peakHz = double(peak - s.amplitude.begin()) * (rate > 0 ? out.resolutionHz : 1.0 / n);
-        s.peakVolts = *peak;
+        s.peak = *peak;
         out.channels.push_back(std::move(s));
     }
     return out;

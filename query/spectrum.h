@@ -12,8 +12,10 @@ struct SpectrumQuery {
 
 struct ChannelSpectrum {
     int channel = 0;
-    std::vector<float> amplitude; // volts (peak), bin k at k * resolution Hz, from 0 to half the rate
-    double peakHz = 0, peakVolts = 0; // the highest bin above 0 Hz
+    // In the channel's unit (volts unless the run names another), peak
+    // amplitude; bin k at k * resolution Hz, from 0 to half the rate.
+    std::vector<float> amplitude;
+    double peakHz = 0, peak = 0; // the highest bin above 0 Hz
 };
 
 struct SpectrumResult : Status {
@@ -31,7 +33,8 @@ inline constexpr int64_t kMaxSpectrumScans = int64_t{1} << 24;
 
 SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Control &control = {});
 
-// Amplitude in dB relative to one volt; -200 for nothing at all.
+// Amplitude in dB relative to one of its unit (dBV for volts); -200 for
+// nothing at all.
 double dbv(double volts);
 
 } // namespace adcard::query

@@ -357,7 +357,7 @@ const EntryTable *FileRun::entryBlock(int level, int64_t block) const
 
 std::optional<LevelSpans> FileRun::fewSpans(int level, int channel, int64_t first, int64_t end) const
 {
-    if (st_->version != 2 || level < 1 || level > int(p_.entries.size()) || channel < 0 ||
+    if (st_->version < 2 || level < 1 || level > int(p_.entries.size()) || channel < 0 ||
         channel >= p_.info.channels)
         return std::nullopt;
     const int64_t w = width(level);
@@ -467,7 +467,7 @@ std::vector<RecordedMarker> FileRun::markers() const
     const int64_t scans = info().scans;
     const std::lock_guard lock(st_->mutex);
     const hid_t d = st_->markers.get();
-    if (st_->version != 2 || d < 0)
+    if (st_->version < 2 || d < 0)
         return out;
     const Quiet quiet;
     using Row = format::MarkerRow;
@@ -506,7 +506,7 @@ std::vector<RecordedDigital> FileRun::digitalThinned(int64_t firstScan, int64_t 
     std::vector<RecordedDigital> out;
     const std::lock_guard lock(st_->mutex);
     const hid_t d = st_->digital.get();
-    if (st_->version != 2 || d < 0 || most == 0)
+    if (st_->version < 2 || d < 0 || most == 0)
         return out;
     const Quiet quiet;
     using Row = format::DigitalRow;

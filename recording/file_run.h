@@ -19,7 +19,7 @@ public:
     FileRun(std::shared_ptr<RecordingState> st, RunPlace place) : st_(std::move(st)), p_(std::move(place))
     {
         gen_ = st_->generation.load();
-        if (st_->version == 2) {
+        if (st_->version >= 2) {
             setGeometry(st_->base, st_->factor, int(st_->levels.size()));
         } else {
             setGeometry(format::kPyramid.base, format::kPyramid.factor, format::kPyramid.levels);

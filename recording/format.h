@@ -1,5 +1,5 @@
 #pragma once
-// The recording file's one schema, format 2 (docs/recording-format.md): the
+// The recording file's one schema, format 3 (docs/recording-format.md): the
 // names of its datasets and attributes, its rows, the summary row's layout
 // and the pyramid's shape. The writer lays the file out from it and the
 // reader checks and reads the file against it; nothing else names them.
@@ -33,7 +33,10 @@ private:
 
 namespace format {
 
-inline constexpr int32_t kVersion = 2;
+inline constexpr int32_t kVersion = 3;
+// Format 3 adds only the channels' names and units (kChannelNames ...): a
+// file of format 2 reads the same, its channels in volts.
+inline constexpr int32_t kOldestSessionVersion = 2;
 
 // Datasets, all at the root.
 inline constexpr const char *kSamples = "samples";
@@ -65,6 +68,11 @@ inline constexpr const char *kStartArg7 = "IntrArg7";
 inline constexpr const char *kVoltsOffset = "volts_offset";
 inline constexpr const char *kVoltsScale = "volts_scale";
 inline constexpr const char *kVoltsUnit = "volts_unit";
+// Per channel, in channel order: value = volts * scale + offset, in unit.
+inline constexpr const char *kChannelNames = "channel_names";
+inline constexpr const char *kChannelUnits = "channel_units";
+inline constexpr const char *kChannelScale = "channel_scale";
+inline constexpr const char *kChannelOffset = "channel_offset";
 inline constexpr const char *kSummaryBase = "summary_base";
 inline constexpr const char *kSummaryFactor = "summary_factor";
 inline constexpr const char *kSummaryLevels = "summary_levels";

@@ -87,6 +87,72 @@ Calibration calibrationOf(hid_t obj)
     return {*offset, *scale};
 }
 
+namespace {
+
+// A one-dimensional attribute of exactly `n` elements: its space, or nothing.
+Hid vectorAttribute(hid_t obj, const char *name, int n, Hid &type)
+{
+    if (H5Aexists(obj, name) <= 0)
+        return {};
+    Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
+    const Hid space(H5Aget_space(attr.get()), H5Sclose);
+    type = Hid(H5Aget_type(attr.get()), H5Tclose);
+    if (!space.valid() || !type.valid() || H5Sget_simple_extent_ndims(space.get()) != 1 ||
+        H5Sget_simple_extent_npoints(space.get()) != n)
+        return {};
+    return attr;
+}
+
+std::optional<std::vector<double>> attrNumbers(hid_t obj, const char *name, int n)
+{
+    Hid type;
+    const Hid attr = vectorAttribute(obj, name, n, type);
+    if (!attr.valid() || (H5Tget_class(type.get()) != H5T_FLOAT && H5Tget_class(type.get()) != H5T_INTEGER))
+        return std::nullopt;
+    std::vector<double> v(static_cast<std::size_t>(n));
+    if (H5Aread(attr.get(), H5T_NATIVE_DOUBLE, v.data()) < 0)
+        return std::nullopt;
+    return v;
+}
+
+// Variable-length texts only, as the writer makes them.
+std::optional<std::vector<std::string>> attrTexts(hid_t obj, const char *name, int n)
+{
+    Hid type;
+    const Hid attr = vectorAttribute(obj, name, n, type);
+    if (!attr.valid() || H5Tget_class(type.get()) != H5T_STRING || H5Tis_variable_str(type.get()) <= 0)
+        return std::nullopt;
+    const Hid mem(H5Tcopy(type.get()), H5Tclose);
+    std::vector<char *> raw(static_cast<std::size_t>(n), nullptr);
+    if (H5Aread(attr.get(), mem.get(), raw.data()) < 0)
+        return std::nullopt;
+    std::vector<std::string> out;
+    for (char *text : raw) {
+        // Longer than any writer makes: cut, then judged by unitProblem().
+        out.emplace_back(text ? std::string(text, strnlen(text, kChannelTextBytes + 1)) : std::string());
+        H5free_memory(text);
+    }
+    return out;
+}
+
+} // namespace
+
+ChannelUnits channelUnitsOf(hid_t obj, int channels)
+{
+    if (channels <= 0)
+        return {};
+    const auto names = attrTexts(obj, format::kChannelNames, channels);
+    const auto units = attrTexts(obj, format::kChannelUnits, channels);
+    const auto scales = attrNumbers(obj, format::kChannelScale, channels);
+    const auto offsets = attrNumbers(obj, format::kChannelOffset, channels);
+    if (!names || !units || !scales || !offsets)
+        return {};
+    ChannelUnits out(static_cast<std::size_t>(channels));
+    for (std::size_t c = 0; c < out.size(); ++c)
+        out[c] = {(*names)[c], (*units)[c], (*scales)[c], (*offsets)[c]};
+    return checkedUnits(std::move(out));
+}
+
 // Extent of a dataset of rank `rank`; nullopt for another rank.
 std::optional<std::vector<hsize_t>> extent(hid_t dset, int rank)
 {

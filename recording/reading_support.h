@@ -4,6 +4,7 @@
 // the superblock, and a small cache. Every value read is checked before it
 // sizes anything.
 #include "data/calibration.h"
+#include "data/channel_units.h"
 #include "recording/format.h"
 
 #include <algorithm>
@@ -28,6 +29,10 @@ std::string attrText(hid_t obj, const char *name);
 // The codes' conversion to volts that `obj` states; the panel's where it
 // states none, or one that converts nothing.
 Calibration calibrationOf(hid_t obj);
+// The channels' names and units that `obj` states, `channels` of them, each
+// checked; volts for a channel without a usable one, or for all when the
+// attributes are missing or of another shape.
+ChannelUnits channelUnitsOf(hid_t obj, int channels);
 // Extent of a dataset of rank `rank`; nullopt for another rank.
 std::optional<std::vector<hsize_t>> extent(hid_t dset, int rank);
 hsize_t length(hid_t dset);

@@ -98,8 +98,10 @@ std::string Recorder::arm(const std::string &path, bool overwrite, const Recorde
     nativefile::ignoreFileSizeSignal();
     try {
         auto file = std::make_unique<RecordingFile>(path, overwrite);
+        RecordingWriter::Policy policy{flushEvery_};
+        policy.units = info.units;
         writer_ = std::make_unique<RecordingWriter>(std::move(file), info.driverLibrary, info.programVersion,
-                                                    RecordingWriter::Policy{flushEvery_});
+                                                    std::move(policy));
         queue_ = std::make_unique<SlotQueue<Slot>>(queueBlocks_);
     } catch (const std::exception &e) {
         writer_.reset();

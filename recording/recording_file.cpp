@@ -97,6 +97,53 @@ void writeText(hid_t obj, const char *name, const std::string &value)
     writeAttribute(obj, name, t.get(), t.get(), text);
 }
 
+// One text per channel, each cut to what a reader accepts.
+void writeTexts(hid_t obj, const char *name, const std::vector<std::string> &values)
+{
+    const Hid t = type(H5Tcopy(H5T_C_S1), "string type");
+    check(H5Tset_size(t.get(), H5T_VARIABLE), "string type");
+    check(H5Tset_cset(t.get(), H5T_CSET_UTF8), "string type");
+    std::vector<std::string> cut;
+    std::vector<const char *> texts;
+    for (const std::string &v : values)
+        cut.push_back(cutUtf8(v, kChannelTextBytes));
+    for (const std::string &v : cut)
+        texts.push_back(v.c_str());
+    const hsize_t n[1] = {texts.size()};
+    const Hid space(check(H5Screate_simple(1, n, nullptr), "dataspace"), H5Sclose);
+    const Hid attr(check(H5Acreate2(obj, name, t.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT), name), H5Aclose);
+    check(H5Awrite(attr.get(), t.get(), texts.data()), std::string("attribute ") + name);
+}
+
+void writeDoubles(hid_t obj, const char *name, const std::vector<double> &values)
+{
+    const hsize_t n[1] = {values.size()};
+    const Hid space(check(H5Screate_simple(1, n, nullptr), "dataspace"), H5Sclose);
+    const Hid attr(check(H5Acreate2(obj, name, H5T_IEEE_F64LE, space.get(), H5P_DEFAULT, H5P_DEFAULT), name),
+                   H5Aclose);
+    check(H5Awrite(attr.get(), H5T_NATIVE_DOUBLE, values.data()), std::string("attribute ") + name);
+}
+
+// Every channel's name (empty where the operator gave none) and unit, volts
+// for those the operator left alone, so that a plain HDF5 tool finds one
+// entry per channel.
+void writeChannelUnits(hid_t g, const FileInfo &info)
+{
+    std::vector<std::string> names, units;
+    std::vector<double> scales, offsets;
+    for (int c = 0; c < info.settings.ChannelCount; ++c) {
+        const ChannelUnit u = channelUnit(checkedUnits(info.units), c);
+        names.push_back(u.name); // empty: the reader's own "通道N"
+        units.push_back(u.unit);
+        scales.push_back(u.scale);
+        offsets.push_back(u.offset);
+    }
+    writeTexts(g, format::kChannelNames, names);
+    writeTexts(g, format::kChannelUnits, units);
+    writeDoubles(g, format::kChannelScale, scales);
+    writeDoubles(g, format::kChannelOffset, offsets);
+}
+
 Hid fixedText(std::size_t bytes)
 {
     Hid t = type(H5Tcopy(H5T_C_S1), "string type");
@@ -237,6 +284,7 @@ void writeRootAttributes(hid_t g, const FileInfo &info)
     writeInt(g, f::kVoltsOffset, int32_t(std::lround(info.calibration.offset)));
     writeAttribute(g, f::kVoltsScale, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, info.calibration.scale);
     writeText(g, f::kVoltsUnit, "V");
+    writeChannelUnits(g, info);
     writeInt(g, f::kSummaryBase, int32_t(f::kPyramid.base));
     writeInt(g, f::kSummaryFactor, int32_t(f::kPyramid.factor));
     writeInt(g, f::kSummaryLevels, f::kPyramid.levels);

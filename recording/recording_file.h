@@ -6,6 +6,7 @@
 // the operator.
 #include "acquisition/dlldef.h"
 #include "data/calibration.h"
+#include "data/channel_units.h"
 #include "recording/format.h"
 #include "recording/pyramid_builder.h"
 
@@ -38,6 +39,7 @@ struct FileInfo {
     std::string driverLibrary;
     std::string programVersion;
     Calibration calibration; // the codes' volts, as the file states them
+    ChannelUnits units;      // each channel's name and unit; volts where it has none
 };
 
 using format::BlockRow;

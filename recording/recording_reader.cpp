@@ -76,7 +76,7 @@ public:
         for (hid_t h : sets)
             if (h >= 0)
                 H5Drefresh(h);
-        if (st_->version == 2)
+        if (st_->version >= 2)
             st_->readTable();
         st_->writer = openForWriting(st_->path);
         if (key() == before)

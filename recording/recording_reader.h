@@ -29,6 +29,10 @@ struct RecordedRunInfo {
     int64_t holes = 0;         // block indices with no row
     bool open = false;         // still being recorded
     Calibration calibration;   // as the file says
+    ChannelUnits units;        // each channel's name and unit, as the file says; empty: volts
+
+    // Channel c's codes straight to its unit.
+    Calibration channelCalibration(int c) const { return inUnit(calibration, channelUnit(units, c)); }
 };
 
 struct RecordedMarker {

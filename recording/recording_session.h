@@ -4,6 +4,7 @@
 // program loads only when a recording is first asked for, so that a panel
 // that never records starts and runs as it would without it.
 #include "acquisition/block_hook.h"
+#include "data/channel_units.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@ namespace adcard {
 struct RecorderInfo {
     std::string driverLibrary;
     std::string programVersion;
+    ChannelUnits units{}; // what the file states each channel measures
 };
 
 // Closing: the writer is finishing the file after a stop; the UI does not

@@ -107,6 +107,7 @@ RunPlace RecordingState::placeOfRow(std::size_t r, hsize_t blockRows) const
     i.scansPerBlock = int32_t(scansPerBlock);
     i.scansPerSecond = rate;
     i.calibration = calibration;
+    i.units = units;
     i.open = row.endTimeNs == 0;
     p.closed = !i.open;
     p.samples = samples.get();
@@ -205,9 +206,9 @@ std::string olderLayout(RecordingState &st)
 std::string sessionLayout(RecordingState &st, double version)
 {
     const hid_t f = st.file.get();
-    if (version != names::kVersion)
+    if (version < names::kOldestSessionVersion || version > names::kVersion || version != std::floor(version))
         return "recording format " + std::to_string(int64_t(version)) + ", which this program does not read";
-    st.version = 2;
+    st.version = int(version);
     st.samples = openDataset(f, names::kSamples, 256 << 10);
     st.blocks = openDataset(f, names::kBlocks);
     st.runs = openDataset(f, names::kRuns);
@@ -221,6 +222,7 @@ std::string sessionLayout(RecordingState &st, double version)
     st.scansPerBlock = *s;
     st.rate = double(attrInt(f, names::kRate, 1, INT32_MAX).value_or(0));
     st.calibration = calibrationOf(f);
+    st.units = channelUnitsOf(f, st.channels);
     st.base = attrInt(f, names::kSummaryBase, 2, 1 << 20).value_or(0);
     st.factor = attrInt(f, names::kSummaryFactor, 2, 64).value_or(0);
     const int levels = int(attrInt(f, names::kSummaryLevels, 0, kMaxLevels).value_or(0));

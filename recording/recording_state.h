@@ -76,6 +76,7 @@ struct RecordingState {
     double rate = 0;
     int64_t base = format::kPyramid.base, factor = format::kPyramid.factor;
     Calibration calibration;
+    ChannelUnits units;
     std::vector<RunsRow> table;
 
     bool indexOf(hid_t blocks, int64_t row, int64_t &index) const;

@@ -30,7 +30,7 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
     if (inRun())
         endRun(startNs, now);
     if (!file_->laidOut()) {
-        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration});
+        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration, policy_.units});
         lastSync_ = now;
     } else {
         file_->checkShape(settings);

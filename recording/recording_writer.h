@@ -44,6 +44,8 @@ public:
         // What the file states its codes mean; the panel's card unless a
         // tool records another.
         Calibration calibration = kPanelCalibration;
+        // Each channel's name and unit, as the operator gave them.
+        ChannelUnits units{};
     };
 
     RecordingWriter(std::unique_ptr<RecordingFile> file, std::string driverLibrary, std::string programVersion,

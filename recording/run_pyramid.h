@@ -23,6 +23,7 @@ public:
     int64_t scanCount() const override { return info().scans; }
     double scansPerSecond() const override { return info().scansPerSecond; }
     Calibration calibration() const override { return info().calibration; }
+    ChannelUnits channelUnits() const override { return info().units; }
     void summarise(double first, double last, int columns, std::span<ColumnSummary> out) const override;
     std::vector<RangeStats> stats(int64_t firstScan, int64_t lastScan) const override;
     int summaryLevels() const override { return levels(); }

@@ -68,6 +68,18 @@ private:
     std::array<char, 1 << 16> buffer_{};
 };
 
+// A header's field as a spreadsheet reads it: quoted where a name holds a
+// comma or a quote.
+std::string csvField(const std::string &text)
+{
+    if (text.find_first_of(",\"") == std::string::npos)
+        return text;
+    std::string out = "\"";
+    for (char ch : text)
+        out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return out + '"';
+}
+
 ExportResult failure(const std::string &path, const std::string &why)
 {
     ExportResult r;
@@ -89,12 +101,20 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
     std::erase_if(shown, [&](int c) { return c < 0 || c >= run.channels(); });
     const double rate = run.scansPerSecond();
     const bool timed = rate > 0;
-    const Calibration cal = run.calibration();
     const int decimals = timed ? timeDecimals(rate) : 0;
 
+    // Each channel in its own unit, with the decimals its codes' step needs.
+    const RecordedRunInfo &info = run.info();
+    std::vector<Calibration> cal;
+    std::vector<int> places;
     std::string header = timed ? "time (s)" : "scan";
-    for (int c : shown)
-        header += ",channel " + std::to_string(c + 1) + " (V)";
+    for (int c : shown) {
+        const ChannelUnit u = channelUnit(info.units, c);
+        const std::string name = u.name.empty() ? "channel " + std::to_string(c + 1) : u.name;
+        header += ',' + csvField(name + " (" + u.unit + ")");
+        cal.push_back(info.channelCalibration(c));
+        places.push_back(valueDecimals(cal.back()));
+    }
     header += '\n';
     out.write(header.data(), static_cast<std::streamsize>(header.size()));
 
@@ -121,12 +141,13 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
         else
             at = std::to_chars(at, end, scan).ptr;
         out.write(line.data(), at - line.data());
-        for (int c : shown) {
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            const int c = shown[i];
             if (c >= static_cast<int>(codes.size()))
                 break;
             at = line.data();
             *at++ = ',';
-            at = putFixed(at, end, cal.volts(codes[static_cast<std::size_t>(c)]), 4);
+            at = putFixed(at, end, cal[i].volts(codes[static_cast<std::size_t>(c)]), places[i]);
             out.write(line.data(), at - line.data());
         }
         out.put('\n');

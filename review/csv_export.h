@@ -23,7 +23,8 @@ struct ExportResult {
 
 // A header line with units, then one row per present scan in [first, last):
 // the time in seconds from the run's start (the scan index where the run's
-// rate is unknown), then each channel in volts by the run's calibration
+// rate is unknown), then each channel in its unit (volts unless the run
+// names another; the header says which) by the run's calibration
 // (`channels`, from 0, in that order; empty: all). Numbers always use '.',
 // whatever the stream's or the program's locale.
 ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::ostream &out,

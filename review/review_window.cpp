@@ -48,7 +48,9 @@ namespace {
 // Samples a cursor statistic may read scan by scan while the summaries are made.
 constexpr double kMostRawStatsSamples = 4 << 20;
 
-QString volts(const Calibration &cal, double code) { return QString::number(cal.volts(code), 'f', 4); }
+// A code in its channel's unit (`cal` goes straight there), with the
+// decimals one code's step needs: 4 for the panel's volts.
+QString value(const Calibration &cal, double code) { return QString::number(cal.volts(code), 'f', valueDecimals(cal)); }
 
 QString durationText(double seconds)
 {
@@ -240,9 +242,6 @@ void ReviewWindow::makePlotAndFigures()
     delta_ = new QLabel(this);
     stats_ = new QTableWidget(this);
     stats_->setColumnCount(8);
-    stats_->setHorizontalHeaderLabels({QStringLiteral("最小 (V)"), QStringLiteral("最大 (V)"), QStringLiteral("平均 (V)"),
-                                       QStringLiteral("RMS (V)"), QStringLiteral("峰峰 (V)"), QStringLiteral("A (V)"),
-                                       QStringLiteral("B (V)"), QStringLiteral("ΔV B−A")});
     stats_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stats_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     stats_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -334,7 +333,7 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
     plot_->setSource(run_.get());
     // A checkbox per channel, in its trace's colour, hides or shows it.
     for (int c = 0; run_ && c < run_->channels(); ++c) {
-        auto *box = new QCheckBox(QStringLiteral("通道%1").arg(c + 1), this);
+        auto *box = new QCheckBox(QString::fromStdString(channelName(run_->info().units, c)), this);
         box->setChecked(true);
         QPalette colour = box->palette();
         colour.setColor(QPalette::WindowText, PlotRenderer::channelColor(c));
@@ -549,11 +548,20 @@ void ReviewWindow::updateStats()
 {
     const CursorReadout &c = plot_->cursors();
     const int channels = run_ ? run_->channels() : 0;
-    const Calibration cal = run_ ? run_->calibration() : kPanelCalibration;
     stats_->setRowCount(channels);
+    // The columns say volts while every channel is in volts; otherwise each
+    // row says its unit.
+    const ChannelUnits units = run_ ? run_->info().units : ChannelUnits{};
+    bool volts = true;
+    for (int ch = 0; ch < channels; ++ch)
+        volts = volts && channelUnit(units, ch) == ChannelUnit{channelUnit(units, ch).name};
+    const QString v = volts ? QStringLiteral(" (V)") : QString();
+    stats_->setHorizontalHeaderLabels({QStringLiteral("最小") + v, QStringLiteral("最大") + v, QStringLiteral("平均") + v,
+                                       QStringLiteral("RMS") + v, QStringLiteral("峰峰") + v, QStringLiteral("A") + v,
+                                       QStringLiteral("B") + v, volts ? QStringLiteral("ΔV B−A") : QStringLiteral("Δ B−A")});
     QStringList rows;
     for (int ch = 0; ch < channels; ++ch)
-        rows << QStringLiteral("通道%1").arg(ch + 1);
+        rows << QString::fromStdString(channelName(units, ch) + (volts ? "" : " (" + channelUnit(units, ch).unit + ")"));
     stats_->setVerticalHeaderLabels(rows);
     const double rate = run_ ? run_->scansPerSecond() : 0;
     QString delta = QStringLiteral("单击放置光标A，右击放置光标B");
@@ -578,13 +586,15 @@ void ReviewWindow::updateStats()
             return std::nullopt;
         };
         const auto a = at(c.atA), b = at(c.atB);
+        const Calibration cal = run_->info().channelCalibration(ch);
+        const int places = valueDecimals(cal);
         const QString pending = c.valid && statsPending_ ? QStringLiteral("生成摘要中…") : QString();
         QStringList cells = s.count == 0 ? QStringList{pending, pending, pending, pending, pending}
-                                         : QStringList{volts(cal, s.min), volts(cal, s.max), volts(cal, s.mean),
-                                                       QString::number(cal.rmsVolts(s.mean, s.rms), 'f', 4),
-                                                       QString::number(cal.volts(s.max) - cal.volts(s.min), 'f', 4)};
-        cells += {a ? volts(cal, *a) : QString(), b ? volts(cal, *b) : QString(),
-                  a && b ? QString::number(cal.volts(*b) - cal.volts(*a), 'f', 4) : QString()};
+                                         : QStringList{value(cal, s.min), value(cal, s.max), value(cal, s.mean),
+                                                       QString::number(cal.rmsVolts(s.mean, s.rms), 'f', places),
+                                                       QString::number(cal.volts(s.max) - cal.volts(s.min), 'f', places)};
+        cells += {a ? value(cal, *a) : QString(), b ? value(cal, *b) : QString(),
+                  a && b ? QString::number(cal.volts(*b) - cal.volts(*a), 'f', places) : QString()};
         for (int col = 0; col < cells.size(); ++col) {
             auto *item = new QTableWidgetItem(cells[col]);
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -19,6 +19,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace adcard {
@@ -51,10 +52,15 @@ struct Answer {
     bool failed = false;
 };
 
-QString volts(const Calibration &cal, int16_t code)
+// A code of channel c in the channel's unit.
+QString value(const RecordedRun &run, int c, int16_t code)
 {
-    return QString::number(cal.volts(code), 'f', 4) + QStringLiteral(" V");
+    const Calibration cal = run.info().channelCalibration(c);
+    return QString::number(cal.volts(code), 'f', valueDecimals(cal)) + QStringLiteral(" ") +
+           QString::fromStdString(channelUnit(run.info().units, c).unit);
 }
+
+QString name(const RecordedRun &run, int c) { return QString::fromStdString(channelName(run.info().units, c)); }
 
 QString duration(const RecordedRun &run, int64_t scans)
 {
@@ -64,10 +70,9 @@ QString duration(const RecordedRun &run, int64_t scans)
 // Each crossing into the condition, with how long it stayed there.
 Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double v, const query::Control &control)
 {
-    const Calibration cal = run.info().calibration;
     const auto r = query::findCrossings(run, {channel, v, edge, 0, 0, query::kWholeRun, kKept}, control);
     Answer a;
-    const QString ch = QStringLiteral("通道%1").arg(channel + 1);
+    const QString ch = name(run, channel);
     std::size_t i = 0;
     for (const query::Crossing &c : r.crossings) {
         while (i < r.intervals.size() && r.intervals[i].start < c.scan)
@@ -76,8 +81,8 @@ Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double
         const int64_t end = within ? r.intervals[i].end : c.scan + 1;
         a.rows.push_back({c.scan, end,
                           {seconds(run, c.scan), ch,
-                           within ? volts(cal, c.code) + QStringLiteral(" · ") + duration(run, end - c.scan)
-                                  : volts(cal, c.code)}});
+                           within ? value(run, channel, c.code) + QStringLiteral(" · ") + duration(run, end - c.scan)
+                                  : value(run, channel, c.code)}});
     }
     a.failed = r.outcome == query::Outcome::Failed;
     a.count = a.failed ? QString::fromStdString(r.error) : countText(r.total, r.crossings.size(), r);
@@ -86,12 +91,10 @@ Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double
 
 Answer peakAnswer(const RecordedRun &run, bool highest, int channel, const query::Control &control)
 {
-    const Calibration cal = run.info().calibration;
     const auto r = query::findPeaks(run, {channel, highest, 100, 0, 0, query::kWholeRun}, control);
     Answer a;
     for (const query::Peak &p : r.peaks)
-        a.rows.push_back({p.scan, p.scan + 1, {seconds(run, p.scan), QStringLiteral("通道%1").arg(channel + 1),
-                                               volts(cal, p.code)}});
+        a.rows.push_back({p.scan, p.scan + 1, {seconds(run, p.scan), name(run, channel), value(run, channel, p.code)}});
     a.failed = r.outcome == query::Outcome::Failed;
     a.count = a.failed ? QString::fromStdString(r.error) : countText(int64_t(r.peaks.size()), r.peaks.size(), r);
     return a;
@@ -127,11 +130,18 @@ Answer spectrumAnswer(const RecordedRun &run, std::pair<int64_t, int64_t> range,
 {
     const auto r = query::spectrum(run, {{}, range.first, range.second}, control);
     Answer a;
-    for (const query::ChannelSpectrum &s : r.channels)
+    for (const query::ChannelSpectrum &s : r.channels) {
+        const QString unit = QString::fromStdString(channelUnit(run.info().units, s.channel).unit);
+        // dB against one of the unit: dBV for volts, "dB bar" for bar.
+        const QString db = unit == QStringLiteral("V") ? QStringLiteral("dBV") : QStringLiteral("dB ") + unit;
         a.rows.push_back({r.first, r.end,
-                          {QString::number(s.peakHz, 'g', 6) + QStringLiteral(" Hz"),
-                           QStringLiteral("通道%1").arg(s.channel + 1),
-                           QStringLiteral("%1 V（%2 dBV）").arg(s.peakVolts, 0, 'g', 5).arg(query::dbv(s.peakVolts), 0, 'f', 1)}});
+                          {QString::number(s.peakHz, 'g', 6) + QStringLiteral(" Hz"), name(run, s.channel),
+                           QStringLiteral("%1 %2（%3 %4）")
+                               .arg(s.peak, 0, 'g', 5)
+                               .arg(unit)
+                               .arg(query::dbv(s.peak), 0, 'f', 1)
+                               .arg(db)}});
+    }
     a.failed = r.outcome == query::Outcome::Failed;
     a.count = a.failed ? QString::fromStdString(r.error)
                        : QStringLiteral("%1 个扫描，汉宁窗，分辨率 %2 Hz%3")
@@ -189,6 +199,7 @@ SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom,
     layout->addWidget(csv);
 
     connect(kind_, &QComboBox::currentIndexChanged, this, &SearchPane::kindChanged);
+    connect(channel_, &QComboBox::currentIndexChanged, this, &SearchPane::channelChanged);
     connect(go_, &QPushButton::clicked, this, [this] { worker_.joinable() ? stop() : start(); });
     connect(csv, &QPushButton::clicked, this, &SearchPane::exportList);
     connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
@@ -213,6 +224,18 @@ void SearchPane::kindChanged()
     bit_->setEnabled(k == Digital);
 }
 
+void SearchPane::channelChanged()
+{
+    const int c = std::max(0, channel_->currentIndex());
+    const Calibration cal = run_ ? run_->info().channelCalibration(c) : kPanelCalibration;
+    const double lo = cal.volts(0), hi = cal.volts(4095);
+    level_->setDecimals(std::max(3, valueDecimals(cal) - 1));
+    level_->setRange(std::min(lo, hi), std::max(lo, hi));
+    level_->setSingleStep(std::pow(10.0, std::floor(std::log10(std::max(1e-12, std::fabs(hi - lo)))) - 2));
+    level_->setSuffix(QStringLiteral(" ") +
+                      QString::fromStdString(run_ ? channelUnit(run_->info().units, c).unit : std::string("V")));
+}
+
 void SearchPane::stop()
 {
     ++generation_;
@@ -233,6 +256,14 @@ void SearchPane::setRun(const RecordedRun *run)
 {
     stop();
     run_ = run;
+    // The channels by the names the run gives, and the level in the unit of
+    // the channel chosen.
+    const int chosen = channel_->currentIndex();
+    channel_->clear();
+    for (int c = 0; c < (run ? run->channels() : 4); ++c)
+        channel_->addItem(run ? name(*run, c) : QStringLiteral("通道%1").arg(c + 1));
+    channel_->setCurrentIndex(chosen >= 0 && chosen < channel_->count() ? chosen : 0);
+    channelChanged();
     asked_ = false;
     rows_.clear();
     list_->clear();

@@ -54,8 +54,10 @@ private:
 
     void stop();
     void kindChanged();
+    // The level in the chosen channel's unit, over what its codes can reach.
+    void channelChanged();
     // In the worker: the answer as rows and the count's text.
-    void ask(Kind kind, int channel, double volts, int bit, std::pair<int64_t, int64_t> range, int generation);
+    void ask(Kind kind, int channel, double level, int bit, std::pair<int64_t, int64_t> range, int generation);
     void show(std::vector<Row> rows, QString count, bool failed);
     void step(int by);
     void exportList();

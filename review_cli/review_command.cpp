@@ -28,9 +28,12 @@ blocks); --json prints one JSON object.
 
   info FILE [--json]                the format, and each run's start, duration,
                                     blocks, holes, missed, dropped, markers
-  stats FILE [--from T] [--to T]    per channel min, max, mean, RMS (V), scans
+  stats FILE [--from T] [--to T]    per channel min, max, mean, RMS, scans
   search FILE --channel C (--above V | --below V) [--hysteresis V] [--limit N]
                                     where the channel goes above/below V
+
+Values are in each channel's unit, as the recording names it (volts unless
+the operator gave the channel another: info lists them); levels too.
   peaks FILE --channel C [--lowest] [--count N] [--apart SECONDS]
                                     the N highest (lowest) peaks, apart
   changes FILE [--port 0|1] [--bit B | --pattern X [--mask M]] [--limit N]
@@ -119,6 +122,15 @@ std::string timeText(const RecordedRun &run, int64_t scan)
     return buf;
 }
 
+// A JSON string: quoted, escaped, control characters as spaces.
+std::string jsonText(const std::string &s)
+{
+    std::string text = "\"";
+    for (char ch : s)
+        text += ch == '"' || ch == '\\' ? std::string("\\") + ch : (unsigned char)ch < 0x20 ? std::string(" ") : std::string(1, ch);
+    return text + "\"";
+}
+
 // Says on standard error what a result leaves out; throws for a failure.
 void check(const query::Status &s, std::ostream &err)
 {
@@ -149,12 +161,28 @@ int info(const std::vector<std::string> &args, std::ostream &out)
                 << "\", \"duration\": " << num(duration) << ", \"channels\": " << i.channels
                 << ", \"rate\": " << num(i.scansPerSecond) << ", \"blocks\": " << i.blocks << ", \"holes\": " << i.holes
                 << ", \"missed\": " << i.missed << ", \"dropped\": " << i.dropped << ", \"markers\": " << markers
-                << ", \"open\": " << (i.open ? "true" : "false") << "}";
+                << ", \"open\": " << (i.open ? "true" : "false") << ", \"channel_units\": [";
         else
             out << "run " << i.number << ": start " << i.startTime << ", " << num(duration) << " s, " << i.channels
                 << " channels at " << num(i.scansPerSecond) << " scans/s, " << i.blocks << " blocks, " << i.holes
                 << " holes, " << i.missed << " missed, " << i.dropped << " dropped, " << markers << " markers"
                 << (i.open ? " (still being recorded)" : "") << "\n";
+        // What each channel measures, as stated in the file.
+        for (int c = 0; c < i.channels; ++c) {
+            const ChannelUnit u = channelUnit(i.units, c);
+            if (json)
+                out << (c ? ", " : "") << "{\"channel\": " << c + 1 << ", \"name\": " << jsonText(channelName(i.units, c))
+                    << ", \"unit\": " << jsonText(u.unit) << ", \"scale\": " << num(u.scale)
+                    << ", \"offset\": " << num(u.offset) << "}";
+            else
+                out << "  channel " << c + 1 << ": " << channelName(i.units, c) << ", " << u.unit
+                    << (u.unit == "V" && u.scale == 1 && u.offset == 0
+                            ? std::string()
+                            : " = volts * " + num(u.scale) + " + " + num(u.offset))
+                    << "\n";
+        }
+        if (json)
+            out << "]}";
     }
     if (json)
         out << "]}\n";
@@ -173,7 +201,6 @@ int stats(const std::vector<std::string> &args, std::ostream &out, std::ostream 
     query::Status s;
     s.partial = run->info().open;
     check(s, err);
-    const Calibration cal = run->info().calibration;
     const int64_t scans = st.empty() ? 0 : st[0].count;
     const bool json = o.has("--json");
     if (json)
@@ -181,16 +208,21 @@ int stats(const std::vector<std::string> &args, std::ostream &out, std::ostream 
             << ", \"to\": " << num(seconds(*run, to)) << ", \"scans\": " << scans << ", \"channels\": [";
     else
         out << "run " << run->info().number << ", " << num(seconds(*run, from)) << " s to "
-            << num(seconds(*run, to)) << " s, " << scans << " scans\nchannel\tmin (V)\tmax (V)\tmean (V)\trms (V)\n";
+            << num(seconds(*run, to)) << " s, " << scans << " scans\nchannel\tmin\tmax\tmean\trms\tunit\tname\n";
+    const RecordedRunInfo &info = run->info();
     for (std::size_t c = 0; c < st.size(); ++c) {
         const RangeStats &r = st[c];
+        const Calibration cal = info.channelCalibration(int(c));
         const double rms = cal.rmsVolts(r.mean, r.rms);
         const std::string v[4] = {num(cal.volts(r.min)), num(cal.volts(r.max)), num(cal.volts(r.mean)), num(rms)};
+        const std::string unit = channelUnit(info.units, int(c)).unit, name = channelName(info.units, int(c));
         if (json)
             out << (c ? ", " : "") << "{\"min\": " << v[0] << ", \"max\": " << v[1] << ", \"mean\": " << v[2]
-                << ", \"rms\": " << v[3] << "}";
+                << ", \"rms\": " << v[3] << ", \"unit\": " << jsonText(unit) << ", \"name\": " << jsonText(name)
+                << "}";
         else
-            out << c + 1 << '\t' << v[0] << '\t' << v[1] << '\t' << v[2] << '\t' << v[3] << '\n';
+            out << c + 1 << '\t' << v[0] << '\t' << v[1] << '\t' << v[2] << '\t' << v[3] << '\t' << unit << '\t'
+                << name << '\n';
     }
     if (json)
         out << "]}\n";
@@ -246,13 +278,15 @@ int search(const std::vector<std::string> &args, std::ostream &out, std::ostream
     query::LevelQuery q;
     q.channel = channelOption(o, *run, true);
     q.edge = o.has("--above") ? query::Edge::Rising : query::Edge::Falling;
-    q.volts = o.number(o.has("--above") ? "--above" : "--below", 0);
+    q.level = o.number(o.has("--above") ? "--above" : "--below", 0);
     q.hysteresis = o.number("--hysteresis", 0);
     q.limit = std::size_t(o.integer("--limit", 1000, 0, 100000000));
-    const Calibration cal = run->info().calibration;
+    const Calibration cal = run->info().channelCalibration(q.channel);
+    const std::string unit = channelUnit(run->info().units, q.channel).unit;
     const double lo = std::min(cal.volts(0), cal.volts(4095)), hi = std::max(cal.volts(0), cal.volts(4095));
-    if (q.volts < lo || q.volts > hi)
-        throw UsageError("level " + num(q.volts) + " V is beyond the card's range (" + num(lo) + " to " + num(hi) + " V)");
+    if (q.level < lo || q.level > hi)
+        throw UsageError("level " + num(q.level) + " " + unit + " is beyond the card's range (" + num(lo) + " to " +
+                         num(hi) + " " + unit + ")");
     if (q.hysteresis < 0)
         throw UsageError("--hysteresis must not be negative");
     std::tie(q.first, q.end) = scanRange(o, run->info());
@@ -281,7 +315,7 @@ int peaks(const std::vector<std::string> &args, std::ostream &out, std::ostream 
     std::tie(q.first, q.end) = scanRange(o, run->info());
     const query::PeakResult r = query::findPeaks(*run, q);
     check(r, err);
-    const Calibration cal = run->info().calibration;
+    const Calibration cal = run->info().channelCalibration(q.channel);
     std::vector<Event> events;
     for (const query::Peak &p : r.peaks)
         events.push_back({p.scan, {{"channel", std::to_string(q.channel + 1)}, {"value", num(cal.volts(p.code))}}});
@@ -325,12 +359,8 @@ int losses(const std::vector<std::string> &args, std::ostream &out, std::ostream
     std::vector<Event> events;
     for (const ScanGap &g : r.holes)
         events.push_back({g.first, {{"hole", "true"}, {"duration", num(seconds(*run, g.end - g.first))}}});
-    for (const RecordedMarker &m : r.markers) {
-        std::string text = "\"";
-        for (char ch : m.text)
-            text += ch == '"' || ch == '\\' ? std::string("\\") + ch : (unsigned char)ch < 0x20 ? std::string(" ") : std::string(1, ch);
-        events.push_back({m.scan, {{"marker", text + "\""}}});
-    }
+    for (const RecordedMarker &m : r.markers)
+        events.push_back({m.scan, {{"marker", jsonText(m.text)}}});
     std::stable_sort(events.begin(), events.end(), [](const Event &a, const Event &b) { return a.scan < b.scan; });
     printEvents(*run, r.totalHoles + int64_t(r.markers.size()), events, o.has("--json"), out);
     return 0;
@@ -383,19 +413,23 @@ int spectrum(const std::vector<std::string> &args, std::ostream &out, std::ostre
             << " s, Hann window, resolution " << num(r.resolutionHz) << " Hz\n";
     for (std::size_t k = 0; k < r.channels.size(); ++k) {
         const query::ChannelSpectrum &s = r.channels[k];
+        const std::string unit = channelUnit(run->info().units, s.channel).unit;
+        // Amplitudes in the channel's unit, which "unit" names; decibels
+        // against one of it (dBV for volts).
         if (json) {
-            out << (k ? ", " : "") << "{\"channel\": " << s.channel + 1 << ", \"peak_hz\": " << num(s.peakHz)
-                << ", \"peak_v\": " << num(s.peakVolts) << ", \"peak_dbv\": " << num(query::dbv(s.peakVolts));
+            out << (k ? ", " : "") << "{\"channel\": " << s.channel + 1 << ", \"unit\": " << jsonText(unit)
+                << ", \"peak_hz\": " << num(s.peakHz) << ", \"peak\": " << num(s.peak)
+                << ", \"peak_db\": " << num(query::dbv(s.peak));
             if (o.has("--full")) {
-                out << ", \"amplitude_v\": [";
+                out << ", \"amplitude\": [";
                 for (std::size_t i = 0; i < s.amplitude.size(); ++i)
                     out << (i ? ", " : "") << num(s.amplitude[i]);
                 out << "]";
             }
             out << "}";
         } else {
-            out << "channel " << s.channel + 1 << ": peak " << num(s.peakHz) << " Hz, " << num(s.peakVolts) << " V ("
-                << num(query::dbv(s.peakVolts)) << " dBV)\n";
+            out << "channel " << s.channel + 1 << ": peak " << num(s.peakHz) << " Hz, " << num(s.peak) << " " << unit
+                << " (" << num(query::dbv(s.peak)) << (unit == "V" ? " dBV" : " dB " + unit) << ")\n";
             if (o.has("--full"))
                 for (std::size_t i = 0; i < s.amplitude.size(); ++i)
                     out << num(double(i) * r.resolutionHz) << '\t' << num(s.amplitude[i]) << '\n';

@@ -33,7 +33,7 @@ std::vector<Scan> rawScans(const RecordedRun &run, int c, int64_t first, int64_t
 // Crossings by definition: armed when outside the band, counted on leaving it.
 std::vector<int64_t> bruteCrossings(const std::vector<Scan> &s, const LevelQuery &q, const Calibration &cal)
 {
-    const double v = cal.codes(q.volts), h = q.hysteresis / cal.scale;
+    const double v = cal.codes(q.level), h = q.hysteresis / cal.scale;
     const double rise = q.edge == Edge::Falling ? v + h : q.edge == Edge::Either ? v + h / 2 : v;
     const double fall = q.edge == Edge::Rising ? v - h : q.edge == Edge::Either ? v - h / 2 : v;
     int state = q.edge == Edge::Rising ? 0 : q.edge == Edge::Falling ? 1 : -1;
@@ -175,7 +175,7 @@ TEST(Spectrum, LongestStretchAndASineOnABin)
     EXPECT_EQ(r.scans, kScans);
     ASSERT_EQ(r.channels.size(), 1u);
     EXPECT_NEAR(r.channels[0].peakHz, hz, 1e-9);
-    EXPECT_NEAR(r.channels[0].peakVolts, 1000 * run->info().calibration.scale, 0.002);
+    EXPECT_NEAR(r.channels[0].peak, 1000 * run->info().calibration.scale, 0.002);
     std::filesystem::remove(path);
 }
 
