@@ -52,6 +52,7 @@ public:
     bool axisInSeconds() const { return seconds_; }
 
     void setChannelVisible(int channel, bool visible);
+    void setChannelUnits(ChannelUnits units) { live_.setChannelUnits(std::move(units)); }
     bool channelVisible(int channel) const { return renderer_.channelVisible(channel); }
     static QColor channelColor(int channel) { return PlotRenderer::channelColor(channel); }
 

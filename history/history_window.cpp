@@ -153,7 +153,10 @@ void HistoryWindow::addToolActions(QHBoxLayout &top)
         }
         plotView_->refresh();
     });
-    for (QAction *action : {pause_, openRecording_, lanes, seconds}) {
+    auto *units = new QAction(QStringLiteral("通道…"), this);
+    units->setToolTip(QStringLiteral("通道名称与单位…"));
+    connect(units, &QAction::triggered, this, &HistoryWindow::channelUnitsRequested);
+    for (QAction *action : {pause_, openRecording_, lanes, seconds, units}) {
         addAction(action);
         auto *button = new QToolButton(this);
         button->setDefaultAction(action);
@@ -284,6 +287,21 @@ void HistoryWindow::refreshDriver()
         driver_->setText(text);
         driver_->setToolTip(qstr(driver.failures).trimmed());
     }
+}
+
+void HistoryWindow::setChannelUnits(const ChannelUnits &units)
+{
+    for (int c = 0; c < kPlotChannels; ++c) {
+        const ChannelUnit u = channelUnit(units, c);
+        const QString full = QString::fromStdString(channelName(units, c) +
+                                                    (u == ChannelUnit{u.name} ? "" : " (" + u.unit + ")"));
+        // Cut to a width of its own: four long names must not widen the window.
+        QCheckBox *box = legend_[static_cast<std::size_t>(c)];
+        box->setText(box->fontMetrics().elidedText(full, Qt::ElideRight, 12 * box->fontMetrics().averageCharWidth()));
+        box->setToolTip(full);
+    }
+    plot_.setChannelUnits(units);
+    plotView_->refresh();
 }
 
 void HistoryWindow::updateDescription()

@@ -85,6 +85,10 @@ public:
 public slots:
     // Another observer's status text (the recorder's), at the status line's end.
     void setExtraStatus(const QString &text);
+    // What each channel measures: the legend's names, and the readouts in
+    // each channel's unit.
+    void setChannelUnits(const ChannelUnits &units);
+    ChannelUnits channelUnits() const { return plot_.source().channelUnits(); }
     // A message for the operator: `problem` in red.
     void showMessage(const QString &text, bool problem);
 
@@ -92,6 +96,8 @@ signals:
     // The operator asked to look at a recording (打开记录…, Ctrl+O); whoever
     // owns the review window opens it.
     void openRecordingRequested();
+    // The operator asked to name the channels and give their units (通道…).
+    void channelUnitsRequested();
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -1,5 +1,8 @@
 #include "panel/panel_app.h"
 
+#include "channels/channel_dialog.h"
+#include "channels/channel_store.h"
+
 #include "acquisition/dlldef.h"
 #include "driver/driver_status.h"
 #include "driver/loader.h"
@@ -269,6 +272,9 @@ HistoryWindow &PanelProgram::openHistory()
         });
         QObject::connect(history_.get(), &HistoryWindow::openRecordingRequested, history_.get(),
                          [this] { askAndOpenReview(); });
+        history_->setChannelUnits(loadChannelUnits(kPlotChannels));
+        QObject::connect(history_.get(), &HistoryWindow::channelUnitsRequested, history_.get(),
+                         [this] { askChannelUnits(); });
     }
     if (history_->isVisible())
         history_->raise();
@@ -284,6 +290,7 @@ RecordingControl &PanelProgram::recording()
             RecorderInfo i;
             i.driverLibrary = loader_ ? loadedLibrary(*loader_) : std::string("(not a library)");
             i.programVersion = ADPANEL_VERSION;
+            i.units = history_ ? history_->channelUnits() : loadChannelUnits(kPlotChannels);
             return i;
         };
         recording_ = std::make_unique<RecordingControl>(window_->acquisition(), info, [this] { window_->close(); });
@@ -361,6 +368,26 @@ ReviewWindow *PanelProgram::openReview(const QString &path)
 ReviewWindow *PanelProgram::askAndOpenReview()
 {
     return askAndOpenReviewWindow(history_ ? static_cast<QWidget *>(history_.get()) : window_.get(), this);
+}
+
+// Not modal to the application, and never a loop of its own on this stack:
+// the panel closing while it is open takes it along with the history window.
+void PanelProgram::askChannelUnits()
+{
+    const RecordingSession *recorder = recording_ ? recording_->recorder() : nullptr;
+    const RecorderState state = recorder ? recorder->status().state : RecorderState::Idle;
+    auto *dialog = new ChannelDialog(loadChannelUnits(kPlotChannels),
+                                     state == RecorderState::Armed || state == RecorderState::Recording, history_.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QDialog::accepted, dialog, [this, dialog] {
+        const ChannelUnits units = dialog->units();
+        if (history_)
+            history_->setChannelUnits(units);
+        const std::string why = saveChannelUnits(units);
+        if (!why.empty() && history_)
+            history_->setExtraStatus(QStringLiteral("通道设置只在本次运行中有效：") + QString::fromStdString(why));
+    });
+    dialog->open();
 }
 
 bool PanelProgram::recordingInto(const QString &path) const

@@ -99,6 +99,8 @@ public:
     // Whether the recorder holds `path` open: HDF5 opens a file once in a
     // process, with one set of flags, so a reader here would be refused it.
     bool recordingInto(const QString &path) const;
+    // The channels' names and units, in a dialog over the history window.
+    void askChannelUnits();
 
 private:
     class PanelEvents;

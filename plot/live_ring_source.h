@@ -44,6 +44,10 @@ public:
     // Exact over the published scans kept in [first, last).
     std::vector<RangeStats> stats(int64_t first, int64_t last) const;
 
+    // What each channel measures, as the operator gave it.
+    void setChannelUnits(ChannelUnits units) { units_ = std::move(units); }
+    ChannelUnits channelUnits() const override { return units_; }
+
     // What the store holds beside the raw copies.
     std::size_t reductionBytes() const;
 
@@ -77,6 +81,7 @@ private:
     std::vector<int16_t> blockMin_, blockMax_; // slot, channel
     std::vector<int64_t> blockSum_;
     mutable std::vector<int64_t> sums_; // per channel while reducing
+    ChannelUnits units_;
 };
 
 } // namespace adcard

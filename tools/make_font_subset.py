@@ -3,7 +3,8 @@
 package fonts-noto-cjk) holding every character the program shows.
 
 The characters are those inside string literals of the C++ sources under
-panel/, acquisition/, history/, recording/, review/ and plot/ (folders that
+panel/, acquisition/, history/, recording/, review/, plot/, channels/ and
+data/ (folders that
 do not exist are skipped), printable ASCII, and the ones listed in
 font_subset_extra.txt beside this script. Hints and metrics are kept, so text renders exactly as
 with the system face. The subset gets its own family name.
@@ -23,7 +24,7 @@ from fontTools import subset
 from fontTools.ttLib import TTCollection, TTFont, newTable
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-SOURCE_DIRS = ("panel", "acquisition", "history", "recording", "review", "plot")
+SOURCE_DIRS = ("panel", "acquisition", "history", "recording", "review", "plot", "channels", "data")
 SOURCE_SUFFIXES = {".cpp", ".cc", ".cxx", ".h", ".hpp"}
 EXTRA_FILE = pathlib.Path(__file__).resolve().parent / "font_subset_extra.txt"
 

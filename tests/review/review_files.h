@@ -20,7 +20,8 @@ inline int16_t writtenCode(int64_t scan, int c)
 // one tick a block; the indices in `holes` are fetches that failed; a marker
 // "m<i>" follows each block index i in `markers`. blocks == 0: a run with none.
 inline void writeRecording(const std::string &path, int64_t blocks, const std::vector<int64_t> &holes = {},
-                           const std::vector<int64_t> &markers = {}, Calibration calibration = kPanelCalibration)
+                           const std::vector<int64_t> &markers = {}, Calibration calibration = kPanelCalibration,
+                           ChannelUnits units = {})
 {
     AcqSettings s;
     s.ScansPerBlock = 1000;
@@ -28,6 +29,7 @@ inline void writeRecording(const std::string &path, int64_t blocks, const std::v
     s.IntrArg5 = 10000;
     RecordingWriter::Policy policy;
     policy.calibration = calibration;
+    policy.units = std::move(units);
     RecordingWriter w(std::make_unique<RecordingFile>(path, true), "test", "test", policy);
     const RecordingWriter::Clock::time_point t0{};
     const int64_t startNs = 1796644800000000000; // 2026-12-07 12:00 UTC
