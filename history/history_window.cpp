@@ -297,7 +297,9 @@ void HistoryWindow::setChannelUnits(const ChannelUnits &units)
                                                     (u == ChannelUnit{u.name} ? "" : " (" + u.unit + ")"));
         // Cut to a width of its own: four long names must not widen the window.
         QCheckBox *box = legend_[static_cast<std::size_t>(c)];
-        box->setText(box->fontMetrics().elidedText(full, Qt::ElideRight, 12 * box->fontMetrics().averageCharWidth()));
+        // As wide as "通道1" and a little: the toolbar has no room to spare on a laptop.
+        const int room = box->fontMetrics().horizontalAdvance(QString(4, QChar(0x901A)));
+        box->setText(box->fontMetrics().elidedText(full, Qt::ElideRight, room));
         box->setToolTip(full);
     }
     plot_.setChannelUnits(units);

@@ -376,7 +376,8 @@ void PanelProgram::askChannelUnits()
 {
     const RecordingSession *recorder = recording_ ? recording_->recorder() : nullptr;
     const RecorderState state = recorder ? recorder->status().state : RecorderState::Idle;
-    auto *dialog = new ChannelDialog(loadChannelUnits(kPlotChannels),
+    // What is in effect, which may be more than the settings could keep.
+    auto *dialog = new ChannelDialog(history_ ? history_->channelUnits() : loadChannelUnits(kPlotChannels),
                                      state == RecorderState::Armed || state == RecorderState::Recording, history_.get());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::accepted, dialog, [this, dialog] {

@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -61,9 +62,21 @@ TEST(HistoryOnALaptop, StaysWithinTheScreenWithEveryButtonOnIt)
         history->setExtraStatus(QStringLiteral("记录 ") + QString(160, QLatin1Char('x')) + QStringLiteral(".h5：1234 块，56.7 MiB"));
         history->showMessage(QStringLiteral("记录文件已关闭：/home/") + QString(160, QLatin1Char('y')), false);
     });
-    // For a person to look at: ADPANEL_SIZE_SCREENSHOT=file.png.
+    step("four long channel names", [&] {
+        const std::string name = "进口压力传感器测量值之一"; // 33 bytes: cut to what a file keeps
+        history->setChannelUnits(ChannelUnits(4, {name.substr(0, 30), "mbar(g)", 250, -1}));
+    });
+    // For a person to look at: ADPANEL_SIZE_SCREENSHOT=file.png, and the
+    // channels' dialog beside it.
     if (const char *shot = std::getenv("ADPANEL_SIZE_SCREENSHOT"); shot && *shot)
         history->grab().save(QString::fromLocal8Bit(shot));
+    program.askChannelUnits();
+    auto *dialog = history->findChild<QDialog *>();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    EXPECT_TRUE(screen.contains(dialog->frameGeometry())) << "the channels' dialog within the screen";
+    if (const char *shot = std::getenv("ADPANEL_SIZE_SCREENSHOT"); shot && *shot)
+        dialog->grab().save(QString::fromLocal8Bit(shot) + QStringLiteral(".dialog.png"));
     program.window().close();
 }
 
