@@ -153,10 +153,18 @@ void HistoryWindow::addToolActions(QHBoxLayout &top)
         }
         plotView_->refresh();
     });
-    auto *units = new QAction(QStringLiteral("通道…"), this);
-    units->setToolTip(QStringLiteral("通道名称与单位…"));
+    // On each channel's legend (right button) and a key: the toolbar has no
+    // room left at the window's first width.
+    auto *units = new QAction(QStringLiteral("通道名称与单位…"), this);
+    units->setShortcut(QKeySequence(Qt::Key_U));
     connect(units, &QAction::triggered, this, &HistoryWindow::channelUnitsRequested);
-    for (QAction *action : {pause_, openRecording_, lanes, seconds, units}) {
+    addAction(units);
+    for (QCheckBox *box : legend_) {
+        box->setContextMenuPolicy(Qt::ActionsContextMenu);
+        box->addAction(units);
+        box->setToolTip(QStringLiteral("右键或 U：通道名称与单位…"));
+    }
+    for (QAction *action : {pause_, openRecording_, lanes, seconds}) {
         addAction(action);
         auto *button = new QToolButton(this);
         button->setDefaultAction(action);
@@ -175,6 +183,7 @@ void HistoryWindow::addHelp()
             {QStringLiteral("M"), QStringLiteral("标记（按键时刻的数据块），之后填写说明")},
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
             {QStringLiteral("T"), QStringLiteral("时间轴：秒 / 块")},
+            {QStringLiteral("U"), QStringLiteral("通道名称与单位…（也可右键单击通道）")},
         };
         showKeyHelp(this, rows + plotKeyHelp());
     });
@@ -300,7 +309,7 @@ void HistoryWindow::setChannelUnits(const ChannelUnits &units)
         // As wide as "通道1" and a little: the toolbar has no room to spare on a laptop.
         const int room = box->fontMetrics().horizontalAdvance(QString(4, QChar(0x901A)));
         box->setText(box->fontMetrics().elidedText(full, Qt::ElideRight, room));
-        box->setToolTip(full);
+        box->setToolTip(full + QStringLiteral("\n右键或 U：通道名称与单位…"));
     }
     plot_.setChannelUnits(units);
     plotView_->refresh();
