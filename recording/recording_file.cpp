@@ -1,5 +1,7 @@
 #include "recording/recording_file.h"
 
+#include "recording/hdf5_writing.h"
+
 #include "platform/native_file.h"
 
 #include <algorithm>
@@ -38,91 +40,7 @@ constexpr hsize_t kLevelChunk[format::kPyramid.levels] = {256, 128, 32, 16, 16, 
 constexpr int kCompressedLevels = 1;
 
 using format::QuietErrors;
-
-herr_t keepDeepest(unsigned, const H5E_error2_t *err, void *out)
-{
-    if (err->desc && *err->desc)
-        *static_cast<std::string *>(out) = err->desc;
-    return 0;
-}
-
-// The innermost cause on the error stack; for a failed system call, the
-// system's own words ("File too large", "No space left on device").
-std::string hdf5Cause()
-{
-    std::string desc;
-    H5Ewalk2(H5E_DEFAULT, H5E_WALK_DOWNWARD, keepDeepest, &desc);
-    H5Eclear2(H5E_DEFAULT);
-    const std::string marker = "error message = '";
-    if (const auto at = desc.find(marker); at != std::string::npos) {
-        const auto from = at + marker.size();
-        return desc.substr(from, desc.find('\'', from) - from);
-    }
-    return desc;
-}
-
-[[noreturn]] void fail(const std::string &what)
-{
-    const std::string cause = hdf5Cause();
-    throw RecordingError(cause.empty() ? what : what + ": " + cause);
-}
-
-// An identifier or a status; negative means failure.
-template <typename T>
-T check(T result, const std::string &what)
-{
-    if (result < 0)
-        fail(what);
-    return result;
-}
-
-Hid type(hid_t id, const char *what) { return Hid(check(id, what), H5Tclose); }
-
-template <typename T>
-void writeAttribute(hid_t obj, const char *name, hid_t fileType, hid_t memType, const T &value)
-{
-    const Hid space(check(H5Screate(H5S_SCALAR), "dataspace"), H5Sclose);
-    const Hid attr(check(H5Acreate2(obj, name, fileType, space.get(), H5P_DEFAULT, H5P_DEFAULT), name), H5Aclose);
-    check(H5Awrite(attr.get(), memType, &value), std::string("attribute ") + name);
-}
-
-void writeInt(hid_t obj, const char *name, int32_t v) { writeAttribute(obj, name, H5T_STD_I32LE, H5T_NATIVE_INT32, v); }
-
-void writeText(hid_t obj, const char *name, const std::string &value)
-{
-    const Hid t = type(H5Tcopy(H5T_C_S1), "string type");
-    check(H5Tset_size(t.get(), H5T_VARIABLE), "string type");
-    check(H5Tset_cset(t.get(), H5T_CSET_UTF8), "string type");
-    const char *text = value.c_str();
-    writeAttribute(obj, name, t.get(), t.get(), text);
-}
-
-// One text per channel, each cut to what a reader accepts.
-void writeTexts(hid_t obj, const char *name, const std::vector<std::string> &values)
-{
-    const Hid t = type(H5Tcopy(H5T_C_S1), "string type");
-    check(H5Tset_size(t.get(), H5T_VARIABLE), "string type");
-    check(H5Tset_cset(t.get(), H5T_CSET_UTF8), "string type");
-    std::vector<std::string> cut;
-    std::vector<const char *> texts;
-    for (const std::string &v : values)
-        cut.push_back(cutUtf8(v, kChannelTextBytes));
-    for (const std::string &v : cut)
-        texts.push_back(v.c_str());
-    const hsize_t n[1] = {texts.size()};
-    const Hid space(check(H5Screate_simple(1, n, nullptr), "dataspace"), H5Sclose);
-    const Hid attr(check(H5Acreate2(obj, name, t.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT), name), H5Aclose);
-    check(H5Awrite(attr.get(), t.get(), texts.data()), std::string("attribute ") + name);
-}
-
-void writeDoubles(hid_t obj, const char *name, const std::vector<double> &values)
-{
-    const hsize_t n[1] = {values.size()};
-    const Hid space(check(H5Screate_simple(1, n, nullptr), "dataspace"), H5Sclose);
-    const Hid attr(check(H5Acreate2(obj, name, H5T_IEEE_F64LE, space.get(), H5P_DEFAULT, H5P_DEFAULT), name),
-                   H5Aclose);
-    check(H5Awrite(attr.get(), H5T_NATIVE_DOUBLE, values.data()), std::string("attribute ") + name);
-}
+using namespace writing;
 
 // Every channel's name (empty where the operator gave none) and unit, volts
 // for those the operator left alone, so that a plain HDF5 tool finds one
@@ -142,99 +60,6 @@ void writeChannelUnits(hid_t g, const FileInfo &info)
     writeTexts(g, format::kChannelUnits, units);
     writeDoubles(g, format::kChannelScale, scales);
     writeDoubles(g, format::kChannelOffset, offsets);
-}
-
-Hid fixedText(std::size_t bytes)
-{
-    Hid t = type(H5Tcopy(H5T_C_S1), "string type");
-    check(H5Tset_size(t.get(), bytes), "string type");
-    check(H5Tset_strpad(t.get(), H5T_STR_NULLTERM), "string type");
-    check(H5Tset_cset(t.get(), H5T_CSET_UTF8), "string type");
-    return t;
-}
-
-Hid arrayOf(hid_t base, int n)
-{
-    const hsize_t dims[1] = {static_cast<hsize_t>(n)};
-    return type(H5Tarray_create2(base, 1, dims), "array type");
-}
-
-// The in-memory compound of a row `memSize` bytes long (members where the
-// schema says) and the file's (little-endian, packed, in the same order).
-void compound(std::size_t memSize, std::span<const format::Field> fields, Hid &mem, Hid &file)
-{
-    std::vector<std::pair<Hid, Hid>> types; // per field: memory, file
-    std::size_t fileSize = 0;
-    for (const format::Field &f : fields) {
-        Hid m, d;
-        if (f.kind == format::Field::Text) {
-            m = fixedText(f.extent);
-            d = fixedText(f.extent);
-        } else if (f.extent > 0) {
-            m = arrayOf(format::memoryType(f.kind), int(f.extent));
-            d = arrayOf(format::fileType(f.kind), int(f.extent));
-        } else {
-            m = type(H5Tcopy(format::memoryType(f.kind)), "row type");
-            d = type(H5Tcopy(format::fileType(f.kind)), "row type");
-        }
-        fileSize += H5Tget_size(d.get());
-        types.emplace_back(std::move(m), std::move(d));
-    }
-    mem = type(H5Tcreate(H5T_COMPOUND, memSize), "row type");
-    file = type(H5Tcreate(H5T_COMPOUND, fileSize), "row type");
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        check(H5Tinsert(mem.get(), fields[i].name, fields[i].offset, types[i].first.get()), fields[i].name);
-        check(H5Tinsert(file.get(), fields[i].name, at, types[i].second.get()), fields[i].name);
-        at += H5Tget_size(types[i].second.get());
-    }
-}
-
-Table extendible(hid_t where, const char *name, hid_t fileType, int rank, hsize_t width, const hsize_t *chunk,
-                 bool compress = false)
-{
-    hsize_t dims[2] = {0, width};
-    hsize_t maxDims[2] = {H5S_UNLIMITED, width};
-    const Hid space(check(H5Screate_simple(rank, dims, maxDims), name), H5Sclose);
-    const Hid dcpl(check(H5Pcreate(H5P_DATASET_CREATE), name), H5Pclose);
-    check(H5Pset_chunk(dcpl.get(), rank, chunk), std::string("chunking of ") + name);
-    if (compress) {
-        check(H5Pset_shuffle(dcpl.get()), std::string("compression of ") + name);
-        check(H5Pset_deflate(dcpl.get(), 1), std::string("compression of ") + name);
-    }
-    Table t;
-    t.dset = Hid(check(H5Dcreate2(where, name, fileType, space.get(), H5P_DEFAULT, dcpl.get(), H5P_DEFAULT), name),
-                 H5Dclose);
-    return t;
-}
-
-// Writes `count` rows of `memType` at row `at` of `dset`, growing it when
-// they go past its end.
-void writeRows(hid_t dset, hid_t memType, hsize_t at, hsize_t count, hsize_t width, bool grow, const void *data,
-               const char *what)
-{
-    // Rows are converted from their in-memory layout to the file's on the
-    // way. HDF5 would clear a 1 MiB conversion buffer, and as much again for
-    // the background, on every write; a tick's rows need a few kilobytes.
-    static const Hid transfer = [] {
-        Hid dxpl(H5Pcreate(H5P_DATASET_XFER), H5Pclose);
-        if (dxpl.valid())
-            H5Pset_buffer(dxpl.get(), 64 * 1024, nullptr, nullptr);
-        return dxpl;
-    }();
-    const int rank = width > 0 ? 2 : 1;
-    if (grow) {
-        const hsize_t dims[2] = {at + count, width};
-        check(H5Dset_extent(dset, dims), std::string("extending ") + what);
-    }
-    const Hid fileSpace(check(H5Dget_space(dset), what), H5Sclose);
-    const hsize_t start[2] = {at, 0};
-    const hsize_t n[2] = {count, width};
-    check(H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, n, nullptr), what);
-    const Hid memSpace(check(H5Screate_simple(rank, n, nullptr), what), H5Sclose);
-    check(H5Dwrite(dset, memType, memSpace.get(), fileSpace.get(), transfer.valid() ? transfer.get() : H5P_DEFAULT,
-                   data),
-          std::string("writing ") + what);
 }
 
 // Another panel recording the file holds its lock for the whole recording;
@@ -306,24 +131,42 @@ std::string cutUtf8(std::string_view text, std::size_t bytes)
 RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move(path))
 {
     const QuietErrors quiet;
+    std::string target = path_;
+    reserveFd_ = createTarget(mayCreate(overwrite), target);
+    try {
+        startEmpty(target);
+    } catch (const RecordingError &) {
+        // Closed first: Windows deletes an open file only at its last close.
+        abandon();
+        nativefile::remove(target);
+        throw;
+    }
+}
+
+bool RecordingFile::mayCreate(bool overwrite) const
+{
     // Ask the system rather than guess: it knows about missing directories,
     // permissions, read-only mounts and names that are directories.
     int err = 0;
     const nativefile::Kind kind = nativefile::kindOf(path_, err);
-    const bool exists = kind == nativefile::Kind::File || kind == nativefile::Kind::Directory;
     if (kind == nativefile::Kind::Directory)
         throw RecordingError("cannot create '" + path_ + "': " + std::strerror(EISDIR));
-    if (exists) {
-        if (const std::string why = otherWriter(path_); !why.empty())
-            throw RecordingError(why);
-        if (!overwrite)
-            throw RecordingError("'" + path_ + "' already exists; choose another name or allow overwriting");
-    }
+    if (kind != nativefile::Kind::File)
+        return false;
+    if (const std::string why = otherWriter(path_); !why.empty())
+        throw RecordingError(why);
+    if (!overwrite)
+        throw RecordingError("'" + path_ + "' already exists; choose another name or allow overwriting");
+    return true;
+}
+
+std::intptr_t RecordingFile::createTarget(bool exists, std::string &target)
+{
     // A file to replace stays as it is until a run has begun in its
     // successor, made beside it under a temporary name: a rename then swaps
     // them at once (replaceOld). Until then a Start that fails, or none,
     // leaves it as it was.
-    std::string target = path_;
+    int err = 0;
     nativefile::Handle fd = nativefile::kNone;
     if (exists) {
         fd = nativefile::createBeside(path_, "", target, err);
@@ -337,32 +180,29 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
             throw RecordingError("'" + path_ + "' already exists; choose another name or allow overwriting");
         throw RecordingError("cannot create '" + path_ + "': " + std::strerror(err));
     }
-    reserveFd_ = fd;
-    try {
-        if (const int e = nativefile::lockForRecording(fd); e != 0)
-            throw RecordingError("cannot lock '" + path_ + "': " + std::strerror(e));
-        // Closed at once: a panel killed before its first Start leaves a
-        // valid, empty HDF5 file.
-        fapl_ = fileAccess();
-        Hid created(check(H5Fcreate(target.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl_.get()),
-                          "cannot create HDF5 file '" + path_ + "'"),
-                    H5Fclose);
-        check(created.reset(), "cannot create HDF5 file '" + path_ + "'");
-        // HDF5's writer takes an exclusive lock and a reader a shared one: a
-        // shared lock held to the end refuses other writers and admits readers.
-        nativefile::holdReaderLock(fd);
-        if (target != path_)
-            tempPath_ = target;
-        // Where an open file cannot be renamed (HDF5 opens it without
-        // sharing that), it replaces the old one now, while it is closed.
-        if (!nativefile::renamesOpenFiles())
-            replaceOld();
-    } catch (const RecordingError &) {
-        // Closed first: Windows deletes an open file only at its last close.
-        abandon();
-        nativefile::remove(target);
-        throw;
-    }
+    return fd;
+}
+
+void RecordingFile::startEmpty(const std::string &target)
+{
+    if (const int e = nativefile::lockForRecording(reserveFd_); e != 0)
+        throw RecordingError("cannot lock '" + path_ + "': " + std::strerror(e));
+    // Closed at once: a panel killed before its first Start leaves a
+    // valid, empty HDF5 file.
+    fapl_ = fileAccess();
+    Hid created(check(H5Fcreate(target.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl_.get()),
+                      "cannot create HDF5 file '" + path_ + "'"),
+                H5Fclose);
+    check(created.reset(), "cannot create HDF5 file '" + path_ + "'");
+    // HDF5's writer takes an exclusive lock and a reader a shared one: a
+    // shared lock held to the end refuses other writers and admits readers.
+    nativefile::holdReaderLock(reserveFd_);
+    if (target != path_)
+        tempPath_ = target;
+    // Where an open file cannot be renamed (HDF5 opens it without sharing
+    // that), it replaces the old one now, while it is closed.
+    if (!nativefile::renamesOpenFiles())
+        replaceOld();
 }
 
 RecordingFile::~RecordingFile()

@@ -117,6 +117,14 @@ public:
     const std::string &path() const { return path_; }
 
 private:
+    // The constructor's steps. Whether a file is there to replace; refuses
+    // what must not be replaced.
+    bool mayCreate(bool overwrite) const;
+    // The new file, beside an old one (its name in `target`) or under the
+    // name itself; its handle (a nativefile::Handle).
+    std::intptr_t createTarget(bool exists, std::string &target);
+    // Locks it and leaves an empty HDF5 file in it.
+    void startEmpty(const std::string &target);
     void ensureRoom(hsize_t extra);
     void trimToStoredEnd();
     void appendTable(Table &t, const void *data, hsize_t count, const char *what);

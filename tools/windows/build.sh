@@ -56,8 +56,16 @@ i686-w64-mingw32-strip --strip-unneeded "$pkg/adcard-host.exe" "$pkg/sim/adcard.
 cp "$root/panel/fonts/LICENSE" "$pkg/font-LICENSE.txt"
 # FFTW is linked into both programs.
 cp "$fftw/share/licenses/fftw3/COPYING" "$pkg/FFTW-COPYING.txt"
+# Qt's libraries come under the LGPL 3 (Debian's copy of its text), HDF5's
+# under its own BSD-style licence (Debian's record of the same version).
+cp /usr/share/common-licenses/LGPL-3 "$pkg/Qt-LGPL-3.txt"
+cp /usr/share/common-licenses/GPL-3 "$pkg/Qt-GPL-3.txt"
+hdf5_copyright=$(ls /usr/share/doc/libhdf5-*/copyright 2>/dev/null | head -n 1)
+[ -n "$hdf5_copyright" ] || { log "no HDF5 copyright file (Debian package libhdf5-dev)"; exit 1; }
+cp "$hdf5_copyright" "$pkg/HDF5-COPYING.txt"
 cp "$here/adcard-panel-sim.cmd" "$here/README-Windows.txt" "$pkg/"
-sed -i 's/$/\r/' "$pkg/adcard-panel-sim.cmd" "$pkg/README-Windows.txt" "$pkg/font-LICENSE.txt" "$pkg/FFTW-COPYING.txt"
+sed -i 's/$/\r/' "$pkg/adcard-panel-sim.cmd" "$pkg/README-Windows.txt" "$pkg/font-LICENSE.txt" "$pkg/FFTW-COPYING.txt" \
+  "$pkg/Qt-LGPL-3.txt" "$pkg/Qt-GPL-3.txt" "$pkg/HDF5-COPYING.txt"
 (cd "$out" && zip -q -r -9 adcard-panel-win64.zip adcard-panel)
 if command -v makensis >/dev/null; then
   makensis -V2 -DSRC="$pkg" -DOUT="$out/adcard-panel-win64-setup.exe" "$here/installer.nsi" >&2
