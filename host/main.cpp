@@ -11,6 +11,7 @@
 #include "host/channel.h"
 
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,73 +35,92 @@ std::span<int16_t> bufferOf(std::vector<int16_t> &buffer, int32_t elements)
     return {buffer.data(), n};
 }
 
+// The next request off the pipe; nullopt at the pipe's end (`status` 0) or
+// for one no panel sends (2, said on standard error).
+std::optional<Request> nextRequest(std::vector<uint8_t> &body, int &status)
+{
+    status = 0;
+    uint8_t header[kHeaderBytes];
+    if (!readExact(header, sizeof header))
+        return std::nullopt;
+    const uint32_t length = readU32(header);
+    if (length > 64) {
+        std::fprintf(stderr, "adcard-host: a request of %u bytes; the panel sends no more than 64\n", length);
+        status = 2;
+        return std::nullopt;
+    }
+    body.resize(length);
+    if (!readExact(body.data(), body.size()))
+        return std::nullopt;
+    auto request = parseRequest(body);
+    if (!request) {
+        std::fprintf(stderr, "adcard-host: a malformed request\n");
+        status = 2;
+    }
+    return request;
+}
+
+// Buffers the driver writes into, kept from call to call.
+struct Buffers {
+    std::vector<int16_t> block, states;
+    std::span<int16_t> filled; // what the last call wrote
+};
+
+// The driver's result for one request; nullopt for one no panel sends.
+std::optional<int32_t> call(DriverLoader &driver, const Request &request, Buffers &b)
+{
+    const auto &a = request.args;
+    b.filled = {};
+    switch (request.op) {
+    case Op::Hello:
+        return std::nullopt; // never a request
+    case Op::Initial:
+        return driver.Initial(a[0], a[1], a[2], a[3]);
+    case Op::StartIntr:
+        return driver.StartIntr(static_cast<int16_t>(a[0]), a[1], static_cast<int16_t>(a[2]),
+                                static_cast<int16_t>(a[3]), a[4], a[5], static_cast<int16_t>(a[6]));
+    case Op::StopIntr:
+        return driver.StopIntr();
+    case Op::QueryBuf:
+        return driver.QueryBuf();
+    case Op::ADResult:
+    case Op::Tvo_DI: {
+        const int32_t elements = request.op == Op::ADResult ? a[0] : a[1];
+        if (elements < 0 || static_cast<uint32_t>(elements) > kMaxBufferElements) {
+            std::fprintf(stderr, "adcard-host: a buffer of %d elements\n", elements);
+            return std::nullopt;
+        }
+        if (request.op == Op::ADResult) {
+            b.filled = bufferOf(b.block, elements);
+            return driver.ADResult(b.filled.data());
+        }
+        b.filled = bufferOf(b.states, elements);
+        return driver.Tvo_DI(a[0], b.filled.data());
+    }
+    case Op::GetLastADError:
+        return driver.GetLastADError();
+    case Op::Tvo_DO:
+        return driver.Tvo_DO(static_cast<int16_t>(a[0]), static_cast<int16_t>(a[1]));
+    }
+    return std::nullopt;
+}
+
 int serve(DriverLoader &driver, std::vector<DriverFailure> &failures)
 {
-    std::vector<int16_t> block, states;
+    Buffers buffers;
     std::vector<uint8_t> body, out;
     bool pathSent = false;
     encodeReply(out, Op::Hello, 0, kProtocolVersion, {}, {}, {});
     if (!writeAll(out.data(), out.size()))
         return 1;
     for (;;) {
-        uint8_t header[kHeaderBytes];
-        if (!readExact(header, sizeof header))
-            return 0;
-        const uint32_t length = readU32(header);
-        if (length > 64) {
-            std::fprintf(stderr, "adcard-host: a request of %u bytes; the panel sends no more than 64\n", length);
+        int status = 0;
+        const auto request = nextRequest(body, status);
+        if (!request)
+            return status;
+        const std::optional<int32_t> result = call(driver, *request, buffers);
+        if (!result)
             return 2;
-        }
-        body.resize(length);
-        if (!readExact(body.data(), body.size()))
-            return 0;
-        const auto request = parseRequest(body);
-        if (!request) {
-            std::fprintf(stderr, "adcard-host: a malformed request\n");
-            return 2;
-        }
-        const auto &a = request->args;
-        int32_t result = 0;
-        std::span<int16_t> buffer;
-        switch (request->op) {
-        case Op::Hello:
-            return 2; // never a request
-        case Op::Initial:
-            result = driver.Initial(a[0], a[1], a[2], a[3]);
-            break;
-        case Op::StartIntr:
-            result = driver.StartIntr(static_cast<int16_t>(a[0]), a[1], static_cast<int16_t>(a[2]),
-                                      static_cast<int16_t>(a[3]), a[4], a[5], static_cast<int16_t>(a[6]));
-            break;
-        case Op::StopIntr:
-            result = driver.StopIntr();
-            break;
-        case Op::QueryBuf:
-            result = driver.QueryBuf();
-            break;
-        case Op::ADResult:
-        case Op::Tvo_DI: {
-            const int32_t elements = request->op == Op::ADResult ? a[0] : a[1];
-            if (elements < 0 || static_cast<uint32_t>(elements) > kMaxBufferElements) {
-                std::fprintf(stderr, "adcard-host: a buffer of %d elements\n", elements);
-                return 2;
-            }
-            if (request->op == Op::ADResult) {
-                buffer = bufferOf(block, elements);
-                result = driver.ADResult(buffer.data());
-            } else {
-                buffer = bufferOf(states, elements);
-                result = driver.Tvo_DI(a[0], buffer.data());
-            }
-            break;
-        }
-        case Op::GetLastADError:
-            result = driver.GetLastADError();
-            break;
-        case Op::Tvo_DO:
-            result = driver.Tvo_DO(static_cast<int16_t>(a[0]), static_cast<int16_t>(a[1]));
-            break;
-        }
         const uint8_t state = static_cast<uint8_t>((driver.libraryOpenAttempted() ? kOpenAttempted : 0) |
                                                    (driver.libraryOpened() ? kOpened : 0));
         std::string path;
@@ -109,7 +129,7 @@ int serve(DriverLoader &driver, std::vector<DriverFailure> &failures)
             pathSent = true;
         }
         out.clear();
-        encodeReply(out, request->op, state, result, buffer, path, failures);
+        encodeReply(out, request->op, state, *result, buffers.filled, path, failures);
         failures.clear();
         if (!writeAll(out.data(), out.size()))
             return 0;
