@@ -135,6 +135,58 @@ double dbv(double volts)
     return volts > 0 ? std::max(-200.0, 20 * std::log10(volts)) : -200.0;
 }
 
+namespace {
+
+// Every scan of [out.first, out.end), channel after channel within each;
+// out says why when they could not all be read.
+std::vector<int16_t> readStretch(const RecordedRun &run, SpectrumResult &out, const Control &control)
+{
+    const int ch = run.channels();
+    std::vector<int16_t> codes(std::size_t(out.scans) * std::size_t(ch));
+    int64_t got = 0;
+    for (int64_t a = out.first; a < out.end && !control.cancelled(); a += int64_t{1} << 18)
+        run.readScans(a, std::min(out.end, a + (int64_t{1} << 18)), [&](int64_t at, const int16_t *c, int64_t n) {
+            std::copy(c, c + n * ch, codes.begin() + (at - out.first) * ch);
+            got += n;
+            return true;
+        });
+    finish(run, !control.cancelled(), out);
+    if (out.outcome == Outcome::Complete && got != out.scans) {
+        out.outcome = Outcome::Failed;
+        out.error = "scans of the range could not be read";
+    }
+    return codes;
+}
+
+// Each channel's windowed amplitude spectrum, in its unit, and its peak.
+void transformEach(const RecordedRun &run, const std::vector<int> &channels, const std::vector<int16_t> &codes,
+                   Transform &fft, SpectrumResult &out)
+{
+    const std::size_t ch = std::size_t(run.channels());
+    const double n = double(out.scans);
+    const double rate = run.scansPerSecond();
+    out.resolutionHz = rate > 0 ? rate / n : 0;
+    const std::vector<double> window = hann(std::size_t(out.scans));
+    double gain = 0;
+    for (double w : window)
+        gain += w;
+    for (int c : channels) {
+        double *in = fft.in();
+        const Calibration cal = run.info().channelCalibration(c);
+        for (std::size_t i = 0; i < window.size(); ++i)
+            in[i] = cal.volts(codes[i * ch + std::size_t(c)]) * window[i];
+        ChannelSpectrum s;
+        s.channel = c;
+        s.amplitude = fft.amplitudes(gain);
+        const auto peak = std::max_element(s.amplitude.begin() + 1, s.amplitude.end());
+        s.peakHz = double(peak - s.amplitude.begin()) * (rate > 0 ? out.resolutionHz : 1.0 / n);
+        s.peak = *peak;
+        out.channels.push_back(std::move(s));
+    }
+}
+
+} // namespace
+
 SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Control &control)
 {
     SpectrumResult out;
@@ -158,49 +210,16 @@ SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Co
         out.error = "fewer than two scans in the range";
         return out;
     }
-    const int ch = run.channels();
-    std::vector<int16_t> codes(std::size_t(out.scans) * std::size_t(ch));
-    int64_t got = 0;
-    for (int64_t a = first; a < end && !control.cancelled(); a += int64_t{1} << 18)
-        run.readScans(a, std::min(end, a + (int64_t{1} << 18)), [&](int64_t at, const int16_t *c, int64_t n) {
-            std::copy(c, c + n * ch, codes.begin() + (at - first) * ch);
-            got += n;
-            return true;
-        });
-    finish(run, !control.cancelled(), out);
+    const std::vector<int16_t> codes = readStretch(run, out, control);
     if (out.outcome != Outcome::Complete)
         return out;
-    if (got != out.scans) {
-        out.outcome = Outcome::Failed;
-        out.error = "scans of the range could not be read";
-        return out;
-    }
     Transform fft(out.scans);
     if (!fft.ready()) {
         out.outcome = Outcome::Failed;
         out.error = "no memory for a transform of " + std::to_string(out.scans) + " scans";
         return out;
     }
-    const double n = double(out.scans);
-    const double rate = run.scansPerSecond();
-    out.resolutionHz = rate > 0 ? rate / n : 0;
-    const std::vector<double> window = hann(std::size_t(out.scans));
-    double gain = 0;
-    for (double w : window)
-        gain += w;
-    for (int c : channels) {
-        double *in = fft.in();
-        const Calibration cal = run.info().channelCalibration(c);
-        for (std::size_t i = 0; i < window.size(); ++i)
-            in[i] = cal.volts(codes[i * std::size_t(ch) + std::size_t(c)]) * window[i];
-        ChannelSpectrum s;
-        s.channel = c;
-        s.amplitude = fft.amplitudes(gain);
-        const auto peak = std::max_element(s.amplitude.begin() + 1, s.amplitude.end());
-        s.peakHz = double(peak - s.amplitude.begin()) * (rate > 0 ? out.resolutionHz : 1.0 / n);
-        s.peak = *peak;
-        out.channels.push_back(std::move(s));
-    }
+    transformEach(run, channels, codes, fft, out);
     return out;
 }
 
