@@ -218,7 +218,7 @@ def main():
     win = review_answers(["wine", wine_path(os.path.join(pkg, "adcard-review.exe"))], pkg, env, rec)
     spec = win["spectrum --from 1 --to 4 --full"]
     check(None not in win.values() and win["info"]["runs"][0]["blocks"] == n and
-          all(len(c["amplitude_v"]) > 1 for c in spec["channels"]) and spec["channels"],
+          all(len(c["amplitude"]) > 1 for c in spec["channels"]) and spec["channels"],
           f"adcard-review.exe answers info, stats and a spectrum per channel on the {n} blocks")
     if "--linux-review" in sys.argv:
         linux = review_answers([sys.argv[sys.argv.index("--linux-review") + 1]], pkg, env, rec)
