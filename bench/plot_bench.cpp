@@ -71,3 +71,20 @@ BENCHMARK(BM_RedrawAfterZoom)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RedrawAfterZoomLanes)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+// What the panel pays per block for the history's copy of the ring, which it
+// keeps from the first Start whether or not the window is open: one block of
+// 4 x 1000 scans added to a ring of 20 and published, as each tick does.
+void BM_RingCopyPerBlock(benchmark::State &state)
+{
+    LiveRingSource ring;
+    ring.reset(4, kScans, 20);
+    std::vector<int16_t> block(4 * kScans, 2048);
+    int64_t handedOver = 0;
+    for (auto _ : state) {
+        ring.add(++handedOver, block);
+        ring.publish();
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_RingCopyPerBlock)->Unit(benchmark::kMicrosecond);
