@@ -12,12 +12,16 @@
 namespace adcard {
 
 // One channel in one column, in codes. `count` is how many scans were present
-// there; 0 is a gap (nothing recorded), which a plot draws as a break.
+// there; 0 is a gap (nothing recorded), which a plot draws as a break. `sd`
+// is the population standard deviation of those scans, from exact sums (a
+// stored summary's within its rounding): with the mean, it shows where most
+// of a column lies, which its extremes alone do not.
 struct ColumnSummary {
     int16_t min = 0;
     int16_t max = 0;
     float mean = 0.0F;
     int64_t count = 0;
+    float sd = 0.0F;
 };
 
 // The scans [first, last) one column takes, gaps included.

@@ -51,7 +51,8 @@ struct Stats {
 
 // Adds `scans` scans, channel after channel within each (channel c of scan k
 // at k * channels.size() + c), one Stats per channel. Without `squares`,
-// sumSq is left as it was: for views, which need no RMS.
+// sumSq is left as it was, at about half the cost: for a caller that needs
+// neither RMS nor standard deviation.
 void addScans(std::span<Stats> channels, const int16_t *codes, int64_t scans, bool squares = true);
 
 } // namespace adcard

@@ -43,7 +43,8 @@ void LiveRingSource::reset(int channels, int32_t scansPerBlock, int ringBlocks)
     refill<int16_t>(blockMin_, nslots * ch, 0);
     refill<int16_t>(blockMax_, nslots * ch, 0);
     refill<int64_t>(blockSum_, nslots * ch, 0);
-    refill<int64_t>(sums_, ch, 0);
+    refill<int64_t>(blockSumSq_, nslots * ch, 0);
+    refill<Stats>(sums_, ch, Stats{});
 }
 
 void LiveRingSource::add(int64_t handedOver, std::span<const int16_t> samples)
@@ -60,9 +61,11 @@ void LiveRingSource::add(int64_t handedOver, std::span<const int16_t> samples)
     int16_t *bmin = &blockMin_[slot * ch];
     int16_t *bmax = &blockMax_[slot * ch];
     int64_t *bsum = &blockSum_[slot * ch];
+    int64_t *bsq = &blockSumSq_[slot * ch];
     std::fill_n(bmin, ch, INT16_MAX);
     std::fill_n(bmax, ch, INT16_MIN);
     std::fill_n(bsum, ch, 0);
+    std::fill_n(bsq, ch, 0);
     for (int g = 0; g < groups_; ++g) {
         const std::size_t at = (slot * static_cast<std::size_t>(groups_) + static_cast<std::size_t>(g)) * ch;
         int16_t *gmin = &groupMin_[at];
@@ -78,6 +81,7 @@ void LiveRingSource::add(int64_t handedOver, std::span<const int16_t> samples)
                 gmin[c] = std::min(gmin[c], scan[c]);
                 gmax[c] = std::max(gmax[c], scan[c]);
                 gsum[c] += scan[c];
+                bsq[c] += int32_t{scan[c]} * scan[c];
             }
         }
         for (std::size_t c = 0; c < ch; ++c) {
@@ -108,26 +112,28 @@ std::size_t LiveRingSource::reductionBytes() const
 {
     return owner_.capacity() * sizeof(int64_t) + (groupMin_.capacity() + groupMax_.capacity()) * sizeof(int16_t) +
            groupSum_.capacity() * sizeof(int32_t) + (blockMin_.capacity() + blockMax_.capacity()) * sizeof(int16_t) +
-           blockSum_.capacity() * sizeof(int64_t);
+           (blockSum_.capacity() + blockSumSq_.capacity()) * sizeof(int64_t);
 }
 
 void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out) const
 {
     const auto ch = static_cast<std::size_t>(channels_);
-    for (std::size_t c = 0; c < ch; ++c) {
-        out[c] = {INT16_MAX, INT16_MIN, 0.0F, 0};
-        sums_[c] = 0;
-    }
+    std::fill(sums_.begin(), sums_.end(), Stats{});
+    for (std::size_t c = 0; c < ch; ++c)
+        out[c] = {};
     if (!shaped() || hi <= lo)
         return;
     const int64_t S = scansPerBlock_;
     const int64_t firstIndex = std::max(floorDiv(lo, S), published_ - slots_);
     const int64_t lastIndex = std::min(floorDiv(hi - 1, S), published_ - 1);
-    int64_t count = 0;
-    const auto take = [&](const int16_t *mn, const int16_t *mx, int64_t sum, std::size_t c) {
-        out[c].min = std::min(out[c].min, mn[c]);
-        out[c].max = std::max(out[c].max, mx[c]);
-        sums_[c] += sum;
+    // Whole blocks and groups by their reductions, the rest scan by scan:
+    // the same sums either way, so a column's figures are exact.
+    const auto take = [&](std::size_t c, int64_t n, int16_t mn, int16_t mx, int64_t sum) {
+        Stats &a = sums_[c];
+        a.count += n;
+        a.min = std::min(a.min, mn);
+        a.max = std::max(a.max, mx);
+        a.sum += sum;
     };
     for (int64_t index = firstIndex; index <= lastIndex; ++index) {
         const int slot = slotOf(index + 1);
@@ -137,13 +143,20 @@ void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out
         const int64_t base = index * S;
         const auto l = static_cast<int32_t>(std::max(lo, base) - base);
         const auto u = static_cast<int32_t>(std::min(hi, base + S) - base);
-        count += u - l;
         if (l == 0 && u == scansPerBlock_) {
-            for (std::size_t c = 0; c < ch; ++c)
-                take(&blockMin_[s * ch], &blockMax_[s * ch], blockSum_[s * ch + c], c);
+            for (std::size_t c = 0; c < ch; ++c) {
+                take(c, S, blockMin_[s * ch + c], blockMax_[s * ch + c], blockSum_[s * ch + c]);
+                sums_[c].sumSq += blockSumSq_[s * ch + c];
+            }
             continue;
         }
         const int16_t *raw = &raw_[s * static_cast<std::size_t>(S) * ch];
+        // Squares are kept per block only (per group they would cost as much
+        // memory again as the groups): part of a block takes them from its
+        // scans, in one pass.
+        for (const int16_t *v = raw + static_cast<std::size_t>(l) * ch; v < raw + static_cast<std::size_t>(u) * ch;)
+            for (std::size_t c = 0; c < ch; ++c, ++v)
+                sums_[c].sumSq += int32_t{*v} * *v;
         int32_t k = l;
         while (k < u) {
             if (k % kGroupScans == 0) {
@@ -151,7 +164,7 @@ void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out
                 if (end <= u) {
                     const std::size_t at = (s * static_cast<std::size_t>(groups_) + static_cast<std::size_t>(k / kGroupScans)) * ch;
                     for (std::size_t c = 0; c < ch; ++c)
-                        take(&groupMin_[at], &groupMax_[at], groupSum_[at + c], c);
+                        take(c, end - k, groupMin_[at + c], groupMax_[at + c], groupSum_[at + c]);
                     k = end;
                     continue;
                 }
@@ -160,17 +173,14 @@ void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out
             for (; k < next; ++k) {
                 const int16_t *scan = raw + static_cast<std::size_t>(k) * ch;
                 for (std::size_t c = 0; c < ch; ++c)
-                    take(scan, scan, scan[c], c);
+                    take(c, 1, scan[c], scan[c], scan[c]);
             }
         }
     }
     for (std::size_t c = 0; c < ch; ++c) {
-        if (count == 0) {
-            out[c] = {};
-            continue;
-        }
-        out[c].count = count;
-        out[c].mean = static_cast<float>(static_cast<double>(sums_[c]) / static_cast<double>(count));
+        const Stats &a = sums_[c];
+        if (a.count > 0)
+            out[c] = {a.min, a.max, static_cast<float>(a.mean()), a.count, static_cast<float>(a.sd())};
     }
 }
 

@@ -2,8 +2,9 @@
 // The history ring as a DataSource, kept from the block hook's copies: the
 // ring itself is never read when drawing. Each block handed over is copied
 // into a store of ring + 1 slots (preallocated at the Start) together with a
-// small reduction (min, max and sum per channel for every 64 scans and for
-// the whole block), so that a column over many scans costs a few entries.
+// small reduction (min, max and sum per channel for every 64 scans, and
+// those and the sum of squares for the whole block), so that a column over
+// many scans costs a few entries.
 // Blocks are numbered by handover since the Start: block h (1-based) holds
 // scans [(h - 1) * S, h * S).
 #include "data/data_source.h"
@@ -79,8 +80,8 @@ private:
     std::vector<int16_t> groupMin_, groupMax_; // slot, group, channel
     std::vector<int32_t> groupSum_;
     std::vector<int16_t> blockMin_, blockMax_; // slot, channel
-    std::vector<int64_t> blockSum_;
-    mutable std::vector<int64_t> sums_; // per channel while reducing
+    std::vector<int64_t> blockSum_, blockSumSq_;
+    mutable std::vector<Stats> sums_; // per channel while reducing
     ChannelUnits units_;
 };
 

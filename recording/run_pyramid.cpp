@@ -29,15 +29,14 @@ void PyramidRun::setGeometry(int64_t base, int64_t factor, int levels)
         widths_.push_back(w);
 }
 
-void PyramidRun::addSpans(int level, int64_t first, int64_t end, std::span<Stats> acc, int64_t &budget,
-                          bool squares) const
+void PyramidRun::addSpans(int level, int64_t first, int64_t end, std::span<Stats> acc, int64_t &budget) const
 {
     if (level == 0) {
         end = std::min(end, scanCount());
         if (first >= end || end - first > budget)
             return;
         budget -= end - first;
-        forStretches(first, end, [&](int64_t, const int16_t *codes, int64_t n) { addScans(acc, codes, n, squares); });
+        forStretches(first, end, [&](int64_t, const int16_t *codes, int64_t n) { addScans(acc, codes, n); });
         return;
     }
     if (first >= end)
@@ -47,7 +46,7 @@ void PyramidRun::addSpans(int level, int64_t first, int64_t end, std::span<Stats
         forEntries(level, first, std::min(end, ready), [&](const EntryRef &e) { addEntry(acc, e); });
     if (end > ready) {
         const int64_t f = width(level) / width(level - 1);
-        addSpans(level - 1, std::max(first, ready) * f, end * f, acc, budget, squares);
+        addSpans(level - 1, std::max(first, ready) * f, end * f, acc, budget);
     }
 }
 
@@ -68,7 +67,7 @@ void PyramidRun::addExact(int64_t first, int64_t end, int level, std::span<Stats
     }
     int64_t unlimited = std::numeric_limits<int64_t>::max();
     addExact(first, j0 * w, level - 1, acc);
-    addSpans(level, j0, j1, acc, unlimited, true);
+    addSpans(level, j0, j1, acc, unlimited);
     addExact(j1 * w, end, level - 1, acc);
 }
 
@@ -100,7 +99,7 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
     for (std::size_t i = 0; i < acc.size(); ++i) {
         const Stats &a = acc[i];
         if (a.count > 0)
-            out[i] = {a.min, a.max, float(a.mean()), a.count};
+            out[i] = {a.min, a.max, float(a.mean()), a.count, float(a.sd())};
     }
 }
 
@@ -121,7 +120,7 @@ void PyramidRun::columnsFromScans(double first, double w, int columns, std::span
         const int64_t to = clampScan(b);
         const auto column = acc.subspan(std::size_t(c) * ch, ch);
         if (from < to)
-            forStretches(from, to, [&](int64_t, const int16_t *codes, int64_t n) { addScans(column, codes, n, false); });
+            forStretches(from, to, [&](int64_t, const int16_t *codes, int64_t n) { addScans(column, codes, n); });
     }
 }
 
@@ -155,7 +154,7 @@ void PyramidRun::columnsFromLevel(int level, double first, double w, int columns
         const int64_t from = std::max(edge[std::size_t(c)], ready);
         const int64_t end = edge[std::size_t(c) + 1];
         if (from < end)
-            addSpans(level - 1, from * f, end * f, column(std::size_t(c)), budget, false);
+            addSpans(level - 1, from * f, end * f, column(std::size_t(c)), budget);
     }
 }
 

@@ -64,10 +64,8 @@ private:
     void columnsFromScans(double first, double w, int columns, std::span<Stats> acc) const;
     void columnsFromLevel(int level, double first, double w, int columns, std::span<Stats> acc) const;
     // Adds spans [first, end) of `level` into `acc`, descending where the
-    // level is not ready; `budget` counts the raw scans still allowed. Raw
-    // squares are summed only when `squares`.
-    void addSpans(int level, int64_t first, int64_t end, std::span<Stats> acc, int64_t &budget,
-                  bool squares) const;
+    // level is not ready; `budget` counts the raw scans still allowed.
+    void addSpans(int level, int64_t first, int64_t end, std::span<Stats> acc, int64_t &budget) const;
     void addExact(int64_t first, int64_t end, int level, std::span<Stats> acc) const;
 
     std::vector<int64_t> widths_{1};

@@ -141,7 +141,7 @@ std::vector<ColumnSummary> bruteForce(const Model &m, double first, double last,
         a = std::clamp(a, 0.0, grid == 1 ? scans : top);
         b = std::clamp(b, 0.0, grid == 1 ? scans : top);
         std::vector<ColumnSummary> col(std::size_t(m.channels), ColumnSummary{INT16_MAX, INT16_MIN, 0, 0});
-        std::vector<double> sum(std::size_t(m.channels));
+        std::vector<double> sum(std::size_t(m.channels)), sq(sum);
         for (int64_t i = int64_t(a); i < int64_t(b) && i < m.scans(); ++i)
             for (int k = 0; i >= 0 && here[std::size_t(i / m.scansPerBlock)] && k < m.channels; ++k) {
                 const int16_t v = m.code(i, k);
@@ -149,11 +149,14 @@ std::vector<ColumnSummary> bruteForce(const Model &m, double first, double last,
                 s.min = std::min(s.min, v);
                 s.max = std::max(s.max, v);
                 sum[std::size_t(k)] += v;
+                sq[std::size_t(k)] += double(v) * v;
                 ++s.count;
             }
         for (int k = 0; k < m.channels; ++k) {
             ColumnSummary &s = col[std::size_t(k)];
             s.mean = s.count ? float(sum[std::size_t(k)] / double(s.count)) : 0.0F;
+            const double n = double(std::max<int64_t>(s.count, 1)), mu = sum[std::size_t(k)] / n;
+            s.sd = float(std::sqrt(std::max(0.0, sq[std::size_t(k)] / n - mu * mu)));
             out.push_back(s.count ? s : ColumnSummary{});
         }
     }
@@ -166,11 +169,12 @@ void expectSame(const std::vector<ColumnSummary> &want, const std::vector<Column
     int wrong = 0;
     for (std::size_t i = 0; i < want.size() && wrong < 5; ++i) {
         const bool same = want[i].count == got[i].count && want[i].min == got[i].min && want[i].max == got[i].max &&
-                          std::abs(want[i].mean - got[i].mean) <= 0.01F + 1e-5F * std::abs(want[i].mean);
+                          std::abs(want[i].mean - got[i].mean) <= 0.01F + 1e-5F * std::abs(want[i].mean) &&
+                          std::abs(want[i].sd - got[i].sd) <= 0.01F + 1e-5F * want[i].sd;
         if (!same)
             ADD_FAILURE() << what << " entry " << i << ": want " << want[i].count << " [" << want[i].min << ","
                           << want[i].max << "] " << want[i].mean << ", got " << got[i].count << " [" << got[i].min
-                          << "," << got[i].max << "] " << got[i].mean;
+                          << "," << got[i].max << "] " << got[i].mean << " sd " << want[i].sd << " / " << got[i].sd;
         wrong += !same;
     }
 }
