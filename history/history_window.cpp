@@ -159,9 +159,19 @@ void HistoryWindow::addToolActions(QHBoxLayout &top)
     units->setShortcut(QKeySequence(Qt::Key_U));
     connect(units, &QAction::triggered, this, &HistoryWindow::channelUnitsRequested);
     addAction(units);
+    // The mean +- sd band, in the same menu for the same reason.
+    auto *band = new QAction(QStringLiteral("均值±σ 色带"), this);
+    band->setCheckable(true);
+    band->setShortcut(QKeySequence(Qt::Key_S));
+    connect(band, &QAction::toggled, this, [this](bool on) {
+        plot_.renderer().setBand(on);
+        plotView_->refresh();
+    });
+    addAction(band);
     for (QCheckBox *box : legend_) {
         box->setContextMenuPolicy(Qt::ActionsContextMenu);
         box->addAction(units);
+        box->addAction(band);
         box->setToolTip(QStringLiteral("右键或 U：通道名称与单位…"));
     }
     for (QAction *action : {pause_, openRecording_, lanes, seconds}) {
@@ -184,6 +194,7 @@ void HistoryWindow::addHelp()
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
             {QStringLiteral("T"), QStringLiteral("时间轴：秒 / 块")},
             {QStringLiteral("U"), QStringLiteral("通道名称与单位…（也可右键单击通道）")},
+            {QStringLiteral("S"), QStringLiteral("均值 ± σ 色带（浅色为最小–最大）/ 仅最小–最大（也可右键单击通道）")},
         };
         showKeyHelp(this, rows + plotKeyHelp());
     });

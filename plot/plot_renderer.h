@@ -7,7 +7,9 @@
 //
 // Per pixel column each channel is drawn as a bar from its minimum to its
 // maximum, joined to the column before; a column with no scans (a gap) is a
-// break and nothing is joined across it. Drawing asks the source only for
+// break and nothing is joined across it. With the band on, that envelope is
+// drawn lighter, under a translucent band from mean - sd to mean + sd and
+// the line of the means, so that a few spikes do not pass for the signal. Drawing asks the source only for
 // the columns shown, so its cost follows the width, never the data.
 #include "data/data_source.h"
 #include "data/statistics.h"
@@ -124,6 +126,10 @@ public:
     // fitted volts) in each; else all over one another.
     void setLanes(bool on) { lanes_ = on; }
     bool lanes() const { return lanes_; }
+    // The mean +- standard deviation band over a lighter envelope; off, the
+    // picture is the envelope alone.
+    void setBand(bool on);
+    bool band() const { return band_; }
     // The time axis labelled with the wall clock (hh:mm:ss, the date where
     // it changes) when the start time and rate are known.
     void setClockAxis(bool on) { clockAxis_ = on; }
@@ -167,8 +173,9 @@ public:
     // The summaries of the column under x in a picture drawn into `area`,
     // one per channel; empty where nothing is drawn.
     std::vector<ColumnSummary> columnAt(double x, const QRect &area) const;
-    // Memory the plot keeps between pictures: 4 bytes a channel and column.
-    std::size_t heapBytes() const { return cache_.capacity() * sizeof(Extent); }
+    // Memory the plot keeps between pictures: 4 bytes a channel and column,
+    // 8 more with the band.
+    std::size_t heapBytes() const { return cache_.capacity() * sizeof(Extent) + spread_.capacity() * sizeof(Spread); }
 
 private:
     struct Bounds {
@@ -210,6 +217,8 @@ private:
     TraceBars traceBars(const QRect &r, const QRect &dirty) const;
     void drawBarsAsRects(QPainter &p, const TraceBars &b) const;
     void drawBarsAsPicture(QPainter &p, const QRect &r, const TraceBars &b) const;
+    QColor envelopeColor(int channel) const;
+    void drawBand(QPainter &p, const QRect &r, int from, int to) const;
     int averageCharWidth(const QPainter &p) const;
     void drawMarkers(QPainter &p, const QRect &r) const;
     void drawCursors(QPainter &p, const QRect &r) const;
@@ -236,6 +245,7 @@ private:
     std::vector<PlotMarker> markers_;
     std::vector<std::pair<int64_t, int64_t>> holes_;
     bool lanes_ = false;
+    bool band_ = false;
     bool clockAxis_ = false;
     std::vector<PlotDigital> digital_;
     std::optional<double> cursorA_, cursorB_;
@@ -248,8 +258,14 @@ private:
         int16_t min = INT16_MAX;
         int16_t max = INT16_MIN;
     };
+    // The band's, beside cache_ and only while it is on; sd < 0 is a gap.
+    struct Spread {
+        float mean = 0.0F;
+        float sd = -1.0F;
+    };
     void fetch(int from, int to) const; // columns [from, to) into cache_
     mutable std::vector<Extent> cache_;
+    mutable std::vector<Spread> spread_;
     mutable bool cacheValid_ = false;
     mutable double cacheFirst_ = 0.0, cacheLast_ = 0.0;
     mutable int cacheColumns_ = 0;

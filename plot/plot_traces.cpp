@@ -40,9 +40,13 @@ void PlotRenderer::summariseInto(int columns) const
     const int ch = source_ ? source_->channels() : 0;
     const double end = source_ ? static_cast<double>(source_->scanCount()) : 0.0;
     if (cacheValid_ && cacheSource_ == source_ && cacheFirst_ == first_ && cacheLast_ == last_ &&
-        cacheColumns_ == columns && cacheChannels_ == ch && cacheEnd_ == end)
+        cacheColumns_ == columns && cacheChannels_ == ch && cacheEnd_ == end && band_ == !spread_.empty())
         return;
     cache_.resize(static_cast<std::size_t>(columns + 1) * static_cast<std::size_t>(std::max(ch, 0)));
+    if (band_)
+        spread_.resize(cache_.size());
+    else
+        std::vector<Spread>().swap(spread_);
     cacheValid_ = true;
     cacheSource_ = source_;
     cacheFirst_ = first_;
@@ -61,7 +65,7 @@ void PlotRenderer::fetch(int from, int to) const
     // buffer freed at once: a source such as a file answers many columns in
     // one go far faster than in pieces. Between pictures only the extremes
     // stay (cache_).
-    std::array<ColumnSummary, 1024> piece; // 16 KiB
+    std::array<ColumnSummary, 1024> piece; // 24 KiB
     const auto ch = static_cast<std::size_t>(cacheChannels_);
     const auto wanted = static_cast<std::size_t>(to - from) * ch;
     std::vector<ColumnSummary> whole;
@@ -75,6 +79,8 @@ void PlotRenderer::fetch(int from, int to) const
         for (std::size_t i = 0; i < static_cast<std::size_t>(n) * ch; ++i) {
             const ColumnSummary &s = buf[i];
             cache_[static_cast<std::size_t>(c + 1) * ch + i] = s.count > 0 ? Extent{s.min, s.max} : Extent{};
+            if (!spread_.empty())
+                spread_[static_cast<std::size_t>(c + 1) * ch + i] = s.count > 0 ? Spread{s.mean, s.sd} : Spread{};
         }
     }
 }
@@ -106,6 +112,8 @@ int PlotRenderer::advance()
     const auto ch = static_cast<std::size_t>(cacheChannels_);
     const auto shift = static_cast<std::ptrdiff_t>(static_cast<std::size_t>(k) * ch);
     std::move(cache_.begin() + shift, cache_.end(), cache_.begin());
+    if (!spread_.empty())
+        std::move(spread_.begin() + shift, spread_.end(), spread_.begin());
     cacheValid_ = true;
     cacheFirst_ = first_;
     cacheLast_ = last_;
@@ -167,6 +175,7 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
         drawBarsAsRects(p, bars);
     else
         drawBarsAsPicture(p, r, bars);
+    drawBand(p, r, bars.from, bars.to);
     markClipped(p, r, bars.clipped);
 }
 
@@ -232,7 +241,7 @@ void PlotRenderer::drawBarsAsRects(QPainter &p, const TraceBars &b) const
     for (int c = 0; c < b.channels; ++c) {
         if (!channelVisible(c))
             continue;
-        p.setBrush(channelColor(c));
+        p.setBrush(envelopeColor(c));
         for (int i = b.from; i <= b.to; ++i) {
             if (!b.at(i, c).isNull())
                 rects[batch++] = b.at(i, c);
@@ -262,7 +271,7 @@ void PlotRenderer::drawBarsAsPicture(QPainter &p, const QRect &r, const TraceBar
         for (int c = 0; c < b.channels; ++c) {
             if (!channelVisible(c))
                 continue;
-            const QRgb colour = channelColor(c).rgb();
+            const QRgb colour = envelopeColor(c).rgb();
             for (int i = first; i <= last; ++i) {
                 const QRect &bar = b.at(i, c);
                 const int x0 = std::max(bar.left(), bandLeft), x1 = std::min(bar.right() + 1, bandRight);

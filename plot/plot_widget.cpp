@@ -116,10 +116,14 @@ QString PlotWidget::hoverText() const
             text += QStringLiteral("无数据");
         else if (s.min == s.max)
             text += ch.value(ch.cal.volts(s.min)) + QStringLiteral(" ") + ch.unit;
-        else
-            text += QStringLiteral("最小 %1 最大 %2 均值 %3 %4")
+        else {
+            text += QStringLiteral("最小 %1 最大 %2 均值 %3")
                         .arg(ch.value(ch.cal.volts(s.min)), ch.value(ch.cal.volts(s.max)),
-                             ch.value(ch.cal.volts(s.mean)), ch.unit);
+                             ch.value(ch.cal.volts(s.mean)));
+            if (renderer_->band()) // the band's half-width there
+                text += QStringLiteral(" σ %1").arg(ch.value(std::fabs(ch.cal.scale) * s.sd));
+            text += QStringLiteral(" ") + ch.unit;
+        }
     }
     return text;
 }

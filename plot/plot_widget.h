@@ -69,6 +69,7 @@ public:
     const HoverReadout &hover() const { return hover_; }
     const CursorReadout &cursors() const { return cursorReadout_; }
     // Ready texts, in volts: "通道1 最小 -1.000 最大 2.000 均值 .500 V  通道2 …"
+    // (with the band on, "… 均值 .500 σ .120 V")
     // (one value where min and max agree) and "Δt 1.5 s  通道1 最小 … RMS … V".
     // Volts are written by `format` (three decimals and "." unless set).
     void setVoltsFormat(std::function<QString(double volts)> format) { format_ = std::move(format); }

@@ -146,6 +146,7 @@ void ReviewWindow::addHelp()
             {QStringLiteral("] / ["), QStringLiteral("下一个 / 上一个缺失（空洞）")},
             {QStringLiteral("Ctrl+G"), QStringLiteral("转到日期和时间")},
             {QStringLiteral("T"), QStringLiteral("时间轴：时钟时间 / 自开始的秒数")},
+            {QStringLiteral("S"), QStringLiteral("均值 ± σ（在最小–最大之上）/ 只显示最小–最大")},
             {QStringLiteral("↑ / ↓（运行列表）"), QStringLiteral("选择运行")},
         };
         showKeyHelp(this, rows + plotKeyHelp());
@@ -198,6 +199,13 @@ void ReviewWindow::addViewKeys(QHBoxLayout &top)
     addKey(QStringLiteral("时钟"), QKeySequence(Qt::Key_T), QStringLiteral("时间轴：时钟时间 / 自开始的秒数 (T)"), true,
            [this](bool on) {
                plot_->renderer().setClockAxis(on);
+               plot_->refresh();
+           });
+    // A day's overview drawn from its extremes looks like its spikes: the
+    // band shows where most of each column lies.
+    addKey(QStringLiteral("均值±σ"), QKeySequence(Qt::Key_S), QStringLiteral("均值 ± σ，在最小–最大之上 (S)"),
+           true, [this](bool on) {
+               plot_->renderer().setBand(on);
                plot_->refresh();
            });
     addKey(QStringLiteral("转到时间…"), QKeySequence(QStringLiteral("Ctrl+G")), QString(), false, [this] { askTime(); });

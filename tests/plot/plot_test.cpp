@@ -44,7 +44,7 @@ public:
             for (int k = 0; k < ch_; ++k) {
                 ColumnSummary &o = out[static_cast<std::size_t>((c - from) * ch_ + k)];
                 o = {};
-                double sum = 0;
+                double sum = 0, sq = 0;
                 for (int64_t i = s.first - static_cast<int64_t>(origin); i < s.last - static_cast<int64_t>(origin); ++i) {
                     if (i < 0 || i >= static_cast<int64_t>(present_.size()) || !present_[static_cast<std::size_t>(i)])
                         continue;
@@ -52,9 +52,12 @@ public:
                     o.min = o.count ? std::min(o.min, v) : v;
                     o.max = o.count ? std::max(o.max, v) : v;
                     sum += v;
+                    sq += static_cast<double>(v) * v;
                     ++o.count;
                 }
-                o.mean = o.count ? static_cast<float>(sum / static_cast<double>(o.count)) : 0.0F;
+                const double n = static_cast<double>(std::max<int64_t>(o.count, 1));
+                o.mean = static_cast<float>(sum / n);
+                o.sd = static_cast<float>(std::sqrt(std::max(0.0, sq / n - sum / n * (sum / n))));
             }
         }
     }
@@ -122,6 +125,7 @@ TEST_P(SourcesAgree, LiveRingAnswersAsThePlainSamplesKept)
         EXPECT_EQ(a[i].min, b[i].min);
         EXPECT_EQ(a[i].max, b[i].max);
         EXPECT_NEAR(a[i].mean, b[i].mean, 1e-3);
+        EXPECT_NEAR(a[i].sd, b[i].sd, 1e-3);
     }
     EXPECT_GT(present, 0) << "the row looks at nothing";
 
@@ -218,6 +222,34 @@ INSTANTIATE_TEST_SUITE_P(Rows, Gaps,
                                            GapRow{"gap_over_the_whole_view", 1000, 3000, 1200, 1300},
                                            GapRow{"tall_bars_around_a_gap", 1500, 2500, 0, 4000, true}),
                          kRowName);
+
+// +-100 codes round 2000, a spike to 4000 every 400 scans, a gap: with the
+// band, a spike's column is pale above it, every drawn column has its mean
+// line, a gap stays blank; off again, the picture is as before.
+TEST(Band, OverAPaleEnvelopeWithGapsLeftBlank)
+{
+    Memory source(1, 4000);
+    for (int64_t s = 0; s < 4000; ++s)
+        source.set(s, 0, static_cast<int16_t>(s % 400 == 7 ? 4000 : s % 2 ? 2100 : 1900));
+    for (int64_t s = 1500; s < 2500; ++s)
+        source.drop(s);
+    PlotRenderer plot;
+    plot.setSource(&source);
+    const QImage off = plot.renderImage(QSize(400, 200));
+    plot.setBand(true);
+    const QImage on = plot.renderImage(QSize(400, 200));
+    const QRect r = plot.plotRect(on.rect());
+    const auto rowOf = [&](int code) { return r.top() + static_cast<int>(std::lround((5.0 - kPanelCalibration.volts(code)) / 10.0 * (r.height() - 1))); };
+    for (int x = r.left(); x <= r.right(); ++x) {
+        const ScanSpan s = columnScans(plot.first(), plot.last(), r.width(), x - r.left());
+        const bool gap = s.first >= 1500 && s.last <= 2500, spike = !gap && (s.first + 392) / 400 * 400 + 7 < s.last;
+        EXPECT_EQ(on.pixel(x, rowOf(2000)) == off.pixel(x, rowOf(2000)), gap) << x;
+        const QColor top = on.pixel(x, rowOf(3500));
+        EXPECT_TRUE(!spike || (top.lightness() > PlotRenderer::channelColor(0).lightness() && top != Qt::white)) << x;
+    }
+    plot.setBand(false);
+    EXPECT_EQ(plot.renderImage(QSize(400, 200)), off);
+}
 
 // ---- Moving around ---------------------------------------------------------
 

@@ -141,6 +141,18 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
     EXPECT_DOUBLE_EQ(centre(), 250000);
     QTest::keyClick(&plot, Qt::Key_P);
     EXPECT_DOUBLE_EQ(centre(), 50000);
+
+    // S, wherever the focus is: the mean +- sd band, in the PNG too.
+    const auto png = [&](const char *name) {
+        const QString file = QString::fromStdString((dir / name).string());
+        return window.exportPng(file) ? QImage(file) : QImage();
+    };
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const QImage plain = png("plain.png");
+    QTest::keyClick(window.runList(), Qt::Key_S);
+    EXPECT_TRUE(view.band());
+    EXPECT_NE(png("band.png"), plain);
 }
 
 // The panel ends (退出, SIGTERM, --stop-after) while a review window exports
