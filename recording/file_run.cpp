@@ -30,6 +30,12 @@ void FileRun::sync() const
     nearFirst_ = -1;
     indices_.dropIf([&](uint64_t, const Indices &r) { return r.rows < kIndexBlock; });
     entries_.dropIf([&](uint64_t, const Entries &r) { return r.entries < kEntryBlock; });
+    // A chunk read short may have grown too: read again.
+    indexChunks_.dropIf([](uint64_t, const IndexChunk &) { return true; });
+    entryChunks_.dropIf([](uint64_t, const EntryChunk &) { return true; });
+    rowSearch_.clear();
+    for (KeySearch &k : levelSearch_)
+        k.clear();
     lastSpan_.clear();
     p_ = std::move(fresh);
     if (summariser_)
@@ -73,21 +79,52 @@ int64_t FileRun::rowIndex(int64_t row) const
     return c->index[std::size_t(row - b * kIndexBlock)];
 }
 
+int64_t FileRun::chunkLength(hid_t dset)
+{
+    const Hid dcpl(H5Dget_create_plist(dset), H5Pclose);
+    hsize_t dims[2] = {};
+    if (!dcpl.valid() || H5Pget_layout(dcpl.get()) != H5D_CHUNKED || H5Pget_chunk(dcpl.get(), 2, dims) < 1)
+        return 256;
+    return std::clamp<int64_t>(int64_t(dims[0]), 1, 1 << 16);
+}
+
+int64_t FileRun::indexNear(int64_t row) const
+{
+    const int64_t rows = p_.info.blocks;
+    if (p_.lastIndex - p_.firstIndex == rows - 1)
+        return p_.firstIndex + row;
+    if (Indices *c = indices_.find(uint64_t(row / kIndexBlock)))
+        return c->index[std::size_t(row % kIndexBlock)];
+    const int64_t chunk = (p_.rowBase + row) / rowChunk_;
+    IndexChunk *c = indexChunks_.find(uint64_t(chunk));
+    if (!c) {
+        IndexChunk fresh;
+        fresh.first = std::max<int64_t>(0, chunk * rowChunk_ - p_.rowBase);
+        const int64_t n = std::min(rows, (chunk + 1) * rowChunk_ - p_.rowBase) - fresh.first;
+        fresh.index.resize(std::size_t(n));
+        if (!readIndices(where(), fresh.first, n, fresh.index.data()))
+            fresh.index.assign(fresh.index.size(), -1);
+        c = &indexChunks_.put(uint64_t(chunk), std::move(fresh));
+        if (!c->index.empty()) {
+            rowSearch_.learn(c->first, c->index.front());
+            rowSearch_.learn(c->first + int64_t(c->index.size()) - 1, c->index.back());
+        }
+    }
+    return c->index[std::size_t(row - c->first)];
+}
+
 int64_t FileRun::firstRowFrom(int64_t block) const
 {
     const int64_t rows = p_.info.blocks;
     // Indices rise strictly, so the row lies within as many rows as there
     // are holes.
-    int64_t lo = std::clamp<int64_t>(block - p_.lastIndex + rows - 1, 0, rows);
-    int64_t hi = std::clamp<int64_t>(block - p_.firstIndex, 0, rows);
-    while (lo < hi) {
-        const int64_t mid = lo + (hi - lo) / 2;
-        if (rowIndex(mid) < block)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    const int64_t lo = std::clamp<int64_t>(block - p_.lastIndex + rows - 1, 0, rows);
+    const int64_t hi = std::clamp<int64_t>(block - p_.firstIndex, 0, rows);
+    if (lo >= hi)
+        return lo;
+    rowSearch_.learn(0, p_.firstIndex);
+    rowSearch_.learn(rows - 1, p_.lastIndex);
+    return rowSearch_.lowerBound(lo, hi, block, [&](int64_t r) { return indexNear(r); });
 }
 
 void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) const
@@ -95,12 +132,12 @@ void FileRun::forStretches(int64_t first, int64_t end, const StretchFn &fn) cons
     stretches(first, end, fn, false);
 }
 
-const int16_t *FileRun::nearRow(int64_t r) const
+const int16_t *FileRun::nearRow(int64_t r, int64_t want) const
 {
     const int64_t s = p_.info.scansPerBlock;
     const std::size_t ch = std::size_t(p_.info.channels);
     if (r < nearFirst_ || r >= nearFirst_ + near_.rows) {
-        near_.rows = std::min(kNearRows, p_.info.blocks - r);
+        near_.rows = std::clamp<int64_t>(want, 1, std::min(kNearRows, p_.info.blocks - r));
         near_.codes.resize(std::size_t(near_.rows * s) * ch);
         nearFirst_ = r;
         if (!readRows(where(), r, near_.rows, near_.codes.data())) {
@@ -121,7 +158,7 @@ void FileRun::stretches(int64_t first, int64_t end, const StretchFn &fn, bool na
     const int64_t rows = p_.info.blocks;
     int64_t last = -1;
     for (int64_t r = firstRowFrom(first / s); r < rows; ++r) {
-        const int64_t index = rowIndex(r);
+        const int64_t index = narrow ? indexNear(r) : rowIndex(r);
         if (index > p_.lastIndex || index * s >= end)
             break;
         if (index <= last || index < 0)
@@ -130,7 +167,8 @@ void FileRun::stretches(int64_t first, int64_t end, const StretchFn &fn, bool na
         const int64_t from = std::max(first, index * s);
         const int64_t to = std::min(end, (index + 1) * s);
         if (narrow) {
-            if (const int16_t *codes = nearRow(r); codes && from < to)
+            // Rows beyond the range's last block are not needed: indices rise.
+            if (const int16_t *codes = nearRow(r, (end - 1) / s - index + 1); codes && from < to)
                 fn(from, codes + std::size_t(from - index * s) * ch, to - from);
             continue;
         }
@@ -276,14 +314,7 @@ int64_t FileRun::readySpans(int level) const
         // have there.
         const int64_t j = scans / w;
         if (p_.closed && scans % w != 0 && last >= j) {
-            int64_t lo = 0, hi = n;
-            while (lo < hi) {
-                const int64_t mid = lo + (hi - lo) / 2;
-                if (entrySpan(level, mid) < j)
-                    lo = mid + 1;
-                else
-                    hi = mid;
-            }
+            const int64_t lo = entryFrom(level, j);
             const bool whole = lo < n && entrySpan(level, lo) == j && entryCount(level, lo) == presentFrom(j * w);
             last = whole ? j : j - 1;
         }
@@ -365,33 +396,91 @@ std::optional<LevelSpans> FileRun::fewSpans(int level, int channel, int64_t firs
     const int64_t n = p1 - p0;
     if (first % w != 0 || end % w != 0 || end - first > kFewSpans * w || n <= 0)
         return std::nullopt;
-    // Where every span has its entry, a span's position is known without
-    // a search.
     const int64_t span0 = entrySpan(level, 0), spanLast = entrySpan(level, n - 1);
-    if (spanLast - span0 != n - 1)
-        return std::nullopt;
+    if (spanLast < span0)
+        return std::nullopt; // damaged: the general way copes
     const int64_t ready = std::max(first / w, std::min(end / w, readySpans(level)));
     const int64_t a = std::max(first / w, span0), b = std::min(ready, spanLast + 1);
     LevelSpans out;
     out.readyEnd = std::max(first, ready * w);
-    EntryTable t;
-    if (a < b && !readEntryRows(level, p0 + a - span0, b - a, t))
-        return std::nullopt;
     const std::size_t ch = std::size_t(p_.info.channels), c = std::size_t(channel);
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        if (t.span[i] != a + int64_t(i))
-            return std::nullopt; // damaged: the search copes
-        if (t.count[i] > 0)
-            out.spans.push_back({t.span[i] * w, (t.span[i] + 1) * w, t.count[i], t.min[i * ch + c], t.max[i * ch + c]});
+    int64_t previous = a - 1;
+    for (int64_t pos = a < b ? entryFrom(level, a) : n; pos < n; ++pos) {
+        std::size_t i = 0;
+        const EntryTable *t = entryNear(level, pos, i);
+        if (!t || t->span[i] >= b)
+            break;
+        if (t->span[i] <= previous)
+            return std::nullopt; // out of order: damaged
+        previous = t->span[i];
+        if (t->count[i] > 0)
+            out.spans.push_back({t->span[i] * w, (t->span[i] + 1) * w, t->count[i], t->min[i * ch + c],
+                                 t->max[i * ch + c]});
     }
     return out;
 }
 
+const EntryTable *FileRun::entryNear(int level, int64_t pos, std::size_t &i) const
+{
+    if (level < 1 || level > int(p_.entries.size()) || level > int(levelChunk_.size()) || pos < 0)
+        return nullptr;
+    const auto [p0, p1] = p_.entries[std::size_t(level) - 1];
+    if (pos >= p1 - p0)
+        return nullptr;
+    if (Entries *big = entries_.find(uint64_t(level) << 48 | uint64_t(pos / kEntryBlock))) {
+        i = std::size_t(pos % kEntryBlock);
+        return i < big->table.size() ? &big->table : nullptr;
+    }
+    const int64_t size = levelChunk_[std::size_t(level) - 1];
+    const int64_t chunk = (p0 + pos) / size;
+    const uint64_t key = uint64_t(level) << 48 | uint64_t(chunk);
+    EntryChunk *c = entryChunks_.find(key);
+    if (!c) {
+        EntryChunk fresh;
+        fresh.first = std::max<int64_t>(0, chunk * size - p0);
+        const int64_t n = std::min(p1, (chunk + 1) * size) - p0 - fresh.first;
+        if (!readEntryRows(level, p0 + fresh.first, n, fresh.table)) {
+            fresh.table = EntryTable{};
+            if (n > 0 && readError_.empty())
+                readError_ = "cannot read the summaries of run " + std::to_string(p_.info.number) + " (level " +
+                             std::to_string(level) + ")";
+        }
+        c = &entryChunks_.put(key, std::move(fresh));
+        KeySearch &k = levelSearch_[std::size_t(level) - 1];
+        if (const std::size_t m = c->table.size(); m > 0) {
+            k.learn(c->first, c->table.span.front());
+            k.learn(c->first + int64_t(m) - 1, c->table.span.back());
+        }
+    }
+    i = std::size_t(pos - c->first);
+    return pos >= c->first && i < c->table.size() ? &c->table : nullptr;
+}
+
+int64_t FileRun::entryFrom(int level, int64_t span) const
+{
+    const auto [p0, p1] = p_.entries[std::size_t(level) - 1];
+    const int64_t n = p1 - p0;
+    if (n <= 0)
+        return 0;
+    // Spans rise strictly, so the entry lies within as many positions as
+    // the level has spans without one.
+    const int64_t span0 = entrySpan(level, 0);
+    const int64_t spanLast = entrySpan(level, n - 1);
+    int64_t lo = std::clamp<int64_t>(span - spanLast + n - 1, 0, n);
+    int64_t hi = std::clamp<int64_t>(span - span0, 0, n);
+    if (spanLast < span0 || lo > hi)
+        lo = 0, hi = n; // damaged: search it all
+    KeySearch &k = levelSearch_[std::size_t(level) - 1];
+    k.learn(0, span0);
+    k.learn(n - 1, spanLast);
+    return k.lowerBound(lo, hi, span, [&](int64_t pos) { return entrySpan(level, pos); });
+}
+
 int64_t FileRun::entryCount(int level, int64_t pos) const
 {
-    const EntryTable *t = entryBlock(level, pos / kEntryBlock);
-    const std::size_t i = std::size_t(pos % kEntryBlock);
-    return i < t->size() ? t->count[i] : -1;
+    std::size_t i = 0;
+    const EntryTable *t = entryNear(level, pos, i);
+    return t ? t->count[i] : -1;
 }
 
 int64_t FileRun::presentFrom(int64_t scan) const
@@ -401,14 +490,14 @@ int64_t FileRun::presentFrom(int64_t scan) const
     const int64_t r = firstRowFrom(scan / s);
     if (r >= rows)
         return 0;
-    return (rows - r) * s - std::max<int64_t>(0, scan - rowIndex(r) * s);
+    return (rows - r) * s - std::max<int64_t>(0, scan - indexNear(r) * s);
 }
 
 int64_t FileRun::entrySpan(int level, int64_t pos) const
 {
-    const EntryTable *t = entryBlock(level, pos / kEntryBlock);
-    const std::size_t i = std::size_t(pos % kEntryBlock);
-    return i < t->size() ? t->span[i] : std::numeric_limits<int64_t>::max();
+    std::size_t i = 0;
+    const EntryTable *t = entryNear(level, pos, i);
+    return t ? t->span[i] : std::numeric_limits<int64_t>::max();
 }
 
 void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
@@ -427,23 +516,8 @@ void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
     const int64_t n = end - first;
     if (n <= 0)
         return;
-    // Spans rise strictly, so the entry lies within as many positions as
-    // the level has spans without one.
-    const int64_t span0 = entrySpan(level, 0);
-    const int64_t spanLast = entrySpan(level, n - 1);
-    int64_t lo = std::clamp<int64_t>(firstSpan - spanLast + n - 1, 0, n);
-    int64_t hi = std::clamp<int64_t>(firstSpan - span0, 0, n);
-    if (spanLast < span0)
-        lo = 0, hi = n; // damaged: search it all
-    while (lo < hi) {
-        const int64_t mid = lo + (hi - lo) / 2;
-        if (entrySpan(level, mid) < firstSpan)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
     int64_t previous = firstSpan - 1;
-    for (int64_t pos = lo; pos < n;) {
+    for (int64_t pos = entryFrom(level, firstSpan); pos < n;) {
         const EntryTable *t = entryBlock(level, pos / kEntryBlock);
         std::size_t i = std::size_t(pos % kEntryBlock);
         if (i >= t->size())

@@ -37,6 +37,12 @@ public:
         raw_.setCapacity(std::size_t(std::max<int64_t>(2, kRawBytes / (rawRows_ * rowBytes))));
         entries_.setCapacity(32);
         indices_.setCapacity(32);
+        indexChunks_.setCapacity(32);
+        entryChunks_.setCapacity(32);
+        rowChunk_ = chunkLength(p_.blocks);
+        for (const Hid &level : st_->levels)
+            levelChunk_.push_back(chunkLength(level.get()));
+        levelSearch_.resize(st_->levels.size());
     }
     ~FileRun() override { summariser_.reset(); }
 
@@ -128,7 +134,8 @@ private:
     static bool readRows(const Where &at, int64_t row, int64_t n, int16_t *out);
     // `narrow`: through the few rows of near_, for reads of a block or two.
     void stretches(int64_t first, int64_t end, const StretchFn &fn, bool narrow) const;
-    const int16_t *nearRow(int64_t row) const;
+    // At most `want` rows from `row` on.
+    const int16_t *nearRow(int64_t row, int64_t want) const;
     static bool readIndices(const Where &at, int64_t row, int64_t n, int64_t *out);
     const EntryTable *entryBlock(int level, int64_t block) const;
     bool readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table) const;
@@ -138,6 +145,16 @@ private:
     std::optional<LevelSpans> fewSpans(int level, int channel, int64_t first, int64_t end) const;
     int64_t entrySpan(int level, int64_t pos) const;
     int64_t entryCount(int level, int64_t pos) const; // -1 where there is none
+    // A query looks a few rows or entries up here and there, a day apart:
+    // those are read a chunk of the file at a time (where the cache of wide
+    // blocks does not hold them), not a block of dozens of chunks.
+    int64_t indexNear(int64_t row) const;
+    // The table holding entry `pos` of `level`, and where in it; null where
+    // there is none.
+    const EntryTable *entryNear(int level, int64_t pos, std::size_t &i) const;
+    // The first entry of `level` whose span is >= `span`.
+    int64_t entryFrom(int level, int64_t span) const;
+    static int64_t chunkLength(hid_t dset);
     // The present scans from `scan` to the run's end, by its rows.
     int64_t presentFrom(int64_t scan) const;
 
@@ -166,6 +183,22 @@ private:
     mutable Lru<Raw> raw_;
     mutable Lru<Indices> indices_;
     mutable Lru<Entries> entries_;
+    // Chunks read for a look-up, by their number in the dataset: `first`
+    // is the run's row (entry) they begin with.
+    struct IndexChunk {
+        int64_t first = 0;
+        std::vector<int64_t> index;
+    };
+    struct EntryChunk {
+        int64_t first = 0;
+        EntryTable table;
+    };
+    int64_t rowChunk_ = 1;
+    std::vector<int64_t> levelChunk_;
+    mutable Lru<IndexChunk> indexChunks_;
+    mutable Lru<EntryChunk> entryChunks_;
+    mutable KeySearch rowSearch_;
+    mutable std::vector<KeySearch> levelSearch_;
     // Per level, the span of the run's last entry so far.
     static constexpr int64_t kUnknown = std::numeric_limits<int64_t>::min();
     mutable std::vector<int64_t> lastSpan_;

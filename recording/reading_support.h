@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -192,6 +193,77 @@ private:
     std::vector<Slot> slots_;
     std::size_t capacity_;
     uint64_t tick_ = 0;
+};
+
+// Finds where a column of rising keys (a row's block index, an entry's span)
+// first reaches a value. Keys rise by at least one a position, so every key
+// read bounds the answer from both sides; those read before are kept, and the
+// next position is guessed by interpolation, since holes are few. A cold
+// search then reads one or two chunks of the column where a bisection reads
+// one at each of its first steps.
+class KeySearch {
+public:
+    // The first position in [lo, hi) whose key is >= `target`, hi when none;
+    // `key(p)` reads position p. The answer is known to lie within [lo, hi].
+    template <typename Key>
+    int64_t lowerBound(int64_t lo, int64_t hi, int64_t target, Key &&key)
+    {
+        bool guess = true;
+        while (lo < hi) {
+            narrow(lo, hi, target);
+            if (lo >= hi)
+                break;
+            const int64_t before = hi - lo;
+            int64_t p = lo + (hi - lo) / 2;
+            if (guess)
+                p = std::clamp(interpolate(target, lo, hi), lo, hi - 1);
+            const int64_t k = key(p);
+            learn(p, k);
+            if (k < target)
+                lo = p + 1, hi = std::min(hi, p + (target - k));
+            else
+                hi = p, lo = std::max(lo, p - (k - target));
+            // A guess that did not halve the range is followed by a halving.
+            guess = !guess || hi - lo <= before / 2;
+        }
+        return lo;
+    }
+    void learn(int64_t pos, int64_t key)
+    {
+        if (known_.size() >= kMost)
+            known_.clear();
+        known_[key] = pos;
+    }
+    void clear() { known_.clear(); }
+
+private:
+    // The keys known nearest to `target` on either side bound the answer;
+    // keys that contradict the range (a damaged column) are ignored.
+    void narrow(int64_t &lo, int64_t &hi, int64_t target) const
+    {
+        int64_t a = lo, b = hi;
+        const auto it = known_.lower_bound(target);
+        if (it != known_.end())
+            b = std::min(b, it->second), a = std::max(a, it->second - (it->first - target));
+        if (it != known_.begin()) {
+            const auto &[k, p] = *std::prev(it);
+            a = std::max(a, p + 1), b = std::min(b, p + (target - k));
+        }
+        if (a <= b)
+            lo = a, hi = b;
+    }
+    int64_t interpolate(int64_t target, int64_t lo, int64_t hi) const
+    {
+        const auto above = known_.lower_bound(target);
+        if (above == known_.end() || above == known_.begin())
+            return lo + (hi - lo) / 2;
+        const auto below = std::prev(above);
+        const double share = double(target - below->first) / double(above->first - below->first);
+        return below->second + int64_t(share * double(above->second - below->second));
+    }
+
+    static constexpr std::size_t kMost = 4096;
+    std::map<int64_t, int64_t> known_; // key -> position
 };
 
 } // namespace adcard::reading
