@@ -88,7 +88,22 @@ struct Row {
     Edge edge;
     double volts, hysteresis;
     int64_t first, end;
+    int64_t blocks = 0; // 200,000 scans' worth when 0
 };
+
+// Holes of every size a level can lose whole spans to, over many chunks of
+// the rows and of the levels: one block in 97, and stretches of 50 and 400.
+std::vector<int64_t> manyHoles()
+{
+    std::vector<int64_t> h;
+    for (int64_t b = 5; b < 10000; b += 97)
+        h.push_back(b);
+    for (int64_t b = 3000; b < 3050; ++b)
+        h.push_back(b);
+    for (int64_t b = 6200; b < 6600; ++b)
+        h.push_back(b);
+    return h;
+}
 
 void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
 
@@ -99,7 +114,7 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
     const Row &r = GetParam();
     const std::string path = std::string(ADPANEL_TEST_TMP) + "/query_" + r.name + ".h5";
     std::filesystem::create_directories(ADPANEL_TEST_TMP);
-    testing::writeCrafted(path, r.scansPerBlock, 200000 / r.scansPerBlock, r.holes, crafted);
+    testing::writeCrafted(path, r.scansPerBlock, r.blocks ? r.blocks : 200000 / r.scansPerBlock, r.holes, crafted);
     std::string error;
     std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
     ASSERT_TRUE(reader) << error;
@@ -143,7 +158,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"walk_hysteresis", 100, {7, 8, 9, 1000}, 2, Edge::Rising, 0.2, 0.3, 0, kWholeRun},
                       Row{"walk_either_hysteresis", 128, {}, 2, Edge::Either, -0.1, 0.5, 777, 190000},
                       Row{"steps_at_entry_edges", 128, {2, 100}, 3, Edge::Either, 0.0, 0, 0, kWholeRun},
-                      Row{"steps_at_block_edges_unaligned", 100, {0, 1}, 3, Edge::Rising, 0.0, 0.1, 0, kWholeRun}),
+                      Row{"steps_at_block_edges_unaligned", 100, {0, 1}, 3, Edge::Rising, 0.0, 0.1, 0, kWholeRun},
+                      Row{"spikes_among_many_holes", 100, manyHoles(), 1, Edge::Rising, 2.0, 0, 0, kWholeRun, 6000},
+                      Row{"square_among_many_holes_part", 100, manyHoles(), 0, Edge::Either, 0.0, 0.5, 123456, 587654,
+                          6000}),
     [](const ::testing::TestParamInfo<Row> &i) { return std::string(i.param.name); });
 
 } // namespace
