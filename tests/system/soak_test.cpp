@@ -142,13 +142,16 @@ TEST(Soak, FortyThousandBlocks)
     EXPECT_EQ(qobject_cast<QLabel *>(window.control("lblBlock"))->text(), " 32767");
     EXPECT_EQ(dll.RingPos, static_cast<int32_t>(driver.fetched.size() % 20 * kBlockSamples));
     const auto s = readStats(stats);
-    EXPECT_EQ(s.at("overruns"), 0);
     EXPECT_EQ(s.at("delivered"), static_cast<long long>(driver.fetched.size()));
 
     std::printf("soak: %zu blocks in %zu ticks, each checked in its ring slot; resident memory %ld KiB after 1000 "
                 "blocks, %ld KiB at the end\n",
                 driver.fetched.size(), ticks, rssFirst, rssLast);
+    // Under the sanitizers the ticks run several times slower, and on a busy
+    // machine they fall behind a card producing 5,000 blocks a second: its
+    // queue then fills, which says nothing about the panel.
     if (!kSanitized) {
+        EXPECT_EQ(s.at("overruns"), 0);
         EXPECT_LT(rssLast - rssFirst, 4096) << "resident memory grew";
     }
 }
