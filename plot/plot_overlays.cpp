@@ -56,6 +56,35 @@ void PlotRenderer::drawCursors(QPainter &p, const QRect &r) const
     draw(cursorB_, QColor(0, 0, 200), QStringLiteral("B"));
 }
 
+namespace {
+
+// Changes at the x in `changes` (ascending) too close for their values: a
+// tick for one alone, a band saying 变化 where they crowd.
+void drawChanges(QPainter &p, const QRect &row, const std::vector<int> &changes)
+{
+    const QString changed = QStringLiteral("变化");
+    const QFontMetrics fm = p.fontMetrics();
+    for (std::size_t i = 0; i < changes.size();) {
+        std::size_t j = i;
+        while (j + 1 < changes.size() && changes[j + 1] - changes[j] <= 3)
+            ++j;
+        if (j == i) {
+            p.setPen(kAxis);
+            p.drawLine(changes[i], row.top() + 2, changes[i], row.bottom() - 2);
+        } else {
+            const QRect band(changes[i], row.top(), changes[j] - changes[i] + 1, row.height());
+            p.fillRect(band, QColor(255, 190, 110));
+            if (band.width() >= fm.horizontalAdvance(changed) + 4) {
+                p.setPen(QColor(120, 60, 0));
+                p.drawText(band, Qt::AlignCenter, changed);
+            }
+        }
+        i = j + 1;
+    }
+}
+
+} // namespace
+
 void PlotRenderer::drawDigital(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const
 {
     if (digital_.empty())
@@ -102,24 +131,7 @@ void PlotRenderer::drawDigital(QPainter &p, const QRect &area, const QRect &r, c
             }
             d = next;
         }
-        const QString changed = QStringLiteral("变化");
-        for (std::size_t i = 0; i < changes.size();) {
-            std::size_t j = i;
-            while (j + 1 < changes.size() && changes[j + 1] - changes[j] <= 3)
-                ++j;
-            if (j == i) {
-                p.setPen(kAxis);
-                p.drawLine(changes[i], row.top() + 2, changes[i], row.bottom() - 2);
-            } else {
-                const QRect band(changes[i], row.top(), changes[j] - changes[i] + 1, row.height());
-                p.fillRect(band, QColor(255, 190, 110));
-                if (band.width() >= fm.horizontalAdvance(changed) + 4) {
-                    p.setPen(QColor(120, 60, 0));
-                    p.drawText(band, Qt::AlignCenter, changed);
-                }
-            }
-            i = j + 1;
-        }
+        drawChanges(p, row, changes);
     }
 }
 
