@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace adcard {
 
@@ -91,52 +93,61 @@ ChildProcess::~ChildProcess()
     end();
 }
 
-bool ChildProcess::start(const std::vector<std::string> &argv, std::string &why)
-{
-    if (argv.empty()) {
-        why = "no program";
-        return false;
-    }
-    auto native = std::make_shared<Native>();
-    // The panel's end of the replies is a named pipe opened for overlapped
-    // reads, so that a read can wait with a deadline; anonymous pipes cannot.
-    static std::atomic<unsigned> serial{0};
-    const std::wstring name = L"\\\\.\\pipe\\adcard-host-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(serial++);
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE replies = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED |
-                                                                FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                              PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
-                                              1 << 16, 0, nullptr);
-    if (replies == INVALID_HANDLE_VALUE) {
-        why = systemText(::GetLastError());
-        return false;
-    }
-    const HANDLE childOut = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+namespace {
+
+// The host's standard input and output. The panel's end of the replies is a
+// named pipe opened for overlapped reads, so that a read can wait with a
+// deadline; anonymous pipes cannot. Its ends for the child are inheritable.
+struct Pipes {
+    HANDLE replies = INVALID_HANDLE_VALUE, childOut = INVALID_HANDLE_VALUE;
     HANDLE childIn = nullptr, requests = nullptr;
-    if (childOut == INVALID_HANDLE_VALUE || !::CreatePipe(&childIn, &requests, &inherit, 1 << 16) ||
-        !::SetHandleInformation(requests, HANDLE_FLAG_INHERIT, 0)) {
-        why = systemText(::GetLastError());
-        ::CloseHandle(replies);
-        if (childOut != INVALID_HANDLE_VALUE)
-            ::CloseHandle(childOut);
-        if (childIn)
-            ::CloseHandle(childIn);
-        if (requests)
-            ::CloseHandle(requests);
-        return false;
+
+    bool make(std::string &why)
+    {
+        static std::atomic<unsigned> serial{0};
+        const std::wstring name = L"\\\\.\\pipe\\adcard-host-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(serial++);
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        replies = ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 1 << 16, 0, nullptr);
+        if (replies != INVALID_HANDLE_VALUE)
+            childOut = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+        if (childOut == INVALID_HANDLE_VALUE || !::CreatePipe(&childIn, &requests, &inherit, 1 << 16) ||
+            !::SetHandleInformation(requests, HANDLE_FLAG_INHERIT, 0)) {
+            why = systemText(::GetLastError());
+            closeAll();
+            return false;
+        }
+        return true;
     }
-    std::wstring line;
-    for (const std::string &a : argv)
-        line += (line.empty() ? L"" : L" ") + quoted(widen(a));
+    // The child's ends, once it has them (or failed to start).
+    void closeChildEnds()
+    {
+        for (HANDLE *h : {&childIn, &childOut})
+            if (*h && *h != INVALID_HANDLE_VALUE)
+                ::CloseHandle(std::exchange(*h, nullptr));
+    }
+    void closeAll()
+    {
+        closeChildEnds();
+        for (HANDLE *h : {&replies, &requests})
+            if (*h && *h != INVALID_HANDLE_VALUE)
+                ::CloseHandle(std::exchange(*h, nullptr));
+    }
+};
+
+// Starts `line` with the pipes as its standard input and output, passing it
+// those and standard error only; false with the system's error in `err`.
+bool createProcess(std::wstring line, const Pipes &pipes, PROCESS_INFORMATION &pi, DWORD &err)
+{
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = childIn;
-    si.hStdOutput = childOut;
+    si.hStdInput = pipes.childIn;
+    si.hStdOutput = pipes.childOut;
     si.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
     // Only these three are inherited.
-    HANDLE handles[3] = {childIn, childOut, si.hStdError};
+    HANDLE handles[3] = {pipes.childIn, pipes.childOut, si.hStdError};
     const DWORD count = si.hStdError && si.hStdError != INVALID_HANDLE_VALUE &&
                                 ::SetHandleInformation(si.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)
                             ? 3
@@ -152,7 +163,6 @@ bool ChildProcess::start(const std::vector<std::string> &argv, std::string &why)
     six.StartupInfo = si;
     six.StartupInfo.cb = sizeof six;
     six.lpAttributeList = listed ? attrs : nullptr;
-    PROCESS_INFORMATION pi{};
     // A crash in the driver ends the host without the system's crash dialog
     // (the error mode is inherited), and the panel carries on. Ctrl+C at a
     // console reaches only the panel, which ends the host in order.
@@ -160,25 +170,44 @@ bool ChildProcess::start(const std::vector<std::string> &argv, std::string &why)
     const BOOL made = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
                                        CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
                                        nullptr, nullptr, listed ? &six.StartupInfo : &si, &pi);
-    const DWORD err = ::GetLastError();
+    err = ::GetLastError();
     ::SetErrorMode(oldMode);
     if (listed)
         ::DeleteProcThreadAttributeList(attrs);
-    ::CloseHandle(childIn);
-    ::CloseHandle(childOut);
+    return made;
+}
+
+} // namespace
+
+bool ChildProcess::start(const std::vector<std::string> &argv, std::string &why)
+{
+    if (argv.empty()) {
+        why = "no program";
+        return false;
+    }
+    Pipes pipes;
+    if (!pipes.make(why))
+        return false;
+    std::wstring line;
+    for (const std::string &a : argv)
+        line += (line.empty() ? L"" : L" ") + quoted(widen(a));
+    PROCESS_INFORMATION pi{};
+    DWORD err = 0;
+    const bool made = createProcess(std::move(line), pipes, pi, err);
+    pipes.closeChildEnds();
     if (!made) {
-        ::CloseHandle(replies);
-        ::CloseHandle(requests);
+        pipes.closeAll();
         why = systemText(err);
         return false;
     }
     ::CloseHandle(pi.hThread);
+    auto native = std::make_shared<Native>();
     native->process = pi.hProcess;
     native->readDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     native_ = native;
     pid_ = static_cast<int>(pi.dwProcessId);
-    toChild_ = reinterpret_cast<std::intptr_t>(requests);
-    fromChild_ = reinterpret_cast<std::intptr_t>(replies);
+    toChild_ = reinterpret_cast<std::intptr_t>(pipes.requests);
+    fromChild_ = reinterpret_cast<std::intptr_t>(pipes.replies);
     return true;
 }
 
