@@ -1,8 +1,5 @@
 #include "plot/plot_renderer.h"
 
-#include <QPainter>
-#include <QPolygon>
-
 #include <algorithm>
 
 namespace adcard {
@@ -13,75 +10,44 @@ void PlotRenderer::setBand(bool on)
     cacheValid_ = false; // the columns' means and deviations are fetched only for it
 }
 
-QColor PlotRenderer::envelopeColor(int channel) const
+QColor PlotRenderer::layerColor(int layer, int channel) const
 {
     const QColor c = channelColor(channel);
     if (!band_)
         return c;
-    // A third of the colour on white, opaque: the extremes stay readable
-    // behind the band without being taken for it.
+    if (layer == 1) { // the band: translucent, so that the traces under it show
+        QColor band = c;
+        band.setAlpha(110);
+        return band;
+    }
+    if (layer == 2)
+        return c.darker(130);
+    // The envelope: a third of the colour on white, opaque; its extremes stay
+    // readable behind the band without being taken for it.
     const auto pale = [](int v) { return 255 - (255 - v) * 35 / 100; };
     return {pale(c.red()), pale(c.green()), pale(c.blue())};
 }
 
-void PlotRenderer::drawBand(QPainter &p, const QRect &r, int from, int to) const
+void PlotRenderer::addBandBars(TraceBars &b, int i, int c, const QRect &lane, int x0, int w) const
 {
     const auto ch = static_cast<std::size_t>(cacheChannels_);
-    if (!band_ || spread_.size() != cache_.size() || ch == 0)
-        return;
-    const int columns = cacheColumns_;
-    const auto at = [&](int column, int c) -> const Spread & {
+    const auto at = [&](int column) -> const Spread & {
         return spread_[static_cast<std::size_t>(column + 1) * ch + static_cast<std::size_t>(c)];
     };
-    const auto xOf = [&](int column) { return r.left() + static_cast<int>(int64_t{column} * r.width() / columns); };
-    const auto xMid = [&](int column) {
-        return std::clamp((xOf(column) + std::max(xOf(column) + 1, xOf(column + 1))) / 2, r.left(), r.right());
-    };
-    QPolygon area, line;
-    std::vector<QPoint> lower;
-    p.save();
-    for (int c = 0; c < cacheChannels_; ++c) {
-        if (!channelVisible(c))
-            continue;
-        const QRect lane = laneOf(c, r);
-        const auto y = [&](double code) { return yOfVolts(calibration_.volts(code), lane); };
-        QColor fill = channelColor(c);
-        fill.setAlpha(110);
-        const QPen pen(channelColor(c).darker(130), 1);
-        for (int i = from; i <= to;) {
-            if (at(i, c).sd < 0) {
-                ++i;
-                continue;
-            }
-            // One stretch without a gap: the band as one polygon, column by
-            // column, and the means through the columns' middles (from the
-            // column before, so that a strip drawn alone joins on).
-            area.clear();
-            line.clear();
-            lower.clear();
-            if (at(i - 1, c).sd >= 0)
-                line << QPoint(xMid(i - 1), y(at(i - 1, c).mean));
-            for (; i <= to && at(i, c).sd >= 0; ++i) {
-                const Spread &s = at(i, c);
-                const int x0 = xOf(i), x1 = std::max(x0 + 1, xOf(i + 1));
-                const int top = y(s.mean + s.sd), bottom = y(s.mean - s.sd) + 1;
-                area << QPoint(x0, top) << QPoint(x1, top);
-                lower.emplace_back(x1, bottom);
-                lower.emplace_back(x0, bottom);
-                line << QPoint(xMid(i), y(s.mean));
-            }
-            std::for_each(lower.rbegin(), lower.rend(), [&](const QPoint &q) { area << q; });
-            p.setPen(Qt::NoPen);
-            p.setBrush(fill);
-            p.drawPolygon(area);
-            p.setPen(pen);
-            p.setBrush(Qt::NoBrush);
-            if (line.size() == 1)
-                line << line.front(); // a lone column: its mean as a dot
-            p.drawPolyline(line);
-        }
+    const Spread &s = at(i);
+    if (s.sd < 0)
+        return;
+    const auto y = [&](double code) { return yOfVolts(calibration_.volts(code), lane); };
+    const int top = y(s.mean + s.sd), bottom = y(s.mean - s.sd);
+    b.spread[b.index(i, c)] = QRect(x0, top, w, bottom - top + 1);
+    // The mean as a line: reaching the column before's, as the envelope does.
+    int m0 = y(s.mean), m1 = m0;
+    if (const Spread &prev = at(i - 1); prev.sd >= 0) {
+        m0 = std::min(m0, y(prev.mean));
+        m1 = std::max(m1, y(prev.mean));
     }
-    p.restore();
+    b.means[b.index(i, c)] = QRect(x0, m0, w, m1 - m0 + 1);
+    b.rows += bottom - top + 1 + m1 - m0 + 1;
 }
 
 } // namespace adcard

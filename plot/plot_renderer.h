@@ -206,19 +206,27 @@ private:
     void drawTraces(QPainter &p, const QRect &r, const QRect &dirty) const;
     // A frame's bars, columns [from, to] of each channel, and the marks of
     // traces cut by fitted volts.
+    // With the band, two more layers of bars over them: each column's
+    // mean +- sd, and its mean joined to the column before.
     struct TraceBars {
         int from = 0, to = -1, channels = 0;
         std::vector<QRect> bars; // channel after channel; null: no bar
+        std::vector<QRect> spread, means; // as bars, with the band only
         std::vector<QRect> clipped;
         int64_t rows = 0; // pixel rows of all bars together
-        QRect &at(int i, int c) { return bars[static_cast<std::size_t>(c * (to - from + 1) + (i - from))]; }
-        const QRect &at(int i, int c) const { return bars[static_cast<std::size_t>(c * (to - from + 1) + (i - from))]; }
+        std::size_t index(int i, int c) const { return static_cast<std::size_t>(c * (to - from + 1) + (i - from)); }
+        QRect &at(int i, int c) { return bars[index(i, c)]; }
+        const QRect &at(int i, int c) const { return bars[index(i, c)]; }
+        int layers() const { return spread.empty() ? 1 : 3; }
+        const std::vector<QRect> &layer(int n) const { return n == 0 ? bars : n == 1 ? spread : means; }
     };
     TraceBars traceBars(const QRect &r, const QRect &dirty) const;
+    // Column i of channel c's band bars, beside its envelope bar at x0, w wide.
+    void addBandBars(TraceBars &b, int i, int c, const QRect &lane, int x0, int w) const;
+    // A layer's colour; only the band's is translucent.
+    QColor layerColor(int layer, int channel) const;
     void drawBarsAsRects(QPainter &p, const TraceBars &b) const;
     void drawBarsAsPicture(QPainter &p, const QRect &r, const TraceBars &b) const;
-    QColor envelopeColor(int channel) const;
-    void drawBand(QPainter &p, const QRect &r, int from, int to) const;
     int averageCharWidth(const QPainter &p) const;
     void drawMarkers(QPainter &p, const QRect &r) const;
     void drawCursors(QPainter &p, const QRect &r) const;

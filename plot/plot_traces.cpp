@@ -175,7 +175,6 @@ void PlotRenderer::drawTraces(QPainter &p, const QRect &r, const QRect &dirty) c
         drawBarsAsRects(p, bars);
     else
         drawBarsAsPicture(p, r, bars);
-    drawBand(p, r, bars.from, bars.to);
     markClipped(p, r, bars.clipped);
 }
 
@@ -195,6 +194,10 @@ PlotRenderer::TraceBars PlotRenderer::traceBars(const QRect &r, const QRect &dir
         return cache_[static_cast<std::size_t>(column + 1) * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)];
     };
     b.bars.resize(static_cast<std::size_t>(ch) * static_cast<std::size_t>(b.to - b.from + 1)); // null: no bar
+    if (band_ && spread_.size() == cache_.size()) {
+        b.spread.resize(b.bars.size());
+        b.means.resize(b.bars.size());
+    }
     const bool fitted = !voltsFull();
     for (int c = 0; c < ch; ++c) {
         if (!channelVisible(c))
@@ -223,6 +226,8 @@ PlotRenderer::TraceBars PlotRenderer::traceBars(const QRect &r, const QRect &dir
             }
             b.at(i, c) = QRect(x0, top, std::max(1, x1 - x0), bottom - top + 1);
             b.rows += bottom - top + 1;
+            if (!b.spread.empty())
+                addBandBars(b, i, c, lane, x0, std::max(1, x1 - x0));
         }
     }
     return b;
@@ -238,18 +243,19 @@ void PlotRenderer::drawBarsAsRects(QPainter &p, const TraceBars &b) const
         batch = 0;
     };
     p.setPen(Qt::NoPen);
-    for (int c = 0; c < b.channels; ++c) {
-        if (!channelVisible(c))
-            continue;
-        p.setBrush(envelopeColor(c));
-        for (int i = b.from; i <= b.to; ++i) {
-            if (!b.at(i, c).isNull())
-                rects[batch++] = b.at(i, c);
-            if (batch == rects.size())
-                flush();
+    for (int n = 0; n < b.layers(); ++n)
+        for (int c = 0; c < b.channels; ++c) {
+            if (!channelVisible(c))
+                continue;
+            p.setBrush(layerColor(n, c));
+            for (int i = b.from; i <= b.to; ++i) {
+                if (const QRect &bar = b.layer(n)[b.index(i, c)]; !bar.isNull())
+                    rects[batch++] = bar;
+                if (batch == rects.size())
+                    flush();
+            }
+            flush();
         }
-        flush();
-    }
 }
 
 void PlotRenderer::drawBarsAsPicture(QPainter &p, const QRect &r, const TraceBars &b) const
@@ -268,20 +274,31 @@ void PlotRenderer::drawBarsAsPicture(QPainter &p, const QRect &r, const TraceBar
         const int width = bandRight - bandLeft;
         std::fill_n(pixels.begin(), width * height, QRgb{0});
         const int first = std::max(b.from, columnAtX(bandLeft) - 1), last = std::min(b.to, columnAtX(bandRight) + 1);
-        for (int c = 0; c < b.channels; ++c) {
-            if (!channelVisible(c))
-                continue;
-            const QRgb colour = envelopeColor(c).rgb();
-            for (int i = first; i <= last; ++i) {
-                const QRect &bar = b.at(i, c);
-                const int x0 = std::max(bar.left(), bandLeft), x1 = std::min(bar.right() + 1, bandRight);
-                if (bar.isNull() || x0 >= x1)
+        for (int n = 0; n < b.layers(); ++n)
+            for (int c = 0; c < b.channels; ++c) {
+                if (!channelVisible(c))
                     continue;
-                const int y0 = std::max(bar.top() - r.top(), 0), y1 = std::min(bar.bottom() - r.top(), height - 1);
-                for (int y = y0; y <= y1; ++y)
-                    std::fill_n(pixels.begin() + y * width + (x0 - bandLeft), x1 - x0, colour);
+                const QRgb colour = qPremultiply(layerColor(n, c).rgba());
+                const uint keep = 255 - qAlpha(colour); // of what lies under a translucent one
+                const auto over = [&](QRgb &d) {
+                    d = qRgba(qRed(colour) + qRed(d) * keep / 255, qGreen(colour) + qGreen(d) * keep / 255,
+                              qBlue(colour) + qBlue(d) * keep / 255, qAlpha(colour) + qAlpha(d) * keep / 255);
+                };
+                for (int i = first; i <= last; ++i) {
+                    const QRect &bar = b.layer(n)[b.index(i, c)];
+                    const int x0 = std::max(bar.left(), bandLeft), x1 = std::min(bar.right() + 1, bandRight);
+                    if (bar.isNull() || x0 >= x1)
+                        continue;
+                    const int y0 = std::max(bar.top() - r.top(), 0), y1 = std::min(bar.bottom() - r.top(), height - 1);
+                    for (int y = y0; y <= y1; ++y) {
+                        const auto row = pixels.begin() + y * width + (x0 - bandLeft);
+                        if (keep == 0)
+                            std::fill_n(row, x1 - x0, colour);
+                        else
+                            std::for_each(row, row + (x1 - x0), over);
+                    }
+                }
             }
-        }
         const QImage picture(reinterpret_cast<const uchar *>(pixels.data()), width, height,
                              width * qsizetype{sizeof(QRgb)}, QImage::Format_ARGB32_Premultiplied);
         p.drawImage(QPoint(bandLeft, r.top()), picture);
