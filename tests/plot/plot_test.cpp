@@ -223,9 +223,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, Gaps,
                                            GapRow{"tall_bars_around_a_gap", 1500, 2500, 0, 4000, true}),
                          kRowName);
 
-// +-100 codes round 2000, a spike to 4000 every 400 scans, a gap: with the
-// band, a spike's column is pale above it, every drawn column has its mean
-// line, a gap stays blank; off again, the picture is as before.
+// +-100 codes round 2000, a spike to 4000 every 400 scans, a gap: a spike is pale over the
+// band, each drawn column has its mean line, a gap stays blank; off again, as before.
 TEST(Band, OverAPaleEnvelopeWithGapsLeftBlank)
 {
     Memory source(1, 4000);

@@ -141,7 +141,6 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
     EXPECT_DOUBLE_EQ(centre(), 250000);
     QTest::keyClick(&plot, Qt::Key_P);
     EXPECT_DOUBLE_EQ(centre(), 50000);
-
     // S, wherever the focus is: the mean +- sd band, in the PNG too.
     const auto png = [&](const char *name) {
         const QString file = QString::fromStdString((dir / name).string());
