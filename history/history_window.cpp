@@ -153,6 +153,24 @@ void HistoryWindow::addToolActions(QHBoxLayout &top)
         }
         plotView_->refresh();
     });
+    addLegendMenu();
+    for (QAction *action : {pause_, openRecording_, lanes, seconds}) {
+        addAction(action);
+        auto *button = new QToolButton(this);
+        button->setDefaultAction(action);
+        button->setFocusPolicy(Qt::NoFocus);
+        top.addWidget(button);
+    }
+}
+
+namespace {
+
+QString legendHint() { return QStringLiteral("右键：通道名称与单位… (U)，均值±σ 色带 (S)"); }
+
+} // namespace
+
+void HistoryWindow::addLegendMenu()
+{
     // On each channel's legend (right button) and a key: the toolbar has no
     // room left at the window's first width.
     auto *units = new QAction(QStringLiteral("通道名称与单位…"), this);
@@ -172,14 +190,7 @@ void HistoryWindow::addToolActions(QHBoxLayout &top)
         box->setContextMenuPolicy(Qt::ActionsContextMenu);
         box->addAction(units);
         box->addAction(band);
-        box->setToolTip(QStringLiteral("右键或 U：通道名称与单位…"));
-    }
-    for (QAction *action : {pause_, openRecording_, lanes, seconds}) {
-        addAction(action);
-        auto *button = new QToolButton(this);
-        button->setDefaultAction(action);
-        button->setFocusPolicy(Qt::NoFocus);
-        top.addWidget(button);
+        box->setToolTip(legendHint());
     }
 }
 
@@ -320,7 +331,7 @@ void HistoryWindow::setChannelUnits(const ChannelUnits &units)
         // As wide as "通道1" and a little: the toolbar has no room to spare on a laptop.
         const int room = box->fontMetrics().horizontalAdvance(QString(4, QChar(0x901A)));
         box->setText(box->fontMetrics().elidedText(full, Qt::ElideRight, room));
-        box->setToolTip(full + QStringLiteral("\n右键或 U：通道名称与单位…"));
+        box->setToolTip(full + QStringLiteral("\n") + legendHint());
     }
     plot_.setChannelUnits(units);
     plotView_->refresh();

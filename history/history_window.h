@@ -106,6 +106,9 @@ private:
     // The constructor's steps, in order.
     QHBoxLayout *makeToolbar();
     void addToolActions(QHBoxLayout &top);
+    // The channels' names and units and the band: on each channel's checkbox
+    // (right button) and a key each.
+    void addLegendMenu();
     void addHelp();
     void makePlotView();
     void arrange(QHBoxLayout *top);
