@@ -15,6 +15,15 @@ template <typename T> void refill(std::vector<T> &v, std::size_t n, T value)
     std::fill(v.begin(), v.end(), value);
 }
 
+// `n` scans of one channel known by their extremes and sum.
+void take(Stats &a, int64_t n, int16_t mn, int16_t mx, int64_t sum)
+{
+    a.count += n;
+    a.min = std::min(a.min, mn);
+    a.max = std::max(a.max, mx);
+    a.sum += sum;
+}
+
 } // namespace
 
 void LiveRingSource::reset(int channels, int32_t scansPerBlock, int ringBlocks)
@@ -115,6 +124,37 @@ std::size_t LiveRingSource::reductionBytes() const
            (blockSum_.capacity() + blockSumSq_.capacity()) * sizeof(int64_t);
 }
 
+void LiveRingSource::addPart(std::size_t s, int32_t l, int32_t u) const
+{
+    const auto ch = static_cast<std::size_t>(channels_);
+    const int16_t *raw = &raw_[s * static_cast<std::size_t>(scansPerBlock_) * ch];
+    // Squares are kept per block only (per group they would cost as much
+    // memory again as the groups): part of a block takes them from its
+    // scans, in one pass.
+    for (const int16_t *v = raw + static_cast<std::size_t>(l) * ch; v < raw + static_cast<std::size_t>(u) * ch;)
+        for (std::size_t c = 0; c < ch; ++c, ++v)
+            sums_[c].sumSq += int32_t{*v} * *v;
+    int32_t k = l;
+    while (k < u) {
+        if (k % kGroupScans == 0) {
+            const int32_t end = std::min<int32_t>(k + kGroupScans, scansPerBlock_);
+            if (end <= u) {
+                const std::size_t at = (s * static_cast<std::size_t>(groups_) + static_cast<std::size_t>(k / kGroupScans)) * ch;
+                for (std::size_t c = 0; c < ch; ++c)
+                    take(sums_[c], end - k, groupMin_[at + c], groupMax_[at + c], groupSum_[at + c]);
+                k = end;
+                continue;
+            }
+        }
+        const int32_t next = std::min(u, (k / kGroupScans + 1) * kGroupScans);
+        for (; k < next; ++k) {
+            const int16_t *scan = raw + static_cast<std::size_t>(k) * ch;
+            for (std::size_t c = 0; c < ch; ++c)
+                take(sums_[c], 1, scan[c], scan[c], scan[c]);
+        }
+    }
+}
+
 void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out) const
 {
     const auto ch = static_cast<std::size_t>(channels_);
@@ -128,13 +168,6 @@ void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out
     const int64_t lastIndex = std::min(floorDiv(hi - 1, S), published_ - 1);
     // Whole blocks and groups by their reductions, the rest scan by scan:
     // the same sums either way, so a column's figures are exact.
-    const auto take = [&](std::size_t c, int64_t n, int16_t mn, int16_t mx, int64_t sum) {
-        Stats &a = sums_[c];
-        a.count += n;
-        a.min = std::min(a.min, mn);
-        a.max = std::max(a.max, mx);
-        a.sum += sum;
-    };
     for (int64_t index = firstIndex; index <= lastIndex; ++index) {
         const int slot = slotOf(index + 1);
         if (slot < 0)
@@ -145,37 +178,12 @@ void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out
         const auto u = static_cast<int32_t>(std::min(hi, base + S) - base);
         if (l == 0 && u == scansPerBlock_) {
             for (std::size_t c = 0; c < ch; ++c) {
-                take(c, S, blockMin_[s * ch + c], blockMax_[s * ch + c], blockSum_[s * ch + c]);
+                take(sums_[c], S, blockMin_[s * ch + c], blockMax_[s * ch + c], blockSum_[s * ch + c]);
                 sums_[c].sumSq += blockSumSq_[s * ch + c];
             }
             continue;
         }
-        const int16_t *raw = &raw_[s * static_cast<std::size_t>(S) * ch];
-        // Squares are kept per block only (per group they would cost as much
-        // memory again as the groups): part of a block takes them from its
-        // scans, in one pass.
-        for (const int16_t *v = raw + static_cast<std::size_t>(l) * ch; v < raw + static_cast<std::size_t>(u) * ch;)
-            for (std::size_t c = 0; c < ch; ++c, ++v)
-                sums_[c].sumSq += int32_t{*v} * *v;
-        int32_t k = l;
-        while (k < u) {
-            if (k % kGroupScans == 0) {
-                const int32_t end = std::min<int32_t>(k + kGroupScans, scansPerBlock_);
-                if (end <= u) {
-                    const std::size_t at = (s * static_cast<std::size_t>(groups_) + static_cast<std::size_t>(k / kGroupScans)) * ch;
-                    for (std::size_t c = 0; c < ch; ++c)
-                        take(c, end - k, groupMin_[at + c], groupMax_[at + c], groupSum_[at + c]);
-                    k = end;
-                    continue;
-                }
-            }
-            const int32_t next = std::min(u, (k / kGroupScans + 1) * kGroupScans);
-            for (; k < next; ++k) {
-                const int16_t *scan = raw + static_cast<std::size_t>(k) * ch;
-                for (std::size_t c = 0; c < ch; ++c)
-                    take(c, 1, scan[c], scan[c], scan[c]);
-            }
-        }
+        addPart(s, l, u);
     }
     for (std::size_t c = 0; c < ch; ++c) {
         const Stats &a = sums_[c];

@@ -67,6 +67,9 @@ public:
 private:
     int slotOf(int64_t block) const; // -1: not kept (or not published)
     void reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out) const;
+    // Scans [l, u) of the block in slot `s` into sums_: by groups where whole,
+    // scan by scan elsewhere.
+    void addPart(std::size_t s, int32_t l, int32_t u) const;
 
     int channels_ = 0;
     int32_t scansPerBlock_ = 0;
