@@ -535,6 +535,29 @@ void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
     }
 }
 
+namespace {
+
+// The first row of `d` (rows in order of run, then scan) not before scan
+// `scan` of run `run`, by bisection; where a read fails, the bound so far.
+template <typename Row>
+int64_t firstTableRowFrom(hid_t d, const Fields &f, int32_t run, int64_t scan)
+{
+    int64_t lo = 0, hi = int64_t(length(d));
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        Row r{};
+        if (!f.read(d, hsize_t(mid), 1, &r))
+            return lo;
+        if (r.run < run || (r.run == run && r.scan < scan))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+} // namespace
+
 std::vector<RecordedMarker> FileRun::markers() const
 {
     std::vector<RecordedMarker> out;
@@ -550,19 +573,8 @@ std::vector<RecordedMarker> FileRun::markers() const
         return out;
     // Rows are in order of run: this run's first by bisection, then no more
     // than a bounded number of them.
-    const int32_t run = p_.info.number;
-    int64_t lo = 0, hi = int64_t(length(d));
-    const int64_t total = hi;
-    while (lo < hi) {
-        const int64_t mid = lo + (hi - lo) / 2;
-        Row r{};
-        if (!f.read(d, hsize_t(mid), 1, &r))
-            return out;
-        if (r.run < run)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    const int64_t total = int64_t(length(d));
+    const int64_t lo = firstTableRowFrom<Row>(d, f, p_.info.number, INT64_MIN);
     const hsize_t n = hsize_t(std::min(kMaxRunMarkers, total - lo));
     std::vector<Row> rows(n, Row{});
     if (!f.read(d, hsize_t(lo), n, rows.data()))
@@ -589,22 +601,8 @@ std::vector<RecordedDigital> FileRun::digitalThinned(int64_t firstScan, int64_t 
         return out;
     // Rows are in order of run, then scan: both ends by bisection.
     const int32_t run = p_.info.number;
-    auto position = [&](int64_t scan) {
-        int64_t lo = 0, hi = int64_t(length(d));
-        while (lo < hi) {
-            const int64_t mid = lo + (hi - lo) / 2;
-            Row r{};
-            if (!f.read(d, hsize_t(mid), 1, &r))
-                return lo;
-            if (r.run < run || (r.run == run && r.scan < scan))
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        return lo;
-    };
-    const int64_t first = position(firstScan);
-    const int64_t count = std::max<int64_t>(0, position(lastScan) - first);
+    const int64_t first = firstTableRowFrom<Row>(d, f, run, firstScan);
+    const int64_t count = std::max<int64_t>(0, firstTableRowFrom<Row>(d, f, run, lastScan) - first);
     // More than asked for: every stride-th row, read as such.
     const hsize_t stride = hsize_t(std::max<int64_t>(1, (count + int64_t(most) - 1) / int64_t(most)));
     const hsize_t n = (hsize_t(count) + stride - 1) / stride;

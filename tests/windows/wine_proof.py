@@ -216,9 +216,9 @@ def main():
     # adcard-review.exe on that recording, named as typed (not in the ANSI code page), against the
     # Linux adcard-review on the same file.
     win = review_answers(["wine", wine_path(os.path.join(pkg, "adcard-review.exe"))], pkg, env, rec)
-    spec = win["spectrum --from 1 --to 4 --full"]
+    spectrum = win["spectrum --from 1 --to 4 --full"]
     check(None not in win.values() and win["info"]["runs"][0]["blocks"] == n and
-          all(len(c["amplitude"]) > 1 for c in spec["channels"]) and spec["channels"],
+          all(len(c["amplitude"]) > 1 for c in spectrum["channels"]) and spectrum["channels"],
           f"adcard-review.exe answers info, stats and a spectrum per channel on the {n} blocks")
     if "--linux-review" in sys.argv:
         linux = review_answers([sys.argv[sys.argv.index("--linux-review") + 1]], pkg, env, rec)
