@@ -15,7 +15,8 @@ run_packages=(
   python3-h5py
 )
 # The system CJK faces are for the tests of the fallback and of the font
-# subset script; binutils for the export and install checks.
+# subset script; binutils for the export and install checks; ccache keeps
+# the test command's compilations between runs.
 test_packages=(
   "${run_packages[@]}" binutils
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -24,6 +25,7 @@ test_packages=(
   clang libclang-rt-14-dev lld
   valgrind time
   g++-mingw-w64-i686
+  ccache
 )
 # Wine runs the Windows host and card (wine32 is an i386 package: see below).
 # Where it cannot be installed, the one test that needs it is skipped.

@@ -12,6 +12,7 @@ if [ "${CI:-}" = "true" ]; then
 fi
 
 times=()
+launcher=()
 total_start=$SECONDS
 stage_start=$SECONDS
 cpu_file=$(mktemp)
@@ -39,6 +40,9 @@ summary() {
   echo "=== stage times ==="
   printf '%s\n' "${times[@]}"
   echo "total          $((SECONDS - total_start)) s wall"
+  if [ ${#launcher[@]} -gt 0 ]; then
+    ccache --show-stats 2>/dev/null | grep -E 'Hits|Misses' | head -n 2 | sed 's/^ */ccache: /' || true
+  fi
   exit $status
 }
 trap summary EXIT
@@ -46,9 +50,20 @@ trap summary EXIT
 # The build uses both cores (Ninja's default); the tests of one preset run
 # while nothing else does, since some of them keep pace with the simulated
 # card in real time.
+# Compilations are kept by ccache outside the clone (~/.cache/ccache), keyed
+# by paths relative to it, so that a fresh clone in any folder rebuilds only
+# what changed. The precompiled headers stay usable for it by these
+# sloppinesses, which only ignore the headers' times and __DATE__/__TIME__.
+if command -v ccache >/dev/null && [ -z "${ADPANEL_NO_CCACHE:-}" ]; then
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+  export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  ccache --zero-stats >/dev/null
+fi
+
 for preset in fuzz asan default; do
   echo "=== preset $preset ==="
-  timed sh -c "cmake --preset '$preset' >/dev/null && cmake --build --preset '$preset'"
+  timed sh -c "cmake --preset '$preset' ${launcher[*]:-} >/dev/null && cmake --build --preset '$preset'"
   report "$preset build"
   timed ctest --preset "$preset"
   report "$preset tests"
