@@ -40,6 +40,12 @@ find_package(GTest REQUIRED)
 set(ADPANEL_TEST_DEBUG_INFO -g1 CACHE STRING "Debug information option for test code")
 set(_adpanel_test_options -Winvalid-pch $<$<CONFIG:RelWithDebInfo,Release,MinSizeRel>:-O0>
     $<$<CONFIG:Debug,RelWithDebInfo>:${ADPANEL_TEST_DEBUG_INFO}>)
+# Clang stamps a precompiled header with the time it was made, so that no
+# two builds of it are alike and a compiler cache never finds the programs
+# that use it; without the stamp they are found again.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  list(APPEND _adpanel_test_options "SHELL:-Xclang -fno-pch-timestamp")
+endif()
 
 # gold links a test program in a quarter of the time of the default linker;
 # with clang, whose sanitizer runtimes gold warns about, lld does the same.
