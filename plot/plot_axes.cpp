@@ -86,14 +86,26 @@ void drawLabel(QPainter &p, const QRect &dirty, const QRect &box, int flags, con
 
 void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const
 {
-    // In lanes, each channel's band has its own volts.
+    // In lanes, each channel's band has its own axis, in the channel's unit;
+    // overlaid, the shown channels' unit where they share one, else volts.
     const int channels = source_ ? source_->channels() : 0;
+    const ChannelUnits units = source_ ? source_->channelUnits() : ChannelUnits{};
     if (lanes_ && laneOf(0, r) != r) {
         for (int c = 0; c < channels; ++c)
             if (channelVisible(c))
-                drawVoltsAxis(p, area, r, laneOf(c, r), dirty);
+                drawVoltsAxis(p, area, r, laneOf(c, r), dirty, channelUnit(units, c));
     } else {
-        drawVoltsAxis(p, area, r, r, dirty);
+        std::optional<ChannelUnit> shared;
+        bool one = true;
+        for (int c = 0; c < channels; ++c) {
+            if (!channelVisible(c))
+                continue;
+            ChannelUnit u = channelUnit(units, c);
+            u.name.clear();
+            one = one && (!shared || *shared == u);
+            shared = u;
+        }
+        drawVoltsAxis(p, area, r, r, dirty, one && shared ? *shared : ChannelUnit{});
     }
     const TimeTicks ticks = timeTicks(p, r);
     drawTimeGrid(p, r, dirty, ticks);
@@ -102,21 +114,25 @@ void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, cons
 }
 
 void PlotRenderer::drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r, const QRect &band,
-                                 const QRect &dirty) const
+                                 const QRect &dirty, const ChannelUnit &unit) const
 {
     const QFontMetrics fm = p.fontMetrics();
+    // The ticks are round in the unit (value = volts * scale + offset, the
+    // scale positive) and drawn where their volts lie.
+    const double bottom = voltsBottom_ * unit.scale + unit.offset, top = voltsTop_ * unit.scale + unit.offset;
+    const auto yOf = [&](double value) { return yOfVolts((value - unit.offset) / unit.scale, band); };
     // Labels at least three lines apart, finer lines between.
-    const double pxPerVolt = (band.height() - 1) / (voltsTop_ - voltsBottom_);
-    const double vStep = niceStep(3.0 * fm.height() / pxPerVolt, true);
-    const double vMinor = minorStep(vStep) * pxPerVolt >= 8 ? minorStep(vStep) : vStep;
+    const double pxPerUnit = (band.height() - 1) / (top - bottom);
+    const double vStep = niceStep(3.0 * fm.height() / pxPerUnit, true);
+    const double vMinor = minorStep(vStep) * pxPerUnit >= 8 ? minorStep(vStep) : vStep;
     const QRect lit = band & dirty;
     p.setPen(Qt::NoPen);
     p.setBrush(kGrid);
     std::optional<int> zeroY;
     {
         GridLines lines(p);
-        for (const double v : axisTicks(voltsBottom_, voltsTop_, vMinor, band.height() + 2)) {
-            const int y = yOfVolts(v, band);
+        for (const double v : axisTicks(bottom, top, vMinor, band.height() + 2)) {
+            const int y = yOf(v);
             if (lit.isEmpty() || y < lit.top() || y > lit.bottom())
                 continue;
             if (std::fabs(v) < vMinor / 2)
@@ -132,10 +148,11 @@ void PlotRenderer::drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r,
     p.setBrush(Qt::NoBrush);
     p.setPen(kAxis);
     const int vDecimals = std::max(1, decimalsFor(vStep));
-    for (const double v : axisTicks(voltsBottom_, voltsTop_, vStep, band.height() + 2)) {
-        const QRect box(area.left(), yOfVolts(v, band) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
+    const QString suffix = QStringLiteral(" ") + QString::fromStdString(unit.unit);
+    for (const double v : axisTicks(bottom, top, vStep, band.height() + 2)) {
+        const QRect box(area.left(), yOf(v) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
         if (box.intersects(dirty)) // nor is the text built for a strip that misses it
-            drawLabel(p, dirty, box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + QStringLiteral(" V"));
+            drawLabel(p, dirty, box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + suffix);
     }
 }
 

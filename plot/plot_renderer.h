@@ -198,7 +198,9 @@ private:
         bool clock = false;
         int xOf(double value, const QRect &r) const;
     };
-    void drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r, const QRect &band, const QRect &dirty) const;
+    // The Y axis of `band`, labelled in `unit` (volts by default).
+    void drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r, const QRect &band, const QRect &dirty,
+                       const ChannelUnit &unit = {}) const;
     TimeTicks timeTicks(const QPainter &p, const QRect &r) const;
     void drawTimeGrid(QPainter &p, const QRect &r, const QRect &dirty, const TimeTicks &t) const;
     void drawTimeLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty, const TimeTicks &t) const;

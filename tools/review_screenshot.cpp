@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -29,8 +30,9 @@ void spin(int ms)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s FILE OUT.PNG\n", argv[0]);
+    const bool lanes = argc == 4 && std::strcmp(argv[3], "--lanes") == 0;
+    if (argc != 3 && !lanes) {
+        std::fprintf(stderr, "usage: %s FILE OUT.PNG [--lanes]\n", argv[0]);
         return 2;
     }
     adcard::prepareApplication();
@@ -53,6 +55,7 @@ int main(int argc, char **argv)
     const double span = std::min(scans, 12 * window.run()->scansPerSecond());
     const double first = (scans - span) / 2;
     plot.renderer().setRange(first, first + span);
+    plot.renderer().setLanes(lanes);
     emit plot.viewChanged(); // as if the operator had moved there
     plot.refresh();
     plot.setCursorA(first + span * 0.3);
