@@ -165,7 +165,7 @@ void HistoryWindow::addToolActions(QHBoxLayout &top)
 
 namespace {
 
-QString legendHint() { return QStringLiteral("右键：通道名称与单位… (U)，均值±σ 色带 (S)"); }
+QString legendHint() { return QStringLiteral("右键或 U：通道名称与单位…"); }
 
 } // namespace
 
@@ -177,19 +177,12 @@ void HistoryWindow::addLegendMenu()
     units->setShortcut(QKeySequence(Qt::Key_U));
     connect(units, &QAction::triggered, this, &HistoryWindow::channelUnitsRequested);
     addAction(units);
-    // The mean +- sd band, in the same menu for the same reason.
-    auto *band = new QAction(QStringLiteral("均值±σ 色带"), this);
-    band->setCheckable(true);
-    band->setShortcut(QKeySequence(Qt::Key_S));
-    connect(band, &QAction::toggled, this, [this](bool on) {
-        plot_.renderer().setBand(on);
-        plotView_->refresh();
-    });
-    addAction(band);
+    // No mean +- sd band here, as the review has: its per-column means and
+    // deviations would take the plot's memory beyond the ring from under
+    // 64 KiB to 160 KB.
     for (QCheckBox *box : legend_) {
         box->setContextMenuPolicy(Qt::ActionsContextMenu);
         box->addAction(units);
-        box->addAction(band);
         box->setToolTip(legendHint());
     }
 }
@@ -205,7 +198,6 @@ void HistoryWindow::addHelp()
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
             {QStringLiteral("T"), QStringLiteral("时间轴：秒 / 块")},
             {QStringLiteral("U"), QStringLiteral("通道名称与单位…（也可右键单击通道）")},
-            {QStringLiteral("S"), QStringLiteral("均值 ± σ 色带（浅色为最小–最大）/ 仅最小–最大（也可右键单击通道）")},
         };
         showKeyHelp(this, rows + plotKeyHelp());
     });
