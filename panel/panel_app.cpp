@@ -385,8 +385,9 @@ void PanelProgram::askChannelUnits()
         if (history_)
             history_->setChannelUnits(units);
         const std::string why = saveChannelUnits(units);
+        // On the message line, which the recording's status does not overwrite.
         if (!why.empty() && history_)
-            history_->setExtraStatus(QStringLiteral("通道设置只在本次运行中有效：") + QString::fromStdString(why));
+            history_->showMessage(QStringLiteral("通道设置只在本次运行中有效：") + QString::fromStdString(why), true);
     });
     dialog->open();
 }

@@ -41,6 +41,14 @@ TEST(ChannelUnits, SetRecordedReviewedExportedAndAnsweredInTheirUnit)
     const ChannelUnits given = {{"压力, 入口", "bar", 2.5, -1.0}, {}, {"", "°C", 100.0, 20.0}, {"流量", "V", 1.0, 0.0}};
     ASSERT_EQ(saveChannelUnits(given), "");
     ASSERT_EQ(loadChannelUnits(4), given);
+    // A settings file that cannot be written (a folder of its name): said,
+    // not taken for saved.
+    const fs::path ini = dir / "config" / "adcard" / "adcard-panel.ini";
+    fs::remove(ini);
+    fs::create_directory(ini);
+    EXPECT_NE(saveChannelUnits(given), "");
+    fs::remove(ini);
+    ASSERT_EQ(saveChannelUnits(given), "");
 
     // Record, then review.
     const std::string path = (dir / "units.h5").string();
