@@ -3,7 +3,6 @@
 #include "platform/utf8_path.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <io.h>
 
@@ -50,16 +49,6 @@ bool writeAll(const uint8_t *bytes, std::size_t n)
     return true;
 }
 
-std::vector<std::string> arguments(int, char **)
-{
-    std::vector<std::string> out;
-    int n = 0;
-    if (wchar_t **args = ::CommandLineToArgvW(::GetCommandLineW(), &n)) {
-        for (int i = 0; i < n; ++i)
-            out.push_back(narrow(args[i]));
-        ::LocalFree(args);
-    }
-    return out;
-}
+std::vector<std::string> arguments(int, char **) { return commandLine(); }
 
 } // namespace adcard::host

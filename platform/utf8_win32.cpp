@@ -1,6 +1,7 @@
 #include "platform/utf8_path.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 namespace adcard {
 
@@ -23,6 +24,18 @@ std::string narrow(std::wstring_view wide)
     std::string s(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), s.data(), n, nullptr, nullptr);
     return s;
+}
+
+std::vector<std::string> commandLine()
+{
+    std::vector<std::string> out;
+    int n = 0;
+    if (wchar_t **args = ::CommandLineToArgvW(::GetCommandLineW(), &n)) {
+        for (int i = 0; i < n; ++i)
+            out.push_back(narrow(args[i]));
+        ::LocalFree(args);
+    }
+    return out;
 }
 
 } // namespace adcard

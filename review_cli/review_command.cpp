@@ -176,7 +176,7 @@ int info(const std::vector<std::string> &args, std::ostream &out)
                     << ", \"offset\": " << num(u.offset) << "}";
             else
                 out << "  channel " << c + 1 << ": " << channelName(i.units, c) << ", " << u.unit
-                    << (u.unit == "V" && u.scale == 1 && u.offset == 0
+                    << (u.volts()
                             ? std::string()
                             : " = volts * " + num(u.scale) + (u.offset < 0 ? " - " : " + ") + num(std::fabs(u.offset)))
                     << "\n";
