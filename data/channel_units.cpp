@@ -10,6 +10,12 @@ std::string channelName(const ChannelUnits &units, int c)
     return u.name.empty() ? "通道" + std::to_string(c + 1) : u.name;
 }
 
+std::string channelLabel(const ChannelUnits &units, int c)
+{
+    const ChannelUnit u = channelUnit(units, c);
+    return channelName(units, c) + (u.volts() ? "" : " (" + u.unit + ")");
+}
+
 namespace {
 
 // A name or unit goes into one line of a status bar, a CSV header and a

@@ -20,6 +20,8 @@ struct ChannelUnit {
     double offset = 0.0; // the unit's value at 0 V
 
     bool operator==(const ChannelUnit &) const = default;
+    // Plain volts, whatever the name.
+    bool volts() const { return unit == "V" && scale == 1.0 && offset == 0.0; }
 };
 
 using ChannelUnits = std::vector<ChannelUnit>;
@@ -34,6 +36,8 @@ inline ChannelUnit channelUnit(const ChannelUnits &units, int c)
 
 // "压力" or, unnamed, "通道3".
 std::string channelName(const ChannelUnits &units, int c);
+// The name, with the unit where it is not plain volts: "压力 (bar)", "通道2".
+std::string channelLabel(const ChannelUnits &units, int c);
 
 // The codes' conversion straight to the channel's unit: the source's volts
 // followed by the channel's line, folded into one, so that everything that

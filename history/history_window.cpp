@@ -315,9 +315,7 @@ void HistoryWindow::refreshDriver()
 void HistoryWindow::setChannelUnits(const ChannelUnits &units)
 {
     for (int c = 0; c < kPlotChannels; ++c) {
-        const ChannelUnit u = channelUnit(units, c);
-        const QString full = QString::fromStdString(channelName(units, c) +
-                                                    (u == ChannelUnit{u.name} ? "" : " (" + u.unit + ")"));
+        const QString full = QString::fromStdString(channelLabel(units, c));
         // Cut to a width of its own: four long names must not widen the window.
         QCheckBox *box = legend_[static_cast<std::size_t>(c)];
         // As wide as "通道1" and a little: the toolbar has no room to spare on a laptop.

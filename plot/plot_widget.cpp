@@ -92,7 +92,7 @@ PlotWidget::ChannelText PlotWidget::channelText(int c) const
     t.cal = inUnit(renderer_->calibration(), u);
     // Volts as the panel writes them; another unit with the decimals its
     // codes' step needs.
-    if (u == ChannelUnit{u.name})
+    if (u.volts())
         t.value = [this](double v) { return voltsText(v); };
     else
         t.value = [decimals = valueDecimals(t.cal)](double v) { return QString::number(v, 'f', decimals); };

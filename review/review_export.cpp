@@ -116,9 +116,7 @@ QImage ReviewWindow::titledPicture() const
         if (!plot_->renderer().channelVisible(c))
             continue;
         p.fillRect(QRect(x, line + line / 2 - 2, 16, 4), PlotRenderer::channelColor(c));
-        const ChannelUnit u = channelUnit(run_->info().units, c);
-        const QString name = QString::fromStdString(channelName(run_->info().units, c) +
-                                                    (u == ChannelUnit{u.name} ? "" : " (" + u.unit + ")"));
+        const QString name = QString::fromStdString(channelLabel(run_->info().units, c));
         p.drawText(QRect(x + 20, line, fm.horizontalAdvance(name) + 4, line), Qt::AlignLeft | Qt::AlignVCenter, name);
         x += 20 + fm.horizontalAdvance(name) + 16;
     }

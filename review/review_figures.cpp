@@ -92,7 +92,7 @@ void ReviewWindow::updateStats()
     const ChannelUnits units = run_ ? run_->info().units : ChannelUnits{};
     bool volts = true;
     for (int ch = 0; ch < channels; ++ch)
-        volts = volts && channelUnit(units, ch) == ChannelUnit{channelUnit(units, ch).name};
+        volts = volts && channelUnit(units, ch).volts();
     const QString v = volts ? QStringLiteral(" (V)") : QString();
     stats_->setHorizontalHeaderLabels({QStringLiteral("最小") + v, QStringLiteral("最大") + v, QStringLiteral("平均") + v,
                                        QStringLiteral("RMS") + v, QStringLiteral("峰峰") + v, QStringLiteral("A") + v,
