@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace adcard {
 
@@ -39,6 +40,20 @@ struct TickSummary {
     std::array<int16_t, 2> digitalInputs{};
 };
 
+// What an armed rule did at one scan. Scans count from the first scan of the
+// history that the last Start began: scan k of the block with handedOver n
+// is (n - 1) * ScansPerBlock + k.
+struct RuleEvent {
+    std::string_view rule;  // the rule's name, UTF-8
+    int64_t scan = 0;
+    bool fired = true;      // false: the condition cleared
+    double value = 0;       // the value that decided, in the channel's unit (a port's value for an input)
+    bool mark = false;      // the rule asks for a marker
+    bool capture = false;   // the rule asks for the stretch around it (fired events only)
+    double beforeS = 0, afterS = 0;
+    std::string_view note;  // what went wrong with an action (an output the driver refused), or empty
+};
+
 class BlockHook {
 public:
     virtual ~BlockHook() = default;
@@ -57,6 +72,13 @@ public:
     // A tick with a non-zero count has finished its counters and captions.
     virtual void tickEnded(const TickSummary &tick) { (void)tick; }
     virtual void acquisitionStopped(StopReason reason) { (void)reason; }
+    // Rules were armed (their file's text) or disarmed (empty): a recording
+    // keeps the rules in force.
+    virtual void rulesArmed(std::string_view rulesText) { (void)rulesText; }
+    // An armed rule fired or cleared. Called in the tick, after the
+    // blockStored of the block that holds the scan (for a digital input:
+    // after the tick's inputs were read, before tickEnded).
+    virtual void ruleEvent(const RuleEvent &event) { (void)event; }
 };
 
 } // namespace adcard
