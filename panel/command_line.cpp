@@ -58,7 +58,7 @@ namespace {
 
 // The program's own options; Qt's are accepted and kept out of the help.
 struct Options {
-    QCommandLineOption help, version, history, record, overwrite, review, driverHost, start, stopAfter;
+    QCommandLineOption help, version, history, record, overwrite, review, driverHost, start, stopAfter, rules;
 };
 
 Options addOptions(QCommandLineParser &parser)
@@ -92,9 +92,13 @@ Options addOptions(QCommandLineParser &parser)
                            QStringLiteral("Press Stop and then Exit <duration> after the window shows (90s, 10m, 8h), "
                                           "so that a recording closes cleanly."),
                            QStringLiteral("duration")),
+        QCommandLineOption(QStringLiteral("rules"),
+                           QStringLiteral("Arm the rules of the file <file> (JSON) for this run, in place of the "
+                                          "saved ones."),
+                           QStringLiteral("file")),
     };
     for (const QCommandLineOption *opt :
-         {&o.history, &o.record, &o.overwrite, &o.review, &o.driverHost, &o.start, &o.stopAfter})
+         {&o.history, &o.record, &o.overwrite, &o.review, &o.driverHost, &o.start, &o.stopAfter, &o.rules})
         parser.addOption(*opt);
     for (const char *name : kQtValueOptions) {
         QCommandLineOption q(QString::fromLatin1(name), QString(), QStringLiteral("value"));
@@ -141,8 +145,11 @@ std::optional<Refusal> refusal(const CommandLine &line, const QCommandLineParser
                        parser.value(o.stopAfter) + QLatin1Char('\'')};
     if (parser.isSet(o.review) && line.open.isEmpty())
         return Refusal{QStringLiteral("--open needs a file name")};
-    if (parser.isSet(o.review) && (line.history || parser.isSet(o.record) || line.start || line.stopAfter))
-        return Refusal{QStringLiteral("--open takes no --history, --record, --start or --stop-after")};
+    if (parser.isSet(o.rules) && line.rules.isEmpty())
+        return Refusal{QStringLiteral("--rules needs a file name")};
+    if (parser.isSet(o.review) &&
+        (line.history || parser.isSet(o.record) || line.start || line.stopAfter || parser.isSet(o.rules)))
+        return Refusal{QStringLiteral("--open takes no --history, --record, --start, --stop-after or --rules")};
     if (!line.record.isEmpty() && !line.overwrite && QFileInfo::exists(line.record) &&
         !QFileInfo(line.record).isDir())
         return Refusal{QLatin1Char('\'') + line.record + QStringLiteral("' exists; give --overwrite to replace it"),
@@ -208,6 +215,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(o.stopAfter))
         line.stopAfter = parseDuration(parser.value(o.stopAfter));
     line.open = parser.value(o.review);
+    line.rules = parser.value(o.rules);
     if (const auto no = refusal(line, parser, o)) {
         result.status = kExitUsage;
         result.err = (program + QStringLiteral(": ") + no->why + QLatin1Char('\n')).toStdString();

@@ -22,6 +22,9 @@ struct CommandLine {
     bool start = false;     // press Start once the window shows
     // Press Stop and then Exit this long after the window shows; none: never.
     std::optional<std::chrono::milliseconds> stopAfter;
+    // Arm the rules of this file for the run, in place of the saved ones;
+    // empty: none armed.
+    QString rules;
 };
 
 // The exit statuses a script can tell apart.

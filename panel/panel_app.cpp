@@ -18,6 +18,7 @@
 #include "panel/display_check.h"
 #include "panel/termination.h"
 #include "panel/system.h"
+#include "panel/rule_control.h"
 #include "panel/unattended_run.h"
 #include "recording/recording_session.h"
 
@@ -35,6 +36,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
@@ -177,6 +179,13 @@ PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options
     window_->load();
     ringFeed_ = std::make_unique<LiveRingFeed>(dll_->settings);
     window_->acquisition().addBlockHook(*ringFeed_);
+    makeRuleControl();
+    if (!options.rules.empty()) {
+        if (const auto why = rules_->armFile(QString::fromStdString(options.rules))) {
+            rulesRefused_ = *why;
+            return;
+        }
+    }
     window_->show();
     events_ = std::make_unique<PanelEvents>(*this);
     if (options.history)
@@ -209,6 +218,7 @@ PanelProgram::~PanelProgram()
         window_->acquisition().removeBlockHook(*unattended_);
     unattended_.reset();
     recording_.reset(); // closes the file, if the unload has not
+    rules_.reset();
     events_.reset();
     if (history_)
         window_->acquisition().removeBlockHook(*history_);
@@ -275,6 +285,7 @@ HistoryWindow &PanelProgram::openHistory()
         history_->setChannelUnits(loadChannelUnits(kPlotChannels));
         QObject::connect(history_.get(), &HistoryWindow::channelUnitsRequested, history_.get(),
                          [this] { askChannelUnits(); });
+        wireRulesTo(*history_);
     }
     if (history_->isVisible())
         history_->raise();
@@ -562,7 +573,12 @@ int runPanel(int argc, char **argv)
                                      : parsed.run->driverHost->toStdString()};
         options.host->library = sys::driverLibraryOverride();
     }
+    options.rules = parsed.run->rules.toStdString();
     PanelProgram program(options);
+    if (!program.rulesRefused().empty()) {
+        std::fprintf(stderr, "adcard-panel: %s\n", program.rulesRefused().c_str());
+        return kExitUsage;
+    }
     if (program.recordRefused())
         return kExitUsage;
     const int loopStatus = QApplication::exec();
