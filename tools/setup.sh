@@ -7,10 +7,12 @@ set -euo pipefail
 
 # The panel carries its own font. xvfb-run is what tools/run.sh offers on a
 # machine without a display; h5py reads a recording in the README's
-# walk-through; Qt's own dialogs speak Chinese with qt6-translations-l10n.
+# walk-through; Qt's own dialogs speak Chinese with qt6-translations-l10n;
+# nlohmann's header reads the rules files.
 run_packages=(
   cmake ninja-build g++ pkgconf
   qt6-base-dev libhdf5-dev libfftw3-dev qt6-translations-l10n
+  nlohmann-json3-dev
   xvfb xauth
   python3-h5py
 )
