@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
 #include <variant>
 
 namespace adcard {
@@ -54,7 +55,8 @@ QString alarmText(const RuleAlarm &alarm)
 {
     return QStringLiteral("报警 ") + QString::fromStdString(alarm.rule) + QLatin1Char(' ') +
            QDateTime::fromMSecsSinceEpoch(alarm.msecsSinceEpoch).toString(QStringLiteral("HH:mm:ss")) +
-           QStringLiteral("  ") + QString::fromStdString(alarm.valueText);
+           QStringLiteral("  ") + QString::fromStdString(alarm.valueText) +
+           (alarm.repeats > 0 ? QStringLiteral("（此后又触发 %1 次）").arg(alarm.repeats) : QString());
 }
 
 RuleControl::RuleControl(Acquisition &acquisition, Actions actions)
@@ -139,7 +141,11 @@ void RuleControl::ruleStops(rules::StopWhat what, std::string_view rule)
 
 void RuleControl::ruleAlarm(std::string_view rule, int64_t scan, std::string_view valueText)
 {
-    alarms_.push_back({std::string(rule), scan, std::string(valueText), QDateTime::currentMSecsSinceEpoch()});
+    const auto same = std::find_if(alarms_.begin(), alarms_.end(), [&](const RuleAlarm &a) { return a.rule == rule; });
+    if (same != alarms_.end())
+        ++same->repeats;
+    else
+        alarms_.push_back({std::string(rule), scan, std::string(valueText), QDateTime::currentMSecsSinceEpoch()});
     emit alarmsChanged();
 }
 

@@ -25,6 +25,7 @@ struct RuleAlarm {
     int64_t scan = 0;
     std::string valueText;
     qint64 msecsSinceEpoch = 0; // when the panel saw it
+    int repeats = 0; // firings of the same rule since, until acknowledged
 };
 
 // The banner's line of the bits the rules own: "规则占用输出位：组0 位0、2（现为 0x05）",
@@ -52,6 +53,7 @@ public:
     void disarm();
     bool armed() const;
 
+    // One per rule: its first firing since the last acknowledgement.
     const std::vector<RuleAlarm> &alarms() const { return alarms_; }
     // Ends the alarms and the latched outputs.
     void acknowledge();
