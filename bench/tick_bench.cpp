@@ -115,13 +115,19 @@ std::vector<int16_t> sineBlock()
     return block;
 }
 
-void BM_OneLevelRule(benchmark::State &state)
+// One rule, or eight on the four channels (above and below on each): a
+// tick's whole cost of the rules at one block a tick.
+void BM_LevelRules(benchmark::State &state)
 {
     const std::vector<int16_t> block = sineBlock();
-    rules::Rule rule;
-    rule.name = "over";
-    rule.when = rules::LevelWhen{1, {LevelKind::Above, 4.0, 0, 0.2}};
-    rules::Engine engine(rules::RuleSet{{rule}, ""}, {}, kPanelCalibration, kChannels, kScans, 10000);
+    std::vector<rules::Rule> set;
+    for (int r = 0; r < state.range(0); ++r) {
+        rules::Rule rule;
+        rule.name = "r" + std::to_string(r);
+        rule.when = rules::LevelWhen{1 + r / 2, {r % 2 ? LevelKind::Below : LevelKind::Above, r % 2 ? -4.0 : 4.0, 0, 0.2}};
+        set.push_back(rule);
+    }
+    rules::Engine engine(rules::RuleSet{set, ""}, {}, kPanelCalibration, kChannels, kScans, 10000);
     int64_t first = 0;
     for (auto _ : state) {
         engine.block(block, first);
@@ -129,9 +135,9 @@ void BM_OneLevelRule(benchmark::State &state)
         auto events = engine.takeEvents();
         benchmark::DoNotOptimize(events.data());
     }
-    state.SetItemsProcessed(state.iterations() * kScans);
+    state.SetItemsProcessed(state.iterations() * kScans * state.range(0));
 }
-BENCHMARK(BM_OneLevelRule);
+BENCHMARK(BM_LevelRules)->Arg(1)->Arg(8);
 
 // The least a rule can do: each of the 1000 values against two code
 // thresholds, with its state.

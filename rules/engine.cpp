@@ -42,30 +42,34 @@ void Engine::block(std::span<const int16_t> samples, int64_t firstScan)
             levelRule(r, samples, scans, firstScan);
 }
 
-// The one pass per rule and block: a scan costs a comparison of its code
-// with the trigger's sets, and more only where the condition changes.
+// The one pass per rule and block: while the rule is clear, a scan costs a
+// comparison of its code with the set where it fires; while it is active,
+// with the set where it clears. The state changes only where one is found.
 void Engine::levelRule(std::size_t r, std::span<const int16_t> samples, int64_t scans, int64_t firstScan)
 {
     State &s = state_[r];
-    const LevelTrigger &t = s.trigger;
+    const CodeSet fire = s.trigger.fire, clear = s.trigger.clear;
     const int16_t *p = samples.data() + s.channel;
-    const int stride = channels_;
+    const int64_t stride = channels_, need = s.need;
     int64_t run = s.run;
-    for (int64_t k = 0; k < scans; ++k, p += stride) {
-        const int32_t code = *p;
+    for (int64_t k = 0; k < scans; ++k) {
         if (!s.level.active) {
-            if (!t.fire.contains(code)) {
-                run = 0;
-                continue;
+            for (; k < scans; ++k) {
+                if (!fire.contains(p[k * stride]))
+                    run = 0;
+                else if (++run >= need)
+                    break;
             }
-            if (++run < s.need)
-                continue;
+        } else {
+            while (k < scans && !clear.contains(p[k * stride]))
+                ++k;
         }
-        if (const int step = s.level.step(t, code); step != 0) {
-            run = 0;
-            s.active = step > 0;
-            happened(r, firstScan + k, step > 0, s.cal.volts(code), false);
-        }
+        if (k == scans)
+            break;
+        const int32_t code = p[k * stride];
+        s.active = s.level.step(s.trigger, code) > 0;
+        run = 0;
+        happened(r, firstScan + k, s.active, s.cal.volts(code), false);
     }
     s.run = run;
 }

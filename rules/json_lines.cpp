@@ -97,9 +97,10 @@ public:
                          (frames_.back().array ? "" : "/" + pointerPart(frames_.back().key));
         // nlohmann's own text starts with its exception's id and a position
         // of its own; the reason is what follows.
-        std::string what = ex.what();
+        const std::string_view what = ex.what();
         const std::size_t colon = what.find(": ");
-        out_.errorReason = "JSON 语法错误：" + (colon == std::string::npos ? what : what.substr(colon + 2));
+        out_.errorReason = "JSON 语法错误：";
+        out_.errorReason.append(what.substr(colon == std::string_view::npos ? 0 : colon + 2));
         return false;
     }
 
