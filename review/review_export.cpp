@@ -1,9 +1,9 @@
 // What leaves the review window: the CSV of a range and the picture.
 #include "review/review_window.h"
 
+#include "export/csv_export.h"
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
-#include "review/csv_export.h"
 #include "review/own_loop.h"
 #include "review/search_pane.h"
 

@@ -2,9 +2,9 @@
 
 #include "review/own_loop.h"
 
+#include "export/csv_export.h"
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
-#include "review/csv_export.h"
 #include "review/search_pane.h"
 #include "review/view_scale_label.h"
 

@@ -2,10 +2,10 @@
 // asks the same query engine, and prints text or one JSON object.
 #include "review_cli/review_command.h"
 
+#include "export/csv_export.h"
 #include "query/query.h"
 #include "query/spectrum.h"
 #include "recording/recording_reader_impl.h"
-#include "review/csv_export.h"
 #include "review_cli/options.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 // The CSV export against a small run held in memory: what the file says,
 // and that the chosen name holds either a whole export or what it held before.
-#include "review/csv_export.h"
+#include "export/csv_export.h"
 
 #include "recording/recording_reader_impl.h"
 #include "tests/review/review_files.h"

@@ -1,4 +1,4 @@
-#include "review/csv_export.h"
+#include "export/csv_export.h"
 
 #include "platform/native_file.h"
 
