@@ -15,11 +15,25 @@ namespace adcard {
 using ExportProgress = std::function<bool(double)>;
 
 struct ExportResult {
-    enum class Outcome { Written, Cancelled, Failed };
+    // Refused: the target was not touched, since writing it would destroy
+    // what it holds (a bad argument, where Failed is the system's refusal).
+    enum class Outcome { Written, Cancelled, Failed, Refused };
     Outcome outcome = Outcome::Written;
     int64_t rows = 0;  // data rows written
-    std::string error; // when Failed: what went wrong, naming the file
+    std::string error; // when Failed or Refused: what went wrong, naming the file
 };
+
+// Where an export goes, and what it must leave alone.
+struct ExportTarget {
+    std::string path;        // UTF-8
+    std::string source;      // the recording read: never replaced, under any of its names
+    bool overwrite = false;  // whether a file already at `path` may be replaced
+};
+
+// Why `target` must not receive an export: it is the source (the same file,
+// however named), a panel is recording it, a program writes it, or it
+// exists and may not be replaced. Empty when it may.
+std::string refusedTarget(const ExportTarget &target);
 
 // A header line with units, then one row per present scan in [first, last):
 // the time in seconds from the run's start (the scan index where the run's
@@ -30,10 +44,12 @@ struct ExportResult {
 ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::ostream &out,
                       const ExportProgress &progress = {}, const std::vector<int> &channels = {});
 
-// writeCsv into a new file beside `path`, renamed to `path` only once it is
-// whole and on disk: a cancelled or failed export leaves nothing under that
-// name, and a file already there is replaced only by a complete one.
-ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const std::string &path,
+// writeCsv into a new file beside the target, renamed to its name only once
+// it is whole and on disk: a cancelled or failed export leaves nothing under
+// that name, and a file already there is replaced only by a complete one.
+// The target is checked (refusedTarget) before and again at the rename: a
+// recording may have begun there meanwhile.
+ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const ExportTarget &target,
                            const ExportProgress &progress = {}, const std::vector<int> &channels = {});
 
 } // namespace adcard

@@ -132,7 +132,7 @@ TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
         const rlimit limited{c.sizeLimit ? c.sizeLimit : saved.rlim_cur, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limited);
         const ExportResult r = exportCsvFile(c.readFails ? HoledRun(1000, 3) : run, 0, run.scanCount(),
-                                             target.string(), [&](double) { return !c.cancel; });
+                                             {target.string(), "", true}, [&](double) { return !c.cancel; });
         setrlimit(RLIMIT_FSIZE, &saved);
 
         EXPECT_EQ(r.outcome, c.outcome) << r.error;
