@@ -27,9 +27,11 @@ test_packages=(
   g++-mingw-w64-i686
   ccache
 )
-# Wine runs the Windows host and card (wine32 is an i386 package: see below).
-# Where it cannot be installed, the one test that needs it is skipped.
-optional_test_packages=(wine wine32)
+# Wine runs the Windows host and card (wine32 is an i386 package: see below),
+# and wine64 the 64-bit panel of the Windows stage: Debian's `wine` is
+# satisfied by wine32 alone. Where they cannot be installed, the tests that
+# need them are skipped.
+optional_test_packages=(wine wine64 wine32)
 
 case "${1:-test}" in
   run) packages=("${run_packages[@]}") ;;
@@ -73,5 +75,5 @@ if [ ${#required[@]} -gt 0 ]; then
 fi
 if [ ${#optional[@]} -gt 0 ] &&
   ! "${as_root[@]}" apt-get install -y -q --no-install-recommends "${optional[@]}"; then
-  echo "warning: could not install ${optional[*]}: the Windows host test will be skipped" >&2
+  echo "warning: could not install ${optional[*]}: the Windows host test and the Windows stage will be skipped" >&2
 fi
