@@ -19,6 +19,7 @@
 #include "panel/termination.h"
 #include "panel/system.h"
 #include "panel/unattended_run.h"
+#include "platform/native_file.h"
 #include "recording/recording_session.h"
 
 #include <QAction>
@@ -313,6 +314,14 @@ RecordingControl &PanelProgram::recording()
                 history_->showMessage(text, false);
         });
         recording_->setAcquiring([this] { return window_->timer()->isActive(); });
+        recording_->setOpenHere([](const QString &path) {
+            // The same file under any name: a link, a path spelt otherwise.
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (const auto *review = qobject_cast<ReviewWindow *>(w);
+                    review && nativefile::sameFile(path.toStdString(), review->path().toStdString()))
+                    return review->windowTitle();
+            return QString();
+        });
     }
     return *recording_;
 }
