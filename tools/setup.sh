@@ -15,7 +15,8 @@ run_packages=(
   python3-h5py
 )
 # The system CJK faces are for the tests of the fallback and of the font
-# subset script; binutils for the export and install checks; ccache keeps
+# subset script; binutils for the export and install checks; xdotool presses
+# the review window's keys in the Windows stage; ccache keeps
 # the test command's compilations between runs.
 test_packages=(
   "${run_packages[@]}" binutils
@@ -25,7 +26,7 @@ test_packages=(
   clang libclang-rt-14-dev lld
   valgrind time
   g++-mingw-w64-i686
-  ccache
+  ccache xdotool
 )
 # Wine runs the Windows host and card (wine32 is an i386 package: see below),
 # and wine64 the 64-bit panel of the Windows stage: Debian's `wine` is
