@@ -432,8 +432,11 @@ void RecordingFile::flushRest()
 
 void RecordingFile::replaceOld()
 {
-    // A run has begun: the old file moved aside is not coming back.
+    // A run has begun: the old file moved aside is not coming back. The new
+    // one is on the disk first, so that a power cut leaves one of them whole.
     if (!asidePath_.empty()) {
+        if (const int err = nativefile::syncData(reserveFd_); err != 0)
+            throw RecordingError("writing '" + path_ + "' to the disk: " + std::strerror(err));
         nativefile::remove(asidePath_);
         asidePath_.clear();
     }
