@@ -1,6 +1,7 @@
 #pragma once
-// The range between the review's cursors as CSV, for a spreadsheet or a
-// script: free of widgets, so the window and the tests drive the same code.
+// A range of a recorded run as CSV, for a spreadsheet or a script: free of
+// widgets, so the review window, adcard-review and the tests drive the same
+// code.
 #include "recording/recording_reader.h"
 
 #include <cstdint>
