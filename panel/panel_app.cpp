@@ -20,6 +20,7 @@
 #include "panel/system.h"
 #include "panel/rule_control.h"
 #include "panel/unattended_run.h"
+#include "platform/native_file.h"
 #include "recording/recording_session.h"
 
 #include <QAction>
@@ -324,6 +325,14 @@ RecordingControl &PanelProgram::recording()
                 history_->showMessage(text, false);
         });
         recording_->setAcquiring([this] { return window_->timer()->isActive(); });
+        recording_->setOpenHere([](const QString &path) {
+            // The same file under any name: a link, a path spelt otherwise.
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (const auto *review = qobject_cast<ReviewWindow *>(w);
+                    review && nativefile::sameFile(path.toStdString(), review->path().toStdString()))
+                    return review->windowTitle();
+            return QString();
+        });
     }
     return *recording_;
 }

@@ -76,6 +76,11 @@ RecordingSession *RecordingControl::makeRecorder(QString &why)
 
 bool RecordingControl::start(const QString &path, bool overwrite)
 {
+    if (const QString window = openHere_ ? openHere_(path) : QString(); !window.isEmpty()) {
+        report(QStringLiteral("记录失败：'%1' is open in the review window \"%2\"; close it to record into it")
+                   .arg(path, window));
+        return false;
+    }
     if (!recorder_) {
         QString why;
         recorder_.reset(makeRecorder(why));

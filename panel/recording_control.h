@@ -49,6 +49,11 @@ public:
     // called with the text once the marker is in the recording.
     using MarkerEcho = std::function<std::function<void(const QString &text)>()>;
     void setMarkerEcho(MarkerEcho echo) { echo_ = std::move(echo); }
+    // Names the window of this program that has `path` open (a review), or
+    // is empty: HDF5 would refuse the recorder that file after arming, so it
+    // is refused before, as a file another panel records is.
+    using OpenHere = std::function<QString(const QString &path)>;
+    void setOpenHere(OpenHere openHere) { openHere_ = std::move(openHere); }
 
     // Arms the recorder for `path`. On failure the message goes to standard
     // error and the status line, and nothing else changes.
@@ -93,6 +98,7 @@ private:
     RecorderFactory make_;
     std::function<bool()> acquiring_;
     MarkerEcho echo_;
+    OpenHere openHere_;
     QString closingFile_; // told when it is closed
     std::unique_ptr<RecordingSession> recorder_;
     QTimer *poll_ = nullptr;

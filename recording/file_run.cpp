@@ -159,9 +159,12 @@ void FileRun::stretches(int64_t first, int64_t end, const StretchFn &fn, bool na
     int64_t last = -1;
     for (int64_t r = firstRowFrom(first / s); r < rows; ++r) {
         const int64_t index = narrow ? indexNear(r) : rowIndex(r);
+        // Negative first: a crafted index times the block's scans overflows.
+        if (index < 0)
+            continue; // damaged, skip it
         if (index > p_.lastIndex || index * s >= end)
             break;
-        if (index <= last || index < 0)
+        if (index <= last)
             continue; // out of order: damaged, skip it
         last = index;
         const int64_t from = std::max(first, index * s);
@@ -221,7 +224,9 @@ std::vector<ScanGap> FileRun::gaps(int64_t first, int64_t end, std::size_t most,
     // (rb - ra) missing blocks, so only halves that hold some are split.
     auto split = [&](auto &self, int64_t ra, int64_t rb) -> void {
         const int64_t ia = rowIndex(ra), ib = rowIndex(rb);
-        if (ia < 0 || ib <= ia || ib - ia == rb - ra)
+        // An index past the run's last is damaged: times the block's scans it
+        // could overflow.
+        if (ia < 0 || ib <= ia || ib > p_.lastIndex || ib - ia == rb - ra)
             return;
         if (rb - ra == 1)
             return emit(ia + 1, ib);
@@ -273,9 +278,11 @@ bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
         }
         for (int64_t i = 0; i < n; ++i) {
             const int64_t b = index[std::size_t(i)];
+            if (b < 0)
+                continue; // damaged; checked before b * s, which it would overflow
             if (b > lastIndex || b * s >= lastScan)
                 return true;
-            if (b <= last || b < 0)
+            if (b <= last)
                 continue; // out of order: damaged
             last = b;
             for (int64_t k = std::max(firstScan, b * s); k < std::min(lastScan, (b + 1) * s); ++k)

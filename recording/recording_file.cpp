@@ -137,8 +137,11 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
         startEmpty(target);
     } catch (const RecordingError &) {
         // Closed first: Windows deletes an open file only at its last close.
+        // An old file moved aside comes back over the new one instead.
+        const bool putBack = !asidePath_.empty();
         abandon();
-        nativefile::remove(target);
+        if (!putBack)
+            nativefile::remove(target);
         throw;
     }
 }
@@ -165,17 +168,22 @@ std::intptr_t RecordingFile::createTarget(bool exists, std::string &target)
     // A file to replace stays as it is until a run has begun in its
     // successor, made beside it under a temporary name: a rename then swaps
     // them at once (replaceOld). Until then a Start that fails, or none,
-    // leaves it as it was.
+    // leaves it as it was. Where HDF5's open file cannot be renamed (Windows),
+    // the old file steps aside instead, under a name of its own, and goes
+    // at the same moment, or comes back if no run begins (releaseLock).
     int err = 0;
     nativefile::Handle fd = nativefile::kNone;
-    if (exists) {
+    if (exists && nativefile::renamesOpenFiles()) {
         fd = nativefile::createBeside(path_, "", target, err);
         // A lock on it keeps other panels from taking it meanwhile.
         oldFd_ = nativefile::holdAgainstPanels(path_);
     } else {
+        if (exists)
+            moveOldAside();
         fd = nativefile::createNew(path_, err);
     }
     if (fd == nativefile::kNone) {
+        putOldBack();
         if (err == EEXIST)
             throw RecordingError("'" + path_ + "' already exists; choose another name or allow overwriting");
         throw RecordingError("cannot create '" + path_ + "': " + std::strerror(err));
@@ -199,10 +207,27 @@ void RecordingFile::startEmpty(const std::string &target)
     nativefile::holdReaderLock(reserveFd_);
     if (target != path_)
         tempPath_ = target;
-    // Where an open file cannot be renamed (HDF5 opens it without sharing
-    // that), it replaces the old one now, while it is closed.
-    if (!nativefile::renamesOpenFiles())
-        replaceOld();
+}
+
+void RecordingFile::moveOldAside()
+{
+    // Another program holding the file without sharing its deletion keeps
+    // it where it is: nothing is replaced then.
+    if (const int err = nativefile::moveAside(path_, ".replaced", asidePath_); err != 0) {
+        asidePath_.clear();
+        if (err == EBUSY)
+            throw RecordingError("cannot replace '" + path_ + "': another program has it open");
+        throw RecordingError("cannot move '" + path_ + "' aside to replace it: " + std::strerror(err));
+    }
+}
+
+void RecordingFile::putOldBack() noexcept
+{
+    if (asidePath_.empty())
+        return;
+    // Over the new file, which never got a run.
+    (void)nativefile::replace(asidePath_, path_);
+    asidePath_.clear();
 }
 
 RecordingFile::~RecordingFile()
@@ -407,6 +432,14 @@ void RecordingFile::flushRest()
 
 void RecordingFile::replaceOld()
 {
+    // A run has begun: the old file moved aside is not coming back. The new
+    // one is on the disk first, so that a power cut leaves one of them whole.
+    if (!asidePath_.empty()) {
+        if (const int err = nativefile::syncData(reserveFd_); err != 0)
+            throw RecordingError("writing '" + path_ + "' to the disk: " + std::strerror(err));
+        nativefile::remove(asidePath_);
+        asidePath_.clear();
+    }
     if (tempPath_.empty())
         return;
     // On the disk before the rename, so that a power cut leaves one file or
@@ -506,6 +539,7 @@ void RecordingFile::releaseLock() noexcept
     if (!tempPath_.empty())
         nativefile::remove(tempPath_);
     tempPath_.clear();
+    putOldBack();
 }
 
 void RecordingFile::abandon() noexcept

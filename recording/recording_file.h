@@ -130,6 +130,10 @@ private:
     void appendTable(Table &t, const void *data, hsize_t count, const char *what);
     void releaseLock() noexcept;
     void replaceOld();
+    // Where an open file cannot be renamed: the old file's name of its own
+    // from arming to the first run's first flush, and its return.
+    void moveOldAside();
+    void putOldBack() noexcept;
 
     std::string path_;
     Hid fapl_;
@@ -147,6 +151,7 @@ private:
     std::intptr_t reserveFd_ = -1; // nativefile::Handle, as oldFd_
     std::string tempPath_; // the successor's name until it replaces the file at path_
     std::intptr_t oldFd_ = -1; // the file it replaces, locked until then
+    std::string asidePath_;    // the file it replaces, moved aside until then (Windows)
     hsize_t unflushedBytes_ = 0;
     bool reserveSpent_ = false;
 };

@@ -2,9 +2,9 @@
 
 #include "review/own_loop.h"
 
+#include "export/csv_export.h"
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
-#include "review/csv_export.h"
 #include "review/search_pane.h"
 #include "review/view_scale_label.h"
 
@@ -94,6 +94,8 @@ QHBoxLayout *ReviewWindow::makeToolbar()
     });
     auto *csv = new QPushButton(QStringLiteral("导出 CSV…"), this);
     auto *png = new QPushButton(QStringLiteral("导出 PNG…"), this);
+    csv->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+    csv->setToolTip(QStringLiteral("导出 CSV… (Ctrl+E)"));
     connect(csv, &QPushButton::clicked, this, &ReviewWindow::askCsv);
     connect(png, &QPushButton::clicked, this, &ReviewWindow::askPng);
     csv->setObjectName(QStringLiteral("cmdExportCsv"));
@@ -133,6 +135,7 @@ void ReviewWindow::addHelp()
         const QList<KeyHelpRow> rows = {
             {QStringLiteral("N / P"), QStringLiteral("下一个 / 上一个标记（居中，缩放不变）")},
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
+            {QStringLiteral("Ctrl+E"), QStringLiteral("导出 CSV…")},
             {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记、A–B 频谱")},
             {QStringLiteral("] / ["), QStringLiteral("下一个 / 上一个缺失（空洞）")},
             {QStringLiteral("Ctrl+G"), QStringLiteral("转到日期和时间")},

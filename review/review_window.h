@@ -34,6 +34,8 @@ public:
     ~ReviewWindow() override;
 
     static QString windowName();
+    // The recording it reviews, as it was opened.
+    const QString &path() const { return path_; }
 
     PlotWidget &plot() { return *plot_; }
     const RecordedRun *run() const { return run_.get(); }

@@ -2,10 +2,10 @@
 // asks the same query engine, and prints text or one JSON object.
 #include "review_cli/review_command.h"
 
+#include "export/csv_export.h"
 #include "query/query.h"
 #include "query/spectrum.h"
 #include "recording/recording_reader_impl.h"
-#include "review/csv_export.h"
 #include "review_cli/options.h"
 
 #include <cmath>
@@ -40,8 +40,10 @@ the operator gave the channel another: info lists them); levels too.
                                     changes of a digital input bit or port, or
                                     where a port comes to equal a pattern
   losses FILE [--limit N]           the holes (missed/dropped blocks), markers
-  export FILE [--channels 1,3] -o OUT.csv
-                                    every scan of the range as the window's CSV
+  export FILE [--channels 1,3] -o OUT.csv [--overwrite]
+                                    every scan of the range as the window's CSV;
+                                    OUT.csv is replaced only with --overwrite,
+                                    and never when it is FILE or being recorded
   spectrum FILE --from T --to T [--channel C] [--full]
                                     amplitude spectrum (Hann window), peak
 
@@ -368,7 +370,7 @@ int losses(const std::vector<std::string> &args, std::ostream &out, std::ostream
 
 int exportCsv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    const Options o(args, with({"--channels", "-o"}), {});
+    const Options o(args, with({"--channels", "-o"}), {"--overwrite"});
     if (!o.has("-o"))
         throw UsageError("-o OUT.csv is needed");
     auto reader = openReader(o.file());
@@ -379,7 +381,9 @@ int exportCsv(const std::vector<std::string> &args, std::ostream &out, std::ostr
     query::Status s;
     s.partial = run->info().open;
     check(s, err);
-    const ExportResult r = exportCsvFile(*run, from, to, *o.value("-o"), {}, channels);
+    const ExportResult r = exportCsvFile(*run, from, to, {*o.value("-o"), o.file(), o.has("--overwrite")}, {}, channels);
+    if (r.outcome == ExportResult::Outcome::Refused)
+        throw UsageError(r.error);
     if (r.outcome != ExportResult::Outcome::Written)
         throw ReadError(r.error.empty() ? "export stopped" : r.error);
     out << r.rows << " rows written to " << *o.value("-o") << '\n';

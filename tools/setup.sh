@@ -17,7 +17,8 @@ run_packages=(
   python3-h5py
 )
 # The system CJK faces are for the tests of the fallback and of the font
-# subset script; binutils for the export and install checks; ccache keeps
+# subset script; binutils for the export and install checks; xdotool presses
+# the review window's keys in the Windows stage; ccache keeps
 # the test command's compilations between runs.
 test_packages=(
   "${run_packages[@]}" binutils
@@ -27,11 +28,13 @@ test_packages=(
   clang libclang-rt-14-dev lld
   valgrind time
   g++-mingw-w64-i686
-  ccache
+  ccache xdotool
 )
-# Wine runs the Windows host and card (wine32 is an i386 package: see below).
-# Where it cannot be installed, the one test that needs it is skipped.
-optional_test_packages=(wine wine32)
+# Wine runs the Windows host and card (wine32 is an i386 package: see below),
+# and wine64 the 64-bit panel of the Windows stage: Debian's `wine` is
+# satisfied by wine32 alone. Where they cannot be installed, the tests that
+# need them are skipped.
+optional_test_packages=(wine wine64 wine32)
 
 case "${1:-test}" in
   run) packages=("${run_packages[@]}") ;;
@@ -75,5 +78,5 @@ if [ ${#required[@]} -gt 0 ]; then
 fi
 if [ ${#optional[@]} -gt 0 ] &&
   ! "${as_root[@]}" apt-get install -y -q --no-install-recommends "${optional[@]}"; then
-  echo "warning: could not install ${optional[*]}: the Windows host test will be skipped" >&2
+  echo "warning: could not install ${optional[*]}: the Windows host test and the Windows stage will be skipped" >&2
 fi

@@ -6,7 +6,9 @@
 #include "panel/panel_app.h"
 #include "panel/recording_control.h"
 #include "panel/recording_module.h"
+#include "review/review_window.h"
 #include "tests/recording/recording_support.h"
+#include "tests/review/review_files.h"
 #include "tests/support/mock_driver.h"
 
 #include <QApplication>
@@ -20,6 +22,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace adcard {
 namespace {
@@ -182,6 +186,41 @@ TEST_F(PanelRecording, EachRecordingLeavesNoDescriptorBehind)
         ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
     }
     EXPECT_EQ(open(), before);
+}
+
+// HDF5 would refuse the writer a file this program has open for review,
+// after arming: it is refused before, under any of its names, and the file
+// stays as it was. Once the review is closed, the same file may be recorded.
+TEST_F(PanelRecording, AFileOpenInAReviewWindowIsRefusedBeforeArming)
+{
+    const std::string dir = testing::scratchDir("panel_reviewed");
+    const std::string path = dir + "/reviewed.h5";
+    testing::writeRecording(path, 3);
+    std::filesystem::create_hard_link(path, dir + "/linked.h5");
+    const auto bytes = [&] {
+        std::ostringstream s;
+        s << std::ifstream(path, std::ios::binary).rdbuf();
+        return s.str();
+    };
+    const std::string before = bytes();
+    PanelProgram program(options(""));
+    QPointer<ReviewWindow> review = program.openReview(QString::fromStdString(path));
+    ASSERT_TRUE(review);
+    QString said;
+    QObject::connect(&program.recording(), &RecordingControl::failed, [&](const QString &text) { said = text; });
+    for (const char *name : {"/reviewed.h5", "/linked.h5"}) {
+        SCOPED_TRACE(name);
+        said.clear();
+        EXPECT_FALSE(program.recording().start(QString::fromStdString(dir + name), true));
+        EXPECT_TRUE(said.contains(QStringLiteral("is open in the review window")) && said.contains(review->windowTitle()))
+            << said.toStdString();
+        EXPECT_FALSE(program.recording().active());
+    }
+    EXPECT_EQ(bytes(), before);
+    delete review;
+    EXPECT_TRUE(program.recording().start(QString::fromStdString(path), true)) << said.toStdString();
+    program.recording().stop();
+    ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
 }
 
 TEST(RecorderModule, TheBuildTreeIsSearchedOnlyByAProgramRunFromIt)

@@ -427,11 +427,12 @@ struct Bad {
     std::function<void(const RecordedRun &)> check = {}; // then on run 1
 };
 
-// A run of two blocks, then the rows of `dataset` from 0 are `values` in `member`.
+// A run of `blocks` blocks, then the rows of `dataset` from 0 are `values` in `member`.
 template <typename T>
-void oneRunWith(const std::string &path, const char *dataset, const char *member, std::vector<T> values)
+void oneRunWith(const std::string &path, const char *dataset, const char *member, std::vector<T> values,
+                int64_t blocks = 2)
 {
-    writeRecording(path, 2);
+    writeRecording(path, blocks);
     const Hid file(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
     const Hid d(H5Dopen2(file.get(), dataset, H5P_DEFAULT), H5Dclose);
     const hsize_t n = values.size();
@@ -491,6 +492,19 @@ const Bad kBad[] = {
     {"next run first at the least int64",
      [](const std::string &p) { oneRunWith<int64_t>(p, "runs", "first_row", {1, INT64_MIN}); }, nullptr, nullptr,
      [](const RecordedRun &r) { EXPECT_EQ(r.info().blocks, 1); }},
+    // Between two good rows, so that the run opens; read, it is skipped (the
+    // sanitizers' build sees whether it is multiplied first).
+    {"a block index the least int64",
+     [](const std::string &p) { oneRunWith<int64_t>(p, "blocks", "index", {0, INT64_MIN, 2}, 3); }, nullptr, nullptr,
+     [](const RecordedRun &r) {
+         int64_t scans = 0;
+         EXPECT_TRUE(r.forEachScan(0, r.scanCount(), [&](int64_t, std::span<const int16_t>) { return ++scans; }));
+         EXPECT_EQ(scans, 2 * r.info().scansPerBlock);
+         int64_t holes = 0;
+         r.gaps(0, r.scanCount(), 10, holes);
+         std::vector<ColumnSummary> columns(std::size_t(r.channels()));
+         r.summarise(0, double(r.scanCount()), 1, columns);
+     }},
     {"two runs numbered alike", [](const std::string &p) { oneRunWith<int32_t>(p, "runs", "run", {1, 1}); }, nullptr,
      "same number"},
     {"a flood of markers",

@@ -2,7 +2,7 @@
 // by the recording, and read back in bar by the review's statistics, its CSV
 // export and adcard-review alike.
 #include "channels/channel_store.h"
-#include "review/csv_export.h"
+#include "export/csv_export.h"
 #include "review_files.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #   bash tools/windows/build.sh
 #
 # The dependencies come from tools/windows/deps.sh, built from source once
-# (about 17 minutes on two cores) or, with ADPANEL_WIN_PREBUILT=DIR, unpacked
+# (about 33 minutes on two cores) or, with ADPANEL_WIN_PREBUILT=DIR, unpacked
 # from archives. Everything else goes into build/windows/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
