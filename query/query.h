@@ -55,11 +55,11 @@ struct Crossing {
     bool rising = true;
 };
 
-// Scans [start, end) within the condition (above the level for a rising
-// search or either, below it for a falling one).
+// Scans [start, end) within the condition (above the level, until re-armed,
+// for a rising search or either; below it for a falling one).
 struct Interval {
     int64_t start = 0, end = 0;
-    int16_t extreme = 0; // the highest code above, the lowest below
+    int16_t extreme = 0; // the code of the highest value above, of the lowest below
     bool open = false;   // still within it where the range ends
 };
 
@@ -70,11 +70,13 @@ struct LevelResult : Status {
     int64_t totalIntervals = 0;
 };
 
-// A rising search reports where the channel goes above the level, and
-// counts the range's first scan when it is already above; a falling one the
-// same below it. With hysteresis h, a rising search counts again only after
-// the channel went below level - h (a falling one: above level + h; either:
-// the band level ± h/2).
+// The levels' one rule (data/level.h), compared exactly, code by code:
+// a rising search reports each scan where the value is > level after it was
+// <= level - hysteresis; a falling one each scan where it is < level after
+// it was >= level + hysteresis. Both start armed, so the range's first scan
+// counts when it is already past the level. Either reports the events of
+// both over the same scans: with no hysteresis, every crossing of the level
+// (a scan exactly on the level re-arms both and fires neither).
 LevelResult findCrossings(const RecordedRun &run, const LevelQuery &q, const Control &control = {});
 
 struct PeakQuery {

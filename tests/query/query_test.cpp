@@ -30,19 +30,29 @@ std::vector<Scan> rawScans(const RecordedRun &run, int c, int64_t first, int64_t
     return out;
 }
 
-// Crossings by definition: armed when outside the band, counted on leaving it.
-std::vector<int64_t> bruteCrossings(const std::vector<Scan> &s, const LevelQuery &q, const Calibration &cal)
+// Crossings by definition, in exact arithmetic on the panel's calibration
+// (value = (code - 2048) * 10 / 4095): "above L" fires where value > L after
+// value <= L - h; "below L" where value < L after value >= L + h; both
+// start armed; either reports both.
+std::vector<int64_t> bruteCrossings(const std::vector<Scan> &s, const LevelQuery &q)
 {
-    const double v = cal.codes(q.level), h = q.hysteresis / cal.scale;
-    const double rise = q.edge == Edge::Falling ? v + h : q.edge == Edge::Either ? v + h / 2 : v;
-    const double fall = q.edge == Edge::Rising ? v - h : q.edge == Edge::Either ? v - h / 2 : v;
-    int state = q.edge == Edge::Rising ? 0 : q.edge == Edge::Falling ? 1 : -1;
+    auto tenths = [](int16_t code) { return double(code - 2048) * 10; }; // value * 4095, exact
+    const double level = q.level * 4095, h = q.hysteresis * 4095;
+    bool aboveActive = false, belowActive = false;
     std::vector<int64_t> out;
     for (const Scan &x : s) {
-        const int next = x.code > rise ? 1 : x.code < fall ? 0 : state;
-        if (next != state && state != -1 && (q.edge == Edge::Either || (next == 1) == (q.edge == Edge::Rising)))
+        const double v = tenths(x.code);
+        bool fired = false;
+        if (q.edge != Edge::Falling) {
+            fired = !aboveActive && v > level;
+            aboveActive = aboveActive ? v > level - h : v > level;
+        }
+        if (q.edge != Edge::Rising) {
+            fired = fired || (!belowActive && v < level);
+            belowActive = belowActive ? v < level + h : v < level;
+        }
+        if (fired)
             out.push_back(x.scan);
-        state = next;
     }
     return out;
 }
@@ -65,7 +75,8 @@ std::vector<int64_t> brutePeaks(std::vector<Scan> s, const PeakQuery &q)
 // Channel 0: a square wave of 2300 scans' period, 1000 codes up, that sits
 // exactly on 2048 for its first 700 scans; channel 1: 2000 with spikes of
 // 3000 every 3000 scans (equal peaks); channel 2: a random walk; channel 3:
-// steps that change exactly at every 512th scan (entry edges).
+// steps that change exactly at every 512th scan (entry edges), through codes
+// that are exactly -2, 0, 2 and 4 V and their neighbours.
 int16_t crafted(int64_t k, int c)
 {
     switch (c) {
@@ -76,7 +87,11 @@ int16_t crafted(int64_t k, int c)
         x ^= x >> 13;
         return int16_t(2048 + int(k % 5000) / 4 - 600 + int(x % 64));
     }
-    default: return (k / 512) % 2 ? 2500 : 1500;
+    default: {
+        static constexpr int16_t kSteps[] = {1500, 2500, 1229, 2867, 2048, 3686, 2048, 1228, 2868,
+                                             2867, 3687, 3686, 1230, 2866, 2048, 1229};
+        return kSteps[(k / 512) % std::size(kSteps)];
+    }
     }
 }
 
@@ -120,7 +135,7 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
     ASSERT_TRUE(reader) << error;
     auto run = reader->openRun(1, error);
     ASSERT_TRUE(run) << error;
-    const Calibration cal = run->info().calibration;
+    ASSERT_DOUBLE_EQ(run->info().calibration.scale, 10.0 / 4095); // the brute force's arithmetic
     const auto raw = rawScans(*run, r.channel, r.first, r.end);
 
     const LevelQuery lq{r.channel, r.volts, r.edge, r.hysteresis, r.first, r.end, 1 << 20};
@@ -128,7 +143,7 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
     std::vector<int64_t> found;
     for (const Crossing &c : lr.crossings)
         found.push_back(c.scan);
-    EXPECT_EQ(found, bruteCrossings(raw, lq, cal));
+    EXPECT_EQ(found, bruteCrossings(raw, lq));
     EXPECT_EQ(lr.total, int64_t(found.size()));
     for (const Interval &i : lr.intervals) { // each extreme is the true one
         int16_t e = lq.edge == Edge::Falling ? INT16_MAX : INT16_MIN;
@@ -159,6 +174,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"walk_either_hysteresis", 128, {}, 2, Edge::Either, -0.1, 0.5, 777, 190000},
                       Row{"steps_at_entry_edges", 128, {2, 100}, 3, Edge::Either, 0.0, 0, 0, kWholeRun},
                       Row{"steps_at_block_edges_unaligned", 100, {0, 1}, 3, Edge::Rising, 0.0, 0.1, 0, kWholeRun},
+                      Row{"steps_rising_exactly_2V", 128, {}, 3, Edge::Rising, 2.0, 0, 0, kWholeRun},
+                      Row{"steps_falling_exactly_minus_2V", 100, {9}, 3, Edge::Falling, -2.0, 0, 0, kWholeRun},
+                      Row{"steps_rising_4V_rearm_exactly_2V", 128, {}, 3, Edge::Rising, 4.0, 2.0, 0, kWholeRun},
+                      Row{"steps_falling_0V_rearm_exactly_2V", 100, {}, 3, Edge::Falling, 0.0, 2.0, 0, kWholeRun},
+                      Row{"steps_either_exactly_0V", 128, {}, 3, Edge::Either, 0.0, 0, 0, kWholeRun},
+                      Row{"steps_either_2V_hysteresis_2V", 100, {4}, 3, Edge::Either, 2.0, 2.0, 0, kWholeRun},
                       Row{"spikes_among_many_holes", 100, manyHoles(), 1, Edge::Rising, 2.0, 0, 0, kWholeRun, 6000},
                       Row{"square_among_many_holes_part", 100, manyHoles(), 0, Edge::Either, 0.0, 0.5, 123456, 587654,
                           6000}),
