@@ -10,7 +10,8 @@ namespace adcard::testing {
 
 // One run of `blocks` blocks of `scansPerBlock` scans of 4 channels at
 // 10000 scans/s; `code(scan, channel)` gives each sample, block indices in
-// `holes` are missed fetches, and block b's digital port 0 reads b / 3 % 4.
+// `holes` are missed fetches, block b's digital port 0 reads b / 3 % 4, and
+// port 1 reads 1 at the last tick only.
 inline void writeCrafted(const std::string &path, int scansPerBlock, int64_t blocks, const std::vector<int64_t> &holes,
                          const std::function<int16_t(int64_t, int)> &code)
 {
@@ -36,7 +37,7 @@ inline void writeCrafted(const std::string &path, int scansPerBlock, int64_t blo
         tick.timeNs = startNs + (b + 1) * 10000000;
         tick.blockCount = b + 1;
         tick.digitalRead = true;
-        tick.digital = {int16_t(b / 3 % 4), 0};
+        tick.digital = {int16_t(b / 3 % 4), int16_t(b + 1 == blocks)};
         w.onTickEnd(tick, t0);
     }
     w.close(startNs + (blocks + 1) * 10000000, t0);

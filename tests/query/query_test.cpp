@@ -153,6 +153,26 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
         EXPECT_EQ(i.extreme, e) << "interval " << i.start << ".." << i.end;
     }
 
+    // Digital changes over the tick rows, the last tick's (at the run's end)
+    // included when the range reaches it.
+    const int64_t scans = run->scanCount();
+    for (int port : {0, 1}) {
+        std::vector<int64_t> want;
+        int last = -1;
+        for (const RecordedDigital &d : run->digital(0, scans + 1)) {
+            const int v = port ? d.port1 : d.port0;
+            if (d.scan >= r.first && (d.scan < std::min(r.end, scans) || (d.scan == scans && r.end >= scans))) {
+                if (last >= 0 && v != last)
+                    want.push_back(d.scan);
+                last = v;
+            }
+        }
+        std::vector<int64_t> got;
+        for (const DigitalEvent &e : findChanges(*run, {port, -1, false, 0xff, 0, r.first, r.end, 1 << 20}).events)
+            got.push_back(e.scan);
+        EXPECT_EQ(got, want) << "port " << port;
+    }
+
     for (bool highest : {true, false})
         for (int64_t apart : {0, 1, 2999, 3000, 40000}) {
             const PeakQuery pq{r.channel, highest, 7, apart, r.first, r.end};
