@@ -220,21 +220,28 @@ TEST(Spectrum, LongestStretchAndASineOnABin)
     constexpr int64_t kScans = 16875; // blocks 31 to 199 hold 16900; 16875 = 3^3 5^4
     const double hz = 800.0 * 10000 / kScans;
     testing::writeCrafted(path, 100, 200, {30}, [&](int64_t k, int c) {
-        return int16_t(2048 + (c == 0 ? std::lround(1000 * std::sin(2 * std::numbers::pi * hz * double(k) / 10000)) : 0));
+        // Channel 1: a tone on 0 V; channel 2: a small one on 2.32 V (code
+        // 2998), whose DC must not be taken for the peak.
+        const double tone = std::sin(2 * std::numbers::pi * hz * double(k) / 10000);
+        return int16_t(c == 0 ? 2048 + std::lround(1000 * tone) : c == 1 ? 2998 + std::lround(40 * tone) : 2048);
     });
     std::string error;
     std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
     ASSERT_TRUE(reader) << error;
     auto run = reader->openRun(1, error);
     ASSERT_TRUE(run) << error;
-    const SpectrumResult r = spectrum(*run, {{0}, 0, kWholeRun});
+    const SpectrumResult r = spectrum(*run, {{0, 1}, 0, kWholeRun});
     ASSERT_EQ(r.outcome, Outcome::Complete) << r.error;
     EXPECT_TRUE(r.hole);
     EXPECT_EQ(r.first, 3100);
     EXPECT_EQ(r.scans, kScans);
-    ASSERT_EQ(r.channels.size(), 1u);
-    EXPECT_NEAR(r.channels[0].peakHz, hz, 1e-9);
-    EXPECT_NEAR(r.channels[0].peak, 1000 * run->info().calibration.scale, 0.002);
+    ASSERT_EQ(r.channels.size(), 2u);
+    const double scale = run->info().calibration.scale;
+    for (const auto &[c, amplitude, dc] : {std::tuple{0, 1000, 0.0}, std::tuple{1, 40, 950 * scale}}) {
+        EXPECT_NEAR(r.channels[std::size_t(c)].peakHz, hz, 1e-9) << "channel " << c;
+        EXPECT_NEAR(r.channels[std::size_t(c)].peak, amplitude * scale, 0.002) << "channel " << c;
+        EXPECT_NEAR(r.channels[std::size_t(c)].dc, dc, 1e-4) << "channel " << c;
+    }
     std::filesystem::remove(path);
 }
 
