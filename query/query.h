@@ -81,10 +81,11 @@ LevelResult findCrossings(const RecordedRun &run, const LevelQuery &q, const Con
 
 struct PeakQuery {
     int channel = 0;
-    bool highest = true;
+    bool highest = true; // in the channel's unit, whichever the sign of its scale
     std::size_t count = 10;
     int64_t apart = 0; // scans: no two peaks closer than this
     int64_t first = 0, end = kWholeRun;
+    double prominence = -1; // in the channel's unit; negative: defaultProminence
 };
 
 struct Peak {
@@ -92,11 +93,20 @@ struct Peak {
     int16_t code = 0;
 };
 
-// The highest (lowest) scan, then the highest of those at least `apart`
-// from every one taken, and so on; of equal codes the earliest.
+// Distinct crests, highest first. A scan is a peak where, on each side,
+// the signal falls by at least the prominence (one code at the least)
+// before it reaches a scan as high (to the left) or higher (to the right):
+// the first scan of a flat top counts, and a crest whose side runs to the
+// range's edge without such a fall is not a peak. Of the peaks, the highest,
+// then the highest at least `apart` from every one taken, and so on; of
+// equal codes the earliest. Lowest: the same for troughs.
 struct PeakResult : Status {
     std::vector<Peak> peaks; // highest (lowest) first
 };
+
+// 8 codes or 1 % of the card's full range of 4095 codes, the larger, in the
+// unit of `cal`: above the card's noise, below any crest a user looks for.
+double defaultProminence(const Calibration &cal);
 
 PeakResult findPeaks(const RecordedRun &run, const PeakQuery &q, const Control &control = {});
 

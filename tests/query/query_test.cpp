@@ -57,13 +57,32 @@ std::vector<int64_t> bruteCrossings(const std::vector<Scan> &s, const LevelQuery
     return out;
 }
 
-std::vector<int64_t> brutePeaks(std::vector<Scan> s, const PeakQuery &q)
+// Crests by definition: on each side, a fall of `fall` codes before a scan
+// as high (left) or higher (right), within the range.
+std::vector<Scan> bruteCrests(const std::vector<Scan> &s, bool highest, int fall)
 {
-    std::stable_sort(s.begin(), s.end(), [&](const Scan &a, const Scan &b) {
+    const int sign = highest ? 1 : -1;
+    auto key = [&](std::size_t i) { return sign * s[i].code; };
+    std::vector<Scan> out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        bool left = false, right = false;
+        for (std::size_t j = i; j-- > 0 && key(j) < key(i) && !left;)
+            left = key(j) <= key(i) - fall;
+        for (std::size_t j = i + 1; left && j < s.size() && key(j) <= key(i) && !right; ++j)
+            right = key(j) <= key(i) - fall;
+        if (left && right)
+            out.push_back(s[i]);
+    }
+    return out;
+}
+
+std::vector<int64_t> brutePeaks(std::vector<Scan> crests, const PeakQuery &q)
+{
+    std::stable_sort(crests.begin(), crests.end(), [&](const Scan &a, const Scan &b) {
         return q.highest ? a.code > b.code : a.code < b.code;
     });
     std::vector<int64_t> out;
-    for (const Scan &x : s) {
+    for (const Scan &x : crests) {
         if (out.size() == q.count)
             break;
         if (std::none_of(out.begin(), out.end(), [&](int64_t p) { return std::abs(p - x.scan) < q.apart; }))
@@ -173,13 +192,20 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
         EXPECT_EQ(got, want) << "port " << port;
     }
 
-    for (bool highest : {true, false})
-        for (int64_t apart : {0, 1, 2999, 3000, 40000}) {
-            const PeakQuery pq{r.channel, highest, 7, apart, r.first, r.end};
-            std::vector<int64_t> peaks;
-            for (const Peak &p : findPeaks(*run, pq).peaks)
-                peaks.push_back(p.scan);
-            EXPECT_EQ(peaks, brutePeaks(raw, pq)) << (highest ? "highest" : "lowest") << ", apart " << apart;
+    // Prominences in volts and the falls in codes they mean on the panel's
+    // card: the default (1 % of 4095 codes), none (one code), 0.4 V.
+    for (const auto &[prominence, fall] : {std::pair{-1.0, 41}, std::pair{0.0, 1}, std::pair{0.4, 164}})
+        for (bool highest : {true, false}) {
+            const std::vector<Scan> crests = bruteCrests(raw, highest, fall);
+            ASSERT_FALSE(crests.empty()) << "every crafted channel has crests";
+            for (int64_t apart : {0, 1, 3000, 40000}) {
+                const PeakQuery pq{r.channel, highest, 7, apart, r.first, r.end, prominence};
+                std::vector<int64_t> peaks;
+                for (const Peak &p : findPeaks(*run, pq).peaks)
+                    peaks.push_back(p.scan);
+                EXPECT_EQ(peaks, brutePeaks(crests, pq))
+                    << (highest ? "highest" : "lowest") << ", apart " << apart << ", prominence " << prominence;
+            }
         }
     std::filesystem::remove(path);
 }
