@@ -3,6 +3,7 @@
 #include "query/query.h"
 #include "query_files.h"
 #include "recording/recording_reader_impl.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +15,13 @@
 namespace adcard::query {
 namespace {
 
-std::string run(const std::string &args, int &status)
+// Runs adcard-review with `args`, after `env` (variables for the shell);
+// its standard output, and with `withErrors` its standard error too.
+std::string run(const std::string &args, int &status, bool withErrors = false, const std::string &env = "")
 {
     std::string out;
-    FILE *p = ::popen((std::string(ADCARD_REVIEW) + " " + args + " 2>/dev/null").c_str(), "r");
+    const std::string command = env + " " + ADCARD_REVIEW + " " + args + (withErrors ? " 2>&1" : " 2>/dev/null");
+    FILE *p = ::popen(command.c_str(), "r");
     char buf[4096];
     for (std::size_t n; p && (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
         out.append(buf, n);
@@ -74,6 +78,109 @@ TEST(Command, GivesTheEngineNumbers)
     EXPECT_EQ((run("stats " + path + " --from 3 --to 2", status), status), 2);
     EXPECT_EQ((run("stats " + std::string(ADCARD_REVIEW), status), status), 2);
     std::remove(path.c_str());
+}
+
+// The command line's answers and refusals on one file: 100 blocks of 100
+// scans at 10000 scans/s, starting 2026-12-07T12:00:00Z, with a hole at
+// blocks 5 and 6, a channel named with a quote and a byte that is not
+// UTF-8, and a marker with a control character.
+struct CommandRow {
+    const char *name;
+    std::string args; // "F" stands for the file
+    int status;
+    std::string said; // in standard output or error
+    std::string env = "";
+};
+
+using ::PrintTo;
+
+class Commands : public ::testing::TestWithParam<CommandRow> {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::filesystem::create_directories(ADPANEL_TEST_TMP);
+        ChannelUnits units(4);
+        units[1] = {"a\"b\xff", "bar", 2.0, 1.0};
+        testing::writeCrafted(path(), 100, 100, {5, 6}, [](int64_t k, int c) {
+            return int16_t(c == 3 ? 2048 + 100 * (k / 100 % 2) : 2048 + std::lround(1000 * std::sin(double(k) / 300)));
+        }, units, "note\x01" "end");
+    }
+    static void TearDownTestSuite() { std::filesystem::remove(path()); }
+    static std::string path() { return std::string(ADPANEL_TEST_TMP) + "/commands.h5"; }
+};
+
+TEST_P(Commands, AnswerOrRefuseWithTheirStatus)
+{
+    const CommandRow &r = GetParam();
+    std::string args = r.args;
+    for (std::size_t at; (at = args.find(" F")) != std::string::npos;)
+        args.replace(at, 2, " " + path());
+    int status = -1;
+    const std::string out = run(args, status, true, r.env);
+    EXPECT_EQ(status, r.status) << out;
+    EXPECT_NE(out.find(r.said), std::string::npos) << "said: " << out;
+}
+
+// The first run's start is 2026-12-07T12:00:00.000Z (20:00 in Shanghai).
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Commands,
+    ::testing::Values(
+        CommandRow{"version", "--version", 0, "adcard-review "},
+        CommandRow{"help_names_prominence", "peaks --help", 0, "--prominence P"},
+        CommandRow{"option_equals_value", "stats F --from=0.5 --to=0.75 --json", 0, "\"from\": 0.5, \"to\": 0.75"},
+        CommandRow{"double_dash_ends_options", "stats --json -- F", 0, "\"scans\": "},
+        CommandRow{"flag_with_value", "stats F --json=yes", 2, "--json takes no value"},
+        CommandRow{"option_twice", "stats F --to 1 --to 2", 2, "--to is given twice"},
+        CommandRow{"run_on_info", "info F --run 1 --json", 0, "\"run\": 1"},
+        CommandRow{"run_that_is_not", "losses F --run 7", 2, "--run: "},
+        CommandRow{"from_beyond_int64", "stats F --from 1e15", 2, "--from: "},
+        CommandRow{"to_huge", "stats F --to 1e300", 2, "--to: "},
+        CommandRow{"to_past_end_is_end", "stats F --from 0.9 --to 25 --json", 0, "\"to\": 1,"},
+        CommandRow{"apart_beyond_int64", "peaks F --channel 1 --apart 1e16", 2, "--apart: "},
+        CommandRow{"offset_without_colon", "stats F --from 2026-12-07T11:00:00.5-0100 --json", 0, "\"from\": 0.5,"},
+        CommandRow{"offset_hours_only", "stats F --from 2026-12-07T13:00:00.5+01 --json", 0, "\"from\": 0.5,"},
+        CommandRow{"offset_z", "stats F --from 2026-12-07T12:00:00.25Z --json", 0, "\"from\": 0.25,"},
+        CommandRow{"trailing_text", "stats F --from 2026-12-07T12:00:00Zgarbage", 2, "--from: "},
+        CommandRow{"bad_offset", "stats F --from 2026-12-07T12:00:00+1:00", 2, "--from: "},
+        CommandRow{"no_offset_is_local", "stats F --from 2026-12-07T20:00:00.5 --json", 0, "\"from\": 0.5,",
+                   "TZ=Asia/Shanghai"},
+        CommandRow{"utc_in", "stats F --utc --from 2026-12-07T12:00:00.5 --json", 0, "\"from\": 0.5,",
+                   "TZ=Asia/Shanghai"},
+        CommandRow{"info_local_with_offset", "info F", 0, "start 2026-12-07T20:00:00.000+08:00",
+                   "TZ=Asia/Shanghai"},
+        CommandRow{"info_utc_out", "info F --utc", 0, "start 2026-12-07T12:00:00.000+00:00", "TZ=Asia/Shanghai"},
+        CommandRow{"info_json_start_utc", "info F --json", 0,
+                   "\"start\": \"2026-12-07T12:00:00.000+00:00\", \"start_local\": \"2026-12-07T20:00:00.000+08:00\"",
+                   "TZ=Asia/Shanghai"},
+        CommandRow{"printed_start_within_its_ms", "stats F --from 2026-12-07T11:59:59.9995Z --json", 0,
+                   "\"from\": 0,"},
+        CommandRow{"before_start_by_a_ms", "stats F --from 2026-12-07T11:59:59.999Z", 2, "before the run's start"},
+        CommandRow{"stats_in_hole_null", "stats F --from 0.051 --to 0.069 --json", 0,
+                   "\"scans\": 0, \"channels\": [{\"min\": null, \"max\": null, \"mean\": null, \"rms\": null"},
+        CommandRow{"stats_in_hole_dash", "stats F --from 0.051 --to 0.069", 0, "1\t—\t—\t—\t—\tV"},
+        CommandRow{"stats_text_digits", "stats F --from 0.2 --to 0.3", 0, "\n4\t0.0000\t0.2442\t0.1221\t"},
+        CommandRow{"search_text_digits", "search F --channel 4 --above 0.1 --limit 1", 0, "value 0.2442\n"},
+        CommandRow{"json_escapes_name", "info F --json", 0, "\"name\": \"a\\\"b\xEF\xBF\xBD\""},
+        CommandRow{"json_escapes_marker", "losses F --json", 0, "\"marker\": \"note\\u0001end\""},
+        CommandRow{"above_and_below", "search F --channel 1 --above 1 --below 0", 2, "exclude each other"},
+        CommandRow{"level_beyond_range", "search F --channel 2 --above 20", 2, "-9.0024 to 10.9976 bar"},
+        CommandRow{"pattern_in_hex", "changes F --port 0 --pattern 0x1 --mask 0x3", 0, " found"},
+        CommandRow{"spectrum_of_one_scan", "spectrum F --from 0.9 --to 0.9001", 2, "--from, --to: "},
+        CommandRow{"spectrum_dc_apart", "spectrum F --from 0 --to 0.05 --channel 4 --json", 0, "\"dc\": "},
+        CommandRow{"prominence_negative", "peaks F --channel 1 --prominence -1", 2, "--prominence"}),
+    kRowName);
+
+// Every --json answer is JSON that a strict reader takes, whatever bytes
+// the file's texts hold.
+TEST_F(Commands, JsonParsesWithPython)
+{
+    for (const std::string args : {"info F --json", "losses F --json", "stats F --json", "peaks F --channel 2 --json"}) {
+        std::string a = args;
+        a.replace(a.find(" F"), 2, " " + path());
+        int status = -1;
+        run(a + " | python3 -c 'import json, sys; json.load(sys.stdin)'", status);
+        EXPECT_EQ(status, 0) << args;
+    }
 }
 
 } // namespace
