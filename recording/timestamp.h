@@ -6,10 +6,8 @@
 
 namespace adcard {
 
-// "2024-05-01T14:03:07.250+02:00": local time with its offset from UTC.
-std::string iso8601(const std::tm &local, long utcOffsetSeconds, int milliseconds);
-
-// `nsSinceEpoch` in the process's time zone.
+// `nsSinceEpoch` in the process's time zone, to the millisecond, with its
+// offset: "2024-05-01T14:03:07.250+02:00" (formatLocalTime).
 std::string iso8601Local(int64_t nsSinceEpoch);
 
 int64_t wallClockNs();

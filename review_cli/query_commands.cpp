@@ -26,6 +26,12 @@ Event::Field plainField(const std::string &name, const std::string &value)
     return {name, value, value};
 }
 
+// Decimals that show a frequency to its bin.
+int hzDecimals(double resolutionHz)
+{
+    return resolutionHz > 0 ? std::max(0, int(std::ceil(-std::log10(resolutionHz)))) : 0;
+}
+
 } // namespace
 
 int search(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -165,14 +171,14 @@ void printSpectrumChannel(const RecordedRun &run, const query::SpectrumResult &r
         return;
     }
     const int decimals = valueDecimals(cal);
-    const int hzDecimals = r.resolutionHz > 0 ? std::max(0, int(std::ceil(-std::log10(r.resolutionHz)))) : 0;
+    const int hz = hzDecimals(r.resolutionHz);
     const std::string db = unit == "V" ? " dBV" : " dB re 1 " + validUtf8(unit);
     out << "channel " << s.channel + 1 << ": DC " << fixed(s.dc, decimals) << " " << validUtf8(unit) << ", peak "
-        << fixed(s.peakHz, hzDecimals) << " Hz, " << fixed(s.peak, decimals) << " " << validUtf8(unit) << " ("
+        << fixed(s.peakHz, hz) << " Hz, " << fixed(s.peak, decimals) << " " << validUtf8(unit) << " ("
         << fixed(query::dbv(s.peak), 1) << db << ")\n";
     if (full)
         for (std::size_t i = 0; i < s.amplitude.size(); ++i)
-            out << fixed(double(i) * r.resolutionHz, hzDecimals) << '\t' << fixed(s.amplitude[i], decimals) << '\n';
+            out << fixed(double(i) * r.resolutionHz, hz) << '\t' << fixed(s.amplitude[i], decimals) << '\n';
 }
 
 } // namespace
@@ -206,7 +212,7 @@ int spectrum(const std::vector<std::string> &args, std::ostream &out, std::ostre
     else
         out << r.scans << " scans from " << secondsText(rate, seconds(*run, r.first)) << " s to "
             << secondsText(rate, seconds(*run, r.end)) << " s, Hann window, resolution "
-            << fixed(r.resolutionHz, r.resolutionHz > 0 ? std::max(0, int(std::ceil(-std::log10(r.resolutionHz)))) + 2 : 0)
+            << fixed(r.resolutionHz, hzDecimals(r.resolutionHz) + 2)
             << " Hz\n";
     for (std::size_t k = 0; k < r.channels.size(); ++k) {
         if (json && k)

@@ -170,11 +170,30 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"prominence_negative", "peaks F --channel 1 --prominence -1", 2, "--prominence"}),
     kRowName);
 
+// The help fits an 80-column terminal, counted in characters (UTF-8).
+TEST(Command, HelpFitsEightyColumns)
+{
+    int status = -1;
+    const std::string help = run("--help", status);
+    ASSERT_EQ(status, 0);
+    std::size_t line = 0, columns = 0, lines = 0;
+    for (const char ch : help) {
+        if (ch == '\n') {
+            EXPECT_LE(columns, 80u) << "line " << line + 1;
+            ++line, ++lines, columns = 0;
+        } else if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) {
+            ++columns;
+        }
+    }
+    EXPECT_GT(lines, 20u) << help;
+}
+
 // Every --json answer is JSON that a strict reader takes, whatever bytes
 // the file's texts hold.
 TEST_F(Commands, JsonParsesWithPython)
 {
-    for (const std::string args : {"info F --json", "losses F --json", "stats F --json", "peaks F --channel 2 --json"}) {
+    for (const std::string args :
+         {"info F --json", "losses F --json", "stats F --json", "peaks F --channel 2 --json"}) {
         std::string a = args;
         a.replace(a.find(" F"), 2, " " + path());
         int status = -1;
