@@ -12,10 +12,11 @@ namespace adcard::testing {
 // 10000 scans/s; `code(scan, channel)` gives each sample, block indices in
 // `holes` are missed fetches, block b's digital port 0 reads b / 3 % 4, and
 // port 1 reads 1 at the last tick only. `units` name the channels, and
-// `marker` (when not empty) is stamped at the end of block 1.
+// `marker` (when not empty) is stamped at the end of block 1; `calibration`
+// turns codes into volts.
 inline void writeCrafted(const std::string &path, int scansPerBlock, int64_t blocks, const std::vector<int64_t> &holes,
                          const std::function<int16_t(int64_t, int)> &code, const ChannelUnits &units = {},
-                         const std::string &marker = {})
+                         const std::string &marker = {}, const Calibration &calibration = kPanelCalibration)
 {
     AcqSettings s;
     s.ScansPerBlock = scansPerBlock;
@@ -23,6 +24,7 @@ inline void writeCrafted(const std::string &path, int scansPerBlock, int64_t blo
     s.IntrArg5 = 10000;
     RecordingWriter::Policy policy;
     policy.units = units;
+    policy.calibration = calibration;
     RecordingWriter w(std::make_unique<RecordingFile>(path, true), "test", "test", policy);
     const RecordingWriter::Clock::time_point t0{};
     const int64_t startNs = 1796644800000000000;

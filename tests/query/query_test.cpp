@@ -31,12 +31,13 @@ std::vector<Scan> rawScans(const RecordedRun &run, int c, int64_t first, int64_t
 }
 
 // Crossings by definition, in exact arithmetic on the panel's calibration
-// (value = (code - 2048) * 10 / 4095): "above L" fires where value > L after
-// value <= L - h; "below L" where value < L after value >= L + h; both
-// start armed; either reports both.
-std::vector<int64_t> bruteCrossings(const std::vector<Scan> &s, const LevelQuery &q)
+// or its inverse (value = ±(code - 2048) * 10 / 4095): "above L" fires where
+// value > L after value <= L - h; "below L" where value < L after value >=
+// L + h; both start armed; either reports both.
+std::vector<int64_t> bruteCrossings(const std::vector<Scan> &s, const LevelQuery &q, bool inverted)
 {
-    auto tenths = [](int16_t code) { return double(code - 2048) * 10; }; // value * 4095, exact
+    const double sign = inverted ? -1 : 1;
+    auto tenths = [&](int16_t code) { return sign * double(code - 2048) * 10; }; // value * 4095, exact
     const double level = q.level * 4095, h = q.hysteresis * 4095;
     bool aboveActive = false, belowActive = false;
     std::vector<int64_t> out;
@@ -76,10 +77,10 @@ std::vector<Scan> bruteCrests(const std::vector<Scan> &s, bool highest, int fall
     return out;
 }
 
-std::vector<int64_t> brutePeaks(std::vector<Scan> crests, const PeakQuery &q)
+std::vector<int64_t> brutePeaks(std::vector<Scan> crests, const PeakQuery &q, bool inverted)
 {
     std::stable_sort(crests.begin(), crests.end(), [&](const Scan &a, const Scan &b) {
-        return q.highest ? a.code > b.code : a.code < b.code;
+        return q.highest != inverted ? a.code > b.code : a.code < b.code;
     });
     std::vector<int64_t> out;
     for (const Scan &x : crests) {
@@ -123,6 +124,7 @@ struct Row {
     double volts, hysteresis;
     int64_t first, end;
     int64_t blocks = 0; // 200,000 scans' worth when 0
+    bool inverted = false; // a negative scale: the highest code is the lowest value
 };
 
 // Holes of every size a level can lose whole spans to, over many chunks of
@@ -148,13 +150,15 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
     const Row &r = GetParam();
     const std::string path = std::string(ADPANEL_TEST_TMP) + "/query_" + r.name + ".h5";
     std::filesystem::create_directories(ADPANEL_TEST_TMP);
-    testing::writeCrafted(path, r.scansPerBlock, r.blocks ? r.blocks : 200000 / r.scansPerBlock, r.holes, crafted);
+    const Calibration inverse{2048, -10.0 / 4095};
+    testing::writeCrafted(path, r.scansPerBlock, r.blocks ? r.blocks : 200000 / r.scansPerBlock, r.holes, crafted, {},
+                          {}, r.inverted ? inverse : kPanelCalibration);
     std::string error;
     std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
     ASSERT_TRUE(reader) << error;
     auto run = reader->openRun(1, error);
     ASSERT_TRUE(run) << error;
-    ASSERT_DOUBLE_EQ(run->info().calibration.scale, 10.0 / 4095); // the brute force's arithmetic
+    ASSERT_DOUBLE_EQ(run->info().calibration.scale, (r.inverted ? -10.0 : 10.0) / 4095); // the brute force's
     const auto raw = rawScans(*run, r.channel, r.first, r.end);
 
     const LevelQuery lq{r.channel, r.volts, r.edge, r.hysteresis, r.first, r.end, 1 << 20};
@@ -162,13 +166,14 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
     std::vector<int64_t> found;
     for (const Crossing &c : lr.crossings)
         found.push_back(c.scan);
-    EXPECT_EQ(found, bruteCrossings(raw, lq));
+    EXPECT_EQ(found, bruteCrossings(raw, lq, r.inverted));
     EXPECT_EQ(lr.total, int64_t(found.size()));
-    for (const Interval &i : lr.intervals) { // each extreme is the true one
-        int16_t e = lq.edge == Edge::Falling ? INT16_MAX : INT16_MIN;
+    for (const Interval &i : lr.intervals) { // each extreme is the true one, in value
+        const bool lowestCode = (lq.edge == Edge::Falling) != r.inverted;
+        int16_t e = lowestCode ? INT16_MAX : INT16_MIN;
         for (const Scan &x : raw)
             if (x.scan >= i.start && x.scan < i.end)
-                e = lq.edge == Edge::Falling ? std::min(e, x.code) : std::max(e, x.code);
+                e = lowestCode ? std::min(e, x.code) : std::max(e, x.code);
         EXPECT_EQ(i.extreme, e) << "interval " << i.start << ".." << i.end;
     }
 
@@ -196,14 +201,14 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
     // card: the default (1 % of 4095 codes), none (one code), 0.4 V.
     for (const auto &[prominence, fall] : {std::pair{-1.0, 41}, std::pair{0.0, 1}, std::pair{0.4, 164}})
         for (bool highest : {true, false}) {
-            const std::vector<Scan> crests = bruteCrests(raw, highest, fall);
+            const std::vector<Scan> crests = bruteCrests(raw, highest != r.inverted, fall);
             ASSERT_FALSE(crests.empty()) << "every crafted channel has crests";
             for (int64_t apart : {0, 1, 3000, 40000}) {
                 const PeakQuery pq{r.channel, highest, 7, apart, r.first, r.end, prominence};
                 std::vector<int64_t> peaks;
                 for (const Peak &p : findPeaks(*run, pq).peaks)
                     peaks.push_back(p.scan);
-                EXPECT_EQ(peaks, brutePeaks(crests, pq))
+                EXPECT_EQ(peaks, brutePeaks(crests, pq, r.inverted))
                     << (highest ? "highest" : "lowest") << ", apart " << apart << ", prominence " << prominence;
             }
         }
@@ -226,6 +231,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"steps_falling_0V_rearm_exactly_2V", 100, {}, 3, Edge::Falling, 0.0, 2.0, 0, kWholeRun},
                       Row{"steps_either_exactly_0V", 128, {}, 3, Edge::Either, 0.0, 0, 0, kWholeRun},
                       Row{"steps_either_2V_hysteresis_2V", 100, {4}, 3, Edge::Either, 2.0, 2.0, 0, kWholeRun},
+                      Row{"steps_inverted_rising_exactly_2V", 128, {3}, 3, Edge::Rising, 2.0, 0, 0, kWholeRun, 0,
+                          true},
+                      Row{"steps_inverted_falling_0V_rearm_2V", 100, {}, 3, Edge::Falling, 0.0, 2.0, 0, kWholeRun, 0,
+                          true},
+                      Row{"walk_inverted_either_hysteresis", 128, {50}, 2, Edge::Either, -0.1, 0.5, 777, 190000, 0,
+                          true},
                       Row{"spikes_among_many_holes", 100, manyHoles(), 1, Edge::Rising, 2.0, 0, 0, kWholeRun, 6000},
                       Row{"square_among_many_holes_part", 100, manyHoles(), 0, Edge::Either, 0.0, 0.5, 123456, 587654,
                           6000}),
