@@ -75,7 +75,7 @@ private:
 class PeakSearch {
 public:
     PeakSearch(const RecordedRun &run, const PeakQuery &q, int64_t first, int64_t end)
-        : run_(run), q_(q), first_(first), end_(end)
+        : run_(run), q_(q), first_(first), end_(end), apart_(std::clamp<int64_t>(q.apart, 0, end - first + 1))
     {
         const Calibration cal = run.info().channelCalibration(q.channel);
         // The highest values are the highest codes only for a positive scale.
@@ -127,7 +127,7 @@ public:
             if (excluded_.around(n.at).second == n.at) { // a candidate not yet passed over
                 if (crest(n.at, n.key)) {
                     out.push_back({n.at, int16_t(sign_ * n.key)});
-                    excluded_.add(n.at - q_.apart + 1, n.at + q_.apart);
+                    excluded_.add(n.at - apart_ + 1, n.at + apart_);
                     if (control.progress)
                         control.progress(double(out.size()) / double(q_.count));
                 }
@@ -209,6 +209,7 @@ private:
     const RecordedRun &run_;
     const PeakQuery &q_;
     int64_t first_, end_;
+    int64_t apart_; // no further than the range reaches, so that no sum overflows
     int sign_ = 1;
     int fall_ = 1;
     std::priority_queue<Node, std::vector<Node>, Worse> heap_;

@@ -96,17 +96,25 @@ using ::PrintTo;
 
 class Commands : public ::testing::TestWithParam<CommandRow> {
 protected:
-    static void SetUpTestSuite()
+    // A file of each test's own: CTest runs the rows as processes side by side.
+    void SetUp() override
     {
         std::filesystem::create_directories(ADPANEL_TEST_TMP);
+        const ::testing::TestInfo *t = ::testing::UnitTest::GetInstance()->current_test_info();
+        path_ = std::string(ADPANEL_TEST_TMP) + "/commands_" + std::to_string(std::hash<std::string>{}(
+                                                                   std::string(t->name()) + t->test_suite_name())) +
+                ".h5";
         ChannelUnits units(4);
         units[1] = {"a\"b\xff", "bar", 2.0, 1.0};
-        testing::writeCrafted(path(), 100, 100, {5, 6}, [](int64_t k, int c) {
+        testing::writeCrafted(path_, 100, 100, {5, 6}, [](int64_t k, int c) {
             return int16_t(c == 3 ? 2048 + 100 * (k / 100 % 2) : 2048 + std::lround(1000 * std::sin(double(k) / 300)));
         }, units, "note\x01" "end");
     }
-    static void TearDownTestSuite() { std::filesystem::remove(path()); }
-    static std::string path() { return std::string(ADPANEL_TEST_TMP) + "/commands.h5"; }
+    void TearDown() override { std::filesystem::remove(path_); }
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
 };
 
 TEST_P(Commands, AnswerOrRefuseWithTheirStatus)
@@ -137,6 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"to_huge", "stats F --to 1e300", 2, "--to: "},
         CommandRow{"to_past_end_is_end", "stats F --from 0.9 --to 25 --json", 0, "\"to\": 1,"},
         CommandRow{"apart_beyond_int64", "peaks F --channel 1 --apart 1e16", 2, "--apart: "},
+        CommandRow{"apart_wider_than_any_run", "peaks F --channel 1 --apart 9.2e14 --count 3", 0, "\n1 found\n"},
         CommandRow{"offset_without_colon", "stats F --from 2026-12-07T11:00:00.5-0100 --json", 0, "\"from\": 0.5,"},
         CommandRow{"offset_hours_only", "stats F --from 2026-12-07T13:00:00.5+01 --json", 0, "\"from\": 0.5,"},
         CommandRow{"offset_z", "stats F --from 2026-12-07T12:00:00.25Z --json", 0, "\"from\": 0.25,"},
