@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <regex>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace adcard::query {
 namespace {
 
@@ -178,6 +181,39 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"spectrum_dc_apart", "spectrum F --from 0 --to 0.05 --channel 4 --json", 0, "\"dc\": "},
         CommandRow{"prominence_negative", "peaks F --channel 1 --prominence -1", 2, "--prominence"}),
     kRowName);
+
+// A recording whose writer died (no panel holds it now) was not closed:
+// info must not say that it is still being recorded.
+TEST(Command, AKilledRecordingIsNotStillBeingRecorded)
+{
+    std::filesystem::create_directories(ADPANEL_TEST_TMP);
+    const std::string path = std::string(ADPANEL_TEST_TMP) + "/killed.h5";
+    std::filesystem::remove(path);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AcqSettings s;
+        s.ScansPerBlock = 100;
+        s.ChannelCount = 4;
+        s.IntrArg5 = 10000;
+        RecordingWriter w(std::make_unique<RecordingFile>(path, true), "test", "test", {});
+        const RecordingWriter::Clock::time_point t0{};
+        w.beginRun(s, 1796644800000000000, t0);
+        w.onBlock(0, 0, std::vector<int16_t>(400, 2048));
+        TickEnd tick;
+        tick.timeNs = 1796644800010000000;
+        tick.blockCount = 1;
+        w.onTickEnd(tick, t0);
+        ::_exit(0); // as if killed: nothing closes the file
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const std::string info = run("info " + path, status);
+    EXPECT_EQ(status, 0) << info;
+    EXPECT_NE(info.find("(not closed"), std::string::npos) << info;
+    EXPECT_EQ(info.find("still being recorded"), std::string::npos) << info;
+    std::filesystem::remove(path);
+}
 
 // The help fits an 80-column terminal, counted in characters (UTF-8).
 TEST(Command, HelpFitsEightyColumns)
