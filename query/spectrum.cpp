@@ -158,7 +158,12 @@ std::vector<int16_t> readStretch(const RecordedRun &run, SpectrumResult &out, co
     return codes;
 }
 
-// Each channel's windowed amplitude spectrum, in its unit, and its peak.
+// Bins that the DC's Hann lobe reaches: 0 and 1 (the periodic window's
+// transform is zero beyond them).
+constexpr std::size_t kDcBins = 2;
+
+// Each channel's windowed amplitude spectrum, in its unit, its DC level and
+// its peak outside the DC's lobe.
 void transformEach(const RecordedRun &run, const std::vector<int> &channels, const std::vector<int16_t> &codes,
                    Transform &fft, SpectrumResult &out)
 {
@@ -173,14 +178,21 @@ void transformEach(const RecordedRun &run, const std::vector<int> &channels, con
     for (int c : channels) {
         double *in = fft.in();
         const Calibration cal = run.info().channelCalibration(c);
-        for (std::size_t i = 0; i < window.size(); ++i)
-            in[i] = cal.volts(codes[i * ch + std::size_t(c)]) * window[i];
+        int64_t sum = 0;
+        for (std::size_t i = 0; i < window.size(); ++i) {
+            const int16_t code = codes[i * ch + std::size_t(c)];
+            sum += code;
+            in[i] = cal.volts(code) * window[i];
+        }
         ChannelSpectrum s;
         s.channel = c;
+        s.dc = cal.volts(double(sum) / n);
         s.amplitude = fft.amplitudes(gain);
-        const auto peak = std::max_element(s.amplitude.begin() + 1, s.amplitude.end());
-        s.peakHz = double(peak - s.amplitude.begin()) * (rate > 0 ? out.resolutionHz : 1.0 / n);
-        s.peak = *peak;
+        if (s.amplitude.size() > kDcBins) {
+            const auto peak = std::max_element(s.amplitude.begin() + kDcBins, s.amplitude.end());
+            s.peakHz = double(peak - s.amplitude.begin()) * (rate > 0 ? out.resolutionHz : 1.0 / n);
+            s.peak = *peak;
+        }
         out.channels.push_back(std::move(s));
     }
 }

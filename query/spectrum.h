@@ -15,7 +15,11 @@ struct ChannelSpectrum {
     // In the channel's unit (volts unless the run names another), peak
     // amplitude; bin k at k * resolution Hz, from 0 to half the rate.
     std::vector<float> amplitude;
-    double peakHz = 0, peak = 0; // the highest bin above 0 Hz
+    // The stretch's mean (its DC level), in the unit. A Hann window spreads
+    // it over bins 0 and 1 only, so the peak is the highest bin from 2 on:
+    // an offset (a pressure, a temperature) is never taken for a tone.
+    double dc = 0;
+    double peakHz = 0, peak = 0; // 0 and 0 with fewer than three bins
 };
 
 struct SpectrumResult : Status {
