@@ -3,7 +3,6 @@
 #include "tests/recording/recording_support.h"
 #include "tests/support/row_name.h"
 #include "recording/recording_writer.h"
-#include "recording/slot_queue.h"
 #include "recording/timestamp.h"
 
 #include <sys/stat.h>
@@ -238,26 +237,6 @@ INSTANTIATE_TEST_SUITE_P(
                                }},
                       CloseRow{"destructor", [](std::unique_ptr<Recorder> &r) { r.reset(); }}),
     kRowName);
-
-TEST(SlotQueue, OneWakeLetsTheConsumerTakeEverySlotPublishedBeforeIt)
-{
-    SlotQueue<int> q(8);
-    for (int i = 0; i < 3; ++i) {
-        *q.claim() = i;
-        q.publish(false);
-    }
-    q.wake();
-    std::vector<int> got;
-    // Hangs, and the test times out, if each slot needed a wake of its own.
-    std::thread consumer([&] {
-        for (int i = 0; i < 3; ++i) {
-            got.push_back(q.front());
-            q.pop();
-        }
-    });
-    consumer.join();
-    EXPECT_EQ(got, (std::vector<int>{0, 1, 2}));
-}
 
 // The writer gathers samples up to a limit before writing them: blocks that
 // cross it, and blocks larger than it, must still land whole and in order.
