@@ -418,7 +418,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, RecordingReaderCut,
                                            CutRow{196, true}));
 
 // Files that are not what they should be, each with its reason, at opening
-// or at opening the run; none may crash.
+// or at opening the run, and files of older formats; none may crash.
 struct Bad {
     const char *name;
     std::function<void(const std::string &)> make;
@@ -463,11 +463,45 @@ void formatOnly(const std::string &path, int32_t version)
     }
 }
 
+// Range statistics of writeRecording's run of 400 blocks against integer
+// sums of the codes written, over ranges that the pyramid's levels 1 to 4
+// answer: to the last bit from integer sums (format 4), within float32's
+// precision from means and standard deviations (format 3).
+void expectWrittenStats(const RecordedRun &run, bool exact)
+{
+    const std::pair<int64_t, int64_t> ranges[] = {{0, 400000}, {1234, 398765}, {131072, 262144}};
+    for (const auto &[a, b] : ranges) {
+        const auto got = run.stats(a, b);
+        ASSERT_EQ(got.size(), 4U);
+        for (int c = 0; c < 4; ++c) {
+            int64_t sum = 0, sq = 0;
+            for (int64_t s = a; s < b; ++s) {
+                const int64_t v = writtenCode(s, c);
+                sum += v;
+                sq += v * v;
+            }
+            const double n = double(b - a), mean = double(sum) / n, rms = std::sqrt(double(sq) / n);
+            const RangeStats &g = got[std::size_t(c)];
+            EXPECT_EQ(g.count, b - a);
+            EXPECT_NEAR(g.mean, mean, exact ? 0.0 : 1e-4 * std::abs(mean)) << a << ".." << b << " channel " << c;
+            EXPECT_NEAR(g.rms, rms, exact ? 0.0 : 1e-4 * rms) << a << ".." << b << " channel " << c;
+        }
+    }
+}
+
 const int32_t kThree[3] = {3, 3, 3}, kWide = 32;
 const int64_t kHuge = int64_t{1} << 40;
 
 const Bad kBad[] = {
-    {"newer format", [](const std::string &p) { formatOnly(p, 4); }, "recording format 4", nullptr},
+    {"newer format", [](const std::string &p) { formatOnly(p, 5); }, "recording format 5", nullptr},
+    {"format 4 mean and rms exact", [](const std::string &p) { writeRecording(p, 400); }, nullptr, nullptr,
+     [](const RecordedRun &r) { expectWrittenStats(r, true); }},
+    {"format 3 float summaries still read",
+     [](const std::string &p) {
+         writeRecording(p, 400);
+         rewriteAsFormat3(p);
+     },
+     nullptr, nullptr, [](const RecordedRun &r) { expectWrittenStats(r, false); }},
     {"format 2 without tables", [](const std::string &p) { formatOnly(p, 2); }, "missing", nullptr},
     {"missing", [](const std::string &) {}, "no such file", nullptr},
     {"text", [](const std::string &p) { std::ofstream(p) << "time,volts\n0,1\n"; }, "not an HDF5 file", nullptr},
