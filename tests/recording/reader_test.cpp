@@ -489,6 +489,41 @@ void expectWrittenStats(const RecordedRun &run, bool exact)
     }
 }
 
+// writeRecording's 400 blocks with channel 0's sum in every summary entry
+// of every level set to `sum`.
+void summarySumsOf(const std::string &path, int64_t sum)
+{
+    writeRecording(path, 400);
+    const Hid f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    for (int l = 1; l <= format::kPyramid.levels; ++l) {
+        const Hid d(H5Dopen2(f.get(), format::levelPath(l).c_str(), H5P_DEFAULT), H5Dclose);
+        const hsize_t four = 4;
+        const Hid sums(H5Tarray_create2(H5T_NATIVE_INT64, 1, &four), H5Tclose);
+        const Hid t(H5Tcreate(H5T_COMPOUND, 32), H5Tclose);
+        H5Tinsert(t.get(), "sum", 0, sums.get());
+        const Hid space(H5Dget_space(d.get()), H5Sclose);
+        hsize_t rows = 0;
+        H5Sget_simple_extent_dims(space.get(), &rows, nullptr);
+        std::vector<int64_t> v(4 * rows);
+        H5Dread(d.get(), t.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
+        for (std::size_t i = 0; i < v.size(); i += 4)
+            v[i] = sum;
+        ASSERT_GE(H5Dwrite(d.get(), t.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()), 0);
+    }
+}
+
+// An entry whose sums cannot be right adds nothing, to any channel: the
+// range counts fewer scans, and its mean stays among the codes counted.
+void expectDamagedLeftOut(const RecordedRun &run)
+{
+    const auto got = run.stats(0, 400000);
+    ASSERT_EQ(got.size(), 4U);
+    for (const RangeStats &g : got) {
+        EXPECT_LT(g.count, 400000);
+        EXPECT_TRUE(g.count == 0 || (g.mean >= g.min && g.mean <= g.max)) << g.mean;
+    }
+}
+
 const int32_t kThree[3] = {3, 3, 3}, kWide = 32;
 const int64_t kHuge = int64_t{1} << 40;
 
@@ -502,6 +537,10 @@ const Bad kBad[] = {
          rewriteAsFormat3(p);
      },
      nullptr, nullptr, [](const RecordedRun &r) { expectWrittenStats(r, false); }},
+    {"summary sums beyond their codes", [](const std::string &p) { summarySumsOf(p, INT64_MAX); }, nullptr, nullptr,
+     expectDamagedLeftOut},
+    {"summary sums below their codes", [](const std::string &p) { summarySumsOf(p, -1); }, nullptr, nullptr,
+     expectDamagedLeftOut},
     {"format 2 without tables", [](const std::string &p) { formatOnly(p, 2); }, "missing", nullptr},
     {"missing", [](const std::string &) {}, "no such file", nullptr},
     {"text", [](const std::string &p) { std::ofstream(p) << "time,volts\n0,1\n"; }, "not an HDF5 file", nullptr},
