@@ -3,6 +3,7 @@
 #include "review_cli/review_command.h"
 
 #include "query/query.h"
+#include "query/fftw_transform.h"
 #include "query/spectrum.h"
 #include "recording/recording_reader_impl.h"
 #include "review/csv_export.h"
@@ -394,6 +395,7 @@ int spectrum(const std::vector<std::string> &args, std::ostream &out, std::ostre
     if (!o.has("--from") || !o.has("--to"))
         throw UsageError("--from and --to are needed");
     query::SpectrumQuery q;
+    q.transform = query::makeFftwTransform;
     if (const int c = channelOption(o, *run, false); c >= 0)
         q.channels = {c};
     std::tie(q.first, q.end) = scanRange(o, run->info());
