@@ -356,7 +356,7 @@ ReviewWindow *openReviewWindow(const QString &path, QWidget *over, PanelProgram 
         QMessageBox::warning(over, ReviewWindow::windowName(), QStringLiteral("无法打开记录 %1：\n%2").arg(path, why));
         return nullptr;
     }
-    auto *review = new ReviewWindow(path, std::move(opened.reader), std::move(opened.run));
+    auto *review = new ReviewWindow(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     review->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(review, &ReviewWindow::openRecordingRequested, review,
                      [review, panel] { askAndOpenReviewWindow(review, panel); });
@@ -534,7 +534,7 @@ int runReview(int argc, char **argv, const QStringList &arguments, const QString
     const auto app = makeApplication(argc, argv, arguments);
     if (!app)
         return kExitNoDisplay;
-    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     QObject::connect(&window, &ReviewWindow::openRecordingRequested, &window,
                      [&window] { askAndOpenReviewWindow(&window, nullptr); });
     // The panel that started it, ending, asks it so.

@@ -2,12 +2,16 @@
 // The amplitude spectrum of a range of a recorded run, channel by channel,
 // through FFTW: a Hann window over the longest stretch without a hole.
 #include "query/query.h"
+#include "query/transform.h"
 
 namespace adcard::query {
 
 struct SpectrumQuery {
     std::vector<int> channels; // from 0; empty: all
     int64_t first = 0, end = kWholeRun;
+    // Makes the transform (FFTW's, see transform.h); without one the
+    // spectrum fails.
+    MakeTransformFn transform = nullptr;
 };
 
 struct ChannelSpectrum {

@@ -332,7 +332,7 @@ int64_t FileRun::readySpans(int level) const
 bool FileRun::readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table) const
 {
     const std::size_t ch = std::size_t(p_.info.channels);
-    const format::SummaryLayout at{ch};
+    const auto at = format::SummaryLayout::of(ch, st_->version);
     const std::size_t size = at.bytes();
     const hid_t dset = st_->levels[std::size_t(level) - 1].get();
     Fields f(dset, size);
@@ -343,6 +343,7 @@ bool FileRun::readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table
     const int64_t w = width(level);
     if (n <= 0 || !f.read(dset, hsize_t(pos), hsize_t(n), bytes.data()))
         return false;
+    std::vector<Stats> stats(ch);
     for (int64_t i = 0; i < n; ++i) {
         const unsigned char *b = &bytes[std::size_t(i) * size];
         int32_t run;
@@ -350,23 +351,17 @@ bool FileRun::readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table
         std::memcpy(&run, b + at.kRun, 4);
         std::memcpy(&start, b + at.kStart, 8);
         std::memcpy(&count, b + at.kCount, 8);
-        // Kept in place even when foreign, so positions stay positions;
-        // a count of 0 makes it add nothing.
-        const bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
-        table.span.push_back(start >= 0 ? start / w : -1);
-        table.count.push_back(ok ? count : 0);
-        for (std::size_t k = 0; k < ch; ++k) {
-            int16_t lo, hi;
-            float mean, sd;
-            std::memcpy(&lo, b + at.kMin + 2 * k, 2);
-            std::memcpy(&hi, b + at.max() + 2 * k, 2);
-            std::memcpy(&mean, b + at.mean() + 4 * k, 4);
-            std::memcpy(&sd, b + at.sd() + 4 * k, 4);
-            table.min.push_back(lo);
-            table.max.push_back(hi);
-            table.mean.push_back(std::isfinite(mean) ? mean : 0.0F);
-            table.sd.push_back(std::isfinite(sd) ? sd : 0.0F);
+        // Kept in place even when foreign or damaged, so positions stay
+        // positions; a count of 0 makes it add nothing.
+        bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
+        for (std::size_t k = 0; k < ch && ok; ++k) {
+            const std::optional<Stats> s = entryChannel(b, at, k, count);
+            ok = s.has_value();
+            stats[k] = s.value_or(Stats{});
         }
+        if (!ok)
+            stats.assign(ch, Stats{0, 0, 0, 0, 0});
+        table.push(start >= 0 ? start / w : -1, stats);
     }
     return true;
 }

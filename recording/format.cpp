@@ -53,8 +53,9 @@ SummaryLayout::Fields SummaryLayout::fields() const
              {"count", kCount, Field::I64},
              {"min", kMin, Field::I16Array, channels},
              {"max", max(), Field::I16Array, channels},
-             {"mean", mean(), Field::F32Array, channels},
-             {"std", sd(), Field::F32Array, channels}}};
+             sums ? Field{"sum", sum(), Field::I64Array, channels} : Field{"mean", mean(), Field::F32Array, channels},
+             sums ? Field{"sum_sq", sumSq(), Field::I64Array, channels}
+                  : Field{"std", sd(), Field::F32Array, channels}}};
 }
 
 hid_t memoryType(Field::Kind kind)

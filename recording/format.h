@@ -1,5 +1,5 @@
 #pragma once
-// The recording file's one schema, format 3 (docs/recording-format.md): the
+// The recording file's one schema, format 4 (docs/recording-format.md): the
 // names of its datasets and attributes, its rows, the summary row's layout
 // and the pyramid's shape. The writer lays the file out from it and the
 // reader checks and reads the file against it; nothing else names them.
@@ -33,10 +33,14 @@ private:
 
 namespace format {
 
-inline constexpr int32_t kVersion = 3;
+inline constexpr int32_t kVersion = 4;
 // Format 3 adds only the channels' names and units (kChannelNames ...): a
 // file of format 2 reads the same, its channels in volts.
 inline constexpr int32_t kOldestSessionVersion = 2;
+// From format 4 a summary entry keeps each channel's sum and sum of squares
+// as integers, so that a mean or RMS made of entries is exact; formats 2 and
+// 3 kept float32 means and standard deviations.
+inline constexpr int32_t kFirstSumsVersion = 4;
 
 // Datasets, all at the root.
 inline constexpr const char *kSamples = "samples";
@@ -194,16 +198,23 @@ struct RunFields {
 RunFields runFields(int levels);
 
 // A summary entry of `channels` channels, packed the same in memory and in
-// the file: run i32, start i64, count i64, then min i16[n], max i16[n],
-// mean f32[n] and std f32[n] (sd() is where std begins; population standard deviation of the
-// codes), n = channels.
+// the file: run i32, start i64, count i64, min i16[n], max i16[n], then from
+// format 4 sum i64[n] and sum_sq i64[n] (the codes' sum and sum of squares),
+// before it mean f32[n] and std f32[n] (population standard deviation of the
+// codes); n = channels.
 struct SummaryLayout {
     std::size_t channels = 0;
+    bool sums = true; // the file's version is kFirstSumsVersion or later
     static constexpr std::size_t kRun = 0, kStart = 4, kCount = 12, kMin = 20;
+    static SummaryLayout of(std::size_t channels, int version) { return {channels, version >= kFirstSumsVersion}; }
     std::size_t max() const { return kMin + 2 * channels; }
+    // Format 4.
+    std::size_t sum() const { return kMin + 4 * channels; }
+    std::size_t sumSq() const { return kMin + 12 * channels; }
+    // Formats 2 and 3.
     std::size_t mean() const { return kMin + 4 * channels; }
     std::size_t sd() const { return kMin + 8 * channels; }
-    std::size_t bytes() const { return kMin + 12 * channels; }
+    std::size_t bytes() const { return kMin + (sums ? 20 : 12) * channels; }
     struct Fields {
         Field fields[7];
         std::span<const Field> all() const { return fields; }

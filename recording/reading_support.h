@@ -5,6 +5,7 @@
 // sizes anything.
 #include "data/calibration.h"
 #include "data/channel_units.h"
+#include "data/statistics.h"
 #include "recording/format.h"
 
 #include <algorithm>
@@ -42,6 +43,14 @@ hsize_t length(hid_t dset);
 bool openForWriting(const std::string &path);
 // HDF5's signature at the start, or after a user block.
 bool hdf5Signature(const std::string &path);
+
+// Channel k of a summary entry of `count` scans, packed as `at` says, as the
+// accumulator holds it: exact from format 4's sums, and from the means and
+// standard deviations of the formats before it to the nearest integer.
+// Nothing (nullopt) where format 4's sums cannot be those of `count` codes
+// within the entry's min and max, as in a damaged file.
+std::optional<Stats> entryChannel(const unsigned char *entry, const format::SummaryLayout &at, std::size_t k,
+                                  int64_t count);
 
 // A compound for reading the named members that the file's type has, each
 // converted to `memType` at `offset`.

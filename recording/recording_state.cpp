@@ -233,7 +233,7 @@ std::string sessionLayout(RecordingState &st, double version)
         Hid d = openDataset(f, format::levelPath(l).c_str());
         if (!d.valid() || !extent(d.get(), 1))
             break;
-        const format::SummaryLayout at{std::size_t(st.channels)};
+        const auto at = format::SummaryLayout::of(std::size_t(st.channels), st.version);
         Fields probe(d.get(), at.bytes());
         if (!probe.add(at.fields().all()))
             break;

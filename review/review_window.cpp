@@ -66,7 +66,7 @@ QString durationText(double seconds)
 QString ReviewWindow::windowName() { return QStringLiteral("记录回放"); }
 
 ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader> reader,
-                           std::unique_ptr<RecordedRun> run, QWidget *parent)
+                           std::unique_ptr<RecordedRun> run, query::MakeTransformFn transform, QWidget *parent)
     : QWidget(parent, Qt::Window), path_(path), reader_(std::move(reader))
 {
     setWindowFilePath(path);
@@ -74,6 +74,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     QHBoxLayout *top = makeToolbar();
     makePlotAndFigures();
     QWidget *centre = makeCentre();
+    search_->setTransform(transform);
     arrange(top, centre);
     connectTimersAndViews();
     showFirst(std::move(run));

@@ -126,9 +126,10 @@ Answer lossAnswer(const RecordedRun &run)
 }
 
 // Each channel's peak between the cursors.
-Answer spectrumAnswer(const RecordedRun &run, std::pair<int64_t, int64_t> range, const query::Control &control)
+Answer spectrumAnswer(const RecordedRun &run, std::pair<int64_t, int64_t> range, query::MakeTransformFn transform,
+                      const query::Control &control)
 {
-    const auto r = query::spectrum(run, {{}, range.first, range.second}, control);
+    const auto r = query::spectrum(run, {{}, range.first, range.second, transform}, control);
     Answer a;
     for (const query::ChannelSpectrum &s : r.channels) {
         const QString unit = QString::fromStdString(channelUnit(run.info().units, s.channel).unit);
@@ -308,7 +309,7 @@ void SearchPane::ask(Kind kind, int channel, double volts, int bit, std::pair<in
     case Lowest: a = peakAnswer(run, kind == Highest, channel, control); break;
     case Digital: a = digitalAnswer(run, bit, control); break;
     case Holes: a = lossAnswer(run); break;
-    case Spectrum: a = spectrumAnswer(run, range, control); break;
+    case Spectrum: a = spectrumAnswer(run, range, transform_, control); break;
     }
     QMetaObject::invokeMethod(
         this,

@@ -4,6 +4,7 @@
 // through the query engine, with progress, a stop, and a list of answers
 // that zooms the view to each.
 #include "query/query.h"
+#include "query/transform.h"
 
 #include <QWidget>
 
@@ -33,6 +34,8 @@ public:
     // The run asked; null stops and forgets. The run must outlive this
     // call's successor.
     void setRun(const RecordedRun *run);
+    // What a spectrum is transformed with; without it a spectrum says so.
+    void setTransform(query::MakeTransformFn make) { transform_ = make; }
     // The run took in more scans (跟随): the last search is asked again.
     void runGrew();
     QTreeWidget *results() const { return list_; }
@@ -64,6 +67,7 @@ private:
 
     std::function<void(int64_t, int64_t)> zoom_;
     std::function<std::pair<int64_t, int64_t>()> cursorRange_;
+    query::MakeTransformFn transform_ = nullptr;
     const RecordedRun *run_ = nullptr;
     QComboBox *kind_ = nullptr;
     QComboBox *channel_ = nullptr;

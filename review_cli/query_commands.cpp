@@ -2,6 +2,8 @@
 // window's search pane, the same answers.
 #include "review_cli/query_commands.h"
 
+#include "query/fftw_transform.h"
+
 #include "data/channel_units.h"
 #include "query/spectrum.h"
 #include "review_cli/command_support.h"
@@ -191,6 +193,7 @@ int spectrum(const std::vector<std::string> &args, std::ostream &out, std::ostre
     if (!o.has("--from") || !o.has("--to"))
         throw UsageError("--from and --to are needed");
     query::SpectrumQuery q;
+    q.transform = query::makeFftwTransform;
     if (const int c = channelOption(o, *run, false); c >= 0)
         q.channels = {c};
     std::tie(q.first, q.end) = scanRange(o, run->info());

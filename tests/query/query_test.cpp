@@ -1,6 +1,7 @@
 // Every query against a brute force over the raw scans, on crafted runs: the
 // pyramid may only decide where to look, never change an answer.
 #include "query/query.h"
+#include "query/fftw_transform.h"
 #include "query/spectrum.h"
 #include "query_files.h"
 #include "recording/recording_reader_impl.h"
@@ -267,7 +268,7 @@ TEST(Spectrum, LongestStretchAndASineOnABin)
     ASSERT_TRUE(reader) << error;
     auto run = reader->openRun(1, error);
     ASSERT_TRUE(run) << error;
-    const SpectrumResult r = spectrum(*run, {{0, 1}, 0, kWholeRun});
+    const SpectrumResult r = spectrum(*run, {{0, 1}, 0, kWholeRun, makeFftwTransform});
     ASSERT_EQ(r.outcome, Outcome::Complete) << r.error;
     EXPECT_TRUE(r.hole);
     EXPECT_EQ(r.first, 3100);

@@ -7,6 +7,7 @@
 #include "panel/recording_control.h"
 #include "panel/recording_module.h"
 #include "review/review_window.h"
+#include "query/spectrum.h"
 #include "tests/recording/recording_support.h"
 #include "tests/review/review_files.h"
 #include "tests/support/mock_driver.h"
@@ -236,6 +237,23 @@ TEST(RecorderModule, TheBuildTreeIsSearchedOnlyByAProgramRunFromIt)
                                            QStringLiteral("/b")),
                   want)
             << appDir;
+}
+
+// The program does not link FFTW: a review opened through the module gets
+// the module's transform, and its spectrum finds channel 4's 2 Hz sine.
+TEST(RecorderModule, AReviewTakesTheSpectrumsTransformFromTheModule)
+{
+    const std::string path = testing::scratchDir("module_spectrum") + "/a.h5";
+    testing::writeRecording(path, 20);
+    QString why;
+    const OpenedRecording opened = openRecordingForReview(QString::fromStdString(path), why);
+    ASSERT_TRUE(opened.run) << why.toStdString();
+    ASSERT_NE(opened.transform, nullptr);
+    const query::SpectrumResult r = query::spectrum(*opened.run, {{3}, 0, 20000, opened.transform});
+    ASSERT_EQ(r.outcome, query::Outcome::Complete) << r.error;
+    ASSERT_EQ(r.channels.size(), 1U);
+    EXPECT_NEAR(r.channels[0].peakHz, 2.0, r.resolutionHz / 2);
+    EXPECT_NEAR(r.channels[0].peak, 1500 * kPanelCalibration.scale, 0.05);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "tests/recording/recording_support.h"
 #include "tests/support/row_name.h"
 #include "recording/recording_writer.h"
-#include "recording/slot_queue.h"
 #include "platform/local_time.h"
 #include "recording/timestamp.h"
 
@@ -91,7 +90,7 @@ TEST(Recorder, FileDescribesTheRecording)
     const std::pair<const char *, double> numbers[] = {
         {"IntrArg1", 11},      {"ScansPerBlock", 250},   {"IntrArg3", -3},           {"ChannelCount", 6},
         {"IntrArg5", 70000},   {"IntrArg6", -9},         {"IntrArg7", 2},            {"channels", 6},
-        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"format_version", 3},
+        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"format_version", 4},
         {"summary_base", 256}, {"summary_factor", 8},    {"summary_levels", 8},
     };
     for (const auto &[name, value] : numbers)
@@ -241,26 +240,6 @@ INSTANTIATE_TEST_SUITE_P(
                                }},
                       CloseRow{"destructor", [](std::unique_ptr<Recorder> &r) { r.reset(); }}),
     kRowName);
-
-TEST(SlotQueue, OneWakeLetsTheConsumerTakeEverySlotPublishedBeforeIt)
-{
-    SlotQueue<int> q(8);
-    for (int i = 0; i < 3; ++i) {
-        *q.claim() = i;
-        q.publish(false);
-    }
-    q.wake();
-    std::vector<int> got;
-    // Hangs, and the test times out, if each slot needed a wake of its own.
-    std::thread consumer([&] {
-        for (int i = 0; i < 3; ++i) {
-            got.push_back(q.front());
-            q.pop();
-        }
-    });
-    consumer.join();
-    EXPECT_EQ(got, (std::vector<int>{0, 1, 2}));
-}
 
 // The writer gathers samples up to a limit before writing them: blocks that
 // cross it, and blocks larger than it, must still land whole and in order.

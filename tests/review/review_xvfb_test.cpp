@@ -42,7 +42,7 @@ TEST(ReviewOnX, SearchPaneListsZoomsAndCounts)
     QString why;
     OpenedRecording opened = openRecordingForReview(path, why);
     ASSERT_TRUE(opened.run) << why.toStdString();
-    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -84,7 +84,7 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
     QString why;
     OpenedRecording opened = openRecordingForReview(path, why);
     ASSERT_TRUE(opened.run) << why.toStdString();
-    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("day.h5"))) << window.windowTitle().toStdString();
