@@ -467,7 +467,7 @@ const int32_t kThree[3] = {3, 3, 3}, kWide = 32;
 const int64_t kHuge = int64_t{1} << 40;
 
 const Bad kBad[] = {
-    {"newer format", [](const std::string &p) { formatOnly(p, 4); }, "recording format 4", nullptr},
+    {"newer format", [](const std::string &p) { formatOnly(p, 5); }, "recording format 5", nullptr},
     {"format 2 without tables", [](const std::string &p) { formatOnly(p, 2); }, "missing", nullptr},
     {"missing", [](const std::string &) {}, "no such file", nullptr},
     {"text", [](const std::string &p) { std::ofstream(p) << "time,volts\n0,1\n"; }, "not an HDF5 file", nullptr},

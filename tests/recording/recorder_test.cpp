@@ -88,7 +88,7 @@ TEST(Recorder, FileDescribesTheRecording)
     const std::pair<const char *, double> numbers[] = {
         {"IntrArg1", 11},      {"ScansPerBlock", 250},   {"IntrArg3", -3},           {"ChannelCount", 6},
         {"IntrArg5", 70000},   {"IntrArg6", -9},         {"IntrArg7", 2},            {"channels", 6},
-        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"format_version", 3},
+        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"format_version", 4},
         {"summary_base", 256}, {"summary_factor", 8},    {"summary_levels", 8},
     };
     for (const auto &[name, value] : numbers)
