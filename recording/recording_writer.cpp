@@ -44,12 +44,7 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
 {
     if (inRun())
         endRun(startNs, now);
-    if (!file_->laidOut()) {
-        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration, policy_.units});
-        lastSync_ = now;
-    } else {
-        file_->checkShape(settings);
-    }
+    layOut(settings, now);
     summaries_.emplace(file_->channels());
     const int32_t number = run_.run + 1;
     run_ = RunRow{};
@@ -67,6 +62,16 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
     // The run's row on disk at once, so that a disk that fills in the first
     // seconds still leaves a file that says a run began.
     flush(now);
+}
+
+void RecordingWriter::layOut(const AcqSettings &settings, Clock::time_point now)
+{
+    if (!file_->laidOut()) {
+        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration, policy_.units});
+        lastSync_ = now;
+    } else {
+        file_->checkShape(settings);
+    }
 }
 
 void RecordingWriter::writeSamples()

@@ -56,6 +56,9 @@ public:
     RecordingWriter(std::unique_ptr<RecordingFile> file, std::string driverLibrary, std::string programVersion,
                     Policy policy);
 
+    // Lays the file out for runs of `settings` (a run of events-only
+    // recording begins later, if at all), or checks that they fit it.
+    void layOut(const AcqSettings &settings, Clock::time_point now);
     // A Start: ends the run still open, lays the file out at the first one,
     // and puts the new run's row on disk at once.
     void beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now);

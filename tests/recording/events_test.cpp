@@ -1,10 +1,13 @@
 // The rules in the recording: their events in the `events` table and as
 // markers, the rules' texts, and an event never ahead of the row of its block.
+#include "recording/event_capture.h"
 #include "recording/recording_reader_impl.h"
 #include "recording/recording_writer.h"
+#include "simcard/block_generator.h"
 #include "tests/recording/recording_support.h"
 #include "tests/support/row_name.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace adcard::testing {
@@ -123,6 +126,174 @@ TEST(WriterEvents, AnEventWaitsForTheRowOfItsBlock)
     }
     w.close(30, t0 + 3s);
 }
+
+// Through the hook, as the acquisition calls it: a rule's scan, counted from
+// the history's start in blocks handed over, lands on the run's scan of the
+// same sample though fetches failed before it; the rules armed before the
+// recording and those armed during it are both in the file.
+TEST(RecorderEvents, ScansMapThroughFailedFetchesAndRulesAreKept)
+{
+    const std::string path = scratchDir("rec-events-hook") + "/a.h5";
+    Recorder rec;
+    rec.rulesArmed("first rules");
+    ASSERT_EQ(rec.arm(path, false, {}), "");
+    Feeder f(rec);
+    f.start();
+    f.tick("bb");
+    // Fetch 3 fails: the third block handed over is the run's block 3.
+    rec.blockMissed(3);
+    const auto block = testBlock(3, f.samples());
+    rec.blockStored({block, 2, 3, 4});
+    RuleEvent e;
+    e.rule = "过压";
+    e.scan = 2 * 1000 + 500;
+    e.mark = true;
+    e.value = 4.5;
+    rec.ruleEvent(e);
+    rec.tickEnded({2, 4, 3000, 1});
+    rec.rulesArmed("");
+    rec.acquisitionStopped(StopReason::Stop);
+    rec.stop();
+
+    std::string why;
+    const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &why));
+    ASSERT_TRUE(reader) << why;
+    int64_t total = 0;
+    const auto events = reader->events(10, total);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].scan, 3 * 1000 + 500);
+    const auto rules = reader->rules();
+    ASSERT_EQ(rules.size(), 2u);
+    EXPECT_EQ(rules[0].text, "first rules");
+    EXPECT_EQ(rules[1].text, "");
+    EXPECT_EQ(rules[1].run, 1);
+    const auto run = reader->openRun(1, why);
+    ASSERT_TRUE(run) << why;
+    ASSERT_EQ(run->markers().size(), 1u);
+    EXPECT_EQ(run->markers()[0].scan, 3500);
+}
+
+struct CaptureCase {
+    const char *name;
+    std::vector<int64_t> events; // the acquisition's scans, each a capture
+    double before, after;        // seconds
+    std::vector<int64_t> missed; // blocks whose fetch failed
+    // Each run's first and last block in the acquisition, worked out by hand
+    // at 1000 scans a block and 10,000 scans a second.
+    std::vector<std::pair<int64_t, int64_t>> runs;
+};
+
+class EventsOnly : public ::testing::TestWithParam<CaptureCase> {};
+
+// The simulated card's blocks (its generator is a pure function of the
+// sequence number, which it stamps in the first scan) fed to an events-only
+// recording one a tick: each captured run holds exactly the card's blocks
+// from `before` ahead of its event to `after` past it, with the event as
+// its marker at its own scan; close events share a run.
+TEST_P(EventsOnly, EachStretchIsARunOfTheCardsBlocks)
+{
+    const CaptureCase &c = GetParam();
+    const std::string path = scratchDir(std::string("rec-capture-") + c.name) + "/a.h5";
+    RecordingWriter w(std::make_unique<RecordingFile>(path, false), "", "", {std::chrono::milliseconds{1000}});
+    EventCapture capture(w);
+    const AcqSettings settings = panelSettings();
+    sim::SimBlockParams p;
+    p.stampSequence = true;
+    RecordingWriter::Clock::time_point now{100s};
+    capture.setRulesArmed(true);
+    capture.beginAcquisition(settings, now);
+    std::vector<int16_t> block(4000);
+    int64_t missed = 0;
+    const int64_t blocks = c.runs.back().second + 110; // past any stretch, and any merge
+    for (int64_t i = 0; i < blocks; ++i, now += 100ms) {
+        if (std::find(c.missed.begin(), c.missed.end(), i) != c.missed.end()) {
+            ++missed;
+        } else {
+            sim::generateBlock(p, uint64_t(i), block);
+            capture.onBlock(i, int32_t(i % 20), block);
+        }
+        for (const int64_t e : c.events)
+            if (e / 1000 == i) {
+                RuleEvent ev;
+                ev.rule = "门开";
+                ev.scan = e;
+                ev.value = double(e);
+                ev.capture = true;
+                ev.beforeS = c.before;
+                ev.afterS = c.after;
+                capture.onEvent(ev, i, now);
+            }
+        capture.onTickEnd({.timeNs = i + 1, .blockCount = i + 1, .missed = missed}, now);
+    }
+    capture.endAcquisition(blocks + 1, now);
+    w.close(blocks + 2, now);
+
+    std::vector<RunData> runs;
+    std::vector<int64_t> runMissed;
+    {
+        const Reader r(path);
+        ASSERT_EQ(r.runs(), c.runs.size());
+        for (std::size_t k = 0; k < c.runs.size(); ++k) {
+            runs.push_back(r.read(int(k + 1)));
+            runMissed.push_back(r.runValue(int(k + 1), "missed"));
+        }
+    }
+    std::string why;
+    const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &why));
+    ASSERT_TRUE(reader) << why;
+    for (std::size_t k = 0; k < c.runs.size(); ++k) {
+        const auto [first, last] = c.runs[k];
+        const RunData &d = runs[k];
+        ASSERT_FALSE(d.rows.empty()) << "run " << k + 1;
+        EXPECT_EQ(d.rows.front().index, 0) << "run " << k + 1;
+        EXPECT_EQ(first + d.rows.back().index, last) << "run " << k + 1;
+        for (std::size_t row = 0; row < d.rows.size(); ++row) {
+            const int64_t seq = first + d.rows[row].index;
+            EXPECT_EQ(std::count(c.missed.begin(), c.missed.end(), seq), 0) << "block " << seq;
+            sim::generateBlock(p, uint64_t(seq), block);
+            ASSERT_TRUE(std::equal(block.begin(), block.end(), d.samples.begin() + std::ptrdiff_t(row * 4000)))
+                << "run " << k + 1 << ", block " << seq;
+        }
+        EXPECT_EQ(int64_t(d.rows.size()),
+                  last - first + 1 - std::count_if(c.missed.begin(), c.missed.end(), [&](int64_t m) {
+                      return m >= first && m <= last;
+                  })) << "run " << k + 1 << ": every block of the stretch but the missed";
+        const auto run = reader->openRun(int(k + 1), why);
+        ASSERT_TRUE(run) << why;
+        std::vector<int64_t> marked, wanted;
+        for (const RecordedMarker &m : run->markers())
+            marked.push_back(m.scan);
+        for (const int64_t e : c.events)
+            if (e / 1000 >= first && e / 1000 <= last)
+                wanted.push_back(e - first * 1000);
+        EXPECT_EQ(marked, wanted) << "run " << k + 1;
+        EXPECT_EQ(runMissed[k], std::count_if(c.missed.begin(), c.missed.end(), [&](int64_t m) {
+                      return m > first && m < last;
+                  })) << "run " << k + 1;
+    }
+    int64_t total = 0;
+    EXPECT_EQ(int64_t(reader->events(100, total).size()), int64_t(c.events.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, EventsOnly,
+    ::testing::Values(
+        // 50,500 - 10,000 lies in block 40; 50,500 + 20,000 - 1 in block 70.
+        CaptureCase{"one_event", {50500}, 1.0, 2.0, {}, {{40, 70}}},
+        // 1.95 s apart, closer than 1 + 2 s: one stretch to 70,000 + 20,000 - 1.
+        CaptureCase{"close_events_merge", {50500, 70000}, 1.0, 2.0, {}, {{40, 89}}},
+        // 4 s apart: two runs.
+        CaptureCase{"distant_events_apart", {20000, 60000}, 1.0, 2.0, {}, {{10, 39}, {50, 79}}},
+        // The second's `before` reaches back into the first's stretch after
+        // it was written to its end: still one run.
+        CaptureCase{"merge_after_the_first_stretch_ended", {20000, 48000}, 1.0, 2.0, {}, {{10, 67}}},
+        // Before the acquisition began there is nothing to keep.
+        CaptureCase{"near_the_start", {3000}, 1.0, 2.0, {}, {{0, 22}}},
+        // The longest `before`: 100 blocks kept.
+        CaptureCase{"ten_seconds_before", {150000}, 10.0, 0.5, {}, {{50, 154}}},
+        // A failed fetch is a hole in its run, counted, the rest in place.
+        CaptureCase{"missed_fetch_is_a_hole", {50500}, 1.0, 2.0, {45, 60}, {{40, 70}}}),
+    kRowName);
 
 } // namespace
 } // namespace adcard::testing
