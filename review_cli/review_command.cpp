@@ -6,6 +6,7 @@
 #include "query/spectrum.h"
 #include "recording/recording_reader_impl.h"
 #include "review/csv_export.h"
+#include "review_cli/events_command.h"
 #include "review_cli/options.h"
 
 #include <cmath>
@@ -44,6 +45,9 @@ the operator gave the channel another: info lists them); levels too.
                                     every scan of the range as the window's CSV
   spectrum FILE --from T --to T [--channel C] [--full]
                                     amplitude spectrum (Hann window), peak
+  events FILE [--run N] [--limit N] what the armed rules did: each event's
+                                    time, scan, run, rule, fired or cleared,
+                                    value (and what went wrong, if anything)
 
 Exit status: 0; 2 for bad arguments or a file that is not a recording; 1 for
 a read error.
@@ -471,6 +475,8 @@ int reviewCommand(const std::vector<std::string> &args, std::ostream &out, std::
             return exportCsv(rest, out, err);
         if (c == "spectrum")
             return spectrum(rest, out, err);
+        if (c == "events")
+            return eventsCommand(rest, out, err);
         throw UsageError("unknown command '" + c + "' (see adcard-review --help)");
     } catch (const UsageError &e) {
         err << "adcard-review: " << e.what() << '\n';
