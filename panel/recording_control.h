@@ -50,9 +50,10 @@ public:
     using MarkerEcho = std::function<std::function<void(const QString &text)>()>;
     void setMarkerEcho(MarkerEcho echo) { echo_ = std::move(echo); }
 
-    // Arms the recorder for `path`. On failure the message goes to standard
-    // error and the status line, and nothing else changes.
-    bool start(const QString &path, bool overwrite);
+    // Arms the recorder for `path`, every block or (`eventsOnly`) only the
+    // stretches capture rules ask for. On failure the message goes to
+    // standard error and the status line, and nothing else changes.
+    bool start(const QString &path, bool overwrite, bool eventsOnly = false);
     // Returns at once; the file closes behind it.
     void stop();
     // Waits up to `limit` for the file to be closed, handling events
@@ -65,7 +66,8 @@ public:
     // One line for the history window: empty while there is nothing to say.
     QString statusText() const;
 
-    // The buttons 记录… (a save dialog, then start), 停止记录 and 标记 (key M:
+    // The buttons 记录… (a save dialog with the choice 连续 / 仅事件, then
+    // start), 停止记录 and 标记 (key M:
     // takes the newest block at once, then asks for an optional text), in a
     // row for a toolbar; each enabled only when it can act.
     QWidget *makeControls(QWidget *parent);
@@ -103,6 +105,7 @@ private:
     QPointer<QPushButton> mark_;
     QString lastMessage_;
     QString lastStatus_;
+    bool eventsOnly_ = false; // the recording armed last
 };
 
 // "12.3 MiB" and the like.
