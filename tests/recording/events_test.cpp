@@ -173,6 +173,51 @@ TEST(RecorderEvents, ScansMapThroughFailedFetchesAndRulesAreKept)
     EXPECT_EQ(run->markers()[0].scan, 3500);
 }
 
+// An events-only recording through the recorder's thread: the rules armed
+// before it keep the ring, so the run of a capture holds the blocks from
+// `before` ahead, numbered from its first, though a fetch failed before it.
+TEST(RecorderEvents, EventsOnlyRecordsOnlyTheCapturedStretch)
+{
+    const std::string path = scratchDir("rec-events-only") + "/a.h5";
+    Recorder rec(256); // room for every tick: none is dropped however slow the writer
+
+    rec.rulesArmed("capture rules");
+    RecorderInfo info;
+    info.eventsOnly = true;
+    ASSERT_EQ(rec.arm(path, false, info), "");
+    Feeder f(rec);
+    f.start();
+    f.tick("m");
+    f.afterBlock = [&](int64_t handedOver) {
+        if (handedOver != 30)
+            return;
+        RuleEvent e;
+        e.rule = "门开";
+        e.scan = (handedOver - 1) * 1000 + 250; // fetch 31, the run's block 30 of the acquisition
+        e.capture = true;
+        e.beforeS = 0.5;
+        e.afterS = 0.5;
+        rec.ruleEvent(e);
+    };
+    for (int t = 0; t < 50; ++t)
+        f.tick("b");
+    rec.acquisitionStopped(StopReason::Stop);
+    rec.stop();
+    EXPECT_EQ(rec.status().state, RecorderState::Idle) << rec.status().lastError;
+    ASSERT_EQ(rec.status().blocksDropped, 0);
+
+    const Reader r(path, H5F_ACC_RDONLY);
+    ASSERT_EQ(r.runs(), 1u);
+    RunData d = r.read(1);
+    // 30,250 - 5,000 lies in block 25, 30,250 + 5,000 - 1 in block 35.
+    ASSERT_EQ(d.rows.size(), 11u);
+    for (BlockRow &row : d.rows)
+        row.index += 25; // testBlock numbers blocks by fetch
+    EXPECT_EQ(expectBlocksMatch(d, f.samples()), 11u);
+    EXPECT_EQ(r.column<int64_t>("markers", "scan"), std::vector<int64_t>{5250});
+    EXPECT_EQ(r.column<int64_t>("events", "scan"), std::vector<int64_t>{5250});
+}
+
 struct CaptureCase {
     const char *name;
     std::vector<int64_t> events; // the acquisition's scans, each a capture
