@@ -30,9 +30,11 @@ void EventCapture::sizeRing()
         }
         return;
     }
-    // The longest `before`, plus a tick's blocks and one more, so that the
-    // block holding the first scan wanted is still there when its event comes.
-    const int64_t blocks = (scansOf(kMaxBeforeSeconds + 0.5) + s - 1) / s + 2;
+    // The longest `before`, plus a second for the blocks of a tick that
+    // brings a backlog, so that the block holding the first scan wanted is
+    // still there when its event comes, and so are those held after a
+    // stretch's end when a later event merges with it.
+    const int64_t blocks = (scansOf(kMaxBeforeSeconds + 1.0) + s - 1) / s + 2;
     if (std::ssize(ring_) == blocks)
         return;
     const std::size_t samples = std::size_t(settings_.ChannelCount) * std::size_t(s);

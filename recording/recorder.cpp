@@ -350,7 +350,7 @@ void Recorder::tickEnded(const TickSummary &tick)
         return;
     // Counted here, so that a tick end that finds no slot still counts.
     runBlockCount_ += tick.readyBlocks;
-    if (!queueBegin() || !queueRules())
+    if (!queueBegin())
         return;
     // Blocks stop at kControlReserve free slots, so this fails only when no
     // block of this tick got in; the loss totals then travel with a later tick.
@@ -367,6 +367,9 @@ void Recorder::tickEnded(const TickSummary &tick)
     s->tick.digitalRead = tick.digitalRead;
     s->tick.digital = tick.digitalInputs;
     queue_->publish();
+    // Rules the queue had no room for when armed; after the tick's end,
+    // whose slot they must not take.
+    (void)queueRules();
 }
 
 void Recorder::acquisitionStopped(StopReason reason)
