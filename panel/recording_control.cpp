@@ -282,7 +282,11 @@ void RecordingControl::mark(QWidget *parent)
     }
     if (shown)
         shown(text);
-    emit told(text.isEmpty() ? QStringLiteral("已标记") : QStringLiteral("已标记：%1").arg(text));
+    QString told = text.isEmpty() ? QStringLiteral("已标记") : QStringLiteral("已标记：%1").arg(text);
+    // Only a captured stretch that takes its block in keeps it.
+    if (eventsOnly_)
+        told += QStringLiteral("（仅事件：记录在包含它的片段中）");
+    emit this->told(told);
 }
 
 // Record while nothing is recorded or closing, stop while something is, mark

@@ -88,6 +88,8 @@ void EventCapture::onBlock(int64_t index, int32_t slot, std::span<const int16_t>
         writtenEnd_ = (index + 1) * s;
         tickWritten_ = true;
     }
+    if (!markers_.empty())
+        writeMarkers();
 }
 
 void EventCapture::writeTickEnd(const TickEnd &tick, Clock::time_point now)
@@ -134,6 +136,8 @@ void EventCapture::writeKept(std::size_t from, Clock::time_point now)
         else if (lastOfTick)
             writeTickEnd(k.end, now);
     }
+    if (!markers_.empty())
+        writeMarkers();
 }
 
 void EventCapture::beginStretch(int64_t from, int64_t end, int64_t timeNs, Clock::time_point now)
@@ -192,11 +196,25 @@ void EventCapture::onEvent(const RuleEvent &event, int64_t timeNs, Clock::time_p
     writer_.addEvent(inRun, timeNs);
 }
 
-bool EventCapture::addMarker(int64_t timeNs, std::string_view text, int64_t afterBlock)
+void EventCapture::addMarker(int64_t timeNs, std::string_view text, int64_t afterBlock)
 {
-    if (!runOpen_ || afterBlock < firstIndex_ || (afterBlock + 1) * blockScans() > writtenEnd_)
-        return false;
-    return writer_.addMarker(timeNs, text, afterBlock - firstIndex_);
+    constexpr std::size_t kMostWaiting = 256;
+    if (afterBlock < 0 || ring_.empty() || markers_.size() >= kMostWaiting)
+        return;
+    markers_.push_back({timeNs, std::string(text), afterBlock});
+    writeMarkers();
+}
+
+void EventCapture::writeMarkers()
+{
+    const int64_t oldest = count_ > 0 ? kept(0).index : 0;
+    std::erase_if(markers_, [&](const Marker &m) {
+        if (runOpen_ && m.afterBlock >= firstIndex_ && (m.afterBlock + 1) * blockScans() <= writtenEnd_) {
+            writer_.addMarker(m.timeNs, m.text, m.afterBlock - firstIndex_);
+            return true;
+        }
+        return m.afterBlock < oldest;
+    });
 }
 
 void EventCapture::endAcquisition(int64_t endNs, Clock::time_point now)
@@ -207,6 +225,7 @@ void EventCapture::endAcquisition(int64_t endNs, Clock::time_point now)
     }
     acquiring_ = false;
     head_ = count_ = 0;
+    markers_.clear();
 }
 
 } // namespace adcard

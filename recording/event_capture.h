@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,8 +37,10 @@ public:
     void onTickEnd(const TickEnd &tick, Clock::time_point now);
     // `event.scan` in the acquisition's scans.
     void onEvent(const RuleEvent &event, int64_t timeNs, Clock::time_point now);
-    // At the end of block `afterBlock` of the acquisition, if a run holds it.
-    bool addMarker(int64_t timeNs, std::string_view text, int64_t afterBlock);
+    // At the end of block `afterBlock` of the acquisition: now if a run
+    // holds it, or once a stretch that begins later takes it in (the seconds
+    // before an event); forgotten once its block leaves the ring.
+    void addMarker(int64_t timeNs, std::string_view text, int64_t afterBlock);
     // Stop: a stretch still open ends here.
     void endAcquisition(int64_t endNs, Clock::time_point now);
 
@@ -66,6 +69,8 @@ private:
     void writeTickEnd(const TickEnd &tick, Clock::time_point now);
     void beginStretch(int64_t from, int64_t end, int64_t timeNs, Clock::time_point now);
     void endStretch(Clock::time_point now);
+    // The operator's markers whose blocks the run now holds go to it.
+    void writeMarkers();
 
     RecordingWriter &writer_;
     AcqSettings settings_;
@@ -85,6 +90,12 @@ private:
     bool tickWritten_ = false; // a block of the tick in progress went to the run
     TickEnd base_;             // the totals before the run's first block
     int64_t lastWrittenNs_ = 0;
+    struct Marker {
+        int64_t timeNs = 0;
+        std::string text;
+        int64_t afterBlock = 0;
+    };
+    std::vector<Marker> markers_; // waiting for a run to hold their blocks
 };
 
 } // namespace adcard

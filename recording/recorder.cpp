@@ -476,7 +476,10 @@ void Recorder::handle(Slot &s)
         c ? c->onTickEnd(s.tick, now) : w.onTickEnd(s.tick, now);
         break;
     case Slot::Kind::Marker:
-        (void)(c ? c->addMarker(s.timeNs, s.text, s.index) : w.addMarker(s.timeNs, s.text, s.index));
+        if (c)
+            c->addMarker(s.timeNs, s.text, s.index);
+        else
+            (void)w.addMarker(s.timeNs, s.text, s.index);
         return;
     case Slot::Kind::EndRun:
         c ? c->endAcquisition(s.timeNs, now) : w.endRun(s.timeNs, now);

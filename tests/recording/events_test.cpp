@@ -127,6 +127,36 @@ TEST(WriterEvents, AnEventWaitsForTheRowOfItsBlock)
     w.close(30, t0 + 3s);
 }
 
+// A file of format 3 (no rules' tables) reads as before, with no events.
+TEST(WriterEvents, AFormat3FileReadsWithoutEvents)
+{
+    const std::string path = scratchDir("rec-events-v3") + "/a.h5";
+    {
+        RecordingWriter w(std::make_unique<RecordingFile>(path, false), "", "", {});
+        w.beginRun(panelSettings(), 1, {});
+        w.onBlock(0, 0, testBlock(0, 4000));
+        w.onTickEnd({.timeNs = 2, .blockCount = 1}, {});
+        w.close(3, {});
+    }
+    {
+        const Hid f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+        for (const char *name : {"events", "rules", "rules_text"})
+            ASSERT_GE(H5Ldelete(f.get(), name, H5P_DEFAULT), 0) << name;
+        const int32_t three = 3;
+        const Hid a(H5Aopen(f.get(), "format_version", H5P_DEFAULT), H5Aclose);
+        ASSERT_GE(H5Awrite(a.get(), H5T_NATIVE_INT32, &three), 0);
+    }
+    std::string why;
+    const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &why));
+    ASSERT_TRUE(reader) << why;
+    EXPECT_EQ(reader->formatVersion(), 3);
+    int64_t total = -1;
+    EXPECT_TRUE(reader->events(10, total).empty());
+    EXPECT_EQ(total, 0);
+    EXPECT_TRUE(reader->rules().empty());
+    EXPECT_TRUE(reader->openRun(1, why)) << why;
+}
+
 // Through the hook, as the acquisition calls it: a rule's scan, counted from
 // the history's start in blocks handed over, lands on the run's scan of the
 // same sample though fetches failed before it; the rules armed before the
@@ -175,7 +205,8 @@ TEST(RecorderEvents, ScansMapThroughFailedFetchesAndRulesAreKept)
 
 // An events-only recording through the recorder's thread: the rules armed
 // before it keep the ring, so the run of a capture holds the blocks from
-// `before` ahead, numbered from its first, though a fetch failed before it.
+// `before` ahead, numbered from its first, though a fetch failed before it;
+// the operator's marker set in those seconds before is kept, one outside is not.
 TEST(RecorderEvents, EventsOnlyRecordsOnlyTheCapturedStretch)
 {
     const std::string path = scratchDir("rec-events-only") + "/a.h5";
@@ -189,6 +220,9 @@ TEST(RecorderEvents, EventsOnlyRecordsOnlyTheCapturedStretch)
     f.start();
     f.tick("m");
     f.afterBlock = [&](int64_t handedOver) {
+        if (handedOver == 5 || handedOver == 27) {
+            EXPECT_TRUE(rec.addMarker(std::to_string(handedOver)));
+        }
         if (handedOver != 30)
             return;
         RuleEvent e;
@@ -214,7 +248,8 @@ TEST(RecorderEvents, EventsOnlyRecordsOnlyTheCapturedStretch)
     for (BlockRow &row : d.rows)
         row.index += 25; // testBlock numbers blocks by fetch
     EXPECT_EQ(expectBlocksMatch(d, f.samples()), 11u);
-    EXPECT_EQ(r.column<int64_t>("markers", "scan"), std::vector<int64_t>{5250});
+    EXPECT_EQ(r.column<int64_t>("markers", "scan"), (std::vector<int64_t>{3000, 5250}));
+    EXPECT_EQ(r.texts("markers", "text", 128)[0], "27");
     EXPECT_EQ(r.column<int64_t>("events", "scan"), std::vector<int64_t>{5250});
 }
 
