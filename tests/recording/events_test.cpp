@@ -322,7 +322,7 @@ TEST_P(EventsOnly, EachStretchIsARunOfTheCardsBlocks)
     const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &why));
     ASSERT_TRUE(reader) << why;
     for (std::size_t k = 0; k < c.runs.size(); ++k) {
-        const auto [first, last] = c.runs[k];
+        const int64_t first = c.runs[k].first, last = c.runs[k].second;
         const RunData &d = runs[k];
         ASSERT_FALSE(d.rows.empty()) << "run " << k + 1;
         EXPECT_EQ(d.rows.front().index, 0) << "run " << k + 1;
