@@ -204,6 +204,8 @@ TEST_F(PanelRecording, TheRecordDialogChoosesEventsOnly)
     EXPECT_EQ(stuck->status_.file, path.toStdString());
     EXPECT_TRUE(history.extraStatusLabel()->text().contains(QStringLiteral("仅事件")))
         << history.extraStatusLabel()->text().toStdString();
+    program.recording().stop();
+    stuck->status_.state = RecorderState::Idle; // closed: the program may delete it
 }
 
 TEST_F(PanelRecording, EachRecordingLeavesNoDescriptorBehind)
