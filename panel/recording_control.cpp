@@ -250,7 +250,7 @@ void RecordingControl::chooseFileAndStart(QWidget *parent)
     mode->setObjectName(QStringLiteral("recordingMode"));
     mode->addItem(QStringLiteral("连续"));
     mode->addItem(QStringLiteral("仅事件"));
-    mode->setToolTip(QStringLiteral("连续：每个数据块；仅事件：只记录捕获规则要求的事件前后的数据，每段一个运行"));
+    mode->setToolTip(QStringLiteral("连续：每个数据块；仅事件：只记录事件前后的数据"));
     if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
         const int row = grid->rowCount();
         grid->addWidget(new QLabel(QStringLiteral("记录方式："), &dialog), row, 0);
@@ -285,7 +285,7 @@ void RecordingControl::mark(QWidget *parent)
     QString told = text.isEmpty() ? QStringLiteral("已标记") : QStringLiteral("已标记：%1").arg(text);
     // Only a captured stretch that takes its block in keeps it.
     if (eventsOnly_)
-        told += QStringLiteral("（仅事件：记录在包含它的片段中）");
+        told += QStringLiteral("（仅事件）");
     emit this->told(told);
 }
 

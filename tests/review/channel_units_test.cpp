@@ -56,7 +56,7 @@ TEST(ChannelUnits, SetRecordedReviewedExportedAndAnsweredInTheirUnit)
     std::string error;
     const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
     ASSERT_TRUE(reader) << error;
-    EXPECT_EQ(reader->formatVersion(), 3);
+    EXPECT_EQ(reader->formatVersion(), 4);
     const std::unique_ptr<RecordedRun> run = reader->openRun(1, error);
     ASSERT_TRUE(run) << error;
     ASSERT_EQ(run->info().units, given);
