@@ -15,6 +15,7 @@ struct CommandLine {
     bool history = false; // open the history window beside the panel
     QString record;       // record to this file from the next Start; empty: no
     bool overwrite = false; // an existing record file may be replaced
+    bool eventsOnly = false; // record only the stretches capture rules ask for
     QString open;         // review this recording alone, without the card; empty: no
     // --driver-host[=PROGRAM]: the driver in a host process; an empty
     // program means the adcard-host that came with the panel.

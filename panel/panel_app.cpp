@@ -191,7 +191,8 @@ PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options
     events_ = std::make_unique<PanelEvents>(*this);
     if (options.history)
         openHistory();
-    if (!options.record.empty() && !recording().start(QString::fromStdString(options.record), options.overwrite)) {
+    if (!options.record.empty() &&
+        !recording().start(QString::fromStdString(options.record), options.overwrite, options.eventsOnly)) {
         recordRefused_ = true; // nothing is started
         return;
     }
@@ -573,6 +574,7 @@ int runPanel(int argc, char **argv)
     options.history = parsed.run->history;
     options.record = parsed.run->record.toStdString();
     options.overwrite = parsed.run->overwrite;
+    options.eventsOnly = parsed.run->eventsOnly;
     options.start = parsed.run->start;
     options.stopAfter = parsed.run->stopAfter;
     if (parsed.run->driverHost || sys::driverInHostByDefault()) {

@@ -52,6 +52,7 @@ struct PanelOptions {
     bool history = false; // open the history window beside the panel at once
     std::string record = {}; // arm the recorder for this file; empty: no
     bool overwrite = false;
+    bool eventsOnly = false; // only the stretches capture rules ask for
     bool start = false; // press Start once the window shows
     std::string rules = {}; // arm the rules of this file; empty: none
     std::optional<std::chrono::milliseconds> stopAfter = {}; // then press Stop and Exit

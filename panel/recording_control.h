@@ -55,9 +55,10 @@ public:
     using OpenHere = std::function<QString(const QString &path)>;
     void setOpenHere(OpenHere openHere) { openHere_ = std::move(openHere); }
 
-    // Arms the recorder for `path`. On failure the message goes to standard
-    // error and the status line, and nothing else changes.
-    bool start(const QString &path, bool overwrite);
+    // Arms the recorder for `path`, every block or (`eventsOnly`) only the
+    // stretches capture rules ask for. On failure the message goes to
+    // standard error and the status line, and nothing else changes.
+    bool start(const QString &path, bool overwrite, bool eventsOnly = false);
     // Returns at once; the file closes behind it.
     void stop();
     // Waits up to `limit` for the file to be closed, handling events
@@ -70,7 +71,8 @@ public:
     // One line for the history window: empty while there is nothing to say.
     QString statusText() const;
 
-    // The buttons 记录… (a save dialog, then start), 停止记录 and 标记 (key M:
+    // The buttons 记录… (a save dialog with the choice 连续 / 仅事件, then
+    // start), 停止记录 and 标记 (key M:
     // takes the newest block at once, then asks for an optional text), in a
     // row for a toolbar; each enabled only when it can act.
     QWidget *makeControls(QWidget *parent);
@@ -109,6 +111,7 @@ private:
     QPointer<QPushButton> mark_;
     QString lastMessage_;
     QString lastStatus_;
+    bool eventsOnly_ = false; // the recording armed last
 };
 
 // "12.3 MiB" and the like.

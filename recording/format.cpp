@@ -61,6 +61,10 @@ SummaryLayout::Fields SummaryLayout::fields() const
 hid_t memoryType(Field::Kind kind)
 {
     switch (kind) {
+    case Field::U8:
+        return H5T_NATIVE_UINT8;
+    case Field::F64:
+        return H5T_NATIVE_DOUBLE;
     case Field::I16:
     case Field::I16Array:
         return H5T_NATIVE_INT16;
@@ -81,6 +85,10 @@ hid_t memoryType(Field::Kind kind)
 hid_t fileType(Field::Kind kind)
 {
     switch (kind) {
+    case Field::U8:
+        return H5T_STD_U8LE;
+    case Field::F64:
+        return H5T_IEEE_F64LE;
     case Field::I16:
     case Field::I16Array:
         return H5T_STD_I16LE;

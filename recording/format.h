@@ -35,7 +35,9 @@ namespace format {
 
 inline constexpr int32_t kVersion = 4;
 // Format 3 adds only the channels' names and units (kChannelNames ...): a
-// file of format 2 reads the same, its channels in volts.
+// file of format 2 reads the same, its channels in volts. Format 4 adds the
+// rules' events and texts (kEvents, kRules, kRulesText): a file without them
+// reads as one that had no rules armed.
 inline constexpr int32_t kOldestSessionVersion = 2;
 // From format 4 a summary entry keeps each channel's sum and sum of squares
 // as integers, so that a mean or RMS made of entries is exact; formats 2 and
@@ -49,6 +51,10 @@ inline constexpr const char *kRuns = "runs";
 inline constexpr const char *kMarkers = "markers";
 inline constexpr const char *kDigital = "digital";
 inline constexpr const char *kSummaries = "summaries";
+inline constexpr const char *kEvents = "events";
+// A row per arming of rules, pointing into kRulesText's bytes.
+inline constexpr const char *kRules = "rules";
+inline constexpr const char *kRulesText = "rules_text";
 // "level3", within kSummaries.
 std::string levelName(int level);
 // "summaries/level3", from the root.
@@ -106,6 +112,8 @@ inline constexpr int kMaxLevels = 16;
 
 inline constexpr std::size_t kStartTimeBytes = 40;
 inline constexpr std::size_t kMarkerTextBytes = 128; // with the terminating zero
+inline constexpr std::size_t kRuleNameBytes = 128;   // likewise
+inline constexpr std::size_t kEventNoteBytes = 128;  // likewise
 
 // One row of kBlocks: row r describes samples [r * S, (r + 1) * S).
 struct BlockRow {
@@ -144,10 +152,30 @@ struct DigitalRow {
     int16_t port1 = 0;
 };
 
+// What an armed rule did at a scan of a run.
+struct EventRow {
+    int32_t run = 0;
+    int64_t scan = 0;   // in the run's scans
+    int64_t timeNs = 0; // the tick that saw it, wall clock
+    char rule[kRuleNameBytes] = {};
+    uint8_t fired = 0;  // 1 fired, 0 cleared
+    double value = 0;   // in the channel's unit; a port's value for an input
+    char note[kEventNoteBytes] = {}; // what went wrong with an action, or empty
+};
+
+// Rules armed (or, with no text, disarmed) from run `run` on: that run's
+// start if it was armed between runs, else within it at `time_ns`.
+struct RulesRow {
+    int32_t run = 0;
+    int64_t timeNs = 0;
+    int64_t textFirst = 0; // the text is bytes [textFirst, textFirst + textBytes) of kRulesText
+    int64_t textBytes = 0;
+};
+
 // A member of a compound row: in memory at `offset`; in the file packed, in
 // this order, little-endian. `extent` is a text's bytes or an array's length.
 struct Field {
-    enum Kind { I16, I32, I64, F32, Text, I16Array, I64Array, F32Array };
+    enum Kind { U8, I16, I32, I64, F32, F64, Text, I16Array, I64Array, F32Array };
     const char *name;
     std::size_t offset;
     Kind kind;
@@ -188,6 +216,22 @@ inline constexpr Field kDigitalFields[] = {
     {"time_ns", offsetof(DigitalRow, timeNs), Field::I64, 0, false},
     {"port0", offsetof(DigitalRow, port0), Field::I16},
     {"port1", offsetof(DigitalRow, port1), Field::I16},
+};
+
+inline constexpr Field kEventFields[] = {
+    {"run", offsetof(EventRow, run), Field::I32},
+    {"scan", offsetof(EventRow, scan), Field::I64},
+    {"time_ns", offsetof(EventRow, timeNs), Field::I64},
+    {"rule", offsetof(EventRow, rule), Field::Text, kRuleNameBytes},
+    {"fired", offsetof(EventRow, fired), Field::U8},
+    {"value", offsetof(EventRow, value), Field::F64},
+    {"note", offsetof(EventRow, note), Field::Text, kEventNoteBytes, false},
+};
+inline constexpr Field kRulesFields[] = {
+    {"run", offsetof(RulesRow, run), Field::I32},
+    {"time_ns", offsetof(RulesRow, timeNs), Field::I64},
+    {"text_first", offsetof(RulesRow, textFirst), Field::I64},
+    {"text_bytes", offsetof(RulesRow, textBytes), Field::I64},
 };
 
 // kRunFields with summary_first `levels` long.

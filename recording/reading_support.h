@@ -103,7 +103,8 @@ public:
                         H5Tclose);
             return add(f.name, f.offset, m.get(), H5T_ARRAY, f.extent);
         }
-        return add(f.name, f.offset, format::memoryType(f.kind), f.kind == format::Field::F32 ? H5T_FLOAT : H5T_INTEGER);
+        const bool real = f.kind == format::Field::F32 || f.kind == format::Field::F64;
+        return add(f.name, f.offset, format::memoryType(f.kind), real ? H5T_FLOAT : H5T_INTEGER);
     }
     // Every member of `fields`; false when a required one is missing.
     bool add(std::span<const format::Field> fields)

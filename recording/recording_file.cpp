@@ -287,6 +287,14 @@ void RecordingFile::layOut(const FileInfo &info)
     markers_.dset = extendible(g, f::kMarkers, file.get(), 1, 0, &markerChunk).dset;
     compound(sizeof(DigitalRow), f::kDigitalFields, digital_.memType, file);
     digital_.dset = extendible(g, f::kDigital, file.get(), 1, 0, &kRowChunk).dset;
+    const hsize_t eventChunk = 64;
+    compound(sizeof(EventRow), f::kEventFields, events_.memType, file);
+    events_.dset = extendible(g, f::kEvents, file.get(), 1, 0, &eventChunk).dset;
+    compound(sizeof(RulesRow), f::kRulesFields, rules_.memType, file);
+    rules_.dset = extendible(g, f::kRules, file.get(), 1, 0, &kRunChunk).dset;
+    const hsize_t textChunk = 4096;
+    rulesText_ = extendible(g, f::kRulesText, H5T_STD_U8LE, 1, 0, &textChunk);
+    rulesText_.memType = Hid(check(H5Tcopy(H5T_NATIVE_UINT8), "rules text type"), H5Tclose);
 
     check(H5Fstart_swmr_write(file_.get()), "starting SWMR on '" + path_ + "'");
     nativefile::holdReaderLock(reserveFd_);
@@ -385,6 +393,23 @@ void RecordingFile::appendDigital(std::span<const DigitalRow> rows)
     appendTable(digital_, rows.data(), rows.size(), "digital");
 }
 
+void RecordingFile::appendEvents(std::span<const EventRow> rows)
+{
+    const QuietErrors quiet;
+    ensureRoom(rows.size_bytes());
+    appendTable(events_, rows.data(), rows.size(), "events");
+}
+
+void RecordingFile::appendRules(RulesRow row, std::string_view text)
+{
+    const QuietErrors quiet;
+    ensureRoom(text.size() + sizeof row);
+    row.textFirst = static_cast<int64_t>(rulesText_.rows);
+    row.textBytes = static_cast<int64_t>(text.size());
+    appendTable(rulesText_, text.data(), text.size(), "rules text");
+    appendTable(rules_, &row, 1, "rules");
+}
+
 void RecordingFile::writeRun(const RunRow &row)
 {
     const QuietErrors quiet;
@@ -424,7 +449,8 @@ void RecordingFile::flushRows()
 void RecordingFile::flushRest()
 {
     const QuietErrors quiet;
-    for (const Table *t : {&runs_, &markers_, &digital_})
+    // A rules row after the text it points at, an event after the rows.
+    for (const Table *t : {&runs_, &markers_, &digital_, &rulesText_, &rules_, &events_})
         check(H5Dflush(t->dset.get()), "writing '" + path_ + "'");
     check(H5Fflush(file_.get(), H5F_SCOPE_LOCAL), "writing '" + path_ + "'");
     unflushedBytes_ = 0;
@@ -516,7 +542,7 @@ int64_t RecordingFile::fileSize() const
 void RecordingFile::close()
 {
     const QuietErrors quiet;
-    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_})
+    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_, &events_, &rules_, &rulesText_})
         check(t->dset.reset(), "closing '" + path_ + "'");
     for (Table &t : levels_)
         check(t.dset.reset(), "closing '" + path_ + "'");
@@ -546,7 +572,7 @@ void RecordingFile::releaseLock() noexcept
 void RecordingFile::abandon() noexcept
 {
     const QuietErrors quiet;
-    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_})
+    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_, &events_, &rules_, &rulesText_})
         t->dset.reset();
     levels_.clear();
     file_.reset();

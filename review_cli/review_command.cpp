@@ -10,6 +10,7 @@
 #include "export/csv_export.h"
 #include "review_cli/command_support.h"
 #include "review_cli/query_commands.h"
+#include "review_cli/events_command.h"
 
 #include <cmath>
 #include <ostream>
@@ -54,6 +55,9 @@ Answers from a recording, without a display. Every command takes --run N,
                                and never when it is FILE or being recorded
   spectrum FILE --from T --to T [--channel C] [--full]
                                amplitude spectrum (Hann window): DC, peak
+  events FILE [--limit N]      what the armed rules did: each event's time,
+                               scan, run, rule, fired or cleared, value (and
+                               what went wrong, if anything)
 
 Values, levels (V, H) and prominences (P) are in each channel's unit, as the
 recording names it: volts unless the operator gave the channel another
@@ -264,6 +268,8 @@ int dispatch(const std::string &c, const std::vector<std::string> &rest, std::os
         return exportCsv(rest, out, err);
     if (c == "spectrum")
         return spectrum(rest, out, err);
+    if (c == "events")
+        return eventsCommand(rest, out, err);
     throw UsageError("unknown command '" + c + "' (see adcard-review --help)");
 }
 

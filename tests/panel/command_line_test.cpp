@@ -17,6 +17,7 @@
 
 #include <map>
 #include <string>
+#include <algorithm>
 #include <vector>
 
 namespace adcard {
@@ -45,6 +46,7 @@ TEST_P(CommandLineRows, DecideWhetherAndHowTheProgramRuns)
     if (row.status < 0) {
         ASSERT_TRUE(parsed.run.has_value()) << parsed.err;
         EXPECT_EQ(parsed.run->history, row.history);
+        EXPECT_EQ(parsed.run->eventsOnly, std::count(row.args.begin(), row.args.end(), std::string("--events-only")) > 0);
     } else {
         EXPECT_FALSE(parsed.run.has_value());
         EXPECT_EQ(parsed.status, row.status);
@@ -77,6 +79,9 @@ INSTANTIATE_TEST_SUITE_P(
         ArgsRow{"record_existing_file", {"--record", ADPANEL_PROGRAM}, 2, false, "", "adcard-panel: '" ADPANEL_PROGRAM "' exists; give --overwrite"},
         ArgsRow{"record_overwrite", {"--record", ADPANEL_PROGRAM, "--overwrite"}, -1, false, "", ""},
         ArgsRow{"overwrite_alone", {"--overwrite"}, 2, false, "", "adcard-panel: --overwrite applies only with --record\nUsage:"},
+        ArgsRow{"record_events_only", {"--record", NEW_FILE, "--events-only"}, -1, false, "", ""},
+        ArgsRow{"events_only_alone", {"--events-only", "--start"}, 2, false, "",
+                "adcard-panel: --events-only applies only with --record\nUsage:"},
         ArgsRow{"unattended", {"--start", "--stop-after", "8h", "--record", NEW_FILE}, -1, false, "", ""},
         ArgsRow{"rules_file", {"--start", "--rules", "r.json"}, -1, false, "", ""},
         ArgsRow{"rules_without_file", {"--rules", ""}, 2, false, "", "adcard-panel: --rules needs a file name\nUsage:"},

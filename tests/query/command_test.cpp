@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -257,6 +258,16 @@ TEST(Command, AKilledRecordingIsNotStillBeingRecorded)
     if (child == 0) {
         AcqSettings s;
         s.ScansPerBlock = 100;
+
+// What the rules did, as `events` lists it: every run's events in order, each
+// time in seconds from its run's start, names that JSON must escape escaped.
+TEST(Command, ListsTheRulesEvents)
+{
+    std::filesystem::create_directories(ADPANEL_TEST_TMP);
+    const std::string path = std::string(ADPANEL_TEST_TMP) + "/events.h5";
+    {
+        AcqSettings s;
+        s.ScansPerBlock = 1000;
         s.ChannelCount = 4;
         s.IntrArg5 = 10000;
         RecordingWriter w(std::make_unique<RecordingFile>(path, true), "test", "test", {});
@@ -308,6 +319,47 @@ TEST_F(Commands, JsonParsesWithPython)
         run(a + " | python3 -c 'import json, sys; json.load(sys.stdin)'", status);
         EXPECT_EQ(status, 0) << args;
     }
+
+        const std::vector<int16_t> codes(4000, 2048);
+        const auto event = [](const char *rule, int64_t scan, bool fired, double value, const char *note) {
+            RuleEvent e;
+            e.rule = rule;
+            e.scan = scan;
+            e.fired = fired;
+            e.value = value;
+            e.note = note;
+            return e;
+        };
+        w.beginRun(s, 1, t0);
+        w.onBlock(0, 0, codes);
+        w.onBlock(1, 1, codes);
+        w.addEvent(event("过压", 1800, false, 3.5, ""), 3);
+        w.addEvent(event("过压", 1500, true, 4.25, ""), 3);
+        w.onTickEnd({.timeNs = 3, .blockCount = 2}, t0);
+        w.beginRun(s, 4, t0);
+        w.onBlock(0, 0, codes);
+        w.addEvent(event("a\"b\\c\n", 200, true, -1, "output refused"), 5);
+        w.onTickEnd({.timeNs = 5, .blockCount = 1}, t0);
+        w.close(6, t0);
+    }
+    int status = 0;
+    const std::string all = run("events " + path + " --json", status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(numbers(all, "count"), std::vector<double>{3}) << all;
+    EXPECT_EQ(numbers(all, "scan"), (std::vector<double>{1500, 1800, 200})) << "in order of run and scan";
+    EXPECT_EQ(numbers(all, "time"), (std::vector<double>{0.15, 0.18, 0.02}));
+    EXPECT_EQ(numbers(all, "value"), (std::vector<double>{4.25, 3.5, -1}));
+    EXPECT_NE(all.find(R"("rule": "过压", "kind": "fired")"), std::string::npos) << all;
+    EXPECT_NE(all.find(R"("rule": "过压", "kind": "cleared")"), std::string::npos) << all;
+    EXPECT_NE(all.find(R"("rule": "a\"b\\c\n")"), std::string::npos) << all;
+    EXPECT_NE(all.find(R"("note": "output refused")"), std::string::npos) << all;
+
+    const std::string second = run("events " + path + " --run 2 --json", status);
+    EXPECT_EQ(numbers(second, "count"), std::vector<double>{1}) << second;
+    const std::string text = run("events " + path, status);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
+    EXPECT_EQ((run("events " + path + " --run 3", status), status), 2);
+    std::remove(path.c_str());
 }
 
 } // namespace

@@ -18,7 +18,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QInputDialog>
 
 #include <csignal>
@@ -104,9 +106,11 @@ TEST_F(PanelRecording, UnwritablePathIsReportedWhereTheOperatorLooksAndAcquisiti
 // network share.
 class StuckRecorder final : public RecordingSession {
 public:
-    std::string arm(const std::string &, bool, const RecorderInfo &) override
+    std::string arm(const std::string &path, bool, const RecorderInfo &info) override
     {
         status_.state = RecorderState::Armed;
+        status_.file = path;
+        armedEventsOnly = info.eventsOnly;
         return {};
     }
     void acquisitionStarted(const AcqSettings &) override { status_.state = RecorderState::Recording; }
@@ -126,6 +130,7 @@ public:
         return true;
     }
     RecorderStatus status_;
+    bool armedEventsOnly = false;
     int64_t clockNs = 0;
     std::vector<std::pair<int64_t, std::string>> markers;
 };
@@ -173,6 +178,39 @@ TEST_F(PanelRecording, TheRecordingsControlsNeverWaitForTheDisk)
     stuck->status_.state = RecorderState::Idle;
     EXPECT_TRUE(program.finishRecording(std::chrono::milliseconds{50}));
     EXPECT_EQ(enabled(), "r--");
+}
+
+// 记录… asks for the mode beside the file: 仅事件 arms an events-only
+// recording, and the status line says so.
+TEST_F(PanelRecording, TheRecordDialogChoosesEventsOnly)
+{
+    PanelProgram program(options(""));
+    auto *stuck = new StuckRecorder;
+    program.recording().setRecorderFactory([stuck](QString &) { return stuck; });
+    HistoryWindow &history = program.openHistory();
+    auto *record = history.findChild<QPushButton *>(QStringLiteral("cmdRecord"));
+    ASSERT_TRUE(record);
+    const QString path = QString::fromStdString(testing::scratchDir("panel_events_only") + "/a.h5");
+    bool chosen = false;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto *mode = dialog->findChild<QComboBox *>(QStringLiteral("recordingMode"));
+        ASSERT_NE(mode, nullptr);
+        EXPECT_EQ(mode->currentText(), QStringLiteral("连续")) << "continuous unless chosen";
+        mode->setCurrentIndex(mode->findText(QStringLiteral("仅事件")));
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept(); // as the Save button does
+        chosen = true;
+    });
+    record->click();
+    ASSERT_TRUE(chosen);
+    EXPECT_TRUE(stuck->armedEventsOnly);
+    EXPECT_EQ(stuck->status_.file, path.toStdString());
+    EXPECT_TRUE(history.extraStatusLabel()->text().contains(QStringLiteral("仅事件")))
+        << history.extraStatusLabel()->text().toStdString();
+    program.recording().stop();
+    stuck->status_.state = RecorderState::Idle; // closed: the program may delete it
 }
 
 TEST_F(PanelRecording, EachRecordingLeavesNoDescriptorBehind)

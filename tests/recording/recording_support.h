@@ -80,6 +80,8 @@ public:
             }
             const auto block = testBlock(fetched_ - 1, samples());
             rec_.blockStored({block, slot_, ++handedOver_, fetched_});
+            if (afterBlock)
+                afterBlock(handedOver_);
             slot_ = (slot_ + 1) % s_.RingBlocks;
             ++stored;
         }
@@ -88,6 +90,9 @@ public:
     }
     std::size_t samples() const { return std::size_t(s_.ChannelCount) * std::size_t(s_.ScansPerBlock); }
     int64_t fetched() const { return fetched_; }
+    // Called after each stored block with its count of blocks handed over,
+    // where the acquisition reports the rules' events.
+    std::function<void(int64_t handedOver)> afterBlock;
 
 private:
     Recorder &rec_;
