@@ -200,7 +200,7 @@ SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom,
 
     connect(kind_, &QComboBox::currentIndexChanged, this, &SearchPane::kindChanged);
     connect(channel_, &QComboBox::currentIndexChanged, this, &SearchPane::channelChanged);
-    connect(go_, &QPushButton::clicked, this, [this] { worker_.joinable() ? stop() : start(); });
+    connect(go_, &QPushButton::clicked, this, [this] { worker_.joinable() ? interrupt() : start(); });
     connect(csv, &QPushButton::clicked, this, &SearchPane::exportList);
     connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
         const std::size_t i = std::size_t(list_->indexOfTopLevelItem(item));
@@ -245,6 +245,16 @@ void SearchPane::stop()
     cancel_ = false;
 }
 
+void SearchPane::interrupt()
+{
+    // The worker ends early and its answer, marked as stopped, comes back
+    // through the queue like any other, resetting the button and the bar. A
+    // stopped search is not asked again as the run grows.
+    cancel_ = true;
+    asked_ = false;
+    go_->setEnabled(false);
+}
+
 void SearchPane::wait()
 {
     if (worker_.joinable())
@@ -270,6 +280,7 @@ void SearchPane::setRun(const RecordedRun *run)
     count_->clear();
     progress_->hide();
     go_->setText(QStringLiteral("搜索"));
+    go_->setEnabled(true);
 }
 
 void SearchPane::runGrew()
@@ -317,6 +328,7 @@ void SearchPane::ask(Kind kind, int channel, double volts, int bit, std::pair<in
                 return;
             if (worker_.joinable())
                 worker_.join();
+            cancel_ = false;
             show(std::move(a.rows), a.count, a.failed);
         },
         Qt::QueuedConnection);
@@ -326,6 +338,7 @@ void SearchPane::show(std::vector<Row> rows, QString count, bool failed)
 {
     progress_->hide();
     go_->setText(QStringLiteral("搜索"));
+    go_->setEnabled(true);
     rows_ = std::move(rows);
     list_->clear();
     QList<QTreeWidgetItem *> items;

@@ -16,6 +16,7 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QLabel>
@@ -70,6 +71,20 @@ TEST(ReviewOnX, SearchPaneListsZoomsAndCounts)
     ASSERT_GT(r.total, 0);
     EXPECT_EQ(pane.countLabel()->text(), QStringLiteral("共 %1 个").arg(r.total));
     EXPECT_EQ(pane.results()->topLevelItemCount(), r.total);
+
+    // 停止 during a search: the pane is ready for the next, and the count says
+    // it stopped (unless the search had already ended).
+    kind->setCurrentIndex(3); // 最高峰值, which reads every scan
+    pane.start();
+    ASSERT_EQ(pane.goButton()->text(), QStringLiteral("停止"));
+    QTest::mouseClick(pane.goButton(), Qt::LeftButton);
+    pane.wait();
+    EXPECT_EQ(pane.goButton()->text(), QStringLiteral("搜索"));
+    EXPECT_TRUE(pane.goButton()->isEnabled());
+    EXPECT_FALSE(pane.findChild<QProgressBar *>()->isVisible());
+    const QString count = pane.countLabel()->text();
+    EXPECT_TRUE(count.contains(QStringLiteral("已停止")) || count != QStringLiteral("共 %1 个").arg(r.total))
+        << "the stopped search's answer was dropped: " << count.toStdString();
 }
 
 TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
