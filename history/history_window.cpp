@@ -94,7 +94,7 @@ QHBoxLayout *HistoryWindow::makeToolbar()
 {
     auto *top = new QHBoxLayout;
     for (int c = 0; c < kPlotChannels; ++c) {
-        auto *box = new QCheckBox(QStringLiteral("通道%1").arg(c + 1), this);
+        auto *box = new LegendBox(QStringLiteral("通道%1").arg(c + 1), this);
         box->setChecked(true);
         box->setIcon(swatch(HistoryPlot::channelColor(c)));
         connect(box, &QCheckBox::toggled, this, [this, c](bool on) { plot_.setChannelVisible(c, on); });
@@ -316,11 +316,10 @@ void HistoryWindow::setChannelUnits(const ChannelUnits &units)
 {
     for (int c = 0; c < kPlotChannels; ++c) {
         const QString full = QString::fromStdString(channelLabel(units, c));
-        // Cut to a width of its own: four long names must not widen the window.
-        QCheckBox *box = legend_[static_cast<std::size_t>(c)];
-        // As wide as "通道1" and a little: the toolbar has no room to spare on a laptop.
-        const int room = box->fontMetrics().horizontalAdvance(QString(4, QChar(0x901A)));
-        box->setText(box->fontMetrics().elidedText(full, Qt::ElideRight, room));
+        // Cut only where the window's width needs it: four long names must
+        // not widen the window.
+        auto *box = static_cast<LegendBox *>(legend_[static_cast<std::size_t>(c)]);
+        box->setFullText(full);
         box->setToolTip(full + QStringLiteral("\n") + legendHint());
     }
     plot_.setChannelUnits(units);

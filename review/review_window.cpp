@@ -332,7 +332,9 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
     plot_->setSource(run_.get());
     // A checkbox per channel, in its trace's colour, hides or shows it.
     for (int c = 0; run_ && c < run_->channels(); ++c) {
-        auto *box = new QCheckBox(QString::fromStdString(channelName(run_->info().units, c)), this);
+        const QString name = QString::fromStdString(channelName(run_->info().units, c));
+        auto *box = new LegendBox(name, this);
+        box->setToolTip(name);
         box->setChecked(true);
         QPalette colour = box->palette();
         colour.setColor(QPalette::WindowText, PlotRenderer::channelColor(c));
