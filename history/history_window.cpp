@@ -210,7 +210,7 @@ void HistoryWindow::makePlotView()
     plotView_->setAccessibleName(QStringLiteral("历史波形图"));
     plotView_->setStatsProvider([this](int64_t first, int64_t last) { return plot_.stats(first, last); });
     plotView_->setVoltsFormat(
-        [this](double volts) { return qstr(voltsText(static_cast<float>(volts), sources_.decimalSeparator)); });
+        [this](double volts) { return qstr(readoutVoltsText(static_cast<float>(volts), sources_.decimalSeparator)); });
     // The readouts have rows of their own, cut to the window's width: they
     // change with the pointer and must never widen the window.
     auto *hover = new ElidingLabel(this);
@@ -341,7 +341,7 @@ void HistoryWindow::updateDescription()
         text += QStringLiteral(" 通道");
         text += QChar(u'1' + c);
         text += QLatin1Char(' ');
-        text += qstr(voltsText(codeToVolts((*means)[static_cast<std::size_t>(c)]), sources_.decimalSeparator));
+        text += qstr(readoutVoltsText(codeToVolts((*means)[static_cast<std::size_t>(c)]), sources_.decimalSeparator));
         text += QStringLiteral(" V");
     }
     plotView_->setAccessibleDescription(text);

@@ -133,7 +133,7 @@ TEST_F(WithHistory, StatusLineFollowsStartAndStopAndBlocksAreDrawn)
     EXPECT_THAT(status().toStdString(), HasSubstr("接收数据块数: 1"));
     const QString description = program.history()->plotView()->accessibleDescription();
     EXPECT_TRUE(description.contains(q("通道1 4.999 V"))) << description.toStdString();
-    EXPECT_TRUE(description.contains(q("通道2 .000 V"))) << description.toStdString();
+    EXPECT_TRUE(description.contains(q("通道2 0.000 V"))) << description.toStdString();
     EXPECT_TRUE(description.contains(q("通道3 -2.559 V"))) << description.toStdString();
     EXPECT_TRUE(description.contains(q("通道4 2.501 V"))) << description.toStdString();
 
@@ -157,7 +157,7 @@ TEST_F(WithHistory, StatusLineFollowsStartAndStopAndBlocksAreDrawn)
     EXPECT_TRUE(rows(1).empty()) << "unticked in the legend";
 
     program.history()->hoverAt(x);
-    EXPECT_THAT(program.history()->hoverLabel()->text().toStdString(), HasSubstr("通道2 .000 V"));
+    EXPECT_THAT(program.history()->hoverLabel()->text().toStdString(), HasSubstr("通道2 0.000 V"));
 
     static_cast<QPushButton *>(ctl("cmdStop"))->click();
     EXPECT_THAT(status().toStdString(), HasSubstr("已停止"));
