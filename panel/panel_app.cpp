@@ -296,6 +296,11 @@ RecordingControl &PanelProgram::recording()
             if (history_)
                 history_->showMessage(text, false);
         });
+        QObject::connect(recording_.get(), &RecordingControl::withdrawn, recording_.get(),
+                         [this](const QString &text) {
+                             if (history_ && history_->messageLabel()->text() == text)
+                                 history_->showMessage(QString(), false);
+                         });
         recording_->setAcquiring([this] { return window_->timer()->isActive(); });
     }
     return *recording_;

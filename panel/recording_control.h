@@ -16,7 +16,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
+class QInputDialog;
 class QTimer;
 class QWidget;
 
@@ -76,6 +78,9 @@ signals:
     void failed(const QString &message);
     // News the operator should see once: the file closed, a marker added.
     void told(const QString &message);
+    // A message told earlier that is no longer true (the file closed, once
+    // the next recording begins): to be taken down where it still shows.
+    void withdrawn(const QString &message);
 
 private:
     void poll();
@@ -84,6 +89,8 @@ private:
     void installTerminationHandler();
     void chooseFileAndStart(QWidget *parent);
     void mark(QWidget *parent);
+    void addMarker(const MarkerStamp &stamp, const QString &text, const std::function<void(const QString &)> &shown);
+    void takeOpenMarkers();
     // Loads the recorder module; null, with the reason in `why`, if it cannot.
     RecordingSession *makeRecorder(QString &why);
 
@@ -103,6 +110,9 @@ private:
     QPointer<QPushButton> mark_;
     QString lastMessage_;
     QString lastStatus_;
+    QString closedNote_; // told, and still true until the next recording
+    // Markers whose text is being typed.
+    std::vector<QPointer<QInputDialog>> markerDialogs_;
 };
 
 // "12.3 MiB" and the like.
