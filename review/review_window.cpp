@@ -135,7 +135,7 @@ void ReviewWindow::addHelp()
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
             {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记、A–B 频谱")},
             {QStringLiteral("] / ["), QStringLiteral("下一个 / 上一个缺失（空洞）")},
-            {QStringLiteral("Ctrl+G"), QStringLiteral("转到日期和时间")},
+            {QStringLiteral("Ctrl+G"), QStringLiteral("转到时间：时刻、自开始的秒数（120 s）、前后的秒数（±30 s）")},
             {QStringLiteral("T"), QStringLiteral("时间轴：时钟时间 / 自开始的秒数")},
             {QStringLiteral("S"), QStringLiteral("均值 ± σ（在最小–最大之上）/ 只显示最小–最大")},
             {QStringLiteral("↑ / ↓（运行列表）"), QStringLiteral("选择运行")},
