@@ -141,8 +141,11 @@ QSettings placementSettings()
 
 QString key(const QString &window) { return QStringLiteral("windows/") + window; }
 
-// Where the window was left: its frame, on the screens of now.
-std::optional<QRect> remembered(const QString &window, const QWidget &w)
+// Where the window was left, as its frame with `margins`, on the screens of
+// now. What is kept is the client area: the frame's margins are known only
+// once the window manager has framed the window, and a guess at them,
+// added and taken off again, must not move the window each time.
+std::optional<QRect> remembered(const QString &window, const QWidget &w, const QMargins &margins)
 {
     const QRect saved = placementSettings().value(key(window)).toRect();
     if (!saved.isValid())
@@ -150,10 +153,10 @@ std::optional<QRect> remembered(const QString &window, const QWidget &w)
     std::vector<QRect> areas;
     for (const QScreen *s : QGuiApplication::screens())
         areas.push_back(s->availableGeometry());
-    return restoreFrame(saved, areas, availableArea(w));
+    return restoreFrame(saved.marginsAdded(margins), areas, availableArea(w));
 }
 
-// Keeps the window's frame as it is hidden or closed, for the next one.
+// Keeps the window's place as it is hidden or closed, for the next one.
 class Rememberer final : public QObject {
 public:
     Rememberer(QWidget &w, QString name) : QObject(&w), window_(w), name_(std::move(name))
@@ -165,7 +168,7 @@ protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (event->type() == QEvent::Hide && window_.isWindow() && !window_.isMinimized())
-            placementSettings().setValue(key(name_), window_.frameGeometry());
+            placementSettings().setValue(key(name_), window_.geometry());
         return false;
     }
 
@@ -204,24 +207,30 @@ void placePanel(QWidget &panel)
 
 void placeHistoryWindow(QWidget &history, QWidget &panel)
 {
-    new Rememberer(history, QStringLiteral("history"));
     // The size it asks for: the last one the operator gave, else its own.
-    std::optional<QRect> left = remembered(QStringLiteral("history"), history);
-    const QSize client = left ? left->marginsRemoved(marginsOf(history, &panel)).size() : history.size();
-    auto place = [&history, &panel, client, left]() mutable {
+    const QRect leftClient = placementSettings().value(key(QStringLiteral("history"))).toRect();
+    const QSize client = leftClient.isValid() ? leftClient.size() : history.size();
+    new Rememberer(history, QStringLiteral("history"));
+    // Again as the frames' margins become known: from the client area kept.
+    auto place = [&history, &panel, client, useLeft = leftClient.isValid()]() mutable {
         const QMargins m = marginsOf(history, &panel);
         const QRect buttons = panelButtons(panel);
+        const QSize least = history.minimumSizeHint().expandedTo(history.minimumSize()).grownBy(m);
+        const auto left = useLeft ? remembered(QStringLiteral("history"), history, m) : std::nullopt;
         if (left && !left->intersects(buttons.marginsAdded(frameMargins(panel)))) {
-            setFrame(history, fitWithin(*left, availableArea(panel)), m);
+            // No smaller than the window can be now: it would grow past the screen.
+            QRect frame = *left;
+            frame.setSize(frame.size().expandedTo(least));
+            setFrame(history, fitWithin(frame, availableArea(panel)), m);
             return;
         }
-        left.reset(); // once beside the panel, it stays beside
+        useLeft = false; // once beside the panel, it stays beside
         HistoryRequest r;
         r.panel = panel.geometry().marginsAdded(marginsOf(panel));
         r.buttons = buttons;
         r.area = availableArea(panel);
         r.wanted = client.grownBy(m);
-        r.minimum = history.minimumSizeHint().expandedTo(history.minimumSize()).grownBy(m);
+        r.minimum = least;
         const HistorySpot spot = placeHistory(r);
         if (spot.movePanel)
             panel.move(spot.panelTopLeft); // frame included, as Qt moves a window
@@ -236,7 +245,7 @@ void placeReviewWindow(QWidget &review)
     const QRect area = availableArea(review);
     const QMargins m = marginsOf(review);
     QRect frame;
-    if (const auto left = remembered(QStringLiteral("review"), review)) {
+    if (const auto left = remembered(QStringLiteral("review"), review, m)) {
         frame = *left;
     } else {
         frame = QRect(QPoint(), review.size().grownBy(m));

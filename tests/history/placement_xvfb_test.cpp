@@ -24,6 +24,11 @@ using ::PrintTo; // rows print as their name
 
 bool framed(const QWidget &w) { return w.frameGeometry() != w.geometry(); }
 
+std::string rectText(const QRect &r)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).toStdString();
+}
+
 // openbox on the test's display for the whole program; null where it is
 // not installed.
 QProcess *windowManager()
@@ -54,6 +59,7 @@ struct PlacementRow {
     const char *name;
     bool atStart;       // --history, else F2 once the panel shows
     QRect rememberedAt; // where the history window was left; null: never
+    bool keptThere;     // and it opens there again, to the pixel
 };
 
 class PlacementUnderAWindowManager : public ::testing::TestWithParam<PlacementRow> {
@@ -87,7 +93,9 @@ TEST_P(PlacementUnderAWindowManager, FramesOnTheScreenButtonsUncovered)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
     HistoryWindow &history = row.atStart ? *program.history() : program.openHistory();
     ASSERT_TRUE(QTest::qWaitFor([&] { return framed(panel) && framed(history); }, 10000))
-        << "openbox did not frame the windows";
+        << "openbox did not frame the windows: panel " << rectText(panel.frameGeometry()) << " history "
+        << rectText(history.frameGeometry()) << " client " << rectText(history.geometry())
+        << (history.isVisible() ? " shown" : " hidden");
     QTest::qWait(2000); // until the frames have settled where the program puts them
 
     const QRect screen = panel.screen()->availableGeometry();
@@ -101,6 +109,9 @@ TEST_P(PlacementUnderAWindowManager, FramesOnTheScreenButtonsUncovered)
         const QRect at(b->mapToGlobal(QPoint(0, 0)), b->size());
         EXPECT_FALSE(history.frameGeometry().intersects(at)) << b->text().toStdString() << " covered";
     }
+    if (row.keptThere) {
+        EXPECT_EQ(history.geometry(), row.rememberedAt);
+    }
     if (row.rememberedAt.isNull()) { // beside the panel, where both screens have room
         EXPECT_GT(history.frameGeometry().left(), panel.frameGeometry().right());
     }
@@ -109,10 +120,11 @@ TEST_P(PlacementUnderAWindowManager, FramesOnTheScreenButtonsUncovered)
 }
 
 const PlacementRow kRows[] = {
-    {"history_at_start", true, {}},
-    {"history_on_F2", false, {}},
-    {"left_off_the_screen", true, {3000, 2000, 802, 445}},
-    {"left_over_the_buttons", false, {300, 100, 802, 445}},
+    {"history_at_start", true, {}, false},
+    {"history_on_F2", false, {}, false},
+    {"left_below_on_the_right", true, {560, 300, 790, 420}, true},
+    {"left_off_the_screen", true, {3000, 2000, 800, 420}, false},
+    {"left_over_the_buttons", false, {300, 100, 800, 420}, false},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, PlacementUnderAWindowManager, ::testing::ValuesIn(kRows), kRowName);
 
