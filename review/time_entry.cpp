@@ -24,6 +24,11 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
+// The full-width signs as bytes: they are matched, never drawn, so the
+// program's font need not carry them.
+constexpr char kFullWidthPlus[] = {char(0xEF), char(0xBC), char(0x8B), 0};
+constexpr char kFullWidthMinus[] = {char(0xEF), char(0xBC), char(0x8D), 0};
+
 } // namespace
 
 std::optional<SecondsEntry> parseSecondsEntry(std::string_view text)
@@ -31,9 +36,9 @@ std::optional<SecondsEntry> parseSecondsEntry(std::string_view text)
     text = trimmed(text);
     SecondsEntry entry;
     int sign = 1;
-    if (eat(text, "+") || eat(text, "\xEF\xBC\x8B")) { // full-width plus
+    if (eat(text, "+") || eat(text, kFullWidthPlus)) {
         entry.fromView = true;
-    } else if (eat(text, "-") || eat(text, "\xE2\x88\x92") || eat(text, "\xEF\xBC\x8D")) { // minus sign, full-width
+    } else if (eat(text, "-") || eat(text, "−") || eat(text, kFullWidthMinus)) {
         entry.fromView = true;
         sign = -1;
     }
@@ -48,7 +53,7 @@ std::optional<SecondsEntry> parseSecondsEntry(std::string_view text)
     if (std::from_chars(text.data(), text.data() + n, value).ec != std::errc() || !std::isfinite(value))
         return std::nullopt;
     text = trimmed(text.substr(n));
-    if (!text.empty() && !eat(text, "s") && !eat(text, "\xE7\xA7\x92")) // 秒
+    if (!text.empty() && !eat(text, "s") && !eat(text, "秒"))
         return std::nullopt;
     if (!text.empty())
         return std::nullopt;
