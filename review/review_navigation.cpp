@@ -175,6 +175,8 @@ bool ReviewWindow::jumpToMarker(int direction)
     }
     if (!target)
         return false;
+    // The list in the toolbar says which marker is shown now.
+    markerList_->setCurrentIndex(markerList_->findData(static_cast<double>(*target)));
     const double half = (r.last() - r.first()) / 2;
     plot_->renderer().setRange(static_cast<double>(*target) - half, static_cast<double>(*target) + half);
     showDigital();

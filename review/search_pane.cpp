@@ -74,11 +74,18 @@ Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double
     Answer a;
     const QString ch = name(run, channel);
     std::size_t i = 0;
-    for (const query::Crossing &c : r.crossings) {
+    for (std::size_t k = 0; k < r.crossings.size(); ++k) {
+        const query::Crossing &c = r.crossings[k];
         while (i < r.intervals.size() && r.intervals[i].start < c.scan)
             ++i;
-        const bool within = i < r.intervals.size() && r.intervals[i].start == c.scan;
-        const int64_t end = within ? r.intervals[i].end : c.scan + 1;
+        bool within = i < r.intervals.size() && r.intervals[i].start == c.scan;
+        int64_t end = within ? r.intervals[i].end : c.scan + 1;
+        // Both ways, the intervals are the times above: below lasts until
+        // the next crossing, which is a rising one.
+        if (!within && edge == query::Edge::Either && !c.rising && k + 1 < r.crossings.size()) {
+            within = true;
+            end = r.crossings[k + 1].scan;
+        }
         a.rows.push_back({c.scan, end,
                           {seconds(run, c.scan), ch,
                            within ? value(run, channel, c.code) + QStringLiteral(" · ") + duration(run, end - c.scan)
