@@ -5,8 +5,6 @@
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 
-#include <cstdlib>
-
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleMock(&argc, argv);
@@ -16,7 +14,7 @@ int main(int argc, char **argv)
     // The windows remember where they were left, and the channels their
     // names: in settings of this run's own, never the user's.
     const QTemporaryDir config;
-    ::setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     adcard::prepareApplication();
     QApplication app(argc, argv);
     adcard::applyApplicationLook();
