@@ -20,6 +20,7 @@ run_packages=(
 # subset script; binutils for the export and install checks; xdotool presses
 # the review window's keys in the Windows stage; ccache keeps
 # the test command's compilations between runs.
+# openbox frames the windows in the placement test, as a desktop does.
 test_packages=(
   "${run_packages[@]}" binutils
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -29,6 +30,7 @@ test_packages=(
   valgrind time
   g++-mingw-w64-i686
   ccache xdotool
+  openbox
 )
 # Wine runs the Windows host and card (wine32 is an i386 package: see below),
 # and wine64 the 64-bit panel of the Windows stage: Debian's `wine` is
