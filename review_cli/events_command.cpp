@@ -1,13 +1,17 @@
 #include "review_cli/events_command.h"
 
 #include "recording/recording_reader_impl.h"
-#include "review_cli/options.h"
+#include "review_cli/command_support.h"
+#include "rules/replay.h"
+#include "rules/rules.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <ostream>
+#include <variant>
 
 namespace adcard::cli {
 
@@ -15,20 +19,8 @@ namespace {
 
 // Events listed at most, unless --limit says otherwise.
 constexpr int64_t kDefaultLimit = 100000;
-
-std::unique_ptr<RecordingReader> openFile(const std::string &path)
-{
-    std::string why;
-    std::unique_ptr<RecordingReader> r(openRecording(path.c_str(), &why));
-    if (r)
-        return r;
-    // As the other commands: a file that is not there or not a recording is
-    // a wrong argument, one that cannot be read a read error.
-    for (const char *wrong : {"no ", "not ", "is a ", "recording format", "the block shape"})
-        if (why.rfind(wrong, 0) == 0)
-            throw UsageError("'" + path + "': " + why);
-    throw ReadError("'" + path + "': " + why);
-}
+// A rules file is a few kilobytes; anything far larger is not one.
+constexpr std::streamoff kLargestRulesFile = 1 << 20;
 
 // One event a line: control characters in a name or note become spaces.
 std::string oneLine(std::string text)
@@ -39,46 +31,50 @@ std::string oneLine(std::string text)
     return text;
 }
 
-} // namespace
-
-std::string jsonString(const std::string &text)
+std::string readRulesFile(const std::string &path)
 {
-    std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (ch) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\u%04x", c);
-                out += hex;
-            } else {
-                out += ch;
-            }
-        }
-    }
-    return out + "\"";
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw UsageError("--rules: cannot read '" + path + "'");
+    in.seekg(0, std::ios::end);
+    if (in.tellg() > kLargestRulesFile)
+        throw UsageError("--rules: '" + path + "' is larger than 1 MiB");
+    in.seekg(0);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
-int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &)
+// What the rules of `text` would have done over each run (or run `only`),
+// through the same evaluator as the panel's: a dry run.
+std::vector<RecordedEvent> dryRun(RecordingReader &reader, const std::string &text, int only)
 {
-    const Options o(args, {"--run", "--limit"}, {"--json"});
-    const auto reader = openFile(o.file());
+    std::vector<RecordedEvent> events;
+    for (const RecordedRunInfo &info : reader.runs()) {
+        if (only > 0 && info.number != only)
+            continue;
+        // Levels are in the run's units, as they were when it was recorded.
+        auto parsed = rules::parseRules(text, info.units, info.calibration);
+        if (const auto *error = std::get_if<rules::RuleError>(&parsed))
+            throw UsageError("--rules: " + error->message());
+        const rules::RuleSet &set = std::get<rules::RuleSet>(parsed);
+        std::string why;
+        std::unique_ptr<RecordedRun> run = reader.openRun(info.number, why);
+        if (!run)
+            throw ReadError("run " + std::to_string(info.number) + ": " + why);
+        const rules::ReplayResult r = rules::replay(*run, set);
+        for (const rules::Event &e : r.events)
+            events.push_back({info.number, e.scan, 0, set.rules[std::size_t(e.rule)].name, e.fired, e.value, {}});
+        if (!r.error.empty())
+            throw ReadError("run " + std::to_string(info.number) + ": " + r.error);
+    }
+    return events;
+}
+
+} // namespace
+
+int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    const Options o(args, withCommon({"--limit", "--rules"}), withCommonFlags({}));
+    const auto reader = openReader(o.file());
     const int64_t limit = o.integer("--limit", kDefaultLimit, 0, 100000000);
     const int onlyRun = int(o.integer("--run", 0, 1, INT32_MAX));
     std::map<int, double> rate;
@@ -87,14 +83,21 @@ int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::
     if (onlyRun > 0 && !rate.count(onlyRun))
         throw UsageError("'" + o.file() + "': no run " + std::to_string(onlyRun));
     int64_t total = 0;
-    // The run's own events are picked from all of them: a file holds few.
-    std::vector<RecordedEvent> events = reader->events(onlyRun > 0 ? SIZE_MAX : std::size_t(limit), total);
-    if (onlyRun > 0) {
-        std::erase_if(events, [&](const RecordedEvent &e) { return e.run != onlyRun; });
+    std::vector<RecordedEvent> events;
+    if (o.has("--rules")) {
+        events = dryRun(*reader, readRulesFile(*o.value("--rules")), onlyRun);
         total = int64_t(events.size());
-        if (int64_t(events.size()) > limit)
-            events.resize(std::size_t(limit));
+        err << "a dry run: what these rules would have done, not what the panel did\n";
+    } else {
+        // The run's own events are picked from all of them: a file holds few.
+        events = reader->events(onlyRun > 0 ? SIZE_MAX : std::size_t(limit), total);
+        if (onlyRun > 0) {
+            std::erase_if(events, [&](const RecordedEvent &e) { return e.run != onlyRun; });
+            total = int64_t(events.size());
+        }
     }
+    if (int64_t(events.size()) > limit)
+        events.resize(std::size_t(limit));
     // Seconds from the run's start, as the other commands give times.
     const auto seconds = [&](const RecordedEvent &e) {
         const double r = rate[e.run];
@@ -105,18 +108,18 @@ int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::
         for (std::size_t k = 0; k < events.size(); ++k) {
             const RecordedEvent &e = events[k];
             out << (k ? ", " : "") << "{\"time\": " << num(seconds(e)) << ", \"scan\": " << e.scan
-                << ", \"run\": " << e.run << ", \"rule\": " << jsonString(e.rule) << ", \"kind\": \""
+                << ", \"run\": " << e.run << ", \"rule\": " << jsonText(e.rule) << ", \"kind\": \""
                 << (e.fired ? "fired" : "cleared") << "\", \"value\": " << num(e.value);
             if (!e.note.empty())
-                out << ", \"note\": " << jsonString(e.note);
+                out << ", \"note\": " << jsonText(e.note);
             out << "}";
         }
         out << "]}\n";
         return 0;
     }
     for (const RecordedEvent &e : events) {
-        out << "run " << e.run << '\t' << num(seconds(e)) << " s\tscan " << e.scan << '\t' << oneLine(e.rule) << '\t'
-            << (e.fired ? "fired" : "cleared") << '\t' << num(e.value);
+        out << "run " << e.run << '\t' << secondsText(rate[e.run], seconds(e)) << " s\tscan " << e.scan << '\t'
+            << oneLine(e.rule) << '\t' << (e.fired ? "fired" : "cleared") << '\t' << num(e.value);
         if (!e.note.empty())
             out << '\t' << oneLine(e.note);
         out << '\n';

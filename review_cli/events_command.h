@@ -1,6 +1,7 @@
 #pragma once
 // adcard-review events: what the armed rules did, from a recording's
-// `events` table.
+// `events` table; with --rules, what other rules would have done (a dry run
+// through the panel's own evaluator).
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -9,9 +10,5 @@ namespace adcard::cli {
 
 // `args` without the command's name. Throws UsageError or ReadError.
 int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
-
-// `text` as a JSON string: quoted, with quotes, backslashes and control
-// characters escaped; UTF-8 passes as it is.
-std::string jsonString(const std::string &text);
 
 } // namespace adcard::cli

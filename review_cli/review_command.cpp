@@ -55,9 +55,11 @@ Answers from a recording, without a display. Every command takes --run N,
                                and never when it is FILE or being recorded
   spectrum FILE --from T --to T [--channel C] [--full]
                                amplitude spectrum (Hann window): DC, peak
-  events FILE [--limit N]      what the armed rules did: each event's time,
+  events FILE [--limit N] [--rules RULES]
+                               what the armed rules did: each event's time,
                                scan, run, rule, fired or cleared, value (and
-                               what went wrong, if anything)
+                               what went wrong, if anything); with --rules,
+                               what those rules would have done (dry run)
 
 Values, levels (V, H) and prominences (P) are in each channel's unit, as the
 recording names it: volts unless the operator gave the channel another

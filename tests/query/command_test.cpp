@@ -357,7 +357,7 @@ TEST(Command, ListsTheRulesEvents)
     EXPECT_EQ(numbers(all, "value"), (std::vector<double>{4.25, 3.5, -1}));
     EXPECT_NE(all.find(R"("rule": "过压", "kind": "fired")"), std::string::npos) << all;
     EXPECT_NE(all.find(R"("rule": "过压", "kind": "cleared")"), std::string::npos) << all;
-    EXPECT_NE(all.find(R"("rule": "a\"b\\c\n")"), std::string::npos) << all;
+    EXPECT_NE(all.find(R"("rule": "a\"b\\c\u000a")"), std::string::npos) << all;
     EXPECT_NE(all.find(R"("note": "output refused")"), std::string::npos) << all;
 
     const std::string second = run("events " + path + " --run 2 --json", status);
@@ -366,6 +366,58 @@ TEST(Command, ListsTheRulesEvents)
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
     EXPECT_EQ((run("events " + path + " --run 3", status), status), 2);
     std::remove(path.c_str());
+}
+
+// A dry run: rules over a recording made without them give the events a
+// value-by-value pass over its raw codes gives, through the same evaluator
+// as the panel's (a level exactly on a code, hysteresis, a for_ms across
+// blocks).
+TEST(Command, DryRunOfRulesEqualsABruteForceOverTheRawCodes)
+{
+    std::filesystem::create_directories(ADPANEL_TEST_TMP);
+    const std::string path = std::string(ADPANEL_TEST_TMP) + "/dry_run.h5";
+    const std::string rulesPath = std::string(ADPANEL_TEST_TMP) + "/dry_run.json";
+    // Channel 1: a sawtooth over codes 1648..2448 (about -0.98 V .. +0.98 V),
+    // 400 scans a period; blocks of 100 scans.
+    const auto code = [](int64_t k, int c) { return int16_t(c == 0 ? 1648 + (k * 4) % 800 : 2048); };
+    testing::writeCrafted(path, 100, 30, {}, code);
+    std::ofstream(rulesPath) << R"({"rules": [
+        {"name": "零", "when": {"channel": 1, "above": 0.0, "hysteresis": 0.5}, "then": {"mark": true}},
+        {"name": "久", "when": {"channel": 1, "above": 0.5, "for_ms": 5}, "then": {"mark": true}}]})";
+    int status = 0;
+    const std::string json = run("events " + path + " --rules " + rulesPath + " --json", status);
+    ASSERT_EQ(status, 0) << json;
+
+    // The brute force, on the values as the panel converts them.
+    std::vector<double> want;
+    const Calibration cal = kPanelCalibration;
+    bool zero = false, held = false;
+    int64_t above = 0;
+    for (int64_t k = 0; k < 3000; ++k) {
+        const double v = cal.volts(code(k, 0));
+        if (!zero && v > 1e-12) // 0 V is exactly code 2048: not above
+            zero = true, want.push_back(double(k));
+        else if (zero && v <= -0.5)
+            zero = false, want.push_back(double(k));
+        above = v > 0.5 ? above + 1 : 0;
+        if (!held && above >= 50) // 5 ms at 10000 scans/s
+            held = true, want.push_back(double(k));
+        else if (held && v <= 0.5)
+            held = false, want.push_back(double(k));
+    }
+    std::sort(want.begin(), want.end());
+    std::vector<double> got = numbers(json, "scan");
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, want) << json;
+    EXPECT_EQ(numbers(json, "count"), std::vector<double>{double(want.size())});
+
+    // A rule the file's channels refuse is a bad argument.
+    std::ofstream(rulesPath) << R"({"rules": [{"name": "x", "when": {"channel": 9, "above": 0}}]})";
+    const std::string refused = run("events " + path + " --rules " + rulesPath, status, true);
+    EXPECT_EQ(status, 2) << refused;
+    EXPECT_NE(refused.find("\"channel\""), std::string::npos) << refused;
+    std::remove(path.c_str());
+    std::remove(rulesPath.c_str());
 }
 
 } // namespace
