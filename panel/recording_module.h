@@ -2,7 +2,7 @@
 // Opening a recording for review through the recorder module, which holds
 // the reader (and HDF5). Usable before the QApplication exists, so that
 // --open can refuse a bad file before any window shows.
-#include "query/transform.h"
+#include "fft/transform.h"
 #include "recording/recording_reader.h"
 
 #include <QString>

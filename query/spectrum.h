@@ -2,7 +2,7 @@
 // The amplitude spectrum of a range of a recorded run, channel by channel,
 // through FFTW: a Hann window over the longest stretch without a hole.
 #include "query/query.h"
-#include "query/transform.h"
+#include "fft/transform.h"
 
 namespace adcard::query {
 

@@ -1,7 +1,7 @@
 // The recorder module's exported entries, the recorder, the reader and the
 // spectra's transform; the program finds them by name once it has loaded the
 // module, which brings HDF5 and FFTW with it.
-#include "query/fftw_transform.h"
+#include "fft/fftw_transform.h"
 #include "recording/recorder.h"
 #include "recording/recording_reader_impl.h"
 

@@ -2,7 +2,7 @@
 // 记录回放: one recording file, its runs in a list, the selected run's
 // waveforms, markers and digital inputs, two cursors with what lies between
 // them, and the export of that range to CSV or of the view to PNG.
-#include "query/transform.h"
+#include "fft/transform.h"
 #include "recording/recording_reader.h"
 
 #include <QWidget>

@@ -4,7 +4,7 @@
 // through the query engine, with progress, a stop, and a list of answers
 // that zooms the view to each.
 #include "query/query.h"
-#include "query/transform.h"
+#include "fft/transform.h"
 
 #include <QWidget>
 

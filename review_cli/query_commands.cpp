@@ -2,7 +2,7 @@
 // window's search pane, the same answers.
 #include "review_cli/query_commands.h"
 
-#include "query/fftw_transform.h"
+#include "fft/fftw_transform.h"
 
 #include "data/channel_units.h"
 #include "query/spectrum.h"

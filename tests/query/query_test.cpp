@@ -1,7 +1,7 @@
 // Every query against a brute force over the raw scans, on crafted runs: the
 // pyramid may only decide where to look, never change an answer.
 #include "query/query.h"
-#include "query/fftw_transform.h"
+#include "fft/fftw_transform.h"
 #include "query/spectrum.h"
 #include "query_files.h"
 #include "recording/recording_reader_impl.h"

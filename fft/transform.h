@@ -1,6 +1,6 @@
 #pragma once
 // The real-to-complex transform behind a spectrum, as an interface: FFTW
-// does it (query/fftw_transform.h), but the program does not link FFTW at
+// does it (fft/fftw_transform.h), but the program does not link FFTW at
 // start-up. adcard-review links it; the program takes it from the recording
 // module, loaded when a review opens a file.
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 // FFTW's transform: linked by adcard-review, and by the recording module,
 // which exports it to the program (kMakeTransformEntry).
-#include "query/transform.h"
+#include "fft/transform.h"
 
 namespace adcard::query {
 

@@ -1,4 +1,4 @@
-#include "query/fftw_transform.h"
+#include "fft/fftw_transform.h"
 
 #include <fftw3.h>
 
