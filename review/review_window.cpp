@@ -6,6 +6,7 @@
 #include "plot/window_text.h"
 #include "review/csv_export.h"
 #include "review/search_pane.h"
+#include "review/spectrum_pane.h"
 #include "review/view_scale_label.h"
 
 #include <QAction>
@@ -133,7 +134,8 @@ void ReviewWindow::addHelp()
         const QList<KeyHelpRow> rows = {
             {QStringLiteral("N / P"), QStringLiteral("下一个 / 上一个标记（居中，缩放不变）")},
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
-            {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记、A–B 频谱")},
+            {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记")},
+            {QStringLiteral("F"), QStringLiteral("A–B 频谱（光标之间，无光标时为视图）")},
             {QStringLiteral("] / ["), QStringLiteral("下一个 / 上一个缺失（空洞）")},
             {QStringLiteral("Ctrl+G"), QStringLiteral("转到日期和时间")},
             {QStringLiteral("T"), QStringLiteral("时间轴：时钟时间 / 自开始的秒数")},
@@ -199,6 +201,11 @@ void ReviewWindow::addViewKeys(QHBoxLayout &top)
                plot_->renderer().setBand(on);
                plot_->refresh();
            });
+    addKey(QStringLiteral("频谱"), QKeySequence(Qt::Key_F), QStringLiteral("A–B 频谱 (F)"), true, [this](bool on) {
+        spectrum_->setVisible(on);
+        if (on)
+            spectrum_->start();
+    });
     addKey(QStringLiteral("转到时间…"), QKeySequence(QStringLiteral("Ctrl+G")), QString(), false, [this] { askTime(); });
     addKey(QString(), QKeySequence(Qt::Key_BracketRight), QString(), false, [this] { jumpToHole(1); });
     addKey(QString(), QKeySequence(Qt::Key_BracketLeft), QString(), false, [this] { jumpToHole(-1); });
@@ -254,6 +261,15 @@ QWidget *ReviewWindow::makeCentre()
     auto *split = new QSplitter(Qt::Vertical, this);
     split->addWidget(runs_);
     split->addWidget(plot_);
+    // The spectrum across the whole width too, under the waveforms it is of.
+    spectrum_ = new SpectrumPane(
+        [this] {
+            const auto [first, end] = exportRange();
+            return SpectrumRange{first, end, plot_->cursors().valid};
+        },
+        this);
+    spectrum_->hide();
+    split->addWidget(spectrum_);
     split->setStretchFactor(1, 1);
     split->setSizes({5 * (fontMetrics().height() + 6), 600});
     message_ = new QLabel(this);
@@ -266,7 +282,7 @@ QWidget *ReviewWindow::makeCentre()
             showDigital();
             plot_->refresh();
         },
-        [this] { return exportRange(); }, this);
+        this);
     search_->hide();
     new ViewScaleLabel(plot_, [this] { return static_cast<const RecordedRun *>(run_.get()); });
     auto *side = new QSplitter(Qt::Horizontal, this);
@@ -327,6 +343,7 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
 {
     run_ = std::move(run);
     search_->setRun(run_.get());
+    spectrum_->setRun(run_.get());
     runNumber_ = run_ ? run_->info().number : 0;
     fillRunList();
     plot_->setSource(run_.get());
@@ -362,8 +379,9 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
 
 ReviewWindow::~ReviewWindow()
 {
-    // The search's thread and the plot point at the run.
+    // The search's and the spectrum's threads and the plot point at the run.
     search_->setRun(nullptr);
+    spectrum_->setRun(nullptr);
     plot_->disconnect(this);
     plot_->setSource(nullptr);
 }
@@ -459,8 +477,10 @@ bool ReviewWindow::showRun(int number)
     plot_->setSource(run.get());
     plot_->renderer().setCursors(std::nullopt, std::nullopt); // they were another run's
     search_->setRun(nullptr);
+    spectrum_->setRun(nullptr);
     run_ = std::move(run);
     search_->setRun(run_.get());
+    spectrum_->setRun(run_.get());
     runNumber_ = number;
     showRunDetails();
     fillRunList();

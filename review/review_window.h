@@ -24,6 +24,7 @@ namespace adcard {
 
 class PlotWidget;
 class SearchPane;
+class SpectrumPane;
 
 class ReviewWindow final : public QWidget {
     Q_OBJECT
@@ -41,6 +42,7 @@ public:
     QTableWidget *statsTable() const { return stats_; }
     QLabel *messageLabel() const { return message_; }
     SearchPane *searchPane() const { return search_; }
+    SpectrumPane *spectrumPane() const { return spectrum_; }
 
     // Shows run `number`; on failure keeps the present one and says why.
     bool showRun(int number);
@@ -112,6 +114,7 @@ private:
     int runNumber_ = 0;
     QTreeWidget *runs_ = nullptr;
     SearchPane *search_ = nullptr; // 搜索 (Ctrl+F), beside the plot
+    SpectrumPane *spectrum_ = nullptr; // 频谱 (F), under the plot
     PlotWidget *plot_ = nullptr;
     std::vector<int64_t> markerScans_;
     QLabel *readout_ = nullptr;

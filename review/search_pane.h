@@ -1,6 +1,6 @@
 #pragma once
 // 搜索: the review window's questions to the whole run (levels, peaks,
-// digital inputs, holes, the A–B spectrum), asked in a thread of its own
+// digital inputs, holes), asked in a thread of its own
 // through the query engine, with progress, a stop, and a list of answers
 // that zooms the view to each.
 #include "query/query.h"
@@ -24,10 +24,8 @@ namespace adcard {
 class SearchPane final : public QWidget {
     Q_OBJECT
 public:
-    // `zoom(first, end)` shows those scans with some context; `cursorRange()`
-    // gives the scans between the cursors (the view without both).
-    SearchPane(std::function<void(int64_t, int64_t)> zoom, std::function<std::pair<int64_t, int64_t>()> cursorRange,
-               QWidget *parent = nullptr);
+    // `zoom(first, end)` shows those scans with some context.
+    SearchPane(std::function<void(int64_t, int64_t)> zoom, QWidget *parent = nullptr);
     ~SearchPane() override;
 
     // The run asked; null stops and forgets. The run must outlive this
@@ -50,20 +48,19 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum Kind { Above, Below, Either, Highest, Lowest, Digital, Holes, Spectrum };
+    enum Kind { Above, Below, Either, Highest, Lowest, Digital, Holes };
 
     void stop();
     void kindChanged();
     // The level in the chosen channel's unit, over what its codes can reach.
     void channelChanged();
     // In the worker: the answer as rows and the count's text.
-    void ask(Kind kind, int channel, double level, int bit, std::pair<int64_t, int64_t> range, int generation);
+    void ask(Kind kind, int channel, double level, int bit, int generation);
     void show(std::vector<Row> rows, QString count, bool failed);
     void step(int by);
     void exportList();
 
     std::function<void(int64_t, int64_t)> zoom_;
-    std::function<std::pair<int64_t, int64_t>()> cursorRange_;
     const RecordedRun *run_ = nullptr;
     QComboBox *kind_ = nullptr;
     QComboBox *channel_ = nullptr;
