@@ -129,10 +129,12 @@ void PlotRenderer::drawValueAxis(QPainter &p, const QRect &area, const QRect &r,
     p.setBrush(Qt::NoBrush);
     p.setPen(coloured ? channelColor(axis.channels.front()) : kAxis);
     for (const AxisTick &t : labels) {
-        const QRect box = axis.right ? QRect(r.right() + 7, t.y - fm.height() / 2, area.right() - r.right() - 7, fm.height())
-                                     : QRect(area.left(), t.y - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
-        if (axis.right && QRect(r.right() - 3, t.y, 4, 1).intersects(dirty))
-            p.fillRect(QRect(r.right() - 3, t.y, 4, 1), p.pen().color());
+        const QRect box = axis.right ? QRect(r.right() + 7, t.textY - fm.height() / 2, area.right() - r.right() - 7, fm.height())
+                                     : QRect(area.left(), t.textY - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
+        // A tick at the edge: a lane's text may sit beside its value, not on it.
+        const QRect tick = axis.right ? QRect(r.right() - 3, t.y, 4, 1) : QRect(r.left(), t.y, 4, 1);
+        if (tick.intersects(dirty))
+            p.fillRect(tick, p.pen().color());
         if (box.intersects(dirty)) // nor is the text shaped for a strip that misses it
             drawLabel(p, dirty, box, (axis.right ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, t.text);
     }

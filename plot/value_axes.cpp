@@ -132,30 +132,47 @@ int traceY(const ValueAxes &axes, const ChannelUnits &units, int c, double volts
 
 std::vector<AxisTick> axisLabels(const ValueAxis &axis, int lineHeight, bool withinBand)
 {
-    std::vector<AxisTick> out;
     const double span = axis.top - axis.bottom;
     const int rows = axis.band.height() - 1;
-    if (!(span > 0) || rows < 1 || lineHeight < 1)
-        return out;
+    // A lane lower than a line has no room for a label that is its own.
+    if (!(span > 0) || rows < 1 || lineHeight < 1 || (withinBand && axis.band.height() < lineHeight))
+        return {};
     const double pxPerUnit = rows / span;
-    // In a lane, a label's text stays within its band, clear of the next lane's.
-    const double inset = withinBand ? (lineHeight / 2 + 1) / pxPerUnit : 0.0;
-    const double lo = axis.bottom + inset, hi = axis.top - inset;
     const int most = rows + 2;
-    double step = niceStep(3.0 * lineHeight / pxPerUnit, true);
+    // A line holds its leading: digits a little closer than a line still
+    // stand apart.
+    const int closest = lineHeight * 4 / 5;
+    // A lane's text stays within it: a tick at an edge has its text moved
+    // inside, and is left unlabelled where that text would meet another.
+    const auto build = [&](double step) {
+        std::vector<AxisTick> inner, edge;
+        const int decimals = std::max(1, decimalsFor(step));
+        const QString suffix = QStringLiteral(" ") + QString::fromStdString(axis.unit);
+        const int high = axis.band.top() + lineHeight / 2;
+        const int low = std::max(high, axis.band.bottom() + 1 - (lineHeight - lineHeight / 2));
+        for (const double v : axisTicks(axis.bottom, axis.top, step, most)) {
+            const int y = axis.yOf(v);
+            const int textY = withinBand ? std::clamp(y, high, low) : y;
+            (textY == y ? inner : edge).push_back({v, y, textY, numberText(v, decimals) + suffix});
+        }
+        for (const AxisTick &t : edge)
+            if (std::all_of(inner.begin(), inner.end(), [&](const AxisTick &o) { return std::abs(o.textY - t.textY) >= closest; }))
+                inner.push_back(t);
+        std::sort(inner.begin(), inner.end(), [](const AxisTick &x, const AxisTick &y) { return x.value < y.value; });
+        return inner;
+    };
     // Three lines apart leaves a short lane one label, which is no scale:
-    // closer then, as long as the labels do not overlap.
-    for (double s = step; axisTicks(lo, hi, step, most).size() < 3;) {
-        s = finerStep(s);
-        if (s * pxPerUnit < lineHeight)
+    // closer then, as long as no two labels overlap.
+    double step = niceStep(3.0 * lineHeight / pxPerUnit, true);
+    std::vector<AxisTick> best = build(step);
+    while (best.size() < 3) {
+        step = finerStep(step);
+        if (step * pxPerUnit < closest)
             break;
-        step = s;
+        if (std::vector<AxisTick> closer = build(step); closer.size() > best.size())
+            best = std::move(closer);
     }
-    const int decimals = std::max(1, decimalsFor(step));
-    const QString suffix = QStringLiteral(" ") + QString::fromStdString(axis.unit);
-    for (const double v : axisTicks(lo, hi, step, most))
-        out.push_back({v, axis.yOf(v), numberText(v, decimals) + suffix});
-    return out;
+    return best;
 }
 
 std::vector<double> axisGrid(const ValueAxis &axis, const std::vector<AxisTick> &labels)

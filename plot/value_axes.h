@@ -65,13 +65,15 @@ int traceY(const ValueAxes &axes, const ChannelUnits &units, int c, double volts
 struct AxisTick {
     double value = 0; // in the axis' unit
     int y = 0;
+    int textY = 0;    // the middle of its text: y, or moved into a lane at its edges
     QString text;     // "2.5 bar"
 };
 
 // The labelled ticks of an axis for text `lineHeight` pixels tall: round in
 // the unit, at least three lines apart where that leaves three labels, and
-// closer (never overlapping) where it would leave fewer; in a lane, only
-// those whose text stays within the band.
+// closer (never overlapping: four fifths of a line at least) where it would
+// leave fewer; in a lane, the text
+// of a tick at its edge is moved inside, clear of the next lane's.
 std::vector<AxisTick> axisLabels(const ValueAxis &axis, int lineHeight, bool withinBand);
 // The grid's finer lines between the labels, as values.
 std::vector<double> axisGrid(const ValueAxis &axis, const std::vector<AxisTick> &labels);

@@ -203,8 +203,17 @@ void ReviewWindow::addViewKeys(QHBoxLayout &top)
            });
     addKey(QStringLiteral("频谱"), QKeySequence(Qt::Key_F), QStringLiteral("A–B 频谱 (F)"), true, [this](bool on) {
         spectrum_->setVisible(on);
-        if (on)
-            spectrum_->start();
+        if (!on)
+            return;
+        // Half of the waveforms' room, which a splitter would leave it none of.
+        if (auto *split = qobject_cast<QSplitter *>(spectrum_->parentWidget()); split && split->count() == 3) {
+            QList<int> sizes = split->sizes();
+            const int both = sizes[1] + sizes[2];
+            sizes[1] = both - both / 2;
+            sizes[2] = both / 2;
+            split->setSizes(sizes);
+        }
+        spectrum_->start();
     });
     addKey(QStringLiteral("转到时间…"), QKeySequence(QStringLiteral("Ctrl+G")), QString(), false, [this] { askTime(); });
     addKey(QString(), QKeySequence(Qt::Key_BracketRight), QString(), false, [this] { jumpToHole(1); });

@@ -16,7 +16,8 @@ run_packages=(
 )
 # The system CJK faces are for the tests of the fallback and of the font
 # subset script; binutils for the export and install checks; ccache keeps
-# the test command's compilations between runs.
+# the test command's compilations between runs; openbox is the window
+# manager the windows' pictures are taken under.
 test_packages=(
   "${run_packages[@]}" binutils
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -26,6 +27,7 @@ test_packages=(
   valgrind time
   g++-mingw-w64-i686
   ccache
+  openbox
 )
 # Wine runs the Windows host and card (wine32 is an i386 package: see below).
 # Where it cannot be installed, the one test that needs it is skipped.
