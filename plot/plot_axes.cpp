@@ -131,8 +131,9 @@ void PlotRenderer::drawValueAxis(QPainter &p, const QRect &area, const QRect &r,
     for (const AxisTick &t : labels) {
         const QRect box = axis.right ? QRect(r.right() + 7, t.textY - fm.height() / 2, area.right() - r.right() - 7, fm.height())
                                      : QRect(area.left(), t.textY - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
-        // A tick at the edge: a lane's text may sit beside its value, not on it.
-        const QRect tick = axis.right ? QRect(r.right() - 3, t.y, 4, 1) : QRect(r.left(), t.y, 4, 1);
+        // A tick beside the frame: a lane's text may sit beside its value,
+        // not on it. Outside the plot, which a following view moves.
+        const QRect tick = axis.right ? QRect(r.right() + 2, t.y, 3, 1) : QRect(r.left() - 5, t.y, 3, 1);
         if (tick.intersects(dirty))
             p.fillRect(tick, p.pen().color());
         if (box.intersects(dirty)) // nor is the text shaped for a strip that misses it

@@ -250,7 +250,8 @@ bool SpectrumPane::exportCsv(const QString &path, QString &why) const
     // With a byte order mark, so that a spreadsheet reads the names and
     // units as UTF-8.
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write("\xEF\xBB\xBF" + csv()) < 0 || !f.commit()) {
+    const char bom[] = {char(0xEF), char(0xBB), char(0xBF)};
+    if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray(bom, 3) + csv()) < 0 || !f.commit()) {
         why = f.errorString();
         return false;
     }
