@@ -237,6 +237,8 @@ private:
         int y(double code) const { return axis->yOf(cal.volts(code)); }
     };
     std::vector<TraceMap> traceMaps(const ValueAxes &axes) const;
+    // Fitted volts: a column's codes past its axis' top or bottom, marked there.
+    void addClipped(TraceBars &b, const TraceMap &map, int16_t min, int16_t max, int x0, int w) const;
 
     // Column i of channel c's band bars, beside its envelope bar at x0, w wide.
     void addBandBars(TraceBars &b, int i, int c, const TraceMap &map, int x0, int w) const;

@@ -205,7 +205,6 @@ PlotRenderer::TraceBars PlotRenderer::traceBars(const QRect &r, const QRect &dir
         const TraceMap &map = maps[std::size_t(c)];
         if (!map.axis)
             continue;
-        const QRect &lane = map.axis->band;
         for (int i = b.from; i <= b.to; ++i) {
             const Extent &s = at(i, c);
             if (s.min > s.max)
@@ -216,15 +215,8 @@ PlotRenderer::TraceBars PlotRenderer::traceBars(const QRect &r, const QRect &dir
             // negative scale puts the highest code at the bottom.
             const int yMin = map.y(s.min), yMax = map.y(s.max);
             int top = std::min(yMin, yMax), bottom = std::max(yMin, yMax);
-            if (fitted) {
-                const int w = std::max(1, x1 - x0);
-                const double hi = std::max(map.cal.volts(s.min), map.cal.volts(s.max));
-                const double lo = std::min(map.cal.volts(s.min), map.cal.volts(s.max));
-                if (hi > map.axis->top)
-                    b.clipped.emplace_back(x0, lane.top(), w, 3);
-                if (lo < map.axis->bottom)
-                    b.clipped.emplace_back(x0, lane.bottom() - 2, w, 3);
-            }
+            if (fitted)
+                addClipped(b, map, s.min, s.max, x0, std::max(1, x1 - x0));
             const Extent &prev = at(i - 1, c);
             if (prev.min <= prev.max) {
                 // Reach the column before, so that a steep edge is one line.
@@ -239,6 +231,16 @@ PlotRenderer::TraceBars PlotRenderer::traceBars(const QRect &r, const QRect &dir
         }
     }
     return b;
+}
+
+void PlotRenderer::addClipped(TraceBars &b, const TraceMap &map, int16_t min, int16_t max, int x0, int w) const
+{
+    const double a = map.cal.volts(min), z = map.cal.volts(max);
+    const QRect &lane = map.axis->band;
+    if (std::max(a, z) > map.axis->top)
+        b.clipped.emplace_back(x0, lane.top(), w, 3);
+    if (std::min(a, z) < map.axis->bottom)
+        b.clipped.emplace_back(x0, lane.bottom() - 2, w, 3);
 }
 
 void PlotRenderer::drawBarsAsRects(QPainter &p, const TraceBars &b) const
