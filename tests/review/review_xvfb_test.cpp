@@ -96,6 +96,11 @@ TEST(ReviewOnX, SpectrumDrawsTheToneNotTheOffset)
     pane.findChildren<QComboBox *>().at(1)->setCurrentIndex(1); // 线性
     EXPECT_GE(plot.top(), tone);
     EXPECT_LT(plot.top(), 2 * tone);
+    // All channels: bar and volts have no linear scale in common.
+    pane.channelBox()->setCurrentIndex(0);
+    EXPECT_EQ(plot.traces().size(), 4u);
+    EXPECT_TRUE(plot.shownInDb());
+    EXPECT_EQ(plot.amplitudeName(), QStringLiteral("dB re 1 各通道的单位"));
 }
 
 // 搜索 (Ctrl+F): the holes and markers listed in order, a row zooms to its
