@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <string>
 
 namespace adcard {
 
@@ -35,6 +36,11 @@ constexpr std::string_view kGroupOutOfRange =
 constexpr std::string_view kValueOutOfRange =
     "输出值超出范围：最多 8 位有效十六进制数字（32 位），未输出";
 
+std::string ownedBitsText(int16_t group)
+{
+    return "输出组 " + std::to_string(group) + " 中由规则控制的位保持规则的状态，只写入了其余的位";
+}
+
 std::optional<int32_t> blockSamplesOf(const AcqSettings &s)
 {
     return checkedMul32(s.ChannelCount, s.ScansPerBlock);
@@ -56,6 +62,26 @@ void Acquisition::addBlockHook(BlockHook &hook)
 void Acquisition::removeBlockHook(BlockHook &hook)
 {
     hooks_.erase(std::remove(hooks_.begin(), hooks_.end(), &hook), hooks_.end());
+}
+
+void Acquisition::armRules(rules::RuleSet set, ChannelUnits units)
+{
+    rules_.arm(std::move(set), std::move(units), view_.timerEnabled() ? &dll_.settings : nullptr);
+    if (!hooks_.empty()) {
+        const std::string text = rules_.ruleSet()->text;
+        notify([&](BlockHook &h) { h.rulesArmed(text); });
+    }
+}
+
+void Acquisition::disarmRules()
+{
+    rules_.disarm(dll_.driver);
+    notify([](BlockHook &h) { h.rulesArmed({}); });
+}
+
+void Acquisition::settleRules()
+{
+    rules_.settle(dll_.driver, [this](const RuleEvent &e) { notify([&](BlockHook &h) { h.ruleEvent(e); }); });
 }
 
 void Acquisition::onLoad()
@@ -110,6 +136,7 @@ void Acquisition::onStart()
     handedOver_ = 0;
     fetched_ = 0;
     notify([&](BlockHook &h) { h.historyStarted(s); });
+    rules_.historyStarted(s);
 
     if (drv.StartIntr(s.IntrArg1, s.ScansPerBlock, s.IntrArg3, s.ChannelCount, s.IntrArg5,
                       s.IntrArg6, s.IntrArg7) == 0) {
@@ -123,6 +150,7 @@ void Acquisition::onStart()
 void Acquisition::onStop()
 {
     (void)dll_.driver.StopIntr();
+    rules_.release(dll_.driver);
     view_.setTimerEnabled(false);
     notify([](BlockHook &h) { h.acquisitionStopped(StopReason::Stop); });
 }
@@ -130,12 +158,14 @@ void Acquisition::onStop()
 void Acquisition::onExit()
 {
     (void)dll_.driver.StopIntr();
+    rules_.release(dll_.driver);
     view_.unload();
 }
 
 void Acquisition::onUnload()
 {
     (void)dll_.driver.StopIntr();
+    rules_.release(dll_.driver);
     notify([](BlockHook &h) { h.acquisitionStopped(StopReason::Unload); });
 }
 
@@ -152,15 +182,23 @@ void Acquisition::onTick()
 
     view_.setCaption(Caption::Block, counterText(BlockCount));
     view_.setCaption(Caption::RingPos, counterText(dll_.RingPos));
+    // A level rule's output goes out before this tick reads the inputs, so
+    // that the tick's own reading shows it.
+    settleRules();
     if (readyBlocks > 0) {
         showReadout();
         showDigitalInputs();
+        if (rules_.engine()) {
+            rules_.inputsRead(DIState[0], DIState[1], handedOver_ * dll_.settings.ScansPerBlock);
+            settleRules();
+        }
     }
     if (!hooks_.empty()) {
         const TickSummary tick{readyBlocks, BlockCount, dll_.RingPos, stored, readyBlocks > 0,
                                {DIState[0], DIState[1]}};
         notify([&](BlockHook &h) { h.tickEnded(tick); });
     }
+    rules_.tickEnded();
 }
 
 int Acquisition::harvest(int16_t readyBlocks)
@@ -201,6 +239,8 @@ int Acquisition::harvest(int16_t readyBlocks)
                                     handedOver_, fetched_};
             notify([&](BlockHook &h) { h.blockStored(block); });
         }
+        rules_.blockStored({dll_.HistoryRing.data() + ringPos, bs},
+                           (handedOver_ - 1) * int64_t{dll_.settings.ScansPerBlock});
 
         const auto next = checkedAdd32(ringPos, *blockSamples);
         ringPos = (next && ringSamples && *next < *ringSamples) ? *next : 0;
@@ -240,10 +280,12 @@ void Acquisition::onDigitalOutput()
         view_.setInputProblem(TextBox::Value, kValueOutOfRange);
         return;
     }
-    DOState[0] = static_cast<int16_t>(value.value & 0xFFu);
+    const auto typed = static_cast<int16_t>(value.value & 0xFFu);
+    // With rules armed, the bits they own keep the rules' state.
+    DOState[0] = rules_.operatorByte(outGroup, typed);
 
     view_.setInputProblem(TextBox::Group, {});
-    view_.setInputProblem(TextBox::Value, {});
+    view_.setInputProblem(TextBox::Value, DOState[0] == typed ? std::string{} : ownedBitsText(outGroup));
     (void)dll_.driver.Tvo_DO(outGroup, DOState[0]);
 }
 

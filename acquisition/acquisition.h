@@ -5,6 +5,7 @@
 #include "acquisition/block_hook.h"
 #include "acquisition/dlldef.h"
 #include "acquisition/panel_view.h"
+#include "acquisition/rule_runner.h"
 
 #include <array>
 #include <cstdint>
@@ -37,6 +38,15 @@ public:
     void addBlockHook(BlockHook &hook);
     void removeBlockHook(BlockHook &hook);
 
+    // The armed rules: evaluated over every block this acquisition stores,
+    // and over the inputs it reads.
+    RuleRunner &rules() { return rules_; }
+    const RuleRunner &rules() const { return rules_; }
+    // Arms `set` from now on (at once when acquiring), with the channels'
+    // present units; disarming returns the rules' bits to 0.
+    void armRules(rules::RuleSet set, ChannelUnits units);
+    void disarmRules();
+
     DllDef &dll() { return dll_; }
     const DllDef &dll() const { return dll_; }
 
@@ -51,6 +61,7 @@ private:
     int harvest(int16_t readyBlocks); // blocks copied into the ring
     void showReadout();
     void showDigitalInputs();
+    void settleRules();
 
     template <typename F> void notify(F &&f)
     {
@@ -66,6 +77,7 @@ private:
     int64_t handedOver_ = 0;
     int64_t fetched_ = 0;
     std::string decimalSeparator_;
+    RuleRunner rules_;
 };
 
 } // namespace adcard

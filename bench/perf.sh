@@ -175,6 +175,7 @@ sys.stdout.flush()
 #   panel       the panel acquiring on the simulated card
 #   + history   the same with the history window open (--history)
 #   + recording the same, recording to a file (--record)
+#   + 8 rules   the panel with eight level rules armed (--rules)
 #   + driver host  the panel with the driver in adcard-host (--driver-host);
 #               the probe counts the panel's process only, so it is compared
 #               with the panel on whole-process figures from time(1), which
@@ -195,6 +196,19 @@ if "--record" in help_text:
     programs.append(("+ recording", [panel, "--record", record_file, "--overwrite"], acquire))
 if "--driver-host" in help_text:
     programs.append(("+ driver host", [panel, "--driver-host"], acquire))
+if "--rules" in help_text:
+    # Eight level rules, two on each channel, marking and holding an output
+    # bit each: every scan of every block goes through all eight.
+    rules_file = os.path.join(work, "perf-rules.json")
+    with open(rules_file, "w") as f:
+        rules = []
+        for i in range(8):
+            c = i % 4 + 1
+            when = {"channel": c, "above": 1.0, "hysteresis": 0.2} if i < 4 else {"channel": c, "below": -1.0}
+            rules.append({"name": f"r{i}", "when": when,
+                          "then": {"mark": True, "output": {"group": i // 4, "bit": i % 4, "mode": "hold"}}})
+        json.dump({"rules": rules}, f)
+    programs.append(("+ 8 rules", [panel, "--rules", rules_file], acquire))
 if only:
     programs = [p for p in programs if p[0] in only]
 shares = {name: [] for name, _, _ in programs}
@@ -232,7 +246,8 @@ med = {name: statistics.median(v) for name, v in shares.items()}
 print(f"cpu          % of one core while acquiring, {cpu_seconds:.0f} s runs, min / median / max of {cpu_runs}:")
 for name, _, _ in programs:
     print(f"               {name:12s} {spread(shares[name])} %")
-targets = [("panel", "one label", 1.3), ("panel", "9 labels", 1.0), ("+ history", "panel", 1.5), ("+ recording", "panel", 1.3)]
+targets = [("panel", "one label", 1.3), ("panel", "9 labels", 1.0), ("+ history", "panel", 1.5), ("+ recording", "panel", 1.3),
+           ("+ 8 rules", "panel", 1.05)]
 for a, b, t in targets:
     if a in med and b in med:
         ratios = [x / y for x, y in zip(shares[a], shares[b])]

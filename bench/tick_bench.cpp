@@ -1,11 +1,15 @@
 // One tick that harvests one 4000-sample block (copy into the ring, readout,
-// captions) against a plain loop doing the same copy and float sums.
+// captions) against a plain loop doing the same copy and float sums; and one
+// level rule over the block's 1000 scans against a plain loop over the same
+// values.
 #include "acquisition/acquisition.h"
 #include "acquisition/panel_view.h"
+#include "rules/engine.h"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -99,6 +103,63 @@ void BM_Baseline(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kBlockSamples);
 }
 BENCHMARK(BM_Baseline);
+
+// Four channels of slow sines: channel 1 goes above 4 V and back once a block.
+std::vector<int16_t> sineBlock()
+{
+    std::vector<int16_t> block(kBlockSamples);
+    for (int k = 0; k < kScans; ++k)
+        for (int c = 0; c < kChannels; ++c)
+            block[std::size_t(k * kChannels + c)] =
+                static_cast<int16_t>(std::lround(2048 + 2000 * std::sin(6.283185307179586 * (k + 250 * c) / kScans)));
+    return block;
+}
+
+// One rule, or eight on the four channels (above and below on each): a
+// tick's whole cost of the rules at one block a tick.
+void BM_LevelRules(benchmark::State &state)
+{
+    const std::vector<int16_t> block = sineBlock();
+    std::vector<rules::Rule> set;
+    for (int r = 0; r < state.range(0); ++r) {
+        rules::Rule rule;
+        rule.name = "r" + std::to_string(r);
+        rule.when = rules::LevelWhen{1 + r / 2, {r % 2 ? LevelKind::Below : LevelKind::Above, r % 2 ? -4.0 : 4.0, 0, 0.2}};
+        set.push_back(rule);
+    }
+    rules::Engine engine(rules::RuleSet{set, ""}, {}, kPanelCalibration, kChannels, kScans, 10000);
+    int64_t first = 0;
+    for (auto _ : state) {
+        engine.block(block, first);
+        first += kScans;
+        auto events = engine.takeEvents();
+        benchmark::DoNotOptimize(events.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kScans * state.range(0));
+}
+BENCHMARK(BM_LevelRules)->Arg(1)->Arg(8);
+
+// The least a rule can do: each of the 1000 values against two code
+// thresholds, with its state.
+void BM_PlainLevelLoop(benchmark::State &state)
+{
+    const std::vector<int16_t> block = sineBlock();
+    const int fire = 3686, clear = 3604; // above 4 V; at or below 3.8 V
+    bool on = false;
+    for (auto _ : state) {
+        int changes = 0;
+        for (int k = 0; k < kScans; ++k) {
+            const int v = block[std::size_t(k * kChannels)];
+            if (!on && v > fire)
+                on = true, ++changes;
+            else if (on && v <= clear)
+                on = false, ++changes;
+        }
+        benchmark::DoNotOptimize(changes);
+    }
+    state.SetItemsProcessed(state.iterations() * kScans);
+}
+BENCHMARK(BM_PlainLevelLoop);
 
 } // namespace
 

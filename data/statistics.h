@@ -40,7 +40,7 @@ struct Stats {
         sumSq += o.sumSq;
     }
     // `n` scans known only by their mean and population standard deviation
-    // (as a file keeps them): the sums they imply, to the nearest integer.
+    // (as files before format 4 kept them): the sums they imply, to the nearest integer.
     void addSummary(int64_t n, int16_t lo, int16_t hi, double mean, double sd);
 
     double mean() const { return count ? double(sum) / double(count) : 0.0; }

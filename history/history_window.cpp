@@ -4,6 +4,8 @@
 #include "acquisition/readout.h"
 #include "plot/window_text.h"
 
+#include "history/rule_banner.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QFont>
@@ -154,7 +156,16 @@ void HistoryWindow::addToolActions(QHBoxLayout &top)
         plotView_->refresh();
     });
     addLegendMenu();
-    for (QAction *action : {pause_, openRecording_, lanes, seconds}) {
+    auto *rules = new QAction(QStringLiteral("规则…"), this);
+    rules->setShortcut(QKeySequence(Qt::Key_R));
+    rules->setToolTip(QStringLiteral("规则… (R)：条件与动作"));
+    connect(rules, &QAction::triggered, this, &HistoryWindow::rulesRequested);
+    // Acknowledging works wherever the focus is, as the banner's button does.
+    auto *acknowledge = new QAction(QStringLiteral("确认报警"), this);
+    acknowledge->setShortcut(QKeySequence(Qt::Key_K));
+    connect(acknowledge, &QAction::triggered, this, [this] { emit ruleBanner_->acknowledged(); });
+    addAction(acknowledge);
+    for (QAction *action : {pause_, openRecording_, lanes, seconds, rules}) {
         addAction(action);
         auto *button = new QToolButton(this);
         button->setDefaultAction(action);
@@ -198,6 +209,8 @@ void HistoryWindow::addHelp()
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
             {QStringLiteral("T"), QStringLiteral("时间轴：秒 / 块")},
             {QStringLiteral("U"), QStringLiteral("通道名称与单位…（也可右键单击通道）")},
+            {QStringLiteral("R"), QStringLiteral("规则…")},
+            {QStringLiteral("K"), QStringLiteral("确认报警，释放锁存的输出位")},
         };
         showKeyHelp(this, rows + plotKeyHelp());
     });
@@ -261,6 +274,8 @@ void HistoryWindow::arrange(QHBoxLayout *top)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 4);
     layout->addLayout(top);
+    ruleBanner_ = new RuleBanner(this);
+    layout->addWidget(ruleBanner_);
     layout->addWidget(plotView_, 1);
     layout->addWidget(hover_);
     layout->addWidget(cursorText_);
@@ -276,6 +291,18 @@ void HistoryWindow::showMessage(const QString &text, bool problem)
 {
     static_cast<ElidingLabel *>(message_)->setFullText(text);
     message_->setStyleSheet(problem ? QStringLiteral("color: #b00000") : QString());
+}
+
+void HistoryWindow::ruleEvent(const RuleEvent &e)
+{
+    // The rule's marker, where the scan that fired it is drawn.
+    if (!e.fired || !e.mark)
+        return;
+    QString text = QString::fromUtf8(e.rule.data(), qsizetype(e.rule.size())) + QLatin1Char(' ') +
+                   QString::number(e.value, 'f', e.decimals);
+    if (!e.unit.empty())
+        text += QLatin1Char(' ') + QString::fromUtf8(e.unit.data(), qsizetype(e.unit.size()));
+    plot_.addMarker(plot_.historyGeneration(), e.scan, text);
 }
 
 std::function<void(const QString &)> HistoryWindow::stampMarker()

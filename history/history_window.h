@@ -23,6 +23,8 @@ class QToolButton;
 
 namespace adcard {
 
+class RuleBanner;
+
 // The driver part of the status line.
 QString driverStatusText(const DriverStatus &status);
 
@@ -58,6 +60,10 @@ public:
     // 打开记录… (Ctrl+O): emits openRecordingRequested().
     QAction *openRecordingAction() const { return openRecording_; }
 
+    // The armed rules' outputs and alarms; its acknowledged() is the
+    // operator's 确认 (the button, or K anywhere in the window).
+    RuleBanner *ruleBanner() const { return ruleBanner_; }
+
     // Room for other observers' controls (recording buttons), beside the
     // legend.
     QHBoxLayout *toolbarLayout() const { return toolbar_; }
@@ -81,6 +87,7 @@ public:
     void blockStored(const StoredBlock &block) override;
     void tickEnded(const TickSummary &tick) override;
     void acquisitionStopped(StopReason reason) override;
+    void ruleEvent(const RuleEvent &event) override;
 
 public slots:
     // Another observer's status text (the recorder's), at the status line's end.
@@ -98,6 +105,8 @@ signals:
     void openRecordingRequested();
     // The operator asked to name the channels and give their units (通道…).
     void channelUnitsRequested();
+    // 规则… (R): whoever owns the rules opens their dialog.
+    void rulesRequested();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -127,6 +136,7 @@ private:
     QLabel *driver_ = nullptr;
     QLabel *extraStatus_ = nullptr;
     QLabel *message_ = nullptr;
+    RuleBanner *ruleBanner_ = nullptr;
 };
 
 } // namespace adcard

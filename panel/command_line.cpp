@@ -58,7 +58,7 @@ namespace {
 
 // The program's own options; Qt's are accepted and kept out of the help.
 struct Options {
-    QCommandLineOption help, version, history, record, overwrite, review, driverHost, start, stopAfter;
+    QCommandLineOption help, version, history, record, overwrite, eventsOnly, review, driverHost, start, stopAfter, rules;
 };
 
 Options addOptions(QCommandLineParser &parser)
@@ -80,6 +80,9 @@ Options addOptions(QCommandLineParser &parser)
                            QStringLiteral("Record every block to the HDF5 file <file>, from the next Start."),
                            QStringLiteral("file")),
         QCommandLineOption(QStringLiteral("overwrite"), QStringLiteral("Let --record replace an existing file.")),
+        QCommandLineOption(QStringLiteral("events-only"),
+                           QStringLiteral("With --record: record only the seconds around each event that a capture "
+                                          "rule asks for, each stretch a run of its own.")),
         QCommandLineOption(QStringLiteral("open"), QStringLiteral("Review the recording <file> alone, without the card."),
                            QStringLiteral("file")),
         // Its value is optional, which QCommandLineParser does not know: a
@@ -92,9 +95,13 @@ Options addOptions(QCommandLineParser &parser)
                            QStringLiteral("Press Stop and then Exit <duration> after the window shows (90s, 10m, 8h), "
                                           "so that a recording closes cleanly."),
                            QStringLiteral("duration")),
+        QCommandLineOption(QStringLiteral("rules"),
+                           QStringLiteral("Arm the rules of the file <file> (JSON) for this run, in place of the "
+                                          "saved ones."),
+                           QStringLiteral("file")),
     };
     for (const QCommandLineOption *opt :
-         {&o.history, &o.record, &o.overwrite, &o.review, &o.driverHost, &o.start, &o.stopAfter})
+         {&o.history, &o.record, &o.overwrite, &o.eventsOnly, &o.review, &o.driverHost, &o.start, &o.stopAfter, &o.rules})
         parser.addOption(*opt);
     for (const char *name : kQtValueOptions) {
         QCommandLineOption q(QString::fromLatin1(name), QString(), QStringLiteral("value"));
@@ -136,13 +143,18 @@ std::optional<Refusal> refusal(const CommandLine &line, const QCommandLineParser
         return Refusal{QStringLiteral("--record needs a file name")};
     if (line.overwrite && !parser.isSet(o.record))
         return Refusal{QStringLiteral("--overwrite applies only with --record")};
+    if (line.eventsOnly && !parser.isSet(o.record))
+        return Refusal{QStringLiteral("--events-only applies only with --record")};
     if (parser.isSet(o.stopAfter) && !line.stopAfter)
         return Refusal{QStringLiteral("--stop-after takes a duration such as 90s, 10m or 8h, not '") +
                        parser.value(o.stopAfter) + QLatin1Char('\'')};
     if (parser.isSet(o.review) && line.open.isEmpty())
         return Refusal{QStringLiteral("--open needs a file name")};
-    if (parser.isSet(o.review) && (line.history || parser.isSet(o.record) || line.start || line.stopAfter))
-        return Refusal{QStringLiteral("--open takes no --history, --record, --start or --stop-after")};
+    if (parser.isSet(o.rules) && line.rules.isEmpty())
+        return Refusal{QStringLiteral("--rules needs a file name")};
+    if (parser.isSet(o.review) &&
+        (line.history || parser.isSet(o.record) || line.start || line.stopAfter || parser.isSet(o.rules)))
+        return Refusal{QStringLiteral("--open takes no --history, --record, --start, --stop-after or --rules")};
     if (!line.record.isEmpty() && !line.overwrite && QFileInfo::exists(line.record) &&
         !QFileInfo(line.record).isDir())
         return Refusal{QLatin1Char('\'') + line.record + QStringLiteral("' exists; give --overwrite to replace it"),
@@ -202,12 +214,14 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     line.history = parser.isSet(o.history);
     line.record = parser.value(o.record);
     line.overwrite = parser.isSet(o.overwrite);
+    line.eventsOnly = parser.isSet(o.eventsOnly);
     if (parser.isSet(o.driverHost))
         line.driverHost = hostProgram.value_or(QString());
     line.start = parser.isSet(o.start);
     if (parser.isSet(o.stopAfter))
         line.stopAfter = parseDuration(parser.value(o.stopAfter));
     line.open = parser.value(o.review);
+    line.rules = parser.value(o.rules);
     if (const auto no = refusal(line, parser, o)) {
         result.status = kExitUsage;
         result.err = (program + QStringLiteral(": ") + no->why + QLatin1Char('\n')).toStdString();

@@ -15,6 +15,7 @@ struct CommandLine {
     bool history = false; // open the history window beside the panel
     QString record;       // record to this file from the next Start; empty: no
     bool overwrite = false; // an existing record file may be replaced
+    bool eventsOnly = false; // record only the stretches capture rules ask for
     QString open;         // review this recording alone, without the card; empty: no
     // --driver-host[=PROGRAM]: the driver in a host process; an empty
     // program means the adcard-host that came with the panel.
@@ -22,6 +23,9 @@ struct CommandLine {
     bool start = false;     // press Start once the window shows
     // Press Stop and then Exit this long after the window shows; none: never.
     std::optional<std::chrono::milliseconds> stopAfter;
+    // Arm the rules of this file for the run, in place of the saved ones;
+    // empty: none armed.
+    QString rules;
 };
 
 // The exit statuses a script can tell apart.

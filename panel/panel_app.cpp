@@ -18,7 +18,9 @@
 #include "panel/display_check.h"
 #include "panel/termination.h"
 #include "panel/system.h"
+#include "panel/rule_control.h"
 #include "panel/unattended_run.h"
+#include "platform/native_file.h"
 #include "recording/recording_session.h"
 
 #include <QAction>
@@ -35,6 +37,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
@@ -177,11 +180,19 @@ PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options
     window_->load();
     ringFeed_ = std::make_unique<LiveRingFeed>(dll_->settings);
     window_->acquisition().addBlockHook(*ringFeed_);
+    makeRuleControl();
+    if (!options.rules.empty()) {
+        if (const auto why = rules_->armFile(QString::fromStdString(options.rules))) {
+            rulesRefused_ = *why;
+            return;
+        }
+    }
     window_->show();
     events_ = std::make_unique<PanelEvents>(*this);
     if (options.history)
         openHistory();
-    if (!options.record.empty() && !recording().start(QString::fromStdString(options.record), options.overwrite)) {
+    if (!options.record.empty() &&
+        !recording().start(QString::fromStdString(options.record), options.overwrite, options.eventsOnly)) {
         recordRefused_ = true; // nothing is started
         return;
     }
@@ -209,6 +220,7 @@ PanelProgram::~PanelProgram()
         window_->acquisition().removeBlockHook(*unattended_);
     unattended_.reset();
     recording_.reset(); // closes the file, if the unload has not
+    rules_.reset();
     events_.reset();
     if (history_)
         window_->acquisition().removeBlockHook(*history_);
@@ -275,6 +287,7 @@ HistoryWindow &PanelProgram::openHistory()
         history_->setChannelUnits(loadChannelUnits(kPlotChannels));
         QObject::connect(history_.get(), &HistoryWindow::channelUnitsRequested, history_.get(),
                          [this] { askChannelUnits(); });
+        wireRulesTo(*history_);
     }
     if (history_->isVisible())
         history_->raise();
@@ -313,6 +326,14 @@ RecordingControl &PanelProgram::recording()
                 history_->showMessage(text, false);
         });
         recording_->setAcquiring([this] { return window_->timer()->isActive(); });
+        recording_->setOpenHere([](const QString &path) {
+            // The same file under any name: a link, a path spelt otherwise.
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (const auto *review = qobject_cast<ReviewWindow *>(w);
+                    review && nativefile::sameFile(path.toStdString(), review->path().toStdString()))
+                    return review->windowTitle();
+            return QString();
+        });
     }
     return *recording_;
 }
@@ -336,7 +357,7 @@ ReviewWindow *openReviewWindow(const QString &path, QWidget *over, PanelProgram 
         QMessageBox::warning(over, ReviewWindow::windowName(), QStringLiteral("无法打开记录 %1：\n%2").arg(path, why));
         return nullptr;
     }
-    auto *review = new ReviewWindow(path, std::move(opened.reader), std::move(opened.run));
+    auto *review = new ReviewWindow(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     review->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(review, &ReviewWindow::openRecordingRequested, review,
                      [review, panel] { askAndOpenReviewWindow(review, panel); });
@@ -514,7 +535,7 @@ int runReview(int argc, char **argv, const QStringList &arguments, const QString
     const auto app = makeApplication(argc, argv, arguments);
     if (!app)
         return kExitNoDisplay;
-    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     QObject::connect(&window, &ReviewWindow::openRecordingRequested, &window,
                      [&window] { askAndOpenReviewWindow(&window, nullptr); });
     // The panel that started it, ending, asks it so.
@@ -553,6 +574,7 @@ int runPanel(int argc, char **argv)
     options.history = parsed.run->history;
     options.record = parsed.run->record.toStdString();
     options.overwrite = parsed.run->overwrite;
+    options.eventsOnly = parsed.run->eventsOnly;
     options.start = parsed.run->start;
     options.stopAfter = parsed.run->stopAfter;
     if (parsed.run->driverHost || sys::driverInHostByDefault()) {
@@ -562,7 +584,12 @@ int runPanel(int argc, char **argv)
                                      : parsed.run->driverHost->toStdString()};
         options.host->library = sys::driverLibraryOverride();
     }
+    options.rules = parsed.run->rules.toStdString();
     PanelProgram program(options);
+    if (!program.rulesRefused().empty()) {
+        std::fprintf(stderr, "adcard-panel: %s\n", program.rulesRefused().c_str());
+        return kExitUsage;
+    }
     if (program.recordRefused())
         return kExitUsage;
     const int loopStatus = QApplication::exec();

@@ -21,6 +21,7 @@ namespace adcard {
 class DriverBackend;
 class FrmMultiBuf;
 class RecordingControl;
+class RuleControl;
 class HistoryWindow;
 class LiveRingFeed;
 class ReviewWindow;
@@ -51,7 +52,9 @@ struct PanelOptions {
     bool history = false; // open the history window beside the panel at once
     std::string record = {}; // arm the recorder for this file; empty: no
     bool overwrite = false;
+    bool eventsOnly = false; // only the stretches capture rules ask for
     bool start = false; // press Start once the window shows
+    std::string rules = {}; // arm the rules of this file; empty: none
     std::optional<std::chrono::milliseconds> stopAfter = {}; // then press Stop and Exit
     // Reviews the file being recorded in a process of its own (--open);
     // empty: this program.
@@ -95,6 +98,10 @@ public:
     // The --record file could not be armed: like any file that cannot be
     // recorded, it ends the program (status 2) before any Start.
     bool recordRefused() const { return recordRefused_; }
+    // The --rules file could not be armed (why, for standard error): the
+    // program ends with status 2 before any Start.
+    const std::string &rulesRefused() const { return rulesRefused_; }
+    RuleControl &rules() { return *rules_; }
 
     // Whether the recorder holds `path` open: HDF5 opens a file once in a
     // process, with one set of flags, so a reader here would be refused it.
@@ -108,6 +115,11 @@ private:
     void reviewElsewhere(const QString &path, QWidget *over);
 
     void driverFailed(const DriverFailure &failure);
+    // The rules' control, and its banner and dialog in the history window
+    // (panel_rules.cpp).
+    void makeRuleControl();
+    void wireRulesTo(HistoryWindow &history);
+    void askRules();
 
     std::unique_ptr<DriverBackend> loader_;
     std::unique_ptr<DllDef> dll_;
@@ -123,6 +135,8 @@ private:
     QString reviewProgram_;
     std::vector<std::unique_ptr<QProcess>> reviewProcesses_;
     bool recordRefused_ = false;
+    std::unique_ptr<RuleControl> rules_;
+    std::string rulesRefused_;
 };
 
 // What main does: reads the command line, then runs the program; returns

@@ -8,9 +8,12 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QComboBox>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -74,8 +77,13 @@ RecordingSession *RecordingControl::makeRecorder(QString &why)
     return make ? make(64, 1000) : nullptr;
 }
 
-bool RecordingControl::start(const QString &path, bool overwrite)
+bool RecordingControl::start(const QString &path, bool overwrite, bool eventsOnly)
 {
+    if (const QString window = openHere_ ? openHere_(path) : QString(); !window.isEmpty()) {
+        report(QStringLiteral("记录失败：'%1' is open in the review window \"%2\"; close it to record into it")
+                   .arg(path, window));
+        return false;
+    }
     if (!recorder_) {
         QString why;
         recorder_.reset(makeRecorder(why));
@@ -86,13 +94,16 @@ bool RecordingControl::start(const QString &path, bool overwrite)
         acquisition_.addBlockHook(*recorder_);
         installTerminationHandler();
     }
-    const std::string error = recorder_->arm(path.toStdString(), overwrite, info_ ? info_() : RecorderInfo{});
+    RecorderInfo info = info_ ? info_() : RecorderInfo{};
+    info.eventsOnly = eventsOnly;
+    const std::string error = recorder_->arm(path.toStdString(), overwrite, info);
     if (!error.empty()) {
         report(QStringLiteral("记录失败：") + QString::fromStdString(error));
         return false;
     }
     if (acquiring_ && acquiring_())
         recorder_->joinAtNextBlock(acquisition_.dll().settings);
+    eventsOnly_ = eventsOnly;
     lastMessage_.clear();
     poll();
     return true;
@@ -141,7 +152,9 @@ QString RecordingControl::statusText() const
     if (!recorder_)
         return {};
     const RecorderStatus s = recorder_->status();
-    const QString name = QFileInfo(QString::fromStdString(s.file)).fileName();
+    QString name = QFileInfo(QString::fromStdString(s.file)).fileName();
+    if (eventsOnly_)
+        name += QStringLiteral("（仅事件）");
     switch (s.state) {
     case RecorderState::Idle:
         return lastMessage_;
@@ -235,8 +248,21 @@ void RecordingControl::chooseFileAndStart(QWidget *parent)
     QFileDialog dialog(parent, QStringLiteral("记录到文件"), QString(), QStringLiteral("HDF5 (*.h5 *.hdf5)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("h5"));
+    // The mode goes below the dialog's own rows, which only Qt's own dialog
+    // lets a program add to.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto *mode = new QComboBox(&dialog);
+    mode->setObjectName(QStringLiteral("recordingMode"));
+    mode->addItem(QStringLiteral("连续"));
+    mode->addItem(QStringLiteral("仅事件"));
+    mode->setToolTip(QStringLiteral("连续：每个数据块；仅事件：只记录事件前后的数据"));
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
+        const int row = grid->rowCount();
+        grid->addWidget(new QLabel(QStringLiteral("记录方式："), &dialog), row, 0);
+        grid->addWidget(mode, row, 1);
+    }
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        start(dialog.selectedFiles().constFirst(), true);
+        start(dialog.selectedFiles().constFirst(), true, mode->currentIndex() == 1);
     syncButtons();
 }
 
@@ -261,7 +287,11 @@ void RecordingControl::mark(QWidget *parent)
     }
     if (shown)
         shown(text);
-    emit told(text.isEmpty() ? QStringLiteral("已标记") : QStringLiteral("已标记：%1").arg(text));
+    QString told = text.isEmpty() ? QStringLiteral("已标记") : QStringLiteral("已标记：%1").arg(text);
+    // Only a captured stretch that takes its block in keeps it.
+    if (eventsOnly_)
+        told += QStringLiteral("（仅事件）");
+    emit this->told(told);
 }
 
 // Record while nothing is recorded or closing, stop while something is, mark

@@ -49,10 +49,16 @@ public:
     // called with the text once the marker is in the recording.
     using MarkerEcho = std::function<std::function<void(const QString &text)>()>;
     void setMarkerEcho(MarkerEcho echo) { echo_ = std::move(echo); }
+    // Names the window of this program that has `path` open (a review), or
+    // is empty: HDF5 would refuse the recorder that file after arming, so it
+    // is refused before, as a file another panel records is.
+    using OpenHere = std::function<QString(const QString &path)>;
+    void setOpenHere(OpenHere openHere) { openHere_ = std::move(openHere); }
 
-    // Arms the recorder for `path`. On failure the message goes to standard
-    // error and the status line, and nothing else changes.
-    bool start(const QString &path, bool overwrite);
+    // Arms the recorder for `path`, every block or (`eventsOnly`) only the
+    // stretches capture rules ask for. On failure the message goes to
+    // standard error and the status line, and nothing else changes.
+    bool start(const QString &path, bool overwrite, bool eventsOnly = false);
     // Returns at once; the file closes behind it.
     void stop();
     // Waits up to `limit` for the file to be closed, handling events
@@ -65,7 +71,8 @@ public:
     // One line for the history window: empty while there is nothing to say.
     QString statusText() const;
 
-    // The buttons 记录… (a save dialog, then start), 停止记录 and 标记 (key M:
+    // The buttons 记录… (a save dialog with the choice 连续 / 仅事件, then
+    // start), 停止记录 and 标记 (key M:
     // takes the newest block at once, then asks for an optional text), in a
     // row for a toolbar; each enabled only when it can act.
     QWidget *makeControls(QWidget *parent);
@@ -93,6 +100,7 @@ private:
     RecorderFactory make_;
     std::function<bool()> acquiring_;
     MarkerEcho echo_;
+    OpenHere openHere_;
     QString closingFile_; // told when it is closed
     std::unique_ptr<RecordingSession> recorder_;
     QTimer *poll_ = nullptr;
@@ -103,6 +111,7 @@ private:
     QPointer<QPushButton> mark_;
     QString lastMessage_;
     QString lastStatus_;
+    bool eventsOnly_ = false; // the recording armed last
 };
 
 // "12.3 MiB" and the like.

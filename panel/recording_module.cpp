@@ -92,7 +92,12 @@ OpenedRecording openRecordingForReview(const QString &path, QString &why)
     if (!opened.run) {
         why = QString::fromStdString(error);
         opened.reader.reset();
+        return opened;
     }
+    // The module is loaded by now; a module without the entry leaves the
+    // spectra to say that they cannot be made.
+    QString ignored;
+    opened.transform = reinterpret_cast<query::MakeTransformFn>(recorderModuleEntry(query::kMakeTransformEntry, ignored));
     return opened;
 }
 

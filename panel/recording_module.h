@@ -2,6 +2,7 @@
 // Opening a recording for review through the recorder module, which holds
 // the reader (and HDF5). Usable before the QApplication exists, so that
 // --open can refuse a bad file before any window shows.
+#include "query/transform.h"
 #include "recording/recording_reader.h"
 
 #include <QString>
@@ -29,6 +30,7 @@ std::unique_ptr<RecordingReader> openRecordingFile(const QString &path, QString 
 struct OpenedRecording {
     std::unique_ptr<RecordingReader> reader;
     std::unique_ptr<RecordedRun> run; // the first run with blocks
+    query::MakeTransformFn transform = nullptr; // the module's, for spectra
 };
 // The file and its first run with blocks, as a review begins; both null,
 // with the reason in `why`, when either cannot be opened.

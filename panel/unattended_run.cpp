@@ -25,7 +25,7 @@ UnattendedRun::UnattendedRun(FrmMultiBuf &panel, UnattendedOptions options,
         connect(stopTimer_, &QTimer::timeout, this, [this] {
             stopping_ = true;
             const RecordingSession *s = session_ ? session_() : nullptr;
-            if (started_ && s && s->status().state != RecorderState::Recording)
+            if (started_ && s && s->status().state != RecorderState::Recording && !recordingClosedByRule_)
                 cutShort("the recording ended before --stop-after");
             press("cmdStop");
             press("cmdExit");
@@ -41,6 +41,20 @@ void UnattendedRun::press(const char *button)
     // The button itself, so that everything a click sets off happens.
     if (auto *b = qobject_cast<QPushButton *>(panel_.control(QString::fromLatin1(button))))
         b->click();
+}
+
+void UnattendedRun::stopByRule(const std::string &)
+{
+    stopping_ = true;
+    if (stopTimer_)
+        stopTimer_->stop();
+    press("cmdStop");
+    press("cmdExit");
+}
+
+void UnattendedRun::recordingStoppedByRule(const std::string &)
+{
+    recordingClosedByRule_ = true;
 }
 
 void UnattendedRun::acquisitionStarted(const AcqSettings &)

@@ -40,6 +40,12 @@ public:
     // The recording ended before it was asked to (a lost driver host, say);
     // the first reason is kept.
     void cutShort(const std::string &why);
+    // A rule asked to stop the acquisition: Stop, then Exit, as --stop-after
+    // would, and the run has done what it was asked.
+    void stopByRule(const std::string &rule);
+    // A rule closed the recording: acquisition goes on, and the recording
+    // ending before --stop-after is what was asked.
+    void recordingStoppedByRule(const std::string &rule);
 
     // BlockHook
     void acquisitionStarted(const AcqSettings &settings) override;
@@ -54,7 +60,8 @@ private:
     std::function<const RecordingSession *()> session_;
     QTimer *stopTimer_ = nullptr;
     bool started_ = false;
-    bool stopping_ = false; // --stop-after has come
+    bool stopping_ = false; // --stop-after has come, or a rule stopped the run
+    bool recordingClosedByRule_ = false;
     std::string cutShort_;
     int64_t missedWhileRecording_ = 0;
 };

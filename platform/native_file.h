@@ -38,8 +38,16 @@ int reserve(Handle h, uint64_t end);
 // The file's data on the disk: 0 or an errno value.
 int syncData(Handle h);
 
-// Replaces `to` by `from` at once; 0 or an errno value.
+// Replaces `to` by `from` at once; 0 or an errno value. What createBeside
+// hid is shown under its final name.
 int replace(const std::string &from, const std::string &to);
+// Renames `path` to a new name of its own beside it (the name, ending in
+// `suffix`, goes to `asidePath`), never over another file; 0 or an errno
+// value (EBUSY where another program holds it open and will not share it).
+int moveAside(const std::string &path, const std::string &suffix, std::string &asidePath);
+// Whether both names lead to one file (the same device and inode, or volume
+// and file ID): a hard link, a path spelt otherwise. False if either is missing.
+bool sameFile(const std::string &a, const std::string &b);
 // The same for the file open as `h`, with its data and the rename on the
 // disk, so that a power cut leaves one file or the other whole.
 int replaceDurably(Handle h, const std::string &from, const std::string &to);

@@ -147,6 +147,31 @@ int replaceDurably(Handle h, const std::string &from, const std::string &to)
     return err;
 }
 
+int moveAside(const std::string &path, const std::string &suffix, std::string &asidePath)
+{
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        asidePath = path + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + suffix;
+        // A link, then the old name's removal: unlike rename, never over a file.
+        if (::link(path.c_str(), asidePath.c_str()) == 0) {
+            if (::unlink(path.c_str()) == 0)
+                return 0;
+            const int err = errno;
+            (void)::unlink(asidePath.c_str());
+            return err;
+        }
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
+}
+
+bool sameFile(const std::string &a, const std::string &b)
+{
+    struct stat x {}, y {};
+    return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
 bool renamesOpenFiles() { return true; }
 
 void remove(const std::string &path) { (void)::unlink(path.c_str()); }

@@ -192,9 +192,48 @@ int syncData(Handle h)
 
 int replace(const std::string &from, const std::string &to)
 {
-    if (::MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    // A rename keeps the attributes: shown before it, so that the file under
+    // its final name is never hidden from Explorer and the file dialogs.
+    const std::wstring source = widen(from);
+    if (const DWORD a = ::GetFileAttributesW(source.c_str());
+        a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_HIDDEN) &&
+        !::SetFileAttributesW(source.c_str(), (a & ~FILE_ATTRIBUTE_HIDDEN) | FILE_ATTRIBUTE_NORMAL))
+        return errnoOf(::GetLastError());
+    if (::MoveFileExW(source.c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return 0;
     return errnoOf(::GetLastError());
+}
+
+int moveAside(const std::string &path, const std::string &suffix, std::string &asidePath)
+{
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        asidePath = path + "." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(counter++) + suffix;
+        // Without MOVEFILE_REPLACE_EXISTING: never over another file.
+        if (::MoveFileExW(widen(path).c_str(), widen(asidePath).c_str(), MOVEFILE_WRITE_THROUGH))
+            return 0;
+        const int err = errnoOf(::GetLastError());
+        if (err != EEXIST)
+            return err;
+    }
+    return EEXIST;
+}
+
+bool sameFile(const std::string &a, const std::string &b)
+{
+    // No access asked, so a file another program holds is still identified.
+    const auto identify = [](const std::string &path, BY_HANDLE_FILE_INFORMATION &info) {
+        const HANDLE h = ::CreateFileW(widen(path).c_str(), 0, kShare, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        const bool ok = ::GetFileInformationByHandle(h, &info);
+        ::CloseHandle(h);
+        return ok;
+    };
+    BY_HANDLE_FILE_INFORMATION x{}, y{};
+    return identify(a, x) && identify(b, y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 
 int replaceDurably(Handle h, const std::string &from, const std::string &to)

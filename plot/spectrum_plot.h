@@ -52,7 +52,7 @@ public:
     // `frequencyUnit` then saying so). The DC's window lobe (the first
     // `dcBins` bins) is no peak.
     void setTraces(std::vector<SpectrumTrace> traces, double binHz, QString frequencyUnit = QStringLiteral("Hz"),
-                   std::size_t dcBins = 3);
+                   std::size_t dcBins = 2);
     const std::vector<SpectrumTrace> &traces() const { return traces_; }
     double binHz() const { return binHz_; }
     void setDb(bool on);
@@ -90,7 +90,7 @@ private:
     std::vector<SpectrumTrace> traces_;
     double binHz_ = 1;
     QString frequencyUnit_ = QStringLiteral("Hz");
-    std::size_t dcBins_ = 3;
+    std::size_t dcBins_ = 2;
     bool db_ = true;
     bool log_ = false;
     mutable double bottom_ = 0, top_ = 1;

@@ -33,16 +33,19 @@ DigitalResult findChanges(const RecordedRun &run, const DigitalQuery &q, const C
         if (out.events.size() < q.limit)
             out.events.push_back({d.scan, d.timeNs, before, after});
     };
+    // Each tick's row sits at the scan after its block, so the run's last
+    // tick is at the run's end: a range to the end takes it in.
+    const int64_t rowsEnd = end == run.scanCount() ? end + 1 : end;
     ProgressMeter meter(control, first, end);
     bool seen = false;
     int last = 0;
     bool whole = true;
-    for (int64_t a = first; a < end && whole; a += kDigitalWindow) {
+    for (int64_t a = first; a < rowsEnd && whole; a += kDigitalWindow) {
         if (control.cancelled()) {
             whole = false;
             break;
         }
-        for (const RecordedDigital &d : run.digital(a, std::min(end, a + kDigitalWindow))) {
+        for (const RecordedDigital &d : run.digital(a, std::min(rowsEnd, a + kDigitalWindow))) {
             const int v = value(d);
             if (q.match ? v && (!seen || !last) : seen && v != last)
                 add(d, seen ? last : v, v);

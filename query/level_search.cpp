@@ -1,11 +1,15 @@
-// Crossings of a level as a two-threshold trigger: above `rise` the state
-// becomes high, below `fall` low (rise >= fall). A span whose extremes keep
-// the state where it is changes nothing but the open interval's extreme, so
-// it is skipped.
+// Crossings of a level, with the trigger the live rules use (data/level.h):
+// each scan's code is tested against sets of codes found once from the
+// level, so a level that is exactly a code counts the same here as in a
+// brute force over the raw samples. A span whose extremes can neither fire
+// nor clear a trigger changes nothing but the open interval's extreme, and
+// is skipped.
+#include "data/level.h"
 #include "query/pyramid_walk.h"
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace adcard::query {
 
@@ -13,79 +17,79 @@ namespace {
 
 class LevelScanner final : public SpanVisitor {
 public:
-    LevelScanner(const LevelQuery &q, const Calibration &cal, LevelResult &out) : q_(q), out_(out)
+    LevelScanner(const LevelQuery &q, const Calibration &cal, LevelResult &out)
+        : q_(q), out_(out), higherIsMore_(cal.scale > 0)
     {
-        const double v = cal.codes(q.level), h = std::abs(q.hysteresis / cal.scale);
-        switch (q.edge) {
-        case Edge::Rising: rise_ = v, fall_ = v - h, state_ = State::Low; break;
-        case Edge::Falling: rise_ = v + h, fall_ = v, state_ = State::High; break;
-        case Edge::Either: rise_ = v + h / 2, fall_ = v - h / 2; break;
-        }
-        insideHigh_ = q.edge != Edge::Falling;
+        const double h = std::max(0.0, q.hysteresis);
+        // Either: the rising events of "above" and the falling events of
+        // "below", over the same scans. Intervals are those above the
+        // level, except for a falling search, whose are below it.
+        if (q.edge != Edge::Falling)
+            above_ = levelTrigger(cal, {LevelKind::Above, q.level, 0, h});
+        if (q.edge != Edge::Rising)
+            below_ = levelTrigger(cal, {LevelKind::Below, q.level, 0, h});
+        intervalsAbove_ = q.edge != Edge::Falling;
     }
 
     bool skip(const SpanExtremes &s) override
     {
-        switch (state_) {
-        case State::Unknown: return s.min >= fall_ && s.max <= rise_;
-        case State::Low:
-            if (s.max > rise_)
-                return false;
-            if (!insideHigh_)
-                extreme_ = std::min(extreme_, s.min);
-            return true;
-        case State::High:
-            if (s.min < fall_)
-                return false;
-            if (insideHigh_)
-                extreme_ = std::max(extreme_, s.max);
-            return true;
-        }
-        return false;
+        if (changes(above_, aboveState_, s) || changes(below_, belowState_, s))
+            return false;
+        if (insideInterval())
+            extreme_ = more(extreme_, pick(s.min, s.max));
+        return true;
     }
 
     void scans(int64_t first, const int16_t *codes, int64_t count, int stride) override
     {
         for (int64_t i = 0; i < count; ++i, codes += stride) {
             const int16_t v = *codes;
-            if (state_ != State::High && v > rise_)
-                enter(State::High, first + i, v);
-            else if (state_ != State::Low && v < fall_)
-                enter(State::Low, first + i, v);
-            else
-                extreme_ = insideHigh_ ? std::max(extreme_, v) : std::min(extreme_, v);
+            const int64_t scan = first + i;
+            const bool inside = insideInterval();
+            const int a = above_ ? aboveState_.step(*above_, v) : 0;
+            const int b = below_ ? belowState_.step(*below_, v) : 0;
+            if (inside && !insideInterval())
+                interval({start_, scan, extreme_, false});
+            else if (inside)
+                extreme_ = more(extreme_, v);
+            if (!inside && insideInterval()) {
+                start_ = scan;
+                extreme_ = v;
+            }
+            if (a > 0)
+                crossing({scan, v, true});
+            if (b > 0)
+                crossing({scan, v, false});
         }
     }
 
     void close(int64_t end)
     {
-        if (inside(state_))
+        if (insideInterval())
             interval({start_, end, extreme_, true});
     }
 
 private:
-    enum class State { Unknown, Low, High };
-
-    bool inside(State s) const { return insideHigh_ ? s == State::High : s == State::Low; }
-
-    void enter(State next, int64_t scan, int16_t v)
+    // Whether some scan of the span could change the trigger's state.
+    static bool changes(const std::optional<LevelTrigger> &t, const LevelState &state, const SpanExtremes &s)
     {
-        const State was = state_;
-        state_ = next;
-        if (inside(was))
-            interval({start_, scan, extreme_, false});
-        if (inside(next)) {
-            start_ = scan;
-            extreme_ = v;
-        }
-        if (was == State::Unknown)
-            return;
-        const bool rising = next == State::High;
-        if (q_.edge == Edge::Either || rising == (q_.edge == Edge::Rising)) {
-            ++out_.total;
-            if (out_.crossings.size() < q_.limit)
-                out_.crossings.push_back({scan, v, rising});
-        }
+        if (!t)
+            return false;
+        return (state.active ? t->clear : t->fire).containsAny(s.min, s.max);
+    }
+
+    bool insideInterval() const { return intervalsAbove_ ? aboveState_.active : belowState_.active; }
+
+    // Of two codes, the one further into the interval's side: the higher
+    // value above the level, the lower below it, whichever the scale's sign.
+    int16_t more(int16_t a, int16_t b) const { return (a > b) == (higherIsMore_ == intervalsAbove_) ? a : b; }
+    int16_t pick(int16_t lo, int16_t hi) const { return more(lo, hi); }
+
+    void crossing(const Crossing &c)
+    {
+        ++out_.total;
+        if (out_.crossings.size() < q_.limit)
+            out_.crossings.push_back(c);
     }
 
     void interval(const Interval &i)
@@ -97,9 +101,10 @@ private:
 
     const LevelQuery &q_;
     LevelResult &out_;
-    double rise_ = 0, fall_ = 0;
-    State state_ = State::Unknown;
-    bool insideHigh_ = true;
+    bool higherIsMore_;
+    std::optional<LevelTrigger> above_, below_;
+    LevelState aboveState_, belowState_;
+    bool intervalsAbove_ = true;
     int64_t start_ = 0;
     int16_t extreme_ = 0;
 };
@@ -114,8 +119,6 @@ LevelResult findCrossings(const RecordedRun &run, const LevelQuery &q, const Con
     if (!channelExists(run, q.channel, out))
         return out;
     LevelScanner scanner(q, run.info().channelCalibration(q.channel), out);
-    // A falling search starts high: the range's first scan below the level
-    // counts, as a rising search's first scan above it does.
     const bool whole = walkChannel(run, q.channel, first, end, scanner, control);
     if (whole)
         scanner.close(end);

@@ -1,18 +1,25 @@
-// The highest peaks, best first: a heap of summary spans keyed by their
+// The highest crests, best first: a heap of summary spans keyed by their
 // highest code, split where the best one lies, down to stretches of raw
-// scans whose best scan is exact. A scan taken excludes its neighbourhood;
+// scans whose best scan is exact. The best scan left is then tested as a
+// crest by walking out from it over the raw scans until each side decides.
+// Whatever the outcome, no scan the walk passed over can be a crest (each
+// has the candidate, higher, on one side with no fall between), so the
+// stretch is excluded, as is an accepted peak's `apart` neighbourhood;
 // spans inside an excluded stretch are dropped unread.
 #include "query/pyramid_walk.h"
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <map>
 #include <queue>
-#include <set>
 
 namespace adcard::query {
 
 namespace {
 
 constexpr int64_t kRawNode = 4096; // scans a raw stretch of the heap covers at most
+constexpr int64_t kWalkChunk = 4096;
 
 struct Node {
     int key = 0;     // the code (negated for the lowest)
@@ -33,9 +40,50 @@ struct Worse {
     }
 };
 
+// Disjoint stretches [first, end) of scans that hold no answer.
+class Excluded {
+public:
+    void add(int64_t first, int64_t end)
+    {
+        if (first >= end)
+            return;
+        auto it = spans_.upper_bound(first);
+        if (it != spans_.begin() && std::prev(it)->second >= first)
+            --it;
+        while (it != spans_.end() && it->first <= end) {
+            first = std::min(first, it->first);
+            end = std::max(end, it->second);
+            it = spans_.erase(it);
+        }
+        spans_.emplace(first, end);
+    }
+    // The stretch that holds `scan`, or {scan, scan}.
+    std::pair<int64_t, int64_t> around(int64_t scan) const
+    {
+        auto it = spans_.upper_bound(scan);
+        if (it == spans_.begin() || std::prev(it)->second <= scan)
+            return {scan, scan};
+        --it;
+        return {it->first, it->second};
+    }
+    bool covers(int64_t first, int64_t end) const { return around(first).second >= end; }
+
+private:
+    std::map<int64_t, int64_t> spans_;
+};
+
 class PeakSearch {
 public:
-    PeakSearch(const RecordedRun &run, const PeakQuery &q) : run_(run), q_(q), sign_(q.highest ? 1 : -1) {}
+    PeakSearch(const RecordedRun &run, const PeakQuery &q, int64_t first, int64_t end)
+        : run_(run), q_(q), first_(first), end_(end), apart_(std::clamp<int64_t>(q.apart, 0, end - first + 1))
+    {
+        const Calibration cal = run.info().channelCalibration(q.channel);
+        // The highest values are the highest codes only for a positive scale.
+        sign_ = q.highest == (cal.scale > 0) ? 1 : -1;
+        const double p = q.prominence >= 0 ? q.prominence : defaultProminence(cal);
+        const double codes = std::ceil(p / std::fabs(cal.scale) - 1e-9);
+        fall_ = codes >= 65536 || !std::isfinite(codes) ? 65536 : std::max(1, int(codes));
+    }
 
     void cover(int level, int64_t first, int64_t end)
     {
@@ -55,7 +103,7 @@ public:
             const int64_t c1 = std::min(b, c0 + 4096 * w);
             const LevelSpans ls = run_.levelSpans(level, q_.channel, c0, c1);
             for (const SpanExtremes &s : ls.spans)
-                heap_.push({sign_ * (q_.highest ? s.max : s.min), s.first, level, s.first, s.end});
+                heap_.push({sign_ > 0 ? s.max : -s.min, s.first, level, s.first, s.end});
             cover(level - 1, std::max(c0, ls.readyEnd), c1);
             c0 = c1;
         }
@@ -70,29 +118,75 @@ public:
                 return false;
             const Node n = heap_.top();
             heap_.pop();
-            if (excludedWhole(n.first, n.end))
+            if (excluded_.covers(n.first, n.end))
                 continue;
             if (n.level > 0) {
                 cover(n.level - 1, n.first, n.end);
                 continue;
             }
-            const int64_t near = nearestTaken(n.at);
-            if (near < 0) {
-                out.push_back({n.at, int16_t(sign_ * n.key)});
-                taken_.insert(n.at);
-                if (control.progress)
-                    control.progress(double(out.size()) / double(q_.count));
-                pushRaw(n.first, n.at);
-                pushRaw(n.at + 1, n.end);
-            } else {
-                pushRaw(n.first, std::min(n.end, near - q_.apart + 1));
-                pushRaw(std::max(n.first, near + q_.apart), n.end);
+            if (excluded_.around(n.at).second == n.at) { // a candidate not yet passed over
+                if (crest(n.at, n.key)) {
+                    out.push_back({n.at, int16_t(sign_ * n.key)});
+                    excluded_.add(n.at - apart_ + 1, n.at + apart_);
+                    if (control.progress)
+                        control.progress(double(out.size()) / double(q_.count));
+                }
+                excluded_.add(n.at, n.at + 1);
             }
+            const auto [a, b] = excluded_.around(n.at);
+            pushRaw(n.first, std::min(n.end, a));
+            pushRaw(std::max(n.first, b), n.end);
         }
         return true;
     }
 
 private:
+    // Keys of [a, b)'s present scans, in order.
+    void readKeys(int64_t a, int64_t b, std::vector<std::pair<int64_t, int>> &keys) const
+    {
+        keys.clear();
+        const int ch = q_.channel;
+        run_.readScans(a, b, [&](int64_t at, const int16_t *codes, int64_t n) {
+            const int stride = run_.channels();
+            for (int64_t i = 0; i < n; ++i)
+                keys.emplace_back(at + i, sign_ * codes[i * stride + ch]);
+            return true;
+        });
+    }
+
+    // Walks from `scan` towards one side until a scan falls to `key - fall`
+    // (true) or one is as high (left; higher to the right) or the range ends
+    // (false); excludes what it passed over.
+    bool side(int64_t scan, int key, int direction)
+    {
+        std::vector<std::pair<int64_t, int>> keys;
+        for (int64_t at = scan;;) {
+            const int64_t a = direction < 0 ? std::max(first_, at - kWalkChunk) : at + 1;
+            const int64_t b = direction < 0 ? at : std::min(end_, at + 1 + kWalkChunk);
+            if (a >= b) {
+                excludeBetween(scan, direction < 0 ? first_ - 1 : end_);
+                return false;
+            }
+            readKeys(a, b, keys);
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                const auto [s, k] = keys[direction < 0 ? keys.size() - 1 - i : i];
+                const bool stop = direction < 0 ? k >= key : k > key;
+                if (stop || k <= key - fall_) {
+                    excludeBetween(scan, s);
+                    return !stop;
+                }
+            }
+            at = direction < 0 ? a : b - 1;
+        }
+    }
+
+    void excludeBetween(int64_t scan, int64_t stop)
+    {
+        excluded_.add(std::min(scan, stop) + 1, std::max(scan, stop));
+    }
+
+    bool crest(int64_t scan, int key) { return side(scan, key, -1) && side(scan, key, +1); }
+
     void pushRaw(int64_t first, int64_t end)
     {
         if (first >= end)
@@ -112,33 +206,22 @@ private:
             heap_.push(best);
     }
 
-    // A taken scan closer than `apart` to `scan`, or -1.
-    int64_t nearestTaken(int64_t scan) const
-    {
-        if (q_.apart <= 0)
-            return -1;
-        const auto it = taken_.lower_bound(scan - q_.apart + 1);
-        return it != taken_.end() && *it < scan + q_.apart ? *it : -1;
-    }
-
-    bool excludedWhole(int64_t first, int64_t end) const
-    {
-        if (q_.apart <= 0)
-            return false;
-        // The one taken scan whose exclusion reaches furthest left among
-        // those that reach past the stretch's last scan.
-        const auto it = taken_.lower_bound(end - q_.apart);
-        return it != taken_.end() && *it - q_.apart < first;
-    }
-
     const RecordedRun &run_;
     const PeakQuery &q_;
-    int sign_;
+    int64_t first_, end_;
+    int64_t apart_; // no further than the range reaches, so that no sum overflows
+    int sign_ = 1;
+    int fall_ = 1;
     std::priority_queue<Node, std::vector<Node>, Worse> heap_;
-    std::set<int64_t> taken_;
+    Excluded excluded_;
 };
 
 } // namespace
+
+double defaultProminence(const Calibration &cal)
+{
+    return std::max(8.0, 0.01 * 4095) * std::fabs(cal.scale);
+}
 
 PeakResult findPeaks(const RecordedRun &run, const PeakQuery &q, const Control &control)
 {
@@ -147,7 +230,7 @@ PeakResult findPeaks(const RecordedRun &run, const PeakQuery &q, const Control &
     clampRange(run, first, end, out);
     if (!channelExists(run, q.channel, out))
         return out;
-    PeakSearch search(run, q);
+    PeakSearch search(run, q, first, end);
     search.cover(run.summaryLevels(), first, end);
     const bool whole = search.run(control, out.peaks);
     finish(run, whole, out);

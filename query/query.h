@@ -55,11 +55,11 @@ struct Crossing {
     bool rising = true;
 };
 
-// Scans [start, end) within the condition (above the level for a rising
-// search or either, below it for a falling one).
+// Scans [start, end) within the condition (above the level, until re-armed,
+// for a rising search or either; below it for a falling one).
 struct Interval {
     int64_t start = 0, end = 0;
-    int16_t extreme = 0; // the highest code above, the lowest below
+    int16_t extreme = 0; // the code of the highest value above, of the lowest below
     bool open = false;   // still within it where the range ends
 };
 
@@ -70,19 +70,22 @@ struct LevelResult : Status {
     int64_t totalIntervals = 0;
 };
 
-// A rising search reports where the channel goes above the level, and
-// counts the range's first scan when it is already above; a falling one the
-// same below it. With hysteresis h, a rising search counts again only after
-// the channel went below level - h (a falling one: above level + h; either:
-// the band level ± h/2).
+// The levels' one rule (data/level.h), compared exactly, code by code:
+// a rising search reports each scan where the value is > level after it was
+// <= level - hysteresis; a falling one each scan where it is < level after
+// it was >= level + hysteresis. Both start armed, so the range's first scan
+// counts when it is already past the level. Either reports the events of
+// both over the same scans: with no hysteresis, every crossing of the level
+// (a scan exactly on the level re-arms both and fires neither).
 LevelResult findCrossings(const RecordedRun &run, const LevelQuery &q, const Control &control = {});
 
 struct PeakQuery {
     int channel = 0;
-    bool highest = true;
+    bool highest = true; // in the channel's unit, whichever the sign of its scale
     std::size_t count = 10;
     int64_t apart = 0; // scans: no two peaks closer than this
     int64_t first = 0, end = kWholeRun;
+    double prominence = -1; // in the channel's unit; negative: defaultProminence
 };
 
 struct Peak {
@@ -90,11 +93,20 @@ struct Peak {
     int16_t code = 0;
 };
 
-// The highest (lowest) scan, then the highest of those at least `apart`
-// from every one taken, and so on; of equal codes the earliest.
+// Distinct crests, highest first. A scan is a peak where, on each side,
+// the signal falls by at least the prominence (one code at the least)
+// before it reaches a scan as high (to the left) or higher (to the right):
+// the first scan of a flat top counts, and a crest whose side runs to the
+// range's edge without such a fall is not a peak. Of the peaks, the highest,
+// then the highest at least `apart` from every one taken, and so on; of
+// equal codes the earliest. Lowest: the same for troughs.
 struct PeakResult : Status {
     std::vector<Peak> peaks; // highest (lowest) first
 };
+
+// 8 codes or 1 % of the card's full range of 4095 codes, the larger, in the
+// unit of `cal`: above the card's noise, below any crest a user looks for.
+double defaultProminence(const Calibration &cal);
 
 PeakResult findPeaks(const RecordedRun &run, const PeakQuery &q, const Control &control = {});
 

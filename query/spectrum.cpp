@@ -2,72 +2,14 @@
 
 #include "query/pyramid_walk.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <mutex>
 #include <numbers>
 
 namespace adcard::query {
 
 namespace {
-
-// FFTW's planner is not reentrant; executing a plan is.
-std::mutex &plannerMutex()
-{
-    static std::mutex m;
-    return m;
-}
-
-struct FftwFree {
-    void operator()(void *p) const { fftw_free(p); }
-};
-
-class Transform {
-public:
-    explicit Transform(int64_t n)
-        : n_(n), in_(static_cast<double *>(fftw_malloc(sizeof(double) * std::size_t(n)))),
-          out_(static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * std::size_t(n / 2 + 1))))
-    {
-        if (!in_ || !out_)
-            return;
-        const std::lock_guard lock(plannerMutex());
-        plan_ = fftw_plan_dft_r2c_1d(int(n), in_.get(), out_.get(), FFTW_ESTIMATE);
-    }
-    ~Transform()
-    {
-        if (plan_) {
-            const std::lock_guard lock(plannerMutex());
-            fftw_destroy_plan(plan_);
-        }
-    }
-    Transform(const Transform &) = delete;
-    Transform &operator=(const Transform &) = delete;
-
-    bool ready() const { return plan_ != nullptr; }
-    double *in() { return in_.get(); }
-    // Amplitudes in the input's unit, corrected for the window's gain `gain`
-    // (the sum of its weights).
-    std::vector<float> amplitudes(double gain)
-    {
-        fftw_execute(plan_);
-        std::vector<float> a(std::size_t(n_ / 2 + 1));
-        for (std::size_t k = 0; k < a.size(); ++k) {
-            const bool single = k == 0 || (n_ % 2 == 0 && int64_t(k) == n_ / 2);
-            const double re = out_.get()[k][0], im = out_.get()[k][1];
-            a[k] = float((single ? 1.0 : 2.0) * std::sqrt(re * re + im * im) / gain);
-        }
-        return a;
-    }
-
-private:
-    int64_t n_;
-    std::unique_ptr<double, FftwFree> in_;
-    std::unique_ptr<fftw_complex, FftwFree> out_;
-    fftw_plan plan_ = nullptr;
-};
 
 // The longest stretch of [first, end) without a hole.
 std::pair<int64_t, int64_t> longestWhole(const RecordedRun &run, int64_t first, int64_t end, bool &hole)
@@ -158,9 +100,14 @@ std::vector<int16_t> readStretch(const RecordedRun &run, SpectrumResult &out, co
     return codes;
 }
 
-// Each channel's windowed amplitude spectrum, in its unit, and its peak.
+// Bins that the DC's Hann lobe reaches: 0 and 1 (the periodic window's
+// transform is zero beyond them).
+constexpr std::size_t kDcBins = 2;
+
+// Each channel's windowed amplitude spectrum, in its unit, its DC level and
+// its peak outside the DC's lobe.
 void transformEach(const RecordedRun &run, const std::vector<int> &channels, const std::vector<int16_t> &codes,
-                   Transform &fft, SpectrumResult &out)
+                   RealTransform &fft, SpectrumResult &out)
 {
     const std::size_t ch = std::size_t(run.channels());
     const double n = double(out.scans);
@@ -173,14 +120,21 @@ void transformEach(const RecordedRun &run, const std::vector<int> &channels, con
     for (int c : channels) {
         double *in = fft.in();
         const Calibration cal = run.info().channelCalibration(c);
-        for (std::size_t i = 0; i < window.size(); ++i)
-            in[i] = cal.volts(codes[i * ch + std::size_t(c)]) * window[i];
+        int64_t sum = 0;
+        for (std::size_t i = 0; i < window.size(); ++i) {
+            const int16_t code = codes[i * ch + std::size_t(c)];
+            sum += code;
+            in[i] = cal.volts(code) * window[i];
+        }
         ChannelSpectrum s;
         s.channel = c;
+        s.dc = cal.volts(double(sum) / n);
         s.amplitude = fft.amplitudes(gain);
-        const auto peak = std::max_element(s.amplitude.begin() + 1, s.amplitude.end());
-        s.peakHz = double(peak - s.amplitude.begin()) * (rate > 0 ? out.resolutionHz : 1.0 / n);
-        s.peak = *peak;
+        if (s.amplitude.size() > kDcBins) {
+            const auto peak = std::max_element(s.amplitude.begin() + kDcBins, s.amplitude.end());
+            s.peakHz = double(peak - s.amplitude.begin()) * (rate > 0 ? out.resolutionHz : 1.0 / n);
+            s.peak = *peak;
+        }
         out.channels.push_back(std::move(s));
     }
 }
@@ -213,13 +167,14 @@ SpectrumResult spectrum(const RecordedRun &run, const SpectrumQuery &q, const Co
     const std::vector<int16_t> codes = readStretch(run, out, control);
     if (out.outcome != Outcome::Complete)
         return out;
-    Transform fft(out.scans);
-    if (!fft.ready()) {
+    const std::unique_ptr<RealTransform> fft(q.transform ? q.transform(out.scans) : nullptr);
+    if (!fft) {
         out.outcome = Outcome::Failed;
-        out.error = "no memory for a transform of " + std::to_string(out.scans) + " scans";
+        out.error = q.transform ? "no memory for a transform of " + std::to_string(out.scans) + " scans"
+                                : "no transform at hand";
         return out;
     }
-    transformEach(run, channels, codes, fft, out);
+    transformEach(run, channels, codes, *fft, out);
     return out;
 }
 

@@ -2,12 +2,16 @@
 // The amplitude spectrum of a range of a recorded run, channel by channel,
 // through FFTW: a Hann window over the longest stretch without a hole.
 #include "query/query.h"
+#include "query/transform.h"
 
 namespace adcard::query {
 
 struct SpectrumQuery {
     std::vector<int> channels; // from 0; empty: all
     int64_t first = 0, end = kWholeRun;
+    // Makes the transform (FFTW's, see transform.h); without one the
+    // spectrum fails.
+    MakeTransformFn transform = nullptr;
 };
 
 struct ChannelSpectrum {
@@ -15,7 +19,11 @@ struct ChannelSpectrum {
     // In the channel's unit (volts unless the run names another), peak
     // amplitude; bin k at k * resolution Hz, from 0 to half the rate.
     std::vector<float> amplitude;
-    double peakHz = 0, peak = 0; // the highest bin above 0 Hz
+    // The stretch's mean (its DC level), in the unit. A Hann window spreads
+    // it over bins 0 and 1 only, so the peak is the highest bin from 2 on:
+    // an offset (a pressure, a temperature) is never taken for a tone.
+    double dc = 0;
+    double peakHz = 0, peak = 0; // 0 and 0 with fewer than three bins
 };
 
 struct SpectrumResult : Status {

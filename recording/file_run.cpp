@@ -159,9 +159,12 @@ void FileRun::stretches(int64_t first, int64_t end, const StretchFn &fn, bool na
     int64_t last = -1;
     for (int64_t r = firstRowFrom(first / s); r < rows; ++r) {
         const int64_t index = narrow ? indexNear(r) : rowIndex(r);
+        // Negative first: a crafted index times the block's scans overflows.
+        if (index < 0)
+            continue; // damaged, skip it
         if (index > p_.lastIndex || index * s >= end)
             break;
-        if (index <= last || index < 0)
+        if (index <= last)
             continue; // out of order: damaged, skip it
         last = index;
         const int64_t from = std::max(first, index * s);
@@ -221,7 +224,9 @@ std::vector<ScanGap> FileRun::gaps(int64_t first, int64_t end, std::size_t most,
     // (rb - ra) missing blocks, so only halves that hold some are split.
     auto split = [&](auto &self, int64_t ra, int64_t rb) -> void {
         const int64_t ia = rowIndex(ra), ib = rowIndex(rb);
-        if (ia < 0 || ib <= ia || ib - ia == rb - ra)
+        // An index past the run's last is damaged: times the block's scans it
+        // could overflow.
+        if (ia < 0 || ib <= ia || ib > p_.lastIndex || ib - ia == rb - ra)
             return;
         if (rb - ra == 1)
             return emit(ia + 1, ib);
@@ -273,9 +278,11 @@ bool FileRun::forEachScan(int64_t firstScan, int64_t lastScan,
         }
         for (int64_t i = 0; i < n; ++i) {
             const int64_t b = index[std::size_t(i)];
+            if (b < 0)
+                continue; // damaged; checked before b * s, which it would overflow
             if (b > lastIndex || b * s >= lastScan)
                 return true;
-            if (b <= last || b < 0)
+            if (b <= last)
                 continue; // out of order: damaged
             last = b;
             for (int64_t k = std::max(firstScan, b * s); k < std::min(lastScan, (b + 1) * s); ++k)
@@ -325,7 +332,7 @@ int64_t FileRun::readySpans(int level) const
 bool FileRun::readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table) const
 {
     const std::size_t ch = std::size_t(p_.info.channels);
-    const format::SummaryLayout at{ch};
+    const auto at = format::SummaryLayout::of(ch, st_->version);
     const std::size_t size = at.bytes();
     const hid_t dset = st_->levels[std::size_t(level) - 1].get();
     Fields f(dset, size);
@@ -336,6 +343,7 @@ bool FileRun::readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table
     const int64_t w = width(level);
     if (n <= 0 || !f.read(dset, hsize_t(pos), hsize_t(n), bytes.data()))
         return false;
+    std::vector<Stats> stats(ch);
     for (int64_t i = 0; i < n; ++i) {
         const unsigned char *b = &bytes[std::size_t(i) * size];
         int32_t run;
@@ -343,23 +351,17 @@ bool FileRun::readEntryRows(int level, int64_t pos, int64_t n, EntryTable &table
         std::memcpy(&run, b + at.kRun, 4);
         std::memcpy(&start, b + at.kStart, 8);
         std::memcpy(&count, b + at.kCount, 8);
-        // Kept in place even when foreign, so positions stay positions;
-        // a count of 0 makes it add nothing.
-        const bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
-        table.span.push_back(start >= 0 ? start / w : -1);
-        table.count.push_back(ok ? count : 0);
-        for (std::size_t k = 0; k < ch; ++k) {
-            int16_t lo, hi;
-            float mean, sd;
-            std::memcpy(&lo, b + at.kMin + 2 * k, 2);
-            std::memcpy(&hi, b + at.max() + 2 * k, 2);
-            std::memcpy(&mean, b + at.mean() + 4 * k, 4);
-            std::memcpy(&sd, b + at.sd() + 4 * k, 4);
-            table.min.push_back(lo);
-            table.max.push_back(hi);
-            table.mean.push_back(std::isfinite(mean) ? mean : 0.0F);
-            table.sd.push_back(std::isfinite(sd) ? sd : 0.0F);
+        // Kept in place even when foreign or damaged, so positions stay
+        // positions; a count of 0 makes it add nothing.
+        bool ok = run == p_.info.number && start >= 0 && count > 0 && count <= w;
+        for (std::size_t k = 0; k < ch && ok; ++k) {
+            const std::optional<Stats> s = entryChannel(b, at, k, count);
+            ok = s.has_value();
+            stats[k] = s.value_or(Stats{});
         }
+        if (!ok)
+            stats.assign(ch, Stats{0, 0, 0, 0, 0});
+        table.push(start >= 0 ? start / w : -1, stats);
     }
     return true;
 }

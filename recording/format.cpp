@@ -53,13 +53,18 @@ SummaryLayout::Fields SummaryLayout::fields() const
              {"count", kCount, Field::I64},
              {"min", kMin, Field::I16Array, channels},
              {"max", max(), Field::I16Array, channels},
-             {"mean", mean(), Field::F32Array, channels},
-             {"std", sd(), Field::F32Array, channels}}};
+             sums ? Field{"sum", sum(), Field::I64Array, channels} : Field{"mean", mean(), Field::F32Array, channels},
+             sums ? Field{"sum_sq", sumSq(), Field::I64Array, channels}
+                  : Field{"std", sd(), Field::F32Array, channels}}};
 }
 
 hid_t memoryType(Field::Kind kind)
 {
     switch (kind) {
+    case Field::U8:
+        return H5T_NATIVE_UINT8;
+    case Field::F64:
+        return H5T_NATIVE_DOUBLE;
     case Field::I16:
     case Field::I16Array:
         return H5T_NATIVE_INT16;
@@ -80,6 +85,10 @@ hid_t memoryType(Field::Kind kind)
 hid_t fileType(Field::Kind kind)
 {
     switch (kind) {
+    case Field::U8:
+        return H5T_STD_U8LE;
+    case Field::F64:
+        return H5T_IEEE_F64LE;
     case Field::I16:
     case Field::I16Array:
         return H5T_STD_I16LE;

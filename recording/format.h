@@ -1,5 +1,5 @@
 #pragma once
-// The recording file's one schema, format 3 (docs/recording-format.md): the
+// The recording file's one schema, format 4 (docs/recording-format.md): the
 // names of its datasets and attributes, its rows, the summary row's layout
 // and the pyramid's shape. The writer lays the file out from it and the
 // reader checks and reads the file against it; nothing else names them.
@@ -33,10 +33,16 @@ private:
 
 namespace format {
 
-inline constexpr int32_t kVersion = 3;
+inline constexpr int32_t kVersion = 4;
 // Format 3 adds only the channels' names and units (kChannelNames ...): a
-// file of format 2 reads the same, its channels in volts.
+// file of format 2 reads the same, its channels in volts. Format 4 adds the
+// rules' events and texts (kEvents, kRules, kRulesText): a file without them
+// reads as one that had no rules armed.
 inline constexpr int32_t kOldestSessionVersion = 2;
+// From format 4 a summary entry keeps each channel's sum and sum of squares
+// as integers, so that a mean or RMS made of entries is exact; formats 2 and
+// 3 kept float32 means and standard deviations.
+inline constexpr int32_t kFirstSumsVersion = 4;
 
 // Datasets, all at the root.
 inline constexpr const char *kSamples = "samples";
@@ -45,6 +51,10 @@ inline constexpr const char *kRuns = "runs";
 inline constexpr const char *kMarkers = "markers";
 inline constexpr const char *kDigital = "digital";
 inline constexpr const char *kSummaries = "summaries";
+inline constexpr const char *kEvents = "events";
+// A row per arming of rules, pointing into kRulesText's bytes.
+inline constexpr const char *kRules = "rules";
+inline constexpr const char *kRulesText = "rules_text";
 // "level3", within kSummaries.
 std::string levelName(int level);
 // "summaries/level3", from the root.
@@ -102,6 +112,8 @@ inline constexpr int kMaxLevels = 16;
 
 inline constexpr std::size_t kStartTimeBytes = 40;
 inline constexpr std::size_t kMarkerTextBytes = 128; // with the terminating zero
+inline constexpr std::size_t kRuleNameBytes = 128;   // likewise
+inline constexpr std::size_t kEventNoteBytes = 128;  // likewise
 
 // One row of kBlocks: row r describes samples [r * S, (r + 1) * S).
 struct BlockRow {
@@ -140,10 +152,30 @@ struct DigitalRow {
     int16_t port1 = 0;
 };
 
+// What an armed rule did at a scan of a run.
+struct EventRow {
+    int32_t run = 0;
+    int64_t scan = 0;   // in the run's scans
+    int64_t timeNs = 0; // the tick that saw it, wall clock
+    char rule[kRuleNameBytes] = {};
+    uint8_t fired = 0;  // 1 fired, 0 cleared
+    double value = 0;   // in the channel's unit; a port's value for an input
+    char note[kEventNoteBytes] = {}; // what went wrong with an action, or empty
+};
+
+// Rules armed (or, with no text, disarmed) from run `run` on: that run's
+// start if it was armed between runs, else within it at `time_ns`.
+struct RulesRow {
+    int32_t run = 0;
+    int64_t timeNs = 0;
+    int64_t textFirst = 0; // the text is bytes [textFirst, textFirst + textBytes) of kRulesText
+    int64_t textBytes = 0;
+};
+
 // A member of a compound row: in memory at `offset`; in the file packed, in
 // this order, little-endian. `extent` is a text's bytes or an array's length.
 struct Field {
-    enum Kind { I16, I32, I64, F32, Text, I16Array, I64Array, F32Array };
+    enum Kind { U8, I16, I32, I64, F32, F64, Text, I16Array, I64Array, F32Array };
     const char *name;
     std::size_t offset;
     Kind kind;
@@ -186,6 +218,22 @@ inline constexpr Field kDigitalFields[] = {
     {"port1", offsetof(DigitalRow, port1), Field::I16},
 };
 
+inline constexpr Field kEventFields[] = {
+    {"run", offsetof(EventRow, run), Field::I32},
+    {"scan", offsetof(EventRow, scan), Field::I64},
+    {"time_ns", offsetof(EventRow, timeNs), Field::I64},
+    {"rule", offsetof(EventRow, rule), Field::Text, kRuleNameBytes},
+    {"fired", offsetof(EventRow, fired), Field::U8},
+    {"value", offsetof(EventRow, value), Field::F64},
+    {"note", offsetof(EventRow, note), Field::Text, kEventNoteBytes, false},
+};
+inline constexpr Field kRulesFields[] = {
+    {"run", offsetof(RulesRow, run), Field::I32},
+    {"time_ns", offsetof(RulesRow, timeNs), Field::I64},
+    {"text_first", offsetof(RulesRow, textFirst), Field::I64},
+    {"text_bytes", offsetof(RulesRow, textBytes), Field::I64},
+};
+
 // kRunFields with summary_first `levels` long.
 struct RunFields {
     Field fields[std::size(kRunFields)];
@@ -194,16 +242,23 @@ struct RunFields {
 RunFields runFields(int levels);
 
 // A summary entry of `channels` channels, packed the same in memory and in
-// the file: run i32, start i64, count i64, then min i16[n], max i16[n],
-// mean f32[n] and std f32[n] (sd() is where std begins; population standard deviation of the
-// codes), n = channels.
+// the file: run i32, start i64, count i64, min i16[n], max i16[n], then from
+// format 4 sum i64[n] and sum_sq i64[n] (the codes' sum and sum of squares),
+// before it mean f32[n] and std f32[n] (population standard deviation of the
+// codes); n = channels.
 struct SummaryLayout {
     std::size_t channels = 0;
+    bool sums = true; // the file's version is kFirstSumsVersion or later
     static constexpr std::size_t kRun = 0, kStart = 4, kCount = 12, kMin = 20;
+    static SummaryLayout of(std::size_t channels, int version) { return {channels, version >= kFirstSumsVersion}; }
     std::size_t max() const { return kMin + 2 * channels; }
+    // Format 4.
+    std::size_t sum() const { return kMin + 4 * channels; }
+    std::size_t sumSq() const { return kMin + 12 * channels; }
+    // Formats 2 and 3.
     std::size_t mean() const { return kMin + 4 * channels; }
     std::size_t sd() const { return kMin + 8 * channels; }
-    std::size_t bytes() const { return kMin + 12 * channels; }
+    std::size_t bytes() const { return kMin + (sums ? 20 : 12) * channels; }
     struct Fields {
         Field fields[7];
         std::span<const Field> all() const { return fields; }

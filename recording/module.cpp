@@ -1,5 +1,7 @@
-// The recorder module's two exported entries, the recorder and the reader;
-// the program finds them by name once it has loaded the module.
+// The recorder module's exported entries, the recorder, the reader and the
+// spectra's transform; the program finds them by name once it has loaded the
+// module, which brings HDF5 and FFTW with it.
+#include "query/fftw_transform.h"
 #include "recording/recorder.h"
 #include "recording/recording_reader_impl.h"
 
@@ -22,3 +24,10 @@ adcard_open_recording(const char *path, std::string *error)
 }
 
 static_assert(std::is_same_v<decltype(&adcard_open_recording), adcard::OpenRecordingFn>);
+
+extern "C" ADPANEL_EXPORT adcard::query::RealTransform *adcard_make_transform(int64_t n)
+{
+    return adcard::query::makeFftwTransform(n);
+}
+
+static_assert(std::is_same_v<decltype(&adcard_make_transform), adcard::query::MakeTransformFn>);

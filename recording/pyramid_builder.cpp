@@ -11,8 +11,8 @@ void EntryTable::push(int64_t s, std::span<const Stats> acc)
     for (const Stats &a : acc) {
         min.push_back(a.min);
         max.push_back(a.max);
-        mean.push_back(float(a.mean()));
-        sd.push_back(float(a.sd()));
+        sum.push_back(a.sum);
+        sumSq.push_back(a.sumSq);
     }
 }
 
@@ -22,8 +22,8 @@ void EntryTable::append(const EntryTable &from)
     count.insert(count.end(), from.count.begin(), from.count.end());
     min.insert(min.end(), from.min.begin(), from.min.end());
     max.insert(max.end(), from.max.begin(), from.max.end());
-    mean.insert(mean.end(), from.mean.begin(), from.mean.end());
-    sd.insert(sd.end(), from.sd.begin(), from.sd.end());
+    sum.insert(sum.end(), from.sum.begin(), from.sum.end());
+    sumSq.insert(sumSq.end(), from.sumSq.begin(), from.sumSq.end());
 }
 
 void EntryTable::dropFront(std::size_t n)
@@ -34,8 +34,8 @@ void EntryTable::dropFront(std::size_t n)
     count.erase(count.begin(), count.begin() + e);
     min.erase(min.begin(), min.begin() + c);
     max.erase(max.begin(), max.begin() + c);
-    mean.erase(mean.begin(), mean.begin() + c);
-    sd.erase(sd.begin(), sd.begin() + c);
+    sum.erase(sum.begin(), sum.begin() + c);
+    sumSq.erase(sumSq.begin(), sumSq.begin() + c);
 }
 
 void EntryTable::truncate(std::size_t n)
@@ -45,8 +45,8 @@ void EntryTable::truncate(std::size_t n)
     count.resize(span.size());
     min.resize(std::min(c, min.size()));
     max.resize(min.size());
-    mean.resize(min.size());
-    sd.resize(min.size());
+    sum.resize(min.size());
+    sumSq.resize(min.size());
 }
 
 PyramidBuilder::PyramidBuilder(int channels, const format::PyramidShape &shape) : channels_(channels), widths_{1}

@@ -24,8 +24,8 @@ struct EntryRef {
     int64_t count = 0;
     const int16_t *min = nullptr;
     const int16_t *max = nullptr;
-    const float *mean = nullptr;
-    const float *sd = nullptr;
+    const int64_t *sum = nullptr;   // of the codes
+    const int64_t *sumSq = nullptr; // of their squares
 };
 
 // Entries of one level, one array per field (per channel, entry after entry).
@@ -33,15 +33,21 @@ struct EntryTable {
     int channels = 0;
     std::vector<int64_t> span, count;
     std::vector<int16_t> min, max;
-    std::vector<float> mean, sd; // sd: population standard deviation
+    std::vector<int64_t> sum, sumSq;
 
     std::size_t size() const { return span.size(); }
     EntryRef at(std::size_t i) const
     {
         const std::size_t c = std::size_t(channels) * i;
-        return {span[i], count[i], &min[c], &max[c], &mean[c], &sd[c]};
+        return {span[i], count[i], &min[c], &max[c], &sum[c], &sumSq[c]};
     }
     void push(int64_t s, std::span<const Stats> acc);
+    // Entry i's channel k as the accumulator holds it.
+    Stats stats(std::size_t i, std::size_t k) const
+    {
+        const std::size_t c = std::size_t(channels) * i + k;
+        return {count[i], min[c], max[c], sum[c], sumSq[c]};
+    }
     void append(const EntryTable &from);
     // Drops the first `n` entries; keeps only the first `n`.
     void dropFront(std::size_t n);

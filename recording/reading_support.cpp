@@ -18,6 +18,30 @@ Hid openDataset(hid_t where, const char *name, std::size_t chunkCache)
     return Hid(H5Dopen2(where, name, dapl.get()), H5Dclose);
 }
 
+std::optional<Stats> entryChannel(const unsigned char *b, const format::SummaryLayout &at, std::size_t k,
+                                  int64_t count)
+{
+    int16_t lo, hi;
+    std::memcpy(&lo, b + at.kMin + 2 * k, 2);
+    std::memcpy(&hi, b + at.max() + 2 * k, 2);
+    if (!at.sums) {
+        float mean, sd;
+        std::memcpy(&mean, b + at.mean() + 4 * k, 4);
+        std::memcpy(&sd, b + at.sd() + 4 * k, 4);
+        Stats s;
+        s.addSummary(count, lo, hi, std::isfinite(mean) ? mean : 0.0F, std::isfinite(sd) ? sd : 0.0F);
+        return s;
+    }
+    int64_t sum, sumSq;
+    std::memcpy(&sum, b + at.sum() + 8 * k, 8);
+    std::memcpy(&sumSq, b + at.sumSq() + 8 * k, 8);
+    __extension__ typedef __int128 Wide;
+    const Wide n = count, top = std::max(Wide{lo} * lo, Wide{hi} * hi);
+    if (count <= 0 || lo > hi || sum < n * lo || sum > n * hi || sumSq < 0 || sumSq > n * top)
+        return std::nullopt;
+    return Stats{count, lo, hi, sum, sumSq};
+}
+
 // The value of a one-element numeric attribute.
 std::optional<double> attrNumber(hid_t obj, const char *name)
 {

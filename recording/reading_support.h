@@ -5,6 +5,7 @@
 // sizes anything.
 #include "data/calibration.h"
 #include "data/channel_units.h"
+#include "data/statistics.h"
 #include "recording/format.h"
 
 #include <algorithm>
@@ -42,6 +43,14 @@ hsize_t length(hid_t dset);
 bool openForWriting(const std::string &path);
 // HDF5's signature at the start, or after a user block.
 bool hdf5Signature(const std::string &path);
+
+// Channel k of a summary entry of `count` scans, packed as `at` says, as the
+// accumulator holds it: exact from format 4's sums, and from the means and
+// standard deviations of the formats before it to the nearest integer.
+// Nothing (nullopt) where format 4's sums cannot be those of `count` codes
+// within the entry's min and max, as in a damaged file.
+std::optional<Stats> entryChannel(const unsigned char *entry, const format::SummaryLayout &at, std::size_t k,
+                                  int64_t count);
 
 // A compound for reading the named members that the file's type has, each
 // converted to `memType` at `offset`.
@@ -94,7 +103,8 @@ public:
                         H5Tclose);
             return add(f.name, f.offset, m.get(), H5T_ARRAY, f.extent);
         }
-        return add(f.name, f.offset, format::memoryType(f.kind), f.kind == format::Field::F32 ? H5T_FLOAT : H5T_INTEGER);
+        const bool real = f.kind == format::Field::F32 || f.kind == format::Field::F64;
+        return add(f.name, f.offset, format::memoryType(f.kind), real ? H5T_FLOAT : H5T_INTEGER);
     }
     // Every member of `fields`; false when a required one is missing.
     bool add(std::span<const format::Field> fields)

@@ -2,6 +2,7 @@
 
 #include "platform/native_file.h"
 
+#include "recording/event_capture.h"
 #include "recording/recording_file.h"
 #include "recording/recording_writer.h"
 #include "recording/slot_queue.h"
@@ -16,7 +17,7 @@
 namespace adcard {
 
 struct Recorder::Slot {
-    enum class Kind : uint8_t { BeginRun, Block, TickEnd, Marker, EndRun };
+    enum class Kind : uint8_t { BeginRun, Block, TickEnd, Marker, EndRun, Event, Rules };
     Kind kind = Kind::EndRun;
     AcqSettings settings;  // BeginRun
     int64_t timeNs = 0;    // BeginRun: start; TickEnd: the tick; Marker; EndRun
@@ -25,7 +26,9 @@ struct Recorder::Slot {
     TickEnd tick;          // TickEnd
     std::size_t count = 0; // Block: samples used
     std::vector<int16_t> samples;
-    std::string text; // Marker
+    std::string text; // Marker; Event: the rule's name; Rules
+    std::string note; // Event
+    RuleEvent event;  // Event: its scan in the run's, its texts above
 };
 
 namespace {
@@ -82,6 +85,7 @@ void Recorder::joinIfDone()
 {
     if (thread_.joinable() && !writerRunning()) {
         thread_.join();
+        capture_.reset();
         writer_.reset();
         queue_.reset();
     }
@@ -102,8 +106,17 @@ std::string Recorder::arm(const std::string &path, bool overwrite, const Recorde
         policy.units = info.units;
         writer_ = std::make_unique<RecordingWriter>(std::move(file), info.driverLibrary, info.programVersion,
                                                     std::move(policy));
+        if (info.eventsOnly)
+            capture_ = std::make_unique<EventCapture>(*writer_);
         queue_ = std::make_unique<SlotQueue<Slot>>(queueBlocks_);
+        // The rules already in force go with the file's first run.
+        if (!rulesText_.empty())
+            writer_->setRules(wallClockNs(), rulesText_);
+        if (capture_)
+            capture_->setRulesArmed(!rulesText_.empty());
+        rulesPending_ = false;
     } catch (const std::exception &e) {
+        capture_.reset();
         writer_.reset();
         setError(e.what());
         state_.store(RecorderState::Idle, std::memory_order_release);
@@ -122,6 +135,7 @@ std::string Recorder::arm(const std::string &path, bool overwrite, const Recorde
     try {
         thread_ = std::thread(&Recorder::writerMain, this);
     } catch (const std::system_error &e) {
+        capture_.reset();
         writer_.reset();
         setError(std::string("cannot start the writer thread: ") + e.what());
         state_.store(RecorderState::Idle, std::memory_order_release);
@@ -151,6 +165,7 @@ void Recorder::stop()
     beginStop();
     if (thread_.joinable())
         thread_.join();
+    capture_.reset();
     writer_.reset();
     queue_.reset();
 }
@@ -217,6 +232,7 @@ void Recorder::historyStarted(const AcqSettings &)
 {
     // The ring starts again: so does the run, at the next acquisitionStarted.
     inRun_ = false;
+    handedCount_ = 0;
     beginPending_ = false;
     joinPending_ = false;
 }
@@ -234,6 +250,9 @@ void Recorder::acquisitionStarted(const AcqSettings &settings)
         queue_->forEachFree([&](Slot &s) {
             if (s.samples.size() < samples)
                 s.samples.resize(samples);
+            // A rule's texts are copied into these in the tick.
+            s.text.reserve(format::kRuleNameBytes);
+            s.note.reserve(format::kEventNoteBytes);
         });
     } catch (const std::bad_alloc &) {
         // Blocks are then dropped (and counted) where a slot cannot grow.
@@ -293,6 +312,7 @@ void Recorder::blockStored(const StoredBlock &block)
             indexBase_ = block.fetched - 1;
         }
     }
+    handed_[std::size_t(handedCount_++ % int64_t(kHandedKept))] = {block.handedOver, block.fetched};
     if (!recording())
         return;
     Slot *s = queueBegin() ? queue_->claim(kControlReserve) : nullptr;
@@ -347,6 +367,9 @@ void Recorder::tickEnded(const TickSummary &tick)
     s->tick.digitalRead = tick.digitalRead;
     s->tick.digital = tick.digitalInputs;
     queue_->publish();
+    // Rules the queue had no room for when armed; after the tick's end,
+    // whose slot they must not take.
+    (void)queueRules();
 }
 
 void Recorder::acquisitionStopped(StopReason reason)
@@ -370,25 +393,111 @@ void Recorder::acquisitionStopped(StopReason reason)
     joinPending_ = false;
 }
 
+void Recorder::rulesArmed(std::string_view rulesText)
+{
+    rulesText_.assign(rulesText);
+    rulesPending_ = true;
+    (void)queueRules();
+}
+
+bool Recorder::queueRules()
+{
+    const RecorderState st = state_.load(std::memory_order_acquire);
+    if (!rulesPending_ || !queue_ || (st != RecorderState::Armed && st != RecorderState::Recording))
+        return true;
+    Slot *s = queue_->claim(kStopReserve);
+    if (!s)
+        return false; // tried again at the next tick
+    s->kind = Slot::Kind::Rules;
+    s->timeNs = wallClockNs();
+    s->text = rulesText_;
+    queue_->publish();
+    rulesPending_ = false;
+    return true;
+}
+
+int64_t Recorder::runScan(int64_t historyScan) const
+{
+    const int64_t perBlock = runSettings_.ScansPerBlock;
+    if (perBlock <= 0 || historyScan < 0 || handedCount_ == 0)
+        return -1;
+    // The fetches that failed before the block that holds the scan shift it
+    // in the run, whose blocks are numbered by fetch.
+    const int64_t handedOver = historyScan / perBlock + 1;
+    const Handed newest = handed_[std::size_t((handedCount_ - 1) % int64_t(kHandedKept))];
+    int64_t failed = newest.fetched - newest.handedOver;
+    for (int64_t i = handedCount_ - 1; i >= std::max<int64_t>(0, handedCount_ - int64_t(kHandedKept)); --i) {
+        const Handed &h = handed_[std::size_t(i % int64_t(kHandedKept))];
+        if (h.handedOver == handedOver) {
+            failed = h.fetched - h.handedOver;
+            break;
+        }
+    }
+    return historyScan + (failed - indexBase_) * perBlock;
+}
+
+void Recorder::ruleEvent(const RuleEvent &event)
+{
+    if (!recording() || !queueBegin())
+        return;
+    const int64_t scan = runScan(event.scan);
+    if (scan < 0)
+        return; // before the run began
+    // Events keep the tick's slot free for its end, as blocks do.
+    Slot *s = queue_->claim(kControlReserve);
+    if (!s)
+        return;
+    s->kind = Slot::Kind::Event;
+    s->timeNs = wallClockNs();
+    s->event = event;
+    s->event.scan = scan;
+    s->event.rule = s->event.note = {};
+    // Within the room reserved for them at the Start: no allocation here.
+    s->text.assign(event.rule.substr(0, std::min(event.rule.size(), format::kRuleNameBytes)));
+    s->note.assign(event.note.substr(0, std::min(event.note.size(), format::kEventNoteBytes)));
+    queue_->publish(false); // the tick's end wakes the writer
+}
+
 void Recorder::handle(Slot &s)
 {
     RecordingWriter &w = *writer_;
+    EventCapture *c = capture_.get();
     const auto now = RecordingWriter::Clock::now();
     switch (s.kind) {
     case Slot::Kind::BeginRun:
-        w.beginRun(s.settings, s.timeNs, now);
+        c ? c->beginAcquisition(s.settings, now) : w.beginRun(s.settings, s.timeNs, now);
         break;
-    case Slot::Kind::Block:
-        w.onBlock(s.index, s.ringSlot, std::span<const int16_t>(s.samples.data(), s.count));
+    case Slot::Kind::Block: {
+        const std::span<const int16_t> codes(s.samples.data(), s.count);
+        c ? c->onBlock(s.index, s.ringSlot, codes) : w.onBlock(s.index, s.ringSlot, codes);
         return;
+    }
     case Slot::Kind::TickEnd:
-        w.onTickEnd(s.tick, now);
+        c ? c->onTickEnd(s.tick, now) : w.onTickEnd(s.tick, now);
         break;
     case Slot::Kind::Marker:
-        w.addMarker(s.timeNs, s.text, s.index);
+        if (c)
+            c->addMarker(s.timeNs, s.text, s.index);
+        else
+            (void)w.addMarker(s.timeNs, s.text, s.index);
         return;
     case Slot::Kind::EndRun:
-        w.endRun(s.timeNs, now);
+        c ? c->endAcquisition(s.timeNs, now) : w.endRun(s.timeNs, now);
+        break;
+    case Slot::Kind::Event: {
+        RuleEvent e = s.event;
+        e.rule = s.text;
+        e.note = s.note;
+        if (c)
+            c->onEvent(e, s.timeNs, now);
+        else
+            (void)w.addEvent(e, s.timeNs);
+        return;
+    }
+    case Slot::Kind::Rules:
+        w.setRules(s.timeNs, s.text);
+        if (c)
+            c->setRulesArmed(!s.text.empty());
         break;
     }
     blocksWritten_.store(w.rowsFlushed(), std::memory_order_relaxed);

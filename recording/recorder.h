@@ -10,6 +10,7 @@
 // calls beginStop() instead, which returns at once.
 #include "recording/recording_session.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -23,6 +24,7 @@
 namespace adcard {
 
 class RecordingWriter;
+class EventCapture;
 template <typename Slot>
 class SlotQueue;
 
@@ -64,6 +66,8 @@ public:
     void tickEnded(const TickSummary &tick) override;
     // Stop ends the run; Unload also closes the file, as stop() does.
     void acquisitionStopped(StopReason reason) override;
+    void rulesArmed(std::string_view rulesText) override;
+    void ruleEvent(const RuleEvent &event) override;
 
     struct Slot;
 
@@ -78,11 +82,15 @@ private:
     // Runs one message.
     void handle(Slot &s);
     void setError(std::string message);
+    bool queueRules();
+    // A scan counted from the history's start, in the run's scans.
+    int64_t runScan(int64_t historyScan) const;
 
     std::size_t queueBlocks_;
     std::chrono::milliseconds flushEvery_;
     std::unique_ptr<SlotQueue<Slot>> queue_;
     std::unique_ptr<RecordingWriter> writer_;
+    std::unique_ptr<EventCapture> capture_; // events-only recording
     std::thread thread_;
     std::atomic<bool> closeRequested_{false};
     std::atomic<RecorderState> state_{RecorderState::Idle};
@@ -112,6 +120,19 @@ private:
     // A run joined mid-acquisition numbers its blocks from its first one.
     int64_t indexBase_ = 0;
     bool joinPending_ = false;
+    // The rules in force, for a recording armed later too; pending until
+    // the queue takes them.
+    std::string rulesText_;
+    bool rulesPending_ = false;
+    // Fetches minus blocks handed over, for the newest blocks: where a rule's
+    // scan lies in the run when fetches failed between.
+    struct Handed {
+        int64_t handedOver = 0;
+        int64_t fetched = 0;
+    };
+    static constexpr std::size_t kHandedKept = 64;
+    std::array<Handed, kHandedKept> handed_{};
+    int64_t handedCount_ = 0;
 };
 
 } // namespace adcard

@@ -31,9 +31,10 @@ constexpr hsize_t kRoomStep = hsize_t{4} << 20;
 constexpr hsize_t kRowChunk = 256;
 constexpr hsize_t kRunChunk = 16;
 constexpr hsize_t kLevelChunk[format::kPyramid.levels] = {256, 128, 32, 16, 16, 16, 16, 16};
-// Level 1 alone would add 3.3 % to the file (an entry of 4 channels is 68
+// Level 1 alone would add 4.9 % to the file (an entry of 4 channels is 100
 // bytes per 2 KiB of samples), so it is compressed; its run, count and start
-// columns, and the codes' high bytes, shrink it to about 40 %. A compressed
+// columns, and the high bytes of the codes and of their sums, shrink it to
+// about 35 %. A compressed
 // chunk rewritten changes size and moves, leaving a hole, so level 1 is
 // written a whole chunk at a time (see RecordingWriter::flush). The levels
 // above hold an eighth of it and less, and are written as they complete.
@@ -137,8 +138,11 @@ RecordingFile::RecordingFile(std::string path, bool overwrite) : path_(std::move
         startEmpty(target);
     } catch (const RecordingError &) {
         // Closed first: Windows deletes an open file only at its last close.
+        // An old file moved aside comes back over the new one instead.
+        const bool putBack = !asidePath_.empty();
         abandon();
-        nativefile::remove(target);
+        if (!putBack)
+            nativefile::remove(target);
         throw;
     }
 }
@@ -165,17 +169,22 @@ std::intptr_t RecordingFile::createTarget(bool exists, std::string &target)
     // A file to replace stays as it is until a run has begun in its
     // successor, made beside it under a temporary name: a rename then swaps
     // them at once (replaceOld). Until then a Start that fails, or none,
-    // leaves it as it was.
+    // leaves it as it was. Where HDF5's open file cannot be renamed (Windows),
+    // the old file steps aside instead, under a name of its own, and goes
+    // at the same moment, or comes back if no run begins (releaseLock).
     int err = 0;
     nativefile::Handle fd = nativefile::kNone;
-    if (exists) {
+    if (exists && nativefile::renamesOpenFiles()) {
         fd = nativefile::createBeside(path_, "", target, err);
         // A lock on it keeps other panels from taking it meanwhile.
         oldFd_ = nativefile::holdAgainstPanels(path_);
     } else {
+        if (exists)
+            moveOldAside();
         fd = nativefile::createNew(path_, err);
     }
     if (fd == nativefile::kNone) {
+        putOldBack();
         if (err == EEXIST)
             throw RecordingError("'" + path_ + "' already exists; choose another name or allow overwriting");
         throw RecordingError("cannot create '" + path_ + "': " + std::strerror(err));
@@ -199,10 +208,27 @@ void RecordingFile::startEmpty(const std::string &target)
     nativefile::holdReaderLock(reserveFd_);
     if (target != path_)
         tempPath_ = target;
-    // Where an open file cannot be renamed (HDF5 opens it without sharing
-    // that), it replaces the old one now, while it is closed.
-    if (!nativefile::renamesOpenFiles())
-        replaceOld();
+}
+
+void RecordingFile::moveOldAside()
+{
+    // Another program holding the file without sharing its deletion keeps
+    // it where it is: nothing is replaced then.
+    if (const int err = nativefile::moveAside(path_, ".replaced", asidePath_); err != 0) {
+        asidePath_.clear();
+        if (err == EBUSY)
+            throw RecordingError("cannot replace '" + path_ + "': another program has it open");
+        throw RecordingError("cannot move '" + path_ + "' aside to replace it: " + std::strerror(err));
+    }
+}
+
+void RecordingFile::putOldBack() noexcept
+{
+    if (asidePath_.empty())
+        return;
+    // Over the new file, which never got a run.
+    (void)nativefile::replace(asidePath_, path_);
+    asidePath_.clear();
 }
 
 RecordingFile::~RecordingFile()
@@ -242,7 +268,7 @@ void RecordingFile::layOut(const FileInfo &info)
     runs_.dset = extendible(g, f::kRuns, file.get(), 1, 0, &kRunChunk).dset;
     {
         // Packed in memory as in the file; the arrays' length is the file's.
-        const f::SummaryLayout layout{std::size_t(channels_)};
+        const auto layout = f::SummaryLayout::of(std::size_t(channels_), f::kVersion);
         summaryRowBytes_ = layout.bytes();
         Hid mem;
         compound(summaryRowBytes_, layout.fields().all(), mem, file);
@@ -261,6 +287,14 @@ void RecordingFile::layOut(const FileInfo &info)
     markers_.dset = extendible(g, f::kMarkers, file.get(), 1, 0, &markerChunk).dset;
     compound(sizeof(DigitalRow), f::kDigitalFields, digital_.memType, file);
     digital_.dset = extendible(g, f::kDigital, file.get(), 1, 0, &kRowChunk).dset;
+    const hsize_t eventChunk = 64;
+    compound(sizeof(EventRow), f::kEventFields, events_.memType, file);
+    events_.dset = extendible(g, f::kEvents, file.get(), 1, 0, &eventChunk).dset;
+    compound(sizeof(RulesRow), f::kRulesFields, rules_.memType, file);
+    rules_.dset = extendible(g, f::kRules, file.get(), 1, 0, &kRunChunk).dset;
+    const hsize_t textChunk = 4096;
+    rulesText_ = extendible(g, f::kRulesText, H5T_STD_U8LE, 1, 0, &textChunk);
+    rulesText_.memType = Hid(check(H5Tcopy(H5T_NATIVE_UINT8), "rules text type"), H5Tclose);
 
     check(H5Fstart_swmr_write(file_.get()), "starting SWMR on '" + path_ + "'");
     nativefile::holdReaderLock(reserveFd_);
@@ -318,7 +352,7 @@ void RecordingFile::appendSummaries(int level, int32_t run, const EntryTable &en
     const std::size_t n = static_cast<std::size_t>(channels_);
     summaryBuf_.resize(count * summaryRowBytes_);
     unsigned char *p = summaryBuf_.data();
-    const format::SummaryLayout at{n};
+    const auto at = format::SummaryLayout::of(n, format::kVersion);
     const int64_t width = format::kPyramid.width(level);
     for (std::size_t i = 0; i < count; ++i) {
         const EntryRef e = entries.at(i);
@@ -328,8 +362,8 @@ void RecordingFile::appendSummaries(int level, int32_t run, const EntryTable &en
         std::memcpy(p + at.kCount, &e.count, 8);
         std::memcpy(p + at.kMin, e.min, 2 * n);
         std::memcpy(p + at.max(), e.max, 2 * n);
-        std::memcpy(p + at.mean(), e.mean, 4 * n);
-        std::memcpy(p + at.sd(), e.sd, 4 * n);
+        std::memcpy(p + at.sum(), e.sum, 8 * n);
+        std::memcpy(p + at.sumSq(), e.sumSq, 8 * n);
         p += summaryRowBytes_;
     }
     ensureRoom(summaryBuf_.size());
@@ -357,6 +391,23 @@ void RecordingFile::appendDigital(std::span<const DigitalRow> rows)
     const QuietErrors quiet;
     ensureRoom(rows.size_bytes());
     appendTable(digital_, rows.data(), rows.size(), "digital");
+}
+
+void RecordingFile::appendEvents(std::span<const EventRow> rows)
+{
+    const QuietErrors quiet;
+    ensureRoom(rows.size_bytes());
+    appendTable(events_, rows.data(), rows.size(), "events");
+}
+
+void RecordingFile::appendRules(RulesRow row, std::string_view text)
+{
+    const QuietErrors quiet;
+    ensureRoom(text.size() + sizeof row);
+    row.textFirst = static_cast<int64_t>(rulesText_.rows);
+    row.textBytes = static_cast<int64_t>(text.size());
+    appendTable(rulesText_, text.data(), text.size(), "rules text");
+    appendTable(rules_, &row, 1, "rules");
 }
 
 void RecordingFile::writeRun(const RunRow &row)
@@ -398,7 +449,8 @@ void RecordingFile::flushRows()
 void RecordingFile::flushRest()
 {
     const QuietErrors quiet;
-    for (const Table *t : {&runs_, &markers_, &digital_})
+    // A rules row after the text it points at, an event after the rows.
+    for (const Table *t : {&runs_, &markers_, &digital_, &rulesText_, &rules_, &events_})
         check(H5Dflush(t->dset.get()), "writing '" + path_ + "'");
     check(H5Fflush(file_.get(), H5F_SCOPE_LOCAL), "writing '" + path_ + "'");
     unflushedBytes_ = 0;
@@ -407,6 +459,14 @@ void RecordingFile::flushRest()
 
 void RecordingFile::replaceOld()
 {
+    // A run has begun: the old file moved aside is not coming back. The new
+    // one is on the disk first, so that a power cut leaves one of them whole.
+    if (!asidePath_.empty()) {
+        if (const int err = nativefile::syncData(reserveFd_); err != 0)
+            throw RecordingError("writing '" + path_ + "' to the disk: " + std::strerror(err));
+        nativefile::remove(asidePath_);
+        asidePath_.clear();
+    }
     if (tempPath_.empty())
         return;
     // On the disk before the rename, so that a power cut leaves one file or
@@ -482,7 +542,7 @@ int64_t RecordingFile::fileSize() const
 void RecordingFile::close()
 {
     const QuietErrors quiet;
-    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_})
+    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_, &events_, &rules_, &rulesText_})
         check(t->dset.reset(), "closing '" + path_ + "'");
     for (Table &t : levels_)
         check(t.dset.reset(), "closing '" + path_ + "'");
@@ -506,12 +566,13 @@ void RecordingFile::releaseLock() noexcept
     if (!tempPath_.empty())
         nativefile::remove(tempPath_);
     tempPath_.clear();
+    putOldBack();
 }
 
 void RecordingFile::abandon() noexcept
 {
     const QuietErrors quiet;
-    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_})
+    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_, &events_, &rules_, &rulesText_})
         t->dset.reset();
     levels_.clear();
     file_.reset();

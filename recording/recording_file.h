@@ -17,6 +17,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace adcard {
@@ -44,6 +45,8 @@ struct FileInfo {
 
 using format::BlockRow;
 using format::DigitalRow;
+using format::EventRow;
+using format::RulesRow;
 using format::kMarkerTextBytes;
 using format::kStartTimeBytes;
 using format::MarkerRow;
@@ -87,6 +90,10 @@ public:
     void appendRows(std::span<const BlockRow> rows);
     void appendMarkers(std::span<const MarkerRow> rows);
     void appendDigital(std::span<const DigitalRow> rows);
+    void appendEvents(std::span<const EventRow> rows);
+    // The rules' text, then the row that points at it (its textFirst and
+    // textBytes are set here).
+    void appendRules(RulesRow row, std::string_view text);
     // Appends a run's row, or rewrites it in place once it exists.
     void writeRun(const RunRow &row);
 
@@ -94,7 +101,7 @@ public:
     void flushSamples();
     void flushSummaries();
     void flushRows();
-    void flushRest(); // runs, markers, digital and the file's own metadata
+    void flushRest(); // runs, markers, digital, rules, events and the file's own metadata
     // To the disk itself.
     void sync();
 
@@ -130,6 +137,10 @@ private:
     void appendTable(Table &t, const void *data, hsize_t count, const char *what);
     void releaseLock() noexcept;
     void replaceOld();
+    // Where an open file cannot be renamed: the old file's name of its own
+    // from arming to the first run's first flush, and its return.
+    void moveOldAside();
+    void putOldBack() noexcept;
 
     std::string path_;
     Hid fapl_;
@@ -139,6 +150,9 @@ private:
     Table runs_;
     Table markers_;
     Table digital_;
+    Table events_;
+    Table rules_;
+    Table rulesText_;
     std::vector<Table> levels_;
     std::vector<unsigned char> summaryBuf_;
     std::size_t summaryRowBytes_ = 0;
@@ -147,6 +161,7 @@ private:
     std::intptr_t reserveFd_ = -1; // nativefile::Handle, as oldFd_
     std::string tempPath_; // the successor's name until it replaces the file at path_
     std::intptr_t oldFd_ = -1; // the file it replaces, locked until then
+    std::string asidePath_;    // the file it replaces, moved aside until then (Windows)
     hsize_t unflushedBytes_ = 0;
     bool reserveSpent_ = false;
 };

@@ -51,6 +51,18 @@ public:
         error = "no run " + std::to_string(number);
         return nullptr;
     }
+    std::vector<RecordedEvent> events(std::size_t most, int64_t &total) const override
+    {
+        const std::lock_guard lock(st_->mutex);
+        const Quiet quiet;
+        return readEvents(*st_, most, total);
+    }
+    std::vector<RecordedRules> rules() const override
+    {
+        const std::lock_guard lock(st_->mutex);
+        const Quiet quiet;
+        return readRules(*st_);
+    }
     bool refresh() override
     {
         const std::lock_guard lock(st_->mutex);
@@ -63,13 +75,16 @@ public:
                 for (const auto &[first, end] : p.entries)
                     k.push_back(end - first);
             }
+            if (st_->events.valid())
+                k.push_back(int64_t(length(st_->events.get())));
             return k;
         };
         const auto before = key();
         std::vector<hid_t> sets;
         for (const V1Group &g : st_->groups)
             sets.insert(sets.end(), {g.samples.get(), g.blocks.get()});
-        for (const Hid *h : {&st_->samples, &st_->blocks, &st_->runs, &st_->markers, &st_->digital})
+        for (const Hid *h : {&st_->samples, &st_->blocks, &st_->runs, &st_->markers, &st_->digital, &st_->events,
+                             &st_->rules, &st_->rulesText})
             sets.push_back(h->get());
         for (const Hid &h : st_->levels)
             sets.push_back(h.get());

@@ -41,6 +41,24 @@ struct RecordedMarker {
     std::string text;
 };
 
+// What an armed rule did, as the file's `events` table holds it.
+struct RecordedEvent {
+    int run = 0;
+    int64_t scan = 0;   // in the run's scans
+    int64_t timeNs = 0; // wall clock of the tick that saw it
+    std::string rule;
+    bool fired = true; // false: cleared
+    double value = 0;  // in the channel's unit (a port's value for an input)
+    std::string note;  // what went wrong with an action, or empty
+};
+
+// Rules armed from run `run` on (`text` empty: disarmed).
+struct RecordedRules {
+    int run = 0;
+    int64_t timeNs = 0;
+    std::string text;
+};
+
 struct RecordedDigital {
     int64_t scan = 0;
     int64_t timeNs = 0;
@@ -137,6 +155,16 @@ public:
     // For a file still being recorded: takes in what has been flushed since;
     // true when something changed.
     virtual bool refresh() = 0;
+    // The rules' events of every run, in order of run and scan: the first
+    // `most`, with `total` counting them all. None in a file before format 4.
+    virtual std::vector<RecordedEvent> events(std::size_t most, int64_t &total) const
+    {
+        (void)most;
+        total = 0;
+        return {};
+    }
+    // Each time rules were armed or disarmed while recording, in order.
+    virtual std::vector<RecordedRules> rules() const { return {}; }
 };
 
 // The module's second entry: opens `path` for reading, or returns null and

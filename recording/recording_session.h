@@ -18,6 +18,9 @@ struct RecorderInfo {
     std::string driverLibrary;
     std::string programVersion;
     ChannelUnits units{}; // what the file states each channel measures
+    // Only the stretches that capture rules ask for, each a run of its own,
+    // rather than every block.
+    bool eventsOnly = false;
 };
 
 // Closing: the writer is finishing the file after a stop; the UI does not

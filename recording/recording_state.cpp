@@ -228,12 +228,15 @@ std::string sessionLayout(RecordingState &st, double version)
     const int levels = int(attrInt(f, names::kSummaryLevels, 0, kMaxLevels).value_or(0));
     st.markers = openDataset(f, names::kMarkers);
     st.digital = openDataset(f, names::kDigital);
+    st.events = openDataset(f, names::kEvents);
+    st.rules = openDataset(f, names::kRules);
+    st.rulesText = openDataset(f, names::kRulesText);
     // A level is of use only with all those below it.
     for (int l = 1; l <= levels && st.base && st.factor; ++l) {
         Hid d = openDataset(f, format::levelPath(l).c_str());
         if (!d.valid() || !extent(d.get(), 1))
             break;
-        const format::SummaryLayout at{std::size_t(st.channels)};
+        const auto at = format::SummaryLayout::of(std::size_t(st.channels), st.version);
         Fields probe(d.get(), at.bytes());
         if (!probe.add(at.fields().all()))
             break;

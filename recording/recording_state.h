@@ -70,6 +70,7 @@ struct RecordingState {
 
     // Single-session layout.
     Hid samples, blocks, runs, markers, digital;
+    Hid events, rules, rulesText; // format 4; invalid in older files
     std::vector<Hid> levels;
     int channels = 0;
     int64_t scansPerBlock = 0;
@@ -94,6 +95,12 @@ private:
     // Row `r` of the runs table; `blockRows`: the rows `blocks` has.
     RunPlace placeOfRow(std::size_t r, hsize_t blockRows) const;
 };
+
+// The file's rules events (at most `most`, `total` counting all that point
+// into a run's rows), in order of run and scan.
+std::vector<RecordedEvent> readEvents(RecordingState &st, std::size_t most, int64_t &total);
+// Each arming of rules the file records, in order.
+std::vector<RecordedRules> readRules(RecordingState &st);
 
 // Checks that the file holds a recording and opens what it needs; the
 // reason when it does not.

@@ -3,6 +3,7 @@
 #include "recording/timestamp.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace adcard {
@@ -13,7 +14,21 @@ namespace {
 // is per write far more than per byte.
 constexpr std::size_t kPendingSamples = std::size_t{128} << 10;
 
+template <std::size_t N>
+void copyText(char (&to)[N], std::string_view text)
+{
+    const std::string cut = cutUtf8(text, N - 1);
+    std::memcpy(to, cut.data(), cut.size());
+}
+
 } // namespace
+
+std::string ruleMarkerText(std::string_view rule, double value)
+{
+    char number[32];
+    std::snprintf(number, sizeof number, "%.6g", value);
+    return std::string(rule) + " " + number;
+}
 
 RecordingWriter::RecordingWriter(std::unique_ptr<RecordingFile> file, std::string driverLibrary,
                                  std::string programVersion, Policy policy)
@@ -29,12 +44,7 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
 {
     if (inRun())
         endRun(startNs, now);
-    if (!file_->laidOut()) {
-        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration, policy_.units});
-        lastSync_ = now;
-    } else {
-        file_->checkShape(settings);
-    }
+    layOut(settings, now);
     summaries_.emplace(file_->channels());
     const int32_t number = run_.run + 1;
     run_ = RunRow{};
@@ -52,6 +62,16 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
     // The run's row on disk at once, so that a disk that fills in the first
     // seconds still leaves a file that says a run began.
     flush(now);
+}
+
+void RecordingWriter::layOut(const AcqSettings &settings, Clock::time_point now)
+{
+    if (!file_->laidOut()) {
+        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration, policy_.units});
+        lastSync_ = now;
+    } else {
+        file_->checkShape(settings);
+    }
 }
 
 void RecordingWriter::writeSamples()
@@ -129,6 +149,71 @@ bool RecordingWriter::addMarker(int64_t timeNs, std::string_view text, std::opti
     return true;
 }
 
+bool RecordingWriter::addMarkerAt(int64_t scan, int64_t timeNs, std::string_view text)
+{
+    if (!inRun())
+        return false;
+    MarkerRow m;
+    m.run = run_.run;
+    m.scan = std::max<int64_t>(scan, 0);
+    m.timeNs = timeNs;
+    copyText(m.text, text);
+    markers_.push_back(m);
+    return true;
+}
+
+bool RecordingWriter::addEvent(const RuleEvent &event, int64_t timeNs)
+{
+    if (!inRun())
+        return false;
+    EventRow e;
+    e.run = run_.run;
+    e.scan = std::max<int64_t>(event.scan, 0);
+    e.timeNs = timeNs;
+    copyText(e.rule, event.rule);
+    e.fired = event.fired ? 1 : 0;
+    e.value = event.value;
+    copyText(e.note, event.note);
+    events_.push_back(e);
+    if (event.fired && (event.mark || event.capture))
+        addMarkerAt(e.scan, timeNs, ruleMarkerText(event.rule, event.value));
+    return true;
+}
+
+void RecordingWriter::setRules(int64_t timeNs, std::string text)
+{
+    RulesRow row;
+    row.run = inRun() ? run_.run : run_.run + 1;
+    row.timeNs = timeNs;
+    rules_.push_back({row, std::move(text)});
+}
+
+bool RecordingWriter::eventsReady() const
+{
+    return std::any_of(events_.begin(), events_.end(), [&](const EventRow &e) {
+        return e.run != run_.run || run_.endTimeNs != 0 || e.scan < flushedEnd_;
+    });
+}
+
+void RecordingWriter::writeCoveredEvents()
+{
+    if (!eventsReady())
+        return;
+    // Kept in the order they came; only those still waiting stay behind.
+    const auto waiting = std::stable_partition(events_.begin(), events_.end(), [&](const EventRow &e) {
+        return e.run != run_.run || run_.endTimeNs != 0 || e.scan < flushedEnd_;
+    });
+    file_->appendEvents(std::span<const EventRow>(events_.data(), std::size_t(waiting - events_.begin())));
+    events_.erase(events_.begin(), waiting);
+}
+
+void RecordingWriter::writePendingRules()
+{
+    for (const PendingRules &r : rules_)
+        file_->appendRules(r.row, r.text);
+    rules_.clear();
+}
+
 void RecordingWriter::flush(Clock::time_point now)
 {
     lastFlush_ = now;
@@ -168,12 +253,14 @@ void RecordingWriter::flush(Clock::time_point now)
         rows_.clear();
         runDirty_ = true;
     }
-    if (runDirty_ || !markers_.empty() || !digital_.empty()) {
+    if (runDirty_ || !markers_.empty() || !digital_.empty() || !rules_.empty() || eventsReady()) {
         run_.rows = runRowsFlushed_;
         if (run_.run > 0)
             file_->writeRun(run_);
         file_->appendMarkers(markers_);
         file_->appendDigital(digital_);
+        writePendingRules();
+        writeCoveredEvents();
         markers_.clear();
         digital_.clear();
         file_->flushRest();
@@ -194,7 +281,10 @@ void RecordingWriter::sync(Clock::time_point now)
 
 bool RecordingWriter::unflushed() const
 {
-    return !rows_.empty() || !markers_.empty() || !digital_.empty() || runDirty_;
+    // Rules wait for the file's layout, and events for their rows, without
+    // making a flush due meanwhile.
+    return !rows_.empty() || !markers_.empty() || !digital_.empty() || runDirty_ ||
+           (!rules_.empty() && file_->laidOut()) || eventsReady();
 }
 
 RecordingWriter::Clock::time_point RecordingWriter::dueAt() const
@@ -266,6 +356,7 @@ void RecordingWriter::keepStoredBlocks(int64_t endNs)
         for (MarkerRow &m : markers_)
             m.scan = std::min(m.scan, end);
         std::erase_if(digital_, [&](const DigitalRow &d) { return d.scan > end; });
+        std::erase_if(events_, [&](const EventRow &e) { return e.run == run_.run && e.scan >= end; });
     }
     run_.endTimeNs = std::max<int64_t>(run_.endTimeNs != 0 ? run_.endTimeNs : endNs, 1);
     runDirty_ = true;

@@ -5,8 +5,10 @@
 //
 // A flush puts on disk, in this order, the samples written so far, the
 // summary entries that cover them, the rows that point at them, and then the
-// run's row, the markers and the digital inputs: a reader that trusts only
-// rows never finds a row without its samples.
+// run's row, the markers, the digital inputs, the rules and the rules'
+// events: a reader that trusts only rows never finds a row without its
+// samples, nor an event before the row of the block that holds its scan.
+#include "acquisition/block_hook.h"
 #include "recording/recording_file.h"
 #include "recording/pyramid_builder.h"
 
@@ -31,6 +33,9 @@ struct TickEnd {
     std::array<int16_t, 2> digital{};
 };
 
+// A rule's marker: its name and the value that fired it ("过压 4.0123").
+std::string ruleMarkerText(std::string_view rule, double value);
+
 class RecordingWriter {
 public:
     using Clock = std::chrono::steady_clock;
@@ -51,6 +56,9 @@ public:
     RecordingWriter(std::unique_ptr<RecordingFile> file, std::string driverLibrary, std::string programVersion,
                     Policy policy);
 
+    // Lays the file out for runs of `settings` (a run of events-only
+    // recording begins later, if at all), or checks that they fit it.
+    void layOut(const AcqSettings &settings, Clock::time_point now);
     // A Start: ends the run still open, lays the file out at the first one,
     // and puts the new run's row on disk at once.
     void beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now);
@@ -59,6 +67,15 @@ public:
     // At the end of block `afterBlock` of the run (-1: its start), or of
     // the newest block written when none is given. False when no run is open.
     bool addMarker(int64_t timeNs, std::string_view text, std::optional<int64_t> afterBlock = std::nullopt);
+    // At scan `scan` of the run (not a block's end).
+    bool addMarkerAt(int64_t scan, int64_t timeNs, std::string_view text);
+    // An armed rule's event, its scan already in the run's scans; a fired
+    // event that asks for a mark or a capture also marks its scan with the
+    // rule's name and value. False when no run is open.
+    bool addEvent(const RuleEvent &event, int64_t timeNs);
+    // The rules now in force (empty: none), for the run open now or, between
+    // runs, the next; written once the file is laid out.
+    void setRules(int64_t timeNs, std::string text);
     void flush(Clock::time_point now);
     // When a flush or a sync falls due if no message comes to bring it
     // (a card that pauses sends none); Clock::time_point::max() when
@@ -86,6 +103,11 @@ private:
     // Rows, markers, inputs or the run's row not yet flushed.
     bool unflushed() const;
     void writeSamples();
+    // Events whose scan the flushed rows cover (or whose run has ended), to
+    // the file; the others wait for their rows.
+    void writeCoveredEvents();
+    bool eventsReady() const;
+    void writePendingRules();
     int64_t scanAfter(int64_t index) const { return (index + 1) * file_->scansPerBlock(); }
 
     std::unique_ptr<RecordingFile> file_;
@@ -102,6 +124,12 @@ private:
     std::vector<EntryTable> levelEntries_; // per level, completed and not yet written
     std::vector<MarkerRow> markers_;
     std::vector<DigitalRow> digital_;
+    std::vector<EventRow> events_;
+    struct PendingRules {
+        RulesRow row;
+        std::string text;
+    };
+    std::vector<PendingRules> rules_;
     bool runDirty_ = false;
     bool unsynced_ = false; // flushed since the last sync
     int64_t rowsFlushed_ = 0;

@@ -11,7 +11,7 @@ namespace {
 void addEntry(std::span<Stats> acc, const EntryRef &e)
 {
     for (std::size_t k = 0; k < acc.size(); ++k)
-        acc[k].addSummary(e.count, e.min[k], e.max[k], e.mean[k], e.sd[k]);
+        acc[k].add(Stats{e.count, e.min[k], e.max[k], e.sum[k], e.sumSq[k]});
 }
 
 int64_t ceilDiv(int64_t a, int64_t b)

@@ -1,14 +1,16 @@
 #pragma once
 // A bounded single-producer, single-consumer queue of preallocated slots.
 // The producer never waits: it claims a free slot or learns there is none.
-// The consumer sleeps on a semaphore until the producer wakes it; a slot
-// published without waking waits for the next wake, so that several slots
-// cost the consumer one wake-up.
+// The consumer sleeps until the producer wakes it or its deadline comes; a
+// slot published without waking waits for the next wake, so that several
+// slots cost the consumer one wake-up. The producer makes a system call to
+// wake it only when the consumer has said that it sleeps.
+#include "recording/wake_event.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <semaphore>
 #include <vector>
 
 namespace adcard {
@@ -34,8 +36,16 @@ public:
         if (wakeConsumer)
             wake();
     }
-    // Producer: lets the consumer take every slot published so far.
-    void wake() { ready_.release(); }
+    // Producer: lets the consumer take every slot published so far. The
+    // fence orders the stores before it (a slot, a request to quit) before
+    // the look at sleeping_: either the consumer sees them before it sleeps,
+    // or this sees it sleeping.
+    void wake()
+    {
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (sleeping_.load(std::memory_order_relaxed))
+            ready_.set();
+    }
     // Producer: every slot the consumer does not hold, e.g. to size them.
     template <typename F>
     void forEachFree(F &&f)
@@ -49,28 +59,30 @@ public:
     // Consumer: waits for the oldest published slot; pop() releases it.
     Slot &front()
     {
-        const uint64_t tail = tail_.load(std::memory_order_relaxed);
-        // A wake may find nothing new: it was meant for slots already taken.
-        while (head_.load(std::memory_order_acquire) == tail)
-            ready_.acquire();
-        return slots_[tail % slots_.size()];
+        static const std::atomic<bool> never{false};
+        return *front(never);
     }
     // Consumer: as front(), but null once `quit` is set and every slot
     // published before it has been taken, or once `until` has passed with
     // nothing published. Whoever sets `quit` then wakes.
-    Slot *front(const std::atomic<bool> &quit,
-                std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max())
+    Slot *front(const std::atomic<bool> &quit, WakeEvent::Clock::time_point until = WakeEvent::Clock::time_point::max())
     {
         const uint64_t tail = tail_.load(std::memory_order_relaxed);
-        while (head_.load(std::memory_order_acquire) == tail) {
+        for (;;) {
+            if (head_.load(std::memory_order_acquire) != tail)
+                return &slots_[tail % slots_.size()];
             if (quit.load(std::memory_order_acquire))
-                return head_.load(std::memory_order_acquire) == tail ? nullptr : &slots_[tail % slots_.size()];
-            if (until == std::chrono::steady_clock::time_point::max())
-                ready_.acquire();
-            else if (!ready_.try_acquire_until(until))
+                return nullptr;
+            sleeping_.store(true, std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_seq_cst); // pairs with wake()'s
+            const bool quiet = head_.load(std::memory_order_acquire) == tail && !quit.load(std::memory_order_acquire);
+            // A wake may find nothing new: it was meant for slots already
+            // taken, or came between the look above and the sleep.
+            const bool woken = !quiet || ready_.wait(until);
+            sleeping_.store(false, std::memory_order_relaxed);
+            if (!woken)
                 return head_.load(std::memory_order_acquire) == tail ? nullptr : &slots_[tail % slots_.size()];
         }
-        return &slots_[tail % slots_.size()];
     }
     void pop() { tail_.store(tail_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 
@@ -78,7 +90,8 @@ private:
     std::vector<Slot> slots_;
     alignas(64) std::atomic<uint64_t> head_{0};
     alignas(64) std::atomic<uint64_t> tail_{0};
-    std::counting_semaphore<> ready_{0};
+    alignas(64) std::atomic<bool> sleeping_{false};
+    WakeEvent ready_;
 };
 
 } // namespace adcard

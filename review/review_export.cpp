@@ -1,9 +1,9 @@
 // What leaves the review window: the CSV of a range and the picture.
 #include "review/review_window.h"
 
+#include "export/csv_export.h"
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
-#include "review/csv_export.h"
 #include "review/own_loop.h"
 #include "review/search_pane.h"
 
@@ -62,11 +62,14 @@ bool ReviewWindow::exportCsv(const QString &path)
                              1000, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
-    const ExportResult r =
-        exportCsvFile(*run_, first, last, QFile::encodeName(path).toStdString(), [this, &progress](double done) {
-            progress.setValue(static_cast<int>(done * 1000));
-            return !progress.wasCanceled() && !closing_;
-        });
+    // Paths are UTF-8 below the window, on every system: the file layer
+    // widens them on Windows, where the ANSI code page cannot spell every name.
+    // The save dialog has asked before replacing a file.
+    const ExportTarget target{path.toStdString(), path_.toStdString(), true};
+    const ExportResult r = exportCsvFile(*run_, first, last, target, [this, &progress](double done) {
+        progress.setValue(static_cast<int>(done * 1000));
+        return !progress.wasCanceled() && !closing_;
+    });
     progress.reset();
     switch (r.outcome) {
     case ExportResult::Outcome::Written:
@@ -76,6 +79,7 @@ bool ReviewWindow::exportCsv(const QString &path)
         say(QStringLiteral("导出已取消，%1 未写入").arg(path), false);
         return false;
     case ExportResult::Outcome::Failed:
+    case ExportResult::Outcome::Refused:
         break;
     }
     say(QStringLiteral("导出失败：%1").arg(QString::fromStdString(r.error)), true);
@@ -84,6 +88,11 @@ bool ReviewWindow::exportCsv(const QString &path)
 
 bool ReviewWindow::exportPng(const QString &path)
 {
+    // Never over the recording itself, nor over a file being recorded.
+    if (const std::string why = refusedTarget({path.toStdString(), path_.toStdString(), true}); !why.empty()) {
+        say(QStringLiteral("导出失败：cannot export: %1").arg(QString::fromStdString(why)), true);
+        return false;
+    }
     // Written whole or not at all, as the CSV.
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && titledPicture().save(&file, "PNG") && file.commit()) {

@@ -126,7 +126,7 @@ void ReviewWindow::updateStats()
         const auto a = at(c.atA), b = at(c.atB);
         const Calibration cal = run_->info().channelCalibration(ch);
         const int places = valueDecimals(cal);
-        const QString pending = c.valid && statsPending_ ? QStringLiteral("生成摘要中…") : QString();
+        const QString pending = !c.valid ? QString() : statsPending_ ? QStringLiteral("生成摘要中…") : QStringLiteral("—");
         QStringList cells = s.count == 0 ? QStringList{pending, pending, pending, pending, pending}
                                          : QStringList{value(cal, s.min), value(cal, s.max), value(cal, s.mean),
                                                        QString::number(cal.rmsVolts(s.mean, s.rms), 'f', places),

@@ -2,9 +2,9 @@
 // wall-clock time.
 #include "review/review_window.h"
 
+#include "export/csv_export.h"
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
-#include "review/csv_export.h"
 #include "review/own_loop.h"
 #include "review/search_pane.h"
 

@@ -2,9 +2,9 @@
 
 #include "review/own_loop.h"
 
+#include "export/csv_export.h"
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
-#include "review/csv_export.h"
 #include "review/search_pane.h"
 #include "review/spectrum_pane.h"
 #include "review/view_scale_label.h"
@@ -67,7 +67,7 @@ QString durationText(double seconds)
 QString ReviewWindow::windowName() { return QStringLiteral("记录回放"); }
 
 ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader> reader,
-                           std::unique_ptr<RecordedRun> run, QWidget *parent)
+                           std::unique_ptr<RecordedRun> run, query::MakeTransformFn transform, QWidget *parent)
     : QWidget(parent, Qt::Window), path_(path), reader_(std::move(reader))
 {
     setWindowFilePath(path);
@@ -75,6 +75,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     QHBoxLayout *top = makeToolbar();
     makePlotAndFigures();
     QWidget *centre = makeCentre();
+    spectrum_->setTransform(transform);
     arrange(top, centre);
     connectTimersAndViews();
     showFirst(std::move(run));
@@ -95,6 +96,8 @@ QHBoxLayout *ReviewWindow::makeToolbar()
     });
     auto *csv = new QPushButton(QStringLiteral("导出 CSV…"), this);
     auto *png = new QPushButton(QStringLiteral("导出 PNG…"), this);
+    csv->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+    csv->setToolTip(QStringLiteral("导出 CSV… (Ctrl+E)"));
     connect(csv, &QPushButton::clicked, this, &ReviewWindow::askCsv);
     connect(png, &QPushButton::clicked, this, &ReviewWindow::askPng);
     csv->setObjectName(QStringLiteral("cmdExportCsv"));
@@ -134,6 +137,7 @@ void ReviewWindow::addHelp()
         const QList<KeyHelpRow> rows = {
             {QStringLiteral("N / P"), QStringLiteral("下一个 / 上一个标记（居中，缩放不变）")},
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
+            {QStringLiteral("Ctrl+E"), QStringLiteral("导出 CSV…")},
             {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记")},
             {QStringLiteral("F"), QStringLiteral("A–B 频谱（光标之间，无光标时为视图）")},
             {QStringLiteral("] / ["), QStringLiteral("下一个 / 上一个缺失（空洞）")},

@@ -2,6 +2,7 @@
 // 记录回放: one recording file, its runs in a list, the selected run's
 // waveforms, markers and digital inputs, two cursors with what lies between
 // them, and the export of that range to CSV or of the view to PNG.
+#include "query/transform.h"
 #include "recording/recording_reader.h"
 
 #include <QWidget>
@@ -29,12 +30,15 @@ class SpectrumPane;
 class ReviewWindow final : public QWidget {
     Q_OBJECT
 public:
-    // `run` is the reader's run to show first (see openFirstRun).
+    // `run` is the reader's run to show first (see openFirstRun); `transform`
+    // makes the spectra (the recording module's FFTW).
     ReviewWindow(const QString &path, std::unique_ptr<RecordingReader> reader, std::unique_ptr<RecordedRun> run,
-                 QWidget *parent = nullptr);
+                 query::MakeTransformFn transform = nullptr, QWidget *parent = nullptr);
     ~ReviewWindow() override;
 
     static QString windowName();
+    // The recording it reviews, as it was opened.
+    const QString &path() const { return path_; }
 
     PlotWidget &plot() { return *plot_; }
     const RecordedRun *run() const { return run_.get(); }

@@ -127,9 +127,9 @@ void SpectrumPane::start()
     const SpectrumRange range = range_();
     go_->setEnabled(false);
     stretch_->setText(QStringLiteral("计算中…"));
-    worker_ = std::thread([this, range, g = generation_] {
+    worker_ = std::thread([this, range, g = generation_, transform = transform_] {
         query::Control control{&cancel_, {}};
-        query::SpectrumResult r = query::spectrum(*run_, {{}, range.first, range.end}, control);
+        query::SpectrumResult r = query::spectrum(*run_, {{}, range.first, range.end, transform}, control);
         QMetaObject::invokeMethod(
             this, [this, r = std::move(r), range, g]() mutable { show(std::move(r), range, g); }, Qt::QueuedConnection);
     });
@@ -161,6 +161,16 @@ QString SpectrumPane::stretchText(const query::SpectrumResult &r, const Spectrum
                          stretchTime(*run_, r.end))
                     .arg(r.resolutionHz > 0 ? QString::number(r.resolutionHz, 'g', 3) + QStringLiteral(" Hz")
                                             : QStringLiteral("1/%1 每扫描").arg(r.scans));
+    // The offset apart: the Hann window leaves it to bins 0 and 1, which
+    // are no peak.
+    QStringList dc;
+    for (const query::ChannelSpectrum &s : r.channels)
+        dc << QStringLiteral("%1 %2 %3")
+                  .arg(QString::fromStdString(channelName(run_->info().units, s.channel)))
+                  .arg(s.dc, 0, 'g', 4)
+                  .arg(QString::fromStdString(channelUnit(run_->info().units, s.channel).unit));
+    if (!dc.isEmpty())
+        t += QStringLiteral("；直流（均值）：") + dc.join(QStringLiteral("，"));
     if (r.hole)
         t += QStringLiteral("；范围内有缺失，取最长的连续段");
     if (r.shortened)
@@ -179,8 +189,9 @@ void SpectrumPane::showChannels()
             traces.push_back({s.channel, QString::fromStdString(channelName(run_->info().units, s.channel)), u.unit, s.amplitude});
         }
     const bool rate = result_.resolutionHz > 0;
+    // Bins 0 and 1 hold the offset's window lobe (query/spectrum.h).
     plot_.setTraces(std::move(traces), rate ? result_.resolutionHz : 1.0 / double(std::max<int64_t>(result_.scans, 1)),
-                    rate ? QStringLiteral("Hz") : QStringLiteral("每扫描周期"));
+                    rate ? QStringLiteral("Hz") : QStringLiteral("每扫描周期"), 2);
     scale_->setEnabled(!plot_.mixedUnits());
     scale_->setToolTip(plot_.mixedUnits() ? QStringLiteral("单位不同的通道只以 dB（各自相对 1 个单位）同画") : QString());
     canvas_->update();

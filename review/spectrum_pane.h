@@ -35,6 +35,9 @@ public:
     explicit SpectrumPane(std::function<SpectrumRange()> range, QWidget *parent = nullptr);
     ~SpectrumPane() override;
 
+    // What a spectrum is transformed with (the recording module's FFTW);
+    // without it the pane says so.
+    void setTransform(query::MakeTransformFn make) { transform_ = make; }
     // The run asked; null stops and forgets. The run must outlive this
     // call's successor.
     void setRun(const RecordedRun *run);
@@ -67,6 +70,7 @@ private:
 
     std::function<SpectrumRange()> range_;
     const RecordedRun *run_ = nullptr;
+    query::MakeTransformFn transform_ = nullptr;
     query::SpectrumResult result_;
     SpectrumPlot plot_;
     QWidget *canvas_ = nullptr;

@@ -1,7 +1,9 @@
 #include "review_cli/options.h"
 
-#include "recording/timestamp.h"
+#include "platform/local_time.h"
+#include "review_cli/output.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -18,32 +20,58 @@ std::optional<double> parseDouble(const std::string &t)
     return v;
 }
 
+bool known(const std::vector<std::string> &list, const std::string &a)
+{
+    return std::find(list.begin(), list.end(), a) != list.end();
+}
+
 } // namespace
 
 Options::Options(const std::vector<std::string> &args, const std::vector<std::string> &valued,
                  const std::vector<std::string> &flags)
 {
-    auto known = [](const std::vector<std::string> &list, const std::string &a) {
-        return std::find(list.begin(), list.end(), a) != list.end();
-    };
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
-        if (known(flags, a)) {
-            values_[a] = "";
-        } else if (known(valued, a)) {
-            if (i + 1 >= args.size())
-                throw UsageError(a + " needs a value");
-            values_[a] = args[++i];
-        } else if (a.size() > 1 && a[0] == '-' && !parseDouble(a)) {
-            throw UsageError("unknown option " + a);
-        } else if (file_.empty()) {
+        const bool looksLikeOption = !optionsEnded && a.size() > 1 && a[0] == '-' && !parseDouble(a);
+        if (!looksLikeOption) {
+            if (!file_.empty())
+                throw UsageError("unexpected argument '" + a + "'");
             file_ = a;
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const std::size_t eq = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
+        // "-oOUT": a short option with its value attached.
+        const bool attached = a[1] != '-' && a.size() > 2 && known(valued, a.substr(0, 2));
+        const std::string name = attached ? a.substr(0, 2) : a.substr(0, eq);
+        if (known(flags, name)) {
+            if (eq != std::string::npos)
+                throw UsageError(name + " takes no value");
+            take(name, "");
+        } else if (!known(valued, name)) {
+            throw UsageError("unknown option " + name);
+        } else if (attached) {
+            take(name, a.substr(2));
+        } else if (eq != std::string::npos) {
+            take(name, a.substr(eq + 1));
+        } else if (i + 1 >= args.size()) {
+            throw UsageError(name + " needs a value");
         } else {
-            throw UsageError("unexpected argument '" + a + "'");
+            take(name, args[++i]);
         }
     }
     if (file_.empty())
         throw UsageError("no recording named");
+}
+
+void Options::take(const std::string &name, const std::string &value)
+{
+    if (!values_.emplace(name, value).second)
+        throw UsageError(name + " is given twice");
 }
 
 std::optional<std::string> Options::value(const std::string &name) const
@@ -59,7 +87,7 @@ double Options::number(const std::string &name, double fallback) const
         return fallback;
     const auto d = parseDouble(*v);
     if (!d)
-        throw UsageError(name + ": '" + *v + "' is not a number");
+        throw UsageError(name + ": '" + *v + "' is not a finite number");
     return *d;
 }
 
@@ -68,34 +96,51 @@ int64_t Options::integer(const std::string &name, int64_t fallback, int64_t lo, 
     const auto v = value(name);
     if (!v)
         return fallback;
+    const bool hex = v->size() > 2 && (*v)[0] == '0' && ((*v)[1] == 'x' || (*v)[1] == 'X');
+    const char *begin = v->data() + (hex ? 2 : 0), *end = v->data() + v->size();
     int64_t n = 0;
-    const auto r = std::from_chars(v->data(), v->data() + v->size(), n);
-    if (r.ec != std::errc() || r.ptr != v->data() + v->size() || n < lo || n > hi)
+    const auto r = std::from_chars(begin, end, n, hex ? 16 : 10);
+    if (r.ec != std::errc() || r.ptr != end || n < lo || n > hi)
         throw UsageError(name + ": '" + *v + "' is not a whole number from " + std::to_string(lo) + " to " +
                          std::to_string(hi));
     return n;
 }
 
-int64_t parseTime(const std::string &text, const RecordedRunInfo &run, const char *what)
+int64_t secondsToScans(double seconds, double rate, const std::string &what)
 {
-    double seconds = 0;
+    const double scans = seconds * (rate > 0 ? rate : 1.0);
+    // 2^63 is exact as a double; anything from it on does not fit.
+    if (!std::isfinite(scans) || std::fabs(scans) >= 0x1p63)
+        throw UsageError(what + ": " + num(seconds) + " s is beyond any run (its scan does not fit 64 bits)");
+    return std::llround(scans);
+}
+
+int64_t parseTime(const std::string &text, const RecordedRunInfo &run, const std::string &what, bool utc)
+{
+    int64_t scan = 0;
     if (const auto d = parseDouble(text)) {
-        seconds = *d;
-    } else if (const int64_t ns = parseIso8601(text); ns != 0 && text.size() >= 19) {
-        seconds = double(ns - run.startTimeNs) / 1e9;
+        if (*d < 0)
+            throw UsageError(what + ": '" + text + "' is before the run's start");
+        scan = secondsToScans(*d, run.scansPerSecond, what);
+    } else if (const auto ns = parseLocalTime(text, utc)) {
+        const int64_t start = run.startTimeNs;
+        // info prints the start cut to the millisecond.
+        if (*ns < start && start - *ns >= 1'000'000)
+            throw UsageError(what + ": '" + text + "' is before the run's start (" +
+                             formatLocalTime(start, 3, utc) + ")");
+        scan = *ns <= start ? 0 : secondsToScans(double(*ns - start) / 1e9, run.scansPerSecond, what);
     } else {
-        throw UsageError(std::string(what) + ": '" + text + "' is neither seconds from the run's start nor an ISO 8601 time");
+        throw UsageError(what + ": '" + text +
+                         "' is neither seconds from the run's start nor an ISO 8601 time "
+                         "(YYYY-MM-DDTHH:MM:SS[.fff], then Z, ±HH:MM, ±HHMM, ±HH or nothing for local time)");
     }
-    if (seconds < 0)
-        throw UsageError(std::string(what) + ": '" + text + "' is before the run's start");
-    const double rate = run.scansPerSecond > 0 ? run.scansPerSecond : 1.0;
-    return int64_t(std::min(std::llround(seconds * rate), (long long)(run.scans)));
+    return std::min(scan, run.scans);
 }
 
 std::pair<int64_t, int64_t> scanRange(const Options &o, const RecordedRunInfo &run)
 {
-    const int64_t from = o.has("--from") ? parseTime(*o.value("--from"), run, "--from") : 0;
-    const int64_t to = o.has("--to") ? parseTime(*o.value("--to"), run, "--to") : run.scans;
+    const int64_t from = o.has("--from") ? parseTime(*o.value("--from"), run, "--from", o.utc()) : 0;
+    const int64_t to = o.has("--to") ? parseTime(*o.value("--to"), run, "--to", o.utc()) : run.scans;
     if (from >= run.scans && run.scans > 0)
         throw UsageError("--from is at or after the run's end (" +
                          num(run.scansPerSecond > 0 ? double(run.scans) / run.scansPerSecond : double(run.scans)) +
@@ -122,13 +167,6 @@ std::vector<int> parseChannels(const std::string &text, int channels)
         at = comma + 1;
     }
     return out;
-}
-
-std::string num(double v)
-{
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
 }
 
 } // namespace adcard::cli

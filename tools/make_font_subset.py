@@ -3,7 +3,7 @@
 package fonts-noto-cjk) holding every character the program shows.
 
 The characters are those inside string literals of the C++ sources under
-panel/, acquisition/, history/, recording/, review/, plot/, channels/ and
+panel/, acquisition/, history/, recording/, review/, plot/, channels/, rules/, export/ and
 data/ (folders that
 do not exist are skipped), printable ASCII, and the ones listed in
 font_subset_extra.txt beside this script. Hints and metrics are kept, so text renders exactly as
@@ -24,7 +24,7 @@ from fontTools import subset
 from fontTools.ttLib import TTCollection, TTFont, newTable
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-SOURCE_DIRS = ("panel", "acquisition", "history", "recording", "review", "plot", "channels", "data")
+SOURCE_DIRS = ("panel", "acquisition", "history", "recording", "review", "plot", "channels", "data", "rules", "export")
 SOURCE_SUFFIXES = {".cpp", ".cc", ".cxx", ".h", ".hpp"}
 EXTRA_FILE = pathlib.Path(__file__).resolve().parent / "font_subset_extra.txt"
 

@@ -54,7 +54,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s: %s\n", argv[1], qPrintable(why));
         return 1;
     }
-    adcard::ReviewWindow window(QString::fromLocal8Bit(argv[1]), std::move(opened.reader), std::move(opened.run));
+    adcard::ReviewWindow window(QString::fromLocal8Bit(argv[1]), std::move(opened.reader), std::move(opened.run), opened.transform);
     window.show();
     while (window.run()->summaryProgress() < 1.0 || !window.windowHandle()->isExposed())
         spin(100);

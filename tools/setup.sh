@@ -7,15 +7,18 @@ set -euo pipefail
 
 # The panel carries its own font. xvfb-run is what tools/run.sh offers on a
 # machine without a display; h5py reads a recording in the README's
-# walk-through; Qt's own dialogs speak Chinese with qt6-translations-l10n.
+# walk-through; Qt's own dialogs speak Chinese with qt6-translations-l10n;
+# nlohmann's header reads the rules files.
 run_packages=(
   cmake ninja-build g++ pkgconf
   qt6-base-dev libhdf5-dev libfftw3-dev qt6-translations-l10n
+  nlohmann-json3-dev
   xvfb xauth
   python3-h5py
 )
 # The system CJK faces are for the tests of the fallback and of the font
-# subset script; binutils for the export and install checks; ccache keeps
+# subset script; binutils for the export and install checks; xdotool presses
+# the review window's keys in the Windows stage; ccache keeps
 # the test command's compilations between runs; openbox is the window
 # manager the windows' pictures are taken under.
 test_packages=(
@@ -26,12 +29,14 @@ test_packages=(
   clang libclang-rt-14-dev lld
   valgrind time
   g++-mingw-w64-i686
-  ccache
+  ccache xdotool
   openbox
 )
-# Wine runs the Windows host and card (wine32 is an i386 package: see below).
-# Where it cannot be installed, the one test that needs it is skipped.
-optional_test_packages=(wine wine32)
+# Wine runs the Windows host and card (wine32 is an i386 package: see below),
+# and wine64 the 64-bit panel of the Windows stage: Debian's `wine` is
+# satisfied by wine32 alone. Where they cannot be installed, the tests that
+# need them are skipped.
+optional_test_packages=(wine wine64 wine32)
 
 case "${1:-test}" in
   run) packages=("${run_packages[@]}") ;;
@@ -75,5 +80,5 @@ if [ ${#required[@]} -gt 0 ]; then
 fi
 if [ ${#optional[@]} -gt 0 ] &&
   ! "${as_root[@]}" apt-get install -y -q --no-install-recommends "${optional[@]}"; then
-  echo "warning: could not install ${optional[*]}: the Windows host test will be skipped" >&2
+  echo "warning: could not install ${optional[*]}: the Windows host test and the Windows stage will be skipped" >&2
 fi

@@ -17,6 +17,7 @@
 
 #include <map>
 #include <string>
+#include <algorithm>
 #include <vector>
 
 namespace adcard {
@@ -45,6 +46,7 @@ TEST_P(CommandLineRows, DecideWhetherAndHowTheProgramRuns)
     if (row.status < 0) {
         ASSERT_TRUE(parsed.run.has_value()) << parsed.err;
         EXPECT_EQ(parsed.run->history, row.history);
+        EXPECT_EQ(parsed.run->eventsOnly, std::count(row.args.begin(), row.args.end(), std::string("--events-only")) > 0);
     } else {
         EXPECT_FALSE(parsed.run.has_value());
         EXPECT_EQ(parsed.status, row.status);
@@ -77,7 +79,14 @@ INSTANTIATE_TEST_SUITE_P(
         ArgsRow{"record_existing_file", {"--record", ADPANEL_PROGRAM}, 2, false, "", "adcard-panel: '" ADPANEL_PROGRAM "' exists; give --overwrite"},
         ArgsRow{"record_overwrite", {"--record", ADPANEL_PROGRAM, "--overwrite"}, -1, false, "", ""},
         ArgsRow{"overwrite_alone", {"--overwrite"}, 2, false, "", "adcard-panel: --overwrite applies only with --record\nUsage:"},
+        ArgsRow{"record_events_only", {"--record", NEW_FILE, "--events-only"}, -1, false, "", ""},
+        ArgsRow{"events_only_alone", {"--events-only", "--start"}, 2, false, "",
+                "adcard-panel: --events-only applies only with --record\nUsage:"},
         ArgsRow{"unattended", {"--start", "--stop-after", "8h", "--record", NEW_FILE}, -1, false, "", ""},
+        ArgsRow{"rules_file", {"--start", "--rules", "r.json"}, -1, false, "", ""},
+        ArgsRow{"rules_without_file", {"--rules", ""}, 2, false, "", "adcard-panel: --rules needs a file name\nUsage:"},
+        ArgsRow{"rules_with_open", {"--open", "a.h5", "--rules", "r.json"}, 2, false, "",
+                "adcard-panel: --open takes no --history, --record, --start, --stop-after or --rules\nUsage:"},
         ArgsRow{"stop_after_without_unit", {"--stop-after", "90"}, 2, false, "",
                 "adcard-panel: --stop-after takes a duration such as 90s, 10m or 8h, not '90'\nUsage:"}),
     kRowName);
@@ -159,9 +168,23 @@ TEST_P(ProgramRuns, EndWithTheStatusAScriptReads)
         else
             env.remove(s);
     }
+    // Rules files the rows name as RULES_<name>.
+    const std::map<QByteArray, QByteArray> rulesFiles = {
+        {"RULES_STOP", R"({"rules": [{"name": "停止", "when": {"channel": 1, "above": -4.9}, "then": {"stop": "acquisition"}}]})"},
+        {"RULES_CLOSE", R"({"rules": [{"name": "关闭", "when": {"channel": 1, "above": -4.9}, "then": {"stop": "recording"}}]})"},
+        {"RULES_BAD", R"({"rules": [{"name": "坏", "when": {"channel": 1, "abvoe": 1}, "then": {"mark": true}}]})"},
+    };
     QStringList args;
-    for (const char *a : row.args)
+    for (const char *a : row.args) {
+        if (const auto r = rulesFiles.find(QByteArray(a)); r != rulesFiles.end()) {
+            QFile rules(dir.filePath(QString::fromLatin1(a) + QStringLiteral(".json")));
+            ASSERT_TRUE(rules.open(QIODevice::WriteOnly));
+            rules.write(r->second);
+            args << rules.fileName();
+            continue;
+        }
         args << (QByteArray(a) == "FILE" ? file : QString::fromUtf8(a));
+    }
     int lock = -1;
     if (row.lockedByAnother) {
         lock = ::open(file.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -177,11 +200,25 @@ TEST_P(ProgramRuns, EndWithTheStatusAScriptReads)
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();
     EXPECT_EQ(p.exitCode(), row.status) << err.toStdString();
     EXPECT_TRUE(err.startsWith(row.err)) << err.toStdString();
+    if (!row.args.empty() && std::string(row.args.back()) == "RULES_BAD") {
+        EXPECT_TRUE(err.contains("adcard-panel: ") && err.contains("坏") && err.contains("abvoe"))
+            << "names the rule and the key: " << err.toStdString();
+    }
     if (row.status == kExitNoDisplay) {
         EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
     }
     if (!args.contains(file) || row.status == kExitUsage || env.contains(QStringLiteral("ADPANEL_FAKE_HOST_MODE")))
         return;
+    const std::string last = row.args.empty() ? std::string() : row.args.back();
+    if (last == "RULES_STOP") {
+        EXPECT_TRUE(p.readAllStandardOutput().contains("the rule '停止' stopped the acquisition"));
+    }
+    if (last == "RULES_CLOSE") {
+        // Closed at the first tick: acquisition went on without it.
+        EXPECT_TRUE(p.readAllStandardOutput().contains("the rule '关闭' closed the recording"));
+        EXPECT_GE(recordedBlocks(file), 1);
+        return;
+    }
     // Every block the card handed over is in the file, whole run long.
     QFile statsFile(stats);
     ASSERT_TRUE(statsFile.open(QIODevice::ReadOnly)) << "the card never stopped";
@@ -212,6 +249,12 @@ INSTANTIATE_TEST_SUITE_P(
         RunRow{"unattended_recording_host_lost",
                {"--start", "--stop-after", "3s", "--record", "FILE", "--driver-host=" ADPANEL_FAKE_HOST},
                {"ADPANEL_FAKE_HOST_MODE=exit"}, 3, ""},
+        // A rule's stop is what was asked: status 0, every block up to it in the file.
+        RunRow{"rule_stops_acquisition", {"--start", "--stop-after", "60s", "--record", "FILE", "--rules", "RULES_STOP"},
+               {}, 0, ""},
+        RunRow{"rule_closes_recording", {"--start", "--stop-after", "2s", "--record", "FILE", "--rules", "RULES_CLOSE"},
+               {}, 0, ""},
+        RunRow{"bad_rules_file", {"--start", "--stop-after", "60s", "--rules", "RULES_BAD"}, {}, 2, ""},
         // Refused when armed, not by the command line: nothing starts.
         RunRow{"record_file_held_by_another_writer", {"--start", "--stop-after", "3s", "--record", "FILE", "--overwrite"},
                {}, 2, "", true}),

@@ -6,7 +6,10 @@
 #include "panel/panel_app.h"
 #include "panel/recording_control.h"
 #include "panel/recording_module.h"
+#include "review/review_window.h"
+#include "query/spectrum.h"
 #include "tests/recording/recording_support.h"
+#include "tests/review/review_files.h"
 #include "tests/support/mock_driver.h"
 
 #include <QApplication>
@@ -15,11 +18,15 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QInputDialog>
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace adcard {
 namespace {
@@ -99,9 +106,11 @@ TEST_F(PanelRecording, UnwritablePathIsReportedWhereTheOperatorLooksAndAcquisiti
 // network share.
 class StuckRecorder final : public RecordingSession {
 public:
-    std::string arm(const std::string &, bool, const RecorderInfo &) override
+    std::string arm(const std::string &path, bool, const RecorderInfo &info) override
     {
         status_.state = RecorderState::Armed;
+        status_.file = path;
+        armedEventsOnly = info.eventsOnly;
         return {};
     }
     void acquisitionStarted(const AcqSettings &) override { status_.state = RecorderState::Recording; }
@@ -121,6 +130,7 @@ public:
         return true;
     }
     RecorderStatus status_;
+    bool armedEventsOnly = false;
     int64_t clockNs = 0;
     std::vector<std::pair<int64_t, std::string>> markers;
 };
@@ -170,6 +180,39 @@ TEST_F(PanelRecording, TheRecordingsControlsNeverWaitForTheDisk)
     EXPECT_EQ(enabled(), "r--");
 }
 
+// 记录… asks for the mode beside the file: 仅事件 arms an events-only
+// recording, and the status line says so.
+TEST_F(PanelRecording, TheRecordDialogChoosesEventsOnly)
+{
+    PanelProgram program(options(""));
+    auto *stuck = new StuckRecorder;
+    program.recording().setRecorderFactory([stuck](QString &) { return stuck; });
+    HistoryWindow &history = program.openHistory();
+    auto *record = history.findChild<QPushButton *>(QStringLiteral("cmdRecord"));
+    ASSERT_TRUE(record);
+    const QString path = QString::fromStdString(testing::scratchDir("panel_events_only") + "/a.h5");
+    bool chosen = false;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto *mode = dialog->findChild<QComboBox *>(QStringLiteral("recordingMode"));
+        ASSERT_NE(mode, nullptr);
+        EXPECT_EQ(mode->currentText(), QStringLiteral("连续")) << "continuous unless chosen";
+        mode->setCurrentIndex(mode->findText(QStringLiteral("仅事件")));
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept(); // as the Save button does
+        chosen = true;
+    });
+    record->click();
+    ASSERT_TRUE(chosen);
+    EXPECT_TRUE(stuck->armedEventsOnly);
+    EXPECT_EQ(stuck->status_.file, path.toStdString());
+    EXPECT_TRUE(history.extraStatusLabel()->text().contains(QStringLiteral("仅事件")))
+        << history.extraStatusLabel()->text().toStdString();
+    program.recording().stop();
+    stuck->status_.state = RecorderState::Idle; // closed: the program may delete it
+}
+
 TEST_F(PanelRecording, EachRecordingLeavesNoDescriptorBehind)
 {
     const auto open = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
@@ -182,6 +225,41 @@ TEST_F(PanelRecording, EachRecordingLeavesNoDescriptorBehind)
         ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
     }
     EXPECT_EQ(open(), before);
+}
+
+// HDF5 would refuse the writer a file this program has open for review,
+// after arming: it is refused before, under any of its names, and the file
+// stays as it was. Once the review is closed, the same file may be recorded.
+TEST_F(PanelRecording, AFileOpenInAReviewWindowIsRefusedBeforeArming)
+{
+    const std::string dir = testing::scratchDir("panel_reviewed");
+    const std::string path = dir + "/reviewed.h5";
+    testing::writeRecording(path, 3);
+    std::filesystem::create_hard_link(path, dir + "/linked.h5");
+    const auto bytes = [&] {
+        std::ostringstream s;
+        s << std::ifstream(path, std::ios::binary).rdbuf();
+        return s.str();
+    };
+    const std::string before = bytes();
+    PanelProgram program(options(""));
+    QPointer<ReviewWindow> review = program.openReview(QString::fromStdString(path));
+    ASSERT_TRUE(review);
+    QString said;
+    QObject::connect(&program.recording(), &RecordingControl::failed, [&](const QString &text) { said = text; });
+    for (const char *name : {"/reviewed.h5", "/linked.h5"}) {
+        SCOPED_TRACE(name);
+        said.clear();
+        EXPECT_FALSE(program.recording().start(QString::fromStdString(dir + name), true));
+        EXPECT_TRUE(said.contains(QStringLiteral("is open in the review window")) && said.contains(review->windowTitle()))
+            << said.toStdString();
+        EXPECT_FALSE(program.recording().active());
+    }
+    EXPECT_EQ(bytes(), before);
+    delete review;
+    EXPECT_TRUE(program.recording().start(QString::fromStdString(path), true)) << said.toStdString();
+    program.recording().stop();
+    ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
 }
 
 TEST(RecorderModule, TheBuildTreeIsSearchedOnlyByAProgramRunFromIt)
@@ -197,6 +275,23 @@ TEST(RecorderModule, TheBuildTreeIsSearchedOnlyByAProgramRunFromIt)
                                            QStringLiteral("/b")),
                   want)
             << appDir;
+}
+
+// The program does not link FFTW: a review opened through the module gets
+// the module's transform, and its spectrum finds channel 4's 2 Hz sine.
+TEST(RecorderModule, AReviewTakesTheSpectrumsTransformFromTheModule)
+{
+    const std::string path = testing::scratchDir("module_spectrum") + "/a.h5";
+    testing::writeRecording(path, 20);
+    QString why;
+    const OpenedRecording opened = openRecordingForReview(QString::fromStdString(path), why);
+    ASSERT_TRUE(opened.run) << why.toStdString();
+    ASSERT_NE(opened.transform, nullptr);
+    const query::SpectrumResult r = query::spectrum(*opened.run, {{3}, 0, 20000, opened.transform});
+    ASSERT_EQ(r.outcome, query::Outcome::Complete) << r.error;
+    ASSERT_EQ(r.channels.size(), 1U);
+    EXPECT_NEAR(r.channels[0].peakHz, 2.0, r.resolutionHz / 2);
+    EXPECT_NEAR(r.channels[0].peak, 1500 * kPanelCalibration.scale, 0.05);
 }
 
 } // namespace

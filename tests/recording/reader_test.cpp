@@ -418,7 +418,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, RecordingReaderCut,
                                            CutRow{196, true}));
 
 // Files that are not what they should be, each with its reason, at opening
-// or at opening the run; none may crash.
+// or at opening the run, and files of older formats; none may crash.
 struct Bad {
     const char *name;
     std::function<void(const std::string &)> make;
@@ -427,11 +427,12 @@ struct Bad {
     std::function<void(const RecordedRun &)> check = {}; // then on run 1
 };
 
-// A run of two blocks, then the rows of `dataset` from 0 are `values` in `member`.
+// A run of `blocks` blocks, then the rows of `dataset` from 0 are `values` in `member`.
 template <typename T>
-void oneRunWith(const std::string &path, const char *dataset, const char *member, std::vector<T> values)
+void oneRunWith(const std::string &path, const char *dataset, const char *member, std::vector<T> values,
+                int64_t blocks = 2)
 {
-    writeRecording(path, 2);
+    writeRecording(path, blocks);
     const Hid file(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
     const Hid d(H5Dopen2(file.get(), dataset, H5P_DEFAULT), H5Dclose);
     const hsize_t n = values.size();
@@ -463,11 +464,84 @@ void formatOnly(const std::string &path, int32_t version)
     }
 }
 
+// Range statistics of writeRecording's run of 400 blocks against integer
+// sums of the codes written, over ranges that the pyramid's levels 1 to 4
+// answer: to the last bit from integer sums (format 4), within float32's
+// precision from means and standard deviations (format 3).
+void expectWrittenStats(const RecordedRun &run, bool exact)
+{
+    const std::pair<int64_t, int64_t> ranges[] = {{0, 400000}, {1234, 398765}, {131072, 262144}};
+    for (const auto &[a, b] : ranges) {
+        const auto got = run.stats(a, b);
+        ASSERT_EQ(got.size(), 4U);
+        for (int c = 0; c < 4; ++c) {
+            int64_t sum = 0, sq = 0;
+            for (int64_t s = a; s < b; ++s) {
+                const int64_t v = writtenCode(s, c);
+                sum += v;
+                sq += v * v;
+            }
+            const double n = double(b - a), mean = double(sum) / n, rms = std::sqrt(double(sq) / n);
+            const RangeStats &g = got[std::size_t(c)];
+            EXPECT_EQ(g.count, b - a);
+            EXPECT_NEAR(g.mean, mean, exact ? 0.0 : 1e-4 * std::abs(mean)) << a << ".." << b << " channel " << c;
+            EXPECT_NEAR(g.rms, rms, exact ? 0.0 : 1e-4 * rms) << a << ".." << b << " channel " << c;
+        }
+    }
+}
+
+// writeRecording's 400 blocks with channel 0's sum in every summary entry
+// of every level set to `sum`.
+void summarySumsOf(const std::string &path, int64_t sum)
+{
+    writeRecording(path, 400);
+    const Hid f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    for (int l = 1; l <= format::kPyramid.levels; ++l) {
+        const Hid d(H5Dopen2(f.get(), format::levelPath(l).c_str(), H5P_DEFAULT), H5Dclose);
+        const hsize_t four = 4;
+        const Hid sums(H5Tarray_create2(H5T_NATIVE_INT64, 1, &four), H5Tclose);
+        const Hid t(H5Tcreate(H5T_COMPOUND, 32), H5Tclose);
+        H5Tinsert(t.get(), "sum", 0, sums.get());
+        const Hid space(H5Dget_space(d.get()), H5Sclose);
+        hsize_t rows = 0;
+        H5Sget_simple_extent_dims(space.get(), &rows, nullptr);
+        std::vector<int64_t> v(4 * rows);
+        H5Dread(d.get(), t.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
+        for (std::size_t i = 0; i < v.size(); i += 4)
+            v[i] = sum;
+        ASSERT_GE(H5Dwrite(d.get(), t.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()), 0);
+    }
+}
+
+// An entry whose sums cannot be right adds nothing, to any channel: the
+// range counts fewer scans, and its mean stays among the codes counted.
+void expectDamagedLeftOut(const RecordedRun &run)
+{
+    const auto got = run.stats(0, 400000);
+    ASSERT_EQ(got.size(), 4U);
+    for (const RangeStats &g : got) {
+        EXPECT_LT(g.count, 400000);
+        EXPECT_TRUE(g.count == 0 || (g.mean >= g.min && g.mean <= g.max)) << g.mean;
+    }
+}
+
 const int32_t kThree[3] = {3, 3, 3}, kWide = 32;
 const int64_t kHuge = int64_t{1} << 40;
 
 const Bad kBad[] = {
-    {"newer format", [](const std::string &p) { formatOnly(p, 4); }, "recording format 4", nullptr},
+    {"newer format", [](const std::string &p) { formatOnly(p, 5); }, "recording format 5", nullptr},
+    {"format 4 mean and rms exact", [](const std::string &p) { writeRecording(p, 400); }, nullptr, nullptr,
+     [](const RecordedRun &r) { expectWrittenStats(r, true); }},
+    {"format 3 float summaries still read",
+     [](const std::string &p) {
+         writeRecording(p, 400);
+         rewriteAsFormat3(p);
+     },
+     nullptr, nullptr, [](const RecordedRun &r) { expectWrittenStats(r, false); }},
+    {"summary sums beyond their codes", [](const std::string &p) { summarySumsOf(p, INT64_MAX); }, nullptr, nullptr,
+     expectDamagedLeftOut},
+    {"summary sums below their codes", [](const std::string &p) { summarySumsOf(p, -1); }, nullptr, nullptr,
+     expectDamagedLeftOut},
     {"format 2 without tables", [](const std::string &p) { formatOnly(p, 2); }, "missing", nullptr},
     {"missing", [](const std::string &) {}, "no such file", nullptr},
     {"text", [](const std::string &p) { std::ofstream(p) << "time,volts\n0,1\n"; }, "not an HDF5 file", nullptr},
@@ -491,6 +565,19 @@ const Bad kBad[] = {
     {"next run first at the least int64",
      [](const std::string &p) { oneRunWith<int64_t>(p, "runs", "first_row", {1, INT64_MIN}); }, nullptr, nullptr,
      [](const RecordedRun &r) { EXPECT_EQ(r.info().blocks, 1); }},
+    // Between two good rows, so that the run opens; read, it is skipped (the
+    // sanitizers' build sees whether it is multiplied first).
+    {"a block index the least int64",
+     [](const std::string &p) { oneRunWith<int64_t>(p, "blocks", "index", {0, INT64_MIN, 2}, 3); }, nullptr, nullptr,
+     [](const RecordedRun &r) {
+         int64_t scans = 0;
+         EXPECT_TRUE(r.forEachScan(0, r.scanCount(), [&](int64_t, std::span<const int16_t>) { return ++scans; }));
+         EXPECT_EQ(scans, 2 * r.info().scansPerBlock);
+         int64_t holes = 0;
+         r.gaps(0, r.scanCount(), 10, holes);
+         std::vector<ColumnSummary> columns(std::size_t(r.channels()));
+         r.summarise(0, double(r.scanCount()), 1, columns);
+     }},
     {"two runs numbered alike", [](const std::string &p) { oneRunWith<int32_t>(p, "runs", "run", {1, 1}); }, nullptr,
      "same number"},
     {"a flood of markers",

@@ -3,12 +3,14 @@
 #include "tests/recording/recording_support.h"
 #include "tests/support/row_name.h"
 #include "recording/recording_writer.h"
-#include "recording/slot_queue.h"
+#include "platform/local_time.h"
 #include "recording/timestamp.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <numeric>
 #include <thread>
@@ -88,7 +90,7 @@ TEST(Recorder, FileDescribesTheRecording)
     const std::pair<const char *, double> numbers[] = {
         {"IntrArg1", 11},      {"ScansPerBlock", 250},   {"IntrArg3", -3},           {"ChannelCount", 6},
         {"IntrArg5", 70000},   {"IntrArg6", -9},         {"IntrArg7", 2},            {"channels", 6},
-        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"format_version", 3},
+        {"scans_per_block", 250}, {"volts_offset", 2048}, {"volts_scale", 10.0 / 4095}, {"format_version", 4},
         {"summary_base", 256}, {"summary_factor", 8},    {"summary_levels", 8},
     };
     for (const auto &[name, value] : numbers)
@@ -238,26 +240,6 @@ INSTANTIATE_TEST_SUITE_P(
                                }},
                       CloseRow{"destructor", [](std::unique_ptr<Recorder> &r) { r.reset(); }}),
     kRowName);
-
-TEST(SlotQueue, OneWakeLetsTheConsumerTakeEverySlotPublishedBeforeIt)
-{
-    SlotQueue<int> q(8);
-    for (int i = 0; i < 3; ++i) {
-        *q.claim() = i;
-        q.publish(false);
-    }
-    q.wake();
-    std::vector<int> got;
-    // Hangs, and the test times out, if each slot needed a wake of its own.
-    std::thread consumer([&] {
-        for (int i = 0; i < 3; ++i) {
-            got.push_back(q.front());
-            q.pop();
-        }
-    });
-    consumer.join();
-    EXPECT_EQ(got, (std::vector<int>{0, 1, 2}));
-}
 
 // The writer gathers samples up to a limit before writing them: blocks that
 // cross it, and blocks larger than it, must still land whole and in order.
@@ -422,36 +404,63 @@ TEST(Recorder, FullQueueDropsBlocksAndCountsThem)
     EXPECT_EQ(r.runValue(1, "dropped"), dropped);
 }
 
+// A moment as local time with its offset in a zone (POSIX TZ strings, so
+// that no zone database is needed), and the text read back to the moment,
+// cut to the digits printed.
 struct TimeRow {
     const char *name;
-    int year, mon, day, hour, min, sec;
-    long gmtoff;
-    int ms;
+    const char *tz;
+    int64_t ns;
+    int decimals;
+    bool utc;
     const char *text;
 };
 
-class Iso8601 : public ::testing::TestWithParam<TimeRow> {};
+class LocalTimeText : public ::testing::TestWithParam<TimeRow> {};
 
-TEST_P(Iso8601, CarriesTheOffset)
+TEST_P(LocalTimeText, CarriesTheOffsetAndReadsBack)
 {
     const TimeRow &r = GetParam();
-    std::tm t{};
-    t.tm_year = r.year - 1900;
-    t.tm_mon = r.mon - 1;
-    t.tm_mday = r.day;
-    t.tm_hour = r.hour;
-    t.tm_min = r.min;
-    t.tm_sec = r.sec;
-    EXPECT_EQ(iso8601(t, r.gmtoff, r.ms), r.text);
+    const std::string was = std::getenv("TZ") ? std::getenv("TZ") : "";
+    ::setenv("TZ", r.tz, 1);
+    ::tzset();
+    EXPECT_EQ(formatLocalTime(r.ns, r.decimals, r.utc), r.text);
+    int64_t unit = 1;
+    for (int i = r.decimals; i < 9; ++i)
+        unit *= 10;
+    const int64_t cut = r.ns - ((r.ns % unit) + unit) % unit;
+    EXPECT_EQ(parseLocalTime(r.text), cut);
+    // Without its offset, the text is local time (or UTC when asked).
+    const std::string bare = std::string(r.text).substr(0, std::strlen(r.text) - 6);
+    EXPECT_EQ(parseLocalTime(bare, r.utc), cut) << bare;
+    was.empty() ? ::unsetenv("TZ") : ::setenv("TZ", was.c_str(), 1);
+    ::tzset();
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Iso8601,
-                         ::testing::Values(TimeRow{"utc", 2024, 5, 1, 14, 3, 7, 0, 250, "2024-05-01T14:03:07.250+00:00"},
-                                           TimeRow{"east", 2024, 12, 31, 23, 59, 59, 8 * 3600, 999,
-                                                   "2024-12-31T23:59:59.999+08:00"},
-                                           TimeRow{"west_half_hour", 2025, 1, 2, 0, 0, 0, -(3 * 3600 + 1800), 5,
-                                                   "2025-01-02T00:00:00.005-03:30"}),
-                         kRowName);
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LocalTimeText,
+    ::testing::Values(TimeRow{"utc", "UTC0", 1714572187250000000, 3, false, "2024-05-01T14:03:07.250+00:00"},
+                      TimeRow{"east", "CST-8", 1735660799999000000, 3, false, "2024-12-31T23:59:59.999+08:00"},
+                      TimeRow{"west_half_hour", "NST+3:30", 1735788600005000000, 3, false,
+                              "2025-01-02T00:00:00.005-03:30"},
+                      TimeRow{"asked_utc_in_the_east", "CST-8", 1735660799999000000, 0, true,
+                              "2024-12-31T15:59:59+00:00"},
+                      TimeRow{"nanoseconds_cut_not_rounded", "UTC0", 1796644800999999999, 9, false,
+                              "2026-12-07T12:00:00.999999999+00:00"},
+                      TimeRow{"milliseconds_cut_not_rounded", "CST-8", 1796644800999999999, 3, false,
+                              "2026-12-07T20:00:00.999+08:00"},
+                      TimeRow{"before_1970", "UTC0", -1, 3, true, "1969-12-31T23:59:59.999+00:00"}),
+    kRowName);
+
+// What is not a time: trailing text, a malformed offset, a day the month
+// does not have.
+TEST(LocalTimeText, RefusesWhatIsNotATime)
+{
+    for (const char *text : {"2026-12-07T12:00:00Zx", "2026-12-07T12:00:00 garbage", "2026-12-07T12:00:00+1:00",
+                             "2026-12-07T12:00:00+01:0", "2026-12-07T12:00:00+24:00", "2026-02-30T12:00:00Z",
+                             "2026-12-07T12:00:00.Z", "2026-12-07", "12:00:00"})
+        EXPECT_FALSE(parseLocalTime(text, true)) << text;
+}
 
 // Flushes wait for the interval, except a run's first tick, which goes at
 // once; a Stop brings the pending one at once too: no tick follows it to do so.

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <type_traits>
 #include <cstdint>
 #include <functional>
@@ -78,6 +80,8 @@ public:
             }
             const auto block = testBlock(fetched_ - 1, samples());
             rec_.blockStored({block, slot_, ++handedOver_, fetched_});
+            if (afterBlock)
+                afterBlock(handedOver_);
             slot_ = (slot_ + 1) % s_.RingBlocks;
             ++stored;
         }
@@ -86,6 +90,9 @@ public:
     }
     std::size_t samples() const { return std::size_t(s_.ChannelCount) * std::size_t(s_.ScansPerBlock); }
     int64_t fetched() const { return fetched_; }
+    // Called after each stored block with its count of blocks handed over,
+    // where the acquisition reports the rules' events.
+    std::function<void(int64_t handedOver)> afterBlock;
 
 private:
     Recorder &rec_;
@@ -141,7 +148,7 @@ struct StoredEntry {
     int32_t run = 0;
     int64_t start = 0, count = 0;
     std::vector<int16_t> min, max;
-    std::vector<float> mean, std;
+    std::vector<int64_t> sum, sumSq;
 };
 
 class Reader {
@@ -238,11 +245,11 @@ public:
         const auto run = column<int32_t>(name.c_str(), "run");
         const auto start = column<int64_t>(name.c_str(), "start"), count = column<int64_t>(name.c_str(), "count");
         const auto min = column<int16_t>(name.c_str(), "min", c), max = column<int16_t>(name.c_str(), "max", c);
-        const auto mean = column<float>(name.c_str(), "mean", c), std = column<float>(name.c_str(), "std", c);
+        const auto sum = column<int64_t>(name.c_str(), "sum", c), sumSq = column<int64_t>(name.c_str(), "sum_sq", c);
         std::vector<StoredEntry> out;
         for (std::size_t i = 0; i < run.size(); ++i) {
             const auto at = [&](const auto &v) { return std::vector(v.begin() + long(i * c), v.begin() + long((i + 1) * c)); };
-            out.push_back({run[i], start[i], count[i], at(min), at(max), at(mean), at(std)});
+            out.push_back({run[i], start[i], count[i], at(min), at(max), at(sum), at(sumSq)});
         }
         return out;
     }
@@ -289,6 +296,66 @@ inline std::size_t expectBlocksMatch(const RunData &d, std::size_t blockSamples)
         }
     }
     return d.rows.size();
+}
+
+// Rewrites a recording of the current format as format 3 wrote it: the same
+// summary entries with the channels' means and population standard
+// deviations as float32 in place of their integer sums.
+inline void rewriteAsFormat3(const std::string &path)
+{
+    std::vector<std::vector<StoredEntry>> levels;
+    hsize_t n = 0;
+    {
+        const Reader r(path, H5F_ACC_RDONLY);
+        n = static_cast<hsize_t>(r.number("channels"));
+        for (int l = 1; l <= format::kPyramid.levels; ++l)
+            levels.push_back(r.summaries(l));
+    }
+    const Hid f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose);
+    const Hid i16(H5Tarray_create2(H5T_STD_I16LE, 1, &n), H5Tclose), f32(H5Tarray_create2(H5T_IEEE_F32LE, 1, &n), H5Tclose);
+    const std::size_t bytes = 20 + 12 * n;
+    const Hid row(H5Tcreate(H5T_COMPOUND, bytes), H5Tclose);
+    H5Tinsert(row.get(), "run", 0, H5T_STD_I32LE);
+    H5Tinsert(row.get(), "start", 4, H5T_STD_I64LE);
+    H5Tinsert(row.get(), "count", 12, H5T_STD_I64LE);
+    H5Tinsert(row.get(), "min", 20, i16.get());
+    H5Tinsert(row.get(), "max", 20 + 2 * n, i16.get());
+    H5Tinsert(row.get(), "mean", 20 + 4 * n, f32.get());
+    H5Tinsert(row.get(), "std", 20 + 8 * n, f32.get());
+    for (std::size_t l = 0; l < levels.size(); ++l) {
+        std::vector<unsigned char> out(levels[l].size() * bytes);
+        for (std::size_t i = 0; i < levels[l].size(); ++i) {
+            const StoredEntry &e = levels[l][i];
+            unsigned char *p = &out[i * bytes];
+            std::memcpy(p, &e.run, 4);
+            std::memcpy(p + 4, &e.start, 8);
+            std::memcpy(p + 12, &e.count, 8);
+            for (std::size_t k = 0; k < n; ++k) {
+                const double c = double(e.count), mean = double(e.sum[k]) / c;
+                const auto sd = float(std::sqrt(std::max(0.0, double(e.sumSq[k]) / c - mean * mean)));
+                const auto m = float(mean);
+                std::memcpy(p + 20 + 2 * k, &e.min[k], 2);
+                std::memcpy(p + 20 + 2 * n + 2 * k, &e.max[k], 2);
+                std::memcpy(p + 20 + 4 * n + 4 * k, &m, 4);
+                std::memcpy(p + 20 + 8 * n + 4 * k, &sd, 4);
+            }
+        }
+        const std::string name = format::levelPath(int(l) + 1);
+        H5Ldelete(f.get(), name.c_str(), H5P_DEFAULT);
+        const hsize_t dims = levels[l].size(), most = H5S_UNLIMITED, chunk = 64;
+        const Hid space(H5Screate_simple(1, &dims, &most), H5Sclose);
+        const Hid dcpl(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
+        H5Pset_chunk(dcpl.get(), 1, &chunk);
+        const Hid d(H5Dcreate2(f.get(), name.c_str(), row.get(), space.get(), H5P_DEFAULT, dcpl.get(), H5P_DEFAULT),
+                    H5Dclose);
+        ASSERT_TRUE(d.valid()) << name;
+        if (dims) {
+            ASSERT_GE(H5Dwrite(d.get(), row.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data()), 0);
+        }
+    }
+    const Hid a(H5Aopen(f.get(), format::kFormatVersion, H5P_DEFAULT), H5Aclose);
+    const int32_t three = 3;
+    H5Awrite(a.get(), H5T_NATIVE_INT32, &three);
 }
 
 } // namespace adcard::testing

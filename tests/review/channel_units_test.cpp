@@ -2,7 +2,7 @@
 // by the recording, and read back in bar by the review's statistics, its CSV
 // export and adcard-review alike.
 #include "channels/channel_store.h"
-#include "review/csv_export.h"
+#include "export/csv_export.h"
 #include "review_files.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +56,7 @@ TEST(ChannelUnits, SetRecordedReviewedExportedAndAnsweredInTheirUnit)
     std::string error;
     const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &error));
     ASSERT_TRUE(reader) << error;
-    EXPECT_EQ(reader->formatVersion(), 3);
+    EXPECT_EQ(reader->formatVersion(), 4);
     const std::unique_ptr<RecordedRun> run = reader->openRun(1, error);
     ASSERT_TRUE(run) << error;
     ASSERT_EQ(run->info().units, given);

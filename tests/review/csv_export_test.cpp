@@ -1,6 +1,6 @@
 // The CSV export against a small run held in memory: what the file says,
 // and that the chosen name holds either a whole export or what it held before.
-#include "review/csv_export.h"
+#include "export/csv_export.h"
 
 #include "recording/recording_reader_impl.h"
 #include "tests/review/review_files.h"
@@ -132,7 +132,7 @@ TEST(CsvExport, TheChosenNameHoldsAWholeExportOrWhatItHeldBefore)
         const rlimit limited{c.sizeLimit ? c.sizeLimit : saved.rlim_cur, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limited);
         const ExportResult r = exportCsvFile(c.readFails ? HoledRun(1000, 3) : run, 0, run.scanCount(),
-                                             target.string(), [&](double) { return !c.cancel; });
+                                             {target.string(), "", true}, [&](double) { return !c.cancel; });
         setrlimit(RLIMIT_FSIZE, &saved);
 
         EXPECT_EQ(r.outcome, c.outcome) << r.error;

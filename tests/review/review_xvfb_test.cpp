@@ -51,7 +51,7 @@ TEST(ReviewOnX, SpectrumDrawsTheToneNotTheOffset)
     QString why;
     OpenedRecording opened = openRecordingForReview(path, why);
     ASSERT_TRUE(opened.run) << why.toStdString();
-    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     window.resize(1300, 700);
     window.show();
     window.activateWindow();
@@ -114,7 +114,7 @@ TEST(ReviewOnX, SearchPaneListsZoomsAndCounts)
     QString why;
     OpenedRecording opened = openRecordingForReview(path, why);
     ASSERT_TRUE(opened.run) << why.toStdString();
-    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -156,7 +156,7 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
     QString why;
     OpenedRecording opened = openRecordingForReview(path, why);
     ASSERT_TRUE(opened.run) << why.toStdString();
-    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run));
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run), opened.transform);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("day.h5"))) << window.windowTitle().toStdString();

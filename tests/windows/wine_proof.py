@@ -4,13 +4,14 @@ panel, the 32-bit adcard-host.exe, the simulated card's adcard.dll.
 
     xvfb-run -a -s "-screen 0 2560x1440x24 -dpi 96" /usr/bin/python3 tests/windows/wine_proof.py ZIP [--screenshot PNG]
 
-Needs wine (64-bit, with wine32) and h5py. Ends with status 0 when every
+Needs wine (64-bit, with wine32), h5py and xdotool. Ends with status 0 when every
 check holds; prints figures (start to window, CPU while acquiring). With
 --linux-review PROGRAM, adcard-review.exe's answers must equal PROGRAM's."""
 import ctypes
 import json
 import math
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -140,6 +141,20 @@ def blocks_in_order(path, expect_min, may_miss=False):
             (may_miss or int(runs["missed"].sum()) == 0) and stored >= n * s), n
 
 
+def hidden(path):
+    """Whether Windows programs see the file as hidden: wine keeps the attributes a program set in the
+    user.DOSATTRIB extended attribute ("0x22": archive and hidden)."""
+    try:
+        return int(os.getxattr(path, "user.DOSATTRIB").split(b"\0")[0], 16) & 0x2 != 0
+    except OSError:
+        return False
+
+
+def left_beside(folder, name):
+    """Files beside `name` whose names hold it: a temporary or a moved-aside file left behind."""
+    return [f for f in os.listdir(folder) if name in f and f != name]
+
+
 def closed_cleanly(path):
     """The superblock's flags say no writer has the file open (a crashed writer leaves them set)."""
     with open(path, "rb") as f:
@@ -181,6 +196,13 @@ def main():
         subprocess.run(["wineboot", "-i"], env=env, check=True, capture_output=True)
     x = X()
     work = tempfile.mkdtemp(prefix="adcard wine 测试 ")
+    try:
+        return proof(zip_path, shot, env, x, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def proof(zip_path, shot, env, x, work):
     base = os.path.join(work, "面板 package")
     with zipfile.ZipFile(zip_path) as z:
         z.extractall(base)
@@ -251,6 +273,8 @@ def main():
         p.kill()
     check(p.returncode == 0, f"the review window's close box ends it with status 0 (got {p.returncode})")
 
+    files_and_exports(x, pkg, sim, panel, env, rec)
+
     # 3. The driver crashing mid-run: the host ends, the panel runs on to its
     # stop and closes the recording with every block that reached it.
     crash = dict(env, ADCARD_SIM_CRASH_ADRESULT="15")
@@ -278,6 +302,76 @@ def main():
         check(len(ws) == 2, f"the panel and the history window drawn into {shot}")
     print("wine_proof: " + ("all checks hold" if not FAILURES else f"{len(FAILURES)} check(s) failed"))
     return 1 if FAILURES else 0
+
+
+def files_and_exports(x, pkg, sim, panel, env, rec):
+    """What the panel and its exports leave on a Windows disk, in folders named in Chinese."""
+    review = ["wine", wine_path(os.path.join(pkg, "adcard-review.exe"))]
+    folder = os.path.join(pkg, "导出 文件夹")
+    os.makedirs(folder)
+
+    # --overwrite, then a Start that fails: the old recording stays as it was, nothing beside it.
+    old = open(os.path.join(pkg, rec), "rb").read()
+    p = subprocess.run(["wine", sim, "--start", "--stop-after", "3s", "--record", rec, "--overwrite"], cwd=pkg,
+                       env=dict(env, ADCARD_SIM_FAIL_STARTINTR="7"), capture_output=True, timeout=120)
+    check(open(os.path.join(pkg, rec), "rb").read() == old and not left_beside(pkg, rec),
+          f"--overwrite and a failed Start leave the old recording as it was (status {p.returncode}, "
+          f"beside it: {left_beside(pkg, rec)})")
+    # ... and one that starts replaces it with a file shown as any other.
+    replaced = os.path.join(folder, "再次 " + rec)
+    shutil.copy(os.path.join(pkg, rec), replaced)
+    p = subprocess.run(["wine", sim, "--start", "--stop-after", "3s", "--record", os.path.relpath(replaced, pkg),
+                        "--overwrite"],
+                       cwd=pkg, env=env, capture_output=True, timeout=120)
+    ok, n = blocks_in_order(replaced, 10)
+    check(p.returncode == 0 and ok and not hidden(replaced) and not left_beside(folder, os.path.basename(replaced)),
+          f"--overwrite with a run replaces the recording ({n} blocks), not hidden, nothing left beside it")
+
+    # adcard-review.exe's export into the folder, over a file, and never over its source.
+    csv = os.path.join(folder, "导出.csv")
+    open(csv, "w").write("old\n")
+    p = subprocess.run(review + ["export", rec, "--to", "1", "-o", os.path.relpath(csv, pkg), "--overwrite"],
+                       cwd=pkg, env=env,
+                       capture_output=True, timeout=120)
+    check(p.returncode == 0 and open(csv).readline().startswith("time (s)") and not hidden(csv),
+          f"adcard-review.exe export --overwrite replaces a CSV in a Chinese folder, not hidden "
+          f"(status {p.returncode}, hidden {hidden(csv)})")
+    p = subprocess.run(review + ["export", rec, "-o", os.path.join(".", rec), "--overwrite"], cwd=pkg, env=env,
+                       capture_output=True, timeout=120)
+    check(p.returncode == 2 and open(os.path.join(pkg, rec), "rb").read() == old,
+          f"adcard-review.exe refuses to export onto its source, which stays whole (status {p.returncode})")
+
+    # The review window's export (Ctrl+E, then the save dialog's own suggestion): the recording's
+    # folder, named in Chinese, and a Chinese file name.
+    shown = os.path.join(folder, "窗口 " + rec)
+    shutil.copy(os.path.join(pkg, rec), shown)
+    out = os.path.join(folder, os.path.splitext(os.path.basename(shown))[0] + "_run1.csv")
+    p = subprocess.Popen(["wine", panel, "--open", os.path.relpath(shown, pkg)], cwd=pkg, env=env,
+                         stderr=subprocess.DEVNULL)
+    ok = wait_window(x, p, 60) is not None
+    if ok:
+        window = x.windows()[0][0]
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], env=env, timeout=30)
+        time.sleep(1)
+        subprocess.run(["xdotool", "key", "ctrl+e"], env=env, timeout=30)
+        t0 = time.monotonic()
+        while len(x.windows()) < 2 and time.monotonic() - t0 < 30:
+            time.sleep(0.2)
+        time.sleep(1.5)
+        subprocess.run(["xdotool", "key", "Return"], env=env, timeout=30)
+        t0 = time.monotonic()
+        while not os.path.exists(out) and time.monotonic() - t0 < 30:
+            time.sleep(0.2)
+        time.sleep(1)
+    for w in x.windows():
+        x.close(w[0])
+    try:
+        p.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        p.kill()
+    rows = sum(1 for _ in open(out, encoding="utf-8")) - 1 if os.path.exists(out) else 0
+    check(ok and rows > 0 and not hidden(out),
+          f"the review window's CSV export writes into a folder named in Chinese ({rows} rows), not hidden")
 
 
 if __name__ == "__main__":

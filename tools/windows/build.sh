@@ -5,7 +5,7 @@
 #   bash tools/windows/build.sh
 #
 # The dependencies come from tools/windows/deps.sh, built from source once
-# (about 17 minutes on two cores) or, with ADPANEL_WIN_PREBUILT=DIR, unpacked
+# (about 33 minutes on two cores) or, with ADPANEL_WIN_PREBUILT=DIR, unpacked
 # from archives. Everything else goes into build/windows/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -54,7 +54,7 @@ find "$pkg" \( -name '*.exe' -o -name '*.dll' \) ! -path '*/sim/*' ! -name adcar
   -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 i686-w64-mingw32-strip --strip-unneeded "$pkg/adcard-host.exe" "$pkg/sim/adcard.dll"
 cp "$root/panel/fonts/LICENSE" "$pkg/font-LICENSE.txt"
-# FFTW is linked into both programs.
+# FFTW is linked into adcard-review and the recorder module.
 cp "$fftw/share/licenses/fftw3/COPYING" "$pkg/FFTW-COPYING.txt"
 # Qt's libraries come under the LGPL 3 (Debian's copy of its text), HDF5's
 # under its own BSD-style licence (Debian's record of the same version).

@@ -5,7 +5,7 @@
 #   bash tools/windows/deps.sh [--prebuilt DIR] [--print-prefixes]
 #
 # - From source (the default): Debian's own source packages (apt-get source qt6-base hdf5), cross-built with
-#   Debian's mingw-w64 (x86_64, posix threads). About 17 minutes on two cores, once.
+#   Debian's mingw-w64 (x86_64, posix threads). About 33 minutes on two cores, once (Qt 27, HDF5 and FFTW 6).
 # - --prebuilt DIR (or ADPANEL_WIN_PREBUILT=DIR): unpack qt-6.4.2-mingw64.tar.xz and
 #   hdf5-1.10.8-mingw64.tar.xz from DIR instead, archives made the same way.
 # - FFTW (double precision, static, SSE2) is always built from Debian's source package (apt-get source
@@ -118,13 +118,20 @@ unpack() { # archive folder key
 work=$cache/work
 winenv() {
   export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
-  export WINEPATH='Z:\usr\x86_64-w64-mingw32\lib;Z:\usr\lib\gcc\x86_64-w64-mingw32\12-posix'
+  # HDF5's configure checks run 64-bit programs: Debian's wine alone is satisfied by wine32.
+  [ -x /usr/lib/wine/wine64 ] || { log "no 64-bit wine to run HDF5's configure checks (apt-get install wine64)"; exit 1; }
+  # The prefix is made without WINEPATH: wineboot with the mingw folders on it makes a prefix that
+  # cannot load kernel32.dll ("status c0000135"). Made plainly, and with wineserver done writing it,
+  # the same prefix then runs programs with WINEPATH set.
+  unset WINEPATH
   # A prefix that cannot start a program fails HDF5's configure checks in odd ways.
   if ! wine cmd /c echo ok 2>/dev/null | grep -q ok; then
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
-    wine cmd /c echo ok 2>/dev/null | grep -q ok || { log "wine cannot run a program in $WINEPREFIX"; exit 1; }
+    wineserver -w || true
   fi
+  export WINEPATH='Z:\usr\x86_64-w64-mingw32\lib;Z:\usr\lib\gcc\x86_64-w64-mingw32\12-posix'
+  wine cmd /c echo ok 2>/dev/null | grep -q ok || { log "wine cannot run a program in $WINEPREFIX"; exit 1; }
 }
 source_tree() { # package folder
   (cd "$work" && rm -rf "$2" && apt-get source -q --download-only "$1" >&2 && dpkg-source -x "$1"_*.dsc "$2" >&2)
@@ -214,7 +221,7 @@ if is_ready "$cache/$qt" "$qt_key" bin/Qt6Widgets.dll; then
 elif [ -n "$prebuilt" ]; then
   unpack "$prebuilt/$qt.tar.xz" "$cache/$qt" "$qt_key"
 else
-  log "building Qt $qt_version from Debian's source package into $cache/$qt (about 15 minutes on two cores)"
+  log "building Qt $qt_version from Debian's source package into $cache/$qt (about 27 minutes on two cores)"
   build_qt
 fi
 if is_ready "$cache/$h5" "$h5_key" bin/libhdf5.dll; then

@@ -11,8 +11,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 skip() { echo "windows stage skipped: $*"; exit 0; }
 command -v wine >/dev/null || skip "no wine (apt-get install wine wine64 wine32:i386)"
+# The panel is a 64-bit program: Debian's `wine` is satisfied by wine32 alone, which cannot start it.
+[ -x /usr/lib/wine/wine64 ] || skip "no wine64, which the 64-bit panel needs (apt-get install wine64)"
 [ -d /usr/lib/i386-linux-gnu/wine ] || skip "no wine32 (dpkg --add-architecture i386; apt-get install wine32:i386)"
 command -v xvfb-run >/dev/null || skip "no xvfb-run (apt-get install xvfb xauth)"
+command -v xdotool >/dev/null || skip "no xdotool to press the review window's keys (apt-get install xdotool)"
 /usr/bin/python3 -c 'import h5py' 2>/dev/null || skip "no h5py for /usr/bin/python3 (apt-get install python3-h5py)"
 start=$SECONDS
 bash "$here/build.sh"

@@ -1,4 +1,4 @@
-#include "review/csv_export.h"
+#include "export/csv_export.h"
 
 #include "platform/native_file.h"
 
@@ -172,9 +172,39 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
     return result;
 }
 
-ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const std::string &path,
+std::string refusedTarget(const ExportTarget &target)
+{
+    const std::string &path = target.path;
+    int err = 0;
+    if (nativefile::kindOf(path, err) != nativefile::Kind::File)
+        return {}; // missing, or a folder: the write says what is wrong
+    if (nativefile::sameFile(path, target.source))
+        return "'" + path + "' is the recording being exported";
+    switch (nativefile::otherWriter(path)) {
+    case nativefile::Writer::Panel:
+        return "'" + path + "' is being recorded by a panel";
+    case nativefile::Writer::Program:
+        return "'" + path + "' is open for writing by another program";
+    case nativefile::Writer::None:
+        break;
+    }
+    if (!target.overwrite)
+        return "'" + path + "' already exists; choose another name or allow overwriting";
+    return {};
+}
+
+ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const ExportTarget &target,
                            const ExportProgress &progress, const std::vector<int> &channels)
 {
+    const std::string &path = target.path;
+    const auto refused = [](const std::string &why) {
+        ExportResult r;
+        r.outcome = ExportResult::Outcome::Refused;
+        r.error = "cannot export: " + why;
+        return r;
+    };
+    if (const std::string why = refusedTarget(target); !why.empty())
+        return refused(why);
     // A name no one else uses, in the target's directory (so the rename
     // stays within one file system), hidden from a file dialog while it is
     // written.
@@ -197,8 +227,13 @@ ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, 
         error = nativefile::syncData(fd);
     if (const int e = nativefile::close(fd); e != 0 && error == 0)
         error = e;
-    if (result.outcome == ExportResult::Outcome::Written && error == 0)
+    if (result.outcome == ExportResult::Outcome::Written && error == 0) {
+        if (const std::string why = refusedTarget(target); !why.empty()) {
+            nativefile::remove(temp);
+            return refused(why);
+        }
         error = nativefile::replace(temp, path);
+    }
     if (error != 0 || result.outcome != ExportResult::Outcome::Written) {
         nativefile::remove(temp);
         if (error != 0 || result.outcome == ExportResult::Outcome::Failed)
