@@ -55,8 +55,12 @@ Acquisition::Acquisition(DllDef &dll, PanelView &view, std::string decimalSepara
 
 void Acquisition::addBlockHook(BlockHook &hook)
 {
-    if (std::find(hooks_.begin(), hooks_.end(), &hook) == hooks_.end())
+    if (std::find(hooks_.begin(), hooks_.end(), &hook) == hooks_.end()) {
         hooks_.push_back(&hook);
+        // A recorder added after the rules were armed still keeps them.
+        if (const rules::RuleSet *armed = rules_.ruleSet())
+            hook.rulesArmed(armed->text);
+    }
 }
 
 void Acquisition::removeBlockHook(BlockHook &hook)

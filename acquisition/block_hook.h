@@ -48,12 +48,12 @@ struct RuleEvent {
     int64_t scan = 0;
     bool fired = true;      // false: the condition cleared
     double value = 0;       // the value that decided, in the channel's unit (a port's value for an input)
-    std::string_view unit;  // the channel's unit; empty for an input's port value
-    int decimals = 0;       // the digits one code's step justifies in that unit
     bool mark = false;      // the rule asks for a marker
     bool capture = false;   // the rule asks for the stretch around it (fired events only)
     double beforeS = 0, afterS = 0;
     std::string_view note;  // what went wrong with an action (an output the driver refused), or empty
+    std::string_view unit;  // the channel's unit; empty for an input's port value
+    int decimals = 0;       // the digits one code's step justifies in that unit
 };
 
 class BlockHook {

@@ -29,7 +29,9 @@ std::string failureText(int32_t code)
     return "Error=" + decimal(code);
 }
 
-std::string voltsText(float volts, std::string_view decimalSeparator)
+namespace {
+
+std::string volts3(float volts, std::string_view decimalSeparator, bool leadingZero)
 {
     // Round the exact value of the float to thousandths in integers, so that
     // neither the C locale nor printf's rounding mode plays any part.
@@ -47,13 +49,25 @@ std::string voltsText(float volts, std::string_view decimalSeparator)
     s.reserve(12 + decimalSeparator.size());
     if (negative)
         s += '-';
-    if (whole != 0)
+    if (whole != 0 || leadingZero)
         s += decimal(whole);
     s += decimalSeparator;
     s += static_cast<char>('0' + frac / 100);
     s += static_cast<char>('0' + frac / 10 % 10);
     s += static_cast<char>('0' + frac % 10);
     return s;
+}
+
+} // namespace
+
+std::string voltsText(float volts, std::string_view decimalSeparator)
+{
+    return volts3(volts, decimalSeparator, false);
+}
+
+std::string readoutVoltsText(float volts, std::string_view decimalSeparator)
+{
+    return volts3(volts, decimalSeparator, true);
 }
 
 std::string hex16(int16_t value)

@@ -16,6 +16,9 @@ std::string failureText(int32_t code);
 // The "##.000" pattern: "-" for a negative value, no integer digit when the
 // integer part is 0, `decimalSeparator`, exactly three decimals.
 std::string voltsText(float volts, std::string_view decimalSeparator);
+// The same rounding with the integer digit always written ("0.024"), as a
+// reader of the other windows expects: only the panel's captions leave it out.
+std::string readoutVoltsText(float volts, std::string_view decimalSeparator);
 
 // 16-bit pattern in upper-case hexadecimal without leading zeros (1..4 digits).
 std::string hex16(int16_t value);

@@ -144,16 +144,19 @@ endfunction()
 # xvfb-run, registered as <test>. Where xvfb-run is missing the test fails
 # and says which package brings it.
 #
-#   adpanel_xvfb_test(<test> <program>)
+#   adpanel_xvfb_test(<test> <program> [<screen> [<argument>...]])
 function(adpanel_xvfb_test test program)
-  # An optional third argument: the screen's size, 1280x1024 unless given.
+  # An optional third argument: the screen's size, 1280x1024 unless given;
+  # any further ones go to the program.
   set(screen 1280x1024)
+  set(arguments ${ARGN})
   if(ARGC GREATER 2)
     set(screen ${ARGV2})
+    list(POP_FRONT arguments)
   endif()
   if(ADPANEL_XVFB_RUN)
     add_test(NAME ${test}
-      COMMAND ${ADPANEL_XVFB_RUN} -a -s "-screen 0 ${screen}x24 -dpi 96" $<TARGET_FILE:${program}>)
+      COMMAND ${ADPANEL_XVFB_RUN} -a -s "-screen 0 ${screen}x24 -dpi 96" $<TARGET_FILE:${program}> ${arguments})
   else()
     add_test(NAME ${test}
       COMMAND sh -c "echo '${test} needs xvfb-run (Debian package xvfb) to open windows on a virtual X server' >&2; exit 1")

@@ -242,4 +242,21 @@ ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, 
     return result;
 }
 
+std::string approximateSize(double bytes)
+{
+    static const char *const kUnits[] = {"B", "KB", "MB", "GB", "TB", "PB"};
+    double value = std::max(0.0, bytes);
+    std::size_t unit = 0;
+    // The unit is chosen after rounding, so that 999.96 KB says "1.0 MB".
+    const auto rounded = [](double v) { return v < 10 ? std::round(v * 10) / 10 : std::round(v); };
+    while (rounded(value) >= 1000 && unit + 1 < std::size(kUnits)) {
+        value /= 1000;
+        ++unit;
+    }
+    char text[32];
+    const double r = rounded(value);
+    const auto end = std::to_chars(text, text + sizeof text, r, std::chars_format::fixed, unit > 0 && r < 10 ? 1 : 0).ptr;
+    return std::string(text, end) + ' ' + kUnits[unit];
+}
+
 } // namespace adcard

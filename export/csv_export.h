@@ -53,4 +53,8 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
 ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const ExportTarget &target,
                            const ExportProgress &progress = {}, const std::vector<int> &channels = {});
 
+// About `bytes`, in the decimal unit that fits ("870 B", "4.9 MB", "35 GB"):
+// one decimal below 10 of the unit, none above.
+std::string approximateSize(double bytes);
+
 } // namespace adcard

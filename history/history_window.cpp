@@ -96,7 +96,7 @@ QHBoxLayout *HistoryWindow::makeToolbar()
 {
     auto *top = new QHBoxLayout;
     for (int c = 0; c < kPlotChannels; ++c) {
-        auto *box = new QCheckBox(QStringLiteral("通道%1").arg(c + 1), this);
+        auto *box = new LegendBox(QStringLiteral("通道%1").arg(c + 1), this);
         box->setChecked(true);
         box->setIcon(swatch(HistoryPlot::channelColor(c)));
         connect(box, &QCheckBox::toggled, this, [this, c](bool on) { plot_.setChannelVisible(c, on); });
@@ -223,7 +223,7 @@ void HistoryWindow::makePlotView()
     plotView_->setAccessibleName(QStringLiteral("历史波形图"));
     plotView_->setStatsProvider([this](int64_t first, int64_t last) { return plot_.stats(first, last); });
     plotView_->setVoltsFormat(
-        [this](double volts) { return qstr(voltsText(static_cast<float>(volts), sources_.decimalSeparator)); });
+        [this](double volts) { return qstr(readoutVoltsText(static_cast<float>(volts), sources_.decimalSeparator)); });
     // The readouts have rows of their own, cut to the window's width: they
     // change with the pointer and must never widen the window.
     auto *hover = new ElidingLabel(this);
@@ -343,11 +343,10 @@ void HistoryWindow::setChannelUnits(const ChannelUnits &units)
 {
     for (int c = 0; c < kPlotChannels; ++c) {
         const QString full = QString::fromStdString(channelLabel(units, c));
-        // Cut to a width of its own: four long names must not widen the window.
-        QCheckBox *box = legend_[static_cast<std::size_t>(c)];
-        // As wide as "通道1" and a little: the toolbar has no room to spare on a laptop.
-        const int room = box->fontMetrics().horizontalAdvance(QString(4, QChar(0x901A)));
-        box->setText(box->fontMetrics().elidedText(full, Qt::ElideRight, room));
+        // Cut only where the window's width needs it: four long names must
+        // not widen the window.
+        auto *box = static_cast<LegendBox *>(legend_[static_cast<std::size_t>(c)]);
+        box->setFullText(full);
         box->setToolTip(full + QStringLiteral("\n") + legendHint());
     }
     plot_.setChannelUnits(units);
@@ -369,7 +368,7 @@ void HistoryWindow::updateDescription()
         text += QStringLiteral(" 通道");
         text += QChar(u'1' + c);
         text += QLatin1Char(' ');
-        text += qstr(voltsText(codeToVolts((*means)[static_cast<std::size_t>(c)]), sources_.decimalSeparator));
+        text += qstr(readoutVoltsText(codeToVolts((*means)[static_cast<std::size_t>(c)]), sources_.decimalSeparator));
         text += QStringLiteral(" V");
     }
     plotView_->setAccessibleDescription(text);

@@ -32,6 +32,9 @@ struct ControlDef {
 
 inline constexpr int kClientWidthTwips = 5760;
 inline constexpr int kClientHeightTwips = 5775;
+// Where the window's client area opens: from the screen's left and top edges.
+inline constexpr int kClientLeftTwips = 2565;
+inline constexpr int kClientTopTwips = 2385;
 inline constexpr int kTimerIntervalMs = 100;
 
 std::span<const ControlDef> controlTable();

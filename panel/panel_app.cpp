@@ -21,6 +21,7 @@
 #include "panel/rule_control.h"
 #include "panel/unattended_run.h"
 #include "platform/native_file.h"
+#include "panel/window_placer.h"
 #include "recording/recording_session.h"
 
 #include <QAction>
@@ -180,6 +181,7 @@ PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options
     window_->load();
     ringFeed_ = std::make_unique<LiveRingFeed>(dll_->settings);
     window_->acquisition().addBlockHook(*ringFeed_);
+    placePanel(*window_);
     makeRuleControl();
     if (!options.rules.empty()) {
         if (const auto why = rules_->armFile(QString::fromStdString(options.rules))) {
@@ -246,24 +248,6 @@ void PanelProgram::driverFailed(const DriverFailure &failure)
     });
 }
 
-namespace {
-
-// Beside the panel on its right, or on its left when the screen ends there.
-void placeBeside(QWidget &history, const QWidget &panel)
-{
-    const QRect frame = panel.frameGeometry();
-    const QScreen *screen = panel.screen() ? panel.screen() : QGuiApplication::primaryScreen();
-    const QRect room = screen ? screen->availableGeometry() : QRect();
-    const int gap = 8;
-    QPoint at(frame.right() + 1 + gap, frame.top());
-    if (room.isValid() && at.x() + history.width() > room.right() + 1 &&
-        frame.left() - gap - history.width() >= room.left())
-        at.setX(frame.left() - gap - history.width());
-    history.move(at);
-}
-
-} // namespace
-
 HistoryWindow &PanelProgram::openHistory()
 {
     if (!history_) {
@@ -274,7 +258,7 @@ HistoryWindow &PanelProgram::openHistory()
             sources.driver = [this] { return driverStatus(*loader_); };
         sources.decimalSeparator = window_->acquisition().decimalSeparator();
         history_ = std::make_unique<HistoryWindow>(*ringFeed_, std::move(sources));
-        placeBeside(*history_, *window_);
+        placeHistoryWindow(*history_, *window_);
         window_->acquisition().addBlockHook(*history_);
         // The recording owns its controls and status; the window only shows them.
         history_->toolbarLayout()->addWidget(recording().makeControls(history_.get()));
@@ -325,6 +309,11 @@ RecordingControl &PanelProgram::recording()
             if (history_)
                 history_->showMessage(text, false);
         });
+        QObject::connect(recording_.get(), &RecordingControl::withdrawn, recording_.get(),
+                         [this](const QString &text) {
+                             if (history_ && history_->messageLabel()->text() == text)
+                                 history_->showMessage(QString(), false);
+                         });
         recording_->setAcquiring([this] { return window_->timer()->isActive(); });
         recording_->setOpenHere([](const QString &path) {
             // The same file under any name: a link, a path spelt otherwise.
@@ -361,6 +350,7 @@ ReviewWindow *openReviewWindow(const QString &path, QWidget *over, PanelProgram 
     review->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(review, &ReviewWindow::openRecordingRequested, review,
                      [review, panel] { askAndOpenReviewWindow(review, panel); });
+    placeReviewWindow(*review);
     review->show();
     return review;
 }
@@ -540,6 +530,7 @@ int runReview(int argc, char **argv, const QStringList &arguments, const QString
                      [&window] { askAndOpenReviewWindow(&window, nullptr); });
     // The panel that started it, ending, asks it so.
     const TerminationRequests termination([&window] { window.close(); });
+    placeReviewWindow(window);
     window.show();
     return QApplication::exec();
 }

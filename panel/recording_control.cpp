@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <utility>
 #include <thread>
 
 namespace adcard {
@@ -105,6 +106,9 @@ bool RecordingControl::start(const QString &path, bool overwrite, bool eventsOnl
         recorder_->joinAtNextBlock(acquisition_.dll().settings);
     eventsOnly_ = eventsOnly;
     lastMessage_.clear();
+    // The last recording's closing note is old news once the next begins.
+    if (!closedNote_.isEmpty())
+        emit withdrawn(std::exchange(closedNote_, {}));
     poll();
     return true;
 }
@@ -113,6 +117,7 @@ void RecordingControl::stop()
 {
     if (!recorder_)
         return;
+    takeOpenMarkers();
     if (active())
         closingFile_ = QString::fromStdString(recorder_->status().file);
     recorder_->beginStop();
@@ -190,11 +195,13 @@ void RecordingControl::poll()
             report(QStringLiteral("记录失败：") + QString::fromStdString(*error));
         if (!closingFile_.isEmpty() && !active() && !closing()) {
             const RecorderStatus st = recorder_->status();
-            if (st.state == RecorderState::Idle)
-                emit told(QStringLiteral("记录文件已关闭：%1（%2 块，%3）")
-                              .arg(closingFile_)
-                              .arg(st.blocksWritten)
-                              .arg(byteSizeText(st.fileSize)));
+            if (st.state == RecorderState::Idle) {
+                closedNote_ = QStringLiteral("记录文件已关闭：%1（%2 块，%3）")
+                                  .arg(closingFile_)
+                                  .arg(st.blocksWritten)
+                                  .arg(byteSizeText(st.fileSize));
+                emit told(closedNote_);
+            }
             closingFile_.clear();
         }
         const QString text = statusText();
@@ -276,12 +283,27 @@ void RecordingControl::mark(QWidget *parent)
         return;
     }
     auto shown = echo_ ? echo_() : nullptr;
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent, QStringLiteral("标记"), QStringLiteral("说明（可不填）："),
-                                               QLineEdit::Normal, QString(), &ok);
-    if (!ok || !recorder_)
+    // Modeless: the panel and this window go on answering while the text is
+    // typed (停止采集 and 退出 included).
+    auto *dialog = new QInputDialog(parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setObjectName(QStringLiteral("markerText"));
+    dialog->setWindowTitle(QStringLiteral("标记"));
+    dialog->setLabelText(QStringLiteral("说明（可不填）："));
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setModal(false);
+    connect(dialog, &QInputDialog::textValueSelected, this,
+            [this, stamp = *stamp, shown](const QString &text) { addMarker(stamp, text, shown); });
+    markerDialogs_.emplace_back(dialog);
+    dialog->show();
+}
+
+void RecordingControl::addMarker(const MarkerStamp &stamp, const QString &text,
+                                 const std::function<void(const QString &)> &shown)
+{
+    if (!recorder_)
         return;
-    if (!recorder_->addMarker(*stamp, text.toStdString())) {
+    if (!recorder_->addMarker(stamp, text.toStdString())) {
         report(QStringLiteral("标记失败：该运行已结束，标记未写入"));
         return;
     }
@@ -292,6 +314,15 @@ void RecordingControl::mark(QWidget *parent)
     if (eventsOnly_)
         told += QStringLiteral("（仅事件）");
     emit this->told(told);
+}
+
+void RecordingControl::takeOpenMarkers()
+{
+    // A recording stopped while a marker's text is still being typed keeps
+    // the marker, with what was typed.
+    for (const QPointer<QInputDialog> &dialog : std::exchange(markerDialogs_, {}))
+        if (dialog && dialog->isVisible())
+            dialog->accept();
 }
 
 // Record while nothing is recorded or closing, stop while something is, mark

@@ -16,7 +16,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
+class QInputDialog;
 class QTimer;
 class QWidget;
 
@@ -83,6 +85,9 @@ signals:
     void failed(const QString &message);
     // News the operator should see once: the file closed, a marker added.
     void told(const QString &message);
+    // A message told earlier that is no longer true (the file closed, once
+    // the next recording begins): to be taken down where it still shows.
+    void withdrawn(const QString &message);
 
 private:
     void poll();
@@ -91,6 +96,8 @@ private:
     void installTerminationHandler();
     void chooseFileAndStart(QWidget *parent);
     void mark(QWidget *parent);
+    void addMarker(const MarkerStamp &stamp, const QString &text, const std::function<void(const QString &)> &shown);
+    void takeOpenMarkers();
     // Loads the recorder module; null, with the reason in `why`, if it cannot.
     RecordingSession *makeRecorder(QString &why);
 
@@ -112,6 +119,9 @@ private:
     QString lastMessage_;
     QString lastStatus_;
     bool eventsOnly_ = false; // the recording armed last
+    QString closedNote_; // told, and still true until the next recording
+    // Markers whose text is being typed.
+    std::vector<QPointer<QInputDialog>> markerDialogs_;
 };
 
 // "12.3 MiB" and the like.

@@ -44,6 +44,52 @@ void ElidingLabel::paintEvent(QPaintEvent *)
     }
 }
 
+LegendBox::LegendBox(const QString &text, QWidget *parent) : QCheckBox(text, parent), full_(text)
+{
+    // A button does not shrink below its size hint; this one may, to its
+    // minimum.
+    QSizePolicy policy = sizePolicy();
+    policy.setHorizontalPolicy(QSizePolicy::Preferred);
+    setSizePolicy(policy);
+}
+
+void LegendBox::setFullText(const QString &text)
+{
+    full_ = text;
+    updateGeometry();
+    elide();
+}
+
+void LegendBox::elide()
+{
+    const QString shown = fontMetrics().elidedText(full_, Qt::ElideRight, width() - chrome());
+    if (shown != text())
+        setText(shown);
+}
+
+int LegendBox::chrome() const
+{
+    return QCheckBox::sizeHint().width() - fontMetrics().size(Qt::TextShowMnemonic, text()).width();
+}
+
+QSize LegendBox::sizeHint() const
+{
+    return {chrome() + fontMetrics().size(Qt::TextShowMnemonic, full_).width(), QCheckBox::sizeHint().height()};
+}
+
+QSize LegendBox::minimumSizeHint() const
+{
+    // Two characters and the ellipsis: enough to tell the channels apart.
+    const QString least = full_.size() > 3 ? full_.left(2) + QChar(0x2026) : full_;
+    return {chrome() + fontMetrics().size(Qt::TextShowMnemonic, least).width(), QCheckBox::sizeHint().height()};
+}
+
+void LegendBox::resizeEvent(QResizeEvent *event)
+{
+    elide();
+    QCheckBox::resizeEvent(event);
+}
+
 QList<KeyHelpRow> plotKeyHelp()
 {
     return {

@@ -1,6 +1,7 @@
 #pragma once
 // Small pieces of text the plot's windows share: a label that never widens
 // its window, and the page of keys and mouse actions that F1 opens.
+#include <QCheckBox>
 #include <QLabel>
 #include <QList>
 #include <QPair>
@@ -25,6 +26,27 @@ protected:
 
 private:
     Qt::TextElideMode mode_;
+};
+
+// A channel's checkbox in a legend: its whole name where the window has the
+// room, cut with "…" only where it has not, so that long names never widen
+// the window. The whole name is for its tooltip.
+class LegendBox final : public QCheckBox {
+public:
+    explicit LegendBox(const QString &text, QWidget *parent = nullptr);
+    void setFullText(const QString &text);
+    const QString &fullText() const { return full_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    // The box, icon and spacing around the text.
+    int chrome() const;
+    void elide();
+    QString full_;
 };
 
 // One row of the help page: what to press, what it does.

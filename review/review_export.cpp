@@ -144,7 +144,7 @@ void ReviewWindow::askCsv()
     // 41 bytes a row for four channels.
     const auto [first, last] = exportRange();
     const double bytes = static_cast<double>(last - first) * (12.0 + 7.5 * run_->channels());
-    const auto gb = [](double b) { return QString::number(b / 1e9, 'f', 1) + QStringLiteral(" GB"); };
+    const auto gb = [](double b) { return QString::fromStdString(approximateSize(b)); };
     const QString rangeName = plot_->cursors().valid ? QStringLiteral("光标之间") : QStringLiteral("显示的范围");
     const QString suggested = QFileInfo(path_).completeBaseName() + QStringLiteral("_run%1.csv").arg(runNumber_);
     const QString path = QFileDialog::getSaveFileName(
@@ -152,7 +152,7 @@ void ReviewWindow::askCsv()
         QStringLiteral("导出 CSV — %1，%2 行，约 %3")
             .arg(rangeName)
             .arg(last - first)
-            .arg(bytes < 1e6 ? QStringLiteral("%1 KB").arg(std::ceil(bytes / 1e3)) : gb(bytes)),
+            .arg(QString::fromStdString(approximateSize(bytes))),
         QFileInfo(path_).dir().filePath(suggested), QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty() || !run_ || closing_)
         return;

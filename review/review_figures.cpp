@@ -3,6 +3,8 @@
 // readout.
 #include "review/review_window.h"
 
+#include "plot/window_text.h"
+
 #include "plot/plot_widget.h"
 
 #include <QComboBox>
@@ -102,7 +104,7 @@ void ReviewWindow::updateStats()
         rows << QString::fromStdString(channelName(units, ch) + (volts ? "" : " (" + channelUnit(units, ch).unit + ")"));
     stats_->setVerticalHeaderLabels(rows);
     const double rate = run_ ? run_->scansPerSecond() : 0;
-    QString delta = QStringLiteral("单击放置光标A，右击放置光标B");
+    QString delta;
     if (c.valid) {
         delta = QStringLiteral("A–B %1 … %2　Δt = %3")
                     .arg(secondsText(static_cast<double>(c.first), rate),
@@ -112,6 +114,7 @@ void ReviewWindow::updateStats()
             delta += QStringLiteral("　1/Δt = %1 Hz").arg(rate / static_cast<double>(c.last - c.first), 0, 'g', 6);
     }
     delta_->setText(delta);
+    delta_->setVisible(c.valid);
     // Exactly its rows: the plot takes the rest.
     stats_->setFixedHeight(stats_->horizontalHeader()->sizeHint().height() +
                            channels * stats_->verticalHeader()->defaultSectionSize() + 2 * stats_->frameWidth());
@@ -144,8 +147,9 @@ void ReviewWindow::updateStats()
 void ReviewWindow::updateHover()
 {
     const HoverReadout &h = plot_->hover();
+    auto *readout = static_cast<ElidingLabel *>(readout_);
     if (!h.valid || !run_) {
-        readout_->clear();
+        readout->setFullText(QStringLiteral("单击放置光标A，右击放置光标B"));
         return;
     }
     const double rate = run_->scansPerSecond();
@@ -157,7 +161,7 @@ void ReviewWindow::updateHover()
         const auto ms = run_->info().startTimeNs / 1000000 + static_cast<int64_t>(after);
         text += QStringLiteral(" (%1)").arg(QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz")));
     }
-    readout_->setText(text + QStringLiteral("　") + plot_->hoverText());
+    readout->setFullText(text + QStringLiteral("　") + plot_->hoverText());
 }
 
 } // namespace adcard

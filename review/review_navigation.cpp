@@ -7,6 +7,7 @@
 #include "plot/window_text.h"
 #include "review/own_loop.h"
 #include "review/search_pane.h"
+#include "review/time_entry.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -115,11 +116,25 @@ void ReviewWindow::askTime()
     bool ok = false;
     const QString text = QInputDialog::getText(
         this, QStringLiteral("转到时间"),
-        QStringLiteral("日期和时间（yyyy-MM-dd HH:mm:ss），或只写时间（HH:mm:ss[.zzz]）："), QLineEdit::Normal,
+        QStringLiteral("日期和时间（yyyy-MM-dd HH:mm:ss），或只写时间（HH:mm:ss[.zzz]），\n"
+                       "或自开始的秒数（120 s），或自当前位置前后的秒数（+30 s、−30 s）："),
+        QLineEdit::Normal,
         now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), &ok);
     if (!ok || closing_)
         return;
     const QString t = text.trimmed();
+    if (const auto entry = parseSecondsEntry(t.toStdString())) {
+        // Seconds from the start, or from the middle of the view.
+        const double rate = run_->scansPerSecond();
+        const double scan = entry->seconds * rate + (entry->fromView ? (r.first() + r.last()) / 2 : 0.0);
+        if (scan < 0 || scan > static_cast<double>(run_->scanCount())) {
+            say(QStringLiteral("%1 不在该运行之内").arg(t), true);
+        } else {
+            centreOn(scan);
+            say({}, false);
+        }
+        return;
+    }
     QDateTime when;
     for (const QString &format : {QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"), QStringLiteral("yyyy-MM-dd HH:mm:ss"),
                                   QStringLiteral("yyyy-MM-dd HH:mm")})
@@ -160,6 +175,8 @@ bool ReviewWindow::jumpToMarker(int direction)
     }
     if (!target)
         return false;
+    // The list in the toolbar says which marker is shown now.
+    markerList_->setCurrentIndex(markerList_->findData(static_cast<double>(*target)));
     const double half = (r.last() - r.first()) / 2;
     plot_->renderer().setRange(static_cast<double>(*target) - half, static_cast<double>(*target) + half);
     showDigital();

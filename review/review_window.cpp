@@ -141,7 +141,7 @@ void ReviewWindow::addHelp()
             {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记")},
             {QStringLiteral("F"), QStringLiteral("A–B 频谱（光标之间，无光标时为视图）")},
             {QStringLiteral("] / ["), QStringLiteral("下一个 / 上一个缺失（空洞）")},
-            {QStringLiteral("Ctrl+G"), QStringLiteral("转到日期和时间")},
+            {QStringLiteral("Ctrl+G"), QStringLiteral("转到时间：时刻、自开始的秒数（120 s）、前后的秒数（±30 s）")},
             {QStringLiteral("T"), QStringLiteral("时间轴：时钟时间 / 自开始的秒数")},
             {QStringLiteral("S"), QStringLiteral("均值 ± σ（在最小–最大之上）/ 只显示最小–最大")},
             {QStringLiteral("↑ / ↓（运行列表）"), QStringLiteral("选择运行")},
@@ -207,17 +207,8 @@ void ReviewWindow::addViewKeys(QHBoxLayout &top)
            });
     addKey(QStringLiteral("频谱"), QKeySequence(Qt::Key_F), QStringLiteral("A–B 频谱 (F)"), true, [this](bool on) {
         spectrum_->setVisible(on);
-        if (!on)
-            return;
-        // Half of the waveforms' room, which a splitter would leave it none of.
-        if (auto *split = qobject_cast<QSplitter *>(spectrum_->parentWidget()); split && split->count() == 3) {
-            QList<int> sizes = split->sizes();
-            const int both = sizes[1] + sizes[2];
-            sizes[1] = both - both / 2;
-            sizes[2] = both / 2;
-            split->setSizes(sizes);
-        }
-        spectrum_->start();
+        if (on)
+            spectrum_->start();
     });
     addKey(QStringLiteral("转到时间…"), QKeySequence(QStringLiteral("Ctrl+G")), QString(), false, [this] { askTime(); });
     addKey(QString(), QKeySequence(Qt::Key_BracketRight), QString(), false, [this] { jumpToHole(1); });
@@ -252,13 +243,14 @@ void ReviewWindow::makePlotAndFigures()
         }
         return run_->stats(first, last);
     });
-    readout_ = new QLabel(this);
-    readout_->setTextFormat(Qt::PlainText);
-    // Two lines kept, so that the layout does not jump as the pointer moves.
-    readout_->setWordWrap(true);
-    readout_->setMinimumHeight(2 * fontMetrics().lineSpacing());
-    readout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // One line, cut to the window's width (the whole text in its tooltip),
+    // that says how to place the cursors while the pointer is elsewhere:
+    // the plot keeps its height as the pointer moves, and no empty band
+    // lies under it.
+    readout_ = new ElidingLabel(this);
+    // Shown only while both cursors are set.
     delta_ = new QLabel(this);
+    delta_->hide();
     stats_ = new QTableWidget(this);
     stats_->setColumnCount(8);
     stats_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -269,12 +261,15 @@ void ReviewWindow::makePlotAndFigures()
 
 QWidget *ReviewWindow::makeCentre()
 {
-    // Few runs in a file as a rule: the list above, the plot across the
-    // whole width.
-    auto *split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(runs_);
-    split->addWidget(plot_);
-    // The spectrum across the whole width too, under the waveforms it is of.
+    // Few runs in a file as a rule: the list above, as tall as its rows
+    // (fillRunList), the plot across the whole width taking the rest.
+    auto *split = new QWidget(this);
+    auto *column = new QVBoxLayout(split);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(runs_);
+    column->addWidget(plot_, 1);
+    // The spectrum across the whole width too, under the waveforms it is
+    // of, sharing their room half and half.
     spectrum_ = new SpectrumPane(
         [this] {
             const auto [first, end] = exportRange();
@@ -282,9 +277,7 @@ QWidget *ReviewWindow::makeCentre()
         },
         this);
     spectrum_->hide();
-    split->addWidget(spectrum_);
-    split->setStretchFactor(1, 1);
-    split->setSizes({5 * (fontMetrics().height() + 6), 600});
+    column->addWidget(spectrum_, 1);
     message_ = new QLabel(this);
     message_->setWordWrap(true);
     search_ = new SearchPane(
@@ -362,7 +355,9 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
     plot_->setSource(run_.get());
     // A checkbox per channel, in its trace's colour, hides or shows it.
     for (int c = 0; run_ && c < run_->channels(); ++c) {
-        auto *box = new QCheckBox(QString::fromStdString(channelName(run_->info().units, c)), this);
+        const QString name = QString::fromStdString(channelName(run_->info().units, c));
+        auto *box = new LegendBox(name, this);
+        box->setToolTip(name);
         box->setChecked(true);
         QPalette colour = box->palette();
         colour.setColor(QPalette::WindowText, PlotRenderer::channelColor(c));
@@ -373,6 +368,7 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
     }
     showRunDetails();
     updateStats();
+    updateHover();
     pollSummaries();
     // The list and the table pass the plot's keys on: they need only the
     // arrows up and down themselves.
@@ -472,6 +468,10 @@ void ReviewWindow::fillRunList()
         if (r.number == runNumber_)
             runs_->setCurrentItem(item);
     }
+    // As tall as its rows, up to a few: the plot takes the rest.
+    const int rows = std::clamp(runs_->topLevelItemCount(), 1, kRunRowsShown);
+    const int row = runs_->topLevelItemCount() > 0 ? runs_->sizeHintForRow(0) : fontMetrics().height() + 6;
+    runs_->setFixedHeight(runs_->header()->sizeHint().height() + rows * row + 2 * runs_->frameWidth());
 }
 
 bool ReviewWindow::showRun(int number)

@@ -116,6 +116,7 @@ private:
     std::unique_ptr<RecordingReader> reader_;
     std::unique_ptr<RecordedRun> run_;
     int runNumber_ = 0;
+    static constexpr int kRunRowsShown = 4; // the run list's most rows without scrolling
     QTreeWidget *runs_ = nullptr;
     SearchPane *search_ = nullptr; // 搜索 (Ctrl+F), beside the plot
     SpectrumPane *spectrum_ = nullptr; // 频谱 (F), under the plot

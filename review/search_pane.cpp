@@ -72,11 +72,18 @@ Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double
     Answer a;
     const QString ch = name(run, channel);
     std::size_t i = 0;
-    for (const query::Crossing &c : r.crossings) {
+    for (std::size_t k = 0; k < r.crossings.size(); ++k) {
+        const query::Crossing &c = r.crossings[k];
         while (i < r.intervals.size() && r.intervals[i].start < c.scan)
             ++i;
-        const bool within = i < r.intervals.size() && r.intervals[i].start == c.scan;
-        const int64_t end = within ? r.intervals[i].end : c.scan + 1;
+        bool within = i < r.intervals.size() && r.intervals[i].start == c.scan;
+        int64_t end = within ? r.intervals[i].end : c.scan + 1;
+        // Both ways, the intervals are the times above: below lasts until
+        // the next crossing, which is a rising one.
+        if (!within && edge == query::Edge::Either && !c.rising && k + 1 < r.crossings.size()) {
+            within = true;
+            end = r.crossings[k + 1].scan;
+        }
         a.rows.push_back({c.scan, end,
                           {seconds(run, c.scan), ch,
                            within ? value(run, channel, c.code) + QStringLiteral(" · ") + duration(run, end - c.scan)
@@ -171,7 +178,7 @@ SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom, QWidget *pare
 
     connect(kind_, &QComboBox::currentIndexChanged, this, &SearchPane::kindChanged);
     connect(channel_, &QComboBox::currentIndexChanged, this, &SearchPane::channelChanged);
-    connect(go_, &QPushButton::clicked, this, [this] { worker_.joinable() ? stop() : start(); });
+    connect(go_, &QPushButton::clicked, this, [this] { worker_.joinable() ? interrupt() : start(); });
     connect(csv, &QPushButton::clicked, this, &SearchPane::exportList);
     connect(list_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
         const std::size_t i = std::size_t(list_->indexOfTopLevelItem(item));
@@ -216,6 +223,16 @@ void SearchPane::stop()
     cancel_ = false;
 }
 
+void SearchPane::interrupt()
+{
+    // The worker ends early and its answer, marked as stopped, comes back
+    // through the queue like any other, resetting the button and the bar. A
+    // stopped search is not asked again as the run grows.
+    cancel_ = true;
+    asked_ = false;
+    go_->setEnabled(false);
+}
+
 void SearchPane::wait()
 {
     if (worker_.joinable())
@@ -241,6 +258,7 @@ void SearchPane::setRun(const RecordedRun *run)
     count_->clear();
     progress_->hide();
     go_->setText(QStringLiteral("搜索"));
+    go_->setEnabled(true);
 }
 
 void SearchPane::runGrew()
@@ -286,6 +304,7 @@ void SearchPane::ask(Kind kind, int channel, double volts, int bit, int generati
                 return;
             if (worker_.joinable())
                 worker_.join();
+            cancel_ = false;
             show(std::move(a.rows), a.count, a.failed);
         },
         Qt::QueuedConnection);
@@ -295,6 +314,7 @@ void SearchPane::show(std::vector<Row> rows, QString count, bool failed)
 {
     progress_->hide();
     go_->setText(QStringLiteral("搜索"));
+    go_->setEnabled(true);
     rows_ = std::move(rows);
     list_->clear();
     QList<QTreeWidgetItem *> items;

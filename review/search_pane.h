@@ -35,6 +35,8 @@ public:
     void runGrew();
     QTreeWidget *results() const { return list_; }
     QLabel *countLabel() const { return count_; }
+    // 搜索 / 停止: the one button that starts a search and stops it.
+    QPushButton *goButton() const { return go_; }
     void start();
     // Waits for the search in progress (tests; the window never waits).
     void wait();
@@ -50,7 +52,10 @@ protected:
 private:
     enum Kind { Above, Below, Either, Highest, Lowest, Digital, Holes };
 
+    // Drops the search in progress and its answer.
     void stop();
+    // 停止: the search in progress ends early, and says so.
+    void interrupt();
     void kindChanged();
     // The level in the chosen channel's unit, over what its codes can reach.
     void channelChanged();

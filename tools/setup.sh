@@ -19,8 +19,8 @@ run_packages=(
 # The system CJK faces are for the tests of the fallback and of the font
 # subset script; binutils for the export and install checks; xdotool presses
 # the review window's keys in the Windows stage; ccache keeps
-# the test command's compilations between runs; openbox is the window
-# manager the windows' pictures are taken under.
+# the test command's compilations between runs.
+# openbox frames the windows in the placement test, as a desktop does.
 test_packages=(
   "${run_packages[@]}" binutils
   libgtest-dev libgmock-dev libbenchmark-dev

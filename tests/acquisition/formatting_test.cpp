@@ -16,6 +16,7 @@ struct VoltsRow {
     const char *name;
     int32_t code;
     const char *caption;
+    const char *readout; // the other windows', with the integer digit
 };
 
 class VoltsCaption : public ::testing::TestWithParam<VoltsRow> {};
@@ -24,21 +25,22 @@ TEST_P(VoltsCaption, CodeThroughVoltsToCaption)
 {
     const auto &row = GetParam();
     EXPECT_EQ(voltsText(codeToVolts(row.code), "."), row.caption) << "code " << row.code;
+    EXPECT_EQ(readoutVoltsText(codeToVolts(row.code), "."), row.readout) << "code " << row.code;
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, VoltsCaption,
-                         ::testing::Values(VoltsRow{"Zero", 0, "-5.001"}, VoltsRow{"One", 1, "-4.999"},
-                                           VoltsRow{"MinusOneVolt", 1639, "-.999"},
-                                           VoltsRow{"Code2000", 2000, "-.117"},
-                                           VoltsRow{"BelowMid", 2047, "-.002"}, VoltsRow{"Mid", 2048, ".000"},
-                                           VoltsRow{"AboveMid", 2049, ".002"}, VoltsRow{"TwoAboveMid", 2050, ".005"},
-                                           VoltsRow{"OneVoltBelow", 2457, ".999"},
-                                           VoltsRow{"OneVoltAbove", 2458, "1.001"},
-                                           VoltsRow{"ThreeQuarters", 3072, "2.501"},
-                                           VoltsRow{"FullScale", 4095, "4.999"},
+                         ::testing::Values(VoltsRow{"Zero", 0, "-5.001", "-5.001"}, VoltsRow{"One", 1, "-4.999", "-4.999"},
+                                           VoltsRow{"MinusOneVolt", 1639, "-.999", "-0.999"},
+                                           VoltsRow{"Code2000", 2000, "-.117", "-0.117"},
+                                           VoltsRow{"BelowMid", 2047, "-.002", "-0.002"}, VoltsRow{"Mid", 2048, ".000", "0.000"},
+                                           VoltsRow{"AboveMid", 2049, ".002", "0.002"}, VoltsRow{"TwoAboveMid", 2050, ".005", "0.005"},
+                                           VoltsRow{"OneVoltBelow", 2457, ".999", "0.999"},
+                                           VoltsRow{"OneVoltAbove", 2458, "1.001", "1.001"},
+                                           VoltsRow{"ThreeQuarters", 3072, "2.501", "2.501"},
+                                           VoltsRow{"FullScale", 4095, "4.999", "4.999"},
                                            // Beyond the card's range the integer part is not limited.
-                                           VoltsRow{"TwentyVolts", 2048 + 4095 * 2, "20.000"},
-                                           VoltsRow{"MinusHundredTwenty", 2048 - 4095 * 12, "-120.000"}),
+                                           VoltsRow{"TwentyVolts", 2048 + 4095 * 2, "20.000", "20.000"},
+                                           VoltsRow{"MinusHundredTwenty", 2048 - 4095 * 12, "-120.000", "-120.000"}),
                          kRowName);
 
 TEST(VoltsText, UsesTheGivenSeparatorVerbatim)

@@ -7,13 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,67 +84,6 @@ TEST(Command, GivesTheEngineNumbers)
     EXPECT_EQ((run("stats " + std::string(ADCARD_REVIEW), status), status), 2);
     std::remove(path.c_str());
 }
-
-std::string contents(const std::string &path)
-{
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
-
-// Targets an export must refuse, with status 2, leaving them as they were:
-// the recording itself under any name, a file a recorder holds, and a file
-// that exists when --overwrite was not given.
-struct RefusedTarget {
-    const char *name;
-    const char *target; // in the test's folder; the source is source.h5
-    const char *options;
-    const char *reason;
-};
-
-const RefusedTarget kRefusedTargets[] = {
-    {"the source itself", "source.h5", "--overwrite", "is the recording being exported"},
-    {"the source spelt otherwise", "./sub/../source.h5", "--overwrite", "is the recording being exported"},
-    {"the source through a hard link", "linked.h5", "--overwrite", "is the recording being exported"},
-    {"a file being recorded", "recording.h5", "--overwrite", "is being recorded by a panel"},
-    {"an existing file without --overwrite", "old.csv", "", "already exists"},
-};
-
-TEST(Command, ExportRefusesATargetItWouldDestroy)
-{
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "export_targets";
-    fs::remove_all(dir);
-    fs::create_directories(dir / "sub");
-    const std::string source = (dir / "source.h5").string();
-    testing::writeCrafted(source, 100, 20, {}, [](int64_t k, int c) { return int16_t((k + c) % 4096); });
-    fs::create_hard_link(source, dir / "linked.h5");
-    std::ofstream(dir / "old.csv") << "kept\n";
-    // A recorder's file, locked as long as it is open, as while a panel records.
-    const std::string recording = (dir / "recording.h5").string();
-    const RecordingFile recorder(recording, false);
-    const std::string sourceBytes = contents(source);
-    const std::string recordingBytes = contents(recording);
-
-    for (const RefusedTarget &c : kRefusedTargets) {
-        SCOPED_TRACE(c.name);
-        const std::string target = (dir / c.target).string();
-        const std::string before = contents(target);
-        int status = 0;
-        const std::string said = run("export " + source + " -o " + target + " " + c.options, status, true);
-        EXPECT_EQ(status, 2) << said;
-        EXPECT_NE(said.find(c.reason), std::string::npos) << said;
-        EXPECT_EQ(contents(target), before);
-    }
-    EXPECT_EQ(contents(source), sourceBytes);
-    EXPECT_EQ(contents(recording), recordingBytes);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 5) << "nothing left beside them";
-
-    // The same names are written once they may be.
-    int status = 0;
-    run("export " + source + " -o " + (dir / "old.csv").string() + " --overwrite", status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(contents((dir / "old.csv").string()).rfind("time (s)", 0), 0u);
 
 // The command line's answers and refusals on one file: 100 blocks of 100
 // scans at 10000 scans/s, starting 2026-12-07T12:00:00Z, with a hole at
@@ -258,16 +196,6 @@ TEST(Command, AKilledRecordingIsNotStillBeingRecorded)
     if (child == 0) {
         AcqSettings s;
         s.ScansPerBlock = 100;
-
-// What the rules did, as `events` lists it: every run's events in order, each
-// time in seconds from its run's start, names that JSON must escape escaped.
-TEST(Command, ListsTheRulesEvents)
-{
-    std::filesystem::create_directories(ADPANEL_TEST_TMP);
-    const std::string path = std::string(ADPANEL_TEST_TMP) + "/events.h5";
-    {
-        AcqSettings s;
-        s.ScansPerBlock = 1000;
         s.ChannelCount = 4;
         s.IntrArg5 = 10000;
         RecordingWriter w(std::make_unique<RecordingFile>(path, true), "test", "test", {});
@@ -319,7 +247,85 @@ TEST_F(Commands, JsonParsesWithPython)
         run(a + " | python3 -c 'import json, sys; json.load(sys.stdin)'", status);
         EXPECT_EQ(status, 0) << args;
     }
+}
 
+
+std::string contents(const std::string &path)
+{
+    std::ostringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
+}
+
+// Targets an export must refuse, with status 2, leaving them as they were:
+// the recording itself under any name, a file a recorder holds, and a file
+// that exists when --overwrite was not given.
+struct RefusedTarget {
+    const char *name;
+    const char *target; // in the test's folder; the source is source.h5
+    const char *options;
+    const char *reason;
+};
+
+const RefusedTarget kRefusedTargets[] = {
+    {"the source itself", "source.h5", "--overwrite", "is the recording being exported"},
+    {"the source spelt otherwise", "./sub/../source.h5", "--overwrite", "is the recording being exported"},
+    {"the source through a hard link", "linked.h5", "--overwrite", "is the recording being exported"},
+    {"a file being recorded", "recording.h5", "--overwrite", "is being recorded by a panel"},
+    {"an existing file without --overwrite", "old.csv", "", "already exists"},
+};
+
+TEST(Command, ExportRefusesATargetItWouldDestroy)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "export_targets";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "sub");
+    const std::string source = (dir / "source.h5").string();
+    testing::writeCrafted(source, 100, 20, {}, [](int64_t k, int c) { return int16_t((k + c) % 4096); });
+    fs::create_hard_link(source, dir / "linked.h5");
+    std::ofstream(dir / "old.csv") << "kept\n";
+    // A recorder's file, locked as long as it is open, as while a panel records.
+    const std::string recording = (dir / "recording.h5").string();
+    const RecordingFile recorder(recording, false);
+    const std::string sourceBytes = contents(source);
+    const std::string recordingBytes = contents(recording);
+
+    for (const RefusedTarget &c : kRefusedTargets) {
+        SCOPED_TRACE(c.name);
+        const std::string target = (dir / c.target).string();
+        const std::string before = contents(target);
+        int status = 0;
+        const std::string said = run("export " + source + " -o " + target + " " + c.options, status, true);
+        EXPECT_EQ(status, 2) << said;
+        EXPECT_NE(said.find(c.reason), std::string::npos) << said;
+        EXPECT_EQ(contents(target), before);
+    }
+    EXPECT_EQ(contents(source), sourceBytes);
+    EXPECT_EQ(contents(recording), recordingBytes);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 5) << "nothing left beside them";
+
+    // The same names are written once they may be.
+    int status = 0;
+    run("export " + source + " -o " + (dir / "old.csv").string() + " --overwrite", status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(contents((dir / "old.csv").string()).rfind("time (s)", 0), 0u);
+}
+
+
+// What the rules did, as `events` lists it: every run's events in order, each
+// time in seconds from its run's start, names that JSON must escape escaped.
+TEST(Command, ListsTheRulesEvents)
+{
+    std::filesystem::create_directories(ADPANEL_TEST_TMP);
+    const std::string path = std::string(ADPANEL_TEST_TMP) + "/events.h5";
+    {
+        AcqSettings s;
+        s.ScansPerBlock = 1000;
+        s.ChannelCount = 4;
+        s.IntrArg5 = 10000;
+        RecordingWriter w(std::make_unique<RecordingFile>(path, true), "test", "test", {});
+        const RecordingWriter::Clock::time_point t0{};
         const std::vector<int16_t> codes(4000, 2048);
         const auto event = [](const char *rule, int64_t scan, bool fired, double value, const char *note) {
             RuleEvent e;

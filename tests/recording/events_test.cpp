@@ -44,7 +44,7 @@ TEST_P(WriterEvents, ReadBackWithTheirMarkers)
     w.onTickEnd({.timeNs = 10, .blockCount = 1}, t0);
     w.onBlock(1, 1, testBlock(1, 4000));
     const int64_t scan = 1000 + 417;
-    RuleEvent e{c.rule, scan, c.fired, c.value, c.mark, c.capture, 1.0, 2.0, c.note};
+    RuleEvent e{c.rule, scan, c.fired, c.value, c.mark, c.capture, 1.0, 2.0, c.note, {}, 0};
     ASSERT_TRUE(w.addEvent(e, 20));
     w.onTickEnd({.timeNs = 20, .blockCount = 2}, t0 + 1s);
     w.close(30, t0 + 2s);

@@ -155,23 +155,37 @@ TEST_F(PanelRecording, TheRecordingsControlsNeverWaitForTheDisk)
     QTRY_COMPARE_WITH_TIMEOUT(enabled(), std::string("-sm"), 3000);
 
     // M takes the place at once, then asks for a text: ten seconds of
-    // typing do not move the marker.
+    // typing do not move the marker, and the panel answers meanwhile.
     history.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&history));
     stuck->clockNs = 23'500'000'000;
-    QTimer::singleShot(0, [stuck] {
-        auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        stuck->clockNs += 10'000'000'000;
-        dialog->setTextValue(QStringLiteral("阀门打开"));
-        dialog->accept();
-    });
     QTest::keyClick(&history, Qt::Key_M);
+    auto *dialog = history.findChild<QInputDialog *>(QStringLiteral("markerText"));
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the text box holds no window";
+    QTest::mouseClick(program.window().control(QStringLiteral("cmdStop")), Qt::LeftButton);
+    EXPECT_FALSE(program.window().timerEnabled()) << "停止采集 answered while the text was typed";
+    stuck->clockNs += 10'000'000'000;
+    dialog->setTextValue(QStringLiteral("阀门打开"));
+    dialog->accept();
     using Marker = std::pair<int64_t, std::string>;
     EXPECT_EQ(stuck->markers, (std::vector<Marker>{{23'500'000'000, "阀门打开"}}));
     EXPECT_TRUE(history.messageLabel()->text().contains(QStringLiteral("阀门打开"))) << "the window says so";
 
+    // A text still being typed when the recording stops: the marker is kept.
+    history.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&history));
+    QTest::keyClick(&history, Qt::Key_M);
+    dialog = nullptr;
+    for (auto *open : history.findChildren<QInputDialog *>(QStringLiteral("markerText")))
+        if (open->isVisible())
+            dialog = open;
+    ASSERT_NE(dialog, nullptr);
+    dialog->setTextValue(QStringLiteral("泵停"));
     stop->click(); // returns although the file never closes
+    EXPECT_EQ(stuck->markers.size(), 2u);
+    EXPECT_EQ(stuck->markers.back().second, "泵停");
     EXPECT_EQ(enabled(), "---");
     EXPECT_TRUE(history.extraStatusLabel()->text().contains(QStringLiteral("closing")));
     EXPECT_FALSE(program.finishRecording(std::chrono::milliseconds{50})) << "gives up after its limit";
@@ -211,6 +225,31 @@ TEST_F(PanelRecording, TheRecordDialogChoosesEventsOnly)
         << history.extraStatusLabel()->text().toStdString();
     program.recording().stop();
     stuck->status_.state = RecorderState::Idle; // closed: the program may delete it
+}
+
+// The note that a recording's file closed is taken down when the next
+// recording begins: under a live recording it would say the opposite.
+TEST_F(PanelRecording, AClosedFilesNoteGoesWhenTheNextRecordingBegins)
+{
+    const std::string dir = testing::scratchDir("panel_closed_note");
+    PanelProgram program(options(""));
+    HistoryWindow &history = program.openHistory();
+    ASSERT_TRUE(program.recording().start(QString::fromStdString(dir + "/run1.h5"), true));
+    qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
+    tick(program);
+    program.recording().stop();
+    QTRY_VERIFY_WITH_TIMEOUT(history.messageLabel()->text().startsWith(QStringLiteral("记录文件已关闭")), 10000);
+
+    ASSERT_TRUE(program.recording().start(QString::fromStdString(dir + "/run2.h5"), true));
+    EXPECT_EQ(history.messageLabel()->text(), QString()) << "the first file's note under the second recording";
+    // Another message shown meanwhile stays.
+    program.recording().stop();
+    QTRY_VERIFY_WITH_TIMEOUT(history.messageLabel()->text().startsWith(QStringLiteral("记录文件已关闭")), 10000);
+    history.showMessage(QStringLiteral("通道设置只在本次运行中有效"), true);
+    ASSERT_TRUE(program.recording().start(QString::fromStdString(dir + "/run3.h5"), true));
+    EXPECT_EQ(history.messageLabel()->text(), QStringLiteral("通道设置只在本次运行中有效"));
+    program.window().close();
+    ASSERT_TRUE(program.finishRecording(std::chrono::seconds{20}));
 }
 
 TEST_F(PanelRecording, EachRecordingLeavesNoDescriptorBehind)

@@ -4,6 +4,7 @@
 
 #include "recording/recording_reader_impl.h"
 #include "tests/review/review_files.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@ namespace adcard {
 namespace {
 
 namespace fs = std::filesystem;
+using ::PrintTo; // rows print as their name
 
 // Two channels, two scans a block; block 2 (scans 4 and 5) never came.
 class HoledRun final : public RecordedRun {
@@ -173,6 +175,33 @@ TEST(CsvExport, VoltsFollowTheCalibrationTheFileStates)
                   (testing::writtenCode(1, 3) - 1000) * 0.001);
     EXPECT_NE(out.str().find(row), std::string::npos) << out.str();
 }
+
+// The export's size in its dialog's title: the unit that fits, never
+// "0.0 GB" for a few megabytes.
+struct SizeRow {
+    const char *name;
+    double bytes;
+    const char *text;
+};
+
+class ExportSize : public ::testing::TestWithParam<SizeRow> {};
+
+TEST_P(ExportSize, InTheUnitThatFits)
+{
+    EXPECT_EQ(approximateSize(GetParam().bytes), GetParam().text);
+}
+
+const SizeRow kSizes[] = {
+    {"nothing", 0, "0 B"},
+    {"bytes", 870, "870 B"},
+    {"kilobytes_with_a_decimal", 4321, "4.3 KB"},
+    {"a_small_csv", 4.9e6, "4.9 MB"},
+    {"tens_without", 48.6e6, "49 MB"},
+    {"rounds_up_into_the_next_unit", 999.96e3, "1.0 MB"},
+    {"a_whole_day", 35.4e9, "35 GB"},
+    {"terabytes", 1.25e12, "1.3 TB"},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, ExportSize, ::testing::ValuesIn(kSizes), kRowName);
 
 } // namespace
 } // namespace adcard

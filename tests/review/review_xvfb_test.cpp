@@ -17,6 +17,7 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QLabel>
@@ -134,6 +135,30 @@ TEST(ReviewOnX, SearchPaneListsZoomsAndCounts)
     EXPECT_GE(window.plot().renderer().last(), 42000);
     EXPECT_LT(window.plot().renderer().last() - window.plot().renderer().first(), 10000);
 
+    // N to the next marker: the toolbar's list says which it is.
+    const PlotRenderer &view = window.plot().renderer();
+    const double centre = (view.first() + view.last()) / 2;
+    std::optional<int64_t> next;
+    for (const RecordedMarker &m : window.run()->markers())
+        if (double(m.scan) > centre + 0.5 && (!next || m.scan < *next))
+            next = m.scan;
+    ASSERT_TRUE(next);
+    ASSERT_TRUE(window.jumpToMarker(1));
+    auto *markers = window.findChild<QComboBox *>(QStringLiteral("markerList"));
+    ASSERT_NE(markers, nullptr);
+    EXPECT_EQ(markers->currentData().toDouble(), double(*next));
+
+    // Both ways: falling rows say how long the signal stayed below, as
+    // rising ones say how long above (all but the last, still open).
+    kind->setCurrentIndex(2); // 穿越电平（双向）
+    pane.findChild<QDoubleSpinBox *>()->setValue(1.0);
+    pane.start();
+    pane.wait();
+    ASSERT_GT(pane.results()->topLevelItemCount(), 2);
+    for (int row = 0; row + 1 < pane.results()->topLevelItemCount(); ++row)
+        EXPECT_TRUE(pane.results()->topLevelItem(row)->text(2).contains(QStringLiteral(" · ")))
+            << "row " << row << ": " << pane.results()->topLevelItem(row)->text(2).toStdString();
+
     kind->setCurrentIndex(0); // 高于电平
     pane.findChild<QDoubleSpinBox *>()->setValue(1.0);
     pane.start();
@@ -142,6 +167,20 @@ TEST(ReviewOnX, SearchPaneListsZoomsAndCounts)
     ASSERT_GT(r.total, 0);
     EXPECT_EQ(pane.countLabel()->text(), QStringLiteral("共 %1 个").arg(r.total));
     EXPECT_EQ(pane.results()->topLevelItemCount(), r.total);
+
+    // 停止 during a search: the pane is ready for the next, and the count says
+    // it stopped (unless the search had already ended).
+    kind->setCurrentIndex(3); // 最高峰值, which reads every scan
+    pane.start();
+    ASSERT_EQ(pane.goButton()->text(), QStringLiteral("停止"));
+    QTest::mouseClick(pane.goButton(), Qt::LeftButton);
+    pane.wait();
+    EXPECT_EQ(pane.goButton()->text(), QStringLiteral("搜索"));
+    EXPECT_TRUE(pane.goButton()->isEnabled());
+    EXPECT_FALSE(pane.findChild<QProgressBar *>()->isVisible());
+    const QString count = pane.countLabel()->text();
+    EXPECT_TRUE(count.contains(QStringLiteral("已停止")) || count != QStringLiteral("共 %1 个").arg(r.total))
+        << "the stopped search's answer was dropped: " << count.toStdString();
 }
 
 TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
