@@ -95,6 +95,9 @@ HistoryWindow::HistoryWindow(const LiveRingFeed &feed, HistorySources sources, Q
 QHBoxLayout *HistoryWindow::makeToolbar()
 {
     auto *top = new QHBoxLayout;
+    // Tight: the toolbar sets the window's least width, which must leave room
+    // for the panel beside it on a 1366 px screen.
+    top->setSpacing(0);
     for (int c = 0; c < kPlotChannels; ++c) {
         auto *box = new LegendBox(QStringLiteral("通道%1").arg(c + 1), this);
         box->setChecked(true);
@@ -106,6 +109,7 @@ QHBoxLayout *HistoryWindow::makeToolbar()
     addToolActions(*top);
     toolbar_ = new QHBoxLayout;
     toolbar_->setContentsMargins(0, 0, 0, 0);
+    toolbar_->setSpacing(2);
     top->addLayout(toolbar_);
     top->addStretch(1);
     addHelp();

@@ -222,6 +222,7 @@ QWidget *RecordingControl::makeControls(QWidget *parent)
     auto *row = new QWidget(parent);
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
     record_ = new QPushButton(QStringLiteral("记录…"), row);
     stop_ = new QPushButton(QStringLiteral("停止记录"), row);
     mark_ = new QPushButton(QStringLiteral("标记"), row);
