@@ -8,6 +8,7 @@
 #   review-units-lanes.png  all four channels overlaid: drawn in lanes
 #   review-two-units.png    the first two: bar at the left, °C at the right
 #   review-spectrum.png     the first channel's spectrum between the cursors
+# (at 1920x1080 docs/ keeps the last as review-spectrum-1920x1080.png, copied by hand)
 #
 #   bash tools/review_views_screenshot.sh FILE [SIZE] [--replace-docs]
 set -euo pipefail
