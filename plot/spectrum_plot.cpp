@@ -50,8 +50,9 @@ std::vector<std::size_t> harmonicBins(const std::vector<float> &a, std::size_t f
             break;
         std::size_t best = at;
         // A bin beside the multiple where the fundamental lies between bins.
+        // Never the bin of the harmonic before.
         for (std::size_t k = at - 1; k <= std::min(at + 1, a.size() - 1); ++k)
-            if (a[k] > 1.01F * a[best])
+            if (a[k] > 1.01F * a[best] && (out.empty() || k != out.back()))
                 best = k;
         out.push_back(best);
     }

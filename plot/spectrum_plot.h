@@ -43,7 +43,8 @@ double toDb(double amplitude);
 // so that one crest is listed once.
 std::vector<std::size_t> highestPeaks(const std::vector<float> &a, std::size_t from, std::size_t count);
 // The bins of the 2nd .. `most`-th harmonics of bin `fundamental`: each the
-// highest within a bin of its multiple; none past the last bin.
+// highest within a bin of its multiple (never the one before's); none past
+// the last bin.
 std::vector<std::size_t> harmonicBins(const std::vector<float> &a, std::size_t fundamental, int most);
 
 class SpectrumPlot {

@@ -3,6 +3,7 @@
 // leaves its source however it is zoomed or moved.
 #include "plot/live_ring_source.h"
 #include "plot/plot_renderer.h"
+#include "plot/spectrum_plot.h"
 #include "tests/support/row_name.h"
 
 #include <QFontMetrics>
@@ -415,6 +416,37 @@ INSTANTIATE_TEST_SUITE_P(
         AxesRow{"lanes_at_1366", {kBar, kCelsius, kBarFine, kInverted}, {true, true, true, true}, true, -5, 5, {1190, 273}, 4, false},
         AxesRow{"lanes_fitted_at_1920", {kBar, kCelsius, kBarFine, kVolts}, {true, true, true, true}, true, -3.35, 3.35, {1900, 700}, 4, false},
         AxesRow{"lanes_one_shown", {kBar, kCelsius}, {false, true, false, false}, true, -5, 5, {1366, 420}, 1, false}),
+    kRowName);
+
+// The spectrum's marks: a crest is one peak however flat its top, the DC's
+// lobe is none, and a harmonic is the highest bin at or beside its multiple.
+struct PeaksRow {
+    const char *name;
+    std::vector<float> bins;
+    std::size_t from, count;
+    std::vector<std::size_t> peaks;     // highest first
+    std::vector<std::size_t> harmonics; // of the first peak, 2nd to 4th
+};
+
+class SpectrumPeaks : public ::testing::TestWithParam<PeaksRow> {};
+
+TEST_P(SpectrumPeaks, OneMarkACrestAndHarmonicsWhereTheyAre)
+{
+    const PeaksRow &row = GetParam();
+    const std::vector<std::size_t> peaks = highestPeaks(row.bins, row.from, row.count);
+    EXPECT_EQ(peaks, row.peaks);
+    if (!peaks.empty()) {
+        EXPECT_EQ(harmonicBins(row.bins, peaks.front(), 4), row.harmonics);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SpectrumPeaks,
+    ::testing::Values(
+        PeaksRow{"dc_lobe_is_no_peak", {9, 8, 1, 3, 1, 0, 1, 0, 0, 0}, 2, 2, {3, 6}, {6, 9}},
+        PeaksRow{"flat_crest_once", {0, 0, 1, 4, 4, 1, 0, 2, 0, 0, 0}, 2, 3, {4, 7}, {7}},
+        PeaksRow{"harmonic_beside_its_multiple", {0, 0, 5, 0, 0, 0, 1, 3, 0, 0, 0, 0}, 1, 1, {2}, {4, 7, 8}},
+        PeaksRow{"past_the_last_bin", {0, 2, 7, 1, 0}, 1, 5, {2}, {3}}),
     kRowName);
 
 } // namespace
