@@ -18,7 +18,12 @@
 // of the run each), beginning at 11, 27, 43, 58, 74 and 90 % of the run,
 // counted as dropped.
 //
-//   make_recording FILE [BLOCKS] [--sync] [--gaps]
+// --units names the channels and gives them units, as a lab would (入口压力
+// in bar, 出口温度 in °C, 通道3 in volts, 流量 in L/min), and adds a 50 Hz
+// ripple of 100 codes to 入口压力, a pump's: the pictures of the axes and
+// of the spectrum are made from it.
+//
+//   make_recording FILE [BLOCKS] [--sync] [--gaps] [--units]
 #include "recording/recording_writer.h"
 
 #include <algorithm>
@@ -31,7 +36,7 @@
 
 namespace {
 
-constexpr const char *kUsage = "usage: make_recording FILE [BLOCKS] [--sync] [--gaps]\n";
+constexpr const char *kUsage = "usage: make_recording FILE [BLOCKS] [--sync] [--gaps] [--units]\n";
 
 constexpr int64_t kScansPerBlock = 1000;
 constexpr int64_t kPulsePeriod = 11'999'371, kPulsePhase = 6'000'000, kPulseScans = 300;
@@ -58,7 +63,7 @@ std::vector<Gap> gapsFor(int64_t blocks)
 int main(int argc, char **argv)
 {
     using namespace adcard;
-    bool sync = false, withGaps = false;
+    bool sync = false, withGaps = false, withUnits = false;
     int64_t blocks = 864000;
     const char *path = nullptr;
     bool counted = false;
@@ -66,6 +71,8 @@ int main(int argc, char **argv)
         const std::string_view arg = argv[a];
         if (arg == "--sync") {
             sync = true;
+        } else if (arg == "--units") {
+            withUnits = true;
         } else if (arg == "--gaps") {
             withGaps = true;
         } else if (!arg.empty() && arg[0] == '-') {
@@ -101,7 +108,9 @@ int main(int argc, char **argv)
     int64_t summaries = 0, missed = 0, dropped = 0;
     std::size_t gap = 0;
     try {
-        const RecordingWriter::Policy policy{std::chrono::seconds{1}, sync ? std::chrono::seconds{5} : std::chrono::hours{1 << 20}};
+        RecordingWriter::Policy policy{std::chrono::seconds{1}, sync ? std::chrono::seconds{5} : std::chrono::hours{1 << 20}};
+        if (withUnits)
+            policy.units = {{"入口压力", "bar", 2.0, 5.0}, {"出口温度", "°C", 10.0, 20.0}, {}, {"流量", "L/min", 3.0, 15.0}};
         RecordingWriter w(std::make_unique<RecordingFile>(path, true), "synthetic", "make_recording", policy);
         const int64_t startNs = 1'780'000'000'000'000'000;
         const RecordingWriter::Clock::time_point t0{};
@@ -120,6 +129,8 @@ int main(int argc, char **argv)
                     noise = noise * 1664525u + 1013904223u;
                     const std::size_t scan = std::size_t(i) * 1000 + k / 4, c = k % 4;
                     block[k] = int16_t(wave[(scan / (c + 1) + c * 16384) % wave.size()] + int16_t(noise >> 28) - 8);
+                    if (withUnits && c == 0) // 50 Hz: 200 scans a period
+                        block[k] = int16_t(block[k] + wave[scan % 200 * wave.size() / 200] / 15 - 2048 / 15);
                 }
                 // The latest pulse to begin by the block's last scan, where it overlaps the block.
                 const int64_t blockFirst = i * kScansPerBlock, last = blockFirst + kScansPerBlock - 1;

@@ -86,56 +86,37 @@ void drawLabel(QPainter &p, const QRect &dirty, const QRect &box, int flags, con
 
 void PlotRenderer::drawAxes(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const
 {
-    // In lanes, each channel's band has its own axis, in the channel's unit;
-    // overlaid, the shown channels' unit where they share one, else volts.
-    const int channels = source_ ? source_->channels() : 0;
-    const ChannelUnits units = source_ ? source_->channelUnits() : ChannelUnits{};
-    if (lanes_ && laneOf(0, r) != r) {
-        for (int c = 0; c < channels; ++c)
-            if (channelVisible(c))
-                drawVoltsAxis(p, area, r, laneOf(c, r), dirty, channelUnit(units, c));
-    } else {
-        std::optional<ChannelUnit> shared;
-        bool one = true;
-        for (int c = 0; c < channels; ++c) {
-            if (!channelVisible(c))
-                continue;
-            ChannelUnit u = channelUnit(units, c);
-            u.name.clear();
-            one = one && (!shared || *shared == u);
-            shared = u;
-        }
-        drawVoltsAxis(p, area, r, r, dirty, one && shared ? *shared : ChannelUnit{});
-    }
+    // Each trace is read against an axis in its own unit (value_axes.h):
+    // one a lane in lanes, one a unit overlaid. The grid follows the left
+    // axis; a second unit's ticks are marked at the right edge.
+    const ValueAxes axes = valueAxes(r);
+    for (const ValueAxis &axis : axes.axes)
+        drawValueAxis(p, area, r, axis, !axis.right, axes.axes.size() > 1 && axis.channels.size() == 1, dirty);
     const TimeTicks ticks = timeTicks(p, r);
     drawTimeGrid(p, r, dirty, ticks);
     drawTimeLabels(p, area, r, dirty, ticks);
     drawWallClock(p, area, r, dirty);
 }
 
-void PlotRenderer::drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r, const QRect &band,
-                                 const QRect &dirty, const ChannelUnit &unit) const
+void PlotRenderer::drawValueAxis(QPainter &p, const QRect &area, const QRect &r, const ValueAxis &axis, bool grid,
+                                 bool coloured, const QRect &dirty) const
 {
     const QFontMetrics fm = p.fontMetrics();
-    // The ticks are round in the unit (value = volts * scale + offset, the
-    // scale positive) and drawn where their volts lie.
-    const double bottom = voltsBottom_ * unit.scale + unit.offset, top = voltsTop_ * unit.scale + unit.offset;
-    const auto yOf = [&](double value) { return yOfVolts((value - unit.offset) / unit.scale, band); };
-    // Labels at least three lines apart, finer lines between.
-    const double pxPerUnit = (band.height() - 1) / (top - bottom);
-    const double vStep = niceStep(3.0 * fm.height() / pxPerUnit, true);
-    const double vMinor = minorStep(vStep) * pxPerUnit >= 8 ? minorStep(vStep) : vStep;
-    const QRect lit = band & dirty;
+    const bool lane = axis.band != r;
+    const std::vector<AxisTick> labels = axisLabels(axis, fm.height(), lane);
+    const QRect lit = axis.band & dirty;
     p.setPen(Qt::NoPen);
     p.setBrush(kGrid);
     std::optional<int> zeroY;
-    {
+    if (grid && !lit.isEmpty()) {
         GridLines lines(p);
-        for (const double v : axisTicks(bottom, top, vMinor, band.height() + 2)) {
-            const int y = yOf(v);
-            if (lit.isEmpty() || y < lit.top() || y > lit.bottom())
+        const std::vector<double> values = axisGrid(axis, labels);
+        const double minor = values.size() > 1 ? values[1] - values[0] : 1.0;
+        for (const double v : values) {
+            const int y = axis.yOf(v);
+            if (y < lit.top() || y > lit.bottom())
                 continue;
-            if (std::fabs(v) < vMinor / 2)
+            if (std::fabs(v) < minor / 2)
                 zeroY = y;
             else
                 lines.add(QRect(lit.left(), y, lit.width(), 1));
@@ -146,13 +127,17 @@ void PlotRenderer::drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r,
         p.drawRect(QRect(lit.left(), *zeroY, lit.width(), 1));
     }
     p.setBrush(Qt::NoBrush);
-    p.setPen(kAxis);
-    const int vDecimals = std::max(1, decimalsFor(vStep));
-    const QString suffix = QStringLiteral(" ") + QString::fromStdString(unit.unit);
-    for (const double v : axisTicks(bottom, top, vStep, band.height() + 2)) {
-        const QRect box(area.left(), yOf(v) - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
-        if (box.intersects(dirty)) // nor is the text built for a strip that misses it
-            drawLabel(p, dirty, box, Qt::AlignRight | Qt::AlignVCenter, numberText(v, vDecimals) + suffix);
+    p.setPen(coloured ? channelColor(axis.channels.front()) : kAxis);
+    for (const AxisTick &t : labels) {
+        const QRect box = axis.right ? QRect(r.right() + 7, t.textY - fm.height() / 2, area.right() - r.right() - 7, fm.height())
+                                     : QRect(area.left(), t.textY - fm.height() / 2, r.left() - 6 - area.left(), fm.height());
+        // A tick beside the frame: a lane's text may sit beside its value,
+        // not on it. Outside the plot, which a following view moves.
+        const QRect tick = axis.right ? QRect(r.right() + 2, t.y, 3, 1) : QRect(r.left() - 5, t.y, 3, 1);
+        if (tick.intersects(dirty))
+            p.fillRect(tick, p.pen().color());
+        if (box.intersects(dirty)) // nor is the text shaped for a strip that misses it
+            drawLabel(p, dirty, box, (axis.right ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, t.text);
     }
 }
 

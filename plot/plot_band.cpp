@@ -28,7 +28,7 @@ QColor PlotRenderer::layerColor(int layer, int channel) const
     return {pale(c.red()), pale(c.green()), pale(c.blue())};
 }
 
-void PlotRenderer::addBandBars(TraceBars &b, int i, int c, const QRect &lane, int x0, int w) const
+void PlotRenderer::addBandBars(TraceBars &b, int i, int c, const TraceMap &map, int x0, int w) const
 {
     const auto ch = static_cast<std::size_t>(cacheChannels_);
     const auto at = [&](int column) -> const Spread & {
@@ -37,8 +37,9 @@ void PlotRenderer::addBandBars(TraceBars &b, int i, int c, const QRect &lane, in
     const Spread &s = at(i);
     if (s.sd < 0)
         return;
-    const auto y = [&](double code) { return yOfVolts(calibration_.volts(code), lane); };
-    const int top = y(s.mean + s.sd), bottom = y(s.mean - s.sd);
+    const auto y = [&](double code) { return map.y(code); };
+    // A negative scale turns the band round.
+    const int top = std::min(y(s.mean + s.sd), y(s.mean - s.sd)), bottom = std::max(y(s.mean + s.sd), y(s.mean - s.sd));
     b.spread[b.index(i, c)] = QRect(x0, top, w, bottom - top + 1);
     // The mean as a line: reaching the column before's, as the envelope does.
     int m0 = y(s.mean), m1 = m0;

@@ -221,7 +221,9 @@ int PlotRenderer::digitalHeight(const QRect &) const { return digital_.empty() ?
 QRect PlotRenderer::plotRect(const QRect &area) const
 {
     const bool clock = startTime_.has_value() && source_ && source_->scansPerSecond() > 0;
-    QRect r = area.adjusted(kLeft, kTop, -kRight, -(kBottom + digitalHeight(area) + (clock ? kRow : 0)));
+    // A second unit overlaid is labelled at the right, as the first is at the left.
+    const bool right = source_ && needsRightAxis(source_->channelUnits(), source_->channels(), visible_, lanes_);
+    QRect r = area.adjusted(kLeft, kTop, -(right ? kLeft : kRight), -(kBottom + digitalHeight(area) + (clock ? kRow : 0)));
     if (quantum_ > 1 && r.width() >= quantum_ && r.width() <= kMaxPlotColumns)
         r.setLeft(r.right() + 1 - r.width() / quantum_ * quantum_); // the newest flush right
     return r;
@@ -243,29 +245,19 @@ double PlotRenderer::xOfScan(double scan, const QRect &area) const
     return r.left() + (scan - first_) / (last_ - first_) * r.width();
 }
 
-int PlotRenderer::yOfVolts(double volts, const QRect &r) const
+ValueAxes PlotRenderer::valueAxes(const QRect &plot) const
 {
-    const double v = std::clamp(volts, voltsBottom_, voltsTop_);
-    return r.top() + static_cast<int>(std::lround((voltsTop_ - v) / (voltsTop_ - voltsBottom_) * (r.height() - 1)));
+    return adcard::valueAxes(source_ ? source_->channelUnits() : ChannelUnits{}, source_ ? source_->channels() : 0,
+                             visible_, lanes_, voltsBottom_, voltsTop_, plot);
 }
 
-QRect PlotRenderer::laneOf(int channel, const QRect &r) const
+std::vector<PlotRenderer::TraceMap> PlotRenderer::traceMaps(const ValueAxes &axes) const
 {
-    const int ch = source_ ? source_->channels() : 0;
-    if (!lanes_ || ch <= 1)
-        return r;
-    int shown = 0, index = 0;
-    for (int c = 0; c < ch; ++c) {
-        if (c == channel)
-            index = shown;
-        shown += channelVisible(c) ? 1 : 0;
-    }
-    if (shown <= 1)
-        return r;
-    const int top = r.top() + static_cast<int>(int64_t{r.height()} * index / shown);
-    const int bottom = r.top() + static_cast<int>(int64_t{r.height()} * (index + 1) / shown);
-    // A pixel between lanes, so that each trace keeps to its own.
-    return QRect(r.left(), top + (index > 0 ? 1 : 0), r.width(), bottom - top - (index > 0 ? 1 : 0));
+    const ChannelUnits units = source_ ? source_->channelUnits() : ChannelUnits{};
+    std::vector<TraceMap> out(axes.axisOf.size());
+    for (std::size_t c = 0; c < out.size(); ++c)
+        out[c] = {axes.of(int(c)), inUnit(calibration_, channelUnit(units, int(c)))};
+    return out;
 }
 
 QImage PlotRenderer::renderImage(const QSize &size) const

@@ -13,6 +13,7 @@
 // the columns shown, so its cost follows the width, never the data.
 #include "data/data_source.h"
 #include "data/statistics.h"
+#include "plot/value_axes.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -123,9 +124,13 @@ public:
     // pixel wide, so that a hole shows at any zoom.
     void setHoles(std::vector<std::pair<int64_t, int64_t>> holes) { holes_ = std::move(holes); }
     // Lanes: each shown channel in a band of its own, -5 .. +5 V (or the
-    // fitted volts) in each; else all over one another.
+    // fitted volts) in each; else all over one another, unless the shown
+    // channels have more than two units (value_axes.h).
     void setLanes(bool on) { lanes_ = on; }
     bool lanes() const { return lanes_; }
+    // The vertical axes of a picture whose waveforms go in `plot`
+    // (plotRect()): every trace is drawn through its channel's.
+    ValueAxes valueAxes(const QRect &plot) const;
     // The mean +- standard deviation band over a lighter envelope; off, the
     // picture is the envelope alone.
     void setBand(bool on);
@@ -198,9 +203,11 @@ private:
         bool clock = false;
         int xOf(double value, const QRect &r) const;
     };
-    // The Y axis of `band`, labelled in `unit` (volts by default).
-    void drawVoltsAxis(QPainter &p, const QRect &area, const QRect &r, const QRect &band, const QRect &dirty,
-                       const ChannelUnit &unit = {}) const;
+    // One value axis: its grid over the plot (the left or a lane's only)
+    // and its labels beside it.
+    // With several axes, one of a single channel is labelled in its colour.
+    void drawValueAxis(QPainter &p, const QRect &area, const QRect &r, const ValueAxis &axis, bool grid,
+                       bool coloured, const QRect &dirty) const;
     TimeTicks timeTicks(const QPainter &p, const QRect &r) const;
     void drawTimeGrid(QPainter &p, const QRect &r, const QRect &dirty, const TimeTicks &t) const;
     void drawTimeLabels(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty, const TimeTicks &t) const;
@@ -223,8 +230,18 @@ private:
         const std::vector<QRect> &layer(int n) const { return n == 0 ? bars : n == 1 ? spread : means; }
     };
     TraceBars traceBars(const QRect &r, const QRect &dirty) const;
+    // How channel c's codes become rows: through its unit, against its axis.
+    struct TraceMap {
+        const ValueAxis *axis = nullptr; // null: not shown
+        Calibration cal;                 // codes to the unit
+        int y(double code) const { return axis->yOf(cal.volts(code)); }
+    };
+    std::vector<TraceMap> traceMaps(const ValueAxes &axes) const;
+    // Fitted volts: a column's codes past its axis' top or bottom, marked there.
+    void addClipped(TraceBars &b, const TraceMap &map, int16_t min, int16_t max, int x0, int w) const;
+
     // Column i of channel c's band bars, beside its envelope bar at x0, w wide.
-    void addBandBars(TraceBars &b, int i, int c, const QRect &lane, int x0, int w) const;
+    void addBandBars(TraceBars &b, int i, int c, const TraceMap &map, int x0, int w) const;
     // A layer's colour; only the band's is translucent.
     QColor layerColor(int layer, int channel) const;
     void drawBarsAsRects(QPainter &p, const TraceBars &b) const;
@@ -234,9 +251,6 @@ private:
     void drawCursors(QPainter &p, const QRect &r) const;
     void drawDigital(QPainter &p, const QRect &area, const QRect &r, const QRect &dirty) const;
     int digitalHeight(const QRect &area) const;
-    int yOfVolts(double volts, const QRect &r) const;
-    // Channel c's band in r (all of r unless lanes).
-    QRect laneOf(int channel, const QRect &r) const;
     void drawHoles(QPainter &p, const QRect &r) const;
     QString clockLabel(double seconds, double step, std::optional<QDate> &lastDate) const;
 

@@ -199,38 +199,48 @@ PlotRenderer::TraceBars PlotRenderer::traceBars(const QRect &r, const QRect &dir
         b.means.resize(b.bars.size());
     }
     const bool fitted = !voltsFull();
-    for (int c = 0; c < ch; ++c) {
-        if (!channelVisible(c))
+    const ValueAxes axes = valueAxes(r);
+    const std::vector<TraceMap> maps = traceMaps(axes);
+    for (int c = 0; c < ch && std::size_t(c) < maps.size(); ++c) {
+        const TraceMap &map = maps[std::size_t(c)];
+        if (!map.axis)
             continue;
-        const QRect lane = laneOf(c, r);
         for (int i = b.from; i <= b.to; ++i) {
             const Extent &s = at(i, c);
             if (s.min > s.max)
                 continue;
             const int x0 = r.left() + static_cast<int>(int64_t{i} * r.width() / columns);
             const int x1 = r.left() + static_cast<int>(int64_t{i + 1} * r.width() / columns);
-            if (fitted) {
-                const int w = std::max(1, x1 - x0);
-                if (calibration_.volts(s.max) > voltsTop_)
-                    b.clipped.emplace_back(x0, lane.top(), w, 3);
-                if (calibration_.volts(s.min) < voltsBottom_)
-                    b.clipped.emplace_back(x0, lane.bottom() - 2, w, 3);
-            }
-            int top = yOfVolts(calibration_.volts(s.max), lane);
-            int bottom = yOfVolts(calibration_.volts(s.min), lane);
+            // Rows of the column's extremes, highest on screen first: a
+            // negative scale puts the highest code at the bottom.
+            const int yMin = map.y(s.min), yMax = map.y(s.max);
+            int top = std::min(yMin, yMax), bottom = std::max(yMin, yMax);
+            if (fitted)
+                addClipped(b, map, s.min, s.max, x0, std::max(1, x1 - x0));
             const Extent &prev = at(i - 1, c);
             if (prev.min <= prev.max) {
                 // Reach the column before, so that a steep edge is one line.
-                top = std::min(top, yOfVolts(calibration_.volts(prev.min), lane));
-                bottom = std::max(bottom, yOfVolts(calibration_.volts(prev.max), lane));
+                const int p0 = map.y(prev.min), p1 = map.y(prev.max);
+                top = std::min(top, std::max(p0, p1));
+                bottom = std::max(bottom, std::min(p0, p1));
             }
             b.at(i, c) = QRect(x0, top, std::max(1, x1 - x0), bottom - top + 1);
             b.rows += bottom - top + 1;
             if (!b.spread.empty())
-                addBandBars(b, i, c, lane, x0, std::max(1, x1 - x0));
+                addBandBars(b, i, c, map, x0, std::max(1, x1 - x0));
         }
     }
     return b;
+}
+
+void PlotRenderer::addClipped(TraceBars &b, const TraceMap &map, int16_t min, int16_t max, int x0, int w) const
+{
+    const double a = map.cal.volts(min), z = map.cal.volts(max);
+    const QRect &lane = map.axis->band;
+    if (std::max(a, z) > map.axis->top)
+        b.clipped.emplace_back(x0, lane.top(), w, 3);
+    if (std::min(a, z) < map.axis->bottom)
+        b.clipped.emplace_back(x0, lane.bottom() - 2, w, 3);
 }
 
 void PlotRenderer::drawBarsAsRects(QPainter &p, const TraceBars &b) const

@@ -310,8 +310,8 @@ void PlotWidget::zoomToBox(const QRect &box)
     const QRect r = renderer_->plotRect(rect());
     if (b.width() >= kDragStart)
         renderer_->setRange(renderer_->scanAtX(b.left(), rect()), renderer_->scanAtX(b.right() + 1, rect()));
-    // The volts too, where the box is tall enough and one scale is shown.
-    if (b.height() >= kDragStart && !renderer_->lanes() && r.height() > 1) {
+    // The volts too, where the box is tall enough and the channels overlaid.
+    if (b.height() >= kDragStart && !renderer_->valueAxes(r).lanes && r.height() > 1) {
         const auto voltsAt = [&](int y) {
             const double f = static_cast<double>(r.bottom() - std::clamp(y, r.top(), r.bottom())) / (r.height() - 1);
             return renderer_->voltsBottom() + f * (renderer_->voltsTop() - renderer_->voltsBottom());

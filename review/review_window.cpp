@@ -6,6 +6,7 @@
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
 #include "review/search_pane.h"
+#include "review/spectrum_pane.h"
 #include "review/view_scale_label.h"
 
 #include <QAction>
@@ -74,7 +75,7 @@ ReviewWindow::ReviewWindow(const QString &path, std::unique_ptr<RecordingReader>
     QHBoxLayout *top = makeToolbar();
     makePlotAndFigures();
     QWidget *centre = makeCentre();
-    search_->setTransform(transform);
+    spectrum_->setTransform(transform);
     arrange(top, centre);
     connectTimersAndViews();
     showFirst(std::move(run));
@@ -137,7 +138,8 @@ void ReviewWindow::addHelp()
             {QStringLiteral("N / P"), QStringLiteral("下一个 / 上一个标记（居中，缩放不变）")},
             {QStringLiteral("Ctrl+O"), QStringLiteral("打开记录…")},
             {QStringLiteral("Ctrl+E"), QStringLiteral("导出 CSV…")},
-            {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记、A–B 频谱")},
+            {QStringLiteral("Ctrl+F"), QStringLiteral("搜索：电平、峰值、数字输入、缺失与标记")},
+            {QStringLiteral("F"), QStringLiteral("A–B 频谱（光标之间，无光标时为视图）")},
             {QStringLiteral("] / ["), QStringLiteral("下一个 / 上一个缺失（空洞）")},
             {QStringLiteral("Ctrl+G"), QStringLiteral("转到时间：时刻、自开始的秒数（120 s）、前后的秒数（±30 s）")},
             {QStringLiteral("T"), QStringLiteral("时间轴：时钟时间 / 自开始的秒数")},
@@ -203,6 +205,11 @@ void ReviewWindow::addViewKeys(QHBoxLayout &top)
                plot_->renderer().setBand(on);
                plot_->refresh();
            });
+    addKey(QStringLiteral("频谱"), QKeySequence(Qt::Key_F), QStringLiteral("A–B 频谱 (F)"), true, [this](bool on) {
+        spectrum_->setVisible(on);
+        if (on)
+            spectrum_->start();
+    });
     addKey(QStringLiteral("转到时间…"), QKeySequence(QStringLiteral("Ctrl+G")), QString(), false, [this] { askTime(); });
     addKey(QString(), QKeySequence(Qt::Key_BracketRight), QString(), false, [this] { jumpToHole(1); });
     addKey(QString(), QKeySequence(Qt::Key_BracketLeft), QString(), false, [this] { jumpToHole(-1); });
@@ -261,6 +268,16 @@ QWidget *ReviewWindow::makeCentre()
     column->setContentsMargins(0, 0, 0, 0);
     column->addWidget(runs_);
     column->addWidget(plot_, 1);
+    // The spectrum across the whole width too, under the waveforms it is
+    // of, sharing their room half and half.
+    spectrum_ = new SpectrumPane(
+        [this] {
+            const auto [first, end] = exportRange();
+            return SpectrumRange{first, end, plot_->cursors().valid};
+        },
+        this);
+    spectrum_->hide();
+    column->addWidget(spectrum_, 1);
     message_ = new QLabel(this);
     message_->setWordWrap(true);
     search_ = new SearchPane(
@@ -271,7 +288,7 @@ QWidget *ReviewWindow::makeCentre()
             showDigital();
             plot_->refresh();
         },
-        [this] { return exportRange(); }, this);
+        this);
     search_->hide();
     new ViewScaleLabel(plot_, [this] { return static_cast<const RecordedRun *>(run_.get()); });
     auto *side = new QSplitter(Qt::Horizontal, this);
@@ -332,6 +349,7 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
 {
     run_ = std::move(run);
     search_->setRun(run_.get());
+    spectrum_->setRun(run_.get());
     runNumber_ = run_ ? run_->info().number : 0;
     fillRunList();
     plot_->setSource(run_.get());
@@ -370,8 +388,9 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
 
 ReviewWindow::~ReviewWindow()
 {
-    // The search's thread and the plot point at the run.
+    // The search's and the spectrum's threads and the plot point at the run.
     search_->setRun(nullptr);
+    spectrum_->setRun(nullptr);
     plot_->disconnect(this);
     plot_->setSource(nullptr);
 }
@@ -471,8 +490,10 @@ bool ReviewWindow::showRun(int number)
     plot_->setSource(run.get());
     plot_->renderer().setCursors(std::nullopt, std::nullopt); // they were another run's
     search_->setRun(nullptr);
+    spectrum_->setRun(nullptr);
     run_ = std::move(run);
     search_->setRun(run_.get());
+    spectrum_->setRun(run_.get());
     runNumber_ = number;
     showRunDetails();
     fillRunList();

@@ -25,6 +25,7 @@ namespace adcard {
 
 class PlotWidget;
 class SearchPane;
+class SpectrumPane;
 
 class ReviewWindow final : public QWidget {
     Q_OBJECT
@@ -45,6 +46,7 @@ public:
     QTableWidget *statsTable() const { return stats_; }
     QLabel *messageLabel() const { return message_; }
     SearchPane *searchPane() const { return search_; }
+    SpectrumPane *spectrumPane() const { return spectrum_; }
 
     // Shows run `number`; on failure keeps the present one and says why.
     bool showRun(int number);
@@ -117,6 +119,7 @@ private:
     static constexpr int kRunRowsShown = 4; // the run list's most rows without scrolling
     QTreeWidget *runs_ = nullptr;
     SearchPane *search_ = nullptr; // 搜索 (Ctrl+F), beside the plot
+    SpectrumPane *spectrum_ = nullptr; // 频谱 (F), under the plot
     PlotWidget *plot_ = nullptr;
     std::vector<int64_t> markerScans_;
     QLabel *readout_ = nullptr;

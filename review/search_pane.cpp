@@ -1,7 +1,5 @@
 #include "review/search_pane.h"
 
-#include "query/spectrum.h"
-
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
@@ -132,43 +130,15 @@ Answer lossAnswer(const RecordedRun &run)
     return a;
 }
 
-// Each channel's peak between the cursors.
-Answer spectrumAnswer(const RecordedRun &run, std::pair<int64_t, int64_t> range, query::MakeTransformFn transform,
-                      const query::Control &control)
-{
-    const auto r = query::spectrum(run, {{}, range.first, range.second, transform}, control);
-    Answer a;
-    for (const query::ChannelSpectrum &s : r.channels) {
-        const QString unit = QString::fromStdString(channelUnit(run.info().units, s.channel).unit);
-        // dB against one of the unit: dBV for volts, "dB bar" for bar.
-        const QString db = unit == QStringLiteral("V") ? QStringLiteral("dBV") : QStringLiteral("dB ") + unit;
-        a.rows.push_back({r.first, r.end,
-                          {QString::number(s.peakHz, 'g', 6) + QStringLiteral(" Hz"), name(run, s.channel),
-                           QStringLiteral("%1 %2（%3 %4）")
-                               .arg(s.peak, 0, 'g', 5)
-                               .arg(unit)
-                               .arg(query::dbv(s.peak), 0, 'f', 1)
-                               .arg(db)}});
-    }
-    a.failed = r.outcome == query::Outcome::Failed;
-    a.count = a.failed ? QString::fromStdString(r.error)
-                       : QStringLiteral("%1 个扫描，汉宁窗，分辨率 %2 Hz%3")
-                             .arg(r.scans)
-                             .arg(r.resolutionHz, 0, 'g', 4)
-                             .arg(r.hole ? QStringLiteral("；范围内有缺失，取最长的连续段") : QString());
-    return a;
-}
-
 } // namespace
 
-SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom,
-                       std::function<std::pair<int64_t, int64_t>()> cursorRange, QWidget *parent)
-    : QWidget(parent), zoom_(std::move(zoom)), cursorRange_(std::move(cursorRange))
+SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom, QWidget *parent)
+    : QWidget(parent), zoom_(std::move(zoom))
 {
     kind_ = new QComboBox(this);
     kind_->addItems({QStringLiteral("高于电平"), QStringLiteral("低于电平"), QStringLiteral("穿越电平（双向）"),
                      QStringLiteral("最高峰值"), QStringLiteral("最低峰值"), QStringLiteral("数字输入变化"),
-                     QStringLiteral("缺失与标记"), QStringLiteral("A–B 频谱")});
+                     QStringLiteral("缺失与标记")});
     channel_ = new QComboBox(this);
     for (int c = 1; c <= 4; ++c)
         channel_->addItem(QStringLiteral("通道%1").arg(c));
@@ -293,7 +263,7 @@ void SearchPane::setRun(const RecordedRun *run)
 
 void SearchPane::runGrew()
 {
-    if (asked_ && !worker_.joinable() && kind_->currentIndex() != Spectrum)
+    if (asked_ && !worker_.joinable())
         start();
 }
 
@@ -307,14 +277,13 @@ void SearchPane::start()
     progress_->setValue(0);
     progress_->show();
     go_->setText(QStringLiteral("停止"));
-    const auto range = kind_->currentIndex() == Spectrum ? cursorRange_() : std::pair<int64_t, int64_t>{0, query::kWholeRun};
     worker_ = std::thread([this, kind = Kind(kind_->currentIndex()), channel = channel_->currentIndex(),
-                           volts = level_->value(), bit = bit_->value(), range, g = generation_] {
-        ask(kind, channel, volts, bit, range, g);
+                           volts = level_->value(), bit = bit_->value(), g = generation_] {
+        ask(kind, channel, volts, bit, g);
     });
 }
 
-void SearchPane::ask(Kind kind, int channel, double volts, int bit, std::pair<int64_t, int64_t> range, int generation)
+void SearchPane::ask(Kind kind, int channel, double volts, int bit, int generation)
 {
     const RecordedRun &run = *run_;
     query::Control control{&cancel_, [this](double share) { progressPermille_ = int(share * 1000); }};
@@ -327,7 +296,6 @@ void SearchPane::ask(Kind kind, int channel, double volts, int bit, std::pair<in
     case Lowest: a = peakAnswer(run, kind == Highest, channel, control); break;
     case Digital: a = digitalAnswer(run, bit, control); break;
     case Holes: a = lossAnswer(run); break;
-    case Spectrum: a = spectrumAnswer(run, range, transform_, control); break;
     }
     QMetaObject::invokeMethod(
         this,

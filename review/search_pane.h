@@ -1,10 +1,9 @@
 #pragma once
 // 搜索: the review window's questions to the whole run (levels, peaks,
-// digital inputs, holes, the A–B spectrum), asked in a thread of its own
+// digital inputs, holes), asked in a thread of its own
 // through the query engine, with progress, a stop, and a list of answers
 // that zooms the view to each.
 #include "query/query.h"
-#include "fft/transform.h"
 
 #include <QWidget>
 
@@ -25,17 +24,13 @@ namespace adcard {
 class SearchPane final : public QWidget {
     Q_OBJECT
 public:
-    // `zoom(first, end)` shows those scans with some context; `cursorRange()`
-    // gives the scans between the cursors (the view without both).
-    SearchPane(std::function<void(int64_t, int64_t)> zoom, std::function<std::pair<int64_t, int64_t>()> cursorRange,
-               QWidget *parent = nullptr);
+    // `zoom(first, end)` shows those scans with some context.
+    SearchPane(std::function<void(int64_t, int64_t)> zoom, QWidget *parent = nullptr);
     ~SearchPane() override;
 
     // The run asked; null stops and forgets. The run must outlive this
     // call's successor.
     void setRun(const RecordedRun *run);
-    // What a spectrum is transformed with; without it a spectrum says so.
-    void setTransform(query::MakeTransformFn make) { transform_ = make; }
     // The run took in more scans (跟随): the last search is asked again.
     void runGrew();
     QTreeWidget *results() const { return list_; }
@@ -55,7 +50,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum Kind { Above, Below, Either, Highest, Lowest, Digital, Holes, Spectrum };
+    enum Kind { Above, Below, Either, Highest, Lowest, Digital, Holes };
 
     // Drops the search in progress and its answer.
     void stop();
@@ -65,14 +60,12 @@ private:
     // The level in the chosen channel's unit, over what its codes can reach.
     void channelChanged();
     // In the worker: the answer as rows and the count's text.
-    void ask(Kind kind, int channel, double level, int bit, std::pair<int64_t, int64_t> range, int generation);
+    void ask(Kind kind, int channel, double level, int bit, int generation);
     void show(std::vector<Row> rows, QString count, bool failed);
     void step(int by);
     void exportList();
 
     std::function<void(int64_t, int64_t)> zoom_;
-    std::function<std::pair<int64_t, int64_t>()> cursorRange_;
-    query::MakeTransformFn transform_ = nullptr;
     const RecordedRun *run_ = nullptr;
     QComboBox *kind_ = nullptr;
     QComboBox *channel_ = nullptr;

@@ -45,7 +45,10 @@ void ViewScaleLabel::update()
         hide();
         return;
     }
-    const QString t = text(1000 / px, *run);
+    QString t = text(1000 / px, *run);
+    // Overlaid, more than two units would need more than two axes.
+    if (const ValueAxes axes = r.valueAxes(r.plotRect(plot_->rect())); axes.lanesForUnits)
+        t += QStringLiteral(" · %1 种单位，分道显示").arg(axes.distinctUnits);
     if (t != QLabel::text()) {
         setText(t);
         adjustSize();

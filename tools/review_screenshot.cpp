@@ -1,11 +1,19 @@
 // Makes the picture in docs/operator.md of the review window (tools/review_screenshot.sh):
 // opens FILE as --open does, waits for its summaries, shows twelve seconds
 // from the middle of its first run with both cursors placed, and saves the
-// window to OUT.PNG.
+// window to OUT.PNG. --lanes draws a lane per channel; --two-units shows the
+// first two channels only (two units: an axis each); --spectrum opens the
+// spectrum of the first channel between the cursors.
 #include "panel/panel_app.h"
 #include "panel/recording_module.h"
 #include "plot/plot_widget.h"
 #include "review/review_window.h"
+#include "review/spectrum_pane.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 
 #include <QApplication>
 #include <QEventLoop>
@@ -30,9 +38,11 @@ void spin(int ms)
 
 int main(int argc, char **argv)
 {
-    const bool lanes = argc == 4 && std::strcmp(argv[3], "--lanes") == 0;
-    if (argc != 3 && !lanes) {
-        std::fprintf(stderr, "usage: %s FILE OUT.PNG [--lanes]\n", argv[0]);
+    const char *view = argc == 4 ? argv[3] : "";
+    const bool lanes = std::strcmp(view, "--lanes") == 0, twoUnits = std::strcmp(view, "--two-units") == 0,
+               spectrum = std::strcmp(view, "--spectrum") == 0;
+    if (argc != 3 && !lanes && !twoUnits && !spectrum) {
+        std::fprintf(stderr, "usage: %s FILE OUT.PNG [--lanes | --two-units | --spectrum]\n", argv[0]);
         return 2;
     }
     adcard::prepareApplication();
@@ -61,6 +71,23 @@ int main(int argc, char **argv)
     plot.setCursorA(first + span * 0.3);
     plot.setCursorB(first + span * 0.6);
     plot.hoverAt(plot.renderer().xOfScan(first + span * 0.45, plot.rect()));
+    for (int c = 2; twoUnits && c < window.run()->channels(); ++c)
+        for (QCheckBox *box : window.findChildren<QCheckBox *>())
+            if (box->text() == QString::fromStdString(adcard::channelName(window.run()->info().units, c)))
+                box->setChecked(false);
+    if (spectrum) {
+        for (QAction *a : window.findChildren<QAction *>())
+            if (a->text() == QStringLiteral("频谱"))
+                a->trigger();
+        window.spectrumPane()->wait();
+        adcard::SpectrumPane &pane = *window.spectrumPane();
+        pane.channelBox()->setCurrentIndex(1);
+        spin(100);
+        // The pointer over the strongest bin beyond the DC's.
+        const std::vector<adcard::SpectrumMark> marks = pane.plot().marks();
+        if (!marks.empty())
+            pane.readoutLabel()->setText(pane.readoutAt(pane.plot().xOfBin(marks.front().bin, pane.plotArea())));
+    }
     spin(300);
     return window.grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
 }

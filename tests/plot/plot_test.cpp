@@ -3,8 +3,10 @@
 // leaves its source however it is zoomed or moved.
 #include "plot/live_ring_source.h"
 #include "plot/plot_renderer.h"
+#include "plot/spectrum_plot.h"
 #include "tests/support/row_name.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <gtest/gtest.h>
@@ -29,6 +31,8 @@ public:
     void drop(int64_t scan) { present_[static_cast<std::size_t>(scan)] = false; }
     double origin = 0; // scan 0 of the samples in the source's scan space
     double shownFrom = 0;
+    ChannelUnits units;
+    ChannelUnits channelUnits() const override { return units; }
     int channels() const override { return ch_; }
     int64_t scanCount() const override { return static_cast<int64_t>(present_.size()) + static_cast<int64_t>(origin); }
     double scansPerSecond() const override { return 0; }
@@ -319,6 +323,131 @@ TEST(Following, MovesWithTheNewestScan)
         EXPECT_EQ(plot.last(), static_cast<double>(h) * kScans - 50) << "block " << h;
     }
 }
+
+// Every trace read against its axis gives its true value in its own unit:
+// each channel is a constant, found in the picture by its colour, and the
+// value at its row, read between the axis' outermost labels as a reader
+// would, must be the channel's value to within a pixel.
+struct AxesRow {
+    const char *name;
+    ChannelUnits units;
+    std::vector<bool> shown;
+    bool lanes;
+    double voltsBottom, voltsTop;
+    QSize size;
+    std::size_t axes;   // drawn
+    bool lanesForUnits; // overlaid asked, lanes drawn
+};
+
+class Axes : public ::testing::TestWithParam<AxesRow> {};
+
+const ChannelUnit kBar{"入口压力", "bar", 2.0, 5.0};     // -5 .. 15 bar
+const ChannelUnit kBarFine{"出口压力", "bar", 0.5, 1.0}; // -1.5 .. 3.5 bar, the same axis
+const ChannelUnit kCelsius{"温度", "°C", 10.0, 20.0};    // -30 .. 70 °C
+const ChannelUnit kInverted{"位移", "mm", -4.0, 0.0};    // an inverting amplifier: 20 .. -20 mm
+const ChannelUnit kVolts{};
+constexpr int16_t kCodes[] = {700, 1500, 2600, 3400}; // a constant each, apart on any axis here
+
+std::pair<double, QString> parseLabel(const QString &text)
+{
+    const qsizetype space = text.indexOf(u' ');
+    return {text.left(space).toDouble(), text.mid(space + 1)};
+}
+
+TEST_P(Axes, EveryTraceReadsItsTrueValueInItsUnit)
+{
+    const AxesRow &row = GetParam();
+    Memory m(4, 40);
+    m.units = row.units;
+    for (int64_t i = 0; i < 40; ++i)
+        for (int c = 0; c < 4; ++c)
+            m.set(i, c, kCodes[c]);
+    PlotRenderer plot;
+    plot.setSource(&m);
+    for (int c = 0; c < 4; ++c)
+        plot.setChannelVisible(c, row.shown[std::size_t(c)]);
+    plot.setLanes(row.lanes);
+    plot.setVoltsRange(row.voltsBottom, row.voltsTop);
+    const QImage img = plot.renderImage(row.size);
+    const QRect r = plot.plotRect(img.rect());
+    const ValueAxes axes = plot.valueAxes(r);
+    EXPECT_EQ(axes.axes.size(), row.axes);
+    EXPECT_EQ(axes.lanesForUnits, row.lanesForUnits);
+    const int line = QFontMetrics(QGuiApplication::font()).height();
+    for (const ValueAxis &axis : axes.axes) {
+        // An axis no trace follows would be read for one that it is not.
+        EXPECT_FALSE(axis.channels.empty()) << axis.unit;
+        EXPECT_GE(axisLabels(axis, line, axis.band != r).size(), 3u) << axis.unit << " in " << axis.band.height() << " px, lines of " << line;
+    }
+    for (int c = 0; c < 4; ++c) {
+        const ValueAxis *axis = axes.of(c);
+        ASSERT_EQ(axis != nullptr, row.shown[std::size_t(c)]) << "channel " << c;
+        if (!axis)
+            continue;
+        const ChannelUnit u = channelUnit(row.units, c);
+        const std::vector<AxisTick> labels = axisLabels(*axis, line, axis->band != r);
+        ASSERT_GE(labels.size(), 2u);
+        const auto [v0, unit0] = parseLabel(labels.front().text);
+        const auto [v1, unit1] = parseLabel(labels.back().text);
+        EXPECT_EQ(unit0.toStdString(), u.unit) << "channel " << c;
+        EXPECT_EQ(unit1.toStdString(), u.unit) << "channel " << c;
+        std::optional<int> drawn;
+        const int x = r.left() + r.width() / 2;
+        for (int y = axis->band.top(); y <= axis->band.bottom() && !drawn; ++y)
+            if (img.pixelColor(x, y) == PlotRenderer::channelColor(c))
+                drawn = y;
+        ASSERT_TRUE(drawn) << "channel " << c << " not drawn in its axis' band";
+        const double read = v0 + (*drawn - labels.front().y) * (v1 - v0) / (labels.back().y - labels.front().y);
+        const double truth = inUnit(m.calibration(), u).volts(kCodes[c]);
+        const double pixel = (axis->top - axis->bottom) / (axis->band.height() - 1);
+        EXPECT_NEAR(read, truth, 1.01 * pixel) << "channel " << c << " (" << u.unit << ") at row " << *drawn;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Axes,
+    ::testing::Values(
+        AxesRow{"overlaid_volts", {}, {true, true, true, true}, false, -5, 5, {1366, 420}, 1, false},
+        AxesRow{"overlaid_one_unit_two_scales", {kBar, kBarFine}, {true, true, false, false}, false, -5, 5, {1366, 420}, 1, false},
+        AxesRow{"overlaid_two_units", {kBar, kCelsius, kBarFine}, {true, true, true, false}, false, -5, 5, {1366, 420}, 2, false},
+        AxesRow{"overlaid_two_units_fitted", {kBar, kCelsius, kBarFine}, {true, true, true, false}, false, -3.35, 3.35, {1366, 420}, 2, false},
+        AxesRow{"overlaid_volts_and_inverted", {kVolts, kInverted}, {true, true, false, false}, false, -5, 5, {1366, 420}, 2, false},
+        AxesRow{"overlaid_three_units_drawn_in_lanes", {kBar, kCelsius, kVolts, kInverted}, {true, true, true, true}, false, -5, 5, {1190, 273}, 4, true},
+        AxesRow{"lanes_at_1366", {kBar, kCelsius, kBarFine, kInverted}, {true, true, true, true}, true, -5, 5, {1190, 273}, 4, false},
+        AxesRow{"lanes_fitted_at_1920", {kBar, kCelsius, kBarFine, kVolts}, {true, true, true, true}, true, -3.35, 3.35, {1900, 700}, 4, false},
+        AxesRow{"lanes_one_shown", {kBar, kCelsius}, {false, true, false, false}, true, -5, 5, {1366, 420}, 1, false}),
+    kRowName);
+
+// The spectrum's marks: a crest is one peak however flat its top, the DC's
+// lobe is none, and a harmonic is the highest bin at or beside its multiple.
+struct PeaksRow {
+    const char *name;
+    std::vector<float> bins;
+    std::size_t from, count;
+    std::vector<std::size_t> peaks;     // highest first
+    std::vector<std::size_t> harmonics; // of the first peak, 2nd to 4th
+};
+
+class SpectrumPeaks : public ::testing::TestWithParam<PeaksRow> {};
+
+TEST_P(SpectrumPeaks, OneMarkACrestAndHarmonicsWhereTheyAre)
+{
+    const PeaksRow &row = GetParam();
+    const std::vector<std::size_t> peaks = highestPeaks(row.bins, row.from, row.count);
+    EXPECT_EQ(peaks, row.peaks);
+    if (!peaks.empty()) {
+        EXPECT_EQ(harmonicBins(row.bins, peaks.front(), 4), row.harmonics);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SpectrumPeaks,
+    ::testing::Values(
+        PeaksRow{"dc_lobe_is_no_peak", {9, 8, 1, 3, 1, 0, 1, 0, 0, 0}, 2, 2, {3, 6}, {6, 9}},
+        PeaksRow{"flat_crest_once", {0, 0, 1, 4, 4, 1, 0, 2, 0, 0, 0}, 2, 3, {4, 7}, {7}},
+        PeaksRow{"harmonic_beside_its_multiple", {0, 0, 5, 0, 0, 0, 1, 3, 0, 0, 0, 0}, 1, 1, {2}, {4, 7, 8}},
+        PeaksRow{"past_the_last_bin", {0, 2, 7, 1, 0}, 1, 5, {2}, {3}}),
+    kRowName);
 
 } // namespace
 } // namespace adcard

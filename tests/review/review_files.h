@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,10 @@ inline int16_t writtenCode(int64_t scan, int c)
 // One run of `blocks` blocks of 1000 scans of 4 channels at 10000 scans/s,
 // one tick a block; the indices in `holes` are fetches that failed; a marker
 // "m<i>" follows each block index i in `markers`. blocks == 0: a run with none.
+// The codes are `code(scan, channel)`.
 inline void writeRecording(const std::string &path, int64_t blocks, const std::vector<int64_t> &holes = {},
                            const std::vector<int64_t> &markers = {}, Calibration calibration = kPanelCalibration,
-                           ChannelUnits units = {})
+                           ChannelUnits units = {}, const std::function<int16_t(int64_t, int)> &code = writtenCode)
 {
     AcqSettings s;
     s.ScansPerBlock = 1000;
@@ -42,7 +44,7 @@ inline void writeRecording(const std::string &path, int64_t blocks, const std::v
         } else {
             for (int k = 0; k < 1000; ++k)
                 for (int c = 0; c < 4; ++c)
-                    codes[static_cast<std::size_t>(k * 4 + c)] = writtenCode(b * 1000 + k, c);
+                    codes[static_cast<std::size_t>(k * 4 + c)] = code(b * 1000 + k, c);
             w.onBlock(b, static_cast<int32_t>(b % 20), codes);
         }
         tick.timeNs = startNs + (b + 1) * 100000000;

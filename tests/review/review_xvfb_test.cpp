@@ -8,6 +8,7 @@
 #include "query/query.h"
 #include "review/review_window.h"
 #include "review/search_pane.h"
+#include "review/spectrum_pane.h"
 #include "review_files.h"
 #include "tests/support/mock_driver.h"
 
@@ -31,6 +32,77 @@ namespace adcard {
 namespace {
 
 namespace fs = std::filesystem;
+
+// 频谱 (F): a 50 Hz tone over a large offset, in bar. The DC's lobe is no
+// peak, the tone is marked and drawn where the dB axis says its amplitude
+// is, the pointer and the CSV read the same bin, and the line says which
+// scans were used.
+TEST(ReviewOnX, SpectrumDrawsTheToneNotTheOffset)
+{
+    const fs::path dir = fs::path(ADPANEL_TEST_TMP) / "review_spectrum";
+    fs::create_directories(dir);
+    const QString path = QString::fromStdString((dir / "tone.h5").string());
+    // 950 codes of offset (4.64 bar), 400 of tone (1.954 bar) at 50 Hz: bin 100 of 20000 scans.
+    const auto code = [](int64_t scan, int c) {
+        return static_cast<int16_t>(c == 0 ? 2048 + 950 + std::lround(400 * std::sin(6.283185307179586 * 50.0 * double(scan) / 10000.0))
+                                           : 2048);
+    };
+    testing::writeRecording(path.toStdString(), 20, {}, {}, kPanelCalibration, {{"入口压力", "bar", 2.0, 0.0}}, code);
+    const double tone = 400 * 10.0 / 4095.0 * 2.0;
+    QString why;
+    OpenedRecording opened = openRecordingForReview(path, why);
+    ASSERT_TRUE(opened.run) << why.toStdString();
+    ReviewWindow window(path, std::move(opened.reader), std::move(opened.run), opened.transform);
+    window.resize(1300, 700);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window.plot(), Qt::Key_F);
+    SpectrumPane &pane = *window.spectrumPane();
+    ASSERT_TRUE(pane.isVisible());
+    pane.wait();
+    pane.channelBox()->setCurrentIndex(1); // 入口压力 alone
+    EXPECT_TRUE(pane.stretchLabel()->text().startsWith(QStringLiteral("20000 个扫描（视图中的 20000 个中）")))
+        << pane.stretchLabel()->text().toStdString();
+    EXPECT_TRUE(pane.stretchLabel()->text().contains(QStringLiteral("分辨率 0.5 Hz")));
+    const SpectrumPlot &plot = pane.plot();
+    ASSERT_EQ(plot.traces().size(), 1u);
+    const std::vector<SpectrumMark> marks = plot.marks();
+    ASSERT_FALSE(marks.empty());
+    EXPECT_EQ(marks.front().bin, 100u); // not the offset's
+    EXPECT_EQ(marks.front().harmonic, 1);
+    EXPECT_NEAR(plot.traces().front().amplitude[100], tone, tone * 1e-3);
+    EXPECT_EQ(plot.amplitudeName(), QStringLiteral("dB re 1 bar"));
+
+    // The tone's bin as drawn: its top where the axis puts its dB.
+    const QImage img = plot.renderImage(pane.plotArea().size() + QSize(100, 60));
+    const QRect r = plot.plotRect(img.rect());
+    const int x = int(std::lround(plot.xOfBin(100, r)));
+    const int y = plot.yOf(toDb(tone), r);
+    const QColor colour = PlotRenderer::channelColor(0);
+    bool top = false;
+    for (int dy = -1; dy <= 1; ++dy)
+        top = top || (img.pixelColor(x, y + dy) == colour && img.pixelColor(x, y + dy - 1) != colour);
+    EXPECT_TRUE(top) << "bin 100 not topped at row " << y;
+    const QString readout = pane.readoutAt(plot.xOfBin(100, pane.plotArea()));
+    EXPECT_TRUE(readout.startsWith(QStringLiteral("50 Hz"))) << readout.toStdString();
+    EXPECT_TRUE(readout.contains(QStringLiteral("dB re 1 bar"))) << readout.toStdString();
+
+    // The CSV's row of that bin; linear, the offset does not flatten the tone.
+    const QList<QByteArray> rows = pane.csv().split('\n');
+    EXPECT_EQ(QString::fromUtf8(rows.at(0)), QStringLiteral("频率 (Hz),入口压力 (bar),入口压力 (dB re 1 bar)"));
+    const QList<QByteArray> bin = rows.at(101).split(',');
+    EXPECT_EQ(bin.at(0), "50");
+    EXPECT_NEAR(bin.at(1).toDouble(), tone, tone * 1e-3);
+    pane.findChildren<QComboBox *>().at(1)->setCurrentIndex(1); // 线性
+    EXPECT_GE(plot.top(), tone);
+    EXPECT_LT(plot.top(), 2 * tone);
+    // All channels: bar and volts have no linear scale in common.
+    pane.channelBox()->setCurrentIndex(0);
+    EXPECT_EQ(plot.traces().size(), 4u);
+    EXPECT_TRUE(plot.shownInDb());
+    EXPECT_EQ(plot.amplitudeName(), QStringLiteral("dB re 1 各通道的单位"));
+}
 
 // 搜索 (Ctrl+F): the holes and markers listed in order, a row zooms to its
 // answer, and a level search counts what the engine counts.
