@@ -31,6 +31,32 @@ QString secondsText(double scans, double rate)
 
 } // namespace
 
+void ReviewWindow::addRuleEvents(std::vector<PlotMarker> &markers)
+{
+    // What the armed rules did, drawn, listed and stepped through as the
+    // markers are. A rule that marks has left a marker at its event already.
+    constexpr std::size_t kMostEvents = 10000;
+    int64_t total = 0;
+    const int number = run_->info().number;
+    for (const RecordedEvent &e : reader_->events(kMostEvents, total)) {
+        if (e.run != number)
+            continue;
+        const QString rule = QString::fromStdString(e.rule);
+        const bool marked = std::any_of(markers.begin(), markers.end(), [&](const PlotMarker &m) {
+            return m.scan == e.scan && m.text.startsWith(rule);
+        });
+        if (marked && e.fired)
+            continue;
+        QString text = QStringLiteral("规则 ") + rule + (e.fired ? QStringLiteral(" 触发 ") : QStringLiteral(" 解除 ")) +
+                       QString::number(e.value, 'g', 6);
+        if (!e.note.empty())
+            text += QStringLiteral("（") + QString::fromStdString(e.note) + QStringLiteral("）");
+        markers.push_back({e.scan, text});
+        markerScans_.push_back(e.scan);
+    }
+    std::sort(markers.begin(), markers.end(), [](const PlotMarker &a, const PlotMarker &b) { return a.scan < b.scan; });
+}
+
 void ReviewWindow::showRunDetails()
 {
     PlotRenderer &r = plot_->renderer();
@@ -41,6 +67,7 @@ void ReviewWindow::showRunDetails()
             markers.push_back({m.scan, QString::fromStdString(m.text)});
             markerScans_.push_back(m.scan);
         }
+        addRuleEvents(markers);
         const int64_t startNs = run_->info().startTimeNs;
         r.setStartTime(startNs > 0 ? std::optional(QDateTime::fromMSecsSinceEpoch(startNs / 1000000)) : std::nullopt);
     }

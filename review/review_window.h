@@ -24,6 +24,7 @@ class QTreeWidget;
 namespace adcard {
 
 class PlotWidget;
+struct PlotMarker;
 class SearchPane;
 class SpectrumPane;
 
@@ -100,6 +101,8 @@ private:
     void fillRunList();
     // Gives the plot the run's markers, digital inputs and start time.
     void showRunDetails();
+    // The rules' events of the run, as markers beside the operator's.
+    void addRuleEvents(std::vector<PlotMarker> &markers);
     // The digital inputs of the range shown.
     void showDigital();
     void updateStats();
