@@ -45,8 +45,16 @@ function(adpanel_product_qt_pch)
   target_link_libraries(adpanel_pch_product PRIVATE Qt6::Widgets)
   target_precompile_headers(adpanel_pch_product PRIVATE <algorithm> <functional> <memory> <string> <vector>
     <QObject> <QString> <QWidget> <QPainter> <QLabel> <QPushButton> <QTimer> <QApplication>)
+  # Clang stamps the header with the time it was made: without the stamp, a
+  # header made again is the same file, and ccache finds its users again.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    target_compile_options(adpanel_pch_product PRIVATE "SHELL:-Xclang -fno-pch-timestamp")
+  endif()
   foreach(t IN LISTS users)
     target_precompile_headers(${t} REUSE_FROM adpanel_pch_product)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+      target_compile_options(${t} PRIVATE "SHELL:-Xclang -fno-pch-timestamp")
+    endif()
     # A header that cannot be used is said (an error with ADPANEL_WERROR),
     # not parsed again in silence.
     target_compile_options(${t} PRIVATE -Winvalid-pch)
