@@ -116,3 +116,6 @@ void ChannelDialog::accept()
 }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_channel_dialog.cpp"

@@ -47,22 +47,6 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   list(APPEND _adpanel_test_options "SHELL:-Xclang -fno-pch-timestamp")
 endif()
 
-# gold links a test program in a quarter of the time of the default linker;
-# with clang, whose sanitizer runtimes gold warns about, lld does the same.
-include(CheckLinkerFlag)
-set(_adpanel_test_link_options)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  check_linker_flag(CXX -fuse-ld=lld ADPANEL_HAVE_LLD)
-  if(ADPANEL_HAVE_LLD)
-    set(_adpanel_test_link_options -fuse-ld=lld)
-  endif()
-else()
-  check_linker_flag(CXX -fuse-ld=gold ADPANEL_HAVE_GOLD)
-  if(ADPANEL_HAVE_GOLD)
-    set(_adpanel_test_link_options -fuse-ld=gold)
-  endif()
-endif()
-
 # The hosts that own the precompiled headers: executables, so that the
 # header is built with the test programs' own -fPIE.
 function(_adpanel_pch_host host)
@@ -111,7 +95,6 @@ function(adpanel_test name)
     set(main GTest::gmock_main)
   endif()
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} ${main} GTest::gmock)
-  target_link_options(${name} PRIVATE ${_adpanel_test_link_options})
   if(arg_QT)
     target_link_libraries(${name} PRIVATE Qt6::Widgets Qt6::Test)
   endif()

@@ -370,3 +370,6 @@ void SearchPane::exportList()
 }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_search_pane.cpp"

@@ -58,3 +58,6 @@ void ViewScaleLabel::update()
 }
 
 } // namespace adcard
+
+// Its meta-object code, compiled with the file rather than on its own.
+#include "moc_view_scale_label.cpp"
