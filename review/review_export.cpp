@@ -5,6 +5,7 @@
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
 #include "review/own_loop.h"
+#include "review/run_choice.h"
 #include "review/search_pane.h"
 
 #include <QAction>
@@ -115,8 +116,8 @@ QImage ReviewWindow::titledPicture() const
     QPainter p(&out);
     p.setFont(plot_->font());
     QString title = QStringLiteral("%1　运行 %2").arg(QFileInfo(path_).fileName()).arg(runNumber_);
-    if (run_ && !run_->info().startTime.empty())
-        title += QStringLiteral("　开始 ") + QString::fromStdString(run_->info().startTime);
+    if (const std::string start = run_ ? runStartText(run_->info()) : std::string(); !start.empty())
+        title += QStringLiteral("　开始 ") + QString::fromStdString(start);
     p.setPen(Qt::black);
     p.drawText(QRect(6, 2, out.width() - 12, line), Qt::AlignLeft | Qt::AlignVCenter,
                fm.elidedText(title, Qt::ElideMiddle, out.width() - 12));
