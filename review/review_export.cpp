@@ -67,10 +67,16 @@ bool ReviewWindow::exportCsv(const QString &path)
     // widens them on Windows, where the ANSI code page cannot spell every name.
     // The save dialog has asked before replacing a file.
     const ExportTarget target{path.toStdString(), path_.toStdString(), true};
-    const ExportResult r = exportCsvFile(*run_, first, last, target, [this, &progress](double done) {
+    // For a spreadsheet: the mark Excel needs to read UTF-8 on a Chinese
+    // Windows, and the channels by the names this window shows.
+    CsvStyle style;
+    style.bom = true;
+    style.windowNames = true;
+    const auto step = [this, &progress](double done) {
         progress.setValue(static_cast<int>(done * 1000));
         return !progress.wasCanceled() && !closing_;
-    });
+    };
+    const ExportResult r = exportCsvFile(*run_, first, last, target, step, {}, style);
     progress.reset();
     switch (r.outcome) {
     case ExportResult::Outcome::Written:
