@@ -4,14 +4,13 @@
 
 #include "recording/recording_reader_impl.h"
 #include "tests/review/review_files.h"
+#include "tests/review/time_zone.h"
 #include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <csignal>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <locale>
@@ -108,27 +107,7 @@ struct StyleRow {
 };
 
 class CsvStyleRows : public ::testing::TestWithParam<StyleRow> {
-protected:
-    void SetUp() override
-    {
-        const char *tz = std::getenv("TZ");
-        hadTz_ = tz != nullptr;
-        oldTz_ = tz ? tz : "";
-        ::setenv("TZ", "Asia/Shanghai", 1);
-        ::tzset();
-    }
-    void TearDown() override
-    {
-        if (hadTz_)
-            ::setenv("TZ", oldTz_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool hadTz_ = false;
-    std::string oldTz_;
+    testing::ScopedTimeZone zone_{"Asia/Shanghai"};
 };
 
 TEST_P(CsvStyleRows, HeadThenTheSameRows)

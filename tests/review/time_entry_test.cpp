@@ -2,12 +2,11 @@
 // from the view, in the spellings a person types.
 #include "review/run_choice.h"
 #include "review/time_entry.h"
+#include "tests/review/time_zone.h"
 #include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <string>
 
 namespace adcard {
@@ -72,27 +71,7 @@ struct StartRow {
 };
 
 class RunStartRows : public ::testing::TestWithParam<StartRow> {
-protected:
-    void SetUp() override
-    {
-        const char *tz = std::getenv("TZ");
-        hadTz_ = tz != nullptr;
-        oldTz_ = tz ? tz : "";
-        ::setenv("TZ", "Asia/Shanghai", 1);
-        ::tzset();
-    }
-    void TearDown() override
-    {
-        if (hadTz_)
-            ::setenv("TZ", oldTz_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool hadTz_ = false;
-    std::string oldTz_;
+    testing::ScopedTimeZone zone_{"Asia/Shanghai"};
 };
 
 TEST_P(RunStartRows, LocalWithItsOffset)
