@@ -1,5 +1,6 @@
 #include "export/csv_export.h"
 
+#include "platform/local_time.h"
 #include "platform/native_file.h"
 
 #include <algorithm>
@@ -80,6 +81,59 @@ std::string csvField(const std::string &text)
     return out + '"';
 }
 
+// One comment line's text: a marker's text may hold line breaks, which would
+// end the comment and start a data row.
+std::string oneLine(std::string text)
+{
+    std::replace_if(text.begin(), text.end(), [](char ch) { return ch == '\n' || ch == '\r'; }, ' ');
+    return text;
+}
+
+std::string number(double v)
+{
+    std::array<char, 32> text{};
+    const auto end = std::to_chars(text.data(), text.data() + text.size(), v, std::chars_format::general, 12).ptr;
+    return std::string(text.data(), end);
+}
+
+// The header's field for channel c.
+std::string columnName(const RecordedRunInfo &info, int c, bool windowNames)
+{
+    if (windowNames)
+        return channelLabel(info.units, c);
+    const ChannelUnit u = channelUnit(info.units, c);
+    return (u.name.empty() ? "channel " + std::to_string(c + 1) : u.name) + " (" + u.unit + ")";
+}
+
+// "# " lines: the run's start, how each exported column comes from the
+// card's codes, and the markers within [first, last) with their time in the
+// file's time column and on the clock.
+std::string headerComments(const RecordedRun &run, int64_t first, int64_t last, const std::vector<int> &shown,
+                           const CsvStyle &style)
+{
+    const RecordedRunInfo &info = run.info();
+    const bool zh = style.windowNames;
+    std::string text;
+    if (info.startTimeNs != 0)
+        text += std::string(zh ? "# 开始 " : "# start ") + formatLocalTime(info.startTimeNs, 3, style.utc) + '\n';
+    for (int c : shown) {
+        const Calibration cal = info.channelCalibration(c);
+        text += "# " + oneLine(columnName(info, c, style.windowNames)) + (zh ? " = (码 - " : " = (code - ") +
+                number(cal.offset) + ") * " + number(cal.scale) + ' ' + channelUnit(info.units, c).unit + '\n';
+    }
+    const double rate = run.scansPerSecond();
+    for (const RecordedMarker &m : run.markers()) {
+        if (m.scan < first || m.scan >= last)
+            continue;
+        text += zh ? "# 标记 " : "# marker ";
+        text += rate > 0 ? number(static_cast<double>(m.scan) / rate) + " s" : std::to_string(m.scan);
+        if (m.timeNs != 0)
+            text += ' ' + formatLocalTime(m.timeNs, 3, style.utc);
+        text += ": " + oneLine(m.text) + '\n';
+    }
+    return text;
+}
+
 ExportResult failure(const std::string &path, const std::string &why)
 {
     ExportResult r;
@@ -91,7 +145,7 @@ ExportResult failure(const std::string &path, const std::string &why)
 } // namespace
 
 ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::ostream &out,
-                      const ExportProgress &progress, const std::vector<int> &channels)
+                      const ExportProgress &progress, const std::vector<int> &channels, const CsvStyle &style)
 {
     ExportResult result;
     std::vector<int> shown = channels;
@@ -107,19 +161,23 @@ ExportResult writeCsv(const RecordedRun &run, int64_t first, int64_t last, std::
     const RecordedRunInfo &info = run.info();
     std::vector<Calibration> cal;
     std::vector<int> places;
-    std::string header = timed ? "time (s)" : "scan";
+    first = std::max<int64_t>(first, 0);
+    last = std::min(last, run.scanCount());
+    std::string header = style.bom ? "\xEF\xBB\xBF" : "";
+    if (style.comments)
+        header += headerComments(run, first, last, shown, style);
+    if (style.windowNames)
+        header += timed ? "时间 (s)" : "扫描";
+    else
+        header += timed ? "time (s)" : "scan";
     for (int c : shown) {
-        const ChannelUnit u = channelUnit(info.units, c);
-        const std::string name = u.name.empty() ? "channel " + std::to_string(c + 1) : u.name;
-        header += ',' + csvField(name + " (" + u.unit + ")");
+        header += ',' + csvField(columnName(info, c, style.windowNames));
         cal.push_back(info.channelCalibration(c));
         places.push_back(valueDecimals(cal.back()));
     }
     header += '\n';
     out.write(header.data(), static_cast<std::streamsize>(header.size()));
 
-    first = std::max<int64_t>(first, 0);
-    last = std::min(last, run.scanCount());
     const double span = last > first ? static_cast<double>(last - first) : 1.0;
     // Often enough for a smooth bar, rarely enough to cost nothing.
     constexpr int64_t kProgressEvery = 1 << 14;
@@ -194,7 +252,7 @@ std::string refusedTarget(const ExportTarget &target)
 }
 
 ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, const ExportTarget &target,
-                           const ExportProgress &progress, const std::vector<int> &channels)
+                           const ExportProgress &progress, const std::vector<int> &channels, const CsvStyle &style)
 {
     const std::string &path = target.path;
     const auto refused = [](const std::string &why) {
@@ -218,7 +276,7 @@ ExportResult exportCsvFile(const RecordedRun &run, int64_t first, int64_t last, 
     {
         FdBuffer buffer(fd);
         std::ostream out(&buffer);
-        result = writeCsv(run, first, last, out, progress, channels);
+        result = writeCsv(run, first, last, out, progress, channels, style);
         error = buffer.error();
     }
     // On disk before the rename, or a crash could leave a short file under

@@ -5,6 +5,7 @@
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
 #include "review/own_loop.h"
+#include "review/run_choice.h"
 #include "review/search_pane.h"
 
 #include <QAction>
@@ -66,10 +67,16 @@ bool ReviewWindow::exportCsv(const QString &path)
     // widens them on Windows, where the ANSI code page cannot spell every name.
     // The save dialog has asked before replacing a file.
     const ExportTarget target{path.toStdString(), path_.toStdString(), true};
-    const ExportResult r = exportCsvFile(*run_, first, last, target, [this, &progress](double done) {
+    // For a spreadsheet: the mark Excel needs to read UTF-8 on a Chinese
+    // Windows, and the channels by the names this window shows.
+    CsvStyle style;
+    style.bom = true;
+    style.windowNames = true;
+    const auto step = [this, &progress](double done) {
         progress.setValue(static_cast<int>(done * 1000));
         return !progress.wasCanceled() && !closing_;
-    });
+    };
+    const ExportResult r = exportCsvFile(*run_, first, last, target, step, {}, style);
     progress.reset();
     switch (r.outcome) {
     case ExportResult::Outcome::Written:
@@ -115,8 +122,8 @@ QImage ReviewWindow::titledPicture() const
     QPainter p(&out);
     p.setFont(plot_->font());
     QString title = QStringLiteral("%1　运行 %2").arg(QFileInfo(path_).fileName()).arg(runNumber_);
-    if (run_ && !run_->info().startTime.empty())
-        title += QStringLiteral("　开始 ") + QString::fromStdString(run_->info().startTime);
+    if (const std::string start = run_ ? runStartText(run_->info()) : std::string(); !start.empty())
+        title += QStringLiteral("　开始 ") + QString::fromStdString(start);
     p.setPen(Qt::black);
     p.drawText(QRect(6, 2, out.width() - 12, line), Qt::AlignLeft | Qt::AlignVCenter,
                fm.elidedText(title, Qt::ElideMiddle, out.width() - 12));

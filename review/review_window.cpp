@@ -5,6 +5,7 @@
 #include "export/csv_export.h"
 #include "plot/plot_widget.h"
 #include "plot/window_text.h"
+#include "review/run_choice.h"
 #include "review/search_pane.h"
 #include "review/spectrum_pane.h"
 #include "review/view_scale_label.h"
@@ -458,7 +459,7 @@ void ReviewWindow::fillRunList()
                                      ? durationText(static_cast<double>(r.scans) / r.scansPerSecond)
                                      : QStringLiteral("%1 扫描").arg(r.scans);
         item->setText(0, QString::number(r.number));
-        item->setText(1, QString::fromStdString(r.startTime));
+        item->setText(1, QString::fromStdString(runStartText(r)));
         item->setText(2, r.open ? duration + QStringLiteral(" 记录中") : duration);
         item->setText(3, QString::number(r.blocks));
         item->setText(4, QString::number(r.missed));

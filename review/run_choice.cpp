@@ -1,5 +1,7 @@
 #include "review/run_choice.h"
 
+#include "platform/local_time.h"
+
 namespace adcard {
 
 std::unique_ptr<RecordedRun> openFirstRun(RecordingReader &reader, std::string &why)
@@ -15,6 +17,13 @@ std::unique_ptr<RecordedRun> openFirstRun(RecordingReader &reader, std::string &
     }
     why = runs.size() == 1 ? "its run has no blocks" : "none of its runs has blocks";
     return nullptr;
+}
+
+std::string runStartText(const RecordedRunInfo &run, bool utc)
+{
+    if (run.startTimeNs != 0)
+        return formatLocalTime(run.startTimeNs, 3, utc);
+    return run.startTime;
 }
 
 } // namespace adcard

@@ -8,6 +8,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -94,9 +96,9 @@ Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double
     return a;
 }
 
-Answer peakAnswer(const RecordedRun &run, bool highest, int channel, const query::Control &control)
+Answer peakAnswer(const RecordedRun &run, bool highest, int channel, double prominence, const query::Control &control)
 {
-    const auto r = query::findPeaks(run, {channel, highest, 100, 0, 0, query::kWholeRun}, control);
+    const auto r = query::findPeaks(run, {channel, highest, 100, 0, 0, query::kWholeRun, prominence}, control);
     Answer a;
     for (const query::Peak &p : r.peaks)
         a.rows.push_back({p.scan, p.scan + 1, {seconds(run, p.scan), name(run, channel), value(run, channel, p.code)}});
@@ -146,6 +148,9 @@ SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom, QWidget *pare
     level_->setRange(-5.0, 5.0);
     level_->setDecimals(3);
     level_->setSuffix(QStringLiteral(" V"));
+    prominence_ = new QLineEdit(this);
+    prominence_->setClearButtonEnabled(true);
+    prominence_->setToolTip(QStringLiteral("峰值两侧须回落的幅度，留空为默认值（8 个码与满量程 1 % 中较大者）"));
     bit_ = new QSpinBox(this);
     bit_->setRange(-1, 7);
     bit_->setSpecialValueText(QStringLiteral("整个端口"));
@@ -166,6 +171,7 @@ SearchPane::SearchPane(std::function<void(int64_t, int64_t)> zoom, QWidget *pare
     form->addRow(QStringLiteral("类型"), kind_);
     form->addRow(QStringLiteral("通道"), channel_);
     form->addRow(QStringLiteral("电平"), level_);
+    form->addRow(QStringLiteral("突出度"), prominence_);
     form->addRow(QStringLiteral("DI0 位"), bit_);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -199,6 +205,7 @@ void SearchPane::kindChanged()
     const int k = kind_->currentIndex();
     channel_->setEnabled(k != Digital && k != Holes);
     level_->setEnabled(k == Above || k == Below || k == Either);
+    prominence_->setEnabled(k == Highest || k == Lowest);
     bit_->setEnabled(k == Digital);
 }
 
@@ -210,8 +217,26 @@ void SearchPane::channelChanged()
     level_->setDecimals(std::max(3, valueDecimals(cal) - 1));
     level_->setRange(std::min(lo, hi), std::max(lo, hi));
     level_->setSingleStep(std::pow(10.0, std::floor(std::log10(std::max(1e-12, std::fabs(hi - lo)))) - 2));
-    level_->setSuffix(QStringLiteral(" ") +
-                      QString::fromStdString(run_ ? channelUnit(run_->info().units, c).unit : std::string("V")));
+    const QString unit = QString::fromStdString(run_ ? channelUnit(run_->info().units, c).unit : std::string("V"));
+    level_->setSuffix(QStringLiteral(" ") + unit);
+    // The default shown where nothing is typed, in the channel's unit.
+    prominence_->setPlaceholderText(
+        QStringLiteral("默认 %1 %2").arg(QString::number(query::defaultProminence(cal), 'g', 4), unit));
+}
+
+std::optional<double> SearchPane::prominence() const
+{
+    const QString text = prominence_->text().trimmed();
+    if (text.isEmpty())
+        return -1.0;
+    // Either decimal point: "0.5" as adcard-review takes it, or the locale's.
+    bool ok = false;
+    double v = QLocale::c().toDouble(text, &ok);
+    if (!ok)
+        v = QLocale().toDouble(text, &ok);
+    if (!ok || !std::isfinite(v) || v < 0)
+        return std::nullopt;
+    return v;
 }
 
 void SearchPane::stop()
@@ -271,6 +296,11 @@ void SearchPane::start()
 {
     if (!run_)
         return;
+    const std::optional<double> prominence = this->prominence();
+    if (!prominence) {
+        show({}, QStringLiteral("突出度须为不小于 0 的数，或留空用默认值"), true);
+        return;
+    }
     stop();
     asked_ = true;
     progressPermille_ = 0;
@@ -278,12 +308,12 @@ void SearchPane::start()
     progress_->show();
     go_->setText(QStringLiteral("停止"));
     worker_ = std::thread([this, kind = Kind(kind_->currentIndex()), channel = channel_->currentIndex(),
-                           volts = level_->value(), bit = bit_->value(), g = generation_] {
-        ask(kind, channel, volts, bit, g);
+                           volts = level_->value(), p = *prominence, bit = bit_->value(), g = generation_] {
+        ask(kind, channel, volts, p, bit, g);
     });
 }
 
-void SearchPane::ask(Kind kind, int channel, double volts, int bit, int generation)
+void SearchPane::ask(Kind kind, int channel, double volts, double prominence, int bit, int generation)
 {
     const RecordedRun &run = *run_;
     query::Control control{&cancel_, [this](double share) { progressPermille_ = int(share * 1000); }};
@@ -293,7 +323,7 @@ void SearchPane::ask(Kind kind, int channel, double volts, int bit, int generati
     case Below: a = levelAnswer(run, query::Edge::Falling, channel, volts, control); break;
     case Either: a = levelAnswer(run, query::Edge::Either, channel, volts, control); break;
     case Highest:
-    case Lowest: a = peakAnswer(run, kind == Highest, channel, control); break;
+    case Lowest: a = peakAnswer(run, kind == Highest, channel, prominence, control); break;
     case Digital: a = digitalAnswer(run, bit, control); break;
     case Holes: a = lossAnswer(run); break;
     }

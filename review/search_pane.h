@@ -9,11 +9,13 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
@@ -37,6 +39,9 @@ public:
     QLabel *countLabel() const { return count_; }
     // 搜索 / 停止: the one button that starts a search and stops it.
     QPushButton *goButton() const { return go_; }
+    // 突出度: how far a peak stands above its surroundings, in the channel's
+    // unit; empty for the default that adcard-review peaks uses too.
+    QLineEdit *prominenceField() const { return prominence_; }
     void start();
     // Waits for the search in progress (tests; the window never waits).
     void wait();
@@ -45,6 +50,8 @@ public:
         int64_t first = 0, end = 0; // what a click zooms to
         QStringList texts;
     };
+    // What the list shows, row for row.
+    const std::vector<Row> &answers() const { return rows_; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -59,8 +66,11 @@ private:
     void kindChanged();
     // The level in the chosen channel's unit, over what its codes can reach.
     void channelChanged();
+    // The typed prominence, or -1 (the engine's default) when empty; nothing
+    // when the text is no number of the unit.
+    std::optional<double> prominence() const;
     // In the worker: the answer as rows and the count's text.
-    void ask(Kind kind, int channel, double level, int bit, int generation);
+    void ask(Kind kind, int channel, double level, double prominence, int bit, int generation);
     void show(std::vector<Row> rows, QString count, bool failed);
     void step(int by);
     void exportList();
@@ -70,6 +80,7 @@ private:
     QComboBox *kind_ = nullptr;
     QComboBox *channel_ = nullptr;
     QDoubleSpinBox *level_ = nullptr;
+    QLineEdit *prominence_ = nullptr;
     QSpinBox *bit_ = nullptr;
     QPushButton *go_ = nullptr;
     QProgressBar *progress_ = nullptr;

@@ -50,7 +50,8 @@ Answers from a recording, without a display. Every command takes --run N,
   losses FILE [--limit N] [--from T] [--to T]
                                the holes (missed or dropped blocks), markers
   export FILE [--channels 1,3] [--from T] [--to T] -o OUT.csv [--overwrite]
-                               every scan of the range as the window's CSV;
+              [--bom | --no-bom] [--window-names] [--with-header-comments]
+                               every scan of the range as CSV;
                                OUT.csv is replaced only with --overwrite,
                                and never when it is FILE or being recorded
   spectrum FILE --from T --to T [--channel C] [--full]
@@ -84,6 +85,15 @@ Peaks: a scan is a peak where the signal falls by at least P on both sides
 before a higher scan (default P: 8 codes or 1 % of the channel's full range,
 the larger); a crest at the range's edge is not one. --apart S keeps no two
 peaks closer than S seconds. Of equal crests, the earliest.
+
+Export: the header is time (s) (or scan where the rate is unknown), then
+NAME (UNIT) for each channel, channel N (V) where it has no name.
+--window-names uses the review window's names instead, as its own export
+does: 时间 (s), 入口压力 (bar), 通道2. --bom starts the file
+with the UTF-8 byte order mark that Excel needs to read names that are not
+ASCII (default: --no-bom). --with-header-comments puts lines beginning
+"# " before the header: the run's start, each channel's conversion from
+codes, and the markers within the range.
 
 Exit status: 0; 2 for bad arguments (naming the option) or a file that is
 not a recording; 1 for a read error.
@@ -225,9 +235,17 @@ int stats(const std::vector<std::string> &args, std::ostream &out, std::ostream 
 
 int exportCsv(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    const Options o(args, withCommon({"--channels", "-o", "--output"}), {"--utc", "--overwrite"});
+    const Options o(args, withCommon({"--channels", "-o", "--output"}),
+                    {"--utc", "--overwrite", "--bom", "--no-bom", "--window-names", "--with-header-comments"});
     if (o.has("-o") == o.has("--output"))
         throw UsageError(o.has("-o") ? "-o and --output name the same thing: give one" : "-o OUT.csv is needed");
+    if (o.has("--bom") && o.has("--no-bom"))
+        throw UsageError("--bom and --no-bom contradict each other: give one");
+    CsvStyle style;
+    style.bom = o.has("--bom");
+    style.windowNames = o.has("--window-names");
+    style.comments = o.has("--with-header-comments");
+    style.utc = o.utc();
     const std::string target = *o.value(o.has("-o") ? "-o" : "--output");
     auto reader = openReader(o.file());
     auto run = openRun(*reader, o);
@@ -243,7 +261,7 @@ int exportCsv(const std::vector<std::string> &args, std::ostream &out, std::ostr
     query::Status s;
     s.partial = run->info().open;
     check(s, err);
-    const ExportResult r = exportCsvFile(*run, from, to, {target, o.file(), o.has("--overwrite")}, {}, channels);
+    const ExportResult r = exportCsvFile(*run, from, to, {target, o.file(), o.has("--overwrite")}, {}, channels, style);
     if (r.outcome == ExportResult::Outcome::Refused)
         throw UsageError(r.error);
     if (r.outcome != ExportResult::Outcome::Written)

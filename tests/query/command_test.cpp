@@ -99,7 +99,8 @@ struct CommandRow {
 
 using ::PrintTo;
 
-class Commands : public ::testing::TestWithParam<CommandRow> {
+template <typename Row>
+class CraftedFile : public ::testing::TestWithParam<Row> {
 protected:
     // A file of each test's own: CTest runs the rows as processes side by side.
     void SetUp() override
@@ -121,6 +122,8 @@ protected:
 private:
     std::string path_;
 };
+
+using Commands = CraftedFile<CommandRow>;
 
 TEST_P(Commands, AnswerOrRefuseWithTheirStatus)
 {
@@ -182,6 +185,57 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"spectrum_of_one_scan", "spectrum F --from 0.9 --to 0.9001", 2, "--from, --to: "},
         CommandRow{"spectrum_dc_apart", "spectrum F --from 0 --to 0.05 --channel 4 --json", 0, "\"dc\": "},
         CommandRow{"prominence_negative", "peaks F --channel 1 --prominence -1", 2, "--prominence"}),
+    kRowName);
+
+// How an exported file opens: by default the header scripts have always
+// read, and on request the byte order mark, the window's names and "# "
+// lines, on the clock of this machine (Shanghai here) or in UTC.
+struct ExportRow {
+    const char *name;
+    std::string options;
+    std::string head; // the file's first bytes; with status 2, in what was said
+    int status = 0;
+    std::string env = "TZ=Asia/Shanghai";
+};
+
+using ExportHeads = CraftedFile<ExportRow>;
+
+TEST_P(ExportHeads, OpenAsAsked)
+{
+    const ExportRow &r = GetParam();
+    const std::string target = path() + ".csv";
+    std::filesystem::remove(target);
+    int status = -1;
+    const std::string said =
+        run("export " + path() + " --channels 1,4 --to 0.01 -o " + target + " " + r.options, status, true, r.env);
+    EXPECT_EQ(status, r.status) << said;
+    if (r.status != 0) {
+        EXPECT_NE(said.find(r.head), std::string::npos) << said;
+        EXPECT_FALSE(std::filesystem::exists(target));
+        return;
+    }
+    std::ostringstream file;
+    file << std::ifstream(target, std::ios::binary).rdbuf();
+    std::filesystem::remove(target);
+    EXPECT_EQ(file.str().substr(0, r.head.size()), r.head);
+    // The data rows follow the header, whatever came before it.
+    EXPECT_NE(file.str().find("\n0.0000,"), std::string::npos) << file.str().substr(0, 400);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, ExportHeads,
+    ::testing::Values(ExportRow{"script_header_by_default", "", "time (s),channel 1 (V),channel 4 (V)\n0.0000,"},
+                      ExportRow{"no_bom_is_the_default", "--no-bom", "time (s),channel 1 (V),channel 4 (V)\n"},
+                      ExportRow{"bom", "--bom", "\xEF\xBB\xBFtime (s),channel 1 (V),channel 4 (V)\n"},
+                      ExportRow{"window_names", "--window-names", "时间 (s),通道1,通道4\n0.0000,"},
+                      ExportRow{"comments_in_local_time", "--with-header-comments",
+                                "# start 2026-12-07T20:00:00.000+08:00\n"
+                                "# channel 1 (V) = (code - 2048) * 0.002442002442 V\n"
+                                "# channel 4 (V) = (code - 2048) * 0.002442002442 V\n"
+                                "time (s),channel 1 (V),channel 4 (V)\n"},
+                      ExportRow{"comments_in_utc_for_a_spreadsheet", "--utc --with-header-comments --bom --window-names",
+                                "\xEF\xBB\xBF# 开始 2026-12-07T12:00:00.000+00:00\n# 通道1 = (码 - 2048) * "},
+                      ExportRow{"bom_and_no_bom", "--bom --no-bom", "--bom and --no-bom", 2}),
     kRowName);
 
 // A recording whose writer died (no panel holds it now) was not closed:

@@ -4,6 +4,7 @@
 
 #include "recording/recording_reader_impl.h"
 #include "tests/review/review_files.h"
+#include "tests/review/time_zone.h"
 #include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +33,7 @@ public:
     int64_t scanCount() const override { return 8; }
     double scansPerSecond() const override { return info_.scansPerSecond; }
     void summarise(double, double, int, std::span<ColumnSummary>) const override {}
-    std::vector<RecordedMarker> markers() const override { return {}; }
+    std::vector<RecordedMarker> markers() const override { return markers_; }
     std::vector<RecordedDigital> digital(int64_t, int64_t) const override { return {}; }
     std::vector<RangeStats> stats(int64_t, int64_t) const override { return {}; }
     double summaryProgress() const override { return 1.0; }
@@ -48,8 +49,10 @@ public:
     }
     std::string readError() const override { return failAt_ < 99 ? "the disk said no" : ""; }
 
-private:
     RecordedRunInfo info_;
+    std::vector<RecordedMarker> markers_;
+
+private:
     int64_t failAt_;
 };
 
@@ -93,6 +96,59 @@ TEST(CsvExport, RowsOfPresentScansWithDecimalPointsWhateverTheLocale)
         }
     }
 }
+
+// How the file opens, for a script (the plain header it has always read) or
+// for a spreadsheet (the byte order mark, the window's names, and on request
+// "# " lines before the header). The rows after the header never change.
+struct StyleRow {
+    const char *name;
+    CsvStyle style;
+    const char *head; // everything before the first data row
+};
+
+class CsvStyleRows : public ::testing::TestWithParam<StyleRow> {
+    testing::ScopedTimeZone zone_{"Asia/Shanghai"};
+};
+
+TEST_P(CsvStyleRows, HeadThenTheSameRows)
+{
+    const StyleRow &r = GetParam();
+    constexpr int64_t kStart = 1796712142974000000; // 2026-12-08T06:42:22.974 UTC
+    HoledRun run(1000);
+    run.info_.startTimeNs = kStart;
+    run.info_.units = {{"入口压力", "bar", 2.0, 0.0}};
+    run.markers_ = {{0, kStart, "start"}, {3, kStart + 3000000, "valve\nopen"}, {6, kStart + 6000000, "after"}};
+    std::ostringstream plain, styled;
+    ASSERT_EQ(writeCsv(run, 0, 6, plain).outcome, ExportResult::Outcome::Written);
+    ASSERT_EQ(writeCsv(run, 0, 6, styled, {}, {}, r.style).outcome, ExportResult::Outcome::Written);
+    const std::string rows = plain.str().substr(plain.str().find('\n') + 1);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(styled.str(), r.head + rows);
+}
+
+const char *const kScriptHeader = "time (s),入口压力 (bar),channel 2 (V)\n";
+const StyleRow kStyles[] = {
+    {"script_default", {}, kScriptHeader},
+    {"bom", {.bom = true}, "\xEF\xBB\xBFtime (s),入口压力 (bar),channel 2 (V)\n"},
+    {"window_names", {.windowNames = true}, "时间 (s),入口压力 (bar),通道2\n"},
+    {"comments_local_time",
+     {.comments = true},
+     "# start 2026-12-08T14:42:22.974+08:00\n"
+     "# 入口压力 (bar) = (code - 2048) * 0.004884004884 bar\n"
+     "# channel 2 (V) = (code - 2048) * 0.002442002442 V\n"
+     "# marker 0 s 2026-12-08T14:42:22.974+08:00: start\n"
+     "# marker 0.003 s 2026-12-08T14:42:22.977+08:00: valve open\n"
+     "time (s),入口压力 (bar),channel 2 (V)\n"},
+    {"spreadsheet_comments_utc_mark_first",
+     {.bom = true, .windowNames = true, .comments = true, .utc = true},
+     "\xEF\xBB\xBF# 开始 2026-12-08T06:42:22.974+00:00\n"
+     "# 入口压力 (bar) = (码 - 2048) * 0.004884004884 bar\n"
+     "# 通道2 = (码 - 2048) * 0.002442002442 V\n"
+     "# 标记 0 s 2026-12-08T06:42:22.974+00:00: start\n"
+     "# 标记 0.003 s 2026-12-08T06:42:22.977+00:00: valve open\n"
+     "时间 (s),入口压力 (bar),通道2\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, CsvStyleRows, ::testing::ValuesIn(kStyles), kRowName);
 
 // The target holds "old" beforehand, unless it is a directory.
 struct FileCase {

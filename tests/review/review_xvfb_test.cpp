@@ -16,6 +16,7 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -190,6 +191,40 @@ TEST(ReviewOnX, SearchPaneListsZoomsAndCounts)
     // crossings of the search before must not be left standing.
     EXPECT_TRUE(count.contains(QStringLiteral("已停止")) || rowsOf() != crossingRows)
         << "the stopped search's answer was dropped: " << count.toStdString();
+
+    // 突出度: empty is the default adcard-review peaks uses; a typed value in
+    // the channel's unit reaches the engine (5 V drops the first crest, whose
+    // left side falls only 3.7 V to the run's start); a text that is no
+    // prominence asks nothing.
+    struct ProminenceRow {
+        const char *typed;
+        double prominence;
+    };
+    std::size_t defaultCount = 0;
+    for (const ProminenceRow &p : {ProminenceRow{"", -1}, ProminenceRow{"5", 5}, ProminenceRow{" 0.5 ", 0.5}}) {
+        pane.prominenceField()->setText(QString::fromUtf8(p.typed));
+        pane.start();
+        pane.wait();
+        const auto peaks = query::findPeaks(*window.run(), {0, true, 100, 0, 0, query::kWholeRun, p.prominence});
+        std::vector<int64_t> shown, engine;
+        for (const SearchPane::Row &row : pane.answers())
+            shown.push_back(row.first);
+        for (const query::Peak &peak : peaks.peaks)
+            engine.push_back(peak.scan);
+        EXPECT_EQ(shown, engine) << "prominence \"" << p.typed << "\"";
+        EXPECT_FALSE(shown.empty()) << "prominence \"" << p.typed << "\"";
+        if (p.prominence < 0) {
+            defaultCount = shown.size();
+        } else if (p.prominence == 5) {
+            EXPECT_LT(shown.size(), defaultCount);
+        }
+    }
+    pane.prominenceField()->setText(QStringLiteral("-1"));
+    pane.start();
+    pane.wait();
+    EXPECT_TRUE(pane.answers().empty());
+    EXPECT_TRUE(pane.countLabel()->text().contains(QStringLiteral("突出度")));
+    EXPECT_EQ(pane.goButton()->text(), QStringLiteral("搜索"));
 }
 
 TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
@@ -230,7 +265,8 @@ TEST(ReviewOnX, OpenZoomPlaceCursorsAndExport)
     ASSERT_TRUE(window.exportCsv(csvPath)) << window.messageLabel()->text().toStdString();
     QFile csv(csvPath);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    EXPECT_EQ(csv.readLine(), "time (s),channel 1 (V),channel 2 (V),channel 3 (V),channel 4 (V)\n");
+    // For a spreadsheet: the byte order mark, and the names the window shows.
+    EXPECT_EQ(csv.readLine(), QByteArray("\xEF\xBB\xBF") + QStringLiteral("时间 (s),通道1,通道2,通道3,通道4\n").toUtf8());
     int64_t rows = 0;
     double low[4] = {9, 9, 9, 9}, high[4] = {-9, -9, -9, -9};
     while (!csv.atEnd()) {

@@ -1,9 +1,13 @@
 // What Ctrl+G takes besides a clock time: seconds from the run's start or
 // from the view, in the spellings a person types.
+#include "review/run_choice.h"
 #include "review/time_entry.h"
+#include "tests/review/time_zone.h"
 #include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 namespace adcard {
 namespace {
@@ -55,6 +59,39 @@ const EntryRow kEntries[] = {
     {"empty", "", false, 0, false},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, SecondsEntryRows, ::testing::ValuesIn(kEntries), kRowName);
+
+// The run list and the picture's title read a run's start on the same clock
+// as the time axis: a lab east of Greenwich must not see UTC there.
+struct StartRow {
+    const char *name;
+    int64_t ns;
+    const char *stored;
+    bool utc;
+    const char *shown;
+};
+
+class RunStartRows : public ::testing::TestWithParam<StartRow> {
+    testing::ScopedTimeZone zone_{"Asia/Shanghai"};
+};
+
+TEST_P(RunStartRows, LocalWithItsOffset)
+{
+    const StartRow &r = GetParam();
+    RecordedRunInfo run;
+    run.startTimeNs = r.ns;
+    run.startTime = r.stored;
+    EXPECT_EQ(runStartText(run, r.utc), r.shown);
+}
+
+// 2026-12-08T06:42:22.974 UTC
+constexpr int64_t kStart = 1796712142974000000;
+const StartRow kStarts[] = {
+    {"local_not_utc", kStart, "2026-12-08T06:42:22.974+00:00", false, "2026-12-08T14:42:22.974+08:00"},
+    {"utc_on_request", kStart, "2026-12-08T06:42:22.974+00:00", true, "2026-12-08T06:42:22.974+00:00"},
+    {"no_nanoseconds_stored_text", 0, "2026-12-08T06:42:22", false, "2026-12-08T06:42:22"},
+    {"nothing_known", 0, "", false, ""},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, RunStartRows, ::testing::ValuesIn(kStarts), kRowName);
 
 } // namespace
 } // namespace adcard
