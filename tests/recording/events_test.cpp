@@ -7,6 +7,8 @@
 #include "tests/recording/recording_support.h"
 #include "tests/support/row_name.h"
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -126,6 +128,83 @@ TEST(WriterEvents, AnEventWaitsForTheRowOfItsBlock)
     }
     w.close(30, t0 + 3s);
 }
+
+struct FollowedMarkerCase {
+    const char *name;
+    bool tickEnded; // the block before the marker has its row
+    int64_t scan;   // where the marker lies
+};
+
+class FollowedMarkers : public ::testing::TestWithParam<FollowedMarkerCase> {};
+
+// A marker set during a recording, flushed by the writer in a flush of its
+// own (no new rows), reaches a reader that follows the file at its next
+// look: the look reports a change, and the run lists the marker, also one
+// whose block still waits for its tick's end. The writer runs in a child
+// process, as the recorder does beside a review window.
+TEST_P(FollowedMarkers, ReachAFollowingReaderAtItsNextLook)
+{
+    const FollowedMarkerCase &c = GetParam();
+    const std::string path = scratchDir(std::string("rec-follow-marker-") + c.name) + "/a.h5";
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const auto waitFor = [](int fd) {
+        char b = 0;
+        return ::read(fd, &b, 1) == 1;
+    };
+    const Child child = spawn([&](int out) {
+        ::close(go[1]);
+        RecordingWriter w(std::make_unique<RecordingFile>(path, false), "", "", {std::chrono::milliseconds{1000}});
+        const RecordingWriter::Clock::time_point t0{100s};
+        w.beginRun(panelSettings(), 1, t0);
+        for (int64_t b = 0; b < 2; ++b) {
+            w.onBlock(b, int32_t(b), testBlock(b, 4000));
+            w.onTickEnd({.timeNs = 10 + b, .blockCount = b + 1}, t0 + 1s * (b + 1));
+        }
+        if (!c.tickEnded)
+            w.onBlock(2, 2, testBlock(2, 4000));
+        w.onIdle(t0 + 3s);
+        ::dprintf(out, "rows\n");
+        if (!waitFor(go[0]) || !w.addMarker(20, "阀门开"))
+            return 11;
+        w.onIdle(t0 + 5s); // the marker's own flush
+        ::dprintf(out, "marked\n");
+        waitFor(go[0]);
+        w.close(30, t0 + 6s);
+        return 0;
+    });
+    ::close(go[0]);
+    ASSERT_GT(child.pid, 0);
+    std::string line;
+    ASSERT_TRUE(readLine(child.out, line));
+    ASSERT_EQ(line, "rows");
+    std::string why;
+    const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &why));
+    ASSERT_TRUE(reader) << why;
+    const auto run = reader->openRun(1, why);
+    ASSERT_TRUE(run) << why;
+    EXPECT_TRUE(run->markers().empty());
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    ASSERT_TRUE(readLine(child.out, line));
+    ASSERT_EQ(line, "marked");
+    EXPECT_TRUE(reader->refresh()) << "a new marker is a change";
+    const auto markers = run->markers();
+    ASSERT_EQ(markers.size(), 1u);
+    EXPECT_EQ(markers[0].scan, c.scan);
+    EXPECT_EQ(markers[0].text, "阀门开");
+    EXPECT_EQ(run->info().scans, 2000) << "the rows stay as they were";
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    ::close(go[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child.pid, &status, 0), child.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::close(child.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FollowedMarkers,
+                         ::testing::Values(FollowedMarkerCase{"after_a_whole_tick", true, 2000},
+                                           FollowedMarkerCase{"in_a_tick_not_ended", false, 3000}),
+                         kRowName);
 
 // A file of format 3 (no rules' tables) reads as before, with no events.
 TEST(WriterEvents, AFormat3FileReadsWithoutEvents)
