@@ -206,9 +206,9 @@ void SearchPane::channelChanged()
 {
     const int c = std::max(0, channel_->currentIndex());
     const Calibration cal = run_ ? run_->info().channelCalibration(c) : kPanelCalibration;
-    const double lo = cal.volts(0), hi = cal.volts(4095);
+    const auto [lo, hi] = valueSpan(cal, 0, 4095);
     level_->setDecimals(std::max(3, valueDecimals(cal) - 1));
-    level_->setRange(std::min(lo, hi), std::max(lo, hi));
+    level_->setRange(lo, hi);
     level_->setSingleStep(std::pow(10.0, std::floor(std::log10(std::max(1e-12, std::fabs(hi - lo)))) - 2));
     level_->setSuffix(QStringLiteral(" ") +
                       QString::fromStdString(run_ ? channelUnit(run_->info().units, c).unit : std::string("V")));
