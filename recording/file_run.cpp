@@ -581,14 +581,9 @@ std::vector<RecordedMarker> FileRun::markers() const
     std::vector<Row> rows(n, Row{});
     if (!f.read(d, hsize_t(lo), n, rows.data()))
         return out;
-    // A closed run's markers lie within its rows. An open run's newest
-    // marker may be a block ahead of them: stamped while that block's tick
-    // was still going, it is flushed before its row. It is kept, so that a
-    // following view shows it now rather than at a later count of rows.
-    const bool open = p_.info.open;
     for (Row &r : rows) {
         r.text[sizeof r.text - 1] = '\0';
-        if (r.run == p_.info.number && r.scan >= 0 && (open || r.scan <= scans))
+        if (r.run == p_.info.number && r.scan >= 0 && r.scan <= scans) // only what the rows hold
             out.push_back({r.scan, r.timeNs, r.text});
     }
     return out;

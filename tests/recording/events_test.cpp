@@ -95,9 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
                                    false, 1, "", std::string(126, 'r'), false}),
     kRowName);
 
-// An event whose block has no row yet stays out of the file, though a flush
-// falls due meanwhile; the tick's end brings the row and then the event.
-TEST(WriterEvents, AnEventWaitsForTheRowOfItsBlock)
+// An event or a marker whose block has no row yet stays out of the file,
+// though a flush falls due meanwhile; the tick's end brings the row and then
+// them.
+TEST(WriterEvents, AnEventOrAMarkerWaitsForTheRowOfItsBlock)
 {
     const std::string path = scratchDir("rec-events-order") + "/a.h5";
     RecordingWriter w(std::make_unique<RecordingFile>(path, false), "", "", {});
@@ -114,17 +115,20 @@ TEST(WriterEvents, AnEventWaitsForTheRowOfItsBlock)
     };
     ASSERT_TRUE(w.addEvent(at("r", 1500), 20));
     ASSERT_TRUE(w.addEvent(at("early", 999), 20));
+    ASSERT_TRUE(w.addMarker(20, "M")); // after block 1, whose tick goes on
     w.onIdle(t0 + 1s);
     {
         const Reader r(path);
         EXPECT_EQ(r.column<int64_t>("events", "scan"), std::vector<int64_t>{999}) << "only what the rows cover";
+        EXPECT_TRUE(r.column<int64_t>("markers", "scan").empty()) << "a marker ahead of the rows";
         EXPECT_EQ(r.read(1).rows.size(), 1u);
     }
-    EXPECT_GT(w.dueAt(), t0 + 1s) << "no flush is due for an event that waits";
+    EXPECT_GT(w.dueAt(), t0 + 1s) << "no flush is due for an event or a marker that waits";
     w.onTickEnd({.timeNs = 20, .blockCount = 2}, t0 + 2s);
     {
         const Reader r(path);
         EXPECT_EQ(r.column<int64_t>("events", "scan"), (std::vector<int64_t>{999, 1500}));
+        EXPECT_EQ(r.column<int64_t>("markers", "scan"), std::vector<int64_t>{2000});
     }
     w.close(30, t0 + 3s);
 }
@@ -133,15 +137,16 @@ struct FollowedMarkerCase {
     const char *name;
     bool tickEnded; // the block before the marker has its row
     int64_t scan;   // where the marker lies
+    int64_t scans;  // the run's scans when it shows
 };
 
 class FollowedMarkers : public ::testing::TestWithParam<FollowedMarkerCase> {};
 
-// A marker set during a recording, flushed by the writer in a flush of its
-// own (no new rows), reaches a reader that follows the file at its next
-// look: the look reports a change, and the run lists the marker, also one
-// whose block still waits for its tick's end. The writer runs in a child
-// process, as the recorder does beside a review window.
+// A marker set during a recording reaches a reader that follows the file at
+// its next look: one flushed on its own (no new rows) is a change the look
+// reports; one whose block's tick was still going comes with that block's
+// row. The writer runs in a child process, as the recorder does beside a
+// review window.
 TEST_P(FollowedMarkers, ReachAFollowingReaderAtItsNextLook)
 {
     const FollowedMarkerCase &c = GetParam();
@@ -168,6 +173,8 @@ TEST_P(FollowedMarkers, ReachAFollowingReaderAtItsNextLook)
         if (!waitFor(go[0]) || !w.addMarker(20, "阀门开"))
             return 11;
         w.onIdle(t0 + 5s); // the marker's own flush
+        if (!c.tickEnded)
+            w.onTickEnd({.timeNs = 12, .blockCount = 3}, t0 + 6s);
         ::dprintf(out, "marked\n");
         waitFor(go[0]);
         w.close(30, t0 + 6s);
@@ -192,7 +199,7 @@ TEST_P(FollowedMarkers, ReachAFollowingReaderAtItsNextLook)
     ASSERT_EQ(markers.size(), 1u);
     EXPECT_EQ(markers[0].scan, c.scan);
     EXPECT_EQ(markers[0].text, "阀门开");
-    EXPECT_EQ(run->info().scans, 2000) << "the rows stay as they were";
+    EXPECT_EQ(run->info().scans, c.scans);
     ASSERT_EQ(::write(go[1], "g", 1), 1);
     ::close(go[1]);
     int status = 0;
@@ -202,8 +209,8 @@ TEST_P(FollowedMarkers, ReachAFollowingReaderAtItsNextLook)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FollowedMarkers,
-                         ::testing::Values(FollowedMarkerCase{"after_a_whole_tick", true, 2000},
-                                           FollowedMarkerCase{"in_a_tick_not_ended", false, 3000}),
+                         ::testing::Values(FollowedMarkerCase{"after_a_whole_tick", true, 2000, 2000},
+                                           FollowedMarkerCase{"in_a_tick_not_ended", false, 3000, 3000}),
                          kRowName);
 
 // A file of format 3 (no rules' tables) reads as before, with no events.
