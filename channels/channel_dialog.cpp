@@ -52,7 +52,7 @@ ChannelDialog::ChannelDialog(const ChannelUnits &units, bool recording, QWidget 
     }
     fill(units);
 
-    auto *hint = new QLabel(QStringLiteral("值 = 电压 × 比例 + 偏移。面板的四个读数仍以伏特显示；"
+    auto *hint = new QLabel(QStringLiteral("值 = 电压 × 比例 + 偏移（反相放大的传感器：比例为负）。面板的四个读数仍以伏特显示；"
                                            "历史窗口、记录文件、回放与导出使用这里的单位。"),
                             this);
     hint->setWordWrap(true);

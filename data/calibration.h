@@ -20,6 +20,19 @@ struct Calibration {
     }
 };
 
+// The values of the codes from `lowCode` to `highCode`, lowest first: with a
+// negative scale (an inverting sensor's unit) the highest code is the lowest
+// value. Every range of codes shown as values goes through here.
+struct ValueSpan {
+    double low, high;
+    double width() const { return high - low; }
+};
+inline ValueSpan valueSpan(const Calibration &cal, double lowCode, double highCode)
+{
+    const double a = cal.volts(lowCode), b = cal.volts(highCode);
+    return {std::min(a, b), std::max(a, b)};
+}
+
 // The panel's card: 12-bit codes, 2048 at 0 V, 4095 steps over 10 V.
 inline constexpr Calibration kPanelCalibration{};
 

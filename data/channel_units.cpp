@@ -36,8 +36,10 @@ std::optional<std::string> unitProblem(const ChannelUnit &u)
         return std::string("单位不能为空");
     if (!printable(u.unit))
         return "单位过长或含控制字符（最多 " + std::to_string(kChannelTextBytes) + " 字节）";
-    if (!std::isfinite(u.scale) || !(u.scale > 0) || u.scale > 1e12 || u.scale < 1e-12)
-        return std::string("比例必须是大于 0 的数（1e-12 … 1e12）");
+    // An inverting amplifier's sensor has a negative scale; zero maps every
+    // volt to one value and is no scale.
+    if (!std::isfinite(u.scale) || std::fabs(u.scale) > 1e12 || std::fabs(u.scale) < 1e-12)
+        return std::string("比例必须是非零的数，绝对值在 1e-12 … 1e12 之间");
     if (!std::isfinite(u.offset) || std::fabs(u.offset) > 1e12)
         return std::string("偏移必须是有限的数（绝对值不超过 1e12）");
     return std::nullopt;

@@ -16,7 +16,7 @@ namespace adcard {
 struct ChannelUnit {
     std::string name; // empty: "通道N"
     std::string unit = "V";
-    double scale = 1.0;  // units per volt, > 0
+    double scale = 1.0;  // units per volt, not 0; < 0 for an inverting sensor
     double offset = 0.0; // the unit's value at 0 V
 
     bool operator==(const ChannelUnit &) const = default;
@@ -49,10 +49,10 @@ inline Calibration inUnit(const Calibration &volts, const ChannelUnit &u)
     return {volts.offset - u.offset / scale, scale};
 }
 
-// Why `u` cannot describe a channel, or nothing. A scale must be positive
-// so that a channel's highest code stays its highest value (searches above
-// a level and the envelope's min and max rely on that), and every text fits
-// the file's attributes.
+// Why `u` cannot describe a channel, or nothing: a scale of 0 or beyond
+// reason, or a text that does not fit the file's attributes. A negative
+// scale is a channel's own: its highest code is its lowest value, so every
+// range of codes turned into values swaps its ends (valueRange).
 std::optional<std::string> unitProblem(const ChannelUnit &u);
 
 // A unit that a file states is used only when it passes unitProblem(); the

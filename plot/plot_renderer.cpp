@@ -158,10 +158,9 @@ void PlotRenderer::fitVoltsToVisible()
         resetVolts();
         return;
     }
-    const double bottom = calibration_.volts(lo);
-    const double top = calibration_.volts(hi);
-    const double margin = std::max((top - bottom) * 0.05, 0.01);
-    setVoltsRange(bottom - margin, top + margin);
+    const ValueSpan span = valueSpan(calibration_, lo, hi);
+    const double margin = std::max(span.width() * 0.05, 0.01);
+    setVoltsRange(span.low - margin, span.high + margin);
 }
 
 void PlotRenderer::setChannelVisible(int channel, bool visible)

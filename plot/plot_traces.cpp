@@ -235,11 +235,11 @@ PlotRenderer::TraceBars PlotRenderer::traceBars(const QRect &r, const QRect &dir
 
 void PlotRenderer::addClipped(TraceBars &b, const TraceMap &map, int16_t min, int16_t max, int x0, int w) const
 {
-    const double a = map.cal.volts(min), z = map.cal.volts(max);
+    const ValueSpan span = valueSpan(map.cal, min, max);
     const QRect &lane = map.axis->band;
-    if (std::max(a, z) > map.axis->top)
+    if (span.high > map.axis->top)
         b.clipped.emplace_back(x0, lane.top(), w, 3);
-    if (std::min(a, z) < map.axis->bottom)
+    if (span.low < map.axis->bottom)
         b.clipped.emplace_back(x0, lane.bottom() - 2, w, 3);
 }
 

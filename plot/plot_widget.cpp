@@ -117,9 +117,9 @@ QString PlotWidget::hoverText() const
         else if (s.min == s.max)
             text += ch.value(ch.cal.volts(s.min)) + QStringLiteral(" ") + ch.unit;
         else {
+            const ValueSpan span = valueSpan(ch.cal, s.min, s.max);
             text += QStringLiteral("最小 %1 最大 %2 均值 %3")
-                        .arg(ch.value(ch.cal.volts(s.min)), ch.value(ch.cal.volts(s.max)),
-                             ch.value(ch.cal.volts(s.mean)));
+                        .arg(ch.value(span.low), ch.value(span.high), ch.value(ch.cal.volts(s.mean)));
             if (renderer_->band()) // the band's half-width there
                 text += QStringLiteral(" σ %1").arg(ch.value(std::fabs(ch.cal.scale) * s.sd));
             text += QStringLiteral(" ") + ch.unit;
@@ -153,11 +153,12 @@ QString PlotWidget::cursorText() const
             text += QStringLiteral("  Δ%1 %2").arg(ch.unit == QStringLiteral("V") ? ch.unit : QString(), ch.value(*b - *a));
         if (s.count <= 0)
             text += QStringLiteral("  之间无数据");
-        else
+        else {
+            const ValueSpan span = valueSpan(cal, s.min, s.max);
             text += QStringLiteral("  峰峰 %1  最小 %2 最大 %3 均值 %4 RMS %5 %6")
-                        .arg(ch.value(cal.volts(s.max) - cal.volts(s.min)), ch.value(cal.volts(s.min)),
-                             ch.value(cal.volts(s.max)), ch.value(cal.volts(s.mean)),
-                             ch.value(cal.rmsVolts(s.mean, s.rms)), ch.unit);
+                        .arg(ch.value(span.width()), ch.value(span.low), ch.value(span.high),
+                             ch.value(cal.volts(s.mean)), ch.value(cal.rmsVolts(s.mean, s.rms)), ch.unit);
+        }
     }
     return text;
 }

@@ -126,4 +126,46 @@ LevelResult findCrossings(const RecordedRun &run, const LevelQuery &q, const Con
     return out;
 }
 
+LevelResult findCrossingsSince(const RecordedRun &run, const LevelQuery &q, LevelResult before, const Control &control)
+{
+    const bool full = before.crossings.size() >= q.limit || before.intervals.size() >= q.limit;
+    if (q.hysteresis > 0 || full || before.outcome != Outcome::Complete || before.end <= before.first ||
+        before.first != std::max<int64_t>(q.first, 0) || before.end >= q.end)
+        return findCrossings(run, q, control);
+    const int64_t restart = before.end - 1;
+    LevelQuery rest = q;
+    rest.first = restart;
+    LevelResult next = findCrossings(run, rest, control);
+    if (next.outcome != Outcome::Complete)
+        return next;
+    // The restart scan was judged already, with what came before it: its
+    // crossing (the new search starts armed) is no new one.
+    std::size_t c = 0;
+    for (; c < next.crossings.size() && next.crossings[c].scan == restart; ++c)
+        --next.total;
+    before.total += next.total;
+    for (; c < next.crossings.size() && before.crossings.size() < q.limit; ++c)
+        before.crossings.push_back(next.crossings[c]);
+    // An interval open at the old end goes on from the restart scan.
+    std::size_t i = 0;
+    if (!next.intervals.empty() && next.intervals[0].start == restart && !before.intervals.empty() &&
+        before.intervals.back().open && before.intervals.back().end == before.end) {
+        Interval &last = before.intervals.back();
+        const Interval &more = next.intervals[0];
+        const bool higherIsMore = run.info().channelCalibration(q.channel).scale > 0;
+        const bool above = q.edge != Edge::Falling;
+        last.extreme = (more.extreme > last.extreme) == (higherIsMore == above) ? more.extreme : last.extreme;
+        last.end = more.end;
+        last.open = more.open;
+        --next.totalIntervals;
+        i = 1;
+    }
+    before.totalIntervals += next.totalIntervals;
+    for (; i < next.intervals.size() && before.intervals.size() < q.limit; ++i)
+        before.intervals.push_back(next.intervals[i]);
+    before.end = next.end;
+    before.partial = next.partial;
+    return before;
+}
+
 } // namespace adcard::query

@@ -78,6 +78,13 @@ struct LevelResult : Status {
 // both over the same scans: with no hysteresis, every crossing of the level
 // (a scan exactly on the level re-arms both and fires neither).
 LevelResult findCrossings(const RecordedRun &run, const LevelQuery &q, const Control &control = {});
+// The same answer, from `before` (a complete answer to `q` over the run as
+// it was) and only the scans added since: a followed run's search reads what
+// the file gained, not the whole run again. Without hysteresis a trigger's
+// state after a scan is that scan's own, so the search resumes at the last
+// scan looked at; with hysteresis, or a list that is full, it asks again.
+LevelResult findCrossingsSince(const RecordedRun &run, const LevelQuery &q, LevelResult before,
+                               const Control &control = {});
 
 struct PeakQuery {
     int channel = 0;

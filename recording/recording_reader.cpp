@@ -75,8 +75,11 @@ public:
                 for (const auto &[first, end] : p.entries)
                     k.push_back(end - first);
             }
-            if (st_->events.valid())
-                k.push_back(int64_t(length(st_->events.get())));
+            // Markers and inputs may come in a flush of their own, with no
+            // new rows: without them here, they would wait for the next rows.
+            for (const Hid *h : {&st_->events, &st_->markers, &st_->digital})
+                if (h->valid())
+                    k.push_back(int64_t(length(h->get())));
             return k;
         };
         const auto before = key();

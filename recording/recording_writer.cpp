@@ -188,6 +188,24 @@ void RecordingWriter::setRules(int64_t timeNs, std::string text)
     rules_.push_back({row, std::move(text)});
 }
 
+bool RecordingWriter::markersReady() const
+{
+    return std::any_of(markers_.begin(), markers_.end(), [&](const MarkerRow &m) {
+        return m.run != run_.run || run_.endTimeNs != 0 || m.scan <= flushedEnd_;
+    });
+}
+
+void RecordingWriter::writeCoveredMarkers()
+{
+    // A marker stamped while its block's tick was still going waits for that
+    // block's row: a reader shows only the markers within the rows it has.
+    const auto waiting = std::stable_partition(markers_.begin(), markers_.end(), [&](const MarkerRow &m) {
+        return m.run != run_.run || run_.endTimeNs != 0 || m.scan <= flushedEnd_;
+    });
+    file_->appendMarkers(std::span<const MarkerRow>(markers_.data(), std::size_t(waiting - markers_.begin())));
+    markers_.erase(markers_.begin(), waiting);
+}
+
 bool RecordingWriter::eventsReady() const
 {
     return std::any_of(events_.begin(), events_.end(), [&](const EventRow &e) {
@@ -253,15 +271,14 @@ void RecordingWriter::flush(Clock::time_point now)
         rows_.clear();
         runDirty_ = true;
     }
-    if (runDirty_ || !markers_.empty() || !digital_.empty() || !rules_.empty() || eventsReady()) {
+    if (runDirty_ || markersReady() || !digital_.empty() || !rules_.empty() || eventsReady()) {
         run_.rows = runRowsFlushed_;
         if (run_.run > 0)
             file_->writeRun(run_);
-        file_->appendMarkers(markers_);
+        writeCoveredMarkers();
         file_->appendDigital(digital_);
         writePendingRules();
         writeCoveredEvents();
-        markers_.clear();
         digital_.clear();
         file_->flushRest();
         runDirty_ = false;
@@ -281,9 +298,9 @@ void RecordingWriter::sync(Clock::time_point now)
 
 bool RecordingWriter::unflushed() const
 {
-    // Rules wait for the file's layout, and events for their rows, without
-    // making a flush due meanwhile.
-    return !rows_.empty() || !markers_.empty() || !digital_.empty() || runDirty_ ||
+    // Rules wait for the file's layout, and events and markers for their
+    // rows, without making a flush due meanwhile.
+    return !rows_.empty() || markersReady() || !digital_.empty() || runDirty_ ||
            (!rules_.empty() && file_->laidOut()) || eventsReady();
 }
 

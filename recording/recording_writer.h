@@ -107,6 +107,9 @@ private:
     // the file; the others wait for their rows.
     void writeCoveredEvents();
     bool eventsReady() const;
+    // Markers likewise: one stamped within a tick still going waits for it.
+    void writeCoveredMarkers();
+    bool markersReady() const;
     void writePendingRules();
     int64_t scanAfter(int64_t index) const { return (index + 1) * file_->scansPerBlock(); }
 

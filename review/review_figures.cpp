@@ -157,10 +157,11 @@ void ReviewWindow::updateStats()
         const Calibration cal = run_->info().channelCalibration(ch);
         const int places = valueDecimals(cal);
         const QString pending = !c.valid ? QString() : statsPending_ ? QStringLiteral("生成摘要中…") : QStringLiteral("—");
+        const ValueSpan span = valueSpan(cal, s.min, s.max);
+        const auto number = [places](double v) { return QString::number(v, 'f', places); };
         QStringList cells = s.count == 0 ? QStringList{pending, pending, pending, pending, pending}
-                                         : QStringList{value(cal, s.min), value(cal, s.max), value(cal, s.mean),
-                                                       QString::number(cal.rmsVolts(s.mean, s.rms), 'f', places),
-                                                       QString::number(cal.volts(s.max) - cal.volts(s.min), 'f', places)};
+                                         : QStringList{number(span.low), number(span.high), value(cal, s.mean),
+                                                       number(cal.rmsVolts(s.mean, s.rms)), number(span.width())};
         cells += {a ? value(cal, *a) : QString(), b ? value(cal, *b) : QString(),
                   a && b ? QString::number(cal.volts(*b) - cal.volts(*a), 'f', places) : QString()};
         for (int col = 0; col < cells.size(); ++col) {

@@ -50,6 +50,7 @@ struct Answer {
     std::vector<SearchPane::Row> rows;
     QString count;
     bool failed = false;
+    std::optional<query::LevelResult> level; // a level search's whole answer, kept to go on from
 };
 
 // A code of channel c in the channel's unit.
@@ -68,10 +69,17 @@ QString duration(const RecordedRun &run, int64_t scans)
 }
 
 // Each crossing into the condition, with how long it stayed there.
-Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double v, const query::Control &control)
+// `before`: the answer over the run as it was, when only what it gained is
+// to be read.
+Answer levelAnswer(const RecordedRun &run, query::Edge edge, int channel, double v, const query::Control &control,
+                   std::optional<query::LevelResult> before)
 {
-    const auto r = query::findCrossings(run, {channel, v, edge, 0, 0, query::kWholeRun, kKept}, control);
+    const query::LevelQuery q{channel, v, edge, 0, 0, query::kWholeRun, kKept};
+    const auto r = before ? query::findCrossingsSince(run, q, std::move(*before), control)
+                          : query::findCrossings(run, q, control);
     Answer a;
+    if (r.outcome == query::Outcome::Complete)
+        a.level = r;
     const QString ch = name(run, channel);
     std::size_t i = 0;
     for (std::size_t k = 0; k < r.crossings.size(); ++k) {
@@ -213,9 +221,9 @@ void SearchPane::channelChanged()
 {
     const int c = std::max(0, channel_->currentIndex());
     const Calibration cal = run_ ? run_->info().channelCalibration(c) : kPanelCalibration;
-    const double lo = cal.volts(0), hi = cal.volts(4095);
+    const auto [lo, hi] = valueSpan(cal, 0, 4095);
     level_->setDecimals(std::max(3, valueDecimals(cal) - 1));
-    level_->setRange(std::min(lo, hi), std::max(lo, hi));
+    level_->setRange(lo, hi);
     level_->setSingleStep(std::pow(10.0, std::floor(std::log10(std::max(1e-12, std::fabs(hi - lo)))) - 2));
     const QString unit = QString::fromStdString(run_ ? channelUnit(run_->info().units, c).unit : std::string("V"));
     level_->setSuffix(QStringLiteral(" ") + unit);
@@ -278,6 +286,7 @@ void SearchPane::setRun(const RecordedRun *run)
     channel_->setCurrentIndex(chosen >= 0 && chosen < channel_->count() ? chosen : 0);
     channelChanged();
     asked_ = false;
+    followed_.reset();
     rows_.clear();
     list_->clear();
     count_->clear();
@@ -307,21 +316,30 @@ void SearchPane::start()
     progress_->setValue(0);
     progress_->show();
     go_->setText(QStringLiteral("停止"));
-    worker_ = std::thread([this, kind = Kind(kind_->currentIndex()), channel = channel_->currentIndex(),
-                           volts = level_->value(), p = *prominence, bit = bit_->value(), g = generation_] {
-        ask(kind, channel, volts, p, bit, g);
+    const Kind kind = Kind(kind_->currentIndex());
+    const int channel = channel_->currentIndex();
+    const double volts = level_->value();
+    // The same level search on the same run: only the scans added since.
+    std::optional<query::LevelResult> before;
+    if (followed_ && followed_->kind == kind && followed_->channel == channel && followed_->level == volts)
+        before = followed_->result;
+    followed_.reset();
+    worker_ = std::thread([this, kind, channel, volts, p = *prominence, bit = bit_->value(), g = generation_,
+                           before = std::move(before)]() mutable {
+        ask(kind, channel, volts, p, bit, g, std::move(before));
     });
 }
 
-void SearchPane::ask(Kind kind, int channel, double volts, double prominence, int bit, int generation)
+void SearchPane::ask(Kind kind, int channel, double volts, double prominence, int bit, int generation,
+                     std::optional<query::LevelResult> before)
 {
     const RecordedRun &run = *run_;
     query::Control control{&cancel_, [this](double share) { progressPermille_ = int(share * 1000); }};
     Answer a;
     switch (kind) {
-    case Above: a = levelAnswer(run, query::Edge::Rising, channel, volts, control); break;
-    case Below: a = levelAnswer(run, query::Edge::Falling, channel, volts, control); break;
-    case Either: a = levelAnswer(run, query::Edge::Either, channel, volts, control); break;
+    case Above: a = levelAnswer(run, query::Edge::Rising, channel, volts, control, std::move(before)); break;
+    case Below: a = levelAnswer(run, query::Edge::Falling, channel, volts, control, std::move(before)); break;
+    case Either: a = levelAnswer(run, query::Edge::Either, channel, volts, control, std::move(before)); break;
     case Highest:
     case Lowest: a = peakAnswer(run, kind == Highest, channel, prominence, control); break;
     case Digital: a = digitalAnswer(run, bit, control); break;
@@ -329,12 +347,14 @@ void SearchPane::ask(Kind kind, int channel, double volts, double prominence, in
     }
     QMetaObject::invokeMethod(
         this,
-        [this, a = std::move(a), generation]() mutable {
+        [this, a = std::move(a), generation, kind, channel, volts]() mutable {
             if (generation != generation_)
                 return;
             if (worker_.joinable())
                 worker_.join();
             cancel_ = false;
+            if (a.level)
+                followed_ = Followed{kind, channel, volts, std::move(*a.level)};
             show(std::move(a.rows), a.count, a.failed);
         },
         Qt::QueuedConnection);

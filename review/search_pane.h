@@ -70,7 +70,9 @@ private:
     // when the text is no number of the unit.
     std::optional<double> prominence() const;
     // In the worker: the answer as rows and the count's text.
-    void ask(Kind kind, int channel, double level, double prominence, int bit, int generation);
+    // `before`: the last answer to the same level search, to go on from.
+    void ask(Kind kind, int channel, double level, double prominence, int bit, int generation,
+             std::optional<query::LevelResult> before);
     void show(std::vector<Row> rows, QString count, bool failed);
     void step(int by);
     void exportList();
@@ -91,6 +93,15 @@ private:
     std::atomic<bool> cancel_{false};
     std::atomic<int> progressPermille_{0};
     bool asked_ = false; // a search was made on this run
+    // The last level search's whole answer: as the run grows, the same
+    // search reads only the scans added since.
+    struct Followed {
+        Kind kind;
+        int channel;
+        double level;
+        query::LevelResult result;
+    };
+    std::optional<Followed> followed_;
     int generation_ = 0; // answers of an older search are dropped
 };
 

@@ -55,7 +55,7 @@ int search(const std::vector<std::string> &args, std::ostream &out, std::ostream
     q.limit = std::size_t(o.integer("--limit", 1000, 0, 100000000));
     const Calibration cal = run->info().channelCalibration(q.channel);
     const std::string unit = channelUnit(run->info().units, q.channel).unit;
-    const double lo = std::min(cal.volts(0), cal.volts(4095)), hi = std::max(cal.volts(0), cal.volts(4095));
+    const auto [lo, hi] = valueSpan(cal, 0, 4095);
     const int decimals = valueDecimals(cal);
     if (q.level < lo || q.level > hi)
         throw UsageError(levelOption + ": " + num(q.level) + " " + unit + " is beyond the card's range (" +

@@ -214,7 +214,8 @@ int stats(const std::vector<std::string> &args, std::ostream &out, std::ostream 
         const Calibration cal = info.channelCalibration(int(c));
         // No scans (a range within a hole): no extremes and no mean.
         const double none = std::nan("");
-        const double v[4] = {r.count ? cal.volts(r.min) : none, r.count ? cal.volts(r.max) : none,
+        const ValueSpan span = valueSpan(cal, r.min, r.max);
+        const double v[4] = {r.count ? span.low : none, r.count ? span.high : none,
                              r.count ? cal.volts(r.mean) : none, r.count ? cal.rmsVolts(r.mean, r.rms) : none};
         const std::string unit = channelUnit(info.units, int(c)).unit, name = channelName(info.units, int(c));
         if (json) {

@@ -346,8 +346,8 @@ std::string RuleError::message() const
 ValueRange channelRange(const ChannelUnits &units, const Calibration &card, int channel)
 {
     const Calibration cal = inUnit(card, channelUnit(units, channel - 1));
-    const double a = cal.volts(kCardLowestCode), b = cal.volts(kCardHighestCode);
-    return {std::min(a, b), std::max(a, b)};
+    const ValueSpan span = valueSpan(cal, kCardLowestCode, kCardHighestCode);
+    return {span.low, span.high};
 }
 
 std::variant<RuleSet, RuleError> parseRules(std::string_view text, const ChannelUnits &units, const Calibration &card)

@@ -169,6 +169,30 @@ TEST_P(CraftedRuns, CrossingsAndPeaksMatchBruteForce)
         found.push_back(c.scan);
     EXPECT_EQ(found, bruteCrossings(raw, lq, r.inverted));
     EXPECT_EQ(lr.total, int64_t(found.size()));
+    // The same answer, from one over a run that was shorter and only the
+    // scans it gained: split at a third, just past a half (an interval's
+    // inside or a hole where the rows put them), and at a crossing's scan
+    // and the one after it.
+    std::vector<int64_t> splits = {lr.first + (lr.end - lr.first) / 3, lr.first + (lr.end - lr.first) / 2 + 1};
+    if (!found.empty())
+        splits.insert(splits.end(), {found[found.size() / 2], found[found.size() / 2] + 1});
+    for (const int64_t split : splits) {
+        LevelQuery shorter = lq;
+        shorter.end = split;
+        const LevelResult resumed = findCrossingsSince(*run, lq, findCrossings(*run, shorter));
+        std::vector<int64_t> again;
+        for (const Crossing &c : resumed.crossings)
+            again.push_back(c.scan);
+        EXPECT_EQ(again, found) << "split at " << shorter.end;
+        EXPECT_EQ(resumed.total, lr.total) << "split at " << shorter.end;
+        EXPECT_EQ(resumed.totalIntervals, lr.totalIntervals) << "split at " << shorter.end;
+        ASSERT_EQ(resumed.intervals.size(), lr.intervals.size()) << "split at " << shorter.end;
+        for (std::size_t k = 0; k < lr.intervals.size(); ++k) {
+            const Interval &a = resumed.intervals[k], &b = lr.intervals[k];
+            EXPECT_TRUE(a.start == b.start && a.end == b.end && a.extreme == b.extreme && a.open == b.open)
+                << "interval " << b.start << ".." << b.end << " split at " << shorter.end;
+        }
+    }
     // Each extreme is the true one, in value. The raw scans come in scan
     // order, so each interval's scans are found by bisection: a walk over the
     // whole run per interval made the spiky rows the slowest tests under the

@@ -7,6 +7,8 @@
 #include "tests/recording/recording_support.h"
 #include "tests/support/row_name.h"
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -93,9 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
                                    false, 1, "", std::string(126, 'r'), false}),
     kRowName);
 
-// An event whose block has no row yet stays out of the file, though a flush
-// falls due meanwhile; the tick's end brings the row and then the event.
-TEST(WriterEvents, AnEventWaitsForTheRowOfItsBlock)
+// An event or a marker whose block has no row yet stays out of the file,
+// though a flush falls due meanwhile; the tick's end brings the row and then
+// them.
+TEST(WriterEvents, AnEventOrAMarkerWaitsForTheRowOfItsBlock)
 {
     const std::string path = scratchDir("rec-events-order") + "/a.h5";
     RecordingWriter w(std::make_unique<RecordingFile>(path, false), "", "", {});
@@ -112,20 +115,103 @@ TEST(WriterEvents, AnEventWaitsForTheRowOfItsBlock)
     };
     ASSERT_TRUE(w.addEvent(at("r", 1500), 20));
     ASSERT_TRUE(w.addEvent(at("early", 999), 20));
+    ASSERT_TRUE(w.addMarker(20, "M")); // after block 1, whose tick goes on
     w.onIdle(t0 + 1s);
     {
         const Reader r(path);
         EXPECT_EQ(r.column<int64_t>("events", "scan"), std::vector<int64_t>{999}) << "only what the rows cover";
+        EXPECT_TRUE(r.column<int64_t>("markers", "scan").empty()) << "a marker ahead of the rows";
         EXPECT_EQ(r.read(1).rows.size(), 1u);
     }
-    EXPECT_GT(w.dueAt(), t0 + 1s) << "no flush is due for an event that waits";
+    EXPECT_GT(w.dueAt(), t0 + 1s) << "no flush is due for an event or a marker that waits";
     w.onTickEnd({.timeNs = 20, .blockCount = 2}, t0 + 2s);
     {
         const Reader r(path);
         EXPECT_EQ(r.column<int64_t>("events", "scan"), (std::vector<int64_t>{999, 1500}));
+        EXPECT_EQ(r.column<int64_t>("markers", "scan"), std::vector<int64_t>{2000});
     }
     w.close(30, t0 + 3s);
 }
+
+struct FollowedMarkerCase {
+    const char *name;
+    bool tickEnded; // the block before the marker has its row
+    int64_t scan;   // where the marker lies
+    int64_t scans;  // the run's scans when it shows
+};
+
+class FollowedMarkers : public ::testing::TestWithParam<FollowedMarkerCase> {};
+
+// A marker set during a recording reaches a reader that follows the file at
+// its next look: one flushed on its own (no new rows) is a change the look
+// reports; one whose block's tick was still going comes with that block's
+// row. The writer runs in a child process, as the recorder does beside a
+// review window.
+TEST_P(FollowedMarkers, ReachAFollowingReaderAtItsNextLook)
+{
+    const FollowedMarkerCase &c = GetParam();
+    const std::string path = scratchDir(std::string("rec-follow-marker-") + c.name) + "/a.h5";
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    const auto waitFor = [](int fd) {
+        char b = 0;
+        return ::read(fd, &b, 1) == 1;
+    };
+    const Child child = spawn([&](int out) {
+        ::close(go[1]);
+        RecordingWriter w(std::make_unique<RecordingFile>(path, false), "", "", {std::chrono::milliseconds{1000}});
+        const RecordingWriter::Clock::time_point t0{100s};
+        w.beginRun(panelSettings(), 1, t0);
+        for (int64_t b = 0; b < 2; ++b) {
+            w.onBlock(b, int32_t(b), testBlock(b, 4000));
+            w.onTickEnd({.timeNs = 10 + b, .blockCount = b + 1}, t0 + 1s * (b + 1));
+        }
+        if (!c.tickEnded)
+            w.onBlock(2, 2, testBlock(2, 4000));
+        w.onIdle(t0 + 3s);
+        ::dprintf(out, "rows\n");
+        if (!waitFor(go[0]) || !w.addMarker(20, "阀门开"))
+            return 11;
+        w.onIdle(t0 + 5s); // the marker's own flush
+        if (!c.tickEnded)
+            w.onTickEnd({.timeNs = 12, .blockCount = 3}, t0 + 6s);
+        ::dprintf(out, "marked\n");
+        waitFor(go[0]);
+        w.close(30, t0 + 6s);
+        return 0;
+    });
+    ::close(go[0]);
+    ASSERT_GT(child.pid, 0);
+    std::string line;
+    ASSERT_TRUE(readLine(child.out, line));
+    ASSERT_EQ(line, "rows");
+    std::string why;
+    const std::unique_ptr<RecordingReader> reader(openRecording(path.c_str(), &why));
+    ASSERT_TRUE(reader) << why;
+    const auto run = reader->openRun(1, why);
+    ASSERT_TRUE(run) << why;
+    EXPECT_TRUE(run->markers().empty());
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    ASSERT_TRUE(readLine(child.out, line));
+    ASSERT_EQ(line, "marked");
+    EXPECT_TRUE(reader->refresh()) << "a new marker is a change";
+    const auto markers = run->markers();
+    ASSERT_EQ(markers.size(), 1u);
+    EXPECT_EQ(markers[0].scan, c.scan);
+    EXPECT_EQ(markers[0].text, "阀门开");
+    EXPECT_EQ(run->info().scans, c.scans);
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    ::close(go[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child.pid, &status, 0), child.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::close(child.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FollowedMarkers,
+                         ::testing::Values(FollowedMarkerCase{"after_a_whole_tick", true, 2000, 2000},
+                                           FollowedMarkerCase{"in_a_tick_not_ended", false, 3000, 3000}),
+                         kRowName);
 
 // A file of format 3 (no rules' tables) reads as before, with no events.
 TEST(WriterEvents, AFormat3FileReadsWithoutEvents)

@@ -88,8 +88,9 @@ TEST(ChannelUnits, SetRecordedReviewedExportedAndAnsweredInTheirUnit)
     EXPECT_NE(beyond.find("bar is beyond the card's range"), std::string::npos) << beyond;
 }
 
-// What the dialog and a file's reader refuse: a unit that would turn the
-// highest code into the lowest value, or one that does not fit one line.
+// What the dialog and a file's reader refuse: a scale that is no scale, or
+// a text that does not fit one line. An inverting sensor's negative scale is
+// a unit like any other.
 TEST(ChannelUnits, RefusesWhatWouldMisleadOrNotFit)
 {
     const struct {
@@ -99,8 +100,10 @@ TEST(ChannelUnits, RefusesWhatWouldMisleadOrNotFit)
     } rows[] = {
         {"volts", {}, false},
         {"named, in bar", {"压力", "bar", 2.5, -1}, false},
-        {"negative scale", {"", "bar", -1, 0}, true},
+        {"an inverting sensor's negative scale", {"位移", "mm", -4, 0}, false},
         {"zero scale", {"", "bar", 0, 0}, true},
+        {"a negative scale too small", {"", "bar", -1e-13, 0}, true},
+        {"a negative scale too large", {"", "bar", -1e13, 0}, true},
         {"no unit", {"", "", 1, 0}, true},
         {"a newline in the name", {"a\nb", "V", 1, 0}, true},
         {"a name of 33 bytes", {std::string(33, 'x'), "V", 1, 0}, true},
