@@ -139,6 +139,11 @@ private:
     std::string rulesRefused_;
 };
 
+// Asks for a recording over `over` and opens it in a review window of its
+// own (null if none was chosen or it cannot be shown); with `panel`, the file
+// that panel records is reviewed in a process of its own instead.
+ReviewWindow *askAndOpenReviewWindow(QWidget *over, PanelProgram *panel);
+
 // What main does: reads the command line, then runs the program; returns
 // the program's exit status.
 int runPanel(int argc, char **argv);
