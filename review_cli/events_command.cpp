@@ -4,6 +4,7 @@
 #include "review_cli/command_support.h"
 #include "rules/replay.h"
 #include "rules/rules.h"
+#include "data/channel_units.h"
 
 #include <cstdint>
 #include <fstream>
@@ -69,6 +70,36 @@ std::vector<RecordedEvent> dryRun(RecordingReader &reader, const std::string &te
     return events;
 }
 
+// The digits a rule's value is printed with, by rule name, from the rules the
+// run recorded (or those given for a dry run): a level rule's channel's code
+// step in its unit, none for an input's port value.
+std::map<std::pair<int, std::string>, int> valueDigits(const RecordingReader &reader, const std::string &given)
+{
+    std::map<std::pair<int, std::string>, int> digits;
+    // Rules armed in a run stay in force in the runs after it, until the
+    // next arming (or disarming, an empty text).
+    const std::vector<RecordedRules> armed = reader.rules();
+    for (const RecordedRunInfo &info : reader.runs()) {
+        std::string recorded;
+        for (const RecordedRules &r : armed)
+            if (r.run <= info.number)
+                recorded = r.text;
+        const std::string &text = given.empty() ? recorded : given;
+        if (text.empty())
+            continue;
+        auto parsed = rules::parseRules(text, info.units, info.calibration);
+        const auto *set = std::get_if<rules::RuleSet>(&parsed);
+        if (!set)
+            continue;
+        for (const rules::Rule &rule : set->rules) {
+            const auto *level = std::get_if<rules::LevelWhen>(&rule.when);
+            digits[{info.number, rule.name}] =
+                level ? valueDecimals(inUnit(info.calibration, channelUnit(info.units, level->channel - 1))) : 0;
+        }
+    }
+    return digits;
+}
+
 } // namespace
 
 int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -84,8 +115,9 @@ int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::
         throw UsageError("'" + o.file() + "': no run " + std::to_string(onlyRun));
     int64_t total = 0;
     std::vector<RecordedEvent> events;
+    const std::string given = o.has("--rules") ? readRulesFile(*o.value("--rules")) : std::string();
     if (o.has("--rules")) {
-        events = dryRun(*reader, readRulesFile(*o.value("--rules")), onlyRun);
+        events = dryRun(*reader, given, onlyRun);
         total = int64_t(events.size());
         err << "a dry run: what these rules would have done, not what the panel did\n";
     } else {
@@ -117,9 +149,13 @@ int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::
         out << "]}\n";
         return 0;
     }
+    const auto digits = valueDigits(*reader, given);
     for (const RecordedEvent &e : events) {
+        // Where the rule is not known, every digit, as in JSON.
+        const auto d = digits.find({e.run, e.rule});
+        const std::string value = d == digits.end() ? num(e.value) : fixed(e.value, d->second);
         out << "run " << e.run << '\t' << secondsText(rate[e.run], seconds(e)) << " s\tscan " << e.scan << '\t'
-            << oneLine(e.rule) << '\t' << (e.fired ? "fired" : "cleared") << '\t' << num(e.value);
+            << oneLine(e.rule) << '\t' << (e.fired ? "fired" : "cleared") << '\t' << value;
         if (!e.note.empty())
             out << '\t' << oneLine(e.note);
         out << '\n';

@@ -464,6 +464,10 @@ TEST(Command, DryRunOfRulesEqualsABruteForceOverTheRawCodes)
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, want) << json;
     EXPECT_EQ(numbers(json, "count"), std::vector<double>{double(want.size())});
+    // Text shows a value with the digits one code's step justifies (4 in volts).
+    const std::string text = run("events " + path + " --rules " + rulesPath, status);
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(\t(fired|cleared)\t-?[0-9]+\.[0-9]{4}\n)"))) << text;
+    EXPECT_FALSE(std::regex_search(text, std::regex(R"(\.[0-9]{5})"))) << text;
 
     // A rule the file's channels refuse is a bad argument.
     std::ofstream(rulesPath) << R"({"rules": [{"name": "x", "when": {"channel": 9, "above": 0}}]})";
