@@ -69,12 +69,9 @@ void RuleRunner::inputsRead(int16_t port0, int16_t port1, int64_t scan)
 
 uint8_t RuleRunner::ownedMask(int group) const
 {
-    uint8_t mask = 0;
-    if (set_)
-        for (const rules::Rule &r : set_->rules)
-            if (r.output && r.output->group == group && r.output->bit >= 0 && r.output->bit < 8)
-                mask = static_cast<uint8_t>(mask | (1u << r.output->bit));
-    return mask;
+    // From the armed rules, not the evaluator: the bits stay theirs between
+    // a Stop and the next Start, when there is no evaluator.
+    return set_ ? rules::ownedOutputBits(set_->rules, group) : 0;
 }
 
 bool RuleRunner::writeGroup(CardDriver &driver, int group, int16_t byte)

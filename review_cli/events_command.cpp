@@ -1,14 +1,14 @@
 #include "review_cli/events_command.h"
 
 #include "recording/recording_reader_impl.h"
+#include "platform/native_file.h"
 #include "review_cli/command_support.h"
 #include "rules/replay.h"
 #include "rules/rules.h"
 #include "data/channel_units.h"
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -21,7 +21,7 @@ namespace {
 // Events listed at most, unless --limit says otherwise.
 constexpr int64_t kDefaultLimit = 100000;
 // A rules file is a few kilobytes; anything far larger is not one.
-constexpr std::streamoff kLargestRulesFile = 1 << 20;
+constexpr uint64_t kLargestRulesFile = 1 << 20;
 
 // One event a line: control characters in a name or note become spaces.
 std::string oneLine(std::string text)
@@ -32,16 +32,27 @@ std::string oneLine(std::string text)
     return text;
 }
 
+// Through the program's own file layer, which takes the UTF-8 path as typed
+// (a stream would read it in Windows' ANSI code page).
 std::string readRulesFile(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw UsageError("--rules: cannot read '" + path + "'");
-    in.seekg(0, std::ios::end);
-    if (in.tellg() > kLargestRulesFile)
-        throw UsageError("--rules: '" + path + "' is larger than 1 MiB");
-    in.seekg(0);
-    return {std::istreambuf_iterator<char>(in), {}};
+    int err = 0;
+    const nativefile::Handle h = nativefile::openRead(path, err);
+    if (h == nativefile::kNone)
+        throw UsageError("--rules: cannot read '" + path + "': " + std::strerror(err));
+    uint64_t bytes = 0;
+    std::string text;
+    std::string problem;
+    if (!nativefile::size(h, bytes))
+        problem = "cannot read '" + path + "'";
+    else if (bytes > kLargestRulesFile)
+        problem = "'" + path + "' is larger than 1 MiB";
+    else if (text.resize(std::size_t(bytes)); !nativefile::readAt(h, text.data(), text.size(), 0))
+        problem = "cannot read '" + path + "'";
+    (void)nativefile::close(h);
+    if (!problem.empty())
+        throw UsageError("--rules: " + problem);
+    return text;
 }
 
 // What the rules of `text` would have done over each run (or run `only`),

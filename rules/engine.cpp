@@ -153,11 +153,7 @@ bool Engine::outputOn(std::size_t r) const
 
 uint8_t Engine::ownedMask(int group) const
 {
-    unsigned mask = 0;
-    for (const Rule &rule : rules_.rules)
-        if (rule.output && rule.output->group == group)
-            mask |= 1U << rule.output->bit;
-    return static_cast<uint8_t>(mask);
+    return ownedOutputBits(rules_.rules, group);
 }
 
 uint8_t Engine::ruleBits(int group) const

@@ -6,6 +6,7 @@
 #include "data/channel_units.h"
 #include "data/level.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,6 +99,10 @@ std::string rulesJson(const std::vector<Rule> &rules);
 std::string_view edgeName(InputEdge e);
 std::string_view modeName(OutputMode m);
 std::string_view stopName(StopWhat s);
+
+// The bits of output group `group` that the rules drive: theirs alone, which
+// the operator's own writes leave as the rules have them.
+uint8_t ownedOutputBits(const std::vector<Rule> &rules, int group);
 
 // The range of values that channel `channel` (1..4) can show, in its unit.
 struct ValueRange {

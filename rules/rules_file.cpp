@@ -343,6 +343,15 @@ std::string RuleError::message() const
     return s.empty() ? reason : s + "：" + reason;
 }
 
+uint8_t ownedOutputBits(const std::vector<Rule> &rules, int group)
+{
+    unsigned mask = 0;
+    for (const Rule &rule : rules)
+        if (rule.output && rule.output->group == group && rule.output->bit >= 0 && rule.output->bit < kBits)
+            mask |= 1U << rule.output->bit;
+    return static_cast<uint8_t>(mask);
+}
+
 ValueRange channelRange(const ChannelUnits &units, const Calibration &card, int channel)
 {
     const Calibration cal = inUnit(card, channelUnit(units, channel - 1));
