@@ -451,7 +451,9 @@ void Recorder::ruleEvent(const RuleEvent &event)
     s->timeNs = wallClockNs();
     s->event = event;
     s->event.scan = scan;
-    s->event.rule = s->event.note = {};
+    // Its texts are views into the tick's strings, gone by the time the
+    // writer reads the slot: it copies those the file keeps, and drops the rest.
+    s->event.rule = s->event.note = s->event.unit = {};
     // Within the room reserved for them at the Start: no allocation here.
     s->text.assign(event.rule.substr(0, std::min(event.rule.size(), format::kRuleNameBytes)));
     s->note.assign(event.note.substr(0, std::min(event.note.size(), format::kEventNoteBytes)));

@@ -115,26 +115,25 @@ bool flag(const Obj &o, std::string_view key)
     return v->get<bool>();
 }
 
+// One of `values`, by the name the file writes it with (rules_write.cpp
+// spells each name once, for reading and writing alike).
 template <typename E, std::size_t N>
-E choice(const Obj &o, std::string_view key, const std::pair<const char *, E> (&names)[N], E fallback,
+E choice(const Obj &o, std::string_view key, const E (&values)[N], std::string_view (*nameOf)(E), E fallback,
          const char *reason)
 {
     const json *v = o.find(key);
     if (!v)
         return fallback;
     if (v->is_string())
-        for (const auto &[name, e] : names)
-            if (v->get<std::string>() == name)
+        for (const E e : values)
+            if (v->get<std::string>() == nameOf(e))
                 return e;
     refuse(o, key, reason);
 }
 
-constexpr std::pair<const char *, InputEdge> kEdges[] = {
-    {"rising", InputEdge::Rising}, {"falling", InputEdge::Falling}, {"either", InputEdge::Either}};
-constexpr std::pair<const char *, OutputMode> kModes[] = {
-    {"hold", OutputMode::Hold}, {"pulse", OutputMode::Pulse}, {"latch", OutputMode::Latch}};
-constexpr std::pair<const char *, StopWhat> kStops[] = {
-    {"recording", StopWhat::Recording}, {"acquisition", StopWhat::Acquisition}};
+constexpr InputEdge kEdges[] = {InputEdge::Rising, InputEdge::Falling, InputEdge::Either};
+constexpr OutputMode kModes[] = {OutputMode::Hold, OutputMode::Pulse, OutputMode::Latch};
+constexpr StopWhat kStops[] = {StopWhat::Recording, StopWhat::Acquisition};
 
 // The level or band, checked against what the channel can show.
 void readLevel(const Obj &w, LevelWhen &lw, const Calibration &cal, ValueRange range)
@@ -199,7 +198,7 @@ void readInput(const Obj &w, InputWhen &in)
         return;
     }
     in.bit = integer(i, "bit", 0, kBits - 1);
-    in.edge = choice(i, "edge", kEdges, InputEdge::Rising, "应为 \"rising\"、\"falling\" 或 \"either\"");
+    in.edge = choice(i, "edge", kEdges, edgeName, InputEdge::Rising, "应为 \"rising\"、\"falling\" 或 \"either\"");
 }
 
 void readWhen(const Obj &r, Rule &rule, const ChannelUnits &units, const Calibration &card)
@@ -228,7 +227,7 @@ void readOutput(const Obj &t, Rule &rule)
     OutputAction a;
     a.group = integer(o, "group", 0, kGroups - 1);
     a.bit = integer(o, "bit", 0, kBits - 1);
-    a.mode = choice(o, "mode", kModes, OutputMode::Hold, "应为 \"hold\"、\"pulse\" 或 \"latch\"");
+    a.mode = choice(o, "mode", kModes, modeName, OutputMode::Hold, "应为 \"hold\"、\"pulse\" 或 \"latch\"");
     if (a.mode == OutputMode::Pulse) {
         if (!o.find("pulse_ms"))
             refuse(o, "mode", "\"pulse\" 需要 \"pulse_ms\"（毫秒）");
@@ -256,7 +255,7 @@ void readThen(const Obj &r, Rule &rule)
         onlyKeys(c, {"before_s", "after_s"});
         rule.capture = CaptureAction{real(c, "before_s", 0.0, kMaxBeforeS, 0.0), real(c, "after_s", 0.0, kMaxAfterS, 0.0)};
     }
-    rule.stop = choice(t, "stop", kStops, StopWhat::None, "应为 \"recording\" 或 \"acquisition\"");
+    rule.stop = choice(t, "stop", kStops, stopName, StopWhat::None, "应为 \"recording\" 或 \"acquisition\"");
     rule.alarm = flag(t, "alarm");
 }
 
