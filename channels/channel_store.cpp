@@ -1,6 +1,6 @@
 #include "channels/channel_store.h"
 
-#include <QSettings>
+#include "channels/user_settings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,20 +9,13 @@ namespace adcard {
 
 namespace {
 
-// An INI file under the user's configuration folder on every system
-// (~/.config/adcard/adcard-panel.ini, %APPDATA%\adcard\adcard-panel.ini),
-// so that it can be read, copied and backed up as a file.
-struct Settings : QSettings {
-    Settings() : QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("adcard"), QStringLiteral("adcard-panel")) {}
-};
-
 QString key(int c, const char *what) { return QStringLiteral("channel%1/%2").arg(c + 1).arg(QLatin1String(what)); }
 
 } // namespace
 
 ChannelUnits loadChannelUnits(int channels)
 {
-    const Settings s;
+    const QSettings s = userSettings();
     ChannelUnits units(static_cast<std::size_t>(std::max(channels, 0)));
     for (int c = 0; c < channels; ++c) {
         ChannelUnit &u = units[static_cast<std::size_t>(c)];
@@ -41,7 +34,7 @@ ChannelUnits loadChannelUnits(int channels)
 
 std::string saveChannelUnits(const ChannelUnits &units)
 {
-    Settings s;
+    QSettings s = userSettings();
     for (std::size_t c = 0; c < units.size(); ++c) {
         const ChannelUnit &u = units[c];
         const int n = static_cast<int>(c);

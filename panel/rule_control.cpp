@@ -2,6 +2,7 @@
 
 #include "acquisition/acquisition.h"
 #include "channels/channel_store.h"
+#include "channels/user_settings.h"
 #include "rules/rules.h"
 
 #include <QDateTime>
@@ -19,12 +20,6 @@ namespace {
 
 // The rules files this program reads are small; a larger file is not one.
 constexpr qint64 kLargestRulesFile = 1 << 20;
-
-QSettings userSettings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("adcard"),
-                     QStringLiteral("adcard-panel"));
-}
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "panel/window_placer.h"
 
+#include "channels/user_settings.h"
+
 #include "panel/controls.h"
 #include "panel/window_placement.h"
 
@@ -133,12 +135,6 @@ private:
     bool placing_ = false;
 };
 
-QSettings placementSettings()
-{
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("adcard"),
-                     QStringLiteral("adcard-panel"));
-}
-
 QString key(const QString &window) { return QStringLiteral("windows/") + window; }
 
 // Where the window was left, as its frame with `margins`, on the screens of
@@ -147,7 +143,7 @@ QString key(const QString &window) { return QStringLiteral("windows/") + window;
 // added and taken off again, must not move the window each time.
 std::optional<QRect> remembered(const QString &window, const QWidget &w, const QMargins &margins)
 {
-    const QRect saved = placementSettings().value(key(window)).toRect();
+    const QRect saved = userSettings().value(key(window)).toRect();
     if (!saved.isValid())
         return std::nullopt;
     std::vector<QRect> areas;
@@ -168,7 +164,7 @@ protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (event->type() == QEvent::Hide && window_.isWindow() && !window_.isMinimized())
-            placementSettings().setValue(key(name_), window_.geometry());
+            userSettings().setValue(key(name_), window_.geometry());
         return false;
     }
 
@@ -208,7 +204,7 @@ void placePanel(QWidget &panel)
 void placeHistoryWindow(QWidget &history, QWidget &panel)
 {
     // The size it asks for: the last one the operator gave, else its own.
-    const QRect leftClient = placementSettings().value(key(QStringLiteral("history"))).toRect();
+    const QRect leftClient = userSettings().value(key(QStringLiteral("history"))).toRect();
     const QSize client = leftClient.isValid() ? leftClient.size() : history.size();
     new Rememberer(history, QStringLiteral("history"));
     // Again as the frames' margins become known: from the client area kept.
