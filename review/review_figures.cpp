@@ -36,15 +36,20 @@ void ReviewWindow::addRuleEvents(std::vector<PlotMarker> &markers)
     // What the armed rules did, drawn, listed and stepped through as the
     // markers are. A rule that marks has left a marker at its event already.
     constexpr std::size_t kMostEvents = 10000;
+    const auto byScan = [](const PlotMarker &a, const PlotMarker &b) { return a.scan < b.scan; };
+    // The file's own markers, in scan order, so that each event finds its
+    // marker by bisection rather than by a walk over all of them.
+    std::stable_sort(markers.begin(), markers.end(), byScan);
+    const std::size_t own = markers.size();
     int64_t total = 0;
     const int number = run_->info().number;
     for (const RecordedEvent &e : reader_->events(kMostEvents, total)) {
         if (e.run != number)
             continue;
         const QString rule = QString::fromStdString(e.rule);
-        const bool marked = std::any_of(markers.begin(), markers.end(), [&](const PlotMarker &m) {
-            return m.scan == e.scan && m.text.startsWith(rule);
-        });
+        const auto [from, to] = std::equal_range(markers.begin(), markers.begin() + std::ptrdiff_t(own),
+                                                 PlotMarker{e.scan, {}}, byScan);
+        const bool marked = std::any_of(from, to, [&](const PlotMarker &m) { return m.text.startsWith(rule); });
         if (marked && e.fired)
             continue;
         QString text = QStringLiteral("规则 ") + rule + (e.fired ? QStringLiteral(" 触发 ") : QStringLiteral(" 解除 ")) +
@@ -54,7 +59,7 @@ void ReviewWindow::addRuleEvents(std::vector<PlotMarker> &markers)
         markers.push_back({e.scan, text});
         markerScans_.push_back(e.scan);
     }
-    std::sort(markers.begin(), markers.end(), [](const PlotMarker &a, const PlotMarker &b) { return a.scan < b.scan; });
+    std::stable_sort(markers.begin(), markers.end(), byScan);
 }
 
 void ReviewWindow::showRunDetails()
