@@ -86,6 +86,15 @@ inline constexpr const char *kChannelOffset = "channel_offset";
 inline constexpr const char *kSummaryBase = "summary_base";
 inline constexpr const char *kSummaryFactor = "summary_factor";
 inline constexpr const char *kSummaryLevels = "summary_levels";
+// A file of a series (a recording split into files), all four or none: the
+// series' id (32 hex digits, the same in each of its files), the file's
+// place in it (0, 1, ...), the wall-clock time of the series' first scan in
+// ns since 1970 UTC, and what it is split by ("1h", "10m", "500MiB"). A file
+// without them is a recording of its own.
+inline constexpr const char *kSeriesId = "series_id";
+inline constexpr const char *kSeriesPlace = "series_place";
+inline constexpr const char *kSeriesStartNs = "series_start_ns";
+inline constexpr const char *kSeriesSplit = "series_split";
 
 // Format 1, still read: a group "runNNNN" per run holding kSamples and
 // kBlocks, with kChannels, kScansPerBlock, kRate and these as attributes.
@@ -135,6 +144,11 @@ struct RunRow {
     int64_t dropped = 0;
     int64_t endTimeNs = 0;
     int64_t summaryFirst[kMaxLevels] = {}; // the file holds the first `levels`
+    // In a series: the run's block index, counted across the series, of this
+    // file's block 0 (its rows count from 0, as in a file of its own), and 1
+    // when the run began in an earlier file.
+    int64_t seriesFirstBlock = 0;
+    uint8_t continues = 0;
 };
 
 struct MarkerRow {
@@ -203,6 +217,8 @@ inline constexpr Field kRunFields[] = {
     {"dropped", offsetof(RunRow, dropped), Field::I64},
     {"end_time_ns", offsetof(RunRow, endTimeNs), Field::I64},
     {"summary_first", offsetof(RunRow, summaryFirst), Field::I64Array, 0, false},
+    {"series_first_block", offsetof(RunRow, seriesFirstBlock), Field::I64, 0, false},
+    {"continues", offsetof(RunRow, continues), Field::U8, 0, false},
 };
 inline constexpr Field kMarkerFields[] = {
     {"run", offsetof(MarkerRow, run), Field::I32},

@@ -69,6 +69,36 @@ std::optional<int64_t> attrInt(hid_t obj, const char *name, int64_t lo, int64_t 
     return int64_t(*v);
 }
 
+std::optional<int64_t> attrInt64(hid_t obj, const char *name)
+{
+    if (H5Aexists(obj, name) <= 0)
+        return std::nullopt;
+    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
+    const Hid space(H5Aget_space(attr.get()), H5Sclose);
+    const Hid type(H5Aget_type(attr.get()), H5Tclose);
+    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
+        H5Tget_class(type.get()) != H5T_INTEGER)
+        return std::nullopt;
+    int64_t v = 0;
+    if (H5Aread(attr.get(), H5T_NATIVE_INT64, &v) < 0)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<SeriesMembership> seriesOf(hid_t obj)
+{
+    SeriesMembership m;
+    m.id = attrText(obj, format::kSeriesId);
+    const auto place = attrInt64(obj, format::kSeriesPlace);
+    const auto start = attrInt64(obj, format::kSeriesStartNs);
+    m.split = attrText(obj, format::kSeriesSplit);
+    if (m.id.empty() || !place || *place < 0 || !start)
+        return std::nullopt;
+    m.place = *place;
+    m.startNs = *start;
+    return m;
+}
+
 std::string attrText(hid_t obj, const char *name)
 {
     if (H5Aexists(obj, name) <= 0)

@@ -7,6 +7,7 @@
 #include "data/channel_units.h"
 #include "data/statistics.h"
 #include "recording/format.h"
+#include "recording/recording_reader.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -28,6 +29,10 @@ std::optional<double> attrNumber(hid_t obj, const char *name);
 std::optional<int64_t> attrInt(hid_t obj, const char *name, int64_t lo, int64_t hi);
 // A text attribute; empty when missing or of another kind.
 std::string attrText(hid_t obj, const char *name);
+// An integer attribute read as such: a time in ns does not survive a double.
+std::optional<int64_t> attrInt64(hid_t obj, const char *name);
+// The file's place in a series, when it states all of it.
+std::optional<SeriesMembership> seriesOf(hid_t obj);
 // The codes' conversion to volts that `obj` states; the panel's where it
 // states none, or one that converts nothing.
 Calibration calibrationOf(hid_t obj);

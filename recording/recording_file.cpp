@@ -114,6 +114,12 @@ void writeRootAttributes(hid_t g, const FileInfo &info)
     writeInt(g, f::kSummaryBase, int32_t(f::kPyramid.base));
     writeInt(g, f::kSummaryFactor, int32_t(f::kPyramid.factor));
     writeInt(g, f::kSummaryLevels, f::kPyramid.levels);
+    if (info.series) {
+        writeText(g, f::kSeriesId, info.series->id);
+        writeAttribute(g, f::kSeriesPlace, H5T_STD_I64LE, H5T_NATIVE_INT64, info.series->place);
+        writeAttribute(g, f::kSeriesStartNs, H5T_STD_I64LE, H5T_NATIVE_INT64, info.series->startNs);
+        writeText(g, f::kSeriesSplit, info.series->split);
+    }
 }
 
 } // namespace

@@ -9,10 +9,12 @@
 #include "data/channel_units.h"
 #include "recording/format.h"
 #include "recording/pyramid_builder.h"
+#include "recording/recording_reader.h"
 
 #include <hdf5.h>
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
@@ -41,6 +43,7 @@ struct FileInfo {
     std::string programVersion;
     Calibration calibration; // the codes' volts, as the file states them
     ChannelUnits units;      // each channel's name and unit; volts where it has none
+    std::optional<SeriesMembership> series; // the file's place in a series, if any
 };
 
 using format::BlockRow;

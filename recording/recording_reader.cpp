@@ -63,6 +63,7 @@ public:
         const Quiet quiet;
         return readRules(*st_);
     }
+    std::optional<SeriesMembership> series() const override { return st_->series; }
     bool refresh() override
     {
         const std::lock_guard lock(st_->mutex);

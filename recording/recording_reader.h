@@ -10,6 +10,7 @@
 #include <functional>
 #include <span>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct RecordedRunInfo {
     bool open = false;         // still being recorded
     Calibration calibration;   // as the file says
     ChannelUnits units;        // each channel's name and unit, as the file says; empty: volts
+    // In a file of a series: the run's block index across the series of the
+    // file's block 0, and whether the run began in an earlier file.
+    int64_t seriesFirstBlock = 0;
+    bool continues = false;
 
     // Channel c's codes straight to its unit.
     Calibration channelCalibration(int c) const { return inUnit(calibration, channelUnit(units, c)); }
@@ -145,6 +150,14 @@ public:
     virtual double summaryProgress() const = 0;
 };
 
+// A file's place in a series: one recording split into files.
+struct SeriesMembership {
+    std::string id;      // 32 hex digits, the same in each file of the series
+    int64_t place = 0;   // 0 for the series' first file, then 1, 2, ...
+    int64_t startNs = 0; // wall clock of the series' first scan
+    std::string split;   // what it is split by: "1h", "10m", "500MiB"
+};
+
 class RecordingReader {
 public:
     virtual ~RecordingReader() = default;
@@ -165,6 +178,8 @@ public:
     }
     // Each time rules were armed or disarmed while recording, in order.
     virtual std::vector<RecordedRules> rules() const { return {}; }
+    // The file's place in a series; none for a recording of its own.
+    virtual std::optional<SeriesMembership> series() const { return std::nullopt; }
 };
 
 // The module's second entry: opens `path` for reading, or returns null and

@@ -13,6 +13,24 @@
 
 namespace adcard {
 
+// How a recording is split into a series of files, NAME_YYYYMMDD-HHMMSS.h5
+// beside NAME.h5; neither set: one file.
+struct SplitPolicy {
+    int64_t everyNs = 0;    // card time (scans / rate) per file; 0: not by time
+    int64_t everyBytes = 0; // a file's size; 0: not by size
+    std::string text;       // as the operator gave it: "1h", "10m", "500MiB"
+    bool any() const { return everyNs > 0 || everyBytes > 0; }
+};
+
+// What a series may delete to keep its disk from filling: files of this
+// series and of earlier series of the same name, oldest first, never the
+// file being written nor a file of any other recording.
+struct RetentionPolicy {
+    int64_t keepFreeBytes = 0; // delete while the disk's free space is below this; 0: never
+    int64_t keepNs = 0;        // delete files whose last block is older than this; 0: never
+    bool any() const { return keepFreeBytes > 0 || keepNs > 0; }
+};
+
 // What the panel knows about itself, stored with each run.
 struct RecorderInfo {
     std::string driverLibrary;
@@ -21,6 +39,8 @@ struct RecorderInfo {
     // Only the stretches that capture rules ask for, each a run of its own,
     // rather than every block.
     bool eventsOnly = false;
+    SplitPolicy split{};
+    RetentionPolicy retention{};
 };
 
 // Closing: the writer is finishing the file after a stop; the UI does not
@@ -35,6 +55,10 @@ struct RecorderStatus {
     int64_t blocksDropped = 0; // refused because the queue was full
     std::string lastError;
     uint64_t errors = 0; // errors so far; a change means a new lastError
+    // The recording disk's free space and, at the rate it is being written,
+    // the seconds until it is full; -1 where not known.
+    int64_t freeBytes = -1;
+    double secondsToFull = -1;
 };
 
 // Where and when a marker goes, taken when the operator asks for one; its
@@ -61,6 +85,10 @@ public:
     virtual RecorderStatus status() const = 0;
     // Each new error message once, for the status line and standard error.
     virtual std::optional<std::string> takeError() = 0;
+    // Each notice once, oldest first: what is worth an operator's eye but
+    // stops nothing (an old file of the series deleted to keep the disk from
+    // filling, a disk that will fill within the hour).
+    virtual std::optional<std::string> takeNotice() { return std::nullopt; }
     // Marks the newest recorded block with `text` (may be empty); false when
     // no run is being recorded.
     virtual bool addMarker(const std::string &text)

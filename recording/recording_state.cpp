@@ -108,6 +108,8 @@ RunPlace RecordingState::placeOfRow(std::size_t r, hsize_t blockRows) const
     i.scansPerSecond = rate;
     i.calibration = calibration;
     i.units = units;
+    i.seriesFirstBlock = std::max<int64_t>(0, row.seriesFirstBlock);
+    i.continues = row.continues != 0;
     i.open = row.endTimeNs == 0;
     p.closed = !i.open;
     p.samples = samples.get();
@@ -223,6 +225,7 @@ std::string sessionLayout(RecordingState &st, double version)
     st.rate = double(attrInt(f, names::kRate, 1, INT32_MAX).value_or(0));
     st.calibration = calibrationOf(f);
     st.units = channelUnitsOf(f, st.channels);
+    st.series = seriesOf(f);
     st.base = attrInt(f, names::kSummaryBase, 2, 1 << 20).value_or(0);
     st.factor = attrInt(f, names::kSummaryFactor, 2, 64).value_or(0);
     const int levels = int(attrInt(f, names::kSummaryLevels, 0, kMaxLevels).value_or(0));

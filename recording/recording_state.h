@@ -78,6 +78,7 @@ struct RecordingState {
     int64_t base = format::kPyramid.base, factor = format::kPyramid.factor;
     Calibration calibration;
     ChannelUnits units;
+    std::optional<SeriesMembership> series;
     std::vector<RunsRow> table;
 
     bool indexOf(hid_t blocks, int64_t row, int64_t &index) const;

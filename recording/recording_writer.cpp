@@ -40,15 +40,22 @@ RecordingWriter::RecordingWriter(std::unique_ptr<RecordingFile> file, std::strin
     rows_.reserve(256);
 }
 
-void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now)
+void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now,
+                               std::optional<SeriesRun> seriesRun)
 {
     if (inRun())
         endRun(startNs, now);
     layOut(settings, now);
     summaries_.emplace(file_->channels());
-    const int32_t number = run_.run + 1;
+    const int32_t number = seriesRun ? seriesRun->run : run_.run + 1;
+    if (number <= run_.run)
+        throw RecordingError("run " + std::to_string(number) + " after run " + std::to_string(run_.run));
     run_ = RunRow{};
     run_.run = number;
+    if (seriesRun) {
+        run_.seriesFirstBlock = std::max<int64_t>(seriesRun->firstBlock, 0);
+        run_.continues = seriesRun->continues ? 1 : 0;
+    }
     run_.startTimeNs = startNs;
     const std::string iso = cutUtf8(iso8601Local(startNs), kStartTimeBytes - 1);
     std::memcpy(run_.startTime, iso.data(), iso.size());
@@ -67,7 +74,7 @@ void RecordingWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clo
 void RecordingWriter::layOut(const AcqSettings &settings, Clock::time_point now)
 {
     if (!file_->laidOut()) {
-        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration, policy_.units});
+        file_->layOut({settings, driverLibrary_, programVersion_, policy_.calibration, policy_.units, policy_.series});
         lastSync_ = now;
     } else {
         file_->checkShape(settings);
@@ -80,10 +87,14 @@ void RecordingWriter::writeSamples()
     pending_.clear();
 }
 
-void RecordingWriter::onBlock(int64_t index, int32_t slot, std::span<const int16_t> codes)
+void RecordingWriter::onBlock(int64_t seriesIndex, int32_t slot, std::span<const int16_t> codes)
 {
     if (!inRun())
         throw RecordingError("block before the run began");
+    if (seriesIndex < run_.seriesFirstBlock)
+        throw RecordingError("block " + std::to_string(seriesIndex) + " before this file's first, " +
+                             std::to_string(run_.seriesFirstBlock));
+    const int64_t index = seriesIndex - run_.seriesFirstBlock;
     const std::size_t expected = file_->blockSamples();
     if (codes.size() != expected)
         throw RecordingError("block of " + std::to_string(codes.size()) + " samples, the run's blocks have " +
@@ -140,7 +151,7 @@ bool RecordingWriter::addMarker(int64_t timeNs, std::string_view text, std::opti
         return false;
     MarkerRow m;
     m.run = run_.run;
-    const int64_t block = afterBlock.value_or(lastIndex_);
+    const int64_t block = afterBlock ? *afterBlock - run_.seriesFirstBlock : lastIndex_;
     m.scan = block >= 0 ? scanAfter(block) : 0;
     m.timeNs = timeNs;
     const std::string cut = cutUtf8(text, kMarkerTextBytes - 1);
@@ -155,7 +166,7 @@ bool RecordingWriter::addMarkerAt(int64_t scan, int64_t timeNs, std::string_view
         return false;
     MarkerRow m;
     m.run = run_.run;
-    m.scan = std::max<int64_t>(scan, 0);
+    m.scan = localScan(scan);
     m.timeNs = timeNs;
     copyText(m.text, text);
     markers_.push_back(m);
@@ -168,7 +179,7 @@ bool RecordingWriter::addEvent(const RuleEvent &event, int64_t timeNs)
         return false;
     EventRow e;
     e.run = run_.run;
-    e.scan = std::max<int64_t>(event.scan, 0);
+    e.scan = localScan(event.scan);
     e.timeNs = timeNs;
     copyText(e.rule, event.rule);
     e.fired = event.fired ? 1 : 0;
@@ -176,7 +187,7 @@ bool RecordingWriter::addEvent(const RuleEvent &event, int64_t timeNs)
     copyText(e.note, event.note);
     events_.push_back(e);
     if (event.fired && (event.mark || event.capture))
-        addMarkerAt(e.scan, timeNs, ruleMarkerText(event.rule, event.value));
+        addMarkerAt(std::max<int64_t>(event.scan, 0), timeNs, ruleMarkerText(event.rule, event.value));
     return true;
 }
 

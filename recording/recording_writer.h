@@ -10,6 +10,7 @@
 // samples, nor an event before the row of the block that holds its scan.
 #include "acquisition/block_hook.h"
 #include "recording/recording_file.h"
+#include "recording/recording_reader.h"
 #include "recording/pyramid_builder.h"
 
 #include <array>
@@ -51,6 +52,16 @@ public:
         Calibration calibration = kPanelCalibration;
         // Each channel's name and unit, as the operator gave them.
         ChannelUnits units{};
+        // The file's place in a series of files; none: a recording of its own.
+        std::optional<SeriesMembership> series{};
+    };
+    // A run as a series numbers it, for a file after the series' first: its
+    // number, and its block index (counted across the series) that is this
+    // file's block 0; `continues` when it began in an earlier file.
+    struct SeriesRun {
+        int32_t run = 1;
+        int64_t firstBlock = 0;
+        bool continues = false;
     };
 
     RecordingWriter(std::unique_ptr<RecordingFile> file, std::string driverLibrary, std::string programVersion,
@@ -60,8 +71,11 @@ public:
     // recording begins later, if at all), or checks that they fit it.
     void layOut(const AcqSettings &settings, Clock::time_point now);
     // A Start: ends the run still open, lays the file out at the first one,
-    // and puts the new run's row on disk at once.
-    void beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now);
+    // and puts the new run's row on disk at once. Blocks, markers and events
+    // then count in the run's own blocks and scans: with `seriesRun`, those of
+    // the whole series, which the file stores from its block 0 on.
+    void beginRun(const AcqSettings &settings, int64_t startNs, Clock::time_point now,
+                  std::optional<SeriesRun> seriesRun = std::nullopt);
     void onBlock(int64_t index, int32_t slot, std::span<const int16_t> codes);
     void onTickEnd(const TickEnd &tick, Clock::time_point now);
     // At the end of block `afterBlock` of the run (-1: its start), or of
@@ -112,6 +126,8 @@ private:
     bool markersReady() const;
     void writePendingRules();
     int64_t scanAfter(int64_t index) const { return (index + 1) * file_->scansPerBlock(); }
+    // A scan of the run as the caller counts it, as the file stores it.
+    int64_t localScan(int64_t scan) const { return std::max<int64_t>(scan - run_.seriesFirstBlock * file_->scansPerBlock(), 0); }
 
     std::unique_ptr<RecordingFile> file_;
     std::string driverLibrary_;
