@@ -2,6 +2,8 @@
 // The program's options, read before the QApplication exists and before the
 // driver is touched, so that --help, --version and a mistyped option work
 // without a display and without a card.
+#include "recording/recording_session.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +28,16 @@ struct CommandLine {
     // Arm the rules of this file for the run, in place of the saved ones;
     // empty: none armed.
     QString rules;
+    // --split: a series of files instead of one; --keep-free, --keep: what
+    // the series may delete of itself and of earlier series of that name.
+    SplitPolicy split;
+    RetentionPolicy retention;
 };
+
+// The smallest split: a shorter period or a smaller file would make a
+// series of thousands of files a day.
+inline constexpr int64_t kMinSplitNs = 10'000'000'000;
+inline constexpr int64_t kMinSplitBytes = 10 * 1024 * 1024;
 
 // The exit statuses a script can tell apart.
 enum ExitStatus : int {
@@ -46,9 +57,15 @@ struct ParsedCommandLine {
 // `arguments` as in argv, the program's name first.
 ParsedCommandLine parseCommandLine(const QStringList &arguments);
 
-// "90s", "10m", "8h": a whole number of seconds, minutes or hours, at least
-// one second and at most 24 days (a Qt timer's range). None if not so.
-std::optional<std::chrono::milliseconds> parseDuration(const QString &text);
+// "90s", "10m", "8h", "2d": a whole number of seconds, minutes, hours or
+// days (quantities/quantity_text.h), at least one second and at most 24 days
+// (a Qt timer's range). None if not so, and why in `why`.
+std::optional<std::chrono::milliseconds> parseDuration(const QString &text, std::string *why = nullptr);
+
+// Why --keep-free (or the dialog's 保留空闲空间) cannot hold for a recording
+// to `recordPath`: more than its disk holds at all. Empty when it can, or
+// when the disk's size cannot be told.
+std::string keepFreeProblem(const QString &recordPath, int64_t keepFreeBytes);
 
 // Why `path` cannot be created (or, with `overwrite`, replaced) as a record
 // file; empty if it can. Creates nothing and changes no existing file.

@@ -27,6 +27,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
@@ -123,7 +124,7 @@ private:
     std::unique_ptr<QMenu> menu_;
 };
 
-PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options.reviewProgram)
+PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options.reviewProgram), log_(options.log)
 {
     CardDriver *driver = options.driver;
     if (!driver) {
@@ -155,7 +156,8 @@ PanelProgram::PanelProgram(const PanelOptions &options) : reviewProgram_(options
     if (options.history)
         openHistory();
     if (!options.record.empty() &&
-        !recording().start(QString::fromStdString(options.record), options.overwrite, options.eventsOnly)) {
+        !recording().start(QString::fromStdString(options.record), options.overwrite, options.eventsOnly,
+                           {options.split, options.retention})) {
         recordRefused_ = true; // nothing is started
         return;
     }
@@ -269,6 +271,17 @@ RecordingControl &PanelProgram::recording()
         QObject::connect(recording_.get(), &RecordingControl::told, recording_.get(), [this](const QString &text) {
             if (history_)
                 history_->showMessage(text, false);
+        });
+        QObject::connect(recording_.get(), &RecordingControl::noticed, recording_.get(), [this](const QString &text) {
+            if (history_)
+                history_->showMessage(text, false);
+            const std::string line = noticeLine(QDateTime::currentDateTime(), text);
+            if (log_) {
+                log_(line);
+            } else {
+                std::fputs(line.c_str(), stderr);
+                std::fflush(stderr);
+            }
         });
         QObject::connect(recording_.get(), &RecordingControl::withdrawn, recording_.get(),
                          [this](const QString &text) {

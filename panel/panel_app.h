@@ -4,10 +4,12 @@
 #include "driver/card_driver.h"
 #include "driver/entries.h"
 #include "driver/host_driver.h"
+#include "recording/recording_session.h"
 
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,9 +55,14 @@ struct PanelOptions {
     std::string record = {}; // arm the recorder for this file; empty: no
     bool overwrite = false;
     bool eventsOnly = false; // only the stretches capture rules ask for
+    SplitPolicy split = {};         // a series of files instead of one
+    RetentionPolicy retention = {}; // what the series may delete
     bool start = false; // press Start once the window shows
     std::string rules = {}; // arm the rules of this file; empty: none
     std::optional<std::chrono::milliseconds> stopAfter = {}; // then press Stop and Exit
+    // Where the recorder's notices go as lines (noticeLine), besides the
+    // history window; null: standard error.
+    std::function<void(const std::string &line)> log = {};
     // Reviews the file being recorded in a process of its own (--open);
     // empty: this program.
     QString reviewProgram = {};
@@ -135,6 +142,7 @@ private:
     QString reviewProgram_;
     std::vector<std::unique_ptr<QProcess>> reviewProcesses_;
     bool recordRefused_ = false;
+    std::function<void(const std::string &)> log_;
     std::unique_ptr<RuleControl> rules_;
     std::string rulesRefused_;
 };

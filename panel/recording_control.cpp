@@ -1,6 +1,8 @@
 #include "panel/recording_control.h"
 
+#include "panel/command_line.h"
 #include "panel/recording_module.h"
+#include "panel/series_choice.h"
 #include "panel/termination.h"
 
 #include "acquisition/acquisition.h"
@@ -29,7 +31,20 @@ QString byteSizeText(qint64 bytes)
         return QStringLiteral("%1 B").arg(bytes);
     if (bytes < 1024 * 1024)
         return QStringLiteral("%1 KiB").arg(static_cast<double>(bytes) / 1024.0, 0, 'f', 1);
-    return QStringLiteral("%1 MiB").arg(static_cast<double>(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
+    if (bytes < int64_t{1} << 30)
+        return QStringLiteral("%1 MiB").arg(static_cast<double>(bytes) / (1024.0 * 1024.0), 0, 'f', 1);
+    return QStringLiteral("%1 GiB").arg(static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0), 0, 'f', 1);
+}
+
+QString timeToFullText(double seconds)
+{
+    // Only when it is close enough to act on; the recorder's notice says it
+    // once as well.
+    if (seconds < 0 || seconds >= 3600)
+        return {};
+    if (seconds < 60)
+        return QStringLiteral("磁盘不到 1 分钟后写满");
+    return QStringLiteral("磁盘约 %1 分钟后写满").arg(static_cast<int>(seconds / 60));
 }
 
 RecordingControl::RecordingControl(Acquisition &acquisition, std::function<RecorderInfo()> info,
@@ -78,7 +93,7 @@ RecordingSession *RecordingControl::makeRecorder(QString &why)
     return make ? make(64, 1000) : nullptr;
 }
 
-bool RecordingControl::start(const QString &path, bool overwrite, bool eventsOnly)
+bool RecordingControl::start(const QString &path, bool overwrite, bool eventsOnly, const SeriesPlan &series)
 {
     if (const QString window = openHere_ ? openHere_(path) : QString(); !window.isEmpty()) {
         report(QStringLiteral("记录失败：'%1' is open in the review window \"%2\"; close it to record into it")
@@ -97,6 +112,16 @@ bool RecordingControl::start(const QString &path, bool overwrite, bool eventsOnl
     }
     RecorderInfo info = info_ ? info_() : RecorderInfo{};
     info.eventsOnly = eventsOnly;
+    // A series never replaces a file, and deletes only files of a series.
+    if (series.split.any()) {
+        overwrite = false;
+        info.split = series.split;
+        info.retention = series.retention;
+    }
+    if (const std::string why = keepFreeProblem(path, info.retention.keepFreeBytes); !why.empty()) {
+        report(QStringLiteral("记录失败：保留空闲空间 ") + QString::fromStdString(why));
+        return false;
+    }
     const std::string error = recorder_->arm(path.toStdString(), overwrite, info);
     if (!error.empty()) {
         report(QStringLiteral("记录失败：") + QString::fromStdString(error));
@@ -105,6 +130,7 @@ bool RecordingControl::start(const QString &path, bool overwrite, bool eventsOnl
     if (acquiring_ && acquiring_())
         recorder_->joinAtNextBlock(acquisition_.dll().settings);
     eventsOnly_ = eventsOnly;
+    splitText_ = QString::fromStdString(info.split.text);
     lastMessage_.clear();
     // The last recording's closing note is old news once the next begins.
     if (!closedNote_.isEmpty())
@@ -160,6 +186,8 @@ QString RecordingControl::statusText() const
     QString name = QFileInfo(QString::fromStdString(s.file)).fileName();
     if (eventsOnly_)
         name += QStringLiteral("（仅事件）");
+    if (!splitText_.isEmpty())
+        name += QStringLiteral("（每 %1 分割）").arg(splitText_);
     switch (s.state) {
     case RecorderState::Idle:
         return lastMessage_;
@@ -175,6 +203,8 @@ QString RecordingControl::statusText() const
     QString text = QStringLiteral("记录 %1：%2 块，%3").arg(name).arg(s.blocksWritten).arg(byteSizeText(s.fileSize));
     if (s.blocksDropped > 0)
         text += QStringLiteral("，丢弃 %1 块").arg(s.blocksDropped);
+    if (const QString full = timeToFullText(s.secondsToFull); !full.isEmpty())
+        text += QStringLiteral("，") + full;
     return text;
 }
 
@@ -193,6 +223,8 @@ void RecordingControl::poll()
     if (recorder_) {
         while (const auto error = recorder_->takeError())
             report(QStringLiteral("记录失败：") + QString::fromStdString(*error));
+        while (const auto notice = recorder_->takeNotice())
+            emit noticed(QString::fromStdString(*notice));
         if (!closingFile_.isEmpty() && !active() && !closing()) {
             const RecorderStatus st = recorder_->status();
             if (st.state == RecorderState::Idle) {
@@ -269,8 +301,13 @@ void RecordingControl::chooseFileAndStart(QWidget *parent)
         grid->addWidget(new QLabel(QStringLiteral("记录方式："), &dialog), row, 0);
         grid->addWidget(mode, row, 1);
     }
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        start(dialog.selectedFiles().constFirst(), true, mode->currentIndex() == 1);
+    const auto *series = new SeriesChoiceRows(dialog, loadSeriesChoice());
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        const SeriesChoice choice = series->choice();
+        saveSeriesChoice(choice);
+        // The dialog asked before replacing a file; a series replaces none.
+        start(dialog.selectedFiles().constFirst(), true, mode->currentIndex() == 1, seriesPlan(choice));
+    }
     syncButtons();
 }
 

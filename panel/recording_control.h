@@ -25,6 +25,12 @@ class QWidget;
 namespace adcard {
 
 class Acquisition;
+
+// How a recording is split and what its series may delete.
+struct SeriesPlan {
+    SplitPolicy split;
+    RetentionPolicy retention;
+};
 class TerminationRequests;
 
 class RecordingControl final : public QObject {
@@ -58,9 +64,10 @@ public:
     void setOpenHere(OpenHere openHere) { openHere_ = std::move(openHere); }
 
     // Arms the recorder for `path`, every block or (`eventsOnly`) only the
-    // stretches capture rules ask for. On failure the message goes to
-    // standard error and the status line, and nothing else changes.
-    bool start(const QString &path, bool overwrite, bool eventsOnly = false);
+    // stretches capture rules ask for, in one file or a series. On failure
+    // the message goes to standard error and the status line, and nothing
+    // else changes.
+    bool start(const QString &path, bool overwrite, bool eventsOnly = false, const SeriesPlan &series = {});
     // Returns at once; the file closes behind it.
     void stop();
     // Waits up to `limit` for the file to be closed, handling events
@@ -85,6 +92,9 @@ signals:
     void failed(const QString &message);
     // News the operator should see once: the file closed, a marker added.
     void told(const QString &message);
+    // The recorder's news that stops nothing (an old file of the series
+    // deleted, a disk that will fill): for the window and the run's log.
+    void noticed(const QString &message);
     // A message told earlier that is no longer true (the file closed, once
     // the next recording begins): to be taken down where it still shows.
     void withdrawn(const QString &message);
@@ -119,6 +129,7 @@ private:
     QString lastMessage_;
     QString lastStatus_;
     bool eventsOnly_ = false; // the recording armed last
+    QString splitText_;       // its split ("1h"); empty: one file
     QString closedNote_; // told, and still true until the next recording
     // Markers whose text is being typed.
     std::vector<QPointer<QInputDialog>> markerDialogs_;
@@ -126,5 +137,8 @@ private:
 
 // "12.3 MiB" and the like.
 QString byteSizeText(qint64 bytes);
+// "磁盘约 12 分钟后写满" when the recording's disk fills within the hour;
+// empty otherwise (or when it is not known: negative).
+QString timeToFullText(double seconds);
 
 } // namespace adcard

@@ -161,6 +161,8 @@ int runPanel(int argc, char **argv)
     options.record = parsed.run->record.toStdString();
     options.overwrite = parsed.run->overwrite;
     options.eventsOnly = parsed.run->eventsOnly;
+    options.split = parsed.run->split;
+    options.retention = parsed.run->retention;
     options.start = parsed.run->start;
     options.stopAfter = parsed.run->stopAfter;
     if (parsed.run->driverHost || sys::driverInHostByDefault()) {

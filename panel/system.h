@@ -4,7 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace adcard::sys {
@@ -18,6 +20,9 @@ QString programDir();
 std::string nativePath(const QString &path);
 // Why no file can be created in `folder`; empty when one can.
 std::string folderWriteProblem(const QString &folder);
+// The size in bytes of the disk that holds `folder` (free and used); none
+// if it cannot be told.
+std::optional<int64_t> diskSize(const QString &folder);
 // The Qt platform plugins tried when none is named.
 QString defaultPlatforms(const std::function<const char *(const char *)> &env);
 // The driver host's file name, and whether the card's driver is reached

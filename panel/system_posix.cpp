@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace adcard::sys {
@@ -29,6 +30,14 @@ std::string folderWriteProblem(const QString &folder)
     if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
         return std::strerror(errno);
     return {};
+}
+
+std::optional<int64_t> diskSize(const QString &folder)
+{
+    struct statvfs fs{};
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) != 0)
+        return std::nullopt;
+    return static_cast<int64_t>(fs.f_blocks) * static_cast<int64_t>(fs.f_frsize);
 }
 
 QString defaultPlatforms(const std::function<const char *(const char *)> &env)

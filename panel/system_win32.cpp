@@ -52,6 +52,14 @@ std::string folderWriteProblem(const QString &folder)
     return std::strerror(e == ERROR_ACCESS_DENIED || e == ERROR_WRITE_PROTECT ? EACCES : EIO);
 }
 
+std::optional<int64_t> diskSize(const QString &folder)
+{
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!::GetDiskFreeSpaceExW(widen(folder.toStdString()).c_str(), &available, &total, &free))
+        return std::nullopt;
+    return static_cast<int64_t>(total.QuadPart);
+}
+
 QString defaultPlatforms(const std::function<const char *(const char *)> &)
 {
     return QStringLiteral("windows");

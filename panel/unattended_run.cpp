@@ -4,10 +4,23 @@
 #include "panel/frm_multibuf.h"
 #include "recording/recording_session.h"
 
+#include <QDateTime>
 #include <QPushButton>
+#include <QString>
 #include <QTimer>
 
 namespace adcard {
+
+std::string noticeLine(const QDateTime &when, const QString &notice)
+{
+    QString text = notice;
+    // One notice, one line, whatever the recorder's text holds.
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return (QStringLiteral("adcard-panel: ") + when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + text +
+            QLatin1Char('\n'))
+        .toLocal8Bit()
+        .toStdString();
+}
 
 UnattendedRun::UnattendedRun(FrmMultiBuf &panel, UnattendedOptions options,
                              std::function<const RecordingSession *()> session)

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+class QDateTime;
+class QString;
 class QTimer;
 
 namespace adcard {
@@ -23,6 +25,11 @@ struct UnattendedOptions {
     std::optional<std::chrono::milliseconds> stopAfter; // then Stop and Exit
     bool record = false; // a recording was asked for: the exit status reports on it
 };
+
+// A recorder's notice as a line of the run's log (standard error, which a
+// run nobody watches sends to a file): the local time first, since the log
+// is read hours later, "adcard-panel: 2026-03-01 03:12:05 <notice>\n".
+std::string noticeLine(const QDateTime &when, const QString &notice);
 
 class UnattendedRun final : public QObject, public BlockHook {
 public:

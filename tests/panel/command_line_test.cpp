@@ -88,7 +88,96 @@ INSTANTIATE_TEST_SUITE_P(
         ArgsRow{"rules_with_open", {"--open", "a.h5", "--rules", "r.json"}, 2, false, "",
                 "adcard-panel: --open takes no --history, --record, --start, --stop-after or --rules\nUsage:"},
         ArgsRow{"stop_after_without_unit", {"--stop-after", "90"}, 2, false, "",
-                "adcard-panel: --stop-after takes a duration such as 90s, 10m or 8h, not '90'\nUsage:"}),
+                "adcard-panel: --stop-after takes a duration such as 90s, 10m, 8h or 2d, not '90': no unit (give s, "
+                "m, min, h or d)\nUsage:"},
+        ArgsRow{"stop_after_in_days", {"--start", "--stop-after", "2d"}, -1, false, "", ""}),
+    kRowName);
+
+// --split, --keep-free and --keep: what they set for the recorder, and each
+// refusal (status 2) naming the option.
+struct SeriesRow {
+    const char *name;
+    std::vector<const char *> args; // after --record NEW_FILE, unless "-" comes first
+    const char *err;                // standard error starts with this; empty: the program runs
+    int64_t everyNs = 0;
+    int64_t everyBytes = 0;
+    const char *text = "";
+    int64_t keepFreeBytes = 0;
+    int64_t keepNs = 0;
+};
+
+class SeriesOptions : public ::testing::TestWithParam<SeriesRow> {};
+
+TEST_P(SeriesOptions, SetTheSeriesOrAreRefusedByName)
+{
+    const SeriesRow &row = GetParam();
+    QStringList args{QStringLiteral("adcard-panel")};
+    auto first = row.args.begin();
+    if (first != row.args.end() && std::string(*first) == "-")
+        ++first;
+    else
+        args << QStringLiteral("--record") << QStringLiteral(NEW_FILE);
+    for (auto a = first; a != row.args.end(); ++a)
+        args << QString::fromUtf8(*a);
+    const ParsedCommandLine parsed = parseCommandLine(args);
+    if (*row.err != '\0') {
+        EXPECT_FALSE(parsed.run.has_value());
+        EXPECT_EQ(parsed.status, kExitUsage);
+        EXPECT_EQ(parsed.err.rfind(row.err, 0), 0u) << parsed.err;
+        return;
+    }
+    ASSERT_TRUE(parsed.run.has_value()) << parsed.err;
+    EXPECT_EQ(parsed.run->split.everyNs, row.everyNs);
+    EXPECT_EQ(parsed.run->split.everyBytes, row.everyBytes);
+    EXPECT_EQ(parsed.run->split.text, row.text);
+    EXPECT_EQ(parsed.run->retention.keepFreeBytes, row.keepFreeBytes);
+    EXPECT_EQ(parsed.run->retention.keepNs, row.keepNs);
+}
+
+constexpr int64_t kSec = 1'000'000'000;
+constexpr int64_t kMiB = 1 << 20;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SeriesOptions,
+    ::testing::Values(
+        SeriesRow{"no_split", {}, ""},
+        SeriesRow{"hourly", {"--split", "1h"}, "", 3600 * kSec, 0, "1h"},
+        SeriesRow{"minutes_spelt_min", {"--split", "10min"}, "", 600 * kSec, 0, "10m"},
+        SeriesRow{"sixty_minutes_is_an_hour", {"--split", "60m"}, "", 3600 * kSec, 0, "1h"},
+        SeriesRow{"shortest_period", {"--split", "10s"}, "", 10 * kSec, 0, "10s"},
+        SeriesRow{"by_size", {"--split", "500MiB"}, "", 0, 500 * kMiB, "500MiB"},
+        SeriesRow{"smallest_size", {"--split", "10240KiB"}, "", 0, 10 * kMiB, "10MiB"},
+        SeriesRow{"with_retention", {"--split", "1d", "--keep-free", "1GiB", "--keep", "7d"}, "", 86400 * kSec, 0, "1d",
+                  1 << 30, 7 * 86400 * kSec},
+        SeriesRow{"existing_name_is_no_matter", {"-", "--record", ADPANEL_PROGRAM, "--split", "1h"}, "", 3600 * kSec, 0,
+                  "1h"},
+        SeriesRow{"period_too_short", {"--split", "9s"}, "adcard-panel: --split takes at least 10s or 10MiB, not '9s'\n"},
+        SeriesRow{"size_too_small", {"--split", "9MiB"}, "adcard-panel: --split takes at least 10s or 10MiB, not '9MiB'\n"},
+        SeriesRow{"zero", {"--split", "0s"}, "adcard-panel: --split takes at least 10s or 10MiB, not '0s'\n"},
+        SeriesRow{"decimal_size", {"--split", "500MB"},
+                  "adcard-panel: --split takes a period such as 30s, 10m, 1h or 1d, or a size such as 500MiB or 2GiB, "
+                  "not '500MB': 'MB' may mean powers of 1000 or of 1024; write MiB\nUsage:"},
+        SeriesRow{"overflowing_size", {"--split", "9000000TiB"}, "adcard-panel: --split takes a period"},
+        SeriesRow{"with_overwrite", {"--split", "1h", "--overwrite"},
+                  "adcard-panel: --overwrite does not go with --split: a series never replaces a file\n"},
+        SeriesRow{"split_without_record", {"-", "--start", "--split", "1h"},
+                  "adcard-panel: --split applies only with --record\n"},
+        SeriesRow{"keep_free_without_record", {"-", "--keep-free", "1GiB"},
+                  "adcard-panel: --keep-free applies only with --record\n"},
+        SeriesRow{"keep_without_split", {"--keep", "7d"},
+                  "adcard-panel: --keep applies only with --split: it deletes old files of a series\n"},
+        SeriesRow{"keep_free_ambiguous", {"--split", "1h", "--keep-free", "20GB"},
+                  "adcard-panel: --keep-free takes a size such as 20GiB, not '20GB': 'GB' may mean powers of 1000 or "
+                  "of 1024; write GiB\n"},
+        SeriesRow{"keep_free_zero", {"--split", "1h", "--keep-free", "0GiB"},
+                  "adcard-panel: --keep-free takes a size such as 20GiB, not '0GiB': nothing to keep\n"},
+        SeriesRow{"keep_free_beyond_the_disk", {"--split", "1h", "--keep-free", "1000000TiB"},
+                  "adcard-panel: --keep-free 1000000TiB: more than the whole disk of "},
+        SeriesRow{"keep_in_hours", {"--split", "1h", "--keep", "12h"}, "", 3600 * kSec, 0, "1h", 0, 12 * 3600 * kSec},
+        SeriesRow{"keep_fraction", {"--split", "1h", "--keep", "1.5d"},
+                  "adcard-panel: --keep takes an age such as 7d or 12h, not '1.5d': not a whole number"},
+        SeriesRow{"keep_a_size", {"--split", "1h", "--keep", "2GiB"},
+                  "adcard-panel: --keep takes an age such as 7d or 12h, not '2GiB': unknown unit 'GiB'"}),
     kRowName);
 
 struct DurationRow {
@@ -99,7 +188,7 @@ struct DurationRow {
 
 class Durations : public ::testing::TestWithParam<DurationRow> {};
 
-TEST_P(Durations, AreWholeSecondsMinutesOrHoursWithinATimersRange)
+TEST_P(Durations, AreWholeSecondsMinutesHoursOrDaysWithinATimersRange)
 {
     const auto d = parseDuration(QString::fromUtf8(GetParam().text));
     EXPECT_EQ(d ? d->count() : -1, GetParam().ms);
@@ -111,7 +200,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, Durations,
                                            DurationRow{"longest", "576h", 2'073'600'000},
                                            DurationRow{"beyond_a_timer", "597h", -1}, DurationRow{"zero", "0s", -1},
                                            DurationRow{"fraction", "1.5h", -1}, DurationRow{"negative", "-5s", -1},
-                                           DurationRow{"huge", "999999999h", -1}, DurationRow{"blank", "", -1}),
+                                           DurationRow{"huge", "999999999h", -1}, DurationRow{"blank", "", -1},
+                                           DurationRow{"days", "2d", 172'800'000},
+                                           DurationRow{"most_days", "24d", 2'073'600'000},
+                                           DurationRow{"beyond_a_timer_in_days", "25d", -1},
+                                           DurationRow{"minutes_spelt_min", "10min", 600'000}),
                          kRowName);
 
 // Rows of every block table in a recording (the root's, or its first run's
