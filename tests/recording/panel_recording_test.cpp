@@ -11,6 +11,7 @@
 #include "tests/recording/recording_support.h"
 #include "tests/review/review_files.h"
 #include "tests/support/mock_driver.h"
+#include "tests/support/row_name.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -18,8 +19,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QRegularExpression>
+#include <QSpinBox>
 #include <QFileDialog>
 #include <QInputDialog>
 
@@ -27,10 +31,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace adcard {
 namespace {
 
+using ::PrintTo; // rows print as their names
 using adcard::testing::MockDriver;
 using ::testing::_;
 using ::testing::NiceMock;
@@ -106,12 +112,22 @@ TEST_F(PanelRecording, UnwritablePathIsReportedWhereTheOperatorLooksAndAcquisiti
 // network share.
 class StuckRecorder final : public RecordingSession {
 public:
-    std::string arm(const std::string &path, bool, const RecorderInfo &info) override
+    std::string arm(const std::string &path, bool overwrite, const RecorderInfo &info) override
     {
         status_.state = RecorderState::Armed;
         status_.file = path;
         armedEventsOnly = info.eventsOnly;
+        armedInfo = info;
+        armedOverwrite = overwrite;
         return {};
+    }
+    std::optional<std::string> takeNotice() override
+    {
+        if (notices.empty())
+            return std::nullopt;
+        std::string next = notices.front();
+        notices.erase(notices.begin());
+        return next;
     }
     void acquisitionStarted(const AcqSettings &) override { status_.state = RecorderState::Recording; }
     void stop() override { EXPECT_NE(status_.state, RecorderState::Closing) << "the UI waited for the writer"; }
@@ -131,6 +147,9 @@ public:
     }
     RecorderStatus status_;
     bool armedEventsOnly = false;
+    RecorderInfo armedInfo;
+    bool armedOverwrite = false;
+    std::vector<std::string> notices; // handed out oldest first
     int64_t clockNs = 0;
     std::vector<std::pair<int64_t, std::string>> markers;
 };
@@ -225,6 +244,154 @@ TEST_F(PanelRecording, TheRecordDialogChoosesEventsOnly)
         << history.extraStatusLabel()->text().toStdString();
     program.recording().stop();
     stuck->status_.state = RecorderState::Idle; // closed: the program may delete it
+}
+
+// What the 记录… dialog's 分割 and 保留 rows make of a recording, as the
+// recorder is armed with it.
+struct DialogRow {
+    const char *name;
+    const char *split;  // the 分割 item chosen
+    int amount;         // its minutes or MiB, where it takes a number
+    int keepFreeGiB;    // 0: box unticked
+    int keepDays;       // 0: box unticked
+    int64_t everyNs, everyBytes;
+    const char *text;
+    int64_t keepFreeBytes, keepNs;
+    bool armed = true; // false: refused, in the status line
+};
+
+class RecordDialogSeries : public PanelRecording, public ::testing::WithParamInterface<DialogRow> {};
+
+// Presses 记录…, lets `fill` set the dialog, and saves as `path` (or,
+// without a path, cancels).
+void recordThroughDialog(QPushButton &record, const QString &path, const std::function<void(QFileDialog &)> &fill)
+{
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        shown = true;
+        fill(*dialog);
+        if (path.isEmpty()) {
+            static_cast<QDialog *>(dialog)->reject();
+            return;
+        }
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept(); // as the Save button does
+    });
+    record.click();
+    ASSERT_TRUE(shown);
+}
+
+template <typename W> W &child(QWidget &parent, const char *name)
+{
+    auto *w = parent.findChild<W *>(QString::fromLatin1(name));
+    if (!w)
+        throw std::runtime_error(std::string("no ") + name + " in the dialog");
+    return *w;
+}
+
+TEST_P(RecordDialogSeries, ReachesTheRecorderAndIsOfferedNextTime)
+{
+    const DialogRow &row = GetParam();
+    PanelProgram program(options(""));
+    auto *stuck = new StuckRecorder;
+    program.recording().setRecorderFactory([stuck](QString &) { return stuck; });
+    HistoryWindow &history = program.openHistory();
+    auto *record = history.findChild<QPushButton *>(QStringLiteral("cmdRecord"));
+    ASSERT_TRUE(record);
+    const QString path = QString::fromStdString(testing::scratchDir("panel_series_dialog") + "/a.h5");
+    recordThroughDialog(*record, path, [&](QFileDialog &dialog) {
+        auto &split = child<QComboBox>(dialog, "splitMode");
+        split.setCurrentIndex(split.findText(QString::fromUtf8(row.split)));
+        ASSERT_NE(split.currentIndex(), -1) << row.split;
+        if (row.amount > 0) {
+            child<QSpinBox>(dialog, "splitMinutes").setValue(row.amount);
+            child<QSpinBox>(dialog, "splitMiB").setValue(row.amount);
+        }
+        child<QCheckBox>(dialog, "keepFree").setChecked(row.keepFreeGiB > 0);
+        child<QSpinBox>(dialog, "keepFreeGiB").setValue(row.keepFreeGiB);
+        child<QCheckBox>(dialog, "keepDays").setChecked(row.keepDays > 0);
+        child<QSpinBox>(dialog, "keepDaysCount").setValue(row.keepDays);
+    });
+    const QString status = history.extraStatusLabel()->text();
+    if (!row.armed) {
+        EXPECT_EQ(stuck->status_.state, RecorderState::Idle);
+        EXPECT_TRUE(status.startsWith(QStringLiteral("记录失败：保留空闲空间 more than the whole disk")))
+            << status.toStdString();
+    } else {
+        const RecorderInfo &info = stuck->armedInfo;
+        EXPECT_EQ(info.split.everyNs, row.everyNs);
+        EXPECT_EQ(info.split.everyBytes, row.everyBytes);
+        EXPECT_EQ(info.split.text, row.text);
+        EXPECT_EQ(info.retention.keepFreeBytes, row.keepFreeBytes);
+        EXPECT_EQ(info.retention.keepNs, row.keepNs);
+        EXPECT_EQ(stuck->armedOverwrite, *row.text == '\0') << "a series replaces no file";
+        EXPECT_EQ(status.contains(QStringLiteral("（每 %1 分割）").arg(QString::fromUtf8(row.text))), *row.text != '\0')
+            << status.toStdString();
+        program.recording().stop();
+        stuck->status_.state = RecorderState::Idle;
+        ASSERT_TRUE(program.finishRecording(std::chrono::milliseconds{50})); // 记录… enabled again
+    }
+    // The next 记录… offers the same choice.
+    recordThroughDialog(*record, QString(), [&](QFileDialog &dialog) {
+        EXPECT_EQ(child<QComboBox>(dialog, "splitMode").currentText(), QString::fromUtf8(row.split));
+        EXPECT_EQ(child<QCheckBox>(dialog, "keepFree").isChecked(), row.keepFreeGiB > 0);
+        EXPECT_EQ(child<QCheckBox>(dialog, "keepDays").isChecked(), row.keepDays > 0);
+        if (row.amount > 0) {
+            EXPECT_TRUE(child<QSpinBox>(dialog, "splitMinutes").value() == row.amount ||
+                        child<QSpinBox>(dialog, "splitMiB").value() == row.amount);
+        }
+    });
+}
+
+constexpr int64_t kSec = 1'000'000'000;
+constexpr int64_t kGiB = int64_t{1} << 30;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RecordDialogSeries,
+    ::testing::Values(
+        // Nothing to delete without a split, whatever the boxes say.
+        DialogRow{"one_file_keeps_nothing", "不分割", 0, 20, 7, 0, 0, "", 0, 0},
+        DialogRow{"hourly", "每小时", 0, 0, 0, 3600 * kSec, 0, "1h", 0, 0},
+        DialogRow{"every_90_minutes_for_a_week", "每 N 分钟", 90, 0, 7, 5400 * kSec, 0, "90m", 0, 7 * 86400 * kSec},
+        DialogRow{"every_500_MiB_keeping_20_GiB_free", "每 N MiB", 500, 20, 0, 0, 500 << 20, "500MiB", 20 * kGiB, 0},
+        DialogRow{"keep_free_beyond_the_disk", "每小时", 0, 1024 * 1024, 0, 0, 0, "", 0, 0, false}),
+    kRowName);
+
+// The recorder's notices reach the window and the log, each once and each a
+// line; the status line says when the disk fills within the hour.
+TEST_F(PanelRecording, TheRecordersNoticesReachTheWindowAndTheLog)
+{
+    std::vector<std::string> log;
+    PanelOptions o = options("");
+    o.log = [&log](const std::string &line) { log.push_back(line); };
+    PanelProgram program(o);
+    auto *stuck = new StuckRecorder;
+    program.recording().setRecorderFactory([stuck](QString &) { return stuck; });
+    HistoryWindow &history = program.openHistory();
+    ASSERT_TRUE(program.recording().start(QStringLiteral("/somewhere/a.h5"), false, false,
+                                          SeriesPlan{{3600 * kSec, 0, "1h"}, {20 * kGiB, 0}}));
+    qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
+    stuck->status_.secondsToFull = 1530;
+    stuck->notices = {"deleted a_20260301-000000.h5 to keep 20GiB free", "the disk fills\nwithin the hour"};
+    QTRY_COMPARE_WITH_TIMEOUT(log.size(), std::size_t{2}, 5000);
+    const QRegularExpression line(QStringLiteral("^adcard-panel: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (.*)\n$"));
+    const std::pair<std::size_t, const char *> said[] = {{0, "deleted a_20260301-000000.h5 to keep 20GiB free"},
+                                                         {1, "the disk fills within the hour"}};
+    for (const auto &[i, text] : said) {
+        const QRegularExpressionMatch m = line.match(QString::fromLocal8Bit(log[i].c_str()));
+        ASSERT_TRUE(m.hasMatch()) << log[i];
+        EXPECT_EQ(m.captured(1), QString::fromUtf8(text));
+    }
+    EXPECT_TRUE(history.messageLabel()->text().startsWith(QStringLiteral("the disk fills")));
+    QTRY_VERIFY_WITH_TIMEOUT(history.extraStatusLabel()->text().contains(QStringLiteral("磁盘约 25 分钟后写满")), 3000);
+    EXPECT_TRUE(history.extraStatusLabel()->text().contains(QStringLiteral("（每 1h 分割）")));
+    stuck->status_.secondsToFull = 2 * 3600.0; // beyond the hour: not said
+    QTRY_VERIFY_WITH_TIMEOUT(!history.extraStatusLabel()->text().contains(QStringLiteral("写满")), 3000);
+    EXPECT_EQ(log.size(), 2u) << "each notice once";
+    program.recording().stop();
+    stuck->status_.state = RecorderState::Idle;
 }
 
 // The note that a recording's file closed is taken down when the next
