@@ -95,7 +95,8 @@ RecordingSession *RecordingControl::makeRecorder(QString &why)
 
 bool RecordingControl::start(const QString &path, bool overwrite, bool eventsOnly, const SeriesPlan &series)
 {
-    if (const QString window = openHere_ ? openHere_(path) : QString(); !window.isEmpty()) {
+    // A series writes beside `path`, never into it.
+    if (const QString window = openHere_ && !series.split.any() ? openHere_(path) : QString(); !window.isEmpty()) {
         report(QStringLiteral("记录失败：'%1' is open in the review window \"%2\"; close it to record into it")
                    .arg(path, window));
         return false;
@@ -203,8 +204,11 @@ QString RecordingControl::statusText() const
     QString text = QStringLiteral("记录 %1：%2 块，%3").arg(name).arg(s.blocksWritten).arg(byteSizeText(s.fileSize));
     if (s.blocksDropped > 0)
         text += QStringLiteral("，丢弃 %1 块").arg(s.blocksDropped);
-    if (const QString full = timeToFullText(s.secondsToFull); !full.isEmpty())
+    if (const QString full = timeToFullText(s.secondsToFull); !full.isEmpty()) {
         text += QStringLiteral("，") + full;
+        if (s.freeBytes >= 0)
+            text += QStringLiteral("（剩余 %1）").arg(byteSizeText(s.freeBytes));
+    }
     return text;
 }
 

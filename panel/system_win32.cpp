@@ -54,8 +54,8 @@ std::string folderWriteProblem(const QString &folder)
 
 std::optional<int64_t> diskSize(const QString &folder)
 {
-    ULARGE_INTEGER available{}, total{}, free{};
-    if (!::GetDiskFreeSpaceExW(widen(folder.toStdString()).c_str(), &available, &total, &free))
+    ULARGE_INTEGER available{}, total{}, totalFree{};
+    if (!::GetDiskFreeSpaceExW(widen(folder.toStdString()).c_str(), &available, &total, &totalFree))
         return std::nullopt;
     return static_cast<int64_t>(total.QuadPart);
 }

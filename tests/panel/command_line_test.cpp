@@ -330,6 +330,8 @@ INSTANTIATE_TEST_SUITE_P(
         RunRow{"wrong_option", {"--no-such-option"}, {"LD_LIBRARY_PATH=/nonexistent"}, 2,
                "adcard-panel: Unknown option 'no-such-option'.\n"},
         RunRow{"unwritable_record_file", {"--record", "/nonexistent/rec.h5"}, {}, 2, "adcard-panel: cannot record to"},
+        RunRow{"split_too_short", {"--start", "--record", "FILE", "--split", "5s"}, {"LD_LIBRARY_PATH=/nonexistent"}, 2,
+               "adcard-panel: --split takes at least 10s or 10MiB, not '5s'\n"},
         RunRow{"no_display", {}, {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}, 1,
                "adcard-panel: no display"},
         RunRow{"display_that_does_not_answer", {}, {"QT_QPA_PLATFORM=xcb", "DISPLAY=:4711", "WAYLAND_DISPLAY"}, 1,

@@ -374,6 +374,7 @@ TEST_F(PanelRecording, TheRecordersNoticesReachTheWindowAndTheLog)
                                           SeriesPlan{{3600 * kSec, 0, "1h"}, {20 * kGiB, 0}}));
     qobject_cast<QPushButton *>(program.window().control(QStringLiteral("cmdStart")))->click();
     stuck->status_.secondsToFull = 1530;
+    stuck->status_.freeBytes = 3 * kGiB / 2;
     stuck->notices = {"deleted a_20260301-000000.h5 to keep 20GiB free", "the disk fills\nwithin the hour"};
     QTRY_COMPARE_WITH_TIMEOUT(log.size(), std::size_t{2}, 5000);
     const QRegularExpression line(QStringLiteral("^adcard-panel: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (.*)\n$"));
@@ -385,7 +386,8 @@ TEST_F(PanelRecording, TheRecordersNoticesReachTheWindowAndTheLog)
         EXPECT_EQ(m.captured(1), QString::fromUtf8(text));
     }
     EXPECT_TRUE(history.messageLabel()->text().startsWith(QStringLiteral("the disk fills")));
-    QTRY_VERIFY_WITH_TIMEOUT(history.extraStatusLabel()->text().contains(QStringLiteral("磁盘约 25 分钟后写满")), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(history.extraStatusLabel()->text().contains(QStringLiteral("磁盘约 25 分钟后写满（剩余 1.5 GiB）")),
+                             3000);
     EXPECT_TRUE(history.extraStatusLabel()->text().contains(QStringLiteral("（每 1h 分割）")));
     stuck->status_.secondsToFull = 2 * 3600.0; // beyond the hour: not said
     QTRY_VERIFY_WITH_TIMEOUT(!history.extraStatusLabel()->text().contains(QStringLiteral("写满")), 3000);
