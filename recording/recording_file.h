@@ -165,6 +165,7 @@ private:
     std::string tempPath_; // the successor's name until it replaces the file at path_
     std::intptr_t oldFd_ = -1; // the file it replaces, locked until then
     std::string asidePath_;    // the file it replaces, moved aside until then (Windows)
+    int32_t firstRun_ = 1; // the number of the run in the first row of runs
     hsize_t unflushedBytes_ = 0;
     bool reserveSpent_ = false;
 };
