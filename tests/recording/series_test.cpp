@@ -1,0 +1,174 @@
+// A recording split into a series of files: every block in exactly one
+// file, at the boundary card time sets; what crosses a boundary with it
+// (markers, events, a tick's inputs, the rules); the names; what retention
+// deletes and what it never touches; the disk's notices.
+#include "acquisition/acquisition.h"
+#include "driver/loader.h"
+#include "recording/disk_space.h"
+#include "recording/recording_reader_impl.h"
+#include "recording/retention.h"
+#include "recording/series_naming.h"
+#include "recording/series_writer.h"
+#include "simcard/block_generator.h"
+#include "tests/recording/recording_support.h"
+#include "tests/support/fake_view.h"
+#include "tests/support/row_name.h"
+
+#include <sys/mount.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace adcard::testing {
+namespace {
+
+using ::PrintTo;
+using namespace std::chrono_literals;
+
+constexpr int64_t kSecond = 1'000'000'000;
+
+struct SeriesFileRead {
+    std::string path;
+    SeriesMembership series;
+    std::vector<RecordedRunInfo> runs;
+    std::unique_ptr<RecordingReader> reader;
+};
+
+// The files of the series of `base`, in the order of their places.
+std::vector<SeriesFileRead> readSeries(const std::string &base)
+{
+    std::vector<SeriesFileRead> out;
+    const std::string folder = series::folderOf(base);
+    for (const disk::Entry &e : disk::listFiles(folder)) {
+        if (!series::nameOfSeries(base, e.name))
+            continue;
+        SeriesFileRead f;
+        f.path = folder + "/" + e.name;
+        std::string why;
+        f.reader.reset(openRecording(f.path.c_str(), &why));
+        EXPECT_TRUE(f.reader) << f.path << ": " << why;
+        if (!f.reader || !f.reader->series()) {
+            ADD_FAILURE() << f.path << " states no series";
+            continue;
+        }
+        f.series = *f.reader->series();
+        f.runs = f.reader->runs();
+        out.push_back(std::move(f));
+    }
+    std::sort(out.begin(), out.end(), [](auto &a, auto &b) { return a.series.place < b.series.place; });
+    return out;
+}
+
+// --- Over the simulated card in sequence mode, each block stamped with its number.
+
+struct BoundaryRow {
+    const char *name;
+    int failEvery;     // every n-th fetch fails: holes at the boundaries too
+    int64_t firstRun;  // blocks of the first run; a second run follows when `secondRun`
+    int64_t secondRun;
+};
+
+class SeriesBoundary : public ::testing::TestWithParam<BoundaryRow> {
+protected:
+    void TearDown() override
+    {
+        for (const char *k : {"ADCARD_SIM_SEQUENCE", "ADCARD_SIM_SPEED", "ADCARD_SIM_QUEUE", "ADCARD_SIM_FAIL_ADRESULT_EVERY"})
+            ::unsetenv(k);
+    }
+};
+
+TEST_P(SeriesBoundary, EveryBlockInExactlyOneFileAtItsCardTime)
+{
+    const BoundaryRow &row = GetParam();
+    const std::string base = scratchDir(std::string("series-boundary-") + row.name) + "/rec.h5";
+    ::setenv("ADCARD_SIM_SEQUENCE", "1", 1);
+    ::setenv("ADCARD_SIM_SPEED", "40", 1);
+    ::setenv("ADCARD_SIM_QUEUE", "4096", 1);
+    if (row.failEvery)
+        ::setenv("ADCARD_SIM_FAIL_ADRESULT_EVERY", std::to_string(row.failEvery).c_str(), 1);
+    DriverLoader loader(ADCARD_SIM_LIBRARY);
+    DllDef dll(loader);
+    FakeView view;
+    Acquisition acq(dll, view);
+    Recorder rec;
+    acq.addBlockHook(rec);
+    acq.onLoad();
+    RecorderInfo info{loader.libraryPath(), "series"};
+    info.split = {2 * kSecond, 0, "2s"}; // 20 blocks of the panel's 10 a second
+    ASSERT_EQ(rec.arm(base, false, info), "");
+    std::vector<int64_t> runBlocks; // each run's fetches
+    for (const int64_t blocks : {row.firstRun, row.secondRun}) {
+        if (blocks == 0)
+            continue;
+        const int64_t before = acq.BlockCount; // counted on over Starts
+        acq.onStart();
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (acq.BlockCount - before < blocks && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(5ms);
+            acq.onTick();
+        }
+        acq.onStop();
+        runBlocks.push_back(acq.BlockCount - before);
+    }
+    rec.stop();
+    acq.removeBlockHook(rec);
+    const RecorderStatus st = rec.status();
+    ASSERT_EQ(st.state, RecorderState::Idle) << st.lastError;
+    EXPECT_FALSE(std::filesystem::exists(base)) << "NAME.h5 itself is not written";
+
+    const auto files = readSeries(base);
+    ASSERT_GE(files.size(), 4u);
+    std::map<int, int64_t> next;      // per run: the block after the newest seen
+    std::map<int, int64_t> cardStart; // per run: its first scan's card time, in blocks
+    int64_t dropHoles = 0;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const SeriesFileRead &f = files[k];
+        EXPECT_EQ(f.series.place, int64_t(k)) << f.path;
+        EXPECT_EQ(f.series.id, files[0].series.id);
+        EXPECT_EQ(f.series.startNs, files[0].series.startNs);
+        EXPECT_EQ(f.series.split, "2s");
+        ASSERT_FALSE(f.runs.empty()) << f.path;
+        // Named by card time from the series' start while the first run lasts.
+        if (f.runs.front().number == 1) {
+            EXPECT_EQ(f.path, series::fileName(base, f.series.startNs + int64_t(k) * 2 * kSecond));
+        }
+        for (const RecordedRunInfo &r : f.runs) {
+            // Only a file's first run may have begun in an earlier file.
+            EXPECT_EQ(r.continues, &r == &f.runs.front() && next.count(r.number) > 0) << f.path << " run " << r.number;
+            if (!cardStart.count(r.number))
+                cardStart[r.number] = r.number == 1 ? 0 : cardStart[r.number - 1] + next[r.number - 1];
+            std::string why;
+            const auto run = f.reader->openRun(r.number, why);
+            ASSERT_TRUE(run) << f.path << ": " << why << " (first block " << r.seriesFirstBlock << ", continues " << r.continues << ")";
+            int64_t &expected = next[r.number];
+            ASSERT_TRUE(run->forEachScan(0, r.scans, [&](int64_t scan, std::span<const int16_t> codes) {
+                if (scan % 1000 != 0)
+                    return true;
+                // The block's number across the series, as the card stamped it.
+                const int64_t index = r.seriesFirstBlock + scan / 1000;
+                EXPECT_EQ(codes[0] | int64_t(codes[1]) << 12, index & 0xFFFFFF) << f.path << " scan " << scan;
+                EXPECT_GE(index, expected) << "block " << index << " of run " << r.number << " twice or out of order";
+                for (; expected < index; ++expected) // a hole: a failed fetch, or a drop the recorder counted
+                    dropHoles += !(row.failEvery && (expected + 1) % row.failEvery == 0);
+                expected = index + 1;
+                EXPECT_EQ((cardStart[r.number] + index) / 20, f.series.place) << "block " << index << " in the wrong file";
+                return true;
+            })) << f.path << " run " << r.number;
+        }
+    }
+    EXPECT_EQ(dropHoles, st.blocksDropped);
+    ASSERT_EQ(next.size(), runBlocks.size());
+    for (std::size_t r = 0; r < runBlocks.size(); ++r) // its last block, unless that fetch failed
+        EXPECT_GE(next[int(r + 1)], runBlocks[r] - 1) << "run " << r + 1;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SeriesBoundary,
+                         ::testing::Values(BoundaryRow{"one_run", 0, 130, 0},
+                                           BoundaryRow{"two_runs_with_failed_fetches", 7, 70, 65}),
+                         kRowName);
+
+} // namespace
+} // namespace adcard::testing
