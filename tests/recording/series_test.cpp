@@ -170,5 +170,98 @@ INSTANTIATE_TEST_SUITE_P(Rows, SeriesBoundary,
                                            BoundaryRow{"two_runs_with_failed_fetches", 7, 70, 65}),
                          kRowName);
 
+// --- What crosses a boundary with its blocks, fed as the acquisition feeds it.
+
+struct FileWant {
+    int64_t firstBlock, blocks;
+    std::vector<int16_t> ports;                           // the ticks' inputs it holds
+    std::set<std::pair<int64_t, std::string>> markers;    // scan, text
+    std::vector<int64_t> events;                          // scans
+};
+
+// Blocks of 1000 scans, 10 to a file; ticks of four blocks, so the third
+// crosses the boundary after block 9.
+TEST(SeriesRouting, MarkersEventsAndInputsGoWithTheFileThatHoldsTheirScan)
+{
+    const std::string base = scratchDir("series-routing") + "/rec.h5";
+    Recorder rec;
+    rec.rulesArmed("{\"rules\": []}");
+    RecorderInfo info{"sim", "series"};
+    info.split = {kSecond, 0, "1s"};
+    ASSERT_EQ(rec.arm(base, false, info), "");
+    const AcqSettings s = panelSettings();
+    rec.historyStarted(s);
+    rec.acquisitionStarted(s);
+    int64_t fetched = 0;
+    const auto event = [&](int64_t scan) {
+        rec.ruleEvent({"r", scan, true, 1.0, true, false, 0, 0, {}, {}, 0});
+    };
+    for (int16_t t = 1; t <= 4; ++t) {
+        for (int b = 0; b < 4; ++b, ++fetched) {
+            const auto block = testBlock(fetched, 4000);
+            rec.blockStored({block, int32_t(fetched % 20), fetched + 1, fetched + 1});
+            if (fetched == 9)
+                event(9500); // its block's file is still open
+            if (fetched == 11)
+                event(11200);
+        }
+        rec.tickEnded({4, int16_t(fetched), 0, 4, true, {t, 0}});
+        if (t == 3) {
+            // Stamped in the old file, its text given once that file closed.
+            ASSERT_TRUE(rec.addMarker(MarkerStamp{1, 1, 9}, "late"));
+            ASSERT_TRUE(rec.addMarker(MarkerStamp{2, 1, 11}, "new"));
+        }
+    }
+    rec.acquisitionStopped(StopReason::Stop);
+    rec.stop();
+    ASSERT_EQ(rec.status().state, RecorderState::Idle) << rec.status().lastError;
+
+    const std::string rule = ruleMarkerText("r", 1.0);
+    const std::vector<FileWant> want = {
+        {0, 10, {1, 2}, {{9500, rule}}, {9500}},
+        {10, 6, {3, 4}, {{0, "late"}, {2000, "new"}, {1200, rule}}, {1200}},
+    };
+    auto files = readSeries(base);
+    ASSERT_EQ(files.size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k) {
+        const SeriesFileRead &f = files[k];
+        const FileWant &w = want[k];
+        ASSERT_EQ(f.runs.size(), 1u) << f.path;
+        EXPECT_EQ(f.runs[0].number, 1);
+        EXPECT_EQ(f.runs[0].seriesFirstBlock, w.firstBlock);
+        EXPECT_EQ(f.runs[0].continues, k > 0);
+        EXPECT_EQ(f.runs[0].blocks, w.blocks) << f.path;
+        std::string why;
+        const auto run = f.reader->openRun(1, why);
+        ASSERT_TRUE(run) << why;
+        std::vector<int16_t> ports;
+        for (const RecordedDigital &d : run->digital(0, f.runs[0].scans + 1))
+            ports.push_back(d.port0);
+        EXPECT_EQ(ports, w.ports) << f.path;
+        std::set<std::pair<int64_t, std::string>> markers;
+        for (const RecordedMarker &m : run->markers())
+            markers.insert({m.scan, m.text});
+        EXPECT_EQ(markers, w.markers) << f.path;
+        int64_t total = 0;
+        std::vector<int64_t> events;
+        for (const RecordedEvent &e : f.reader->events(10, total))
+            events.push_back(e.scan);
+        EXPECT_EQ(events, w.events) << f.path;
+        const auto rules = f.reader->rules();
+        ASSERT_EQ(rules.size(), 1u) << f.path << ": each file states the rules in force";
+        EXPECT_EQ(rules[0].text, "{\"rules\": []}");
+        EXPECT_EQ(rules[0].run, 1);
+    }
+    std::vector<std::string> paths;
+    for (const SeriesFileRead &f : files)
+        paths.push_back(f.path);
+    files.clear(); // HDF5 opens a file once per process
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        // Rows of the tick that crossed get its count, not "never ended".
+        for (const BlockRow &r : Reader(paths[k]).rows())
+            EXPECT_EQ(r.blockCount, (r.index + want[k].firstBlock) / 4 * 4 + 4) << paths[k] << " row " << r.index;
+    }
+}
+
 } // namespace
 } // namespace adcard::testing
