@@ -263,5 +263,209 @@ TEST(SeriesRouting, MarkersEventsAndInputsGoWithTheFileThatHoldsTheirScan)
     }
 }
 
+// --- Retention on a small disk of its own.
+
+// Writes `blocks` blocks from `startNs`, a tick each, through `w`.
+void feed(SeriesWriter &w, int64_t startNs, int64_t blocks)
+{
+    const RecordingWriter::Clock::time_point t0{100s};
+    w.beginRun(panelSettings(), startNs, t0);
+    for (int64_t i = 0; i < blocks; ++i) {
+        w.onBlock(i, int32_t(i % 20), testBlock(i, 4000));
+        const auto at = std::chrono::milliseconds{100 * (i + 1)};
+        w.onTickEnd({.timeNs = startNs + at.count() * 1'000'000, .blockCount = i + 1}, t0 + at);
+    }
+}
+
+SeriesWriter::Options seriesOptions(const std::string &base)
+{
+    SeriesWriter::Options o;
+    o.path = base;
+    o.split = {10 * kSecond, 0, "10s"}; // 100 blocks, about 0.8 MiB a file
+    return o;
+}
+
+struct RetentionRow {
+    const char *name;
+    double keepFreeFiles; // keep free: the free space now plus this many files; < 0: half the free space
+    int64_t keepNs;       // with the clock two hours on
+    std::vector<std::string> deleted; // "A0": the older series' first file, "B1": this series' second
+};
+
+class SeriesRetention : public ::testing::TestWithParam<RetentionRow> {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root, to mount a small tmpfs of its own";
+        dir_ = scratchDir(std::string("series-retention-") + GetParam().name);
+        if (::mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=48m") != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs on " << dir_ << ": " << std::strerror(errno);
+        mounted_ = true;
+    }
+    void TearDown() override
+    {
+        if (mounted_)
+            ::umount2(dir_.c_str(), MNT_DETACH);
+    }
+    std::string dir_;
+    bool mounted_ = false;
+};
+
+TEST_P(SeriesRetention, DeletesOnlyTheSeriesOldestFilesNeverTheCurrentNorAForeignOne)
+{
+    const RetentionRow &row = GetParam();
+    const std::string base = dir_ + "/rec.h5";
+    const int64_t olderStart = 1'780'000'000 * kSecond, start = olderStart + 86400 * kSecond;
+    {
+        SeriesWriter older(seriesOptions(base));
+        feed(older, olderStart, 300);
+        older.close(olderStart + 31 * kSecond, RecordingWriter::Clock::time_point{200s});
+        SeriesWriter other(seriesOptions(dir_ + "/other.h5")); // another name
+        feed(other, olderStart, 50);
+        other.close(olderStart + 6 * kSecond, RecordingWriter::Clock::time_point{200s});
+        // The name of a file of the series, but no series in it.
+        RecordingWriter plain(std::make_unique<RecordingFile>(dir_ + "/rec_20200101-000000.h5", false), "", "", {});
+        plain.beginRun(panelSettings(), olderStart, RecordingWriter::Clock::time_point{100s});
+        plain.onBlock(0, 0, testBlock(0, 4000));
+        plain.close(olderStart, RecordingWriter::Clock::time_point{100s});
+    }
+    SeriesWriter now(seriesOptions(base));
+    feed(now, start, 250); // two files closed, the third half through: the fourth made ahead
+    ASSERT_EQ(now.inUse().size(), 2u);
+    const auto foreign = [&] {
+        std::set<std::string> out = {dir_ + "/rec_20200101-000000.h5"};
+        for (const disk::Entry &e : disk::listFiles(dir_))
+            if (e.name.rfind("other_", 0) == 0)
+                out.insert(dir_ + "/" + e.name);
+        return out;
+    }();
+    ASSERT_EQ(foreign.size(), 2u);
+    std::map<std::string, std::string> label; // path -> "A0".."B1"
+    for (const auto &[tag, from] : {std::pair{'A', olderStart}, std::pair{'B', start}})
+        for (int k = 0; k < 3; ++k)
+            label[series::fileName(base, from + k * 10 * kSecond)] = std::string(1, tag) + char('0' + k);
+    const int64_t fileBytes = int64_t(std::filesystem::file_size(series::fileName(base, olderStart)));
+    const int64_t free = disk::freeBytes(dir_);
+    ASSERT_GT(free, 0);
+
+    RetentionPolicy policy;
+    policy.keepFreeBytes = row.keepFreeFiles < 0 ? free / 2 : free + int64_t(row.keepFreeFiles * double(fileBytes));
+    if (row.keepFreeFiles == 0)
+        policy.keepFreeBytes = 0;
+    policy.keepNs = row.keepNs;
+    Retention retention(base, policy);
+    std::vector<std::string> problems;
+    std::vector<std::string> got;
+    for (const Retention::Deleted &d : retention.apply(wallClockNs() + 7200 * kSecond, start, now.inUse(), problems))
+        got.push_back(label.count(d.path) ? label[d.path] : d.path);
+    EXPECT_EQ(got, row.deleted);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    for (const std::string &p : now.inUse())
+        EXPECT_TRUE(std::filesystem::exists(p)) << p << " in use";
+    for (const std::string &p : foreign)
+        EXPECT_TRUE(std::filesystem::exists(p)) << p << " is not the series'";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SeriesRetention,
+    ::testing::Values(RetentionRow{"free_enough", -1, 0, {}},
+                      RetentionRow{"one_and_a_half_files_short", 1.5, 0, {"A0", "A1"}},
+                      RetentionRow{"never_enough", 1000, 0, {"A0", "A1", "A2", "B0", "B1"}},
+                      RetentionRow{"older_than_an_hour", 0, 3600 * kSecond, {"A0", "A1", "A2", "B0", "B1"}},
+                      RetentionRow{"younger_than_a_day", 0, 86400 * kSecond, {}}),
+    kRowName);
+
+// --- Names, card time and the disk's notices.
+
+struct NameRow {
+    const char *name;
+    std::string file;
+    bool ofSeries;
+};
+
+class SeriesNames : public ::testing::TestWithParam<NameRow> {};
+
+TEST_P(SeriesNames, TellAFileOfTheSeriesByItsName)
+{
+    EXPECT_EQ(series::nameOfSeries("/d/rec.h5", GetParam().file), GetParam().ofSeries);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SeriesNames,
+                         ::testing::Values(NameRow{"plain", "rec_20261208-143000.h5", true},
+                                           NameRow{"second_of_a_second", "rec_20261208-143000_2.h5", true},
+                                           NameRow{"the_base_itself", "rec.h5", false},
+                                           NameRow{"another_base", "recx_20261208-143000.h5", false},
+                                           NameRow{"longer_base", "rec_a_20261208-143000.h5", false},
+                                           NameRow{"short_stamp", "rec_20261208-1430.h5", false},
+                                           NameRow{"empty_number", "rec_20261208-143000_.h5", false},
+                                           NameRow{"other_extension", "rec_20261208-143000.h5.tmp", false}),
+                         kRowName);
+
+TEST(SeriesNaming, LocalTimeOfItsStartAndATakenNameGetsANumber)
+{
+    const char *tz = std::getenv("TZ");
+    const std::string saved = tz ? tz : "";
+    ::setenv("TZ", "CET-1", 1); // UTC+1, no summer time
+    ::tzset();
+    const int64_t t = 1'765'200'600 * kSecond + 999'999'999; // 2025-12-08T13:30:00.999Z
+    EXPECT_EQ(series::fileName("d/rec.h5", t), "d/rec_20251208-143000.h5");
+    std::set<std::string> taken = {"d/rec_20251208-143000.h5", "d/rec_20251208-143000_2.h5"};
+    const auto isTaken = [&](const std::string &p) { return taken.count(p) > 0; };
+    EXPECT_EQ(series::freeName("d/rec.h5", t, isTaken), "d/rec_20251208-143000_3.h5");
+    // Two files within one second: the second made while the first exists.
+    taken.clear();
+    taken.insert(series::freeName("d/rec.h5", t - 500'000'000, isTaken));
+    EXPECT_EQ(series::freeName("d/rec.h5", t, isTaken), "d/rec_20251208-143000_2.h5");
+    if (tz)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
+}
+
+struct CardTimeRow {
+    const char *name;
+    int64_t ns, rate, scans; // scansAt(ns, rate) == scans
+};
+
+class SeriesCardTime : public ::testing::TestWithParam<CardTimeRow> {};
+
+TEST_P(SeriesCardTime, ScansOfADurationAndBack)
+{
+    const CardTimeRow &r = GetParam();
+    EXPECT_EQ(series::scansAt(r.ns, r.rate), r.scans);
+    // The first scan at or after `ns`: the one before lies before it.
+    EXPECT_GE(series::nsOfScans(r.scans, r.rate), r.ns);
+    EXPECT_LT(series::nsOfScans(r.scans - 1, r.rate), r.ns);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SeriesCardTime,
+    ::testing::Values(CardTimeRow{"an_hour", 3600 * kSecond, 10000, 36'000'000},
+                      CardTimeRow{"rounded_up", 1, 10000, 1},
+                      CardTimeRow{"a_third", kSecond / 3 + 1, 3, 2},
+                      CardTimeRow{"a_year_at_a_megahertz", 366 * 86400 * kSecond, 1'000'000, 31'622'400'000'000},
+                      CardTimeRow{"odd_rate", 10 * kSecond + 7, 7, 71}),
+    kRowName);
+
+TEST(SeriesDiskWatch, SaysOnceWithinTheHourAndOnceWithinTenMinutes)
+{
+    DiskWatch watch("d");
+    const DiskWatch::Clock::time_point t0{};
+    std::vector<std::string> notices;
+    // 1 MB/s written: free space read at each step, the notices counted.
+    const std::vector<std::pair<int64_t, std::size_t>> steps = {
+        {5'000'000'000, 0}, {4'000'000'000, 0}, {3'500'000'000, 1}, {2'000'000'000, 1},
+        {700'000'000, 1},   {590'000'000, 2},   {300'000'000, 2},   {100'000'000, 2}};
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const auto r = watch.update(steps[i].first, int64_t(i) * 10'000'000, t0 + std::chrono::seconds{10 * i}, notices);
+        EXPECT_EQ(notices.size(), steps[i].second) << "step " << i;
+        if (i > 0) {
+            EXPECT_NEAR(r.secondsToFull, double(steps[i].first) / 1e6, 1) << "step " << i;
+        }
+    }
+}
+
 } // namespace
 } // namespace adcard::testing
