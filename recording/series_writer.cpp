@@ -124,6 +124,7 @@ void SeriesWriter::beginRun(const AcqSettings &settings, int64_t startNs, Clock:
         cur_->beginRun(settings, startNs, now);
         return;
     }
+    lastNow_ = now;
     if (inRun_)
         endRun(startNs, now);
     finishPrevious(nullptr, now);
@@ -236,7 +237,7 @@ void SeriesWriter::onBlock(int64_t index, int32_t slot, std::span<const int16_t>
     if (splitting() && inRun_) {
         const int64_t card = cardOfBlock(index);
         if (card >= fileEndCard_)
-            switchTo(card, index, Clock::now());
+            switchTo(card, index, lastNow_); // the caller's clock, as its ticks give it
         lastIndex_ = index;
         tickOpen_ = true;
     }
@@ -253,6 +254,7 @@ void SeriesWriter::onTickEnd(const TickEnd &tick, Clock::time_point now)
     }
     if (!inRun_)
         return;
+    lastNow_ = now;
     finishPrevious(&tick, now);
     TickEnd t = tick;
     t.missed -= fileBase_.missed;

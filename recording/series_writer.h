@@ -132,6 +132,7 @@ private:
     int64_t cardEndNs_ = 0;  // card time after the last run's last block
     int64_t lastIndex_ = -1;
     bool tickOpen_ = false; // blocks came since the last tick's end
+    Clock::time_point lastNow_{}; // the caller's clock at its last tick
     TickEnd lastTick_{};    // the run's totals at the last tick's end
     TickEnd fileBase_{};    // the run's totals when the current file began
     struct Rules {
