@@ -95,7 +95,13 @@ std::unique_ptr<RecordingWriter> SeriesWriter::makeFile(int64_t place, int64_t n
     policy.series = SeriesMembership{id_, place, seriesStartNs_, splitText_};
     auto w = std::make_unique<RecordingWriter>(std::make_unique<RecordingFile>(path, false), options_.driverLibrary,
                                                options_.programVersion, policy);
-    w->layOut(settings_, now);
+    try {
+        w->layOut(settings_, now);
+    } catch (const RecordingError &) {
+        w.reset(); // closed first: Windows deletes an open file only at its last close
+        (void)disk::removeFile(path);
+        throw;
+    }
     return w;
 }
 
@@ -348,10 +354,17 @@ void SeriesWriter::prepare(Clock::time_point now)
     if (!splitting() || !inRun_ || ahead_ || !cur_)
         return;
     const int64_t written = cardOfBlock(lastIndex_ + 1);
-    if (written - fileStartCard_ < (fileEndCard_ - fileStartCard_) / 2)
+    if (written - fileStartCard_ < (fileEndCard_ - fileStartCard_) / 2 || now < aheadRetry_)
         return;
-    ahead_ = makeFile(place_ + 1, wallOfCard(fileEndCard_), aheadPath_, now);
-    aheadPlace_ = place_ + 1;
+    try {
+        ahead_ = makeFile(place_ + 1, wallOfCard(fileEndCard_), aheadPath_, now);
+        aheadPlace_ = place_ + 1;
+    } catch (const RecordingError &) {
+        // The current file goes on; tried again later (retention may make
+        // room meanwhile), and at the boundary, where a failure stops it.
+        aheadPath_.clear();
+        aheadRetry_ = now + std::chrono::seconds{5};
+    }
 }
 
 int64_t SeriesWriter::rowsFlushed() const

@@ -122,6 +122,7 @@ private:
     std::unique_ptr<RecordingWriter> ahead_;
     std::string aheadPath_;
     int64_t aheadPlace_ = -1;
+    Clock::time_point aheadRetry_{}; // after a next file could not be made
 
     // The run now, as the series counts it.
     AcqSettings settings_{};

@@ -376,6 +376,80 @@ INSTANTIATE_TEST_SUITE_P(
                       RetentionRow{"younger_than_a_day", 0, 86400 * kSecond, {}}),
     kRowName);
 
+// Through the recorder: at each new file its writer thread deletes what the
+// policy gives up, says so once per file, and marks it in the current file.
+TEST(SeriesRecorderRetention, DeletesAtEachNewFileWithANoticeAndAMarker)
+{
+    const std::string dir = scratchDir("series-recorder-retention"), base = dir + "/rec.h5";
+    const int64_t olderStart = 1'780'000'000 * kSecond;
+    {
+        SeriesWriter older(seriesOptions(base));
+        feed(older, olderStart, 150);
+        older.close(olderStart + 16 * kSecond, RecordingWriter::Clock::time_point{200s});
+    }
+    const auto older = readSeries(base);
+    ASSERT_EQ(older.size(), 2u);
+    std::set<std::string> olderPaths = {older[0].path, older[1].path};
+    Recorder rec;
+    RecorderInfo info{"sim", "series"};
+    info.split = {kSecond, 0, "1s"};
+    info.retention.keepFreeBytes = int64_t{1} << 60; // never met: all it may delete goes
+    ASSERT_EQ(rec.arm(base, false, info), "");
+    Feeder feed(rec);
+    feed.start();
+    for (int t = 0; t < 3; ++t)
+        feed.tick("bbbbbbbbbb"); // a file a tick
+    rec.acquisitionStopped(StopReason::Stop);
+    rec.stop();
+    ASSERT_EQ(rec.status().state, RecorderState::Idle) << rec.status().lastError;
+    std::vector<std::string> notices;
+    while (const auto n = rec.takeNotice())
+        notices.push_back(*n);
+    // Files 0 and 1 of this series, and both of the older one.
+    const auto left = readSeries(base);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].series.place, 2);
+    std::size_t deletedOlder = 0, deletedOwn = 0;
+    for (const std::string &n : notices) {
+        if (n.rfind("deleted '", 0) != 0)
+            continue;
+        const std::string path = n.substr(9, n.find('\'', 9) - 9);
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+        (olderPaths.count(path) ? deletedOlder : deletedOwn)++;
+    }
+    EXPECT_EQ(deletedOlder, 2u);
+    EXPECT_EQ(deletedOwn, 2u);
+    std::string why;
+    const auto run = left[0].reader->openRun(left[0].runs.at(0).number, why);
+    ASSERT_TRUE(run) << why;
+    std::size_t marked = 0;
+    for (const RecordedMarker &m : run->markers())
+        marked += m.text.rfind("deleted rec_", 0) == 0;
+    EXPECT_GE(marked, 1u) << "the file written when a deletion came says so";
+}
+
+TEST(SeriesRefusals, ArmSaysWhatASplitCannotDo)
+{
+    const std::string dir = scratchDir("series-refusals");
+    struct Row {
+        const char *name;
+        std::string path;
+        bool overwrite, eventsOnly;
+        std::string says;
+    };
+    for (const Row &row : {Row{"overwrite", dir + "/a.h5", true, false, "never replaces"},
+                           Row{"events_only", dir + "/a.h5", false, true, "events-only"},
+                           Row{"no_folder", dir + "/missing/a.h5", false, false, "cannot record into"}}) {
+        Recorder rec;
+        RecorderInfo info{"sim", "series"};
+        info.split = {kSecond, 0, "1s"};
+        info.eventsOnly = row.eventsOnly;
+        EXPECT_THAT(rec.arm(row.path, row.overwrite, info), ::testing::HasSubstr(row.says)) << row.name;
+        EXPECT_EQ(rec.status().state, RecorderState::Idle) << row.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << "a refused series leaves nothing behind";
+}
+
 // --- Names, card time and the disk's notices.
 
 struct NameRow {
