@@ -81,8 +81,11 @@ std::vector<Retention::Candidate> Retention::candidates(int64_t seriesStartNs, c
         if (!series::nameOfSeries(basePath_, e.name))
             continue;
         const std::string path = folder_ + "/" + e.name;
+        // In the same folder: the name says which file it is.
         const bool used = std::any_of(inUse.begin(), inUse.end(), [&](const std::string &u) {
-            return u == path || nativefile::sameFile(u, path);
+            return u.size() >= e.name.size() && u.compare(u.size() - e.name.size(), e.name.size(), e.name) == 0 &&
+                   (u.size() == e.name.size() || u[u.size() - e.name.size() - 1] == '/' ||
+                    u[u.size() - e.name.size() - 1] == '\\');
         });
         if (used)
             continue;
@@ -95,8 +98,7 @@ std::vector<Retention::Candidate> Retention::candidates(int64_t seriesStartNs, c
             k = readFile(path, e.mtimeNs);
         }
         seen[e.name] = k;
-        // Another panel's, or a program's, file being written is not ours.
-        if (!k.series || k.startNs > seriesStartNs || nativefile::otherWriter(path) != nativefile::Writer::None)
+        if (!k.series || k.startNs > seriesStartNs)
             continue;
         out.push_back({path, k});
     }
@@ -116,6 +118,9 @@ std::vector<Retention::Deleted> Retention::apply(int64_t nowNs, int64_t seriesSt
         return deleted;
     std::vector<Candidate> files = candidates(seriesStartNs, inUse);
     const auto remove = [&](const Candidate &c, std::string why) {
+        // Another panel's, or a program's, file being written is not ours.
+        if (nativefile::otherWriter(c.path) != nativefile::Writer::None)
+            return false;
         if (const int err = disk::removeFile(c.path); err != 0) {
             problems.push_back("cannot delete '" + c.path + "' to keep the disk from filling: " + std::strerror(err));
             return false;
