@@ -93,7 +93,8 @@ TEST_P(SeriesBoundary, EveryBlockInExactlyOneFileAtItsCardTime)
     DllDef dll(loader);
     FakeView view;
     Acquisition acq(dll, view);
-    Recorder rec;
+    // Room for every block while a boundary's sync waits on a loaded disk.
+    Recorder rec(4096);
     acq.addBlockHook(rec);
     acq.onLoad();
     RecorderInfo info{loader.libraryPath(), "series"};
