@@ -343,8 +343,11 @@ void SeriesWriter::close(int64_t endNs, Clock::time_point now)
 void SeriesWriter::closeAfterFailure(bool noRoom, int64_t endNs) noexcept
 {
     discardAhead();
+    // The file left behind failed in nothing of its own (a next file that
+    // could not be made, say): it keeps every block it holds and is closed
+    // whole; should that fail too, it is released as it is.
     if (prev_)
-        prev_->closeAfterFailure(noRoom, endNs);
+        prev_->closeAfterFailure(true, endNs);
     if (cur_)
         cur_->closeAfterFailure(noRoom, endNs);
 }
