@@ -117,6 +117,10 @@ public:
     int64_t summaries(int level) const { return static_cast<int64_t>(levels_.at(std::size_t(level - 1)).rows); }
 
     void close();
+    // A file laid out but not yet written (recording_file_parking.cpp):
+    // closed to HDF5 with its lock kept, then open again to be written.
+    void park();
+    void resume();
     // After the disk refused more room: what is left to write (a row, the
     // file's own metadata) uses the margin kept ahead of HDF5.
     void spendReserve() { reserveSpent_ = true; }

@@ -194,6 +194,7 @@ void SeriesWriter::switchTo(int64_t cardNs, int64_t index, Clock::time_point now
         curPath_ = aheadPath_;
         aheadPath_.clear();
         aheadPlace_ = -1;
+        cur_->file().resume();
     } else {
         discardAhead();
         cur_ = makeFile(place_, wallOfCard(fileStartCard_), curPath_, now);
@@ -362,9 +363,12 @@ void SeriesWriter::prepare(Clock::time_point now)
     try {
         ahead_ = makeFile(place_ + 1, wallOfCard(fileEndCard_), aheadPath_, now);
         aheadPlace_ = place_ + 1;
+        // Until its turn, closed to HDF5: a kill leaves it whole.
+        ahead_->file().park();
     } catch (const RecordingError &) {
         // The current file goes on; tried again later (retention may make
         // room meanwhile), and at the boundary, where a failure stops it.
+        discardAhead();
         aheadPath_.clear();
         aheadRetry_ = now + std::chrono::seconds{5};
     }
