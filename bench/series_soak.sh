@@ -60,10 +60,14 @@ import glob, os, re, sys, h5py
 d, status = sys.argv[1], int(sys.argv[2])
 files = []
 for p in glob.glob(f"{d}/soak_*.h5"):
-    with h5py.File(p, "r", swmr=True) as f:
-        if "series_id" not in f.attrs:
-            continue
-        files.append((int(f.attrs["series_place"]), p))
+    try:
+        with h5py.File(p, "r") as f:  # every file but the last is closed whole
+            if "series_id" not in f.attrs:
+                continue
+            files.append((int(f.attrs["series_place"]), p))
+    except OSError:
+        continue  # not HDF5: not the series'
+
 files.sort()
 problems = []
 if not files:
