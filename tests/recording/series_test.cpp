@@ -80,6 +80,27 @@ protected:
     }
 };
 
+// Runs of at least these many fetches (none for 0), Start to Stop; each
+// run's fetches.
+std::vector<int64_t> runFor(Acquisition &acq, const std::vector<int64_t> &runs)
+{
+    std::vector<int64_t> fetched;
+    for (const int64_t blocks : runs) {
+        if (blocks == 0)
+            continue;
+        const int64_t before = acq.BlockCount; // counted on over Starts
+        acq.onStart();
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (acq.BlockCount - before < blocks && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(5ms);
+            acq.onTick();
+        }
+        acq.onStop();
+        fetched.push_back(acq.BlockCount - before);
+    }
+    return fetched;
+}
+
 TEST_P(SeriesBoundary, EveryBlockInExactlyOneFileAtItsCardTime)
 {
     const BoundaryRow &row = GetParam();
@@ -100,20 +121,7 @@ TEST_P(SeriesBoundary, EveryBlockInExactlyOneFileAtItsCardTime)
     RecorderInfo info{loader.libraryPath(), "series"};
     info.split = {2 * kSecond, 0, "2s"}; // 20 blocks of the panel's 10 a second
     ASSERT_EQ(rec.arm(base, false, info), "");
-    std::vector<int64_t> runBlocks; // each run's fetches
-    for (const int64_t blocks : {row.firstRun, row.secondRun}) {
-        if (blocks == 0)
-            continue;
-        const int64_t before = acq.BlockCount; // counted on over Starts
-        acq.onStart();
-        const auto end = std::chrono::steady_clock::now() + 30s;
-        while (acq.BlockCount - before < blocks && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(5ms);
-            acq.onTick();
-        }
-        acq.onStop();
-        runBlocks.push_back(acq.BlockCount - before);
-    }
+    const std::vector<int64_t> runBlocks = runFor(acq, {row.firstRun, row.secondRun});
     rec.stop();
     acq.removeBlockHook(rec);
     const RecorderStatus st = rec.status();
