@@ -23,8 +23,14 @@
 // ripple of 100 codes to 入口压力, a pump's: the pictures of the axes and
 // of the spectrum are made from it.
 //
-//   make_recording FILE [BLOCKS] [--sync] [--gaps] [--units]
-#include "recording/recording_writer.h"
+// --split DURATION|SIZE (30s, 10m, 1h, 1d; 500MiB, 2GiB) writes the same
+// recording as a series of files FILE_YYYYMMDD-HHMMSS.h5 beside FILE, through
+// the recorder's own SeriesWriter, and prints the writer's latency for one
+// block (its write and its tick's end): the median, the worst, and the worst
+// at a boundary, where the old file is closed.
+//
+//   make_recording FILE [BLOCKS] [--sync] [--gaps] [--units] [--split D|S]
+#include "recording/series_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -33,10 +39,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
 namespace {
 
-constexpr const char *kUsage = "usage: make_recording FILE [BLOCKS] [--sync] [--gaps] [--units]\n";
+constexpr const char *kUsage = "usage: make_recording FILE [BLOCKS] [--sync] [--gaps] [--units] [--split D|S]\n";
 
 constexpr int64_t kScansPerBlock = 1000;
 constexpr int64_t kPulsePeriod = 11'999'371, kPulsePhase = 6'000'000, kPulseScans = 300;
@@ -58,12 +65,46 @@ std::vector<Gap> gapsFor(int64_t blocks)
     return gaps;
 }
 
+// "10m" as a split by time, "500MiB" by size; false for anything else.
+bool parseSplit(std::string_view text, adcard::SplitPolicy &split)
+{
+    const auto unit = text.find_first_not_of("0123456789");
+    if (unit == 0 || unit == std::string_view::npos)
+        return false;
+    const long long n = std::strtoll(std::string(text.substr(0, unit)).c_str(), nullptr, 10);
+    const std::string_view u = text.substr(unit);
+    static constexpr std::pair<std::string_view, int64_t> kTimes[] = {
+        {"s", 1}, {"m", 60}, {"min", 60}, {"h", 3600}, {"d", 86400}};
+    for (const auto &[name, seconds] : kTimes)
+        if (u == name)
+            split.everyNs = n * seconds * 1'000'000'000;
+    if (u == "MiB")
+        split.everyBytes = n << 20;
+    if (u == "GiB")
+        split.everyBytes = n << 30;
+    split.text = std::string(text);
+    return n > 0 && split.any();
+}
+
+struct Latency {
+    std::vector<double> all, boundary, ahead; // ms per block
+    static double median(std::vector<double> v)
+    {
+        if (v.empty())
+            return 0;
+        std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    }
+    static double worst(const std::vector<double> &v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+};
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     using namespace adcard;
     bool sync = false, withGaps = false, withUnits = false;
+    SplitPolicy split;
     int64_t blocks = 864000;
     const char *path = nullptr;
     bool counted = false;
@@ -75,6 +116,12 @@ int main(int argc, char **argv)
             withUnits = true;
         } else if (arg == "--gaps") {
             withGaps = true;
+        } else if (arg == "--split") {
+            if (a + 1 >= argc || !parseSplit(argv[a + 1], split)) {
+                std::fprintf(stderr, "make_recording: --split takes 30s, 10m, 1h, 1d, 500MiB or 2GiB\n%s", kUsage);
+                return 2;
+            }
+            ++a;
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "make_recording: unknown option %s\n%s", argv[a], kUsage);
             return 2;
@@ -106,12 +153,15 @@ int main(int argc, char **argv)
     uint32_t noise = 1;
     const auto began = std::chrono::steady_clock::now();
     int64_t summaries = 0, missed = 0, dropped = 0;
+    Latency latency;
+    int64_t files = 1;
     std::size_t gap = 0;
     try {
         RecordingWriter::Policy policy{std::chrono::seconds{1}, sync ? std::chrono::seconds{5} : std::chrono::hours{1 << 20}};
         if (withUnits)
             policy.units = {{"入口压力", "bar", 2.0, 5.0}, {"出口温度", "°C", 10.0, 20.0}, {}, {"流量", "L/min", 3.0, 15.0}};
-        RecordingWriter w(std::make_unique<RecordingFile>(path, true), "synthetic", "make_recording", policy);
+        // A series never replaces a file; a single file is made anew.
+        SeriesWriter w({path, !split.any(), "synthetic", "make_recording", policy, split});
         const int64_t startNs = 1'780'000'000'000'000'000;
         const RecordingWriter::Clock::time_point t0{};
         w.beginRun(s, startNs, t0);
@@ -141,19 +191,41 @@ int main(int argc, char **argv)
                         code = int16_t(kPulseCode + (code & 15) - 8); // noisy as the sines are
                     }
                 }
-                w.onBlock(i, int32_t(i % 20), block);
             }
+            const int64_t place = w.place();
+            const bool hadAhead = !w.aheadPath().empty();
+            const auto before = std::chrono::steady_clock::now();
+            if (!inGap && i % 997 != 996)
+                w.onBlock(i, int32_t(i % 20), block);
             const int64_t ns = startNs + std::chrono::nanoseconds(card).count();
             w.onTickEnd({ns, i + 1, missed, dropped, i % 10 == 0, {int16_t(i / 10 & 0xff), 0}}, t0 + card);
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count();
+            latency.all.push_back(ms);
+            if (w.place() != place)
+                latency.boundary.push_back(ms);
+            else if (!hadAhead && !w.aheadPath().empty())
+                latency.ahead.push_back(ms);
         }
-        for (int l = 1; l <= format::kPyramid.levels; ++l)
-            summaries += w.file().summaries(l) * (20 + 12 * 4);
+        if (w.current() && !split.any())
+            for (int l = 1; l <= format::kPyramid.levels; ++l)
+                summaries += w.current()->file().summaries(l) * (20 + 12 * 4);
+        files = w.place() + 1;
         w.close(startNs + blocks * 100'000'000, t0 + std::chrono::milliseconds{100 * (blocks + 1)});
     } catch (const std::exception &e) {
         std::fprintf(stderr, "make_recording: %s\n", e.what());
         return 1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    if (split.any()) {
+        std::printf("%lld blocks in %lld files, %.1f s; a block's write: median %.3f ms, worst %.3f ms; "
+                    "at the %zu boundaries: median %.3f ms, worst %.3f ms; "
+                    "making the next file ahead: median %.3f ms, worst %.3f ms\n",
+                    static_cast<long long>(blocks), static_cast<long long>(files), seconds,
+                    Latency::median(latency.all), Latency::worst(latency.all), latency.boundary.size(),
+                    Latency::median(latency.boundary), Latency::worst(latency.boundary),
+                    Latency::median(latency.ahead), Latency::worst(latency.ahead));
+        return 0;
+    }
     const auto size = static_cast<int64_t>(std::filesystem::file_size(path));
     std::printf("%lld blocks (%lld missed, %lld dropped), %lld bytes, %.1f s, %.0f blocks/s; "
                 "summaries %lld bytes uncompressed\n",

@@ -5,6 +5,8 @@
 #include "recording/event_capture.h"
 #include "recording/recording_file.h"
 #include "recording/recording_writer.h"
+#include "recording/retention.h"
+#include "recording/series_writer.h"
 #include "recording/slot_queue.h"
 #include "recording/timestamp.h"
 
@@ -99,15 +101,17 @@ std::string Recorder::arm(const std::string &path, bool overwrite, const Recorde
             return "still closing '" + path_ + "'; try again in a moment";
         return "already recording to '" + path_ + "'; stop it first";
     }
+    if (const std::string why = splitRefusal(overwrite, info); !why.empty()) {
+        setError(why);
+        return why;
+    }
     nativefile::ignoreFileSizeSignal();
     try {
-        auto file = std::make_unique<RecordingFile>(path, overwrite);
-        RecordingWriter::Policy policy{flushEvery_};
-        policy.units = info.units;
-        writer_ = std::make_unique<RecordingWriter>(std::move(file), info.driverLibrary, info.programVersion,
-                                                    std::move(policy));
+        SeriesWriter::Options options{path, overwrite, info.driverLibrary, info.programVersion, {flushEvery_}, info.split};
+        options.policy.units = info.units;
+        writer_ = std::make_unique<SeriesWriter>(std::move(options));
         if (info.eventsOnly)
-            capture_ = std::make_unique<EventCapture>(*writer_);
+            capture_ = std::make_unique<EventCapture>(*writer_->current());
         queue_ = std::make_unique<SlotQueue<Slot>>(queueBlocks_);
         // The rules already in force go with the file's first run.
         if (!rulesText_.empty())
@@ -124,6 +128,7 @@ std::string Recorder::arm(const std::string &path, bool overwrite, const Recorde
     }
     path_ = path;
     info_ = info;
+    startUpkeep();
     lastError_.clear();
     blocksWritten_ = 0;
     blocksDropped_ = 0;
@@ -179,6 +184,13 @@ RecorderStatus Recorder::status() const
     s.fileSize = fileSize_.load(std::memory_order_relaxed);
     s.blocksDropped = blocksDropped_.load(std::memory_order_relaxed);
     s.errors = errors_.load(std::memory_order_acquire);
+    s.freeBytes = freeBytes_.load(std::memory_order_relaxed);
+    s.secondsToFull = secondsToFull_.load(std::memory_order_relaxed);
+    {
+        const std::lock_guard lock(shared_);
+        if (!currentFile_.empty())
+            s.file = currentFile_;
+    }
     if (!writerRunning())
         s.lastError = lastError_;
     return s;
@@ -462,7 +474,7 @@ void Recorder::ruleEvent(const RuleEvent &event)
 
 void Recorder::handle(Slot &s)
 {
-    RecordingWriter &w = *writer_;
+    SeriesWriter &w = *writer_;
     EventCapture *c = capture_.get();
     const auto now = RecordingWriter::Clock::now();
     switch (s.kind) {
@@ -509,7 +521,8 @@ void Recorder::handle(Slot &s)
 void Recorder::writerMain()
 {
     for (;;) {
-        Slot *s = queue_->front(closeRequested_, writer_->dueAt());
+        upkeep(RecordingWriter::Clock::now());
+        Slot *s = queue_->front(closeRequested_, std::min(writer_->dueAt(), nextUpkeep_));
         try {
             if (!s && !closeRequested_.load(std::memory_order_acquire)) {
                 // Nothing came in time (a card that pauses sends nothing):
@@ -524,7 +537,7 @@ void Recorder::writerMain()
                 writer_->close(wallClockNs(), RecordingWriter::Clock::now());
                 blocksWritten_.store(writer_->rowsFlushed(), std::memory_order_relaxed);
                 std::error_code ec;
-                const auto size = std::filesystem::file_size(path_, ec);
+                const auto size = std::filesystem::file_size(writer_->currentPath(), ec);
                 if (!ec)
                     fileSize_.store(static_cast<int64_t>(size), std::memory_order_relaxed);
                 state_.store(RecorderState::Idle, std::memory_order_release);
@@ -535,7 +548,8 @@ void Recorder::writerMain()
             // What is flushed stays readable; the hook calls now return at once.
             writer_->closeAfterFailure(dynamic_cast<const NoRoomError *>(&e) != nullptr, wallClockNs());
             blocksWritten_.store(writer_->rowsFlushed(), std::memory_order_relaxed);
-            setError("recording to '" + path_ + "' stopped: " + e.what());
+            const std::string file = writer_->currentPath().empty() ? path_ : writer_->currentPath();
+            setError("recording to '" + file + "' stopped: " + e.what());
             state_.store(RecorderState::Failed, std::memory_order_release);
             if (s)
                 queue_->pop();

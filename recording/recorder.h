@@ -15,7 +15,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,8 +25,10 @@
 
 namespace adcard {
 
-class RecordingWriter;
+class SeriesWriter;
 class EventCapture;
+class Retention;
+class DiskWatch;
 template <typename Slot>
 class SlotQueue;
 
@@ -58,6 +62,7 @@ public:
     RecorderStatus status() const override;
     // Each new error message once, for the status line and standard error.
     std::optional<std::string> takeError() override;
+    std::optional<std::string> takeNotice() override;
 
     void historyStarted(const AcqSettings &settings) override;
     void acquisitionStarted(const AcqSettings &settings) override;
@@ -85,11 +90,18 @@ private:
     bool queueRules();
     // A scan counted from the history's start, in the run's scans.
     int64_t runScan(int64_t historyScan) const;
+    // The series' side (recorder_series.cpp): what arm() refuses of a
+    // split, and the writer thread's look at the disk every few seconds
+    // and at each new file: retention, free space, notices.
+    std::string splitRefusal(bool overwrite, const RecorderInfo &info) const;
+    void startUpkeep();
+    void upkeep(std::chrono::steady_clock::time_point now);
+    void notice(std::string text);
 
     std::size_t queueBlocks_;
     std::chrono::milliseconds flushEvery_;
     std::unique_ptr<SlotQueue<Slot>> queue_;
-    std::unique_ptr<RecordingWriter> writer_;
+    std::unique_ptr<SeriesWriter> writer_;
     std::unique_ptr<EventCapture> capture_; // events-only recording
     std::thread thread_;
     std::atomic<bool> closeRequested_{false};
@@ -106,6 +118,16 @@ private:
     std::atomic<int64_t> blocksWritten_{0};
     std::atomic<int64_t> blocksDropped_{0};
     std::atomic<int64_t> fileSize_{0};
+
+    std::unique_ptr<Retention> retention_;
+    std::unique_ptr<DiskWatch> watch_;
+    std::chrono::steady_clock::time_point nextUpkeep_{};
+    std::atomic<int64_t> freeBytes_{-1};
+    std::atomic<double> secondsToFull_{-1};
+    // Written by the writer thread, read by the UI's.
+    mutable std::mutex shared_;
+    std::deque<std::string> notices_;
+    std::string currentFile_; // the file of the series being written
 
     // The UI thread's own view of the run.
     bool inRun_ = false;

@@ -421,7 +421,9 @@ void RecordingFile::writeRun(const RunRow &row)
     const QuietErrors quiet;
     if (!runs_.dset.valid())
         throw RecordingError("runs before the first run");
-    if (firstRun_ == 0)
+    // A file of a series may begin with a later run: its rows count from
+    // the first run it holds.
+    if (runs_.rows == 0)
         firstRun_ = row.run;
     const auto at = static_cast<hsize_t>(int64_t{row.run} - firstRun_);
     if (row.run < firstRun_ || at > runs_.rows)

@@ -117,6 +117,10 @@ public:
     int64_t summaries(int level) const { return static_cast<int64_t>(levels_.at(std::size_t(level - 1)).rows); }
 
     void close();
+    // A file laid out but not yet written (recording_file_parking.cpp):
+    // closed to HDF5 with its lock kept, then open again to be written.
+    void park();
+    void resume();
     // After the disk refused more room: what is left to write (a row, the
     // file's own metadata) uses the margin kept ahead of HDF5.
     void spendReserve() { reserveSpent_ = true; }
@@ -151,9 +155,6 @@ private:
     Table samples_;
     Table blocks_;
     Table runs_;
-    // The number of the file's first run: 1, or in a series the series'
-    // number of the run the file begins with. Row r holds run firstRun_ + r.
-    int32_t firstRun_ = 0;
     Table markers_;
     Table digital_;
     Table events_;
@@ -168,6 +169,7 @@ private:
     std::string tempPath_; // the successor's name until it replaces the file at path_
     std::intptr_t oldFd_ = -1; // the file it replaces, locked until then
     std::string asidePath_;    // the file it replaces, moved aside until then (Windows)
+    int32_t firstRun_ = 1; // the number of the run in the first row of runs
     hsize_t unflushedBytes_ = 0;
     bool reserveSpent_ = false;
 };

@@ -109,6 +109,7 @@ public:
     int64_t rowsFlushed() const { return rowsFlushed_; }
     int64_t fileSize() const { return file_->fileSize(); }
     const RecordingFile &file() const { return *file_; }
+    RecordingFile &file() { return *file_; }
 
 private:
     void finishTick(int64_t timeNs, int64_t blockCount);
