@@ -92,6 +92,13 @@ public:
         return going;
     }
     std::vector<ScanGap> gaps(int64_t first, int64_t end, std::size_t most, int64_t &total) const override;
+    std::vector<ScanGap> gapsAtScale(int64_t first, int64_t end, int64_t scale, std::size_t most) const override
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        return PyramidRun::gapsAtScale(first, end, scale, most);
+    }
     std::string readError() const override
     {
         const std::lock_guard lock(mutex_);

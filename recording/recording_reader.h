@@ -135,6 +135,17 @@ public:
         total = 0;
         return {};
     }
+    // The gaps within [first, end) as a view `scale` scans a pixel shows
+    // them: gaps closer than about `scale` may come as one, with the present
+    // scans between them, and a gap's ends may be off by as much. At most
+    // `most` of them. Read from the summaries where they answer, so that it
+    // costs what the view's columns cost, however many holes the run has.
+    virtual std::vector<ScanGap> gapsAtScale(int64_t first, int64_t end, int64_t scale, std::size_t most) const
+    {
+        (void)scale;
+        int64_t total = 0;
+        return gaps(first, end, most, total);
+    }
     // Why the latest forEachScan that returned false without being stopped
     // could not read on, or what a read of samples or summaries since then
     // could not read (those parts are skipped); empty when none failed.
