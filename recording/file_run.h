@@ -162,6 +162,8 @@ private:
     // The first entry of `level` whose span is >= `span`.
     int64_t entryFrom(int level, int64_t span) const;
     static int64_t chunkLength(hid_t dset);
+    // The most chunks of the inputs' table one thinned read of them touches.
+    static constexpr int64_t kMostDigitalChunks = 256;
     // The present scans from `scan` to the run's end, by its rows.
     int64_t presentFrom(int64_t scan) const;
 

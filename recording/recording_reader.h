@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <memory>
 #include <string>
@@ -173,6 +174,22 @@ public:
         (void)most;
         total = 0;
         return {};
+    }
+    // Those of run `run` alone, in order of scan: what a view of the run
+    // lists, read without the other runs' events.
+    virtual std::vector<RecordedEvent> runEvents(int run, std::size_t most, int64_t &total) const
+    {
+        std::vector<RecordedEvent> out;
+        int64_t all = 0;
+        total = 0;
+        for (RecordedEvent &e : events(std::numeric_limits<std::size_t>::max(), all)) {
+            if (e.run != run)
+                continue;
+            ++total;
+            if (out.size() < most)
+                out.push_back(std::move(e));
+        }
+        return out;
     }
     // Each time rules were armed or disarmed while recording, in order.
     virtual std::vector<RecordedRules> rules() const { return {}; }

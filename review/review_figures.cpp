@@ -43,9 +43,7 @@ void ReviewWindow::addRuleEvents(std::vector<PlotMarker> &markers)
     const std::size_t own = markers.size();
     int64_t total = 0;
     const int number = run_->info().number;
-    for (const RecordedEvent &e : reader_->events(kMostEvents, total)) {
-        if (e.run != number)
-            continue;
+    for (const RecordedEvent &e : reader_->runEvents(number, kMostEvents, total)) {
         const QString rule = QString::fromStdString(e.rule);
         const auto [from, to] = std::equal_range(markers.begin(), markers.begin() + std::ptrdiff_t(own),
                                                  PlotMarker{e.scan, {}}, byScan);
