@@ -4,7 +4,8 @@
 #include "recording/recording_reader_impl.h"
 #include "recording/recording_writer.h"
 #include "tests/recording/recording_support.h"
-#include "tests/support/row_name.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -12,7 +13,6 @@
 namespace adcard::testing {
 namespace {
 
-using ::PrintTo;
 using namespace std::chrono_literals;
 
 // Run 2 holds more input readings than 256 chunks of the table (of 256
@@ -26,7 +26,8 @@ const std::vector<std::vector<int64_t>> kEventBlocks = {
 std::string longFile()
 {
     static const std::string path = [] {
-        const std::string p = scratchDir("rec-long-reads") + "/a.h5";
+        // Its own folder: test programs may run side by side.
+        const std::string p = scratchDir("rec-long-reads-" + std::to_string(getpid())) + "/a.h5";
         AcqSettings s = panelSettings();
         s.ScansPerBlock = 1;
         s.IntrArg5 = 10;
@@ -63,11 +64,8 @@ struct StripRow {
     int64_t least, top; // rows expected
 };
 
-class LongRunStrip : public ::testing::TestWithParam<StripRow> {};
-
-TEST_P(LongRunStrip, ThinnedOnlyWhereTheStripCannotShowEveryRow)
+void expectStrip(const StripRow &row)
 {
-    const StripRow &row = GetParam();
     std::string why;
     const std::unique_ptr<RecordingReader> reader(openRecording(longFile().c_str(), &why));
     ASSERT_TRUE(reader) << why;
@@ -91,9 +89,10 @@ TEST_P(LongRunStrip, ThinnedOnlyWhereTheStripCannotShowEveryRow)
     EXPECT_GT(got.back().scan, row.last - width / 100 - 2 - width / int64_t(got.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, LongRunStrip,
-    ::testing::Values(
+// One program writes the file once for all the rows: it takes seconds.
+TEST(LongRunStrip, ThinnedOnlyWhereTheStripCannotShowEveryRow)
+{
+    for (const StripRow &row : {
         // Every reading, as an export or a replay of the rules asks.
         StripRow{"every_row", 0, kLongBlocks + 1, 0, kLongBlocks, kLongBlocks},
         // The whole run at a strip's width: a bounded number of chunks.
@@ -101,8 +100,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Fewer chunks than the bound: thinned only to the strip's width.
         StripRow{"a_third", 0, 20'000, 3840, 3000, 3840},
         // A narrow view holds fewer readings than the strip: all of them.
-        StripRow{"narrow_view", 30'000, 31'000, 3840, 1000, 1000}),
-    kRowName);
+        StripRow{"narrow_view", 30'000, 31'000, 3840, 1000, 1000}}) {
+        SCOPED_TRACE(row.name);
+        expectStrip(row);
+    }
+}
 
 struct EventsRow {
     const char *name;
@@ -110,11 +112,8 @@ struct EventsRow {
     std::size_t most;
 };
 
-class LongRunEvents : public ::testing::TestWithParam<EventsRow> {};
-
-TEST_P(LongRunEvents, OfTheRunAloneAsTheWholeTableHasThem)
+void expectEvents(const EventsRow &row)
 {
-    const EventsRow &row = GetParam();
     std::string why;
     const std::unique_ptr<RecordingReader> reader(openRecording(longFile().c_str(), &why));
     ASSERT_TRUE(reader) << why;
@@ -139,11 +138,15 @@ TEST_P(LongRunEvents, OfTheRunAloneAsTheWholeTableHasThem)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LongRunEvents,
-                         ::testing::Values(EventsRow{"first_run", 1, 100}, EventsRow{"long_run", 2, 100},
-                                           EventsRow{"long_run_first_three", 2, 3}, EventsRow{"last_run", 3, 100},
-                                           EventsRow{"no_such_run", 4, 100}),
-                         kRowName);
+TEST(LongRunEvents, OfTheRunAloneAsTheWholeTableHasThem)
+{
+    for (const EventsRow &row : {EventsRow{"first_run", 1, 100}, EventsRow{"long_run", 2, 100},
+                                 EventsRow{"long_run_first_three", 2, 3}, EventsRow{"last_run", 3, 100},
+                                 EventsRow{"no_such_run", 4, 100}}) {
+        SCOPED_TRACE(row.name);
+        expectEvents(row);
+    }
+}
 
 } // namespace
 } // namespace adcard::testing
