@@ -16,27 +16,29 @@ constexpr int64_t kMaxRulesText = int64_t{1} << 20;
 
 } // namespace
 
-std::vector<RecordedEvent> readEvents(RecordingState &st, std::size_t most, int64_t &total)
+namespace {
+
+// Rows [from, to) of the events table into `out` (at most `most`), `total`
+// counting those that point into a run's rows. Once `out` is full the rest
+// is left unread where `countRest`, and counted as it stands.
+void eventRows(RecordingState &st, const Fields &f, hsize_t from, hsize_t to, std::size_t most, bool countRest,
+               int64_t &total, std::vector<RecordedEvent> &out)
 {
-    total = 0;
-    std::vector<RecordedEvent> out;
-    const hid_t d = st.events.get();
-    if (st.version < 4 || d < 0)
-        return out;
     using Row = format::EventRow;
-    Fields f(d, sizeof(Row));
-    if (!f.add(format::kEventFields))
-        return out;
+    const hid_t d = st.events.get();
     // Only what a run's rows cover: a row beyond them (a damaged file) says
     // nothing a reader could find.
     std::map<int, int64_t> scans;
     for (const RunPlace &p : st.places())
         if (p.error.empty())
             scans[p.info.number] = p.info.scans;
-    const hsize_t n = length(d);
     std::vector<Row> rows;
-    for (hsize_t at = 0; at < n; at += kEventBatch) {
-        const hsize_t count = std::min(kEventBatch, n - at);
+    for (hsize_t at = from; at < to; at += kEventBatch) {
+        if (countRest && out.size() >= most) {
+            total += int64_t(to - at);
+            break;
+        }
+        const hsize_t count = std::min(kEventBatch, to - at);
         rows.assign(count, Row{});
         if (!f.read(d, at, count, rows.data()))
             break;
@@ -55,6 +57,41 @@ std::vector<RecordedEvent> readEvents(RecordingState &st, std::size_t most, int6
     std::stable_sort(out.begin(), out.end(), [](const RecordedEvent &a, const RecordedEvent &b) {
         return a.run != b.run ? a.run < b.run : a.scan < b.scan;
     });
+}
+
+} // namespace
+
+std::vector<RecordedEvent> readEvents(RecordingState &st, std::size_t most, int64_t &total)
+{
+    total = 0;
+    std::vector<RecordedEvent> out;
+    const hid_t d = st.events.get();
+    if (st.version < 4 || d < 0)
+        return out;
+    Fields f(d, sizeof(format::EventRow));
+    if (f.add(format::kEventFields))
+        eventRows(st, f, 0, length(d), most, false, total, out);
+    return out;
+}
+
+std::vector<RecordedEvent> readRunEvents(RecordingState &st, int run, std::size_t most, int64_t &total)
+{
+    total = 0;
+    std::vector<RecordedEvent> out;
+    const hid_t d = st.events.get();
+    if (st.version < 4 || d < 0)
+        return out;
+    using Row = format::EventRow;
+    Fields f(d, sizeof(Row));
+    if (!f.add(format::kEventFields))
+        return out;
+    // Rows come in order of run: the run's own by bisection, however many
+    // the other runs hold.
+    const int64_t from = firstTableRowFrom<Row>(d, f, run, INT64_MIN);
+    const int64_t to = firstTableRowFrom<Row>(d, f, run, INT64_MAX);
+    if (from < to)
+        eventRows(st, f, hsize_t(from), hsize_t(to), most, true, total, out);
+    std::erase_if(out, [&](const RecordedEvent &e) { return e.run != run; });
     return out;
 }
 

@@ -537,28 +537,6 @@ void FileRun::forEntries(int level, int64_t firstSpan, int64_t endSpan,
     }
 }
 
-namespace {
-
-// The first row of `d` (rows in order of run, then scan) not before scan
-// `scan` of run `run`, by bisection; where a read fails, the bound so far.
-template <typename Row>
-int64_t firstTableRowFrom(hid_t d, const Fields &f, int32_t run, int64_t scan)
-{
-    int64_t lo = 0, hi = int64_t(length(d));
-    while (lo < hi) {
-        const int64_t mid = lo + (hi - lo) / 2;
-        Row r{};
-        if (!f.read(d, hsize_t(mid), 1, &r))
-            return lo;
-        if (r.run < run || (r.run == run && r.scan < scan))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
-}
-
-} // namespace
 
 std::vector<RecordedMarker> FileRun::markers() const
 {
@@ -605,8 +583,14 @@ std::vector<RecordedDigital> FileRun::digitalThinned(int64_t firstScan, int64_t 
     const int32_t run = p_.info.number;
     const int64_t first = firstTableRowFrom<Row>(d, f, run, firstScan);
     const int64_t count = std::max<int64_t>(0, firstTableRowFrom<Row>(d, f, run, lastScan) - first);
-    // More than asked for: every stride-th row, read as such.
-    const hsize_t stride = hsize_t(std::max<int64_t>(1, (count + int64_t(most) - 1) / int64_t(most)));
+    // More than asked for: every stride-th row, read as such. Each row
+    // picked from a chunk of its own costs a read of that chunk, so over a
+    // long run the thinning goes further, to a bounded number of them: a
+    // strip with more changes than pixels shows no single one anyway.
+    int64_t picks = int64_t(std::min<std::size_t>(most, std::size_t(INT64_MAX)));
+    if (count > picks && count / chunkLength(d) > kMostDigitalChunks)
+        picks = std::min(picks, kMostDigitalChunks);
+    const hsize_t stride = count <= picks ? 1 : hsize_t((count + picks - 1) / picks);
     const hsize_t n = (hsize_t(count) + stride - 1) / stride;
     std::vector<Row> rows(n);
     if (n > 0 && f.read(d, hsize_t(first), n, rows.data(), stride))

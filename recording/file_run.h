@@ -92,6 +92,13 @@ public:
         return going;
     }
     std::vector<ScanGap> gaps(int64_t first, int64_t end, std::size_t most, int64_t &total) const override;
+    std::vector<ScanGap> gapsAtScale(int64_t first, int64_t end, int64_t scale, std::size_t most) const override
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        return PyramidRun::gapsAtScale(first, end, scale, most);
+    }
     std::string readError() const override
     {
         const std::lock_guard lock(mutex_);
@@ -155,6 +162,8 @@ private:
     // The first entry of `level` whose span is >= `span`.
     int64_t entryFrom(int level, int64_t span) const;
     static int64_t chunkLength(hid_t dset);
+    // The most chunks of the inputs' table one thinned read of them touches.
+    static constexpr int64_t kMostDigitalChunks = 256;
     // The present scans from `scan` to the run's end, by its rows.
     int64_t presentFrom(int64_t scan) const;
 

@@ -154,6 +154,25 @@ private:
     Hid mem_;
 };
 
+// The first row of `d` (rows in order of run, then scan) not before scan
+// `scan` of run `run`, by bisection; where a read fails, the bound so far.
+template <typename Row>
+int64_t firstTableRowFrom(hid_t d, const Fields &f, int32_t run, int64_t scan)
+{
+    int64_t lo = 0, hi = int64_t(length(d));
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        Row r{};
+        if (!f.read(d, hsize_t(mid), 1, &r))
+            return lo;
+        if (r.run < run || (r.run == run && r.scan < scan))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
 // A small cache of blocks, the least recently used going first.
 template <typename V>
 class Lru {

@@ -57,6 +57,12 @@ public:
         const Quiet quiet;
         return readEvents(*st_, most, total);
     }
+    std::vector<RecordedEvent> runEvents(int run, std::size_t most, int64_t &total) const override
+    {
+        const std::lock_guard lock(st_->mutex);
+        const Quiet quiet;
+        return readRunEvents(*st_, run, most, total);
+    }
     std::vector<RecordedRules> rules() const override
     {
         const std::lock_guard lock(st_->mutex);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <memory>
 #include <optional>
@@ -140,6 +141,17 @@ public:
         total = 0;
         return {};
     }
+    // The gaps within [first, end) as a view `scale` scans a pixel shows
+    // them: gaps closer than about `scale` may come as one, with the present
+    // scans between them, and a gap's ends may be off by as much. At most
+    // `most` of them. Read from the summaries where they answer, so that it
+    // costs what the view's columns cost, however many holes the run has.
+    virtual std::vector<ScanGap> gapsAtScale(int64_t first, int64_t end, int64_t scale, std::size_t most) const
+    {
+        (void)scale;
+        int64_t total = 0;
+        return gaps(first, end, most, total);
+    }
     // Why the latest forEachScan that returned false without being stopped
     // could not read on, or what a read of samples or summaries since then
     // could not read (those parts are skipped); empty when none failed.
@@ -175,6 +187,22 @@ public:
         (void)most;
         total = 0;
         return {};
+    }
+    // Those of run `run` alone, in order of scan: what a view of the run
+    // lists, read without the other runs' events.
+    virtual std::vector<RecordedEvent> runEvents(int run, std::size_t most, int64_t &total) const
+    {
+        std::vector<RecordedEvent> out;
+        int64_t all = 0;
+        total = 0;
+        for (RecordedEvent &e : events(std::numeric_limits<std::size_t>::max(), all)) {
+            if (e.run != run)
+                continue;
+            ++total;
+            if (out.size() < most)
+                out.push_back(std::move(e));
+        }
+        return out;
     }
     // Each time rules were armed or disarmed while recording, in order.
     virtual std::vector<RecordedRules> rules() const { return {}; }

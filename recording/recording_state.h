@@ -100,6 +100,9 @@ private:
 // The file's rules events (at most `most`, `total` counting all that point
 // into a run's rows), in order of run and scan.
 std::vector<RecordedEvent> readEvents(RecordingState &st, std::size_t most, int64_t &total);
+// Those of run `run` alone (at most `most`, `total` counting all of them),
+// in order of scan; read by bisection to the run's rows of the table.
+std::vector<RecordedEvent> readRunEvents(RecordingState &st, int run, std::size_t most, int64_t &total);
 // Each arming of rules the file records, in order.
 std::vector<RecordedRules> readRules(RecordingState &st);
 

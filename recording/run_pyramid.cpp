@@ -206,4 +206,56 @@ bool PyramidRun::readScans(int64_t first, int64_t end,
     return going;
 }
 
+std::vector<ScanGap> PyramidRun::gapsAtScale(int64_t first, int64_t end, int64_t scale, std::size_t most) const
+{
+    first = std::max<int64_t>(first, 0);
+    end = std::min(end, scanCount());
+    int level = 0;
+    for (int l = 1; l <= levels(); ++l)
+        if (width(l) <= scale)
+            level = l;
+    if (level == 0 || first >= end) {
+        int64_t total = 0;
+        return gaps(first, end, most, total);
+    }
+    // A span of the level that lacks scans holds a gap somewhere: at this
+    // scale that is where it is. Its entries are those the view's columns
+    // read, so the holes cost no reads of their own.
+    std::vector<ScanGap> out;
+    auto add = [&](int64_t a, int64_t b) {
+        a = std::max(a, first);
+        b = std::min(b, end);
+        if (a >= b)
+            return;
+        if (!out.empty() && out.back().end >= a)
+            out.back().end = std::max(out.back().end, b);
+        else if (out.size() < most)
+            out.push_back({a, b});
+    };
+    const int64_t w = width(level), scans = scanCount();
+    const int64_t j0 = first / w, j1 = ceilDiv(end, w);
+    int64_t ready = 0;
+    {
+        const auto lock = lockLevels();
+        ready = std::clamp(readySpans(level), j0, j1);
+        int64_t next = j0; // the first span not seen yet
+        if (j0 < ready)
+            forEntries(level, j0, ready, [&](const EntryRef &e) {
+                add(next * w, e.span * w); // spans without an entry have no scans
+                if (e.count < std::min(w, scans - e.span * w))
+                    add(e.span * w, (e.span + 1) * w);
+                next = e.span + 1;
+            });
+        add(next * w, ready * w);
+    }
+    // Where the level does not answer yet (a live run's newest scans), the
+    // rows do, exactly.
+    if (ready * w < end) {
+        int64_t total = 0;
+        for (const ScanGap &g : gaps(std::max(first, ready * w), end, most, total))
+            add(g.first, g.end);
+    }
+    return out;
+}
+
 } // namespace adcard

@@ -35,6 +35,7 @@ public:
     LevelSpans levelSpans(int level, int channel, int64_t first, int64_t end) const override;
     bool readScans(int64_t first, int64_t end,
                    const std::function<bool(int64_t, const int16_t *, int64_t)> &fn) const override;
+    std::vector<ScanGap> gapsAtScale(int64_t first, int64_t end, int64_t scale, std::size_t most) const override;
 
     // Scans per entry of `level`; 1 for level 0, the raw scans.
     int64_t width(int level) const { return widths_[std::size_t(level)]; }

@@ -43,9 +43,7 @@ void ReviewWindow::addRuleEvents(std::vector<PlotMarker> &markers)
     const std::size_t own = markers.size();
     int64_t total = 0;
     const int number = run_->info().number;
-    for (const RecordedEvent &e : reader_->events(kMostEvents, total)) {
-        if (e.run != number)
-            continue;
+    for (const RecordedEvent &e : reader_->runEvents(number, kMostEvents, total)) {
         const QString rule = QString::fromStdString(e.rule);
         const auto [from, to] = std::equal_range(markers.begin(), markers.begin() + std::ptrdiff_t(own),
                                                  PlotMarker{e.scan, {}}, byScan);
@@ -103,13 +101,15 @@ void ReviewWindow::showDigital()
             digital.push_back({d.scan, static_cast<uint16_t>(d.port0), static_cast<uint16_t>(d.port1)});
     }
     plot_->renderer().setDigital(std::move(digital));
-    // The holes of the view, so that each shows however narrow.
+    // The holes of the view, so that each shows however narrow: to a
+    // pixel, which is all the view can tell apart (a day holds thousands).
     std::vector<std::pair<int64_t, int64_t>> holes;
     if (run_) {
-        int64_t total = 0;
-        for (const ScanGap &g : run_->gaps(static_cast<int64_t>(std::floor(r.first())),
-                                           static_cast<int64_t>(std::ceil(r.last())),
-                                           static_cast<std::size_t>(std::max(1, 2 * plot_->width())), total))
+        const double pixel = (r.last() - r.first()) / std::max(1, plot_->width());
+        for (const ScanGap &g : run_->gapsAtScale(static_cast<int64_t>(std::floor(r.first())),
+                                                  static_cast<int64_t>(std::ceil(r.last())),
+                                                  static_cast<int64_t>(pixel),
+                                                  static_cast<std::size_t>(std::max(1, 2 * plot_->width()))))
             holes.emplace_back(g.first, g.end);
     }
     plot_->renderer().setHoles(std::move(holes));
