@@ -10,6 +10,7 @@
 #include <chrono>
 
 using namespace adcard;
+using namespace adcard::testing;
 using namespace std::chrono_literals;
 
 namespace adcard {
