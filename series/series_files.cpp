@@ -116,7 +116,7 @@ std::string baseName(std::string_view n)
     return std::string(n.substr(0, n.size() - 16));
 }
 
-bool readFile(SeriesFile &file, const Opener &open, std::string &error)
+bool readFile(SeriesFile &file, const Opener &open, std::string &error, bool totals)
 {
     const std::unique_ptr<RecordingReader> reader = open(file.path, error);
     if (!reader)
@@ -135,7 +135,7 @@ bool readFile(SeriesFile &file, const Opener &open, std::string &error)
     file.indexed = false;
     for (const RecordedRunInfo &info : file.runs) {
         // A run still being written is read from its file each time.
-        if (info.blocks == 0 || info.open)
+        if (!totals || info.blocks == 0 || info.open)
             continue;
         std::string why;
         if (const auto run = reader->openRun(info.number, why))
@@ -226,7 +226,7 @@ Found findSeries(const std::vector<std::string> &paths, const Opener &open, bool
                 f.path = pathText(folder, name);
             } else {
                 std::string why;
-                if (!readFile(f, open, why)) {
+                if (!readFile(f, open, why, useIndex)) {
                     found.notes.push_back("'" + name + "' left out: " + why);
                     continue;
                 }

@@ -67,7 +67,8 @@ std::string baseName(std::string_view fileName);
 Found findSeries(const std::vector<std::string> &paths, const Opener &open, bool useIndex = true);
 
 // The metadata of one file, read from it: its runs' infos and totals.
-bool readFile(SeriesFile &file, const Opener &open, std::string &error);
+// With `totals`, also its runs' totals, markers and coarse entries, for the index.
+bool readFile(SeriesFile &file, const Opener &open, std::string &error, bool totals = true);
 
 // Puts files in series order: by place, or, where two claim one place or the
 // clock runs backwards from one to the next, by their first blocks; a note

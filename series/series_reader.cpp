@@ -32,9 +32,10 @@ std::string joinNotes(const std::vector<std::string> &notes)
 }
 
 std::unique_ptr<SeriesReader> SeriesReader::open(const std::vector<std::string> &paths, const Opener &opener,
-                                                 const std::string &id, std::string &error, std::size_t mostOpen)
+                                                 const std::string &id, std::string &error, std::size_t mostOpen,
+                                                 bool useIndex)
 {
-    Found found = findSeries(paths, opener);
+    Found found = findSeries(paths, opener, useIndex);
     auto chosen = found.series.begin();
     if (!id.empty())
         chosen = std::find_if(found.series.begin(), found.series.end(), [&](const FoundSeries &s) {
@@ -47,6 +48,7 @@ std::unique_ptr<SeriesReader> SeriesReader::open(const std::vector<std::string> 
         return nullptr;
     }
     auto st = std::make_shared<SeriesState>(opener, paths, chosen->id, mostOpen);
+    st->useIndex = useIndex;
     std::unique_ptr<SeriesReader> reader(new SeriesReader(st));
     for (const FoundSeries &s : found.series)
         if (s.id != chosen->id) {
@@ -95,7 +97,7 @@ bool SeriesReader::adopt(FoundSeries s, std::vector<std::string> notes)
 
 bool SeriesReader::refresh()
 {
-    Found found = findSeries(st_->request, st_->open);
+    Found found = findSeries(st_->request, st_->open, st_->useIndex);
     for (FoundSeries &s : found.series)
         if (s.id == st_->id)
             return adopt(std::move(s), std::move(found.notes));

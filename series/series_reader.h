@@ -19,7 +19,8 @@ public:
     // files): the one named `id`, or the newest. Null with the reason in
     // `error`. `mostOpen` bounds the files open for reading at once.
     static std::unique_ptr<SeriesReader> open(const std::vector<std::string> &paths, const Opener &opener,
-                                              const std::string &id, std::string &error, std::size_t mostOpen = 24);
+                                              const std::string &id, std::string &error, std::size_t mostOpen = 24,
+                                              bool useIndex = true);
 
     int formatVersion() const override { return formatVersion_; }
     std::vector<RecordedRunInfo> runs() const override;

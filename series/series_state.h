@@ -35,6 +35,7 @@ public:
     Opener open;
     const std::vector<std::string> request; // what was asked for: listed again on refresh
     const std::string id;
+    bool useIndex = true;
     std::mutex mutex; // guards everything below
     std::vector<SeriesFile> files;
     std::vector<std::string> notes;
