@@ -43,10 +43,11 @@ std::string writeDir(const std::string &name)
 {
     const std::string dir = std::string(ADPANEL_TEST_TMP) + "/" + name;
     std::filesystem::remove_all(dir);
+    std::filesystem::remove(dir + "-one.h5");
     Shape s;
     s.files = 3;
     s.blocksPerFile = 4;
-    make(s, dir, dir + "/../" + name + "-one.h5");
+    make(s, dir, dir + "-one.h5");
     return dir;
 }
 
@@ -62,7 +63,7 @@ TEST(FindSeries, LeavesOutForeignAndDamagedFilesNamingThem)
 {
     const std::string dir = writeDir("find-foreign");
     // A recording of its own under a series' name, and a damaged file.
-    std::filesystem::copy_file(dir + "/../find-foreign-one.h5", dir + "/rec_20251206-110000.h5");
+    std::filesystem::copy_file(dir + "-one.h5", dir + "/rec_20251206-110000.h5");
     std::ofstream(dir + "/rec_20251206-110100.h5") << "not HDF5 at all";
     std::ofstream(dir + "/notes.txt") << "unrelated";
     const auto found = series::findSeries({dir}, opener(), false);
