@@ -178,10 +178,21 @@ struct Made {
     std::unique_ptr<RecordedRun> singleRun, seriesRun;
 };
 
-Made &made(const ShapeCase &c)
+std::map<std::string, Made> &allMade()
 {
     static std::map<std::string, Made> all;
-    Made &m = all[c.name];
+    return all;
+}
+
+// Closed before HDF5 closes itself at exit.
+struct CloseMade : ::testing::Environment {
+    void TearDown() override { allMade().clear(); }
+};
+[[maybe_unused]] ::testing::Environment *const kCloseMade = ::testing::AddGlobalTestEnvironment(new CloseMade);
+
+Made &made(const ShapeCase &c)
+{
+    Made &m = allMade()[c.name];
     if (m.single)
         return m;
     const std::string dir = std::string(ADPANEL_TEST_TMP) + "/series-" + c.name;
