@@ -32,7 +32,7 @@ bool digits(std::string_view s)
 
 // The coarse level kept in the index: the finest whose spans number at most
 // this many in the file's run.
-constexpr int64_t kCoarseSpans = 64;
+constexpr int64_t kCoarseSpans = 16;
 
 RunTotals totalsOf(const RecordedRun &run, int number)
 {

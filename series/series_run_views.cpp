@@ -154,15 +154,16 @@ void SeriesRun::addSpans(const Piece &p, int level, int channel, int64_t a, int6
     if (fromCoarse(p, level)) {
         // The coarse entries wholly within [a, b); what lies outside them at
         // either end is read from the file.
+        // The file's last entry ends with the file.
         const int64_t cw = p.totals->widths[std::size_t(p.totals->coarseLevel)];
         const int64_t inFirst = p.offset + ceilTo(a - p.offset, cw);
-        const int64_t inEnd = std::max(inFirst, p.offset + floorTo(b - p.offset, cw));
+        const int64_t inEnd = std::max(inFirst, b == p.end ? p.end : p.offset + floorTo(b - p.offset, cw));
         addEdge(p, channel, a, std::min(b, inFirst), out);
         for (const RunTotals::Entry &e : p.totals->coarse) {
-            const int64_t s = p.offset + e.first;
-            if (s >= inFirst && s + cw <= inEnd && std::size_t(channel) < e.stats.size())
-                out.spans.push_back({s, std::min(s + cw, p.end), e.stats[std::size_t(channel)].count,
-                                     e.stats[std::size_t(channel)].min, e.stats[std::size_t(channel)].max});
+            const int64_t s = p.offset + e.first, end = std::min(s + cw, p.end);
+            if (s >= inFirst && end <= inEnd && std::size_t(channel) < e.stats.size())
+                out.spans.push_back({s, end, e.stats[std::size_t(channel)].count, e.stats[std::size_t(channel)].min,
+                                     e.stats[std::size_t(channel)].max});
         }
         addEdge(p, channel, std::max(inEnd, inFirst), b, out);
         out.readyEnd = b;
@@ -175,7 +176,8 @@ void SeriesRun::addSpans(const Piece &p, int level, int channel, int64_t a, int6
     }
     const int64_t w = summaryWidth(level);
     const int64_t la = a - p.offset, lb = b - p.offset;
-    const int64_t ia = ceilTo(la, w), ib = floorTo(lb, w);
+    // Nothing lies past the file's end: its last span, cut short there, counts whole.
+    const int64_t ia = ceilTo(la, w), ib = b == p.end ? ceilTo(lb, w) : floorTo(lb, w);
     if (ia >= ib) {
         addEdge(p, channel, a, b, out);
         out.readyEnd = b;
@@ -193,7 +195,7 @@ void SeriesRun::addSpans(const Piece &p, int level, int channel, int64_t a, int6
         stop = true;
         return;
     }
-    addEdge(p, channel, p.offset + ib, b, out);
+    addEdge(p, channel, std::min(b, p.offset + ib), b, out);
     out.readyEnd = b;
 }
 
