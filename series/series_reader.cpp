@@ -183,6 +183,12 @@ std::size_t SeriesReader::fileCount() const
     return st_->files.size();
 }
 
+std::string SeriesReader::newestPath() const
+{
+    const std::lock_guard lock(st_->mutex);
+    return st_->files.empty() ? std::string() : st_->files.back().path;
+}
+
 std::size_t SeriesReader::mostOpenSeen() const
 {
     const std::lock_guard lock(st_->mutex);

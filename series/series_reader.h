@@ -35,6 +35,7 @@ public:
     // The other series found beside this one (for a choice by id).
     const std::vector<SeriesChoice> &others() const { return others_; }
     std::size_t fileCount() const;
+    std::string newestPath() const;
     // The most files this reader has held open at once.
     std::size_t mostOpenSeen() const;
 
