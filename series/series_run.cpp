@@ -25,15 +25,17 @@ void SeriesRun::sync() const
     const std::lock_guard lock(mutex_);
     if (gen_ == st_->generation.load())
         return;
+    auto ps = std::make_shared<std::vector<Piece>>();
     {
         const std::lock_guard stateLock(st_->mutex);
         gen_ = st_->generation.load();
-        st_->piecesOf(number_, pieces_, missing_);
+        st_->piecesOf(number_, *ps, missing_);
     }
+    pieces_ = ps;
     RecordedRunInfo i;
     i.number = number_;
-    if (!pieces_.empty()) {
-        const RecordedRunInfo &f = pieces_.front().info;
+    if (!ps->empty()) {
+        const RecordedRunInfo &f = ps->front().info;
         i.startTimeNs = f.startTimeNs;
         i.startTime = f.startTime;
         i.channels = f.channels;
@@ -41,11 +43,11 @@ void SeriesRun::sync() const
         i.scansPerSecond = f.scansPerSecond;
         i.calibration = f.calibration;
         i.units = f.units;
-        i.scans = pieces_.back().end;
-        i.open = pieces_.back().info.open;
+        i.scans = ps->back().end;
+        i.open = ps->back().info.open;
     }
     int64_t prevEnd = 0;
-    for (const Piece &p : pieces_) {
+    for (const Piece &p : *ps) {
         i.blocks += p.info.blocks - (p.first - p.offset) / std::max<int64_t>(1, p.info.scansPerBlock);
         i.missed += p.info.missed;
         i.dropped += p.info.dropped;
@@ -53,14 +55,14 @@ void SeriesRun::sync() const
         prevEnd = p.end;
     }
     info_ = std::move(i);
-    for (const Piece &p : pieces_)
+    for (const Piece &p : *ps)
         if (p.totals && p.totals->widths.size() > 1) {
             widths_ = p.totals->widths;
             break;
         }
 }
 
-std::vector<Piece> SeriesRun::pieces() const
+SeriesRun::Pieces SeriesRun::pieces() const
 {
     sync();
     const std::lock_guard lock(mutex_);
@@ -103,9 +105,9 @@ void SeriesRun::overlapping(const std::vector<Piece> &ps, int64_t first, int64_t
 
 std::vector<Stats> SeriesRun::sums(int64_t firstScan, int64_t lastScan) const
 {
-    const auto ps = pieces();
+    const Pieces ps = pieces();
     std::vector<Stats> acc(std::size_t(std::max(0, info().channels)));
-    overlapping(ps, firstScan, lastScan, [&](const Piece &p, int64_t a, int64_t b) {
+    overlapping(*ps, firstScan, lastScan, [&](const Piece &p, int64_t a, int64_t b) {
         if (p.totals && a == p.offset && b == p.end && p.first == p.offset) {
             addAll(acc, p.totals->whole);
         } else if (const auto run = open(p)) {
@@ -128,7 +130,8 @@ bool SeriesRun::forEachScan(int64_t firstScan, int64_t lastScan,
                             const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const
 {
     bool going = true;
-    overlapping(pieces(), firstScan, lastScan, [&](const Piece &p, int64_t a, int64_t b) {
+    const Pieces ps = pieces();
+    overlapping(*ps, firstScan, lastScan, [&](const Piece &p, int64_t a, int64_t b) {
         const auto run = open(p);
         bool stopped = false;
         if (!run || !run->forEachScan(a - p.offset, b - p.offset, [&](int64_t k, std::span<const int16_t> codes) {
@@ -148,7 +151,8 @@ bool SeriesRun::readScans(int64_t first, int64_t end,
                           const std::function<bool(int64_t, const int16_t *, int64_t)> &fn) const
 {
     bool going = true;
-    overlapping(pieces(), first, end, [&](const Piece &p, int64_t a, int64_t b) {
+    const Pieces ps = pieces();
+    overlapping(*ps, first, end, [&](const Piece &p, int64_t a, int64_t b) {
         if (const auto run = open(p))
             going = run->readScans(a - p.offset, b - p.offset, [&](int64_t at, const int16_t *codes, int64_t n) {
                 return fn(at + p.offset, codes, n);
@@ -163,11 +167,11 @@ int SeriesRun::summaryLevels() const
     sync();
     {
         const std::lock_guard lock(mutex_);
-        if (widths_.size() > 1 || pieces_.empty())
+        if (widths_.size() > 1 || pieces_->empty())
             return int(widths_.size()) - 1;
     }
-    const auto ps = pieces();
-    if (const auto run = open(ps.front())) {
+    const Pieces ps = pieces();
+    if (const auto run = open(ps->front())) {
         std::vector<int64_t> w;
         for (int l = 0; l <= run->summaryLevels(); ++l)
             w.push_back(run->summaryWidth(l));
@@ -195,10 +199,10 @@ double SeriesRun::summaryProgress() const
 {
     // Files of the older layout are summarised as they are opened; the
     // newest piece is the one a view waits for.
-    const auto ps = pieces();
-    if (ps.empty() || ps.back().totals)
+    const Pieces ps = pieces();
+    if (ps->empty() || ps->back().totals)
         return 1.0;
-    const auto run = open(ps.back());
+    const auto run = open(ps->back());
     return run ? run->summaryProgress() : 1.0;
 }
 

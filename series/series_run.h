@@ -42,8 +42,10 @@ public:
     std::vector<MissingFile> missingFiles() const;
 
 private:
-    // The pieces as they are now (the series may have grown).
-    std::vector<Piece> pieces() const;
+    // The pieces as they are now (the series may have grown): a snapshot
+    // that a refresh does not change under the caller.
+    using Pieces = std::shared_ptr<const std::vector<Piece>>;
+    Pieces pieces() const;
     void sync() const;
     std::shared_ptr<RecordedRun> open(const Piece &p) const;
     // Calls fn(piece, a, b) for the pieces' parts of [first, end), in order,
@@ -60,7 +62,7 @@ private:
     int number_;
     mutable std::mutex mutex_; // guards the members below
     mutable uint64_t gen_ = ~uint64_t{0};
-    mutable std::vector<Piece> pieces_;
+    mutable Pieces pieces_ = std::make_shared<const std::vector<Piece>>();
     mutable std::vector<MissingFile> missing_;
     mutable RecordedRunInfo info_;
     mutable std::vector<int64_t> widths_{1};

@@ -65,7 +65,8 @@ void SeriesRun::summarise(double first, double last, int columns, std::span<Colu
     }
     std::vector<Stats> acc(std::size_t(columns) * std::size_t(ch));
     std::vector<char> direct(std::size_t(columns), 0);
-    overlapping(pieces(), edge.front(), edge.back(), [&](const Piece &p, int64_t, int64_t) {
+    const Pieces ps = pieces();
+    overlapping(*ps, edge.front(), edge.back(), [&](const Piece &p, int64_t, int64_t) {
         summarisePiece(p, level, first, last, edge, acc, out, direct);
         return true;
     });
@@ -209,7 +210,8 @@ LevelSpans SeriesRun::levelSpans(int level, int channel, int64_t first, int64_t 
     if (level < 1 || level > summaryLevels() || channel < 0 || channel >= channels() || first >= end)
         return out;
     bool stop = false;
-    overlapping(pieces(), first, end, [&](const Piece &p, int64_t a, int64_t b) {
+    const Pieces ps = pieces();
+    overlapping(*ps, first, end, [&](const Piece &p, int64_t a, int64_t b) {
         addSpans(p, level, channel, a, b, out, stop);
         return !stop;
     });
@@ -236,8 +238,8 @@ std::vector<ScanGap> SeriesRun::gaps(int64_t first, int64_t end, std::size_t mos
             all.push_back(g);
     };
     int64_t prevEnd = 0;
-    const auto ps = pieces();
-    for (const Piece &p : ps) {
+    const Pieces ps = pieces();
+    for (const Piece &p : *ps) {
         if (p.end <= first || prevEnd >= end) {
             prevEnd = p.end;
             continue;
@@ -260,7 +262,8 @@ std::vector<ScanGap> SeriesRun::gaps(int64_t first, int64_t end, std::size_t mos
 std::vector<RecordedMarker> SeriesRun::markers() const
 {
     std::vector<RecordedMarker> out;
-    for (const Piece &p : pieces()) {
+    const Pieces ps = pieces();
+    for (const Piece &p : *ps) {
         std::vector<RecordedMarker> own;
         if (p.totals && p.first == p.offset) {
             own = p.totals->markers;
@@ -279,7 +282,8 @@ std::vector<RecordedMarker> SeriesRun::markers() const
 std::vector<RecordedDigital> SeriesRun::digital(int64_t firstScan, int64_t lastScan) const
 {
     std::vector<RecordedDigital> out;
-    overlapping(pieces(), firstScan, lastScan, [&](const Piece &p, int64_t a, int64_t b) {
+    const Pieces ps = pieces();
+    overlapping(*ps, firstScan, lastScan, [&](const Piece &p, int64_t a, int64_t b) {
         if (const auto run = open(p))
             for (RecordedDigital d : run->digital(a - p.offset, b - p.offset)) {
                 d.scan += p.offset;
@@ -296,7 +300,8 @@ std::vector<RecordedDigital> SeriesRun::digitalThinned(int64_t firstScan, int64_
     if (most == 0 || lastScan <= firstScan)
         return out;
     const double share = double(most) / double(lastScan - firstScan);
-    overlapping(pieces(), firstScan, lastScan, [&](const Piece &p, int64_t a, int64_t b) {
+    const Pieces ps = pieces();
+    overlapping(*ps, firstScan, lastScan, [&](const Piece &p, int64_t a, int64_t b) {
         const auto want = std::max<std::size_t>(1, std::size_t(std::ceil(share * double(b - a))));
         if (const auto run = open(p))
             for (RecordedDigital d : run->digitalThinned(a - p.offset, b - p.offset, want)) {

@@ -186,3 +186,32 @@ TEST(SeriesIndex, ReadsBackWhatItWroteAndNothingOfADamagedText)
 }
 
 } // namespace
+
+namespace {
+
+TEST(SeriesReader, RefreshTakesInANewFileOfTheSeries)
+{
+    const std::string dir = writeDir("refresh-new-file");
+    const std::string third = dir + "/rec_20251206-100200.h5";
+    std::filesystem::rename(third, dir + "-third.h5");
+    std::string why;
+    const auto reader = series::SeriesReader::open({dir + "/rec_20251206-100000.h5"}, opener(), "", why);
+    ASSERT_TRUE(reader) << why;
+    const auto run = reader->openRun(1, why);
+    ASSERT_TRUE(run) << why;
+    EXPECT_EQ(run->scanCount(), 8 * 256);
+    EXPECT_FALSE(reader->refresh());
+    std::filesystem::rename(dir + "-third.h5", third);
+    EXPECT_TRUE(reader->refresh());
+    EXPECT_EQ(run->scanCount(), 12 * 256);
+    EXPECT_EQ(run->info().blocks, 12);
+    // The new file's scans are read as the run's.
+    int16_t code = 0;
+    run->forEachScan(11 * 256 + 5, 11 * 256 + 6, [&](int64_t, std::span<const int16_t> c) {
+        code = c[1];
+        return true;
+    });
+    EXPECT_EQ(code, codeAt(11 * 256 + 5, 1));
+}
+
+} // namespace
