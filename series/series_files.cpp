@@ -216,31 +216,34 @@ Found findSeries(const std::vector<std::string> &paths, const Opener &open, bool
         if (useIndex && !base.empty())
             index.load();
         bool changed = false;
+        std::vector<SeriesFile> group;
+        group.reserve(names.size());
         for (const std::string &name : names) {
             SeriesFile f;
             f.path = pathText(folder, name);
             f.name = name;
             stamp(f);
-            if (const SeriesFile *known = useIndex ? index.find(f) : nullptr) {
-                f = *known;
-                f.path = pathText(folder, name);
-            } else {
+            if (!useIndex || !index.take(f)) {
                 std::string why;
                 if (!readFile(f, open, why, useIndex)) {
                     found.notes.push_back("'" + name + "' left out: " + why);
                     continue;
                 }
-                changed = true;
+                // A file still being written is never in the index: no reason to write it again.
+                changed = changed || std::none_of(f.runs.begin(), f.runs.end(),
+                                                  [](const RecordedRunInfo &r) { return r.open; });
             }
-            index.keep(f);
+            group.push_back(std::move(f));
+        }
+        if (useIndex && want.whole && !base.empty() && (changed || index.stale(group)))
+            if (std::string why = index.save(group); !why.empty())
+                found.notes.push_back("the index beside the series was not written: " + why);
+        for (SeriesFile &f : group) {
             FoundSeries &s = byId[f.membership.id];
             if (s.files.empty())
                 s = {f.membership.id, f.membership.startNs, folder, base, {}};
             s.files.push_back(std::move(f));
         }
-        if (useIndex && want.whole && !base.empty() && (changed || index.stale()))
-            if (std::string why = index.save(); !why.empty())
-                found.notes.push_back("the index beside the series was not written: " + why);
     }
     for (auto &[id, s] : byId) {
         orderFiles(s.files, found.notes);

@@ -2,6 +2,7 @@
 
 #include "platform/native_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <fstream>
@@ -29,7 +30,7 @@ std::string escaped(const std::string &s)
     return out;
 }
 
-std::string unescaped(const std::string &s)
+std::string unescaped(std::string_view s)
 {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
@@ -68,20 +69,20 @@ private:
 
 class Fields {
 public:
-    explicit Fields(const std::string &line)
+    explicit Fields(std::string_view line)
     {
         std::size_t at = 0;
         while (true) {
             const std::size_t tab = line.find('\t', at);
-            f_.push_back(unescaped(line.substr(at, tab == std::string::npos ? tab : tab - at)));
-            if (tab == std::string::npos)
+            f_.push_back(line.substr(at, tab == std::string_view::npos ? tab : tab - at));
+            if (tab == std::string_view::npos)
                 break;
             at = tab + 1;
         }
     }
     bool ok() const { return ok_ && i_ <= f_.size(); }
-    const std::string &tag() const { return f_[0]; }
-    std::string text() { return i_ < f_.size() ? f_[i_++] : (ok_ = false, std::string()); }
+    std::string_view tag() const { return f_[0]; }
+    std::string text() { return i_ < f_.size() ? unescaped(f_[i_++]) : (ok_ = false, std::string()); }
     template <typename T>
     T num()
     {
@@ -90,7 +91,7 @@ public:
             ok_ = false;
             return v;
         }
-        const std::string &s = f_[i_++];
+        const std::string_view s = f_[i_++];
         const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
         ok_ = ok_ && r.ec == std::errc() && r.ptr == s.data() + s.size();
         return v;
@@ -98,7 +99,7 @@ public:
     std::size_t left() const { return f_.size() - std::min(i_, f_.size()); }
 
 private:
-    std::vector<std::string> f_;
+    std::vector<std::string_view> f_; // numbers never hold an escape
     std::size_t i_ = 1;
     bool ok_ = true;
 };
@@ -201,24 +202,47 @@ bool readTotals(Fields &f, SeriesFile &file)
 
 } // namespace
 
-std::string indexText(const std::map<std::string, SeriesFile> &files)
+bool growing(const SeriesFile &f)
+{
+    return std::any_of(f.runs.begin(), f.runs.end(), [](const RecordedRunInfo &r) { return r.open; });
+}
+
+std::string indexText(const std::vector<SeriesFile> &files)
 {
     std::ostringstream o;
     o << kHeader << '\n';
-    for (const auto &[name, f] : files)
-        putFile(o, f);
+    for (const SeriesFile &f : files)
+        // The file still being written is read from itself each time.
+        if (!growing(f))
+            putFile(o, f);
     o << "end\n";
     return o.str();
 }
 
+std::string indexText(const std::map<std::string, SeriesFile> &files)
+{
+    std::vector<SeriesFile> all;
+    for (const auto &[name, f] : files)
+        all.push_back(f);
+    return indexText(all);
+}
+
 bool parseIndex(const std::string &text, std::map<std::string, SeriesFile> &files)
 {
-    std::istringstream in(text);
-    std::string line;
-    if (!std::getline(in, line) || line != kHeader)
+    std::string_view rest(text);
+    const auto nextLine = [&](std::string_view &line) {
+        if (rest.empty())
+            return false;
+        const std::size_t nl = rest.find('\n');
+        line = rest.substr(0, nl);
+        rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+        return true;
+    };
+    std::string_view line;
+    if (!nextLine(line) || line != kHeader)
         return false;
     SeriesFile *f = nullptr;
-    while (std::getline(in, line)) {
+    while (nextLine(line)) {
         Fields fs(line);
         bool ok = true;
         if (fs.tag() == "end")
@@ -298,36 +322,32 @@ void SeriesIndex::load()
     parseIndex(text, loaded_);
 }
 
-const SeriesFile *SeriesIndex::find(const SeriesFile &f) const
+bool SeriesIndex::take(SeriesFile &f)
 {
     const auto it = loaded_.find(f.name);
-    if (it == loaded_.end() || it->second.size != f.size || it->second.mtimeNs != f.mtimeNs || f.size < 0)
-        return nullptr;
-    for (const RecordedRunInfo &r : it->second.runs)
-        if (r.open)
-            return nullptr;
-    return &it->second;
+    if (it == loaded_.end() || it->second.size != f.size || it->second.mtimeNs != f.mtimeNs || f.size < 0 ||
+        growing(it->second) || it->second.runs.empty())
+        return false;
+    std::string path = std::move(f.path);
+    f = std::move(it->second);
+    f.path = std::move(path);
+    return true;
 }
 
-void SeriesIndex::keep(const SeriesFile &f)
+bool SeriesIndex::stale(const std::vector<SeriesFile> &files) const
 {
-    for (const RecordedRunInfo &r : f.runs)
-        if (r.open)
-            return; // the file still being written: read from itself each time
-    kept_[f.name] = f;
-}
-
-bool SeriesIndex::stale() const
-{
+    std::set<std::string> now;
+    for (const SeriesFile &f : files)
+        now.insert(f.name);
     for (const auto &[name, f] : loaded_)
-        if (!kept_.count(name))
+        if (!now.count(name))
             return true;
     return false;
 }
 
-std::string SeriesIndex::save() const
+std::string SeriesIndex::save(const std::vector<SeriesFile> &files) const
 {
-    const std::string text = indexText(kept_);
+    const std::string text = indexText(files);
     std::string temp;
     int err = 0;
     const nativefile::Handle h = nativefile::createBeside(path(), ".tmp", temp, err);

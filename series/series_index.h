@@ -19,21 +19,21 @@ public:
     std::string path() const;
     // Reads it; a missing or damaged index reads as empty.
     void load();
-    // `f`'s record, when its size and time still match; null otherwise.
-    const SeriesFile *find(const SeriesFile &f) const;
-    // Keeps `f` (as read from its file) for the next save.
-    void keep(const SeriesFile &f);
-    // Records kept last time for files not kept now (gone or changed).
-    bool stale() const;
-    // Writes the files kept; empty, or why it could not.
-    std::string save() const;
+    // Moves `f`'s record into `f` (keeping its path), when its size and
+    // time still match; false otherwise.
+    bool take(SeriesFile &f);
+    // Whether it lists a file that `files` (all of its name there now) lacks.
+    bool stale(const std::vector<SeriesFile> &files) const;
+    // Writes `files` but those still being written; empty, or why it could not.
+    std::string save(const std::vector<SeriesFile> &files) const;
 
 private:
     std::string folder_, base_;
-    std::map<std::string, SeriesFile> loaded_, kept_;
+    std::map<std::string, SeriesFile> loaded_;
 };
 
 // The index's text, and back (for the tests: a damaged text reads as none).
+std::string indexText(const std::vector<SeriesFile> &files);
 std::string indexText(const std::map<std::string, SeriesFile> &files);
 bool parseIndex(const std::string &text, std::map<std::string, SeriesFile> &files);
 
