@@ -205,8 +205,7 @@ std::vector<std::string> SeriesReader::missingNotes() const
             const auto at = [&](int64_t scan) {
                 return formatLocalTime(info.startTimeNs + int64_t(double(scan) / rate * 1e9), 0);
             };
-            const std::string which = m.place < 0 ? "the files before the first"
-                                      : m.places == 1
+            const std::string which = m.places == 1
                                           ? "the file of place " + std::to_string(m.place)
                                           : "the files of places " + std::to_string(m.place) + " to " +
                                                 std::to_string(m.place + m.places - 1);

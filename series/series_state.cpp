@@ -68,13 +68,24 @@ void SeriesState::piecesOf(int number, std::vector<Piece> &pieces, std::vector<M
             if (p.first >= p.end)
                 continue; // its blocks are all held by the file before
             const int64_t place = f.membership.place;
-            if (p.first > prevEnd && (pieces.empty() ? r.continues : place > prevPlace + 1))
-                missing.push_back({pieces.empty() ? -1 : prevPlace + 1, pieces.empty() ? 0 : place - prevPlace - 1,
-                                   prevEnd, p.first});
+            if (!pieces.empty() && p.first > prevEnd && place > prevPlace + 1)
+                missing.push_back({prevPlace + 1, place - prevPlace - 1, prevEnd, p.first});
             prevEnd = p.end;
             prevPlace = place;
             pieces.push_back(std::move(p));
         }
+    }
+    // The run's scans count from the first the series still holds: files
+    // before it (deleted to make room) are not a gap at its start.
+    const int64_t base = pieces.empty() ? 0 : pieces.front().first;
+    for (Piece &p : pieces) {
+        p.offset -= base;
+        p.first -= base;
+        p.end -= base;
+    }
+    for (MissingFile &m : missing) {
+        m.first -= base;
+        m.end -= base;
     }
 }
 

@@ -12,7 +12,8 @@
 namespace adcard::series {
 
 // One file's part of a run: its scans [first, end) in the series' run, its
-// scan 0 at `offset`.
+// scan 0 at `offset` (which may be negative: the run counts from the first
+// scan the series still holds).
 struct Piece {
     std::size_t file = 0; // in SeriesState::files
     std::string path, name;

@@ -215,3 +215,29 @@ TEST(SeriesReader, RefreshTakesInANewFileOfTheSeries)
 }
 
 } // namespace
+
+namespace {
+
+TEST(SeriesReader, CountsFromTheFirstScanTheSeriesStillHolds)
+{
+    const std::string dir = writeDir("first-files-gone");
+    // The first file deleted to make room: no gap at the start, no note.
+    std::filesystem::remove(dir + "/rec_20251206-100000.h5");
+    std::string why;
+    const auto reader = series::SeriesReader::open({dir}, opener(), "", why, 4, false);
+    ASSERT_TRUE(reader) << why;
+    const auto run = reader->openRun(1, why);
+    ASSERT_TRUE(run) << why;
+    EXPECT_EQ(run->scanCount(), 8 * 256);
+    EXPECT_EQ(run->info().holes, 0);
+    EXPECT_TRUE(reader->notes().empty()) << series::joinNotes(reader->notes());
+    int16_t code = 0;
+    run->forEachScan(0, 1, [&](int64_t, std::span<const int16_t> c) {
+        code = c[0];
+        return true;
+    });
+    EXPECT_EQ(code, codeAt(4 * 256, 0));
+    EXPECT_EQ(run->markers().front().scan, 10 * 256 + 17 - 4 * 256); // block 10's marker
+}
+
+} // namespace
