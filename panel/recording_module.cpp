@@ -94,8 +94,12 @@ std::unique_ptr<RecordingReader> openRecordingFile(const QString &path, QString 
     };
     // A folder, or a file of a series: the whole series, read as one.
     std::string error;
-    if (file.isDir())
-        return openSeries(sys::nativePath(path), opener, {}, why);
+    if (file.isDir()) {
+        auto series = openSeries(sys::nativePath(path), opener, {}, why);
+        if (!series)
+            why = QStringLiteral("a directory: ") + why;
+        return series;
+    }
     std::unique_ptr<RecordingReader> reader(open(sys::nativePath(path).c_str(), &error));
     if (!reader)
         why = error.empty() ? QStringLiteral("not a recording") : QString::fromStdString(error);

@@ -31,11 +31,12 @@ Ran review(const std::string &args, bool withErrors = false)
     return r;
 }
 
+[[maybe_unused]] ::testing::Environment *const kRemoveScratch = ::testing::AddGlobalTestEnvironment(new RemoveScratch);
+
 const std::string &madeDir()
 {
     static const std::string dir = [] {
-        const std::string d = std::string(ADPANEL_TEST_TMP) + "/command";
-        std::filesystem::remove_all(d);
+        const std::string d = scratch("command");
         Shape s;
         s.leftOut = {1};
         make(s, d + "/parts", d + "/one.h5");

@@ -41,9 +41,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BaseName,
 
 std::string writeDir(const std::string &name)
 {
-    const std::string dir = std::string(ADPANEL_TEST_TMP) + "/" + name;
-    std::filesystem::remove_all(dir);
-    std::filesystem::remove(dir + "-one.h5");
+    const std::string dir = scratch(name) + "/files";
     Shape s;
     s.files = 3;
     s.blocksPerFile = 4;

@@ -6,6 +6,9 @@
 #include "recording/recording_writer.h"
 #include "series/series_files.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <filesystem>
 #include <set>
@@ -107,6 +110,25 @@ inline void make(const Shape &s, const std::string &dir, const std::string &sing
         writeBlocks(w, s, f * s.blocksPerFile, (f + 1) * s.blocksPerFile, !s.leftOut.count(f));
     w.close(kStartNs + 1, now);
 }
+
+// A folder of this process's own under the tests' scratch folder: each case
+// runs in a process of its own, several at once.
+inline std::string scratch(const std::string &name)
+{
+    const std::string dir = std::string(ADPANEL_TEST_TMP) + "/" + std::to_string(::getpid()) + "/" + name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+// Removes this process's scratch folder once its tests are done.
+struct RemoveScratch : ::testing::Environment {
+    void TearDown() override
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(std::string(ADPANEL_TEST_TMP) + "/" + std::to_string(::getpid()), ec);
+    }
+};
 
 inline series::Opener opener()
 {

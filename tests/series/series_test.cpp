@@ -186,7 +186,11 @@ std::map<std::string, Made> &allMade()
 
 // Closed before HDF5 closes itself at exit.
 struct CloseMade : ::testing::Environment {
-    void TearDown() override { allMade().clear(); }
+    void TearDown() override
+    {
+        allMade().clear();
+        RemoveScratch().TearDown();
+    }
 };
 [[maybe_unused]] ::testing::Environment *const kCloseMade = ::testing::AddGlobalTestEnvironment(new CloseMade);
 
@@ -195,8 +199,7 @@ Made &made(const ShapeCase &c)
     Made &m = allMade()[c.name];
     if (m.single)
         return m;
-    const std::string dir = std::string(ADPANEL_TEST_TMP) + "/series-" + c.name;
-    std::filesystem::remove_all(dir);
+    const std::string dir = scratch(std::string("series-") + c.name);
     make(c.shape, dir + "/parts", dir + "/one.h5");
     std::string why;
     m.single.reset(openRecording((dir + "/one.h5").c_str(), &why));
