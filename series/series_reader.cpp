@@ -53,8 +53,14 @@ std::unique_ptr<SeriesReader> SeriesReader::open(const std::vector<std::string> 
     for (const FoundSeries &s : found.series)
         if (s.id != chosen->id) {
             reader->others_.push_back({s.id, s.startNs, s.files.size()});
-            found.notes.push_back("series " + s.id + " (" + std::to_string(s.files.size()) +
-                                  " files) left out: another series in the same place");
+            std::string which = std::to_string(s.files.size()) + " files";
+            if (s.files.size() <= 3) {
+                which.clear();
+                for (const SeriesFile &f : s.files)
+                    which += (which.empty() ? "'" : ", '") + f.name + "'";
+            }
+            found.notes.push_back("series " + s.id + " (" + which + ") left out: another series than " +
+                                  chosen->id + " (choose it by its ID)");
         }
     reader->adopt(std::move(*chosen), std::move(found.notes));
     return reader;

@@ -123,6 +123,10 @@ TEST(FindSeries, TheNewestOfTwoSeriesUnlessOneIsNamed)
     ASSERT_EQ(newest->others().size(), 1u);
     EXPECT_EQ(newest->others()[0].id, kId);
     EXPECT_EQ(newest->others()[0].files, 3u);
+    EXPECT_TRUE(mentions(newest->notes(), "series " + std::string(kId) +
+                                              " ('rec_20251206-100000.h5', 'rec_20251206-100100.h5', "
+                                              "'rec_20251206-100200.h5') left out"))
+        << series::joinNotes(newest->notes());
     const auto named = series::SeriesReader::open({dir}, opener(), kId, why, 4, false);
     ASSERT_TRUE(named) << why;
     EXPECT_EQ(named->fileCount(), 3u);
