@@ -177,15 +177,18 @@ void orderFiles(std::vector<SeriesFile> &files, std::vector<std::string> &notes)
                          [&](const SeriesFile &a, const SeriesFile &b) { return firstBlock(a) < firstBlock(b); });
 }
 
-Found findSeries(const std::vector<std::string> &paths, const Opener &open, bool useIndex)
+namespace {
+
+// The names to read in each (folder, base name).
+struct Wanted {
+    std::set<std::string> names;
+    bool whole = false; // every file of the name in its folder: the index may be rewritten
+};
+using WantedFiles = std::map<std::pair<std::string, std::string>, Wanted>;
+
+WantedFiles wantedFiles(const std::vector<std::string> &paths)
 {
-    Found found;
-    // (folder, base) -> names to read there
-    struct Wanted {
-        std::set<std::string> names;
-        bool whole = false; // every file of the name in its folder: the index may be rewritten
-    };
-    std::map<std::pair<std::string, std::string>, Wanted> wanted;
+    WantedFiles wanted;
     for (const std::string &p : paths) {
         std::error_code ec;
         if (fs::is_directory(toPath(p), ec)) {
@@ -207,38 +210,52 @@ Found findSeries(const std::vector<std::string> &paths, const Opener &open, bool
         }
         wanted[{folder, base}].names.insert(name);
     }
+    return wanted;
+}
 
-    std::map<std::string, FoundSeries> byId;
-    for (const auto &[where, want] : wanted) {
-        const auto &[folder, base] = where;
-        const std::set<std::string> &names = want.names;
-        SeriesIndex index(folder, base);
-        if (useIndex && !base.empty())
-            index.load();
-        bool changed = false;
-        std::vector<SeriesFile> group;
-        group.reserve(names.size());
-        for (const std::string &name : names) {
-            SeriesFile f;
-            f.path = pathText(folder, name);
-            f.name = name;
-            stamp(f);
-            if (!useIndex || !index.take(f)) {
-                std::string why;
-                if (!readFile(f, open, why, useIndex)) {
-                    found.notes.push_back("'" + name + "' left out: " + why);
-                    continue;
-                }
-                // A file still being written is never in the index: no reason to write it again.
-                changed = changed || std::none_of(f.runs.begin(), f.runs.end(),
-                                                  [](const RecordedRunInfo &r) { return r.open; });
+// The files of one name in one folder, from the index where it is up to
+// date, from themselves otherwise; the index rewritten where it was not.
+std::vector<SeriesFile> readGroup(const std::string &folder, const std::string &base, const Wanted &want,
+                                  const Opener &open, bool useIndex, std::vector<std::string> &notes)
+{
+    SeriesIndex index(folder, base);
+    if (useIndex && !base.empty())
+        index.load();
+    bool changed = false;
+    std::vector<SeriesFile> group;
+    group.reserve(want.names.size());
+    for (const std::string &name : want.names) {
+        SeriesFile f;
+        f.path = pathText(folder, name);
+        f.name = name;
+        stamp(f);
+        if (!useIndex || !index.take(f)) {
+            std::string why;
+            if (!readFile(f, open, why, useIndex)) {
+                notes.push_back("'" + name + "' left out: " + why);
+                continue;
             }
-            group.push_back(std::move(f));
+            // A file still being written is never in the index: no reason to write it again.
+            changed = changed ||
+                      std::none_of(f.runs.begin(), f.runs.end(), [](const RecordedRunInfo &r) { return r.open; });
         }
-        if (useIndex && want.whole && !base.empty() && (changed || index.stale(group)))
-            if (std::string why = index.save(group); !why.empty())
-                found.notes.push_back("the index beside the series was not written: " + why);
-        for (SeriesFile &f : group) {
+        group.push_back(std::move(f));
+    }
+    if (useIndex && want.whole && !base.empty() && (changed || index.stale(group)))
+        if (std::string why = index.save(group); !why.empty())
+            notes.push_back("the index beside the series was not written: " + why);
+    return group;
+}
+
+} // namespace
+
+Found findSeries(const std::vector<std::string> &paths, const Opener &open, bool useIndex)
+{
+    Found found;
+    std::map<std::string, FoundSeries> byId;
+    for (const auto &[where, want] : wantedFiles(paths)) {
+        const auto &[folder, base] = where;
+        for (SeriesFile &f : readGroup(folder, base, want, open, useIndex, found.notes)) {
             FoundSeries &s = byId[f.membership.id];
             if (s.files.empty())
                 s = {f.membership.id, f.membership.startNs, folder, base, {}};
