@@ -49,6 +49,11 @@ struct CommandRow {
     const char *name, *args;
 };
 
+void PrintTo(const CommandRow &r, std::ostream *os)
+{
+    *os << r.name << ' ' << r.args;
+}
+
 class SeriesCommand : public ::testing::TestWithParam<CommandRow> {};
 
 TEST_P(SeriesCommand, PrintsWhatTheOneFilePrints)
@@ -78,6 +83,11 @@ INSTANTIATE_TEST_SUITE_P(
 struct RefusalRow {
     const char *name, *args, *says;
 };
+
+void PrintTo(const RefusalRow &r, std::ostream *os)
+{
+    *os << r.name;
+}
 
 class SeriesRefusal : public ::testing::TestWithParam<RefusalRow> {};
 

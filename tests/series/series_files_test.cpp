@@ -19,6 +19,11 @@ struct NameCase {
     const char *name, *base;
 };
 
+void PrintTo(const NameCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class BaseName : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(BaseName, IsTheNameBeforeTheStamp)

@@ -217,6 +217,15 @@ Made &made(const ShapeCase &c)
     return m;
 }
 
+void PrintTo(const ShapeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+void PrintTo(const Row &r, std::ostream *os)
+{
+    *os << r.name;
+}
+
 class SeriesAsOneFile : public ::testing::TestWithParam<std::tuple<ShapeCase, Row>> {};
 
 TEST_P(SeriesAsOneFile, AnswersAsTheFileWithTheSameBlocks)
