@@ -421,8 +421,10 @@ void RecordingFile::writeRun(const RunRow &row)
     const QuietErrors quiet;
     if (!runs_.dset.valid())
         throw RecordingError("runs before the first run");
-    const auto at = static_cast<hsize_t>(row.run - 1);
-    if (at > runs_.rows)
+    if (firstRun_ == 0)
+        firstRun_ = row.run;
+    const auto at = static_cast<hsize_t>(int64_t{row.run} - firstRun_);
+    if (row.run < firstRun_ || at > runs_.rows)
         throw RecordingError("run " + std::to_string(row.run) + " out of order");
     ensureRoom(sizeof row);
     const bool grow = at == runs_.rows;

@@ -151,6 +151,9 @@ private:
     Table samples_;
     Table blocks_;
     Table runs_;
+    // The number of the file's first run: 1, or in a series the series'
+    // number of the run the file begins with. Row r holds run firstRun_ + r.
+    int32_t firstRun_ = 0;
     Table markers_;
     Table digital_;
     Table events_;

@@ -1,9 +1,10 @@
 // A file of a series, alone: its place in the series and its run's place in
 // the series' blocks read back exactly, while its rows, markers and events
 // count from the file's own block 0.
-#include "recording/recording_reader.h"
+#include "recording/recording_reader_impl.h"
 #include "recording/recording_writer.h"
-#include "recording_support.h"
+#include "tests/recording/recording_support.h"
+#include "tests/support/row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +14,6 @@ using namespace adcard;
 using namespace adcard::testing;
 using namespace std::chrono_literals;
 
-namespace adcard {
-RecordingReader *openRecording(const char *path, std::string *error);
-}
-
 namespace {
 
 struct SeriesFileCase {
@@ -25,6 +22,7 @@ struct SeriesFileCase {
     std::optional<RecordingWriter::SeriesRun> run;
     int64_t firstIndex; // the first block's index as the recorder counts it
 };
+void PrintTo(const SeriesFileCase &c, std::ostream *os) { *os << c.name; }
 
 class SeriesFile : public ::testing::TestWithParam<SeriesFileCase> {};
 
@@ -96,6 +94,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SeriesFileCase{"continued_run", kSeries, RecordingWriter::SeriesRun{3, 36000, true}, 36000},
                       SeriesFileCase{"new_run_in_a_later_file", kSeries, RecordingWriter::SeriesRun{5, 0, false},
                                      0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    kRowName);
 
 } // namespace
