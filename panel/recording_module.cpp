@@ -3,15 +3,34 @@
 #include "panel/system.h"
 
 #include "review/run_choice.h"
+#include "series/series_reader.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 
+#include <cstdio>
+
 namespace adcard {
 
 namespace {
+
+// The series of `path` (the newest there, or the one named `id`); what was
+// left out goes to standard error, where --open's messages go.
+std::unique_ptr<RecordingReader> openSeries(const std::string &path, const series::Opener &opener,
+                                            const std::string &id, QString &why)
+{
+    std::string error;
+    auto reader = series::SeriesReader::open({path}, opener, id, error);
+    if (!reader) {
+        why = QString::fromStdString(error);
+        return nullptr;
+    }
+    for (const std::string &note : reader->notes())
+        std::fprintf(stderr, "adcard-panel: %s\n", note.c_str());
+    return reader;
+}
 
 // Without a QCoreApplication there is no applicationDirPath; the kernel
 // knows where the program is.
@@ -67,17 +86,25 @@ std::unique_ptr<RecordingReader> openRecordingFile(const QString &path, QString 
         why = QStringLiteral("no such file");
         return nullptr;
     }
-    if (file.isDir()) {
-        why = QStringLiteral("a directory, not a recording");
-        return nullptr;
-    }
     auto open = reinterpret_cast<OpenRecordingFn>(recorderModuleEntry(kOpenRecordingEntry, why));
     if (!open)
         return nullptr;
+    const series::Opener opener = [open](const std::string &p, std::string &e) {
+        return std::unique_ptr<RecordingReader>(open(p.c_str(), &e));
+    };
+    // A folder, or a file of a series: the whole series, read as one.
     std::string error;
+    if (file.isDir()) {
+        auto series = openSeries(sys::nativePath(path), opener, {}, why);
+        if (!series)
+            why = QStringLiteral("a directory: ") + why;
+        return series;
+    }
     std::unique_ptr<RecordingReader> reader(open(sys::nativePath(path).c_str(), &error));
     if (!reader)
         why = error.empty() ? QStringLiteral("not a recording") : QString::fromStdString(error);
+    else if (const auto member = reader->series())
+        return openSeries(sys::nativePath(path), opener, member->id, why);
     return reader;
 }
 

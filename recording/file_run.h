@@ -65,6 +65,13 @@ public:
         const Quiet quiet;
         return PyramidRun::stats(firstScan, lastScan);
     }
+    std::vector<Stats> sums(int64_t firstScan, int64_t lastScan) const override
+    {
+        const std::lock_guard lock(mutex_);
+        sync();
+        const Quiet quiet;
+        return PyramidRun::sums(firstScan, lastScan);
+    }
     bool forEachScan(int64_t firstScan, int64_t lastScan,
                      const std::function<bool(int64_t, std::span<const int16_t>)> &scan) const override;
     LevelSpans levelSpans(int level, int channel, int64_t first, int64_t end) const override

@@ -6,6 +6,7 @@
 #include "data/statistics.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -111,6 +112,21 @@ public:
     }
     // Exact, over the present scans in [firstScan, lastScan).
     virtual std::vector<RangeStats> stats(int64_t firstScan, int64_t lastScan) const = 0;
+    // The same as each channel's count, extremes and integer sums, so that
+    // ranges read apart (the files of a series) add up exactly. This default
+    // rebuilds the sums from stats(), to the nearest integer.
+    virtual std::vector<Stats> sums(int64_t firstScan, int64_t lastScan) const
+    {
+        std::vector<Stats> out;
+        for (const RangeStats &r : stats(firstScan, lastScan)) {
+            Stats s;
+            if (r.count > 0)
+                s.addSummary(r.count, int16_t(r.min), int16_t(r.max), r.mean,
+                             std::sqrt(std::max(0.0, r.rms * r.rms - r.mean * r.mean)));
+            out.push_back(s);
+        }
+        return out;
+    }
     // Calls `scan(index, codes)` for each present scan in [firstScan, lastScan),
     // in order; stops early and returns false when it returns false.
     virtual bool forEachScan(int64_t firstScan, int64_t lastScan,

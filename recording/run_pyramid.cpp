@@ -160,6 +160,14 @@ void PyramidRun::columnsFromLevel(int level, double first, double w, int columns
 
 std::vector<RangeStats> PyramidRun::stats(int64_t firstScan, int64_t lastScan) const
 {
+    std::vector<RangeStats> out;
+    for (const Stats &a : PyramidRun::sums(firstScan, lastScan))
+        out.push_back(a.range());
+    return out;
+}
+
+std::vector<Stats> PyramidRun::sums(int64_t firstScan, int64_t lastScan) const
+{
     const int ch = std::max(0, channels());
     std::vector<Stats> acc(static_cast<std::size_t>(ch));
     const int64_t from = std::max<int64_t>(firstScan, 0);
@@ -168,10 +176,7 @@ std::vector<RangeStats> PyramidRun::stats(int64_t firstScan, int64_t lastScan) c
         const auto lock = lockLevels();
         addExact(from, to, levels(), acc);
     }
-    std::vector<RangeStats> out;
-    for (const Stats &a : acc)
-        out.push_back(a.range());
-    return out;
+    return acc;
 }
 
 LevelSpans PyramidRun::levelSpans(int level, int channel, int64_t first, int64_t end) const

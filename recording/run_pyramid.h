@@ -26,6 +26,7 @@ public:
     ChannelUnits channelUnits() const override { return info().units; }
     void summarise(double first, double last, int columns, std::span<ColumnSummary> out) const override;
     std::vector<RangeStats> stats(int64_t firstScan, int64_t lastScan) const override;
+    std::vector<Stats> sums(int64_t firstScan, int64_t lastScan) const override;
     int summaryLevels() const override { return levels(); }
     int64_t summaryWidth(int level) const override
     {

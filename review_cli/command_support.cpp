@@ -1,6 +1,8 @@
 #include "review_cli/command_support.h"
 
+#include "platform/native_file.h"
 #include "recording/recording_reader_impl.h"
+#include "series/series_reader.h"
 
 #include <cmath>
 #include <cstdio>
@@ -10,7 +12,7 @@ namespace adcard::cli {
 
 std::vector<std::string> withCommon(std::vector<std::string> more)
 {
-    for (const char *o : {"--run", "--from", "--to"})
+    for (const char *o : {"--run", "--from", "--to", "--series"})
         more.push_back(o);
     return more;
 }
@@ -22,7 +24,9 @@ std::vector<std::string> withCommonFlags(std::vector<std::string> more)
     return more;
 }
 
-std::unique_ptr<RecordingReader> openReader(const std::string &path)
+namespace {
+
+std::unique_ptr<RecordingReader> openFile(const std::string &path)
 {
     std::string why;
     std::unique_ptr<RecordingReader> r(openRecording(path.c_str(), &why));
@@ -35,6 +39,45 @@ std::unique_ptr<RecordingReader> openReader(const std::string &path)
     if (notOne)
         throw UsageError("'" + path + "': " + why);
     throw ReadError("'" + path + "': " + why);
+}
+
+std::unique_ptr<RecordingReader> openSeries(const Options &o, const std::string &id, std::ostream &err)
+{
+    const series::Opener open = [](const std::string &path, std::string &why) {
+        return std::unique_ptr<RecordingReader>(openRecording(path.c_str(), &why));
+    };
+    std::string why;
+    auto reader = series::SeriesReader::open(o.files(), open, id, why);
+    const std::string named = o.files().size() == 1 ? "'" + o.file() + "'" : "the files named";
+    if (!reader)
+        throw UsageError(named + ": " + why);
+    for (const std::string &n : reader->notes())
+        err << "note: " << n << '\n';
+    return reader;
+}
+
+} // namespace
+
+std::unique_ptr<RecordingReader> openReader(const Options &o, std::ostream &err)
+{
+    const std::string id = o.value("--series").value_or("");
+    int e = 0;
+    if (o.files().size() > 1 || nativefile::kindOf(o.file(), e) == nativefile::Kind::Directory)
+        return openSeries(o, id, err);
+    auto reader = openFile(o.file());
+    // A file of a series stands for its series, unless --series names another.
+    if (const auto member = reader->series())
+        return openSeries(o, id.empty() ? member->id : id, err);
+    if (!id.empty())
+        throw UsageError("--series: '" + o.file() + "' is not a file of a series");
+    return reader;
+}
+
+std::string writtenPath(const RecordingReader &reader, const Options &o)
+{
+    if (const auto *s = dynamic_cast<const series::SeriesReader *>(&reader))
+        return s->newestPath();
+    return o.file();
 }
 
 std::unique_ptr<RecordedRun> openRun(RecordingReader &reader, const Options &o)

@@ -18,7 +18,12 @@ std::vector<std::string> withCommon(std::vector<std::string> more);
 // The flags of a command, with those every command takes.
 std::vector<std::string> withCommonFlags(std::vector<std::string> more);
 
-std::unique_ptr<RecordingReader> openReader(const std::string &path);
+// The file named, or the series of a folder, of several files or of a file
+// of a series (--series ID chooses among several there); what was left out
+// is said on `err`.
+std::unique_ptr<RecordingReader> openReader(const Options &o, std::ostream &err);
+// The file a run's writer would hold: the newest file of a series.
+std::string writtenPath(const RecordingReader &reader, const Options &o);
 // The run of --run, or the first with blocks.
 std::unique_ptr<RecordedRun> openRun(RecordingReader &reader, const Options &o);
 

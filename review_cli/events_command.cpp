@@ -116,7 +116,7 @@ std::map<std::pair<int, std::string>, int> valueDigits(const RecordingReader &re
 int eventsCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     const Options o(args, withCommon({"--limit", "--rules"}), withCommonFlags({}));
-    const auto reader = openReader(o.file());
+    const auto reader = openReader(o, err);
     const int64_t limit = o.integer("--limit", kDefaultLimit, 0, 100000000);
     const int onlyRun = int(o.integer("--run", 0, 1, INT32_MAX));
     std::map<int, double> rate;

@@ -35,9 +35,7 @@ Options::Options(const std::vector<std::string> &args, const std::vector<std::st
         const std::string &a = args[i];
         const bool looksLikeOption = !optionsEnded && a.size() > 1 && a[0] == '-' && !parseDouble(a);
         if (!looksLikeOption) {
-            if (!file_.empty())
-                throw UsageError("unexpected argument '" + a + "'");
-            file_ = a;
+            files_.push_back(a);
             continue;
         }
         if (a == "--") {
@@ -64,7 +62,7 @@ Options::Options(const std::vector<std::string> &args, const std::vector<std::st
             take(name, args[++i]);
         }
     }
-    if (file_.empty())
+    if (files_.empty())
         throw UsageError("no recording named");
 }
 

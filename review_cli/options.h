@@ -31,7 +31,9 @@ public:
     // `flags` take no value; every other option takes one.
     Options(const std::vector<std::string> &args, const std::vector<std::string> &valued,
             const std::vector<std::string> &flags);
-    const std::string &file() const { return file_; }
+    // The first recording named, and all of them (several files of a series).
+    const std::string &file() const { return files_.front(); }
+    const std::vector<std::string> &files() const { return files_; }
     bool has(const std::string &name) const { return values_.count(name) > 0; }
     std::optional<std::string> value(const std::string &name) const;
     // A finite number.
@@ -44,7 +46,7 @@ public:
 private:
     void take(const std::string &name, const std::string &value);
 
-    std::string file_;
+    std::vector<std::string> files_;
     std::map<std::string, std::string> values_;
 };
 

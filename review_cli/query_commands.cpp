@@ -40,7 +40,7 @@ int search(const std::vector<std::string> &args, std::ostream &out, std::ostream
 {
     const Options o(args, withCommon({"--channel", "--above", "--below", "--hysteresis", "--limit"}),
                     withCommonFlags({}));
-    auto reader = openReader(o.file());
+    auto reader = openReader(o, err);
     auto run = openRun(*reader, o);
     if (o.has("--above") && o.has("--below"))
         throw UsageError("--above and --below exclude each other: search one level at a time");
@@ -76,7 +76,7 @@ int peaks(const std::vector<std::string> &args, std::ostream &out, std::ostream 
 {
     const Options o(args, withCommon({"--channel", "--count", "--apart", "--prominence"}),
                     withCommonFlags({"--lowest"}));
-    auto reader = openReader(o.file());
+    auto reader = openReader(o, err);
     auto run = openRun(*reader, o);
     query::PeakQuery q;
     q.channel = channelOption(o, *run, true);
@@ -105,7 +105,7 @@ int peaks(const std::vector<std::string> &args, std::ostream &out, std::ostream 
 int changes(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     const Options o(args, withCommon({"--port", "--bit", "--pattern", "--mask", "--limit"}), withCommonFlags({}));
-    auto reader = openReader(o.file());
+    auto reader = openReader(o, err);
     auto run = openRun(*reader, o);
     query::DigitalQuery q;
     q.port = int(o.integer("--port", 0, 0, 1));
@@ -131,7 +131,7 @@ int changes(const std::vector<std::string> &args, std::ostream &out, std::ostrea
 int losses(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     const Options o(args, withCommon({"--limit"}), withCommonFlags({}));
-    auto reader = openReader(o.file());
+    auto reader = openReader(o, err);
     auto run = openRun(*reader, o);
     const auto [from, to] = scanRange(o, run->info());
     const query::LossResult r =
@@ -188,7 +188,7 @@ void printSpectrumChannel(const RecordedRun &run, const query::SpectrumResult &r
 int spectrum(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     const Options o(args, withCommon({"--channel"}), withCommonFlags({"--full"}));
-    auto reader = openReader(o.file());
+    auto reader = openReader(o, err);
     auto run = openRun(*reader, o);
     if (!o.has("--from") || !o.has("--to"))
         throw UsageError("--from and --to are needed");

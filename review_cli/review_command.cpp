@@ -29,7 +29,12 @@ constexpr const char *kHelp = R"(usage: adcard-review COMMAND FILE [options]
        adcard-review --help | --version
 
 Answers from a recording, without a display. Every command takes --run N,
---json and --utc as well as the options shown.
+--series ID, --json and --utc as well as the options shown.
+
+FILE may also be a folder holding a recording split into files, one file of
+it, or several of its files: they are read as one recording, in the order of
+their places in it. Of two split recordings in one folder the newest is read,
+unless --series ID names the other (the notes on standard error list both).
 
   info FILE                    the format, and each run's start, duration,
                                blocks, holes, missed, dropped, markers, and
@@ -68,6 +73,8 @@ recording names it: volts unless the operator gave the channel another
 shows every digit.
 
   --run N       the run (default: the first with blocks)
+  --series ID   of a folder holding several split recordings, the one whose
+                series ID this is
   --from T, --to T
                 seconds from the run's start (120, 0.5), or a clock time in
                 ISO 8601: 2026-12-07T12:00:05.5 is local time, and an offset
@@ -121,7 +128,8 @@ std::string openNote(const RecordedRunInfo &i, const std::string &path)
                : " (not closed: the recording ended without closing it, as in a crash)";
 }
 
-void printRunInfo(const RecordedRunInfo &i, std::size_t markers, const Options &o, bool first, std::ostream &out)
+void printRunInfo(const RecordedRunInfo &i, std::size_t markers, const Options &o, const std::string &written,
+                  bool first, std::ostream &out)
 {
     const bool known = i.startTimeNs != 0 || !i.startTime.empty();
     const double duration = i.scansPerSecond > 0 ? double(i.scans) / i.scansPerSecond : 0;
@@ -133,14 +141,14 @@ void printRunInfo(const RecordedRunInfo &i, std::size_t markers, const Options &
             << ", \"rate\": " << num(i.scansPerSecond) << ", \"blocks\": " << i.blocks << ", \"holes\": " << i.holes
             << ", \"missed\": " << i.missed << ", \"dropped\": " << i.dropped << ", \"markers\": " << markers
             << ", \"open\": " << (i.open ? "true" : "false")
-            << ", \"being_recorded\": " << (openNote(i, o.file()).find("still") != std::string::npos ? "true" : "false")
+            << ", \"being_recorded\": " << (openNote(i, written).find("still") != std::string::npos ? "true" : "false")
             << ", \"channel_units\": [";
     } else {
         out << "run " << i.number << ": start "
             << (known ? formatLocalTime(i.startTimeNs, 3, o.utc()) : std::string("unknown")) << ", "
             << secondsText(i.scansPerSecond, duration) << " s, " << i.channels << " channels at "
             << num(i.scansPerSecond) << " scans/s, " << i.blocks << " blocks, " << i.holes << " holes, " << i.missed
-            << " missed, " << i.dropped << " dropped, " << markers << " markers" << openNote(i, o.file()) << "\n";
+            << " missed, " << i.dropped << " dropped, " << markers << " markers" << openNote(i, written) << "\n";
     }
     // What each channel measures, as stated in the file.
     for (int c = 0; c < i.channels; ++c) {
@@ -160,10 +168,10 @@ void printRunInfo(const RecordedRunInfo &i, std::size_t markers, const Options &
         out << "]}";
 }
 
-int info(const std::vector<std::string> &args, std::ostream &out)
+int info(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
-    const Options o(args, {"--run"}, withCommonFlags({}));
-    auto reader = openReader(o.file());
+    const Options o(args, {"--run", "--series"}, withCommonFlags({}));
+    auto reader = openReader(o, err);
     const int only = int(o.integer("--run", 0, 1, INT32_MAX));
     std::vector<RecordedRunInfo> runs;
     for (const RecordedRunInfo &i : reader->runs())
@@ -179,7 +187,7 @@ int info(const std::vector<std::string> &args, std::ostream &out)
     for (std::size_t k = 0; k < runs.size(); ++k) {
         std::string why;
         const auto run = runs[k].blocks > 0 ? reader->openRun(runs[k].number, why) : nullptr;
-        printRunInfo(runs[k], run ? run->markers().size() : 0, o, k == 0, out);
+        printRunInfo(runs[k], run ? run->markers().size() : 0, o, writtenPath(*reader, o), k == 0, out);
     }
     if (o.has("--json"))
         out << "]}\n";
@@ -189,7 +197,7 @@ int info(const std::vector<std::string> &args, std::ostream &out)
 int stats(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
 {
     const Options o(args, withCommon({}), withCommonFlags({}));
-    auto reader = openReader(o.file());
+    auto reader = openReader(o, err);
     auto run = openRun(*reader, o);
     const auto [from, to] = scanRange(o, run->info());
     const auto st = run->stats(from, to);
@@ -248,7 +256,7 @@ int exportCsv(const std::vector<std::string> &args, std::ostream &out, std::ostr
     style.comments = o.has("--with-header-comments");
     style.utc = o.utc();
     const std::string target = *o.value(o.has("-o") ? "-o" : "--output");
-    auto reader = openReader(o.file());
+    auto reader = openReader(o, err);
     auto run = openRun(*reader, o);
     const auto [from, to] = scanRange(o, run->info());
     std::vector<int> channels;
@@ -274,7 +282,7 @@ int exportCsv(const std::vector<std::string> &args, std::ostream &out, std::ostr
 int dispatch(const std::string &c, const std::vector<std::string> &rest, std::ostream &out, std::ostream &err)
 {
     if (c == "info")
-        return info(rest, out);
+        return info(rest, out, err);
     if (c == "stats")
         return stats(rest, out, err);
     if (c == "search")
