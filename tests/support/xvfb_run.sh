@@ -11,7 +11,7 @@ for argument in "$@"; do
   case $argument in --gtest_list_tests) exec "$@" ;; esac
 done
 if ! command -v xvfb-run >/dev/null; then
-  echo "$(basename "$1") needs xvfb-run (Debian package xvfb) to open windows on a virtual X server" >&2
+  echo "${1##*/} needs xvfb-run (Debian package xvfb) to open windows on a virtual X server" >&2
   exit 1
 fi
 export QT_QPA_PLATFORM=xcb
