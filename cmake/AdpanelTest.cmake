@@ -16,6 +16,9 @@
 #                                          LIBRARIES bring their own)
 #                [TEST_PREFIX <prefix>]    prefix for the discovered test names
 #                [ENVIRONMENT <var=value>...]
+#                [COST <n>]                a CTest COST for each of its tests: a program
+#                                          whose tests take long (under the sanitizers) has
+#                                          them started first, before any timing is known
 #                [NO_DISCOVERY]            only build it; the caller registers its tests
 #                [PRESET_OPTIMIZATION])    compile it at the preset's -O level, not -O0 (a test
 #                                          whose own loop must keep pace with the card)
@@ -36,7 +39,10 @@ find_package(GTest REQUIRED)
 # enough for a sanitizer's or a debugger's backtrace with files and lines
 # at two thirds of the compile time of full -g; rebuild with
 # -DADPANEL_TEST_DEBUG_INFO=-g to step through a test's variables. The
-# product's libraries keep the preset's level and debug information.
+# default preset compiles its test code without any (-g0, a ninth less CPU
+# for a test unit under gcc): the same tests run in the sanitizer preset,
+# whose reports are the backtraces a failing test needs. The product's
+# libraries keep the preset's level and debug information.
 set(ADPANEL_TEST_DEBUG_INFO -g1 CACHE STRING "Debug information option for test code")
 set(_adpanel_test_options -Winvalid-pch $<$<CONFIG:RelWithDebInfo,Release,MinSizeRel>:-O0>
     $<$<CONFIG:Debug,RelWithDebInfo>:${ADPANEL_TEST_DEBUG_INFO}>)
@@ -75,7 +81,7 @@ if(NOT TARGET adpanel_pch_gtest)
 endif()
 
 function(adpanel_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "QT;NO_DISCOVERY;PRESET_OPTIMIZATION" "MAIN;TEST_PREFIX"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "QT;NO_DISCOVERY;PRESET_OPTIMIZATION" "MAIN;TEST_PREFIX;COST"
                         "LIBRARIES;DEFINITIONS;DEPENDS;ENVIRONMENT")
   add_executable(${name} ${arg_UNPARSED_ARGUMENTS})
   # All of a program's files in one translation unit: each file alone pays
@@ -116,8 +122,14 @@ function(adpanel_test name)
     if(arg_TEST_PREFIX)
       list(APPEND discover_args TEST_PREFIX ${arg_TEST_PREFIX})
     endif()
+    if(arg_ENVIRONMENT OR arg_COST)
+      list(APPEND discover_args PROPERTIES)
+    endif()
     if(arg_ENVIRONMENT)
-      list(APPEND discover_args PROPERTIES ENVIRONMENT "${arg_ENVIRONMENT}")
+      list(APPEND discover_args ENVIRONMENT "${arg_ENVIRONMENT}")
+    endif()
+    if(arg_COST)
+      list(APPEND discover_args COST ${arg_COST})
     endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${discover_args})
   endif()
@@ -146,4 +158,28 @@ function(adpanel_xvfb_test test program)
   endif()
   set_tests_properties(${test} PROPERTIES ENVIRONMENT
     "QT_QPA_PLATFORM=xcb;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/panel/lsan_system.supp:print_suppressions=0")
+endfunction()
+
+# The same for a program of several tests that take long: each of its tests
+# registered on its own as <prefix>.<Suite>.<Test>, on a virtual X server of
+# its own, so that CTest runs them side by side instead of one after another
+# in a single process. Each test must keep its files in a folder of its own.
+#
+#   adpanel_xvfb_test_each(<prefix> <program> [<screen>] [COST <n>])
+function(adpanel_xvfb_test_each prefix program)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "COST" "")
+  set(screen 1280x1024)
+  if(arg_UNPARSED_ARGUMENTS)
+    list(GET arg_UNPARSED_ARGUMENTS 0 screen)
+  endif()
+  set(properties)
+  if(arg_COST)
+    set(properties PROPERTIES COST ${arg_COST})
+  endif()
+  # Discovery and every test go through the wrapper, which starts the X
+  # server for a test and not for the listing.
+  set_property(TARGET ${program} PROPERTY CROSSCOMPILING_EMULATOR
+    sh ${PROJECT_SOURCE_DIR}/tests/support/xvfb_run.sh ${screen}
+    ${PROJECT_SOURCE_DIR}/tests/panel/lsan_system.supp)
+  gtest_discover_tests(${program} DISCOVERY_TIMEOUT 60 TEST_PREFIX ${prefix}. ${properties})
 endfunction()

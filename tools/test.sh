@@ -58,8 +58,14 @@ trap summary EXIT
 # same header back, byte for byte, and the programs that use it are found
 # too; in a new folder the test programs are compiled again in any case,
 # since their definitions hold the folder's paths.
+# The headers a compilation read are taken from the compiler's own
+# dependency file (-MD, which CMake's Ninja rules pass; CCACHE_DEPEND), not
+# from a preprocessor pass run before it: on a first run every compilation
+# misses, and that pass took 0.15 to 0.26 s of CPU for each of three units
+# timed (the three presets have some 160). A later run in the same folder
+# still finds them all, the precompiled headers' users included.
 if command -v ccache >/dev/null && [ -z "${ADPANEL_NO_CCACHE:-}" ]; then
-  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 CCACHE_DEPEND=1
   export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   ccache --zero-stats >/dev/null

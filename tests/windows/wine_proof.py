@@ -12,6 +12,7 @@ import json
 import math
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -195,11 +196,38 @@ def main():
     if not os.path.isdir(os.path.join(env["WINEPREFIX"], "drive_c")):
         subprocess.run(["wineboot", "-i"], env=env, check=True, capture_output=True)
     x = X()
+    # A stop by signal (a test runner's timeout, Ctrl+C) still removes the folder.
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, lambda number, frame: sys.exit(128 + number))
     work = tempfile.mkdtemp(prefix="adcard wine 测试 ")
+    status = 1
     try:
-        return proof(zip_path, shot, env, x, work)
+        status = proof(zip_path, shot, env, x, work)
     finally:
+        if not remove_work(env, work):
+            status = 1
+    return status
+
+
+def remove_work(env, work):
+    """Removes the proof's folder once no program of the wine session can write into it any more: a
+    Windows program that outlives its `wine` launcher (a timeout kills only the launcher) would
+    otherwise put files back while the folder is being removed, and the removal, its errors ignored,
+    left the folder behind. False, said, when something stays."""
+    try:
+        # Returns once every program of the prefix and the wine server itself have ended.
+        subprocess.run(["wineserver", "-w"], env=env, timeout=60, capture_output=True)
+    except subprocess.TimeoutExpired:
+        print("     wine programs still running after 60 s; removing the folder anyway")
+    except OSError:
+        pass
+    for _ in range(3):
         shutil.rmtree(work, ignore_errors=True)
+        if not os.path.exists(work):
+            return True
+        time.sleep(1)
+    check(False, f"the proof's temporary folder is removed ({work} stays)")
+    return False
 
 
 def proof(zip_path, shot, env, x, work):
