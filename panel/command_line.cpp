@@ -97,7 +97,8 @@ Options addOptions(QCommandLineParser &parser)
         QCommandLineOption(QStringLiteral("events-only"),
                            QStringLiteral("With --record: record only the seconds around each event that a capture "
                                           "rule asks for, each stretch a run of its own.")),
-        QCommandLineOption(QStringLiteral("open"), QStringLiteral("Review the recording <file> alone, without the card."),
+        QCommandLineOption(QStringLiteral("open"), QStringLiteral("Review the recording <file> alone, without the card; a folder or "
+                                          "any file of a series opens the whole series."),
                            QStringLiteral("file")),
         // Its value is optional, which QCommandLineParser does not know: a
         // "--driver-host=PROGRAM" is taken out before parsing.

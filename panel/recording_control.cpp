@@ -89,8 +89,11 @@ RecordingSession *RecordingControl::makeRecorder(QString &why)
     if (make_)
         return make_(why);
     auto make = reinterpret_cast<MakeRecorderFn>(recorderModuleEntry(kMakeRecorderEntry, why));
-    // A crash or kill -9 loses at most the last second.
-    return make ? make(64, 1000) : nullptr;
+    // A crash or kill -9 loses at most the last second. 256 slots (2 MB of
+    // 4 x 1000-scan blocks) hold 25 s of the card at its 10 blocks a second,
+    // and all that one tick brings from a card a hundred times as fast,
+    // with the stall of a series' boundary on top.
+    return make ? make(256, 1000) : nullptr;
 }
 
 bool RecordingControl::start(const QString &path, bool overwrite, bool eventsOnly, const SeriesPlan &series)

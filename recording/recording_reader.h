@@ -224,6 +224,10 @@ public:
     virtual std::vector<RecordedRules> rules() const { return {}; }
     // The file's place in a series; none for a recording of its own.
     virtual std::optional<SeriesMembership> series() const { return std::nullopt; }
+    // What a reader of several files left out or found amiss (a file
+    // skipped, one missing from the middle, another series beside it), for
+    // the operator to see; none for one file.
+    virtual std::vector<std::string> notes() const { return {}; }
 };
 
 // The module's second entry: opens `path` for reading, or returns null and

@@ -377,11 +377,20 @@ void ReviewWindow::showFirst(std::unique_ptr<RecordedRun> run)
     stats_->installEventFilter(this);
     plot_->setFocus();
     if (run_) {
-        say(QStringLiteral("格式 %1，%2 通道，%3 扫描/秒")
-                .arg(reader_->formatVersion())
-                .arg(run_->channels())
-                .arg(run_->scansPerSecond()),
-            false);
+        QString text = QStringLiteral("格式 %1，%2 通道，%3 扫描/秒")
+                           .arg(reader_->formatVersion())
+                           .arg(run_->channels())
+                           .arg(run_->scansPerSecond());
+        // A series' missing or skipped files are said where the eye is, not
+        // only on standard error: counted on the line, each in its tooltip.
+        const std::vector<std::string> notes = reader_->notes();
+        QStringList all;
+        for (const std::string &note : notes)
+            all << QString::fromStdString(note);
+        if (!all.isEmpty())
+            text += QStringLiteral("；%1 条文件说明（悬停查看）").arg(all.size());
+        say(text, !all.isEmpty());
+        message_->setToolTip(all.join(QLatin1Char('\n')));
         // A file still being recorded is followed from the start.
         follow_->setChecked(run_->info().open);
     }

@@ -31,7 +31,7 @@ public:
     std::optional<SeriesMembership> series() const override;
 
     // Each file left out and why, files that disagree, files missing.
-    std::vector<std::string> notes() const;
+    std::vector<std::string> notes() const override;
     // The other series found beside this one (for a choice by id).
     const std::vector<SeriesChoice> &others() const { return others_; }
     std::size_t fileCount() const;
