@@ -158,19 +158,24 @@ void orderFiles(std::vector<SeriesFile> &files, std::vector<std::string> &notes)
                 return std::pair<int64_t, int64_t>{r.number, r.seriesFirstBlock};
         return std::pair<int64_t, int64_t>{INT64_MAX, INT64_MAX};
     };
-    const auto startOf = [](const SeriesFile &f) { return f.runs.empty() ? INT64_MIN : f.runs.front().startTimeNs; };
     bool reorder = false;
-    for (std::size_t k = 1; k < files.size(); ++k) {
-        const SeriesFile &a = files[k - 1], &b = files[k];
-        if (a.membership.place == b.membership.place) {
+    // A file with no run yet (the next one, made ahead of its time) has no
+    // time to compare: the clock is judged between files that have one.
+    const SeriesFile *timed = nullptr;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const SeriesFile &b = files[k];
+        if (k > 0 && files[k - 1].membership.place == b.membership.place) {
+            const SeriesFile &a = files[k - 1];
             notes.push_back("'" + a.name + "' and '" + b.name + "' both claim place " +
                             std::to_string(b.membership.place) + " of the series: read in the order of their blocks");
             reorder = true;
-        } else if (startOf(b) < startOf(a)) {
-            notes.push_back("the clock runs backwards from '" + a.name + "' to '" + b.name +
+        } else if (timed && !b.runs.empty() && b.runs.front().startTimeNs < timed->runs.front().startTimeNs) {
+            notes.push_back("the clock runs backwards from '" + timed->name + "' to '" + b.name +
                             "': read in the order of their blocks");
             reorder = true;
         }
+        if (!b.runs.empty())
+            timed = &b;
     }
     if (reorder)
         std::stable_sort(files.begin(), files.end(),

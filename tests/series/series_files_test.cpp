@@ -107,6 +107,29 @@ TEST(FindSeries, TwoFilesClaimingOnePlaceAreNamedAndReadByTheirBlocks)
     EXPECT_EQ(reader->runs().at(0).holes, 0);
 }
 
+// The recorder makes the next file ahead of its time, laid out with no run
+// yet: a reader that opens the series meanwhile must not take its missing
+// start for a clock gone back, nor lose a block over it.
+TEST(FindSeries, AFileMadeAheadWithNoRunIsNoClockGoneBack)
+{
+    const std::string dir = writeDir("find-ahead");
+    RecordingWriter::Policy p{};
+    p.series = SeriesMembership{kId, 3, kStartNs, "1m"};
+    {
+        using namespace std::chrono_literals;
+        RecordingWriter w(std::make_unique<RecordingFile>(dir + "/rec_20251206-100300.h5", false), "", "", p);
+        w.layOut(settingsOf({}), RecordingWriter::Clock::time_point{1s});
+    }
+    const auto found = series::findSeries({dir}, opener(), false);
+    ASSERT_EQ(found.series.size(), 1u);
+    EXPECT_FALSE(mentions(found.notes, "backwards")) << series::joinNotes(found.notes);
+    std::string why;
+    const auto reader = series::SeriesReader::open({dir}, opener(), "", why, 4, false);
+    ASSERT_TRUE(reader) << why;
+    EXPECT_EQ(reader->runs().at(0).blocks, 12);
+    EXPECT_FALSE(mentions(reader->notes(), "backwards")) << series::joinNotes(reader->notes());
+}
+
 TEST(FindSeries, TheNewestOfTwoSeriesUnlessOneIsNamed)
 {
     const std::string dir = writeDir("find-two");
