@@ -4,8 +4,11 @@
 // The live ring and a recorded run answer it; the plot knows neither.
 #include "data/calibration.h"
 #include "data/channel_units.h"
+#include "data/statistics.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -23,6 +26,24 @@ struct ColumnSummary {
     int64_t count = 0;
     float sd = 0.0F;
 };
+
+// What a column of exact statistics shows: nothing where no scan was present.
+inline ColumnSummary columnSummaryOf(const Stats &a)
+{
+    if (a.count <= 0)
+        return {};
+    return {a.min, a.max, float(a.mean()), a.count, float(a.sd())};
+}
+
+// How many of `columns` columns over [first, last) a source fills, with room
+// in `out` for `outSize` summaries of `channels` channels each: 0 where the
+// range is empty or not finite, or nothing fits.
+inline int columnsToFill(double first, double last, int columns, std::size_t outSize, int channels)
+{
+    if (channels <= 0 || columns <= 0 || !std::isfinite(first) || !std::isfinite(last) || !(last > first))
+        return 0;
+    return int(std::min<std::size_t>(std::size_t(columns), outSize / std::size_t(channels)));
+}
 
 // The scans [first, last) one column takes, gaps included.
 struct ScanSpan {

@@ -185,11 +185,9 @@ void LiveRingSource::reduce(int64_t lo, int64_t hi, std::span<ColumnSummary> out
         }
         addPart(s, l, u);
     }
-    for (std::size_t c = 0; c < ch; ++c) {
-        const Stats &a = sums_[c];
-        if (a.count > 0)
-            out[c] = {a.min, a.max, static_cast<float>(a.mean()), a.count, static_cast<float>(a.sd())};
-    }
+    for (std::size_t c = 0; c < ch; ++c)
+        if (sums_[c].count > 0)
+            out[c] = columnSummaryOf(sums_[c]);
 }
 
 void LiveRingSource::summarise(double first, double last, int columns, std::span<ColumnSummary> out) const

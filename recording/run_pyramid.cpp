@@ -75,9 +75,7 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
 {
     std::fill(out.begin(), out.end(), ColumnSummary{});
     const int ch = channels();
-    if (ch <= 0 || columns <= 0 || !std::isfinite(first) || !std::isfinite(last) || !(last > first))
-        return;
-    columns = int(std::min<std::size_t>(std::size_t(columns), out.size() / std::size_t(ch)));
+    columns = columnsToFill(first, last, columns, out.size(), ch);
     if (columns == 0)
         return;
     const double w = (last - first) / columns;
@@ -96,11 +94,9 @@ void PyramidRun::summarise(double first, double last, int columns, std::span<Col
     else
         columnsFromLevel(level, first, w, columns, acc);
 
-    for (std::size_t i = 0; i < acc.size(); ++i) {
-        const Stats &a = acc[i];
-        if (a.count > 0)
-            out[i] = {a.min, a.max, float(a.mean()), a.count, float(a.sd())};
-    }
+    for (std::size_t i = 0; i < acc.size(); ++i)
+        if (acc[i].count > 0)
+            out[i] = columnSummaryOf(acc[i]);
 }
 
 void PyramidRun::columnsFromScans(double first, double w, int columns, std::span<Stats> acc) const

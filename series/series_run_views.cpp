@@ -32,9 +32,7 @@ void SeriesRun::summarise(double first, double last, int columns, std::span<Colu
 {
     std::fill(out.begin(), out.end(), ColumnSummary{});
     const int ch = channels();
-    if (ch <= 0 || columns <= 0 || !std::isfinite(first) || !std::isfinite(last) || !(last > first))
-        return;
-    columns = int(std::min<std::size_t>(std::size_t(columns), out.size() / std::size_t(ch)));
+    columns = columnsToFill(first, last, columns, out.size(), ch);
     if (columns == 0)
         return;
     const double w = (last - first) / columns;
@@ -73,11 +71,9 @@ void SeriesRun::summarise(double first, double last, int columns, std::span<Colu
     for (std::size_t c = 0; c < std::size_t(columns); ++c) {
         if (direct[c])
             continue;
-        for (std::size_t k = 0; k < std::size_t(ch); ++k) {
-            const Stats &a = acc[c * std::size_t(ch) + k];
-            if (a.count > 0)
-                out[c * std::size_t(ch) + k] = {a.min, a.max, float(a.mean()), a.count, float(a.sd())};
-        }
+        for (std::size_t k = 0; k < std::size_t(ch); ++k)
+            if (const Stats &a = acc[c * std::size_t(ch) + k]; a.count > 0)
+                out[c * std::size_t(ch) + k] = columnSummaryOf(a);
     }
 }
 
