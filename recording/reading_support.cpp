@@ -43,20 +43,37 @@ std::optional<Stats> entryChannel(const unsigned char *b, const format::SummaryL
 }
 
 // The value of a one-element numeric attribute.
-std::optional<double> attrNumber(hid_t obj, const char *name)
+namespace {
+
+// A one-element attribute and its type; none where there is no such
+// attribute or it holds more than one value.
+struct ScalarAttr {
+    Hid attr, type;
+    H5T_class_t cls = H5T_NO_CLASS;
+};
+
+std::optional<ScalarAttr> scalarAttr(hid_t obj, const char *name)
 {
     if (H5Aexists(obj, name) <= 0)
         return std::nullopt;
-    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
-    const Hid space(H5Aget_space(attr.get()), H5Sclose);
-    const Hid type(H5Aget_type(attr.get()), H5Tclose);
-    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1)
+    ScalarAttr a{Hid(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose), {}};
+    a.type = Hid(H5Aget_type(a.attr.get()), H5Tclose);
+    const Hid space(H5Aget_space(a.attr.get()), H5Sclose);
+    if (!space.valid() || !a.type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1)
         return std::nullopt;
-    const H5T_class_t cls = H5Tget_class(type.get());
-    if (cls != H5T_INTEGER && cls != H5T_FLOAT)
+    a.cls = H5Tget_class(a.type.get());
+    return a;
+}
+
+} // namespace
+
+std::optional<double> attrNumber(hid_t obj, const char *name)
+{
+    const auto a = scalarAttr(obj, name);
+    if (!a || (a->cls != H5T_INTEGER && a->cls != H5T_FLOAT))
         return std::nullopt;
     double v = 0;
-    if (H5Aread(attr.get(), H5T_NATIVE_DOUBLE, &v) < 0 || !std::isfinite(v))
+    if (H5Aread(a->attr.get(), H5T_NATIVE_DOUBLE, &v) < 0 || !std::isfinite(v))
         return std::nullopt;
     return v;
 }
@@ -71,16 +88,9 @@ std::optional<int64_t> attrInt(hid_t obj, const char *name, int64_t lo, int64_t 
 
 std::optional<int64_t> attrInt64(hid_t obj, const char *name)
 {
-    if (H5Aexists(obj, name) <= 0)
-        return std::nullopt;
-    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
-    const Hid space(H5Aget_space(attr.get()), H5Sclose);
-    const Hid type(H5Aget_type(attr.get()), H5Tclose);
-    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
-        H5Tget_class(type.get()) != H5T_INTEGER)
-        return std::nullopt;
+    const auto a = scalarAttr(obj, name);
     int64_t v = 0;
-    if (H5Aread(attr.get(), H5T_NATIVE_INT64, &v) < 0)
+    if (!a || a->cls != H5T_INTEGER || H5Aread(a->attr.get(), H5T_NATIVE_INT64, &v) < 0)
         return std::nullopt;
     return v;
 }
@@ -101,14 +111,10 @@ std::optional<SeriesMembership> seriesOf(hid_t obj)
 
 std::string attrText(hid_t obj, const char *name)
 {
-    if (H5Aexists(obj, name) <= 0)
+    const auto a = scalarAttr(obj, name);
+    if (!a || a->cls != H5T_STRING)
         return {};
-    const Hid attr(H5Aopen(obj, name, H5P_DEFAULT), H5Aclose);
-    const Hid space(H5Aget_space(attr.get()), H5Sclose);
-    const Hid type(H5Aget_type(attr.get()), H5Tclose);
-    if (!space.valid() || !type.valid() || H5Sget_simple_extent_npoints(space.get()) != 1 ||
-        H5Tget_class(type.get()) != H5T_STRING)
-        return {};
+    const Hid &attr = a->attr, &type = a->type;
     const Hid mem(H5Tcopy(type.get()), H5Tclose); // in its own character set
     if (H5Tis_variable_str(type.get()) > 0) {
         char *value = nullptr;

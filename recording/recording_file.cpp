@@ -549,14 +549,19 @@ int64_t RecordingFile::fileSize() const
     return static_cast<int64_t>(size);
 }
 
-void RecordingFile::close()
+void RecordingFile::closeHdf5()
 {
-    const QuietErrors quiet;
     for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_, &events_, &rules_, &rulesText_})
         check(t->dset.reset(), "closing '" + path_ + "'");
     for (Table &t : levels_)
         check(t.dset.reset(), "closing '" + path_ + "'");
     check(file_.reset(), "closing '" + path_ + "'");
+}
+
+void RecordingFile::close()
+{
+    const QuietErrors quiet;
+    closeHdf5();
     fapl_.reset();
     trimToStoredEnd();
     if (reserveFd_ != nativefile::kNone)

@@ -141,6 +141,8 @@ private:
     void startEmpty(const std::string &target);
     void ensureRoom(hsize_t extra);
     void trimToStoredEnd();
+    // Every dataset and then the file closed, for good or to wait parked.
+    void closeHdf5();
     void appendTable(Table &t, const void *data, hsize_t count, const char *what);
     void releaseLock() noexcept;
     void replaceOld();

@@ -14,11 +14,7 @@ using namespace writing;
 void RecordingFile::park()
 {
     const QuietErrors quiet;
-    for (Table *t : {&samples_, &blocks_, &runs_, &markers_, &digital_, &events_, &rules_, &rulesText_})
-        check(t->dset.reset(), "closing '" + path_ + "'");
-    for (Table &t : levels_)
-        check(t.dset.reset(), "closing '" + path_ + "'");
-    check(file_.reset(), "closing '" + path_ + "'");
+    closeHdf5();
     trimToStoredEnd();
     nativefile::holdReaderLock(reserveFd_);
 }
@@ -46,7 +42,7 @@ void RecordingFile::resume()
     open(rules_, f::kRules);
     open(rulesText_, f::kRulesText);
     for (int l = 1; l <= int(levels_.size()); ++l)
-        open(levels_[std::size_t(l - 1)], std::string(f::kSummaries) + "/" + f::levelName(l));
+        open(levels_[std::size_t(l - 1)], f::levelPath(l));
     ensureRoom(0);
     nativefile::holdReaderLock(reserveFd_);
 }
